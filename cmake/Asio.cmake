@@ -1,0 +1,20 @@
+# Standalone Asio, header-only. Only Asio's own headers go on the include
+# path (a folder of links to them), never all of the system's include folder:
+# that is what lets the same sources cross-compile for Windows.
+find_path(MDLINK_ASIO_HEADER asio.hpp PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+set(MDLINK_ASIO_INCLUDE ${CMAKE_BINARY_DIR}/asio-include)
+if(NOT EXISTS ${MDLINK_ASIO_INCLUDE}/asio.hpp)
+  file(MAKE_DIRECTORY ${MDLINK_ASIO_INCLUDE})
+  file(CREATE_LINK ${MDLINK_ASIO_HEADER}/asio.hpp ${MDLINK_ASIO_INCLUDE}/asio.hpp SYMBOLIC)
+  file(CREATE_LINK ${MDLINK_ASIO_HEADER}/asio ${MDLINK_ASIO_INCLUDE}/asio SYMBOLIC)
+endif()
+
+add_library(mdlink_asio INTERFACE)
+target_include_directories(mdlink_asio SYSTEM INTERFACE ${MDLINK_ASIO_INCLUDE})
+target_compile_definitions(mdlink_asio INTERFACE ASIO_STANDALONE ASIO_NO_DEPRECATED)
+find_package(Threads REQUIRED)
+target_link_libraries(mdlink_asio INTERFACE Threads::Threads)
+if(WIN32)
+  target_compile_definitions(mdlink_asio INTERFACE _WIN32_WINNT=0x0601 WIN32_LEAN_AND_MEAN NOMINMAX)
+  target_link_libraries(mdlink_asio INTERFACE ws2_32 mswsock)
+endif()

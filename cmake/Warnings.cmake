@@ -1,0 +1,13 @@
+# Warning flags for every target of the project, per compiler.
+add_library(mdlink_warnings INTERFACE)
+if(MSVC)
+  target_compile_options(mdlink_warnings INTERFACE /W4 /permissive-)
+  if(MDLINK_WERROR)
+    target_compile_options(mdlink_warnings INTERFACE /WX)
+  endif()
+else()
+  target_compile_options(mdlink_warnings INTERFACE -Wall -Wextra)
+  if(MDLINK_WERROR)
+    target_compile_options(mdlink_warnings INTERFACE -Werror)
+  endif()
+endif()
