@@ -1,0 +1,271 @@
+// Kelvo_Timer on the real loop: expiry order, cancelled and foreign ids, id
+// uniqueness, the per-object cap, destruction with timers armed, and
+// ClearTimer from another thread waiting for an expiry in flight. Only the
+// ORDER of expiries is asserted, never their timing.
+#include "FrameClient.h"
+
+#include "KelvoBase.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <future>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
+
+namespace kelvotest {
+namespace {
+
+// Records (id, user) of every expiry; can run a hook inside OnTimer.
+class RecordingTimer : public Kelvo_Timer {
+public:
+    void OnTimer(unsigned int id, int reserved, int user) override
+    {
+        if (Kelvo_LOOP_InThread() == 0 || reserved != 0)
+            ++errors;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            fired.push_back(id);
+            users.push_back(user);
+        }
+        m_changed.notify_all();
+        if (hook)
+            hook(id);
+    }
+    bool WaitFired(std::size_t n)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::seconds(20), [&] { return fired.size() >= n; });
+    }
+    std::vector<unsigned int> Fired()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return fired;
+    }
+
+    std::function<void(unsigned int)> hook;
+    std::vector<unsigned int> fired;
+    std::vector<int> users;
+    std::atomic<int> errors{0};
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+};
+
+TEST(Timer, ExpiriesComeInDeadlineOrderAndTiesInArmingOrder)
+{
+    RecordingTimer timer;
+    std::vector<unsigned int> expected(6);
+    // Armed inside one loop callback, so all share one "now".
+    RunOnLoop([&] {
+        expected[4] = timer.SetTimer(50, 4, 0, 0, nullptr);
+        expected[0] = timer.SetTimer(10, 0, 0, 0, "first");
+        expected[2] = timer.SetTimer(30, 2, 0, 0, nullptr);
+        expected[1] = timer.SetTimer(20, 1, 0, 0, nullptr);
+        expected[3] = timer.SetTimer(30, 3, 0, 0, nullptr);
+        expected[5] = timer.SetTimer(60, 5, 0, 0, nullptr);
+    });
+    ASSERT_TRUE(timer.WaitFired(6));
+    EXPECT_EQ(timer.Fired(), expected);
+    EXPECT_EQ(timer.users, (std::vector<int>{0, 1, 2, 3, 4, 5}));
+    EXPECT_EQ(timer.errors.load(), 0);
+}
+
+TEST(Timer, ClearedIdsNeverFire)
+{
+    RecordingTimer timer;
+    unsigned int cleared = 0;
+    unsigned int kept = 0;
+    RunOnLoop([&] {
+        cleared = timer.SetTimer(10, 0, 0, 0, nullptr);
+        kept = timer.SetTimer(40, 1, 0, 0, nullptr);
+    });
+    timer.ClearTimer(cleared);
+    ASSERT_TRUE(timer.WaitFired(1));
+    EXPECT_EQ(timer.Fired(), std::vector<unsigned int>{kept});
+    timer.ClearTimer(kept);  // already fired: ignored
+}
+
+TEST(Timer, ClearTimerIgnoresZeroUnknownAndOtherObjectsIds)
+{
+    RecordingTimer owner;
+    RecordingTimer stranger;
+    const unsigned int id = owner.SetTimer(10, 0, 0, 0, nullptr);
+    stranger.ClearTimer(id);
+    owner.ClearTimer(0);
+    owner.ClearTimer(id ^ 0x5A5A0000u);
+    ASSERT_TRUE(owner.WaitFired(1));
+    EXPECT_EQ(owner.Fired(), std::vector<unsigned int>{id});
+}
+
+TEST(Timer, IdsAreNonZeroAndDistinctAcrossObjects)
+{
+    RecordingTimer a;
+    RecordingTimer b;
+    std::set<unsigned int> ids;
+    for (int i = 0; i < 900; ++i) {
+        for (RecordingTimer* t : {&a, &b}) {
+            const unsigned int id = t->SetTimer(600000, i, 0, 0, nullptr);
+            EXPECT_NE(id, 0u);
+            EXPECT_TRUE(ids.insert(id).second) << "id " << id << " given twice";
+        }
+    }
+}
+
+TEST(Timer, ArmingPastTheCapCancelsTheEarliestArmed)
+{
+    RecordingTimer timer;
+    RecordingTimer marker;
+    unsigned int firstArmed = 0;
+    RunOnLoop([&] {
+        // The first one armed has the LATEST deadline: the cap must drop it
+        // for being armed first, not for its deadline.
+        firstArmed = timer.SetTimer(100, -1, 0, 0, nullptr);
+        for (int i = 0; i < KELVO_TIMER_MAX_PENDING; ++i)
+            timer.SetTimer(10, i, 0, 0, nullptr);
+        marker.SetTimer(300, 0, 0, 0, nullptr);
+    });
+    ASSERT_TRUE(marker.WaitFired(1));
+    const std::vector<unsigned int> fired = timer.Fired();
+    EXPECT_EQ(fired.size(), static_cast<std::size_t>(KELVO_TIMER_MAX_PENDING));
+    for (unsigned int id : fired)
+        EXPECT_NE(id, firstArmed);
+}
+
+TEST(Timer, DestroyingAnObjectWithTimersArmedStopsItsExpiries)
+{
+    std::atomic<int> lateExpiries{0};
+    struct Guarded : Kelvo_Timer {
+        std::atomic<bool>* dead;
+        std::atomic<int>* late;
+        void OnTimer(unsigned int, int, int) override
+        {
+            if (dead->load())
+                ++*late;
+        }
+    };
+    for (int round = 0; round < 200; ++round) {
+        std::atomic<bool> dead{false};
+        auto timer = std::make_unique<Guarded>();
+        timer->dead = &dead;
+        timer->late = &lateExpiries;
+        for (unsigned int ms = 0; ms < 4; ++ms)
+            timer->SetTimer(ms, 0, 0, 0, nullptr);
+        timer.reset();
+        dead = true;
+    }
+    RecordingTimer marker;
+    marker.SetTimer(20, 0, 0, 0, nullptr);
+    ASSERT_TRUE(marker.WaitFired(1));
+    EXPECT_EQ(lateExpiries.load(), 0);
+}
+
+TEST(Timer, ClearInsideAnotherExpiryTakesEffectAtOnce)
+{
+    RecordingTimer first;
+    RecordingTimer second;
+    RecordingTimer marker;
+    unsigned int victim = 0;
+    first.hook = [&](unsigned int) { second.ClearTimer(victim); };
+    RunOnLoop([&] {
+        first.SetTimer(10, 0, 0, 0, nullptr);
+        victim = second.SetTimer(10, 0, 0, 0, nullptr);  // same deadline, after first
+        marker.SetTimer(50, 0, 0, 0, nullptr);
+    });
+    ASSERT_TRUE(marker.WaitFired(1));
+    EXPECT_EQ(first.Fired().size(), 1u);
+    EXPECT_TRUE(second.Fired().empty());
+}
+
+TEST(Timer, AnObjectMayDestroyItselfInsideItsOwnExpiry)
+{
+    struct SelfDeleting : Kelvo_Timer {
+        std::promise<void>* done;
+        void OnTimer(unsigned int, int, int) override
+        {
+            SetTimer(0, 0, 0, 0, nullptr);  // cancelled by the destructor
+            std::promise<void>* signal = done;
+            delete this;
+            signal->set_value();
+        }
+    };
+    std::promise<void> done;
+    auto* timer = new SelfDeleting();
+    timer->done = &done;
+    timer->SetTimer(1, 0, 0, 0, nullptr);
+    ASSERT_EQ(done.get_future().wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    RecordingTimer marker;
+    marker.SetTimer(10, 0, 0, 0, nullptr);
+    EXPECT_TRUE(marker.WaitFired(1));
+}
+
+// ClearTimer (or the destructor) from another thread while an expiry of the
+// object runs must not return before that expiry has. The expiry waits
+// (boundedly) for a sign that the clearing thread went on; with a correct
+// library that sign never comes.
+void ExpectClearWaitsForExpiry(bool destroy)
+{
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool entered = false;
+    bool clearReturned = false;
+    bool returnedEarly = false;
+    auto timer = std::make_unique<RecordingTimer>();
+    timer->hook = [&](unsigned int) {
+        std::unique_lock<std::mutex> lock(mutex);
+        entered = true;
+        changed.notify_all();
+        returnedEarly =
+            changed.wait_for(lock, std::chrono::milliseconds(300), [&] { return clearReturned; });
+    };
+    const unsigned int id = timer->SetTimer(1, 0, 0, 0, nullptr);
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(20), [&] { return entered; }));
+    }
+    if (destroy)
+        timer.reset();
+    else
+        timer->ClearTimer(id);
+    std::lock_guard<std::mutex> lock(mutex);
+    clearReturned = true;
+    changed.notify_all();
+    EXPECT_FALSE(returnedEarly);
+}
+
+TEST(Timer, ClearTimerFromAnotherThreadWaitsForTheExpiryInFlight)
+{
+    ExpectClearWaitsForExpiry(false);
+}
+
+TEST(Timer, DestructorFromAnotherThreadWaitsForTheExpiryInFlight)
+{
+    ExpectClearWaitsForExpiry(true);
+}
+
+TEST(Timer, ArmedFromManyThreadsEveryTimerFiresOnce)
+{
+    RecordingTimer timer;
+    constexpr int kThreads = 4;
+    constexpr int kEach = 200;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kEach; ++i)
+                timer.SetTimer(static_cast<unsigned int>(i % 7), t, 0, 0, nullptr);
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    ASSERT_TRUE(timer.WaitFired(kThreads * kEach));
+    const std::vector<unsigned int> fired = timer.Fired();
+    EXPECT_EQ(std::set<unsigned int>(fired.begin(), fired.end()).size(), fired.size());
+}
+
+}  // namespace
+}  // namespace kelvotest
