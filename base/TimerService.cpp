@@ -4,6 +4,7 @@
 #include "TimeScale.h"
 
 #include <limits>
+#include <mutex>
 
 namespace kelvo {
 
@@ -40,7 +41,7 @@ std::uint32_t TimerService::Set(Kelvo_TimerState& state, std::uint32_t ms, int u
     const Clock::time_point now = onLoop ? Loop::Now() : Clock::now();
     const std::int64_t deadline = Ticks(now) + ScaledDelay(ms).count();
 
-    std::unique_lock<std::mutex> lock(m_mutex);
+    std::unique_lock<SpinLock> lock(m_lock);
     const std::uint32_t id = m_queue.Arm(&state, deadline, user);
     if (deadline >= m_armed)
         return id;
@@ -59,7 +60,7 @@ std::uint32_t TimerService::Set(Kelvo_TimerState& state, std::uint32_t ms, int u
 void TimerService::Clear(Kelvo_TimerState& state, std::uint32_t id)
 {
     const bool onLoop = m_loop.InThread();
-    std::unique_lock<std::mutex> lock(m_mutex);
+    std::unique_lock<SpinLock> lock(m_lock);
     m_queue.Cancel(&state, id);
     // An expiry already taken off the queue may be running on the loop.
     if (!onLoop)
@@ -69,7 +70,7 @@ void TimerService::Clear(Kelvo_TimerState& state, std::uint32_t id)
 void TimerService::Release(Kelvo_TimerState* state)
 {
     const bool onLoop = m_loop.InThread();
-    std::unique_lock<std::mutex> lock(m_mutex);
+    std::unique_lock<SpinLock> lock(m_lock);
     m_queue.CancelAll(state);
     if (state->inFlight && onLoop) {
         // Destroyed inside its own OnTimer: Fire's caller frees it.
@@ -94,7 +95,7 @@ void TimerService::ArmAsio(std::int64_t deadline)
 
 void TimerService::Rearm()
 {
-    std::unique_lock<std::mutex> lock(m_mutex);
+    std::unique_lock<SpinLock> lock(m_lock);
     m_rearmPosted = false;
     if (m_armed == kFiring || m_queue.Empty())
         return;
@@ -111,7 +112,7 @@ void TimerService::OnAsioTimer(std::uint64_t seq)
     if (seq != m_armSeq)
         return;
     const std::int64_t now = Ticks(Loop::Now());
-    std::unique_lock<std::mutex> lock(m_mutex);
+    std::unique_lock<SpinLock> lock(m_lock);
     m_armed = kFiring;
     // Timers armed by the expiries themselves wait for the next round, even
     // with a zero interval: no expiry can starve the loop.

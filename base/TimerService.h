@@ -1,5 +1,5 @@
 // The process-wide timer service: every Kelvo_Timer's pending timers in one
-// TimerQueue under one mutex, and ONE asio::steady_timer on the loop armed
+// TimerQueue under one lock, and ONE asio::steady_timer on the loop armed
 // for the earliest deadline.
 //
 // Re-arming an asio timer costs system calls; a heap operation costs tens of
@@ -10,17 +10,17 @@
 #pragma once
 
 #include "Loop.h"
+#include "SpinLock.h"
 #include "TimerQueue.h"
 
 #include <asio/steady_timer.hpp>
 
 #include <condition_variable>
 #include <cstdint>
-#include <mutex>
 
 class Kelvo_Timer;
 
-// One Kelvo_Timer's share of the service. Guarded by the service's mutex.
+// One Kelvo_Timer's share of the service. Guarded by the service's lock.
 struct Kelvo_TimerState : kelvo::TimerOwner {
     explicit Kelvo_TimerState(Kelvo_Timer* t) : timer(t) {}
     Kelvo_Timer* timer;
@@ -50,8 +50,8 @@ private:
     void Fire(Kelvo_TimerState* state, const TimerQueue::Due& due);
 
     Loop& m_loop;
-    std::mutex m_mutex;
-    std::condition_variable m_expiryDone;
+    SpinLock m_lock;
+    std::condition_variable_any m_expiryDone;
     TimerQueue m_queue;
     // The deadline the asio timer is set to, or is about to be set to by a
     // queued Rearm; kFiring while expiries run (the end of the run arms).
