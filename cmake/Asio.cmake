@@ -11,7 +11,11 @@ endif()
 
 add_library(mdlink_asio INTERFACE)
 target_include_directories(mdlink_asio SYSTEM INTERFACE ${MDLINK_ASIO_INCLUDE})
-target_compile_definitions(mdlink_asio INTERFACE ASIO_STANDALONE ASIO_NO_DEPRECATED)
+# Asio picks std::aligned_alloc only when a standard header was included
+# before its own, so translation units could disagree on how handler memory
+# is freed (an ODR violation that AddressSanitizer reports). One choice for all.
+target_compile_definitions(mdlink_asio INTERFACE ASIO_STANDALONE ASIO_NO_DEPRECATED
+  ASIO_DISABLE_STD_ALIGNED_ALLOC)
 find_package(Threads REQUIRED)
 target_link_libraries(mdlink_asio INTERFACE Threads::Threads)
 if(WIN32)
