@@ -77,4 +77,26 @@ private:
 // Runs fn on the loop thread and waits for it.
 void RunOnLoop(const std::function<void()>& fn);
 
+// A one-shot event. Set notifies under the lock, so the waiter may destroy
+// the Signal as soon as Wait returns.
+class Signal {
+public:
+    void Set()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_set = true;
+        m_changed.notify_all();
+    }
+    bool Wait(std::chrono::seconds limit = std::chrono::seconds(20))
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_changed.wait_for(lock, limit, [this] { return m_set; });
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_set = false;
+};
+
 }  // namespace kelvotest

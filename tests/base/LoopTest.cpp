@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <future>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -37,13 +36,13 @@ TEST(Loop, InThreadOnlyOnTheLoop)
 TEST(Loop, PostRunsAfterTheCurrentCallbackReturns)
 {
     Trace trace;
-    std::promise<void> done;
+    Signal done;
     RunOnLoop([&] {
         Kelvo_LOOP_Post([](void* p) { static_cast<Trace*>(p)->Add("posted;"); }, &trace);
-        Kelvo_LOOP_Post([](void* p) { static_cast<std::promise<void>*>(p)->set_value(); }, &done);
+        Kelvo_LOOP_Post([](void* p) { static_cast<Signal*>(p)->Set(); }, &done);
         trace.Add("callback end;");
     });
-    ASSERT_EQ(done.get_future().wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    ASSERT_TRUE(done.Wait());
     EXPECT_EQ(trace.text, "callback end;posted;");
 }
 

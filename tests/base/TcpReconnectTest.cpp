@@ -8,7 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <future>
+#include <condition_variable>
+#include <mutex>
 
 namespace kelvotest {
 namespace {
@@ -16,12 +17,22 @@ namespace {
 // A timer whose expiry marks a point in the loop's time line.
 class Marker : public Kelvo_Timer {
 public:
-    void OnTimer(unsigned int, int, int) override { m_fired.set_value(); }
-    bool Wait() { return m_future.wait_for(kLimit) == std::future_status::ready; }
+    void OnTimer(unsigned int, int, int) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_fired = true;
+        m_changed.notify_all();
+    }
+    bool Wait()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_changed.wait_for(lock, kLimit, [this] { return m_fired; });
+    }
 
 private:
-    std::promise<void> m_fired;
-    std::future<void> m_future = m_fired.get_future();
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_fired = false;
 };
 
 TEST(Reconnect, AfterARefusedConnectTheDelayBringsAnotherAttempt)
