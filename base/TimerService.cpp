@@ -97,8 +97,13 @@ void TimerService::Rearm()
 {
     std::unique_lock<SpinLock> lock(m_lock);
     m_rearmPosted = false;
-    if (m_armed == kFiring || m_queue.Empty())
+    if (m_armed == kFiring)
+        return;  // the end of the expiry run arms
+    if (m_queue.Empty()) {
+        // What the claim was made for is gone: nothing is armed for it.
+        m_armed = kNotArmed;
         return;
+    }
     const std::int64_t earliest = m_queue.EarliestDeadline();
     m_armed = earliest;
     lock.unlock();

@@ -263,6 +263,32 @@ TEST(Timer, ClearTimerFromAnotherThreadWaitsForTheExpiryInFlight)
     EXPECT_FALSE(returnedEarly);
 }
 
+TEST(Timer, ATimerClearedBeforeTheLoopArmedItLeavesLaterTimersWorking)
+{
+    // Hold the loop so that the re-arm SetTimer queues runs after ClearTimer.
+    Signal release;
+    Signal holding;
+    struct Hold {
+        Signal* holding;
+        Signal* release;
+    } hold{&holding, &release};
+    Kelvo_LOOP_Post([](void* p) {
+        auto* h = static_cast<Hold*>(p);
+        h->holding->Set();
+        h->release->Wait();
+    }, &hold);
+    ASSERT_TRUE(holding.Wait());
+    RecordingTimer timer;
+    timer.ClearTimer(timer.SetTimer(100, 0, 0, 0, nullptr));
+    release.Set();
+    RunOnLoop([] {});  // queued behind the re-arm, which found nothing to arm
+    RecordingTimer later;
+    const unsigned int id = later.SetTimer(200, 0, 0, 0, nullptr);
+    ASSERT_TRUE(later.WaitFired(1));
+    EXPECT_EQ(later.Fired(), std::vector<unsigned int>{id});
+    EXPECT_TRUE(timer.Fired().empty());
+}
+
 TEST(Timer, ArmedFromManyThreadsEveryTimerFiresOnce)
 {
     RecordingTimer timer;
