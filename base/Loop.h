@@ -1,0 +1,68 @@
+// The process-wide event loop: one thread running one asio::io_context.
+//
+// Everything asynchronous in the base services runs here. The loop starts on
+// first use, is never destroyed (so nothing is torn down under a running
+// thread) and is stopped at process exit without running what is queued.
+#pragma once
+
+#include <asio/io_context.hpp>
+#include <asio/post.hpp>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <utility>
+
+namespace kelvo {
+
+using Clock = std::chrono::steady_clock;
+
+class Loop {
+public:
+    // Starts the loop on first call; safe from any thread.
+    static Loop& Get();
+
+    asio::io_context& Context() { return m_io; }
+
+    bool InThread() const
+    {
+        return m_threadId.load(std::memory_order_relaxed) == std::this_thread::get_id();
+    }
+    bool Stopped() const { return m_stopped.load(std::memory_order_acquire); }
+
+    // Queues fn to run on the loop after the current handler; the handler
+    // refreshes the cached loop time first.
+    template <class Fn>
+    void Post(Fn&& fn)
+    {
+        asio::post(m_io, [f = std::forward<Fn>(fn)]() mutable {
+            Stamp();
+            f();
+        });
+    }
+
+    // Runs fn(arg) on the loop and waits; inline when already on the loop or
+    // once the loop has stopped.
+    void Call(void (*fn)(void*), void* arg);
+
+    // The time of the handler now running on the loop thread. Only
+    // meaningful on the loop thread; one clock read per dispatch.
+    static Clock::time_point Now() { return s_now; }
+    static void Stamp() { s_now = Clock::now(); }
+
+private:
+    Loop();
+    ~Loop() = delete;
+    void Run();
+    static void AtExit();
+
+    asio::io_context m_io;
+    std::atomic<std::thread::id> m_threadId;
+    std::atomic<bool> m_stopped;
+    std::thread m_thread;
+
+    // Written and read on the loop thread only.
+    static Clock::time_point s_now;
+};
+
+}  // namespace kelvo

@@ -1,0 +1,68 @@
+// One connection attempt and, once connected, one TCP link: resolving,
+// connecting with a timeout, the receive pump and the send queue. Lives as
+// long as a handler of its asynchronous operations holds it.
+#pragma once
+
+#include "RecvBuffer.h"
+#include "TcpCore.h"
+
+#include <asio/buffer.hpp>
+#include <asio/ip/tcp.hpp>
+#include <asio/steady_timer.hpp>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+class Kelvo_String;
+
+namespace kelvo {
+
+class TcpLink : public std::enable_shared_from_this<TcpLink> {
+public:
+    TcpLink(std::shared_ptr<TcpCore> core, std::uint64_t gen);
+    ~TcpLink();
+    TcpLink(const TcpLink&) = delete;
+    TcpLink& operator=(const TcpLink&) = delete;
+
+    bool Alive() const { return m_core->Generation() == m_gen; }
+
+    // Loop thread.
+    void Start(const std::string& host, int port);
+    void Shutdown();
+    void StartRead();
+    void StartWrite();
+
+    // Guarded by the core's send mutex; written only on the loop.
+    bool connected = false;
+    // Guarded by the core's send mutex.
+    bool writeScheduled = false;
+    std::vector<Kelvo_String*> queue;
+
+private:
+    void Resolve(const std::string& host, int port);
+    void ConnectTo(const asio::ip::tcp::endpoint& endpoint);
+    void OnConnected(const asio::error_code& ec);
+    void OnRead(const asio::error_code& ec, std::size_t n);
+    bool Deliver();
+    void OnWritten(const asio::error_code& ec);
+    void Fail(int reason);
+
+    std::shared_ptr<TcpCore> m_core;
+    const std::uint64_t m_gen;
+    asio::ip::tcp::socket m_socket;
+    asio::ip::tcp::resolver m_resolver;
+    asio::steady_timer m_connectTimer;
+
+    RecvBuffer m_recv;
+    long m_wantSize = 0;  // a request larger than was ready, kept until it is
+    char* m_wantDest = nullptr;
+
+    // Loop thread: the frames being written and their buffers, kept to
+    // reuse their memory.
+    std::vector<Kelvo_String*> m_inflight;
+    std::vector<asio::const_buffer> m_buffers;
+};
+
+}  // namespace kelvo

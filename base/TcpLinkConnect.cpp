@@ -1,0 +1,121 @@
+// TcpLink: resolving, connecting with a timeout, shutting down.
+#include "TcpLink.h"
+
+#include "KelvoBase.h"
+#include "Loop.h"
+#include "Reasons.h"
+#include "TimeScale.h"
+
+#include <asio/connect.hpp>
+#include <asio/ip/address.hpp>
+
+namespace kelvo {
+
+namespace {
+constexpr std::uint64_t kConnectTimeoutMs = 10000;
+}
+
+TcpLink::TcpLink(std::shared_ptr<TcpCore> core, std::uint64_t gen)
+    : m_core(std::move(core)), m_gen(gen), m_socket(Loop::Get().Context()),
+      m_resolver(Loop::Get().Context()), m_connectTimer(Loop::Get().Context())
+{
+}
+
+TcpLink::~TcpLink()
+{
+    // Frames accepted but never written go with the link.
+    for (Kelvo_String* frame : queue)
+        delete frame;
+    for (Kelvo_String* frame : m_inflight)
+        delete frame;
+}
+
+void TcpLink::Start(const std::string& host, int port)
+{
+    std::shared_ptr<TcpLink> self = shared_from_this();
+    if (port < 0 || port > 65535) {
+        // Reported from the loop, never from inside Connect.
+        Loop::Get().Post([self] {
+            if (self->Alive())
+                self->Fail(ReasonInvalid());
+        });
+        return;
+    }
+    m_connectTimer.expires_after(ScaledDelay(kConnectTimeoutMs));
+    m_connectTimer.async_wait([self](const asio::error_code&) {
+        Loop::Stamp();
+        if (self->Alive() && !self->connected)
+            self->Fail(ReasonTimedOut());
+    });
+
+    // Numeric addresses, "[v6]" included, need no resolver round trip.
+    std::string name = host;
+    if (name.size() >= 2 && name.front() == '[' && name.back() == ']')
+        name = name.substr(1, name.size() - 2);
+    asio::error_code ec;
+    const asio::ip::address address = asio::ip::make_address(name, ec);
+    if (!ec)
+        ConnectTo(asio::ip::tcp::endpoint(address, static_cast<unsigned short>(port)));
+    else
+        Resolve(name, port);
+}
+
+void TcpLink::Resolve(const std::string& host, int port)
+{
+    std::shared_ptr<TcpLink> self = shared_from_this();
+    m_resolver.async_resolve(
+        host, std::to_string(port), asio::ip::tcp::resolver::numeric_service,
+        [self](const asio::error_code& ec, const asio::ip::tcp::resolver::results_type& results) {
+            Loop::Stamp();
+            if (!self->Alive())
+                return;
+            if (ec) {
+                self->Fail(ReasonHostNotFound());
+                return;
+            }
+            // Tries each address in turn; the last failure is reported.
+            asio::async_connect(self->m_socket, results,
+                                [self](const asio::error_code& error, const asio::ip::tcp::endpoint&) {
+                                    Loop::Stamp();
+                                    self->OnConnected(error);
+                                });
+        });
+}
+
+void TcpLink::ConnectTo(const asio::ip::tcp::endpoint& endpoint)
+{
+    std::shared_ptr<TcpLink> self = shared_from_this();
+    m_socket.async_connect(endpoint, [self](const asio::error_code& ec) {
+        Loop::Stamp();
+        self->OnConnected(ec);
+    });
+}
+
+void TcpLink::OnConnected(const asio::error_code& ec)
+{
+    if (!Alive())
+        return;
+    if (ec) {
+        Fail(ec == asio::error::not_found ? ReasonHostNotFound() : ReasonOf(ec));
+        return;
+    }
+    m_connectTimer.cancel();
+    asio::error_code ignored;
+    m_socket.set_option(asio::ip::tcp::no_delay(true), ignored);
+    m_core->LinkUp(*this);
+}
+
+void TcpLink::Shutdown()
+{
+    asio::error_code ignored;
+    m_socket.close(ignored);
+    m_resolver.cancel();
+    m_connectTimer.cancel();
+}
+
+void TcpLink::Fail(int reason)
+{
+    m_core->LinkLost(*this, reason);
+}
+
+}  // namespace kelvo

@@ -1,0 +1,150 @@
+// TcpLink: the receive pump and the send queue.
+//
+// Receive: one read completion serves as many frames as it brought:
+//   size = bytes ready; p = OnRecvBuffer(size); size 0: wait for more;
+//   else copy size bytes to p; OnRecvData(p, size); repeat.
+// Send: frames queued by any thread go out whole and in order, everything
+// queued by the time a write starts in one gather write.
+#include "TcpLink.h"
+
+#include "KelvoBase.h"
+#include "Loop.h"
+#include "Reasons.h"
+
+#include <asio/write.hpp>
+
+#include <climits>
+#include <cstring>
+
+namespace kelvo {
+
+namespace {
+
+// A buffer sequence over the link's own vector: copying it into the write
+// operation copies two pointers, not the vector.
+class BufferSpan {
+public:
+    using value_type = asio::const_buffer;
+    using const_iterator = const asio::const_buffer*;
+
+    BufferSpan(const_iterator begin, const_iterator end) : m_begin(begin), m_end(end) {}
+    const_iterator begin() const { return m_begin; }
+    const_iterator end() const { return m_end; }
+
+private:
+    const_iterator m_begin;
+    const_iterator m_end;
+};
+
+}  // namespace
+
+void TcpLink::StartRead()
+{
+    char* space = nullptr;
+    std::size_t size = 0;
+    if (!m_recv.PrepareRead(space, size)) {
+        // Full at its maximum and the handler takes nothing: it never will.
+        Fail(ReasonMessageSize());
+        return;
+    }
+    std::shared_ptr<TcpLink> self = shared_from_this();
+    m_socket.async_read_some(asio::buffer(space, size),
+                             [self](const asio::error_code& ec, std::size_t n) {
+                                 Loop::Stamp();
+                                 self->OnRead(ec, n);
+                             });
+}
+
+void TcpLink::OnRead(const asio::error_code& ec, std::size_t n)
+{
+    if (!Alive())
+        return;
+    if (ec) {
+        Fail(ReasonOf(ec));
+        return;
+    }
+    m_recv.Commit(n);
+    if (Deliver())
+        StartRead();
+}
+
+// False when the link ended (or its handler went away) inside a callback.
+bool TcpLink::Deliver()
+{
+    for (;;) {
+        Kelvo_TcpClientHandler* handler = m_core->Handler();
+        if (handler == nullptr || !Alive())
+            return false;
+        const std::size_t readyBytes = m_recv.Ready();
+        const long ready = readyBytes > LONG_MAX ? LONG_MAX : static_cast<long>(readyBytes);
+        long size = 0;
+        char* dest = nullptr;
+        if (m_wantSize > 0) {
+            if (ready < m_wantSize)
+                return true;
+            size = m_wantSize;
+            dest = m_wantDest;
+            m_wantSize = 0;
+        } else {
+            if (ready == 0)
+                return true;
+            size = ready;
+            dest = handler->OnRecvBuffer(size);
+            if (m_core->Handler() == nullptr || !Alive())
+                return false;
+            if (size <= 0 || dest == nullptr)
+                return true;
+            if (size > ready) {
+                m_wantSize = size;
+                m_wantDest = dest;
+                return true;
+            }
+        }
+        std::memcpy(dest, m_recv.Data(), static_cast<std::size_t>(size));
+        m_recv.Consume(static_cast<std::size_t>(size));
+        handler->OnRecvData(dest, size);
+    }
+}
+
+void TcpLink::StartWrite()
+{
+    if (!Alive())
+        return;
+    {
+        std::lock_guard<std::mutex> lock(m_core->SendMutex());
+        if (queue.empty()) {
+            writeScheduled = false;
+            return;
+        }
+        m_inflight.swap(queue);
+    }
+    m_buffers.clear();
+    for (Kelvo_String* frame : m_inflight) {
+        if (frame->length() > 0)
+            m_buffers.push_back(asio::buffer(frame->c_str(), static_cast<std::size_t>(frame->length())));
+    }
+    std::shared_ptr<TcpLink> self = shared_from_this();
+    const asio::const_buffer* first = m_buffers.data();
+    asio::async_write(m_socket, BufferSpan(first, first + m_buffers.size()),
+                      [self](const asio::error_code& ec, std::size_t) {
+                          Loop::Stamp();
+                          self->OnWritten(ec);
+                      });
+}
+
+void TcpLink::OnWritten(const asio::error_code& ec)
+{
+    // A stale link frees its frames when it goes.
+    if (!Alive())
+        return;
+    for (Kelvo_String* frame : m_inflight)
+        delete frame;
+    m_inflight.clear();
+    if (ec) {
+        Fail(ReasonOf(ec));
+        return;
+    }
+    StartWrite();
+}
+
+}  // namespace kelvo

@@ -1,0 +1,189 @@
+#include "TimerQueue.h"
+
+namespace kelvo {
+
+namespace {
+constexpr std::uint32_t kInitialIdSlots = 64;
+}
+
+TimerQueue::TimerQueue(std::uint32_t ownerCap)
+    : m_slots(kInitialIdSlots, kNoNode), m_mask(kInitialIdSlots - 1),
+      m_ownerCap(ownerCap == 0 ? 1 : ownerCap)
+{
+}
+
+std::uint32_t TimerQueue::Arm(TimerOwner* owner, std::int64_t deadline, int user)
+{
+    if (owner->count >= m_ownerCap)
+        Remove(owner->first);
+    if ((m_heap.size() + 1) * 2 > m_slots.size())
+        GrowIds();
+
+    const std::uint32_t index = NewNode();
+    Node& node = m_nodes[index];
+    node.deadline = deadline;
+    node.serial = m_serial++;
+    node.owner = owner;
+    node.id = NewId();
+    node.user = user;
+    node.prev = owner->last;
+    node.next = kNoNode;
+    if (owner->last != kNoNode)
+        m_nodes[owner->last].next = index;
+    else
+        owner->first = index;
+    owner->last = index;
+    ++owner->count;
+    m_slots[node.id & m_mask] = index;
+    HeapPush(index);
+    return node.id;
+}
+
+bool TimerQueue::Cancel(TimerOwner* owner, std::uint32_t id)
+{
+    if (id == 0)
+        return false;
+    const std::uint32_t index = m_slots[id & m_mask];
+    if (index == kNoNode || m_nodes[index].id != id || m_nodes[index].owner != owner)
+        return false;
+    Remove(index);
+    return true;
+}
+
+void TimerQueue::CancelAll(TimerOwner* owner)
+{
+    while (owner->first != kNoNode)
+        Remove(owner->first);
+}
+
+bool TimerQueue::PopDue(std::int64_t now, std::uint64_t serialLimit, Due& out)
+{
+    if (m_heap.empty())
+        return false;
+    const std::uint32_t index = m_heap.front();
+    const Node& node = m_nodes[index];
+    if (node.deadline > now || node.serial >= serialLimit)
+        return false;
+    out.id = node.id;
+    out.user = node.user;
+    out.owner = node.owner;
+    Remove(index);
+    return true;
+}
+
+std::uint32_t TimerQueue::NewNode()
+{
+    if (m_freeHead != kNoNode) {
+        const std::uint32_t index = m_freeHead;
+        m_freeHead = m_nodes[index].next;
+        return index;
+    }
+    m_nodes.push_back(Node());
+    return static_cast<std::uint32_t>(m_nodes.size() - 1);
+}
+
+std::uint32_t TimerQueue::NewId()
+{
+    // Terminates: the table is less than half full, so a free slot is at
+    // most (pending + 1) values away.
+    for (;;) {
+        const std::uint32_t id = m_nextId++;
+        if (m_nextId == 0)
+            m_nextId = 1;
+        if (id != 0 && m_slots[id & m_mask] == kNoNode)
+            return id;
+    }
+}
+
+void TimerQueue::GrowIds()
+{
+    std::vector<std::uint32_t> slots(m_slots.size() * 2, kNoNode);
+    const std::uint32_t mask = static_cast<std::uint32_t>(slots.size() - 1);
+    for (std::uint32_t index : m_heap)
+        slots[m_nodes[index].id & mask] = index;
+    m_slots.swap(slots);
+    m_mask = mask;
+}
+
+void TimerQueue::Remove(std::uint32_t index)
+{
+    Node& node = m_nodes[index];
+    TimerOwner* owner = node.owner;
+    if (node.prev != kNoNode)
+        m_nodes[node.prev].next = node.next;
+    else
+        owner->first = node.next;
+    if (node.next != kNoNode)
+        m_nodes[node.next].prev = node.prev;
+    else
+        owner->last = node.prev;
+    --owner->count;
+
+    m_slots[node.id & m_mask] = kNoNode;
+    HeapErase(node.heapPos);
+    node.owner = nullptr;
+    node.id = 0;
+    node.next = m_freeHead;
+    m_freeHead = index;
+}
+
+void TimerQueue::Place(std::uint32_t pos, std::uint32_t index)
+{
+    m_heap[pos] = index;
+    m_nodes[index].heapPos = pos;
+}
+
+void TimerQueue::HeapPush(std::uint32_t index)
+{
+    m_heap.push_back(index);
+    m_nodes[index].heapPos = static_cast<std::uint32_t>(m_heap.size() - 1);
+    SiftUp(m_nodes[index].heapPos);
+}
+
+void TimerQueue::HeapErase(std::uint32_t pos)
+{
+    const std::uint32_t lastPos = static_cast<std::uint32_t>(m_heap.size() - 1);
+    if (pos != lastPos) {
+        Place(pos, m_heap[lastPos]);
+        m_heap.pop_back();
+        if (pos > 0 && Before(m_heap[pos], m_heap[(pos - 1) / 2]))
+            SiftUp(pos);
+        else
+            SiftDown(pos);
+    } else {
+        m_heap.pop_back();
+    }
+}
+
+void TimerQueue::SiftUp(std::uint32_t pos)
+{
+    const std::uint32_t index = m_heap[pos];
+    while (pos > 0) {
+        const std::uint32_t parent = (pos - 1) / 2;
+        if (!Before(index, m_heap[parent]))
+            break;
+        Place(pos, m_heap[parent]);
+        pos = parent;
+    }
+    Place(pos, index);
+}
+
+void TimerQueue::SiftDown(std::uint32_t pos)
+{
+    const std::uint32_t index = m_heap[pos];
+    const std::uint32_t size = static_cast<std::uint32_t>(m_heap.size());
+    for (;;) {
+        std::uint32_t child = pos * 2 + 1;
+        if (child >= size)
+            break;
+        if (child + 1 < size && Before(m_heap[child + 1], m_heap[child]))
+            ++child;
+        if (!Before(m_heap[child], index))
+            break;
+        Place(pos, m_heap[child]);
+        pos = child;
+    }
+    Place(pos, index);
+}
+
+}  // namespace kelvo

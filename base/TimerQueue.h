@@ -1,0 +1,101 @@
+// The pending one-shot timers of the whole process, as plain data: an indexed
+// min-heap ordered by (deadline, arming order), an id table and, per owner,
+// a list of its pending timers in arming order. No locking, no clock, no I/O:
+// TimerService adds those.
+//
+// Ids: a 32-bit counter that skips 0 and every value whose slot in the
+// direct-mapped table (indexed by id & mask) is taken by a pending timer. The
+// table doubles before it is half full; pending ids stay distinct in their low
+// bits, so growing never collides. An id is therefore never that of another
+// pending timer, even after the counter wraps, and lookup is O(1).
+//
+// Nodes are recycled through a free list: arming and cancelling allocate
+// nothing once the pools have grown to the peak number of pending timers.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace kelvo {
+
+constexpr std::uint32_t kNoNode = 0xFFFFFFFFu;
+
+// Per-owner bookkeeping; the queue links the owner's nodes through it.
+struct TimerOwner {
+    std::uint32_t first = kNoNode;  // armed earliest
+    std::uint32_t last = kNoNode;   // armed latest
+    std::uint32_t count = 0;
+};
+
+class TimerQueue {
+public:
+    struct Due {
+        std::uint32_t id;
+        int user;
+        TimerOwner* owner;
+    };
+
+    // ownerCap: pending timers one owner may hold; arming one more cancels
+    // that owner's earliest-armed timer.
+    explicit TimerQueue(std::uint32_t ownerCap);
+
+    std::uint32_t Arm(TimerOwner* owner, std::int64_t deadline, int user);
+    // False for 0, unknown ids and ids of another owner.
+    bool Cancel(TimerOwner* owner, std::uint32_t id);
+    void CancelAll(TimerOwner* owner);
+
+    bool Empty() const { return m_heap.empty(); }
+    std::size_t Size() const { return m_heap.size(); }
+    std::int64_t EarliestDeadline() const { return m_nodes[m_heap.front()].deadline; }
+
+    // Serial the next Arm will get; timers armed from now on compare >=.
+    std::uint64_t NextSerial() const { return m_serial; }
+    // Removes the earliest timer into out if its deadline is <= now and it
+    // was armed before serialLimit.
+    bool PopDue(std::int64_t now, std::uint64_t serialLimit, Due& out);
+
+    // Lets tests reach the counter's wrap without arming 2^32 timers.
+    void SetNextIdForTest(std::uint32_t next) { m_nextId = next; }
+    std::size_t IdTableSizeForTest() const { return m_slots.size(); }
+
+private:
+    struct Node {
+        std::int64_t deadline;
+        std::uint64_t serial;
+        TimerOwner* owner;
+        std::uint32_t id;
+        int user;
+        std::uint32_t heapPos;
+        std::uint32_t prev;  // owner list
+        std::uint32_t next;  // owner list, or free list
+    };
+
+    bool Before(std::uint32_t a, std::uint32_t b) const
+    {
+        const Node& x = m_nodes[a];
+        const Node& y = m_nodes[b];
+        return x.deadline < y.deadline || (x.deadline == y.deadline && x.serial < y.serial);
+    }
+
+    std::uint32_t NewNode();
+    std::uint32_t NewId();
+    void GrowIds();
+    void Remove(std::uint32_t node);
+    void HeapPush(std::uint32_t node);
+    void HeapErase(std::uint32_t pos);
+    void SiftUp(std::uint32_t pos);
+    void SiftDown(std::uint32_t pos);
+    void Place(std::uint32_t pos, std::uint32_t node);
+
+    std::vector<Node> m_nodes;
+    std::vector<std::uint32_t> m_heap;   // node indices
+    std::vector<std::uint32_t> m_slots;  // id & mask -> node index, or kNoNode
+    std::uint32_t m_mask;
+    std::uint32_t m_freeHead = kNoNode;
+    std::uint32_t m_nextId = 1;
+    std::uint32_t m_ownerCap;
+    std::uint64_t m_serial = 0;
+};
+
+}  // namespace kelvo

@@ -1,0 +1,156 @@
+#include "TimerService.h"
+
+#include "KelvoBase.h"
+#include "TimeScale.h"
+
+#include <limits>
+#include <mutex>
+
+namespace kelvo {
+
+namespace {
+
+constexpr std::int64_t kNotArmed = std::numeric_limits<std::int64_t>::max();
+constexpr std::int64_t kFiring = std::numeric_limits<std::int64_t>::min();
+
+std::int64_t Ticks(Clock::time_point t)
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
+}
+
+}  // namespace
+
+TimerService& TimerService::Get()
+{
+    // Leaked on purpose, like the loop it lives on.
+    static TimerService* const instance = new TimerService(Loop::Get());
+    return *instance;
+}
+
+TimerService::TimerService(Loop& loop)
+    : m_loop(loop), m_queue(KELVO_TIMER_MAX_PENDING), m_armed(kNotArmed),
+      m_timer(loop.Context())
+{
+}
+
+std::uint32_t TimerService::Set(Kelvo_TimerState& state, std::uint32_t ms, int user)
+{
+    const bool onLoop = m_loop.InThread();
+    // On the loop the handler's cached time is good enough and saves a
+    // clock read per frame.
+    const Clock::time_point now = onLoop ? Loop::Now() : Clock::now();
+    const std::int64_t deadline = Ticks(now) + ScaledDelay(ms).count();
+
+    std::unique_lock<SpinLock> lock(m_lock);
+    const std::uint32_t id = m_queue.Arm(&state, deadline, user);
+    if (deadline >= m_armed)
+        return id;
+    m_armed = deadline;
+    if (onLoop) {
+        lock.unlock();
+        ArmAsio(deadline);
+    } else if (!m_rearmPosted) {
+        m_rearmPosted = true;
+        lock.unlock();
+        m_loop.Post([this] { Rearm(); });
+    }
+    return id;
+}
+
+void TimerService::Clear(Kelvo_TimerState& state, std::uint32_t id)
+{
+    const bool onLoop = m_loop.InThread();
+    std::unique_lock<SpinLock> lock(m_lock);
+    m_queue.Cancel(&state, id);
+    // An expiry already taken off the queue may be running on the loop.
+    if (!onLoop)
+        m_expiryDone.wait(lock, [&] { return !state.inFlight; });
+}
+
+void TimerService::Release(Kelvo_TimerState* state)
+{
+    const bool onLoop = m_loop.InThread();
+    std::unique_lock<SpinLock> lock(m_lock);
+    m_queue.CancelAll(state);
+    if (state->inFlight && onLoop) {
+        // Destroyed inside its own OnTimer: Fire's caller frees it.
+        state->orphaned = true;
+        state->timer = nullptr;
+        return;
+    }
+    m_expiryDone.wait(lock, [&] { return !state->inFlight; });
+    lock.unlock();
+    delete state;
+}
+
+void TimerService::ArmAsio(std::int64_t deadline)
+{
+    m_timer.expires_at(Clock::time_point(std::chrono::nanoseconds(deadline)));
+    const std::uint64_t seq = ++m_armSeq;
+    m_timer.async_wait([this, seq](const asio::error_code&) {
+        Loop::Stamp();
+        OnAsioTimer(seq);
+    });
+}
+
+void TimerService::Rearm()
+{
+    std::unique_lock<SpinLock> lock(m_lock);
+    m_rearmPosted = false;
+    if (m_armed == kFiring)
+        return;  // the end of the expiry run arms
+    if (m_queue.Empty()) {
+        // What the claim was made for is gone: nothing is armed for it.
+        m_armed = kNotArmed;
+        return;
+    }
+    const std::int64_t earliest = m_queue.EarliestDeadline();
+    m_armed = earliest;
+    lock.unlock();
+    ArmAsio(earliest);
+}
+
+void TimerService::OnAsioTimer(std::uint64_t seq)
+{
+    // A wait superseded by a later arm (cancelled, or already queued when
+    // re-armed) carries an old sequence number.
+    if (seq != m_armSeq)
+        return;
+    const std::int64_t now = Ticks(Loop::Now());
+    std::unique_lock<SpinLock> lock(m_lock);
+    m_armed = kFiring;
+    // Timers armed by the expiries themselves wait for the next round, even
+    // with a zero interval: no expiry can starve the loop.
+    const std::uint64_t limit = m_queue.NextSerial();
+    TimerQueue::Due due;
+    while (m_queue.PopDue(now, limit, due)) {
+        auto* state = static_cast<Kelvo_TimerState*>(due.owner);
+        state->inFlight = true;
+        lock.unlock();
+        Fire(state, due);
+        lock.lock();
+        state->inFlight = false;
+        if (state->orphaned)
+            delete state;
+        else
+            m_expiryDone.notify_all();
+    }
+    m_armed = kNotArmed;
+    if (m_queue.Empty())
+        return;
+    const std::int64_t earliest = m_queue.EarliestDeadline();
+    m_armed = earliest;
+    lock.unlock();
+    ArmAsio(earliest);
+}
+
+void TimerService::Fire(Kelvo_TimerState* state, const TimerQueue::Due& due)
+{
+    try {
+        state->timer->OnTimer(due.id, 0, due.user);
+    } catch (...) {
+        // The expiry is lost, the service is not: carry on with the others.
+    }
+}
+
+}  // namespace kelvo

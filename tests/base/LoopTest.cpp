@@ -1,0 +1,103 @@
+// Kelvo_LOOP_*: which thread, Post runs after the current callback, Call
+// waits (and runs inline on the loop), and a throwing callback does not take
+// the loop down. Also the tick count.
+#include "FrameClient.h"
+
+#include "KelvoBase.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+
+namespace kelvotest {
+namespace {
+
+struct Trace {
+    std::mutex mutex;
+    std::string text;
+    void Add(const char* s)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        text += s;
+    }
+};
+
+TEST(Loop, InThreadOnlyOnTheLoop)
+{
+    EXPECT_EQ(Kelvo_LOOP_InThread(), 0);
+    int inside = -1;
+    RunOnLoop([&] { inside = Kelvo_LOOP_InThread(); });
+    EXPECT_NE(inside, 0);
+}
+
+TEST(Loop, PostRunsAfterTheCurrentCallbackReturns)
+{
+    Trace trace;
+    Signal done;
+    RunOnLoop([&] {
+        Kelvo_LOOP_Post([](void* p) { static_cast<Trace*>(p)->Add("posted;"); }, &trace);
+        Kelvo_LOOP_Post([](void* p) { static_cast<Signal*>(p)->Set(); }, &done);
+        trace.Add("callback end;");
+    });
+    ASSERT_TRUE(done.Wait());
+    EXPECT_EQ(trace.text, "callback end;posted;");
+}
+
+TEST(Loop, PostsFromOneThreadRunInOrder)
+{
+    Trace trace;
+    const char* marks[] = {"a", "b", "c", "d"};
+    for (const char* mark : marks) {
+        Kelvo_LOOP_Post([](void* p) {
+            auto* args = static_cast<std::pair<Trace*, const char*>*>(p);
+            args->first->Add(args->second);
+            delete args;
+        }, new std::pair<Trace*, const char*>(&trace, mark));
+    }
+    RunOnLoop([] {});  // queued after the four
+    EXPECT_EQ(trace.text, "abcd");
+}
+
+TEST(Loop, CallWaitsForTheFunctionAndRunsInlineOnTheLoop)
+{
+    Trace trace;
+    Kelvo_LOOP_Call([](void* p) { static_cast<Trace*>(p)->Add("called;"); }, &trace);
+    trace.Add("returned;");
+    EXPECT_EQ(trace.text, "called;returned;");
+
+    trace.text.clear();
+    RunOnLoop([&] {
+        Kelvo_LOOP_Call([](void* p) { static_cast<Trace*>(p)->Add("inline;"); }, &trace);
+        trace.Add("after;");
+    });
+    EXPECT_EQ(trace.text, "inline;after;");
+}
+
+TEST(Loop, AThrowingCallbackDoesNotStopTheLoop)
+{
+    Kelvo_LOOP_Post([](void*) { throw std::runtime_error("posted callback failed"); }, nullptr);
+    EXPECT_THROW(Kelvo_LOOP_Call([](void*) { throw std::runtime_error("called"); }, nullptr),
+                 std::runtime_error);
+    int ran = 0;
+    RunOnLoop([&] { ran = 1; });
+    EXPECT_EQ(ran, 1);
+}
+
+TEST(TickCount, FollowsTheMonotonicClockInMilliseconds)
+{
+    using namespace std::chrono;
+    for (int i = 0; i < 100; ++i) {
+        const auto before = duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+        const unsigned int tick = Kelvo_THREAD_GetTickCount();
+        const auto after = duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+        // Wrapping arithmetic: before <= tick <= after modulo 2^32.
+        EXPECT_LE(tick - static_cast<unsigned int>(before),
+                  static_cast<unsigned int>(after - before));
+    }
+}
+
+}  // namespace
+}  // namespace kelvotest

@@ -1,0 +1,178 @@
+// The pure pieces of the base layer, compiled in directly: the timer queue
+// (order, ids, wrap-around, cap), the receive buffer and the reason mapping.
+#include "Reasons.h"
+#include "RecvBuffer.h"
+#include "TimerQueue.h"
+
+#include <asio/error.hpp>
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <set>
+#include <vector>
+
+namespace kelvo {
+namespace {
+
+std::vector<std::uint32_t> PopAll(TimerQueue& queue, std::int64_t now)
+{
+    std::vector<std::uint32_t> ids;
+    TimerQueue::Due due;
+    while (queue.PopDue(now, queue.NextSerial(), due))
+        ids.push_back(due.id);
+    return ids;
+}
+
+TEST(TimerQueue, PopsByDeadlineThenArmingOrderAndOnlyWhenDue)
+{
+    TimerQueue queue(16);
+    TimerOwner owner;
+    const std::uint32_t c = queue.Arm(&owner, 30, 0);
+    const std::uint32_t a = queue.Arm(&owner, 10, 0);
+    const std::uint32_t b1 = queue.Arm(&owner, 20, 0);
+    const std::uint32_t b2 = queue.Arm(&owner, 20, 0);
+    EXPECT_EQ(queue.EarliestDeadline(), 10);
+    EXPECT_EQ(PopAll(queue, 20), (std::vector<std::uint32_t>{a, b1, b2}));
+    EXPECT_EQ(PopAll(queue, 29), std::vector<std::uint32_t>{});
+    EXPECT_EQ(PopAll(queue, 30), std::vector<std::uint32_t>{c});
+    EXPECT_TRUE(queue.Empty());
+    EXPECT_EQ(owner.count, 0u);
+}
+
+TEST(TimerQueue, TimersArmedAfterTheSerialLimitWaitForTheNextRound)
+{
+    TimerQueue queue(16);
+    TimerOwner owner;
+    queue.Arm(&owner, 5, 0);
+    const std::uint64_t limit = queue.NextSerial();
+    queue.Arm(&owner, 5, 0);
+    TimerQueue::Due due;
+    EXPECT_TRUE(queue.PopDue(5, limit, due));
+    EXPECT_FALSE(queue.PopDue(5, limit, due));
+    EXPECT_EQ(queue.Size(), 1u);
+}
+
+TEST(TimerQueue, CancelIgnoresZeroUnknownAndOtherOwnersIds)
+{
+    TimerQueue queue(16);
+    TimerOwner mine;
+    TimerOwner other;
+    const std::uint32_t id = queue.Arm(&mine, 10, 7);
+    EXPECT_FALSE(queue.Cancel(&mine, 0));
+    EXPECT_FALSE(queue.Cancel(&other, id));
+    EXPECT_FALSE(queue.Cancel(&mine, id + 1));
+    EXPECT_TRUE(queue.Cancel(&mine, id));
+    EXPECT_FALSE(queue.Cancel(&mine, id));  // already gone
+    EXPECT_TRUE(queue.Empty());
+}
+
+TEST(TimerQueue, TheCounterWrapsPastZero)
+{
+    TimerQueue queue(16);
+    TimerOwner owner;
+    queue.SetNextIdForTest(0xFFFFFFFEu);
+    EXPECT_EQ(queue.Arm(&owner, 1, 0), 0xFFFFFFFEu);
+    EXPECT_EQ(queue.Arm(&owner, 1, 0), 0xFFFFFFFFu);
+    EXPECT_EQ(queue.Arm(&owner, 1, 0), 1u);
+}
+
+TEST(TimerQueue, AfterWrappingPendingIdsAreSkipped)
+{
+    TimerQueue queue(100000);
+    TimerOwner owner;
+    std::set<std::uint32_t> pending;
+    for (int i = 0; i < 5000; ++i)
+        pending.insert(queue.Arm(&owner, 1000, 0));
+    EXPECT_GE(queue.IdTableSizeForTest(), 2 * pending.size());
+    // Back to where the pending ids were handed out: none may be given again.
+    queue.SetNextIdForTest(*pending.begin());
+    for (int i = 0; i < 5000; ++i) {
+        const std::uint32_t id = queue.Arm(&owner, 1000, 0);
+        EXPECT_NE(id, 0u);
+        EXPECT_TRUE(pending.insert(id).second) << "id " << id << " reused";
+    }
+}
+
+TEST(TimerQueue, ThePerOwnerCapCancelsTheEarliestArmed)
+{
+    TimerQueue queue(3);
+    TimerOwner flooded;
+    TimerOwner quiet;
+    const std::uint32_t other = queue.Arm(&quiet, 1, 0);
+    const std::uint32_t first = queue.Arm(&flooded, 100, 0);
+    const std::uint32_t second = queue.Arm(&flooded, 1, 0);
+    const std::uint32_t third = queue.Arm(&flooded, 2, 0);
+    const std::uint32_t fourth = queue.Arm(&flooded, 3, 0);
+    EXPECT_EQ(flooded.count, 3u);
+    EXPECT_FALSE(queue.Cancel(&flooded, first));
+    EXPECT_EQ(PopAll(queue, 1000), (std::vector<std::uint32_t>{other, second, third, fourth}));
+}
+
+TEST(TimerQueue, CancelAllEmptiesOneOwnerOnly)
+{
+    TimerQueue queue(16);
+    TimerOwner a;
+    TimerOwner b;
+    for (int i = 0; i < 10; ++i) {
+        queue.Arm(&a, i, 0);
+        queue.Arm(&b, i, 0);
+    }
+    queue.CancelAll(&a);
+    EXPECT_EQ(a.count, 0u);
+    EXPECT_EQ(b.count, 10u);
+    EXPECT_EQ(PopAll(queue, 100).size(), 10u);
+}
+
+TEST(RecvBuffer, GrowsForLargeFramesUpToItsMaximumThenReportsFull)
+{
+    RecvBuffer buffer;
+    char* space = nullptr;
+    std::size_t size = 0;
+    ASSERT_TRUE(buffer.PrepareRead(space, size));
+    EXPECT_GE(size, RecvBuffer::kChunk);
+    // Nothing is ever taken: it fills up to the maximum and then says so.
+    std::size_t total = 0;
+    while (buffer.PrepareRead(space, size)) {
+        EXPECT_TRUE(size >= RecvBuffer::kChunk || buffer.Capacity() == RecvBuffer::kMaxCapacity);
+        std::memset(space, 0x5A, size);
+        buffer.Commit(size);
+        total += size;
+    }
+    EXPECT_EQ(total, RecvBuffer::kMaxCapacity);
+    EXPECT_EQ(buffer.Ready(), RecvBuffer::kMaxCapacity);
+}
+
+TEST(RecvBuffer, MovesWhatIsLeftToTheFrontInsteadOfGrowing)
+{
+    RecvBuffer buffer;
+    char* space = nullptr;
+    std::size_t size = 0;
+    ASSERT_TRUE(buffer.PrepareRead(space, size));
+    const std::size_t capacity = buffer.Capacity();
+    for (std::size_t i = 0; i < size; ++i)
+        space[i] = static_cast<char>(i % 251);
+    buffer.Commit(size);
+    buffer.Consume(size - 10);
+    ASSERT_TRUE(buffer.PrepareRead(space, size));
+    EXPECT_EQ(buffer.Capacity(), capacity);
+    EXPECT_EQ(buffer.Ready(), 10u);
+    for (std::size_t i = 0; i < 10; ++i)
+        EXPECT_EQ(buffer.Data()[i], static_cast<char>((capacity - 10 + i) % 251));
+}
+
+TEST(Reasons, PlatformNumbersPassAndNamesThatDoNotResolveGiveEnxio)
+{
+    EXPECT_EQ(ReasonOf(asio::error_code()), 0);
+    EXPECT_EQ(ReasonOf(asio::error::eof), 0);
+    EXPECT_EQ(ReasonOf(asio::error::connection_refused), ECONNREFUSED);
+    EXPECT_EQ(ReasonOf(asio::error::host_not_found), ENXIO);
+    EXPECT_EQ(ReasonOf(asio::error::host_not_found_try_again), ENXIO);
+    EXPECT_EQ(ReasonOf(asio::error::not_found), ENXIO);
+    EXPECT_EQ(ReasonAborted(), ECONNABORTED);
+    EXPECT_EQ(ReasonTimedOut(), ETIMEDOUT);
+    EXPECT_EQ(ReasonMessageSize(), EMSGSIZE);
+}
+
+}  // namespace
+}  // namespace kelvo

@@ -1,0 +1,192 @@
+// Delayed reconnection after a refused connect and after the peer closes,
+// SetReconnectAddr, a delay ignored after Close inside the callback, Abort
+// inside OnRecvData, and name resolution.
+#include "FrameClient.h"
+#include "Peer.h"
+#include "TestFrames.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <condition_variable>
+#include <mutex>
+
+namespace kelvotest {
+namespace {
+
+// A timer whose expiry marks a point in the loop's time line.
+class Marker : public Kelvo_Timer {
+public:
+    void OnTimer(unsigned int, int, int) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_fired = true;
+        m_changed.notify_all();
+    }
+    bool Wait()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_changed.wait_for(lock, kLimit, [this] { return m_fired; });
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_fired = false;
+};
+
+TEST(Reconnect, AfterARefusedConnectTheDelayBringsAnotherAttempt)
+{
+    FrameClient client;
+    client.onEvent = [](FrameClient& self, const ClientEvent& event) {
+        // Two attempts, then stop.
+        return event.kind == ClientEvent::ConnectFailed && self.Events().size() < 2 ? 10 : 0;
+    };
+    ASSERT_EQ(client.Connect("127.0.0.1", RefusingPort()), 0);
+    ASSERT_TRUE(client.WaitEvents(2));
+    const std::vector<ClientEvent> events = client.Events();
+    for (const ClientEvent& event : events) {
+        EXPECT_EQ(event.kind, ClientEvent::ConnectFailed);
+        EXPECT_EQ(event.reason, ECONNREFUSED);
+    }
+}
+
+TEST(Reconnect, SetReconnectAddrRedirectsTheDelayedAttempt)
+{
+    Listener other;
+    const int otherPort = other.Port();
+    FrameClient client;
+    client.onEvent = [otherPort](FrameClient& self, const ClientEvent& event) {
+        if (event.kind != ClientEvent::ConnectFailed)
+            return 0;
+        self.SetReconnectAddr("127.0.0.1", otherPort);
+        return 10;
+    };
+    ASSERT_EQ(client.Connect("127.0.0.1", RefusingPort()), 0);
+    std::unique_ptr<PeerConn> peer = other.Accept();
+    ASSERT_TRUE(peer);
+    ASSERT_TRUE(client.WaitEvents(2));
+    const std::vector<ClientEvent> events = client.Events();
+    EXPECT_EQ(events[0].kind, ClientEvent::ConnectFailed);
+    EXPECT_EQ(events[1].kind, ClientEvent::ConnectOk);
+}
+
+TEST(Reconnect, AfterThePeerClosesTheSameAddressIsConnectedAgain)
+{
+    Listener listener;
+    FrameClient client;
+    client.onEvent = [](FrameClient&, const ClientEvent& event) {
+        return event.kind == ClientEvent::Disconnected ? 10 : 0;
+    };
+    ASSERT_EQ(client.Connect("127.0.0.1", listener.Port()), 0);
+    std::unique_ptr<PeerConn> first = listener.Accept();
+    ASSERT_TRUE(first);
+    ASSERT_TRUE(client.WaitEvents(1));
+    first->Close();
+    std::unique_ptr<PeerConn> second = listener.Accept();
+    ASSERT_TRUE(second);
+    ASSERT_TRUE(client.WaitEvents(3));
+    const std::vector<ClientEvent> events = client.Events();
+    EXPECT_EQ(events[0].kind, ClientEvent::ConnectOk);
+    EXPECT_EQ(events[1].kind, ClientEvent::Disconnected);
+    EXPECT_EQ(events[1].reason, 0);  // orderly close
+    EXPECT_EQ(events[2].kind, ClientEvent::ConnectOk);
+    client.Close();
+}
+
+TEST(Reconnect, TheDelayIsIgnoredWhenTheCallbackClosed)
+{
+    Listener listener;
+    const int port = listener.Port();
+    FrameClient client;
+    client.onEvent = [port](FrameClient& self, const ClientEvent&) {
+        // Would send the retry to the listener, had Close not cancelled it.
+        self.SetReconnectAddr("127.0.0.1", port);
+        self.Close();
+        return 1;
+    };
+    ASSERT_EQ(client.Connect("127.0.0.1", RefusingPort()), 0);
+    ASSERT_TRUE(client.WaitEvents(1));
+    // A retry after 1 ms would have connected long before this 200 ms
+    // marker fires on the same loop.
+    Marker marker;
+    marker.SetTimer(200, 0, 0, 0, nullptr);
+    ASSERT_TRUE(marker.Wait());
+    EXPECT_EQ(listener.Accept(std::chrono::milliseconds(200)), nullptr);
+    EXPECT_EQ(client.Events().size(), 1u);
+}
+
+TEST(Reconnect, AbortInsideOnRecvDataReportsConnAbortedThenReconnects)
+{
+    Listener listener;
+    FrameClient client;
+    client.onFrame = [](FrameClient& self, std::size_t index) {
+        if (index == 2)
+            self.Abort();
+    };
+    client.onEvent = [](FrameClient&, const ClientEvent& event) {
+        return event.kind == ClientEvent::Disconnected ? 10 : 0;
+    };
+    ASSERT_EQ(client.Connect("127.0.0.1", listener.Port()), 0);
+    std::unique_ptr<PeerConn> first = listener.Accept();
+    ASSERT_TRUE(first);
+    std::string burst;
+    for (std::uint32_t i = 0; i < 10; ++i)
+        burst += MakeFrame(1, i, 50);
+    ASSERT_TRUE(first->Write(burst));  // all ten in one read
+    std::unique_ptr<PeerConn> second = listener.Accept();
+    ASSERT_TRUE(second);
+    ASSERT_TRUE(client.WaitEvents(3));
+    EXPECT_TRUE(first->WaitClosed());
+    const std::vector<ClientEvent> events = client.Events();
+    EXPECT_EQ(events[1].kind, ClientEvent::Disconnected);
+    EXPECT_EQ(events[1].reason, ECONNABORTED);
+    EXPECT_EQ(events[2].kind, ClientEvent::ConnectOk);
+    EXPECT_EQ(client.FrameCount(), 3u);  // nothing after the Abort
+    client.Close();
+}
+
+TEST(Resolve, LocalhostIsResolvedByName)
+{
+    Listener listener;
+    FrameClient client;
+    ASSERT_EQ(client.Connect("localhost", listener.Port()), 0);
+    std::unique_ptr<PeerConn> peer = listener.Accept();
+    ASSERT_TRUE(peer);
+    ASSERT_TRUE(client.WaitEvents(1));
+    EXPECT_EQ(client.Events()[0].kind, ClientEvent::ConnectOk);
+}
+
+TEST(Resolve, BracketedIpv6LiteralIsParsed)
+{
+    std::unique_ptr<Listener> listener;
+    try {
+        listener = std::make_unique<Listener>("::1");
+    } catch (const std::exception&) {
+        GTEST_SKIP() << "no IPv6 loopback here";
+    }
+    FrameClient client;
+    ASSERT_EQ(client.Connect("[::1]", listener->Port()), 0);
+    std::unique_ptr<PeerConn> peer = listener->Accept();
+    ASSERT_TRUE(peer);
+    ASSERT_TRUE(client.WaitEvents(1));
+    EXPECT_EQ(client.Events()[0].kind, ClientEvent::ConnectOk);
+}
+
+TEST(Resolve, ANullHostIsRefusedAtOnce)
+{
+    FrameClient client;
+    EXPECT_EQ(client.Connect(nullptr, 1), -1);
+}
+
+TEST(Resolve, APortOutOfRangeFailsOnTheLoop)
+{
+    FrameClient client;
+    ASSERT_EQ(client.Connect("127.0.0.1", 70000), 0);
+    ASSERT_TRUE(client.WaitEvents(1));
+    EXPECT_EQ(client.Events()[0].kind, ClientEvent::ConnectFailed);
+    EXPECT_EQ(client.Events()[0].reason, EINVAL);
+}
+
+}  // namespace
+}  // namespace kelvotest
