@@ -217,18 +217,31 @@ int Kelvo_String::ToInt(int base) const
 {
     if (base < 2 || base > 36)
         return 0;
-    const char* end = m_data + m_length;
-    const char* p = SkipLead(m_data, end);
+    const char* p = m_data;
+    const char* const end = m_data + m_length;
+    while (p < end && (*p == ' ' || *p == '\t'))
+        ++p;
+    bool negative = false;
+    if (p < end && (*p == '+' || *p == '-'))
+        negative = *p++ == '-';
+    // Accumulates past the int range only to saturate there, never wraps.
+    const long long limit = negative ? 2147483648LL : 2147483647LL;
     long long value = 0;
-    const std::from_chars_result r = std::from_chars(p, end, value, base);
-    if (r.ec == std::errc::result_out_of_range)
-        return *p == '-' ? -0x7FFFFFFF - 1 : 0x7FFFFFFF;
-    if (r.ec != std::errc())
-        return 0;
-    // Out-of-range text saturates rather than wrapping into nonsense.
-    if (value > 0x7FFFFFFF)
-        return 0x7FFFFFFF;
-    if (value < -0x7FFFFFFF - 1)
-        return -0x7FFFFFFF - 1;
-    return static_cast<int>(value);
+    for (; p < end; ++p) {
+        int digit;
+        if (*p >= '0' && *p <= '9')
+            digit = *p - '0';
+        else if (*p >= 'a' && *p <= 'z')
+            digit = *p - 'a' + 10;
+        else if (*p >= 'A' && *p <= 'Z')
+            digit = *p - 'A' + 10;
+        else
+            break;
+        if (digit >= base)
+            break;
+        value = value * base + digit;
+        if (value > limit)
+            value = limit;
+    }
+    return static_cast<int>(negative ? -value : value);
 }

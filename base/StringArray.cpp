@@ -31,11 +31,9 @@ Kelvo_StringArray::~Kelvo_StringArray()
         std::free(m_fields);
 }
 
-const Kelvo_String& Kelvo_StringArray::operator[](int i) const
+const Kelvo_String& Kelvo_StringArray::EmptyField()
 {
-    if (i < 0 || i >= m_count)
-        return g_emptyField;
-    return m_fields[i];
+    return g_emptyField;
 }
 
 int Kelvo_StringArray::Split(const char* text, char separator, int flags)
@@ -59,38 +57,39 @@ int Kelvo_StringArray::Split(const char* text, char separator, int flags)
     std::memcpy(m_text, text, n + 1);
 
     const bool skipEmpty = (flags & KELVO_SPLIT_SKIP_EMPTY) != 0;
-    char* p = m_text;
+    char* field = m_text;
     char* const end = m_text + n;
-    for (;;) {
-        char* stop = static_cast<char*>(std::memchr(p, separator, end - p));
-        if (!stop)
-            stop = end;
-        *stop = 0;
-        if (!skipEmpty || stop != p)
-            AddField(p, static_cast<int>(stop - p));
-        if (stop == end)
+    for (char* p = m_text;; ++p) {
+        if (p != end && *p != separator)
+            continue;
+        *p = 0;
+        if (!skipEmpty || p != field)
+            AddField(field, static_cast<int>(p - field));
+        if (p == end)
             break;
-        p = stop + 1;
+        field = p + 1;
     }
     return m_count;
 }
 
 void Kelvo_StringArray::AddField(char* text, int length)
 {
-    if (m_count == m_fieldCapacity) {
-        const int cap = m_fieldCapacity * 2;
-        void* fresh = std::malloc(sizeof(Kelvo_String) * cap);
-        if (!fresh)
-            throw std::bad_alloc();
-        // Views own nothing, so their bytes move as they are.
-        std::memcpy(fresh, static_cast<void*>(m_fields), sizeof(Kelvo_String) * m_count);
-        if (m_fields != reinterpret_cast<Kelvo_String*>(m_inlineFields))
-            std::free(m_fields);
-        m_fields = static_cast<Kelvo_String*>(fresh);
-        m_fieldCapacity = cap;
-    }
-    Kelvo_String* field = new (&m_fields[m_count]) Kelvo_String();
-    field->m_data = text;
-    field->m_length = length;
+    if (m_count == m_fieldCapacity)
+        GrowFields();
+    new (&m_fields[m_count]) Kelvo_String(text, length);
     ++m_count;
+}
+
+void Kelvo_StringArray::GrowFields()
+{
+    const int cap = m_fieldCapacity * 2;
+    void* fresh = std::malloc(sizeof(Kelvo_String) * cap);
+    if (!fresh)
+        throw std::bad_alloc();
+    // Views own nothing, so their bytes move as they are.
+    std::memcpy(fresh, static_cast<void*>(m_fields), sizeof(Kelvo_String) * m_count);
+    if (m_fields != reinterpret_cast<Kelvo_String*>(m_inlineFields))
+        std::free(m_fields);
+    m_fields = static_cast<Kelvo_String*>(fresh);
+    m_fieldCapacity = cap;
 }

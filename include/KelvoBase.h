@@ -75,6 +75,8 @@ public:
 
 private:
     friend class Kelvo_StringArray;
+    // A read-only view of text that someone else owns.
+    Kelvo_String(char* view, int length) : m_data(view), m_length(length), m_capacity(0) {}
     void Grow(int need);
     void Own();
 
@@ -101,12 +103,17 @@ public:
     int Split(const char* text, char separator, int flags);
     int GetSize() const { return m_count; }
     /* Field i; an empty string for an index outside the fields. */
-    const Kelvo_String& operator[](int i) const;
+    const Kelvo_String& operator[](int i) const
+    {
+        return static_cast<unsigned>(i) < static_cast<unsigned>(m_count) ? m_fields[i] : EmptyField();
+    }
 
 private:
+    static const Kelvo_String& EmptyField();
     Kelvo_StringArray(const Kelvo_StringArray&);
     Kelvo_StringArray& operator=(const Kelvo_StringArray&);
-    void AddField(char* text, int length);
+    inline void AddField(char* text, int length);
+    void GrowFields();
 
     enum { InlineText = 1024, InlineFields = 64 };
     char* m_text;

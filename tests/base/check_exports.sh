@@ -15,6 +15,6 @@ if [ -n "$stray" ]; then
 fi
 for required in Kelvo_THREAD_GetTickCount Kelvo_LOOP_Call 'vtable for Kelvo_TcpClientHandler' \
     'typeinfo for Kelvo_Timer' 'Kelvo_Log::Trace(int, char const*, ...)'; do
-    printf '%s\n' "$symbols" | grep -qxF "$required" || { echo "missing export: $required"; exit 1; }
+    grep -qxF "$required" <<<"$symbols" || { echo "missing export: $required"; exit 1; }
 done
 echo "$(printf '%s\n' "$symbols" | wc -l) exported symbols, all within the API"
