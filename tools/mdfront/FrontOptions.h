@@ -1,0 +1,31 @@
+// mdfront's command line, parsed into a FrontConfig.
+#pragma once
+
+#include "FrontConfig.h"
+
+#include <string>
+#include <vector>
+
+namespace mdfront {
+
+struct FrontOptions {
+    FrontConfig config;
+    bool verbose = false;
+    bool help = false;
+    double duration_seconds = 0; // 0: until interrupted
+};
+
+// Parses the arguments after the program name. Returns false with a
+// message for an unknown flag or a bad value.
+bool ParseFrontOptions(const std::vector<std::string>& args, FrontOptions& out,
+                       std::string& error);
+
+// The text of --help: usage and one entry per flag.
+std::string FrontUsage();
+
+// "au2612,IF2612@CFFEX" -> specs; an id without "@EXCHANGE" gets the
+// exchange its product usually trades on, else defaultExchange.
+std::vector<InstrumentSpec> ParseInstrumentList(const std::string& text,
+                                                const std::string& defaultExchange);
+
+} // namespace mdfront
