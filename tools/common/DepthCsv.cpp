@@ -126,7 +126,9 @@ std::vector<int> MapColumns(const std::vector<std::string>& header, int& timeInd
 bool ParseRow(const std::vector<std::string>& cells, const std::vector<int>& map, int timeIndex,
               CsvDepthRow& row)
 {
-    row = CsvDepthRow{};
+    row.recv_time_us = 0;
+    // Padding too: replayed records go out byte for byte.
+    std::memset(&row.depth, 0, sizeof row.depth);
     if (timeIndex >= 0 && static_cast<std::size_t>(timeIndex) < cells.size() &&
         !cells[static_cast<std::size_t>(timeIndex)].empty() &&
         !ParseInt(cells[static_cast<std::size_t>(timeIndex)], row.recv_time_us))

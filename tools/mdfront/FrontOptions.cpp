@@ -367,6 +367,14 @@ bool ParseFrontOptions(const std::vector<std::string>& args, FrontOptions& out,
     return true;
 }
 
+std::vector<std::string> FrontFlagNames()
+{
+    std::vector<std::string> names;
+    for (const Option& o : Options())
+        names.push_back(o.name);
+    return names;
+}
+
 std::string FrontUsage()
 {
     const std::size_t HelpColumn = 30;

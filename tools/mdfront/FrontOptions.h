@@ -23,6 +23,9 @@ bool ParseFrontOptions(const std::vector<std::string>& args, FrontOptions& out,
 // The text of --help: usage and one entry per flag.
 std::string FrontUsage();
 
+// Every flag's name, without the leading dashes.
+std::vector<std::string> FrontFlagNames();
+
 // "au2612,IF2612@CFFEX" -> specs; an id without "@EXCHANGE" gets the
 // exchange its product usually trades on, else defaultExchange.
 std::vector<InstrumentSpec> ParseInstrumentList(const std::string& text,

@@ -83,12 +83,13 @@ void FrontServer::Accept()
         const auto peer = socket.remote_endpoint(pe);
         const std::string peerText =
             pe ? "?" : peer.address().to_string() + ":" + std::to_string(peer.port());
-        const std::size_t index = recorder_.Open(peerText);
-        auto session = std::make_shared<FrontSession>(std::move(socket), rt->context, index);
+        std::shared_ptr<FrontSession> session;
         {
+            // Held across Open so that whoever sees the new connection can act on it.
             std::lock_guard<std::mutex> lk(mu_);
-            if (sessions_.size() <= index)
-                sessions_.resize(index + 1);
+            const std::size_t index = recorder_.Open(peerText);
+            session = std::make_shared<FrontSession>(std::move(socket), rt->context, index);
+            sessions_.resize(index + 1);
             sessions_[index] = session;
         }
         session->Start();

@@ -152,7 +152,8 @@ void FrontSession::OnLogin(const mdlink::FrameHeader& header, const Bytes& body)
 {
     CThostFtdcReqUserLoginField req;
     std::memset(&req, 0, sizeof req);
-    std::memcpy(&req, body.data(), std::min(body.size(), sizeof req));
+    if (!body.empty()) // a login without a record has no body
+        std::memcpy(&req, body.data(), std::min(body.size(), sizeof req));
     std::string message;
     const int error = CheckLogin(req, message);
 

@@ -213,9 +213,10 @@ void FrontSession::CloseAfterDrain(const std::string& reason)
 // socket closes when the client closes its end, or after a grace period.
 void FrontSession::HalfClose()
 {
+    // Recorded first, so whoever sees the end of the stream also sees why.
+    ReportClosed(closeReason_);
     asio::error_code ec;
     socket_.shutdown(asio::ip::tcp::socket::shutdown_send, ec);
-    ReportClosed(closeReason_);
     closeTimer_.expires_after(HalfCloseGrace);
     auto self = shared_from_this();
     closeTimer_.async_wait([self](const asio::error_code& e) {
@@ -232,10 +233,10 @@ void FrontSession::CloseNow(const std::string& reason)
     for (asio::steady_timer* t : {&pushTimer_, &forQuoteTimer_, &trickleTimer_, &silentTimer_,
                                   &closeTimer_})
         t->cancel();
+    ReportClosed(reason);
     asio::error_code ec;
     socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ec);
     socket_.close(ec);
-    ReportClosed(reason);
 }
 
 void FrontSession::ReportClosed(const std::string& reason)
