@@ -21,6 +21,12 @@ inline LocalStamp NowLocal()
     return ToLocalStamp(std::chrono::system_clock::now());
 }
 
+inline long long NowMicros()
+{
+    using namespace std::chrono;
+    return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+}
+
 // HH:MM:SS.uuuuuu of a microsecond stamp since the epoch, in local time.
 std::string MicrosTimeOfDay(long long micros_since_epoch);
 

@@ -32,6 +32,24 @@ std::uint64_t HashText(const std::string& s)
     return h;
 }
 
+// Products whose usual scale is known; any other id gets one by its hash.
+std::size_t ProfileOf(const std::string& id, std::uint64_t hash)
+{
+    std::string product;
+    for (char c : id) {
+        if (c >= '0' && c <= '9')
+            break;
+        product += c;
+    }
+    static const std::pair<const char*, std::size_t> known[] = {
+        {"au", 0}, {"sc", 0}, {"rb", 1}, {"m", 1}, {"SR", 1}, {"IF", 2}, {"IC", 2}, {"IH", 2},
+        {"cu", 3}, {"zn", 3}, {"ni", 3}, {"ag", 4}, {"CF", 4}};
+    for (const auto& k : known)
+        if (product == k.first)
+            return k.second;
+    return static_cast<std::size_t>(hash % (sizeof Profiles / sizeof Profiles[0]));
+}
+
 double Price(long long hundredths)
 {
     return static_cast<double>(hundredths) / 100.0;
@@ -44,7 +62,7 @@ DepthWalk::DepthWalk(const InstrumentSpec& spec, const std::string& tradingDay,
     : spec_(spec), tradingDay_(tradingDay), rng_(seed ^ HashText(spec.id))
 {
     const std::uint64_t h = HashText(spec.id);
-    const Profile& p = Profiles[h % (sizeof Profiles / sizeof Profiles[0])];
+    const Profile& p = Profiles[ProfileOf(spec.id, h)];
     tick_ = p.tick;
     multiplier_ = p.multiplier;
     const long long span = p.highest - p.lowest;
