@@ -57,12 +57,12 @@ double Price(long long hundredths)
 
 } // namespace
 
-DepthWalk::DepthWalk(const InstrumentSpec& spec, const std::string& tradingDay,
+DepthWalk::DepthWalk(const InstrumentInfo& instrument, const std::string& tradingDay,
                      std::uint64_t seed)
-    : spec_(spec), tradingDay_(tradingDay), rng_(seed ^ HashText(spec.id))
+    : instrument_(instrument), tradingDay_(tradingDay), rng_(seed ^ HashText(instrument.id))
 {
-    const std::uint64_t h = HashText(spec.id);
-    const Profile& p = Profiles[ProfileOf(spec.id, h)];
+    const std::uint64_t h = HashText(instrument.id);
+    const Profile& p = Profiles[ProfileOf(instrument.id, h)];
     tick_ = p.tick;
     multiplier_ = p.multiplier;
     const long long span = p.highest - p.lowest;
@@ -124,9 +124,9 @@ CThostFtdcDepthMarketDataField DepthWalk::Next(const mdtools::LocalStamp& now)
     CThostFtdcDepthMarketDataField d;
     std::memset(&d, 0, sizeof d);
     CopyText(d.TradingDay, sizeof d.TradingDay, tradingDay_);
-    CopyText(d.InstrumentID, sizeof d.InstrumentID, spec_.id);
-    CopyText(d.ExchangeID, sizeof d.ExchangeID, spec_.exchange);
-    CopyText(d.ExchangeInstID, sizeof d.ExchangeInstID, spec_.id);
+    CopyText(d.InstrumentID, sizeof d.InstrumentID, instrument_.id);
+    CopyText(d.ExchangeID, sizeof d.ExchangeID, instrument_.exchange);
+    CopyText(d.ExchangeInstID, sizeof d.ExchangeInstID, instrument_.id);
     CopyText(d.ActionDay, sizeof d.ActionDay, now.date);
     CopyText(d.UpdateTime, sizeof d.UpdateTime, now.time);
     d.UpdateMillisec = now.millis;

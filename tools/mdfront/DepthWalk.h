@@ -16,7 +16,7 @@ namespace mdfront {
 
 class DepthWalk {
 public:
-    DepthWalk(const InstrumentSpec& spec, const std::string& tradingDay, std::uint64_t seed);
+    DepthWalk(const InstrumentInfo& instrument, const std::string& tradingDay, std::uint64_t seed);
 
     // Moves one step and returns the record, stamped with `now`.
     CThostFtdcDepthMarketDataField Next(const mdtools::LocalStamp& now);
@@ -26,7 +26,7 @@ private:
     int Uniform(int lo, int hi);
     void FillBook(CThostFtdcDepthMarketDataField& d);
 
-    InstrumentSpec spec_;
+    InstrumentInfo instrument_;
     std::string tradingDay_;
     std::mt19937_64 rng_;
     long long tick_ = 1;        // hundredths

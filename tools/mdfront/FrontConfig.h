@@ -16,7 +16,7 @@ namespace mdfront {
 // Body form of pushed depth records.
 enum class DepthForm { Binary, Text, Joined };
 
-struct InstrumentSpec {
+struct InstrumentInfo {
     std::string id;
     std::string exchange;
 };
@@ -64,7 +64,7 @@ struct FrontConfig {
     std::string user;
     std::string password;
     // Empty: every instrument id is known, on default_exchange.
-    std::vector<InstrumentSpec> instruments;
+    std::vector<InstrumentInfo> instruments;
     std::string default_exchange = "SHFE";
     // Depth records per second per subscribed instrument; 0 = as fast as
     // the socket takes them.

@@ -306,23 +306,23 @@ std::string Wrap(const std::string& text)
 
 } // namespace
 
-std::vector<InstrumentSpec> ParseInstrumentList(const std::string& text,
+std::vector<InstrumentInfo> ParseInstrumentList(const std::string& text,
                                                 const std::string& defaultExchange)
 {
-    std::vector<InstrumentSpec> out;
+    std::vector<InstrumentInfo> out;
     std::stringstream ss(text);
     std::string item;
     while (std::getline(ss, item, ',')) {
         if (item.empty())
             continue;
-        InstrumentSpec spec;
+        InstrumentInfo instrument;
         const auto at = item.find('@');
-        spec.id = item.substr(0, at);
-        spec.exchange = at == std::string::npos ? UsualExchange(spec.id) : item.substr(at + 1);
-        if (spec.exchange.empty())
-            spec.exchange = defaultExchange;
-        if (!spec.id.empty())
-            out.push_back(spec);
+        instrument.id = item.substr(0, at);
+        instrument.exchange = at == std::string::npos ? UsualExchange(instrument.id) : item.substr(at + 1);
+        if (instrument.exchange.empty())
+            instrument.exchange = defaultExchange;
+        if (!instrument.id.empty())
+            out.push_back(instrument);
     }
     return out;
 }

@@ -26,9 +26,9 @@ std::string FrontUsage();
 // Every flag's name, without the leading dashes.
 std::vector<std::string> FrontFlagNames();
 
-// "au2612,IF2612@CFFEX" -> specs; an id without "@EXCHANGE" gets the
+// "au2612,IF2612@CFFEX" -> instruments; an id without "@EXCHANGE" gets the
 // exchange its product usually trades on, else defaultExchange.
-std::vector<InstrumentSpec> ParseInstrumentList(const std::string& text,
+std::vector<InstrumentInfo> ParseInstrumentList(const std::string& text,
                                                 const std::string& defaultExchange);
 
 } // namespace mdfront

@@ -35,12 +35,12 @@ std::shared_ptr<SessionContext> FrontServer::MakeContext() const
     ctx->trading_day = config_.trading_day.empty() ? mdtools::NowLocal().date : config_.trading_day;
     if (!config_.replay_file.empty()) {
         ctx->replay = std::make_shared<ReplayBook>(config_.replay_file);
-        for (const InstrumentSpec& s : ctx->replay->Instruments())
+        for (const InstrumentInfo& s : ctx->replay->Instruments())
             ctx->known[s.id] = s.exchange;
         return ctx;
     }
     ctx->any_instrument = config_.instruments.empty();
-    for (const InstrumentSpec& s : config_.instruments)
+    for (const InstrumentInfo& s : config_.instruments)
         ctx->known[s.id] = s.exchange.empty() ? config_.default_exchange : s.exchange;
     return ctx;
 }

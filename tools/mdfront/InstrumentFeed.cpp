@@ -2,14 +2,14 @@
 
 namespace mdfront {
 
-InstrumentFeed::InstrumentFeed(const InstrumentSpec& spec, const std::string& tradingDay,
+InstrumentFeed::InstrumentFeed(const InstrumentInfo& instrument, const std::string& tradingDay,
                                std::uint64_t seed, std::shared_ptr<const ReplayBook> replay)
     : replay_(std::move(replay))
 {
     if (replay_)
-        records_ = &replay_->Records(spec.id);
+        records_ = &replay_->Records(instrument.id);
     if (!records_ || records_->empty())
-        walk_.emplace(spec, tradingDay, seed);
+        walk_.emplace(instrument, tradingDay, seed);
 }
 
 CThostFtdcDepthMarketDataField InstrumentFeed::Next(const mdtools::LocalStamp& now)

@@ -13,7 +13,7 @@ namespace mdfront {
 
 class InstrumentFeed {
 public:
-    InstrumentFeed(const InstrumentSpec& spec, const std::string& tradingDay, std::uint64_t seed,
+    InstrumentFeed(const InstrumentInfo& instrument, const std::string& tradingDay, std::uint64_t seed,
                    std::shared_ptr<const ReplayBook> replay);
 
     CThostFtdcDepthMarketDataField Next(const mdtools::LocalStamp& now);

@@ -17,13 +17,13 @@ public:
     explicit ReplayBook(const std::string& path);
 
     // The instruments of the file, in order of first appearance.
-    const std::vector<InstrumentSpec>& Instruments() const { return instruments_; }
+    const std::vector<InstrumentInfo>& Instruments() const { return instruments_; }
 
     // Records of one instrument; empty for an instrument not in the file.
     const std::vector<CThostFtdcDepthMarketDataField>& Records(const std::string& id) const;
 
 private:
-    std::vector<InstrumentSpec> instruments_;
+    std::vector<InstrumentInfo> instruments_;
     std::map<std::string, std::vector<CThostFtdcDepthMarketDataField>> records_;
 };
 

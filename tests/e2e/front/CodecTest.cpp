@@ -203,9 +203,9 @@ TEST(DepthTextTest, ExpectedRecordKeepsOnlyWhatTheTextCarries)
 
 TEST(DepthWalkTest, RecordsAreConsistentAndReproducible)
 {
-    const InstrumentSpec spec{"rb2610", "SHFE"};
-    DepthWalk a(spec, "20261208", 42);
-    DepthWalk b(spec, "20261208", 42);
+    const InstrumentInfo instrument{"rb2610", "SHFE"};
+    DepthWalk a(instrument, "20261208", 42);
+    DepthWalk b(instrument, "20261208", 42);
     const mdtools::LocalStamp now = mdtools::NowLocal();
     int lastVolume = 0;
     for (int i = 0; i < 500; ++i) {
