@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <string>
 #include <thread>
 
 namespace {
@@ -77,8 +78,8 @@ int main(int argc, char** argv)
     std::vector<std::string> fronts = opts.fronts; // the interface takes mutable text
     for (std::string& front : fronts)
         api->RegisterFront(&front[0]);
-    std::printf("mdcli on library version %s, %zu front(s)\n", CThostFtdcMdApi::GetApiVersion(),
-                fronts.size());
+    std::printf("mdcli on library version %s, %s front(s)\n", CThostFtdcMdApi::GetApiVersion(),
+                std::to_string(fronts.size()).c_str());
     mdtools::InstallInterruptHandler();
     api->Init();
 
@@ -92,8 +93,8 @@ int main(int argc, char** argv)
     Refresh(board, ticker, display);
     if (!csv.Close())
         std::fprintf(stderr, "mdcli: writing %s failed\n", opts.csv.c_str());
-    std::printf("mdcli: %llu depth records for %zu instruments, %llu for-quote notices\n",
-                static_cast<unsigned long long>(board.Records()), board.Instruments(),
-                static_cast<unsigned long long>(board.ForQuotes()));
+    std::printf("mdcli: %s depth records for %s instruments, %s for-quote notices\n",
+                std::to_string(board.Records()).c_str(), std::to_string(board.Instruments()).c_str(),
+                std::to_string(board.ForQuotes()).c_str());
     return board.Records() > 0 ? 0 : 1;
 }
