@@ -106,6 +106,7 @@ public:
 private:
     Kelvo_StringArray(const Kelvo_StringArray&);
     Kelvo_StringArray& operator=(const Kelvo_StringArray&);
+    void AddField(char* text, int length);
 
     enum { InlineText = 1024, InlineFields = 64 };
     char* m_text;

@@ -9,7 +9,9 @@
 #ifndef MDLINK_MD_API_H
 #define MDLINK_MD_API_H
 
-#if defined(_WIN32)
+#if defined(MDLINK_STATIC)
+#  define MDLINK_API
+#elif defined(_WIN32)
 #  if defined(MDLINK_BUILDING_LIBRARY)
 #    define MDLINK_API __declspec(dllexport)
 #  else

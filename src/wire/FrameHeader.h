@@ -37,12 +37,13 @@ constexpr std::uint32_t MsgRspUnSubscribeForQuoteRsp = 0x20050006;
 constexpr std::uint32_t MsgDepthMarketData = 0x40050001;
 constexpr std::uint32_t MsgForQuoteRsp = 0x40050002;
 
-// The request frames' marker differs between the two builds; the front does
-// not read it as a body encoding.
+// The marker of login and market-data (un)subscription frames differs between
+// the two builds (for-quote and heartbeat frames always carry MarkerBinary);
+// in requests it does not describe the body.
 #if defined(_WIN32)
-constexpr std::uint32_t MarkerRequestText = MarkerBinary;
+constexpr std::uint32_t MarkerRequest = MarkerBinary;
 #else
-constexpr std::uint32_t MarkerRequestText = MarkerText;
+constexpr std::uint32_t MarkerRequest = MarkerText;
 #endif
 
 struct FrameHeader {

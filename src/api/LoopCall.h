@@ -1,0 +1,33 @@
+// Running a piece of the client on the base layer's loop thread.
+#pragma once
+
+#include "KelvoBase.h"
+
+#include <exception>
+
+namespace mdlink {
+
+// Runs f on the loop thread and waits for it (at once when already there).
+// An exception thrown by f (an allocation failure) reaches the caller.
+template <class F>
+void CallOnLoop(F f)
+{
+    struct Call {
+        F* fn;
+        std::exception_ptr error;
+    } call{&f, nullptr};
+    Kelvo_LOOP_Call(
+        [](void* p) {
+            Call* c = static_cast<Call*>(p);
+            try {
+                (*c->fn)();
+            } catch (...) {
+                c->error = std::current_exception();
+            }
+        },
+        &call);
+    if (call.error)
+        std::rethrow_exception(call.error);
+}
+
+} // namespace mdlink

@@ -1,0 +1,101 @@
+// CKelvoMDClient: the object behind CThostFtdcMdApi.
+//
+// One client owns one connection (its Kelvo_TcpClientHandler base), the
+// registered fronts, the receive state, its log and its heartbeat supervisor.
+// Its members are defined by subsystem:
+//   api/MdClient.cpp    construction, registration, Init, Release
+//   api/Requests.cpp    login and subscription requests
+//   wire/Receive.cpp    OnRecvBuffer, OnRecvData, HandleMsg
+//   link/Connection.cpp connection events and the heartbeat-timeout reconnect
+//   log/WriteLog.cpp    WriteLog
+//
+// Threads: application threads call the CThostFtdcMdApi operations; the base
+// layer's loop thread delivers every connection, receive and timer callback,
+// one at a time, so the receive state and the supervisor need no lock.
+#pragma once
+
+#include "KelvoBase.h"
+#include "MdApi.h"
+#include "wire/FrameHeader.h"
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class CHeartBeat;
+
+class CKelvoMDClient : public CThostFtdcMdApi, public Kelvo_TcpClientHandler {
+public:
+    static constexpr int ReasonDisConnect = 0x2001;
+    static constexpr int ReasonHeartBeatTimeout = 0x2002;
+    static constexpr int ReconnectDelay = 3000;
+    static constexpr std::uint32_t BodyBufferSize = 800;
+    // Larger announced bodies mean the stream is corrupt: the link is dropped.
+    static constexpr std::uint32_t MaxBodyLength = 1024 * 1024;
+
+    CKelvoMDClient();
+
+    // CThostFtdcMdApi, in its slot order.
+    void Release() override;
+    void Init() override;
+    int Join() override;
+    const char* GetTradingDay() override;
+    void RegisterFront(char* pszFrontAddress) override;
+    void RegisterNameServer(char* pszNsAddress) override;
+    void RegisterFensUserInfo(CThostFtdcFensUserInfoField* pFensUserInfo) override;
+    void RegisterSpi(CThostFtdcMdSpi* pSpi) override;
+    int SubscribeMarketData(char* ppInstrumentID[], int nCount) override;
+    int UnSubscribeMarketData(char* ppInstrumentID[], int nCount) override;
+    int SubscribeForQuoteRsp(char* ppInstrumentID[], int nCount) override;
+    int UnSubscribeForQuoteRsp(char* ppInstrumentID[], int nCount) override;
+    int ReqUserLogin(CThostFtdcReqUserLoginField* pReqUserLoginField, int nRequestID) override;
+    int ReqUserLogout(CThostFtdcUserLogoutField* pUserLogout, int nRequestID) override;
+    int ReqQryMulticastInstrument(CThostFtdcQryMulticastInstrumentField* pQryMulticastInstrument,
+                                  int nRequestID) override;
+
+    // Its own virtual operations follow, in this order.
+    ~CKelvoMDClient() override;
+    void OnConnectOk() override;
+    int OnConnectFaild(void* reserved, int reason) override;
+    int OnDisConnect(void* reserved, int reason) override;
+    char* OnRecvBuffer(long& size) override;
+    virtual void HandleMsg(char* body);
+    int OnRecvData(char* buffer, long size) override;
+
+    // The front to connect to next, round robin; null when none is registered.
+    Kelvo_SocketAddr* NextFront();
+    // Called by the supervisor when the third heartbeat went unanswered.
+    void HeartBeatTimeout();
+    void WriteLog(int level, const char* tag, const char* format, ...) KELVO_PRINTF(4, 5);
+    CHeartBeat* GetSupervisor() const { return Supervisor.get(); }
+
+private:
+    struct ListRequest;
+    int SendInstrumentList(const ListRequest& kind, char* ids[], int count);
+    void ResetReceiveState();
+    void StopLink();
+    void AppendFront(std::unique_ptr<Kelvo_SocketAddr> front);
+    char* BodyStore();
+    void DispatchInstrumentRsp(const mdlink::FrameHeader& header, char* body);
+    void DispatchLoginRsp(const mdlink::FrameHeader& header, char* body);
+    void DispatchDepth(const mdlink::FrameHeader& header, char* body);
+    void DispatchForQuote(char* body);
+
+    std::unique_ptr<char[]> HeaderBuffer;
+    alignas(8) char BodyBuffer[BodyBufferSize];
+    bool ExpectBody;
+    bool HeaderPending;
+    std::uint32_t CurBodyLength;
+    std::uint32_t RspInfoSize;
+    CThostFtdcMdSpi* Spi;
+    std::int32_t FrontCursor;
+    std::vector<std::unique_ptr<Kelvo_SocketAddr>> FrontList;
+    std::unique_ptr<Kelvo_Log> Logger;
+    std::unique_ptr<CHeartBeat> Supervisor;
+
+    // Bodies larger than BodyBuffer, up to MaxBodyLength.
+    std::vector<char> SpillBuffer;
+    // Set by the first Init that found a front: from then on the loop thread
+    // may be reading Spi and FrontList.
+    bool Started;
+};

@@ -1,0 +1,110 @@
+// Login and subscription requests.
+//
+// A subscription joins the instrument ids with '|' and cuts the text into
+// frames: a frame is sent as soon as the text, with its trailing '|', reaches
+// 512 bytes. Each frame's RequestId is (index of its last id + 1) minus the
+// index at which the previous frame was cut; the closing frame takes
+// count + 1 minus that index. Fronts rely on these numbers as they are.
+#include "api/MdClient.h"
+
+#include "wire/SendFrame.h"
+
+using namespace mdlink;
+
+struct CKelvoMDClient::ListRequest {
+    std::uint32_t msgType;
+    std::uint32_t marker;
+    const char* tag;
+    const char* text;
+    int resultForNone; // result of a call with a count of 0
+};
+
+namespace {
+
+constexpr int FrameCutLength = 512;
+constexpr int LoginRecordSize = static_cast<int>(sizeof(CThostFtdcReqUserLoginField));
+
+} // namespace
+
+int CKelvoMDClient::SendInstrumentList(const ListRequest& kind, char* ids[], int count)
+{
+    if (count == 0)
+        return kind.resultForNone;
+    if (count < 0)
+        return 0;
+    if (!ids)
+        return -1;
+    for (int i = 0; i < count; ++i)
+        if (!ids[i])
+            return -1;
+
+    FrameHeader header;
+    header.Marker = kind.marker;
+    header.MsgType = kind.msgType;
+    header.Tick = Kelvo_THREAD_GetTickCount();
+    Kelvo_String text;
+    int cut = 0;
+    for (int i = 0; i < count; ++i) {
+        WriteLog(3, kind.tag, kind.text, ids[i]);
+        text.sprintf_append("%s", ids[i]);
+        text.addch('|', 1);
+        if (text.length() < FrameCutLength)
+            continue;
+        header.RequestId = i + 1 - cut;
+        text.truncate_right(1);
+        header.BodyLength = static_cast<std::uint32_t>(text.length());
+        if (SendFrame(*this, header, text.c_str(), text.length()) == 0)
+            return -1;
+        text.Reset();
+        header.Tick = Kelvo_THREAD_GetTickCount();
+        cut = i;
+    }
+    if (text.length() > 0) {
+        header.RequestId = count + 1 - cut;
+        text.truncate_right(1);
+        header.BodyLength = static_cast<std::uint32_t>(text.length());
+        if (SendFrame(*this, header, text.c_str(), text.length()) == 0)
+            return -1;
+    }
+    return 0;
+}
+
+int CKelvoMDClient::SubscribeMarketData(char* ppInstrumentID[], int nCount)
+{
+    static const ListRequest kind = {MsgSubscribeMarketData, MarkerRequest, "--Sub",
+                                     "Subscribe market [%s]", -1};
+    return SendInstrumentList(kind, ppInstrumentID, nCount);
+}
+
+int CKelvoMDClient::UnSubscribeMarketData(char* ppInstrumentID[], int nCount)
+{
+    static const ListRequest kind = {MsgUnSubscribeMarketData, MarkerRequest, "UnSub",
+                                     "UnSubscribe market [%s]", 0};
+    return SendInstrumentList(kind, ppInstrumentID, nCount);
+}
+
+int CKelvoMDClient::SubscribeForQuoteRsp(char* ppInstrumentID[], int nCount)
+{
+    static const ListRequest kind = {MsgSubscribeForQuoteRsp, MarkerBinary, "Sub",
+                                     "Subscribe ForQuoteRsp [%s]", -1};
+    return SendInstrumentList(kind, ppInstrumentID, nCount);
+}
+
+int CKelvoMDClient::UnSubscribeForQuoteRsp(char* ppInstrumentID[], int nCount)
+{
+    static const ListRequest kind = {MsgUnSubscribeForQuoteRsp, MarkerBinary, "UnSub",
+                                     "UnSubscribe ForQuoteRsp [%s]", 0};
+    return SendInstrumentList(kind, ppInstrumentID, nCount);
+}
+
+int CKelvoMDClient::ReqUserLogin(CThostFtdcReqUserLoginField* pReqUserLoginField, int nRequestID)
+{
+    const int length = pReqUserLoginField ? LoginRecordSize : 0;
+    FrameHeader header;
+    header.Marker = MarkerRequest;
+    header.MsgType = MsgUserLogin;
+    header.BodyLength = static_cast<std::uint32_t>(length);
+    header.RequestId = nRequestID;
+    header.Tick = Kelvo_THREAD_GetTickCount();
+    return SendFrame(*this, header, pReqUserLoginField, length) == 1 ? 0 : -1;
+}

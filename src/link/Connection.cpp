@@ -1,0 +1,64 @@
+// Connection events and the reconnect after a heartbeat timeout.
+//
+// A failed connect or a lost link is reported to the application and left to
+// the base layer, which connects again after the 3000 ms these callbacks
+// return: a lost link to the same front, a failed attempt to the next one
+// (so that one dead front never keeps the client from the others). Only a
+// heartbeat timeout closes the link and connects to the next front itself.
+#include "api/MdClient.h"
+
+#include "link/HeartBeat.h"
+
+void CKelvoMDClient::ResetReceiveState()
+{
+    HeaderPending = false;
+    ExpectBody = false;
+    CurBodyLength = 0;
+}
+
+void CKelvoMDClient::OnConnectOk()
+{
+    WriteLog(3, "OnConnectOk", "OnConnectOk begin");
+    Supervisor->Start(this);
+    if (Spi)
+        Spi->OnFrontConnected();
+    WriteLog(3, "OnConnectOk", "OnConnectOk end");
+}
+
+int CKelvoMDClient::OnConnectFaild(void*, int reason)
+{
+    WriteLog(3, "ConnectFaild", "OnConnectFaild begin %d", reason);
+    Supervisor->Stop();
+    ResetReceiveState();
+    Kelvo_SocketAddr* next = NextFront();
+    SetReconnectAddr(next->GetAddr(), next->GetPort());
+    if (Spi)
+        Spi->OnFrontDisconnected(reason);
+    WriteLog(3, "ConnectFaild", "OnConnectFaild end");
+    return ReconnectDelay;
+}
+
+int CKelvoMDClient::OnDisConnect(void*, int reason)
+{
+    WriteLog(3, "DisConnect", "OnDisConnect begin %d", reason);
+    Supervisor->Stop();
+    ResetReceiveState();
+    if (Spi)
+        Spi->OnFrontDisconnected(ReasonDisConnect);
+    WriteLog(3, "DisConnect", "OnDisConnect end");
+    return ReconnectDelay;
+}
+
+void CKelvoMDClient::HeartBeatTimeout()
+{
+    WriteLog(3, "Timeout", "HeartBeatTimeout begin");
+    Supervisor->Stop();
+    Close();
+    ResetReceiveState();
+    Kelvo_SocketAddr* front = NextFront();
+    WriteLog(3, "Timeout", "reConnect [%s] %d", front->GetAddr(), front->GetPort());
+    Connect(front->GetAddr(), front->GetPort());
+    if (Spi)
+        Spi->OnFrontDisconnected(ReasonHeartBeatTimeout);
+    WriteLog(3, "Timeout", "HeartBeatTimeout end");
+}

@@ -1,0 +1,234 @@
+// The receive path: frames off the connection, to the application.
+//
+// The base layer asks OnRecvBuffer where to put the next bytes and how many
+// to take, then tells OnRecvData they are there. A header is taken only when
+// all 24 bytes are ready, a body only when all of it is.
+//
+//   state               HeaderPending  ExpectBody  next                       then
+//   waiting for header  false          false       OnRecvBuffer, >= 24 ready  header requested
+//   header requested    true           true        OnRecvData, body > 0       waiting for body
+//   header requested    true           true        OnRecvData, body 0         waiting for header (heartbeat reply)
+//   waiting for body    false          true        OnRecvBuffer, body ready   body requested
+//   body requested      false          false       OnRecvData: HandleMsg      waiting for header
+//
+// Bodies up to 800 bytes land in BodyBuffer, larger ones up to 1 MiB in
+// SpillBuffer; a larger announced body means the stream is corrupt and the
+// link is dropped (the format has no way to find the next frame).
+#include "api/MdClient.h"
+
+#include "link/HeartBeat.h"
+#include "wire/DepthText.h"
+#include "wire/RecordLayout.h"
+
+#include <cstring>
+#include <new>
+
+using namespace mdlink;
+
+namespace {
+
+constexpr std::uint32_t InstrumentRecordSize = sizeof(CThostFtdcSpecificInstrumentField);
+constexpr std::uint32_t LoginRecordSize = 160; // the 156-byte record and 4 unused bytes
+
+// A body shorter than the record it is read as: the rest reads as zero, never
+// as bytes of an earlier frame. Short bodies always lie in BodyBuffer, which
+// is larger than any record.
+void ZeroPastBody(char* body, std::uint32_t length, std::uint32_t recordSize)
+{
+    if (length < recordSize)
+        std::memset(body + length, 0, recordSize - length);
+}
+
+template <std::size_t N>
+void CopyMemberText(char (&member)[N], const char* source)
+{
+    const void* end = std::memchr(source, 0, N - 1);
+    const std::size_t n = end ? static_cast<std::size_t>(static_cast<const char*>(end) - source) : N - 1;
+    std::memcpy(member, source, n);
+}
+
+} // namespace
+
+char* CKelvoMDClient::BodyStore()
+{
+    return CurBodyLength <= BodyBufferSize ? BodyBuffer : SpillBuffer.data();
+}
+
+char* CKelvoMDClient::OnRecvBuffer(long& size)
+{
+    if (ExpectBody) {
+        if (size >= static_cast<long>(CurBodyLength)) {
+            size = static_cast<long>(CurBodyLength);
+            ExpectBody = false;
+        } else {
+            size = 0;
+        }
+        return BodyStore();
+    }
+    if (size >= static_cast<long>(FrameHeaderSize)) {
+        size = static_cast<long>(FrameHeaderSize);
+        HeaderPending = true;
+        ExpectBody = true;
+    } else {
+        size = 0;
+    }
+    return HeaderBuffer.get();
+}
+
+int CKelvoMDClient::OnRecvData(char* buffer, long)
+{
+    if (!HeaderPending) {
+        ExpectBody = false;
+        HandleMsg(buffer);
+        return 0;
+    }
+    HeaderPending = false;
+    const FrameHeader header = DecodeHeader(reinterpret_cast<unsigned char*>(HeaderBuffer.get()));
+    CurBodyLength = header.BodyLength;
+    if (CurBodyLength == 0) {
+        ExpectBody = false;
+        WriteLog(3, "DataOK", "receive HeartBeat");
+        if (Supervisor)
+            Supervisor->OnHeartBeatReply(header);
+        return 0;
+    }
+    if (CurBodyLength > MaxBodyLength) {
+        WriteLog(1, "RecvData", "body of %u bytes is too large, dropping the link", CurBodyLength);
+        ResetReceiveState();
+        Abort();
+        return 0;
+    }
+    if (CurBodyLength > BodyBufferSize && SpillBuffer.size() < CurBodyLength) {
+        try {
+            SpillBuffer.resize(CurBodyLength);
+        } catch (const std::bad_alloc&) {
+            // Without room for the body the stream cannot be followed.
+            WriteLog(1, "RecvData", "no memory for a body of %u bytes, dropping the link",
+                     CurBodyLength);
+            ResetReceiveState();
+            Abort();
+        }
+    }
+    return 0;
+}
+
+void CKelvoMDClient::HandleMsg(char* body)
+{
+    if (Supervisor)
+        Supervisor->OnActivity();
+    const FrameHeader header = DecodeHeader(reinterpret_cast<unsigned char*>(HeaderBuffer.get()));
+    switch (header.MsgType) {
+    case MsgRspSubscribeMarketData:
+    case MsgRspUnSubscribeMarketData:
+    case MsgRspSubscribeForQuoteRsp:
+    case MsgRspUnSubscribeForQuoteRsp:
+        DispatchInstrumentRsp(header, body);
+        break;
+    case MsgRspUserLogin:
+        DispatchLoginRsp(header, body);
+        break;
+    case MsgDepthMarketData:
+        DispatchDepth(header, body);
+        break;
+    case MsgForQuoteRsp:
+        DispatchForQuote(body);
+        break;
+    default:
+        break; // not ours to read: dropped
+    }
+}
+
+void CKelvoMDClient::DispatchInstrumentRsp(const FrameHeader& header, char* body)
+{
+    ZeroPastBody(body, header.BodyLength, InstrumentRecordSize);
+    TerminateInstrumentText(body);
+    // The response information sits at byte 31, unaligned for its int: the
+    // application gets an aligned copy of it.
+    CThostFtdcRspInfoField info;
+    CThostFtdcRspInfoField* infoArg = nullptr;
+    if (header.BodyLength == InstrumentRecordSize + RspInfoSize) {
+        std::memcpy(&info, body + InstrumentRecordSize, sizeof info);
+        TerminateRspInfoText(reinterpret_cast<char*>(&info));
+        infoArg = &info;
+    }
+    if (!Spi)
+        return;
+    CThostFtdcSpecificInstrumentField* instrument =
+        reinterpret_cast<CThostFtdcSpecificInstrumentField*>(body);
+    const bool isLast = header.IsLast != 0;
+    switch (header.MsgType) {
+    case MsgRspSubscribeMarketData:
+        Spi->OnRspSubMarketData(instrument, infoArg, header.RequestId, isLast);
+        break;
+    case MsgRspUnSubscribeMarketData:
+        Spi->OnRspUnSubMarketData(instrument, infoArg, header.RequestId, isLast);
+        break;
+    case MsgRspSubscribeForQuoteRsp:
+        Spi->OnRspSubForQuoteRsp(instrument, infoArg, header.RequestId, isLast);
+        break;
+    default:
+        Spi->OnRspUnSubForQuoteRsp(instrument, infoArg, header.RequestId, isLast);
+        break;
+    }
+}
+
+void CKelvoMDClient::DispatchLoginRsp(const FrameHeader& header, char* body)
+{
+    ZeroPastBody(body, header.BodyLength, LoginRecordSize);
+    CThostFtdcRspUserLoginField login;
+    std::memset(&login, 0, sizeof login);
+#define MDLINK_COPY_LOGIN_TEXT(Member) \
+    CopyMemberText(login.Member, body + offsetof(CThostFtdcRspUserLoginField, Member))
+    MDLINK_COPY_LOGIN_TEXT(TradingDay);
+    MDLINK_COPY_LOGIN_TEXT(LoginTime);
+    MDLINK_COPY_LOGIN_TEXT(BrokerID);
+    MDLINK_COPY_LOGIN_TEXT(UserID);
+    MDLINK_COPY_LOGIN_TEXT(SystemName);
+    MDLINK_COPY_LOGIN_TEXT(MaxOrderRef);
+    MDLINK_COPY_LOGIN_TEXT(SHFETime);
+    MDLINK_COPY_LOGIN_TEXT(DCETime);
+    MDLINK_COPY_LOGIN_TEXT(CZCETime);
+    MDLINK_COPY_LOGIN_TEXT(FFEXTime);
+    MDLINK_COPY_LOGIN_TEXT(INETime);
+#undef MDLINK_COPY_LOGIN_TEXT
+    const unsigned char* raw = reinterpret_cast<const unsigned char*>(body);
+    login.FrontID = static_cast<int>(GetU32(raw + offsetof(CThostFtdcRspUserLoginField, FrontID)));
+    login.SessionID = static_cast<int>(GetU32(raw + offsetof(CThostFtdcRspUserLoginField, SessionID)));
+
+    CThostFtdcRspInfoField* info = nullptr;
+    if (header.BodyLength == LoginRecordSize + RspInfoSize) {
+        info = reinterpret_cast<CThostFtdcRspInfoField*>(body + LoginRecordSize);
+        TerminateRspInfoText(body + LoginRecordSize);
+    }
+    if (Spi)
+        Spi->OnRspUserLogin(&login, info, header.RequestId, header.IsLast != 0);
+}
+
+void CKelvoMDClient::DispatchDepth(const FrameHeader& header, char* body)
+{
+    if (header.Marker == MarkerBinary) {
+        // Handed on in place: no copy, no allocation.
+        ZeroPastBody(body, header.BodyLength, sizeof(CThostFtdcDepthMarketDataField));
+        TerminateDepthTexts(body);
+        if (Spi)
+            Spi->OnRtnDepthMarketData(reinterpret_cast<CThostFtdcDepthMarketDataField*>(body));
+        return;
+    }
+    std::unique_ptr<CThostFtdcDepthMarketDataField> record(new CThostFtdcDepthMarketDataField);
+    std::memset(record.get(), 0, sizeof *record);
+    DecodeDepthText(header.Marker, body, header.BodyLength, *record);
+    if (Spi)
+        Spi->OnRtnDepthMarketData(record.get());
+}
+
+void CKelvoMDClient::DispatchForQuote(char* body)
+{
+    ZeroPastBody(body, CurBodyLength, sizeof(CThostFtdcForQuoteRspField));
+    TerminateForQuoteTexts(body);
+    CThostFtdcForQuoteRspField* notice = reinterpret_cast<CThostFtdcForQuoteRspField*>(body);
+    WriteLog(4, "HNDMSG", "[OnRtnForQuoteRsp]:%s,%s,%s,%s,%s,%s", notice->TradingDay,
+             notice->InstrumentID, notice->ForQuoteSysID, notice->ForQuoteTime, notice->ActionDay,
+             notice->ExchangeID);
+    if (Spi)
+        Spi->OnRtnForQuoteRsp(notice);
+}
