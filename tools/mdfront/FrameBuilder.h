@@ -22,6 +22,14 @@ constexpr std::size_t InstrumentBodySize = InstrumentRecordSize + RspInfoSize;
 constexpr std::size_t DepthRecordSize = sizeof(CThostFtdcDepthMarketDataField);
 constexpr std::size_t ForQuoteSize = sizeof(CThostFtdcForQuoteRspField);
 
+// The wire sizes clients test bodies against; a layout change must not slip by.
+static_assert(sizeof(CThostFtdcRspUserLoginField) == 156, "login record size");
+static_assert(LoginBodySize == 248, "login response body size");
+static_assert(InstrumentBodySize == 119, "instrument response body size");
+static_assert(DepthRecordSize == 408, "depth record size");
+static_assert(ForQuoteSize == 88, "for-quote notice size");
+static_assert(sizeof(CThostFtdcReqUserLoginField) == 228, "login request size");
+
 // Low 32 bits of a monotonic millisecond count, for the header's Tick.
 std::uint32_t TickNow();
 
