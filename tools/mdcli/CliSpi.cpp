@@ -1,0 +1,142 @@
+#include "CliSpi.h"
+
+#include "LocalTime.h"
+
+#include <cstring>
+#include <system_error>
+
+namespace mdcli {
+
+namespace {
+
+// Reason codes of a link that was up, as the library reports them.
+constexpr int ReasonLinkLost = 0x2001;
+constexpr int ReasonHeartBeatTimeout = 0x2002;
+
+void Copy(char* dst, std::size_t width, const std::string& text)
+{
+    std::memset(dst, 0, width);
+    std::memcpy(dst, text.data(), text.size() < width ? text.size() : width - 1);
+}
+
+std::string Text(const char* src, std::size_t width)
+{
+    const void* nul = std::memchr(src, 0, width);
+    return std::string(src, nul ? static_cast<const char*>(nul) : src + width);
+}
+
+std::string ErrorText(const CThostFtdcRspInfoField& info)
+{
+    return "error " + std::to_string(info.ErrorID) + ": " + Text(info.ErrorMsg, sizeof info.ErrorMsg);
+}
+
+} // namespace
+
+CliSpi::CliSpi(const CliOptions& options, MarketBoard& board, CsvWriter* csv)
+    : options_(options), board_(board), csv_(csv)
+{
+    for (std::string& id : options_.instruments)
+        instrumentIds_.push_back(&id[0]);
+    for (std::string& id : options_.forquote)
+        forQuoteIds_.push_back(&id[0]);
+}
+
+std::string CliSpi::DisconnectText(int reason)
+{
+    if (reason == ReasonLinkLost)
+        return "connection lost";
+    if (reason == ReasonHeartBeatTimeout)
+        return "heartbeat timeout, the library moves to the next front";
+    // Otherwise the platform's error number of a failed connection attempt.
+    return "connection failed: " + std::system_category().message(reason) + " (" +
+           std::to_string(reason) + ")";
+}
+
+void CliSpi::OnFrontConnected()
+{
+    board_.AddEvent("connected to the front");
+    CThostFtdcReqUserLoginField req;
+    std::memset(&req, 0, sizeof req);
+    Copy(req.BrokerID, sizeof req.BrokerID, options_.broker);
+    Copy(req.UserID, sizeof req.UserID, options_.user);
+    Copy(req.Password, sizeof req.Password, options_.password);
+    Copy(req.UserProductInfo, sizeof req.UserProductInfo, "mdcli");
+    if (api_->ReqUserLogin(&req, nextRequestId_++) != 0)
+        board_.AddEvent("login request could not be sent");
+}
+
+void CliSpi::OnFrontDisconnected(int nReason)
+{
+    board_.AddEvent(DisconnectText(nReason));
+}
+
+void CliSpi::OnRspUserLogin(CThostFtdcRspUserLoginField* pRspUserLogin,
+                            CThostFtdcRspInfoField* pRspInfo, int, bool)
+{
+    if (pRspInfo && pRspInfo->ErrorID != 0) {
+        board_.AddEvent("login failed: " + ErrorText(*pRspInfo));
+        return;
+    }
+    std::string text = "logged in";
+    if (pRspUserLogin)
+        text += ", trading day " + Text(pRspUserLogin->TradingDay, sizeof pRspUserLogin->TradingDay) +
+                ", front " + std::to_string(pRspUserLogin->FrontID) + ", session " +
+                std::to_string(pRspUserLogin->SessionID);
+    board_.AddEvent(text);
+    Subscribe();
+}
+
+void CliSpi::Subscribe()
+{
+    const int n = static_cast<int>(instrumentIds_.size());
+    if (n > 0 && api_->SubscribeMarketData(instrumentIds_.data(), n) != 0)
+        board_.AddEvent("subscription request could not be sent");
+    const int q = static_cast<int>(forQuoteIds_.size());
+    if (q > 0 && api_->SubscribeForQuoteRsp(forQuoteIds_.data(), q) != 0)
+        board_.AddEvent("for-quote subscription request could not be sent");
+}
+
+void CliSpi::SubscriptionAnswer(const char* what, CThostFtdcSpecificInstrumentField* instrument,
+                                CThostFtdcRspInfoField* info)
+{
+    const std::string id =
+        instrument ? Text(instrument->InstrumentID, sizeof instrument->InstrumentID) : "?";
+    if (info && info->ErrorID != 0)
+        board_.AddEvent(std::string(what) + " " + id + " failed: " + ErrorText(*info));
+    else
+        board_.AddEvent(std::string(what) + " " + id);
+}
+
+void CliSpi::OnRspSubMarketData(CThostFtdcSpecificInstrumentField* pSpecificInstrument,
+                                CThostFtdcRspInfoField* pRspInfo, int, bool)
+{
+    SubscriptionAnswer("subscribed", pSpecificInstrument, pRspInfo);
+}
+
+void CliSpi::OnRspSubForQuoteRsp(CThostFtdcSpecificInstrumentField* pSpecificInstrument,
+                                 CThostFtdcRspInfoField* pRspInfo, int, bool)
+{
+    SubscriptionAnswer("subscribed for-quote notices of", pSpecificInstrument, pRspInfo);
+}
+
+void CliSpi::OnRtnDepthMarketData(CThostFtdcDepthMarketDataField* pDepthMarketData)
+{
+    if (!pDepthMarketData)
+        return;
+    const long long now = mdtools::NowMicros();
+    board_.AddDepth(*pDepthMarketData, now);
+    if (csv_)
+        csv_->Write(now, *pDepthMarketData);
+}
+
+void CliSpi::OnRtnForQuoteRsp(CThostFtdcForQuoteRspField* pForQuoteRsp)
+{
+    if (!pForQuoteRsp)
+        return;
+    board_.AddForQuote();
+    board_.AddEvent("for-quote notice " + Text(pForQuoteRsp->ForQuoteSysID, sizeof pForQuoteRsp->ForQuoteSysID) +
+                    " for " + Text(pForQuoteRsp->InstrumentID, sizeof pForQuoteRsp->InstrumentID) +
+                    " at " + Text(pForQuoteRsp->ForQuoteTime, sizeof pForQuoteRsp->ForQuoteTime));
+}
+
+} // namespace mdcli

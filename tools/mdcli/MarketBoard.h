@@ -1,0 +1,49 @@
+// What mdcli has received so far, shared between the library's callback
+// thread (which writes) and the main thread (which draws). Every member
+// function takes the board's one lock.
+#pragma once
+
+#include "MdApi.h"
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace mdcli {
+
+struct TickerRow {
+    CThostFtdcDepthMarketDataField depth;
+    long long recv_us = 0; // local receive time, microseconds since the epoch
+    std::uint64_t count = 0;
+};
+
+class MarketBoard {
+public:
+    void AddDepth(const CThostFtdcDepthMarketDataField& depth, long long recvUs);
+    void AddForQuote();
+    // Stamped with the local time of the call.
+    void AddEvent(const std::string& text);
+
+    // Events since the last call, oldest first.
+    std::vector<std::string> TakeEvents();
+    // Every instrument's latest record, in order of first arrival; with
+    // changedOnly, only those updated since the last call that asked so.
+    std::vector<TickerRow> Rows(bool changedOnly);
+
+    std::uint64_t Records() const;
+    std::uint64_t ForQuotes() const;
+    std::size_t Instruments() const;
+
+private:
+    mutable std::mutex mu_;
+    std::vector<TickerRow> rows_;
+    std::vector<bool> changed_;
+    std::map<std::string, std::size_t> index_;
+    std::vector<std::string> events_;
+    std::uint64_t records_ = 0;
+    std::uint64_t forQuotes_ = 0;
+};
+
+} // namespace mdcli

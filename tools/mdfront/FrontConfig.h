@@ -1,0 +1,94 @@
+// Everything a FrontServer can be told: where to listen, whom to accept,
+// what to publish and how, and which faults to inject. The command line of
+// mdfront maps onto it one to one; tests fill it directly.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace mdfront {
+
+// Body form of pushed depth records.
+enum class DepthForm { Binary, Text, Joined };
+
+struct InstrumentInfo {
+    std::string id;
+    std::string exchange;
+};
+
+// Faults apply to every connection, each counted per connection. "Frames"
+// are whole frames the front has queued on that connection, heartbeat
+// replies included; garbage bytes are not frames.
+struct FrontFaults {
+    // Stop sending anything (heartbeats unanswered, no data) but keep the
+    // link open and keep reading.
+    std::optional<std::chrono::milliseconds> silent_after_time;
+    std::optional<std::uint64_t> silent_after_frames;
+    // Close the link once this many frames have been written.
+    std::optional<std::uint64_t> close_after_frames;
+    // After this many frames, send only the header and half the body of the
+    // next frame that has a body, then close.
+    std::optional<std::uint64_t> close_mid_body_after_frames;
+    bool refuse_logins = false;
+    // Random bytes written right after a successful login response.
+    std::size_t garbage_after_login = 0;
+    // After a successful login: a depth header announcing this many body
+    // bytes, a few KiB of them, then silence.
+    std::uint32_t announce_body_length = 0;
+    // The first depth frame of each connection padded to this many body
+    // bytes (a binary record followed by zeros, or text with filler fields
+    // from index 63 on).
+    std::size_t big_body_length = 0;
+    // Every frame written one byte per send, with this delay between bytes.
+    std::optional<std::chrono::microseconds> trickle_delay;
+    // Frames of message types the client does not know, sent right after a
+    // successful login response, each with a body of unknown_body_length.
+    std::size_t unknown_frames = 0;
+    std::size_t unknown_body_length = 32;
+    // Bodies cut short to these lengths; 0 leaves the kind whole.
+    std::size_t short_depth = 0;      // binary depth, whole = 408
+    std::size_t short_instrument = 0; // (un)subscription responses, whole = 119
+    std::size_t short_forquote = 0;   // for-quote notices, whole = 88
+    std::size_t short_login = 0;      // login response, whole = 248
+};
+
+struct FrontConfig {
+    std::string host = "127.0.0.1";
+    std::uint16_t port = 0; // 0: an ephemeral port
+    // Empty: any user and password log in.
+    std::string user;
+    std::string password;
+    // Empty: every instrument id is known, on default_exchange.
+    std::vector<InstrumentInfo> instruments;
+    std::string default_exchange = "SHFE";
+    // Depth records per second per subscribed instrument; 0 = as fast as
+    // the socket takes them.
+    double rate = 1.0;
+    DepthForm form = DepthForm::Binary;
+    // Fields of a text record; 59 to 63 are normal, fewer or more make
+    // truncated or extended records.
+    int text_fields = 63;
+    // Text form: zero numbers go out as empty fields.
+    bool text_empty_zeros = false;
+    // A CSV file recorded by mdcli: replay it (looping) instead of the
+    // random walk; its instruments become the known ones.
+    std::string replay_file;
+    std::chrono::milliseconds forquote_interval{3000};
+    // Empty: today's local date.
+    std::string trading_day;
+    int front_id = 1;
+    std::uint64_t seed = 1;
+    // Frames kept per direction per connection for inspection; counters
+    // go on past it.
+    std::size_t record_limit = 100000;
+    // One line per connection event (accept, login, close); null = quiet.
+    std::function<void(const std::string&)> on_event;
+    FrontFaults faults;
+};
+
+} // namespace mdfront

@@ -1,0 +1,399 @@
+#include "FrontOptions.h"
+
+#include "NumberText.h"
+
+#include <cctype>
+#include <functional>
+#include <sstream>
+
+namespace mdfront {
+
+namespace {
+
+const char* const DefaultInstruments = "au2612,ag2612,cu2611,rb2610,IF2612,IC2612,m2609,SR609";
+
+struct Option {
+    const char* name;
+    const char* value; // nullptr: a switch without a value
+    const char* help;
+    std::function<bool(const std::string&, FrontOptions&)> apply;
+};
+
+bool ToCount(const std::string& v, std::uint64_t& out, std::uint64_t max = ~0ull)
+{
+    long long n;
+    if (!mdtools::ParseInt(v, n) || n < 0 || static_cast<std::uint64_t>(n) > max)
+        return false;
+    out = static_cast<std::uint64_t>(n);
+    return true;
+}
+
+template <class T>
+std::function<bool(const std::string&, FrontOptions&)> Count(T FrontFaults::*member,
+                                                             std::uint64_t min = 0,
+                                                             std::uint64_t max = ~0ull)
+{
+    return [member, min, max](const std::string& v, FrontOptions& o) {
+        std::uint64_t n;
+        if (!ToCount(v, n, max) || n < min)
+            return false;
+        o.config.faults.*member = static_cast<typename T::value_type>(n);
+        return true;
+    };
+}
+
+template <class T>
+std::function<bool(const std::string&, FrontOptions&)> Size(T FrontFaults::*member,
+                                                            std::uint64_t min = 0,
+                                                            std::uint64_t max = ~0ull)
+{
+    return [member, min, max](const std::string& v, FrontOptions& o) {
+        std::uint64_t n;
+        if (!ToCount(v, n, max) || n < min)
+            return false;
+        o.config.faults.*member = static_cast<T>(n);
+        return true;
+    };
+}
+
+bool NonNegative(const std::string& v, double& out)
+{
+    return mdtools::ParseDouble(v, out) && out >= 0;
+}
+
+std::chrono::milliseconds Millis(double seconds)
+{
+    return std::chrono::milliseconds(static_cast<long long>(seconds * 1000.0 + 0.5));
+}
+
+using O = FrontOptions;
+
+bool ParseForm(const std::string& v, O& o)
+{
+    if (v == "binary")
+        o.config.form = DepthForm::Binary;
+    else if (v == "text")
+        o.config.form = DepthForm::Text;
+    else if (v == "joined")
+        o.config.form = DepthForm::Joined;
+    else
+        return false;
+    return true;
+}
+
+bool ParseInstruments(const std::string& v, O& o)
+{
+    o.config.instruments.clear();
+    if (v == "*")
+        return true; // every id is known
+    o.config.instruments = ParseInstrumentList(v, o.config.default_exchange);
+    return !o.config.instruments.empty();
+}
+
+bool ParsePort(const std::string& v, O& o)
+{
+    std::uint64_t n;
+    if (!ToCount(v, n, 65535))
+        return false;
+    o.config.port = static_cast<std::uint16_t>(n);
+    return true;
+}
+
+bool ParseTextFields(const std::string& v, O& o)
+{
+    std::uint64_t n;
+    if (!ToCount(v, n, 200) || n < 1)
+        return false;
+    o.config.text_fields = static_cast<int>(n);
+    return true;
+}
+
+bool ParseForQuoteInterval(const std::string& v, O& o)
+{
+    double s;
+    if (!NonNegative(v, s) || s <= 0)
+        return false;
+    o.config.forquote_interval = Millis(s);
+    return true;
+}
+
+bool ParseFrontId(const std::string& v, O& o)
+{
+    long long n;
+    if (!mdtools::ParseInt(v, n))
+        return false;
+    o.config.front_id = static_cast<int>(n);
+    return true;
+}
+
+bool ParseSilentSeconds(const std::string& v, O& o)
+{
+    double s;
+    if (!NonNegative(v, s))
+        return false;
+    o.config.faults.silent_after_time = Millis(s);
+    return true;
+}
+
+bool ParseTrickle(const std::string& v, O& o)
+{
+    double ms;
+    if (!NonNegative(v, ms))
+        return false;
+    o.config.faults.trickle_delay = std::chrono::microseconds(static_cast<long long>(ms * 1000.0));
+    return true;
+}
+
+bool ParseShortBodies(const std::string&, O& o)
+{
+    FrontFaults& f = o.config.faults;
+    f.short_depth = 200;
+    f.short_instrument = 20;
+    f.short_forquote = 40;
+    f.short_login = 100;
+    return true;
+}
+
+void AddGeneralOptions(std::vector<Option>& v)
+{
+    v.push_back({"help", nullptr, "show this text",
+                 [](const std::string&, O& o) { return o.help = true; }});
+    v.push_back({"host", "ADDR", "address to listen on (default 127.0.0.1)",
+                 [](const std::string& s, O& o) { o.config.host = s; return !s.empty(); }});
+    v.push_back({"port", "N", "port to listen on; 0 = ephemeral (default 0)", ParsePort});
+    v.push_back({"user", "NAME", "only this user may log in (default: anyone)",
+                 [](const std::string& s, O& o) { o.config.user = s; return true; }});
+    v.push_back({"password", "TEXT", "only this password is accepted (default: any)",
+                 [](const std::string& s, O& o) { o.config.password = s; return true; }});
+    v.push_back({"trading-day", "YYYYMMDD", "trading day to report (default: today)",
+                 [](const std::string& s, O& o) { o.config.trading_day = s; return true; }});
+    v.push_back({"front-id", "N", "front id in login responses (default 1)", ParseFrontId});
+    v.push_back({"seed", "N", "seed of the random walk and of random bytes (default 1)",
+                 [](const std::string& s, O& o) { return ToCount(s, o.config.seed); }});
+    v.push_back({"duration", "SECONDS", "stop after this long (default: run until Ctrl-C)",
+                 [](const std::string& s, O& o) { return NonNegative(s, o.duration_seconds); }});
+    v.push_back({"verbose", nullptr, "print one line per connection event",
+                 [](const std::string&, O& o) { return o.verbose = true; }});
+}
+
+void AddDataOptions(std::vector<Option>& v)
+{
+    v.push_back({"instruments", "LIST", "known instruments, ID or ID@EXCHANGE separated by"
+                 " commas, or * for any id (default au2612,ag2612,cu2611,rb2610,IF2612,IC2612,"
+                 "m2609,SR609)", ParseInstruments});
+    v.push_back({"exchange", "CODE", "exchange of the ids in later --instruments that name"
+                 " none and have no usual one (default SHFE)",
+                 [](const std::string& s, O& o) { o.config.default_exchange = s; return !s.empty(); }});
+    v.push_back({"rate", "R", "depth records per second per subscribed instrument; 0 = as"
+                 " fast as the socket takes them (default 2)",
+                 [](const std::string& s, O& o) { return NonNegative(s, o.config.rate); }});
+    v.push_back({"form", "binary|text|joined", "body form of depth records (default binary)",
+                 ParseForm});
+    v.push_back({"text-fields", "N", "fields per text record: 59..63 are normal, fewer or"
+                 " more make malformed records (1..200, default 63)", ParseTextFields});
+    v.push_back({"text-empty-zeros", nullptr, "text forms: send zero numbers as empty fields",
+                 [](const std::string&, O& o) { return o.config.text_empty_zeros = true; }});
+    v.push_back({"replay", "FILE", "replay a CSV file written by mdcli --csv, looping,"
+                 " instead of the random walk; its instruments become the known ones",
+                 [](const std::string& s, O& o) { o.config.replay_file = s; return !s.empty(); }});
+    v.push_back({"forquote-interval", "SECONDS", "period of for-quote notices (default 3)",
+                 ParseForQuoteInterval});
+}
+
+void AddFaultOptions(std::vector<Option>& v)
+{
+    v.push_back({"silent-after-seconds", "S", "fault: S seconds after accepting, stop sending"
+                 " anything (heartbeats unanswered) but keep the link open", ParseSilentSeconds});
+    v.push_back({"silent-after-frames", "N", "fault: go silent after sending N frames",
+                 Count(&FrontFaults::silent_after_frames)});
+    v.push_back({"close-after-frames", "N", "fault: close the link after sending N frames",
+                 Count(&FrontFaults::close_after_frames)});
+    v.push_back({"close-mid-body", "N", "fault: after N frames, send the header and half the"
+                 " body of the next frame, then close",
+                 Count(&FrontFaults::close_mid_body_after_frames)});
+    v.push_back({"refuse-logins", nullptr, "fault: answer every login with an error",
+                 [](const std::string&, O& o) { return o.config.faults.refuse_logins = true; }});
+    v.push_back({"garbage-after-login", "N", "fault: send N random bytes right after a"
+                 " successful login response", Size(&FrontFaults::garbage_after_login, 1)});
+    v.push_back({"announce-body", "BYTES", "fault: after login, send a depth header announcing"
+                 " BYTES of body (e.g. 2097152), up to 4 KiB of them, then go silent",
+                 Size(&FrontFaults::announce_body_length, 1, 0xFFFFFFFFu)});
+    v.push_back({"big-body", "BYTES", "fault: pad the first depth frame of each connection"
+                 " to BYTES (801..1048576)", Size(&FrontFaults::big_body_length, 801, 1u << 20)});
+    v.push_back({"trickle", "MS", "fault: send every frame one byte at a time, MS"
+                 " milliseconds apart", ParseTrickle});
+    v.push_back({"unknown-frames", "N", "fault: after login, send N frames of message types"
+                 " the client does not know", Size(&FrontFaults::unknown_frames)});
+    v.push_back({"unknown-body-length", "BYTES", "body size of those frames (default 32, at"
+                 " most 1048576)", Size(&FrontFaults::unknown_body_length, 0, 1u << 20)});
+    v.push_back({"short-bodies", nullptr, "fault: cut bodies short: binary depth records to"
+                 " 200 bytes, instrument responses to 20, for-quote notices to 40, login"
+                 " responses to 100", ParseShortBodies});
+}
+
+std::vector<Option> MakeOptions()
+{
+    std::vector<Option> v;
+    AddGeneralOptions(v);
+    AddDataOptions(v);
+    AddFaultOptions(v);
+    return v;
+}
+
+const std::vector<Option>& Options()
+{
+    static const std::vector<Option> all = MakeOptions();
+    return all;
+}
+
+const Option* Find(const std::string& name)
+{
+    for (const Option& o : Options())
+        if (name == o.name)
+            return &o;
+    return nullptr;
+}
+
+std::string UsualExchange(const std::string& id)
+{
+    std::string product;
+    for (char c : id) {
+        if (!std::isalpha(static_cast<unsigned char>(c)))
+            break;
+        product += c;
+    }
+    static const char* const cffex[] = {"IF", "IC", "IH", "IM", "T", "TF", "TS", "TL"};
+    static const char* const dce[] = {"m", "y", "a", "b", "p", "c", "cs", "i", "j", "jm", "l",
+                                      "v", "pp", "eg", "eb", "lh", "jd"};
+    static const char* const czce[] = {"SR", "CF", "TA", "MA", "RM", "OI", "FG", "SA", "AP", "UR"};
+    static const char* const ine[] = {"sc", "lu", "nr", "bc", "ec"};
+    for (const char* p : cffex)
+        if (product == p)
+            return "CFFEX";
+    for (const char* p : dce)
+        if (product == p)
+            return "DCE";
+    for (const char* p : czce)
+        if (product == p)
+            return "CZCE";
+    for (const char* p : ine)
+        if (product == p)
+            return "INE";
+    return std::string();
+}
+
+// Breaks help text into lines that end before column 79.
+std::string Wrap(const std::string& text)
+{
+    const std::size_t width = 79 - 30;
+    std::string out;
+    std::size_t lineLength = 0;
+    std::stringstream ss(text);
+    std::string word;
+    while (ss >> word) {
+        if (lineLength > 0 && lineLength + 1 + word.size() > width) {
+            out += "\n" + std::string(30, ' ');
+            lineLength = 0;
+        } else if (lineLength > 0) {
+            out += ' ';
+            ++lineLength;
+        }
+        out += word;
+        lineLength += word.size();
+    }
+    return out;
+}
+
+} // namespace
+
+std::vector<InstrumentInfo> ParseInstrumentList(const std::string& text,
+                                                const std::string& defaultExchange)
+{
+    std::vector<InstrumentInfo> out;
+    std::stringstream ss(text);
+    std::string item;
+    while (std::getline(ss, item, ',')) {
+        if (item.empty())
+            continue;
+        InstrumentInfo instrument;
+        const auto at = item.find('@');
+        instrument.id = item.substr(0, at);
+        instrument.exchange = at == std::string::npos ? UsualExchange(instrument.id) : item.substr(at + 1);
+        if (instrument.exchange.empty())
+            instrument.exchange = defaultExchange;
+        if (!instrument.id.empty())
+            out.push_back(instrument);
+    }
+    return out;
+}
+
+bool ParseFrontOptions(const std::vector<std::string>& args, FrontOptions& out,
+                       std::string& error)
+{
+    out.config.rate = 2.0;
+    out.config.record_limit = 0; // nobody inspects a command-line front
+    out.config.instruments = ParseInstrumentList(DefaultInstruments, out.config.default_exchange);
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string name = args[i];
+        std::string value;
+        if (name.rfind("--", 0) != 0) {
+            error = "unexpected argument '" + name + "'";
+            return false;
+        }
+        name = name.substr(2);
+        const auto eq = name.find('=');
+        const bool inlineValue = eq != std::string::npos;
+        if (inlineValue) {
+            value = name.substr(eq + 1);
+            name = name.substr(0, eq);
+        }
+        const Option* opt = Find(name);
+        if (!opt) {
+            error = "unknown flag --" + name;
+            return false;
+        }
+        if (opt->value && !inlineValue) {
+            if (i + 1 >= args.size()) {
+                error = "--" + name + " needs a value " + opt->value;
+                return false;
+            }
+            value = args[++i];
+        }
+        if (!opt->apply(value, out)) {
+            error = "bad value '" + value + "' for --" + name;
+            return false;
+        }
+    }
+    return true;
+}
+
+std::vector<std::string> FrontFlagNames()
+{
+    std::vector<std::string> names;
+    for (const Option& o : Options())
+        names.push_back(o.name);
+    return names;
+}
+
+std::string FrontUsage()
+{
+    const std::size_t HelpColumn = 30;
+    std::string text =
+        "usage: mdfront [flags]\n"
+        "A market-data front simulator: accepts clients on TCP, answers logins,\n"
+        "subscriptions and heartbeats, and pushes depth data and for-quote notices.\n"
+        "Prints 'mdfront listening on HOST:PORT' once it accepts connections.\n\nflags:\n";
+    for (const Option& o : Options()) {
+        std::string head = std::string("  --") + o.name;
+        if (o.value)
+            head += std::string(" ") + o.value;
+        text += head;
+        text += head.size() < HelpColumn ? std::string(HelpColumn - head.size(), ' ')
+                                         : "\n" + std::string(HelpColumn, ' ');
+        text += Wrap(o.help);
+        text += '\n';
+    }
+    return text;
+}
+
+} // namespace mdfront

@@ -1,0 +1,143 @@
+// One client connection of the front: reads request frames and answers
+// them, pushes depth data and for-quote notices for what the client has
+// subscribed, and injects the configured faults. Lives on the server's
+// io_context thread; every handler holds a shared_ptr to it.
+//
+//   accepted --login ok--> logged in --subscribe--> pushing
+//       |                      |                       |
+//       +---- EOF / error / fault / Stop ------------> closed
+//   "silent" (a fault) stops all sending in any state; reading goes on.
+#pragma once
+
+#include "FrontConfig.h"
+#include "FrontRecorder.h"
+#include "InstrumentFeed.h"
+#include "ReplayBook.h"
+
+#include <asio.hpp>
+
+#include <array>
+#include <chrono>
+#include <deque>
+#include <map>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace mdfront {
+
+// What all sessions of one server share; read-only once the server runs.
+struct SessionContext {
+    FrontConfig config;
+    FrontRecorder* recorder = nullptr;
+    std::shared_ptr<const ReplayBook> replay;
+    bool any_instrument = false;
+    std::map<std::string, std::string> known; // instrument id -> exchange
+    std::string trading_day;
+};
+
+class FrontSession : public std::enable_shared_from_this<FrontSession> {
+public:
+    FrontSession(asio::ip::tcp::socket socket, std::shared_ptr<const SessionContext> context,
+                 std::size_t index);
+
+    void Start();
+    // The three below may be called from any thread; they post to the
+    // session's thread.
+    void PostClose(const std::string& reason);
+    void PostSilent();
+    void PostRaw(Bytes bytes);
+    // On the session's thread, when the server stops.
+    void CloseNowForStop() { CloseNow("front stopped"); }
+
+private:
+    struct Subscription {
+        std::string id;
+        std::chrono::steady_clock::time_point start;
+        std::uint64_t sent = 0;
+    };
+
+    // Reading and answering (FrontSession.cpp).
+    void ReadHeader();
+    void ReadBody();
+    void Dispatch(const mdlink::FrameHeader& header, Bytes body);
+    void OnLogin(const mdlink::FrameHeader& header, const Bytes& body);
+    int CheckLogin(const CThostFtdcReqUserLoginField& req, std::string& message) const;
+    void OnInstrumentList(const mdlink::FrameHeader& header, const Bytes& body);
+    int ApplyInstrument(std::uint32_t requestType, const std::string& id, std::string& message);
+    void Event(const std::string& text) const;
+
+    // Writing and faults (FrontSessionWrite.cpp).
+    void QueueFrame(Bytes frame, SentFrame record);
+    void QueueCut(Bytes frame, SentFrame record);
+    void QueueBytes(Bytes bytes, SentFrame record);
+    void WriteNext();
+    void OnWritten(const asio::error_code& ec, std::size_t n, std::size_t count);
+    void OnTrickleWritten(const asio::error_code& ec);
+    void AfterWrite();
+    void AfterLoginFaults();
+    void GoSilent(const std::string& why);
+    void CloseAfterDrain(const std::string& reason);
+    void HalfClose();
+    void CloseNow(const std::string& reason);
+    void ReportClosed(const std::string& reason);
+    Bytes RandomBytes(std::size_t n);
+
+    // Pushing (FrontSessionPush.cpp).
+    void Subscribe(const std::string& id);
+    void Unsubscribe(const std::string& id);
+    void SubscribeForQuote(const std::string& id);
+    void UnsubscribeForQuote(const std::string& id);
+    bool MayPush() const;
+    void PushDepth(const std::string& id);
+    void PushTick();
+    void ArmPushTimer();
+    void Flood();
+    void PushForQuotes();
+    void PushForQuote(const std::string& id);
+    void ArmForQuoteTimer();
+    InstrumentFeed& FeedOf(const std::string& id);
+
+    asio::ip::tcp::socket socket_;
+    std::shared_ptr<const SessionContext> ctx_;
+    const FrontConfig& cfg_;
+    FrontRecorder& rec_;
+    const std::size_t index_;
+    const int sessionId_;
+    std::mt19937_64 rng_;
+
+    std::array<unsigned char, mdlink::FrameHeaderSize> header_{};
+    mdlink::FrameHeader current_;
+    Bytes body_;
+
+    std::deque<Bytes> queue_;
+    std::size_t queuedBytes_ = 0;
+    std::size_t trickleOffset_ = 0;
+    std::vector<asio::const_buffer> gather_;
+    bool writing_ = false;
+    std::uint64_t framesQueued_ = 0;
+    bool silent_ = false;
+    bool closing_ = false;
+    bool closed_ = false;
+    bool reportedClosed_ = false;
+    std::string closeReason_;
+
+    bool loggedIn_ = false;
+    bool faultsDone_ = false;
+    bool firstDepth_ = true;
+    std::vector<Subscription> subs_;
+    std::vector<std::string> forQuoteSubs_;
+    std::map<std::string, InstrumentFeed> feeds_;
+    std::vector<std::string> newForQuoteSubs_;
+    std::uint64_t forQuoteSeq_ = 0;
+    bool forQuoteArmed_ = false;
+
+    asio::steady_timer pushTimer_;
+    asio::steady_timer forQuoteTimer_;
+    asio::steady_timer trickleTimer_;
+    asio::steady_timer silentTimer_;
+    asio::steady_timer closeTimer_;
+};
+
+} // namespace mdfront

@@ -1,0 +1,49 @@
+// mdfront: runs a FrontServer until Ctrl-C or --duration.
+#include "FrontOptions.h"
+#include "FrontServer.h"
+#include "Interrupt.h"
+
+#include <chrono>
+#include <cstdio>
+#include <exception>
+#include <thread>
+
+int main(int argc, char** argv)
+{
+    std::vector<std::string> args(argv + 1, argv + argc);
+    mdfront::FrontOptions opts;
+    std::string error;
+    if (!mdfront::ParseFrontOptions(args, opts, error)) {
+        std::fprintf(stderr, "mdfront: %s (try --help)\n", error.c_str());
+        return 2;
+    }
+    if (opts.help) {
+        std::fputs(mdfront::FrontUsage().c_str(), stdout);
+        return 0;
+    }
+    if (opts.verbose)
+        opts.config.on_event = [](const std::string& line) {
+            std::printf("%s\n", line.c_str());
+            std::fflush(stdout);
+        };
+    mdfront::FrontServer server(opts.config);
+    std::uint16_t port = 0;
+    try {
+        port = server.Start();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "mdfront: cannot start: %s\n", e.what());
+        return 1;
+    }
+    std::printf("mdfront listening on %s:%u\n", opts.config.host.c_str(), static_cast<unsigned>(port));
+    std::fflush(stdout);
+
+    mdtools::InstallInterruptHandler();
+    const auto start = std::chrono::steady_clock::now();
+    const auto limit = std::chrono::duration<double>(opts.duration_seconds);
+    // The main thread only watches for the end; the server runs on its own.
+    while (!mdtools::Interrupted() &&
+           (opts.duration_seconds <= 0 || std::chrono::steady_clock::now() - start < limit))
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    server.Stop();
+    return 0;
+}
