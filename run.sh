@@ -35,24 +35,39 @@ configure_and_build() {
     cmake --build "$BUILD_DIR" -j 2 "$@"
 }
 
+FRONT_PID=""
+PORT_FILE=""
+stop_front() {
+    if [ -n "$FRONT_PID" ]; then
+        kill "$FRONT_PID" 2>/dev/null || true
+        wait "$FRONT_PID" 2>/dev/null || true
+        FRONT_PID=""
+    fi
+    [ -z "$PORT_FILE" ] || rm -f "$PORT_FILE"
+}
+
 demo() {
     configure_and_build --target mdfront mdcli
-    local bin="$BUILD_DIR/bin" port_file
-    port_file=$(mktemp)
-    "$bin/mdfront" --port 0 --instruments au2612,ag2612,cu2601,rb2605,IF2612 --rate 4 >"$port_file" &
-    local front=$!
-    trap 'kill $front 2>/dev/null; wait $front 2>/dev/null; rm -f "$port_file"' EXIT
-    local port=""
+    local bin="$BUILD_DIR/bin" port=""
+    PORT_FILE=$(mktemp)
+    trap stop_front EXIT
+    "$bin/mdfront" --port 0 --instruments au2612,ag2612,cu2601,rb2605,IF2612 --rate 4 >"$PORT_FILE" &
+    FRONT_PID=$!
     for _ in $(seq 100); do
-        port=$(sed -n 's/^mdfront listening on [0-9.]*:\([0-9]*\)$/\1/p' "$port_file")
+        port=$(sed -n 's/^mdfront listening on [0-9.]*:\([0-9]*\)$/\1/p' "$PORT_FILE")
         [ -n "$port" ] && break
         sleep 0.1
     done
     [ -n "$port" ] || { echo "mdfront did not start" >&2; exit 1; }
+    echo "mdfront is serving on 127.0.0.1:$port; mdcli streams its ticks:"
     # The client writes its log under ./KVMDLog of its working directory.
     mkdir -p "$BUILD_DIR/demo"
+    local status=0
     (cd "$BUILD_DIR/demo" && "../bin/mdcli" --front "tcp://127.0.0.1:$port" \
-        --instruments au2612,ag2612,cu2601,rb2605,IF2612 --duration "${DEMO_SECONDS:-10}")
+        --instruments au2612,ag2612,cu2601,rb2605,IF2612 --duration "${DEMO_SECONDS:-10}") || status=$?
+    stop_front
+    echo "The client's log: $BUILD_DIR/demo/KVMDLog/"
+    return $status
 }
 
 run_tests() {
