@@ -3,7 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
+#include <cstdint>
+#include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -118,6 +122,31 @@ TEST(KelvoString, DecimalConversions)
     EXPECT_EQ(Kelvo_String("12").ToInt(1), 0);
 }
 
+TEST(KelvoString, DecimalTextReadsExactlyAsTheStandardConversion)
+{
+    // Short decimals take a fast path; it must agree bit for bit with
+    // from_chars, also next to the 53-bit and 10^22 limits.
+    std::vector<std::string> texts = {"0", "-0", "0.1", "612.34", "-8.5", "1.", ".5", "007.250",
+                                      "9007199254740991", "9007199254740993", "90071992547409921",
+                                      "0.30000000000000004", "1234567.891011", "1e3", "12.5x",
+                                      "0.0000000000000000000001", "0.00000000000000000000001"};
+    std::uint64_t x = 88172645463325252ull;
+    for (int i = 0; i < 20000; ++i) {
+        x ^= x << 13;
+        x ^= x >> 7;
+        x ^= x << 17;
+        const std::string digits = std::to_string(x % 100000000000000000ull);
+        const std::size_t dot = x % (digits.size() + 1);
+        texts.push_back(digits.substr(0, dot) + "." + digits.substr(dot));
+    }
+    for (const std::string& text : texts) {
+        double expected = 0;
+        std::from_chars(text.data(), text.data() + text.size(), expected);
+        const double actual = Kelvo_String(text.c_str()).ToFloat();
+        ASSERT_EQ(std::memcmp(&actual, &expected, sizeof actual), 0) << text;
+    }
+}
+
 TEST(KelvoStringArray, KeepsEmptyFieldsInTheirPlaces)
 {
     Kelvo_StringArray a;
@@ -157,6 +186,29 @@ TEST(KelvoStringArray, LargeRecordsAndManyFieldsSpillToTheHeap)
     EXPECT_EQ(a.Split("p;q", ';', 0), 2);
     EXPECT_EQ(Of(a[1]), "q");
     EXPECT_EQ(a[2].length(), 0);
+}
+
+TEST(KelvoStringArray, AgreesWithANaiveSplitAtEveryLengthAndPosition)
+{
+    // Separators at every offset around the 16-byte steps of the scan.
+    for (int length = 0; length <= 40; ++length) {
+        for (int pattern = 0; pattern < 7; ++pattern) {
+            std::string text;
+            for (int i = 0; i < length; ++i)
+                text += (i * 7 + pattern) % (pattern + 2) == 0 ? '\x01' : static_cast<char>('a' + i % 26);
+            std::vector<std::string> expected(1);
+            for (char c : text) {
+                if (c == '\x01')
+                    expected.emplace_back();
+                else
+                    expected.back() += c;
+            }
+            Kelvo_StringArray a;
+            ASSERT_EQ(a.Split(text.c_str(), '\x01', 0), static_cast<int>(expected.size())) << text;
+            for (std::size_t i = 0; i < expected.size(); ++i)
+                ASSERT_EQ(Of(a[static_cast<int>(i)]), expected[i]) << length << "/" << pattern;
+        }
+    }
 }
 
 TEST(KelvoStringArray, FieldsCopiedOutAreOrdinaryStrings)
