@@ -15,11 +15,13 @@ TimerQueue::TimerQueue(std::uint32_t ownerCap)
 std::uint32_t TimerQueue::Arm(TimerOwner* owner, std::int64_t deadline, int user)
 {
     if (owner->count >= m_ownerCap)
-        Remove(owner->first);
-    if ((m_heap.size() + 1) * 2 > m_slots.size())
+        Cancel(owner, m_nodes[owner->first].id);
+    if ((m_pending + 1) * 2 > m_slots.size())
         GrowIds();
 
-    const std::uint32_t index = NewNode();
+    const std::uint32_t parked = owner->parked;
+    const std::uint32_t index = parked != kNoNode ? parked : NewNode();
+    owner->parked = kNoNode;
     Node& node = m_nodes[index];
     node.deadline = deadline;
     node.serial = m_serial++;
@@ -34,8 +36,19 @@ std::uint32_t TimerQueue::Arm(TimerOwner* owner, std::int64_t deadline, int user
         owner->first = index;
     owner->last = index;
     ++owner->count;
+    ++m_pending;
     m_slots[node.id & m_mask] = index;
-    HeapPush(index);
+    if (parked == kNoNode) {
+        node.key = deadline;
+        node.keySerial = node.serial;
+        HeapPush(index);
+    } else if (deadline < node.key) {
+        // Earlier than its place: move it up now. Later: it keeps its
+        // place until it reaches the top.
+        node.key = deadline;
+        node.keySerial = node.serial;
+        SiftUp(node.heapPos);
+    }
     return node.id;
 }
 
@@ -46,7 +59,12 @@ bool TimerQueue::Cancel(TimerOwner* owner, std::uint32_t id)
     const std::uint32_t index = m_slots[id & m_mask];
     if (index == kNoNode || m_nodes[index].id != id || m_nodes[index].owner != owner)
         return false;
-    Remove(index);
+    if (owner->parked == kNoNode) {
+        Unlink(index);
+        owner->parked = index;
+    } else {
+        Remove(index);
+    }
     return true;
 }
 
@@ -54,11 +72,43 @@ void TimerQueue::CancelAll(TimerOwner* owner)
 {
     while (owner->first != kNoNode)
         Remove(owner->first);
+    if (owner->parked != kNoNode) {
+        const std::uint32_t parked = owner->parked;
+        owner->parked = kNoNode;
+        HeapErase(m_nodes[parked].heapPos);
+        Free(parked);
+    }
+}
+
+bool TimerQueue::SettleTop()
+{
+    while (!m_heap.empty()) {
+        const std::uint32_t index = m_heap.front();
+        Node& node = m_nodes[index];
+        if (node.id == 0) {
+            node.owner->parked = kNoNode;
+            HeapErase(0);
+            Free(index);
+        } else if (node.key != node.deadline || node.keySerial != node.serial) {
+            node.key = node.deadline;
+            node.keySerial = node.serial;
+            SiftDown(0);
+        } else {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::int64_t TimerQueue::EarliestDeadline()
+{
+    SettleTop();
+    return m_nodes[m_heap.front()].deadline;
 }
 
 bool TimerQueue::PopDue(std::int64_t now, std::uint64_t serialLimit, Due& out)
 {
-    if (m_heap.empty())
+    if (!SettleTop())
         return false;
     const std::uint32_t index = m_heap.front();
     const Node& node = m_nodes[index];
@@ -100,12 +150,15 @@ void TimerQueue::GrowIds()
     std::vector<std::uint32_t> slots(m_slots.size() * 2, kNoNode);
     const std::uint32_t mask = static_cast<std::uint32_t>(slots.size() - 1);
     for (std::uint32_t index : m_heap)
-        slots[m_nodes[index].id & mask] = index;
+        if (m_nodes[index].id != 0)
+            slots[m_nodes[index].id & mask] = index;
     m_slots.swap(slots);
     m_mask = mask;
 }
 
-void TimerQueue::Remove(std::uint32_t index)
+// Takes a pending node off its owner's list and the id table; it stays in
+// the heap.
+void TimerQueue::Unlink(std::uint32_t index)
 {
     Node& node = m_nodes[index];
     TimerOwner* owner = node.owner;
@@ -118,9 +171,21 @@ void TimerQueue::Remove(std::uint32_t index)
     else
         owner->last = node.prev;
     --owner->count;
-
+    --m_pending;
     m_slots[node.id & m_mask] = kNoNode;
-    HeapErase(node.heapPos);
+    node.id = 0;
+}
+
+void TimerQueue::Remove(std::uint32_t index)
+{
+    Unlink(index);
+    HeapErase(m_nodes[index].heapPos);
+    Free(index);
+}
+
+void TimerQueue::Free(std::uint32_t index)
+{
+    Node& node = m_nodes[index];
     node.owner = nullptr;
     node.id = 0;
     node.next = m_freeHead;

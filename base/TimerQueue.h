@@ -11,6 +11,15 @@
 //
 // Nodes are recycled through a free list: arming and cancelling allocate
 // nothing once the pools have grown to the peak number of pending timers.
+//
+// The client cancels and re-arms one idle timer per received frame. So a
+// cancelled node is not taken out of the heap at once: it stays there,
+// parked, as its owner's one spare (any further cancel removes for real),
+// and the owner's next Arm reuses it in O(1). A node's place in the heap is
+// kept by a key that is never later than its deadline; a node re-armed for
+// later keeps its old key until it reaches the top, where it is re-keyed,
+// and a parked node that reaches the top is freed. Parked nodes are at most
+// one per owner, so memory stays bounded.
 #pragma once
 
 #include <cstddef>
@@ -26,6 +35,7 @@ struct TimerOwner {
     std::uint32_t first = kNoNode;  // armed earliest
     std::uint32_t last = kNoNode;   // armed latest
     std::uint32_t count = 0;
+    std::uint32_t parked = kNoNode; // a cancelled node still in the heap
 };
 
 class TimerQueue {
@@ -45,9 +55,11 @@ public:
     bool Cancel(TimerOwner* owner, std::uint32_t id);
     void CancelAll(TimerOwner* owner);
 
-    bool Empty() const { return m_heap.empty(); }
-    std::size_t Size() const { return m_heap.size(); }
-    std::int64_t EarliestDeadline() const { return m_nodes[m_heap.front()].deadline; }
+    // Pending timers (parked nodes do not count).
+    bool Empty() const { return m_pending == 0; }
+    std::size_t Size() const { return m_pending; }
+    // Deadline of the earliest pending timer; not Empty() only.
+    std::int64_t EarliestDeadline();
 
     // Serial the next Arm will get; timers armed from now on compare >=.
     std::uint64_t NextSerial() const { return m_serial; }
@@ -58,9 +70,12 @@ public:
     // Lets tests reach the counter's wrap without arming 2^32 timers.
     void SetNextIdForTest(std::uint32_t next) { m_nextId = next; }
     std::size_t IdTableSizeForTest() const { return m_slots.size(); }
+    std::size_t NodeCountForTest() const { return m_nodes.size(); }
 
 private:
     struct Node {
+        std::int64_t key;        // heap order: (key, keySerial) <= (deadline, serial)
+        std::uint64_t keySerial;
         std::int64_t deadline;
         std::uint64_t serial;
         TimerOwner* owner;
@@ -75,13 +90,18 @@ private:
     {
         const Node& x = m_nodes[a];
         const Node& y = m_nodes[b];
-        return x.deadline < y.deadline || (x.deadline == y.deadline && x.serial < y.serial);
+        return x.key < y.key || (x.key == y.key && x.keySerial < y.keySerial);
     }
 
     std::uint32_t NewNode();
     std::uint32_t NewId();
     void GrowIds();
+    void Unlink(std::uint32_t node);
     void Remove(std::uint32_t node);
+    void Free(std::uint32_t node);
+    // Frees parked nodes and re-keys moved nodes at the top until the top
+    // is a pending node in its true place; false when the heap runs empty.
+    bool SettleTop();
     void HeapPush(std::uint32_t node);
     void HeapErase(std::uint32_t pos);
     void SiftUp(std::uint32_t pos);
@@ -96,6 +116,7 @@ private:
     std::uint32_t m_nextId = 1;
     std::uint32_t m_ownerCap;
     std::uint64_t m_serial = 0;
+    std::size_t m_pending = 0;
 };
 
 }  // namespace kelvo

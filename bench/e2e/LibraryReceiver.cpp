@@ -30,15 +30,15 @@ public:
 
     void OnRtnDepthMarketData(CThostFtdcDepthMarketDataField* d) override
     {
-        const std::int64_t now = NowNs();
+        // The clock is read per frame only when sampling latency.
         if (seen_ == 0)
-            first = now;
+            first = NowNs();
         if (sample_ && seen_ >= warmup_)
-            samples.push_back(now - static_cast<std::int64_t>(d->PreDelta));
+            samples.push_back(NowNs() - static_cast<std::int64_t>(d->PreDelta));
         if (allocations_ && seen_ == warmup_)
             StartCountingHere();
         if (++seen_ == frames_) {
-            last = now;
+            last = NowNs();
             if (allocations_)
                 allocationCount = StopCounting();
             std::lock_guard<std::mutex> lock(mutex_);

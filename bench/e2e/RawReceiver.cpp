@@ -52,10 +52,12 @@ Throughput RawThroughput(int port, long frames)
 {
     Throughput t;
     std::int64_t first = 0, last = 0;
+    // The clock is read only at the first and the last frame.
     Receive(port, frames, [&](const unsigned char*) {
-        last = NowNs();
-        if (t.frames++ == 0)
-            first = last;
+        if (t.frames == 0)
+            first = NowNs();
+        if (++t.frames == frames)
+            last = NowNs();
     });
     t.seconds = static_cast<double>(last - first) / 1e9;
     return t;

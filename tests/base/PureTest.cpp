@@ -67,6 +67,54 @@ TEST(TimerQueue, CancelIgnoresZeroUnknownAndOtherOwnersIds)
     EXPECT_TRUE(queue.Empty());
 }
 
+TEST(TimerQueue, CancelAndReArmReusesOneNodeAndKeepsTheOrder)
+{
+    TimerQueue queue(16);
+    TimerOwner a, b;
+    std::uint32_t idle = queue.Arm(&a, 100, 0);
+    const std::uint32_t other = queue.Arm(&b, 50, 1);
+    // The per-frame pattern: cancel, arm again a little later.
+    for (std::int64_t t = 101; t < 100000; ++t) {
+        ASSERT_TRUE(queue.Cancel(&a, idle));
+        idle = queue.Arm(&a, t, 0);
+    }
+    EXPECT_LE(queue.NodeCountForTest(), 3u) << "the pool must not grow";
+    EXPECT_EQ(queue.Size(), 2u);
+    EXPECT_EQ(queue.EarliestDeadline(), 50);
+    EXPECT_EQ(PopAll(queue, 99998), std::vector<std::uint32_t>{other});
+    EXPECT_EQ(PopAll(queue, 99999), std::vector<std::uint32_t>{idle});
+
+    // Re-armed earlier than where it sat: it moves up at once.
+    const std::uint32_t late = queue.Arm(&b, 300, 0);
+    std::uint32_t moved = queue.Arm(&a, 200, 0);
+    ASSERT_TRUE(queue.Cancel(&a, moved));
+    moved = queue.Arm(&a, 10, 0);
+    EXPECT_EQ(queue.EarliestDeadline(), 10);
+    EXPECT_EQ(PopAll(queue, 1000), (std::vector<std::uint32_t>{moved, late}));
+    EXPECT_TRUE(queue.Empty());
+}
+
+TEST(TimerQueue, CancelledTimersNeverFireAndCancelAllFreesTheSpare)
+{
+    TimerQueue queue(16);
+    TimerOwner a;
+    const std::uint32_t x = queue.Arm(&a, 10, 0);
+    const std::uint32_t y = queue.Arm(&a, 20, 0);
+    const std::uint32_t z = queue.Arm(&a, 30, 0);
+    EXPECT_TRUE(queue.Cancel(&a, x)); // parked as the spare
+    EXPECT_TRUE(queue.Cancel(&a, y)); // removed outright
+    EXPECT_FALSE(queue.Cancel(&a, x));
+    EXPECT_EQ(queue.Size(), 1u);
+    EXPECT_EQ(queue.EarliestDeadline(), 30);
+    EXPECT_EQ(PopAll(queue, 100), std::vector<std::uint32_t>{z});
+    queue.Arm(&a, 40, 0);
+    queue.Cancel(&a, queue.Arm(&a, 50, 0));
+    queue.CancelAll(&a);
+    EXPECT_TRUE(queue.Empty());
+    EXPECT_EQ(a.parked, kNoNode);
+    EXPECT_TRUE(PopAll(queue, 1000).empty());
+}
+
 TEST(TimerQueue, TheCounterWrapsPastZero)
 {
     TimerQueue queue(16);
