@@ -78,9 +78,13 @@ void CKelvoMDClient::Init()
     WriteLog(3, "Init", "Init version:2.0.0.1--->");
     Supervisor.reset(new CHeartBeat());
     Started = true;
-    Kelvo_SocketAddr* front = NextFront();
-    Connect(front->GetAddr(), front->GetPort());
-    WriteLog(3, "Init", "Init <---");
+    // On the loop, so that no callback runs before Init is done with this
+    // object: one may Release it (a refused or quick connect comes at once).
+    mdlink::CallOnLoop([this] {
+        Kelvo_SocketAddr* front = NextFront();
+        Connect(front->GetAddr(), front->GetPort());
+        WriteLog(3, "Init", "Init <---");
+    });
 }
 
 int CKelvoMDClient::Join()
