@@ -57,7 +57,7 @@ struct Event {
     CThostFtdcForQuoteRspField quote{};
 };
 
-class Session : public CThostFtdcMdSpi {
+class Session final : public CThostFtdcMdSpi {
 public:
     // Waits for a callback that is still returning.
     ~Session();
