@@ -274,6 +274,7 @@ bool Witness::WaitFailures(std::size_t n)
 
 void ClientTest::SetUp()
 {
+    previousDir_ = fs::current_path();
 #ifdef __linux__
     // The fast-time tests get their base library through LD_LIBRARY_PATH;
     // make sure the one meant is the one running.
@@ -281,7 +282,6 @@ void ClientTest::SetUp()
     const bool wantFast = path && std::string(path).find("/fasttime") != std::string::npos;
     ASSERT_EQ(FastTimeBaseLoaded(), wantFast) << "LD_LIBRARY_PATH=" << (path ? path : "");
 #endif
-    previousDir_ = fs::current_path();
     // A fresh directory of our own: parallel tests never share a log folder.
     std::random_device random;
     do
@@ -296,6 +296,8 @@ void ClientTest::TearDown()
     for (auto& front : fronts_)
         front->Stop();
     fs::current_path(previousDir_);
+    if (dir_.empty())
+        return;
     std::error_code ec;
     fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add, ec);
     fs::remove_all(dir_, ec);
