@@ -13,10 +13,12 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 wine=/usr/lib/wine/wine64
 [ -x "$wine" ] || wine=wine64
 
-# Wine's server and background services outlive the first program that
-# starts them and would keep its output pipe open, so ctest would wait for
-# them: start them here, detached from our output. The first start creates
-# the prefix, under a lock so that parallel tests wait for it.
+# Wine's server and background services outlive the program that starts
+# them (by some seconds) and would hold its output pipe open, so ctest would
+# wait for them. A first, empty program detached from our output starts them
+# (and creates the prefix on first use); ours then finds them running. Under
+# a lock, so that parallel tests do not create the prefix twice (-o: the
+# lock is not handed down to the services, which would hold it).
 mkdir -p "$WINEPREFIX"
-flock "$WINEPREFIX/.start.lock" "$wine" wineboot </dev/null >/dev/null 2>&1
+flock -o "$WINEPREFIX/.start.lock" "$wine" cmd.exe /c exit </dev/null >/dev/null 2>&1
 exec "$wine" "$@"
