@@ -115,6 +115,27 @@ int main()
     if (std::strcmp(version(), "1.4.1.3") != 0 || std::strcmp(plainVersion(), "1.4.1.3") != 0)
         return Fail("version");
 
+    // The abstract class's special members, as Visual C++ generates them: the
+    // constructors set the exported table and return the object, assignment
+    // returns the object and keeps its table.
+    using Construct = void* (*)(void*);
+    using Copy = void* (*)(void*, const void*);
+    const auto construct = reinterpret_cast<Construct>(
+        reinterpret_cast<void*>(GetProcAddress(dll, "??0CThostFtdcMdApi@@QEAA@XZ")));
+    const auto copy = reinterpret_cast<Copy>(
+        reinterpret_cast<void*>(GetProcAddress(dll, "??0CThostFtdcMdApi@@QEAA@AEBV0@@Z")));
+    const auto assign = reinterpret_cast<Copy>(
+        reinterpret_cast<void*>(GetProcAddress(dll, "??4CThostFtdcMdApi@@QEAAAEAV0@AEBV0@@Z")));
+    const void* table = reinterpret_cast<void*>(GetProcAddress(dll, "??_7CThostFtdcMdApi@@6B@"));
+    const void* object[1] = {nullptr};
+    const void* other[1] = {nullptr};
+    if (!construct || !copy || !assign || !table || construct(object) != object ||
+        object[0] != table || copy(other, object) != other || other[0] != table)
+        return Fail("constructors");
+    other[0] = &other;
+    if (assign(other, object) != other || other[0] != &other)
+        return Fail("assignment");
+
     mdfront::FrontConfig config;
     config.instruments = {{"au2612", "SHFE"}};
     config.rate = 20;
