@@ -10,8 +10,12 @@ int ReasonOf(const asio::error_code& ec)
 {
     if (!ec || ec == asio::error::eof)
         return 0;
-    if (ec == asio::error::not_found || ec.category() == asio::error::get_netdb_category() ||
-        ec.category() == asio::error::get_addrinfo_category())
+    // By value, not by category: on Windows the resolver's errors share the
+    // system category with every other error.
+    if (ec == asio::error::not_found || ec == asio::error::host_not_found ||
+        ec == asio::error::host_not_found_try_again || ec == asio::error::no_data ||
+        ec == asio::error::no_recovery || ec == asio::error::service_not_found ||
+        ec == asio::error::socket_type_not_supported)
         return ReasonHostNotFound();
     if (ec.category() == asio::system_category())
         return ec.value();

@@ -2,6 +2,9 @@
 add_library(mdlink_warnings INTERFACE)
 if(MSVC)
   target_compile_options(mdlink_warnings INTERFACE /W4 /permissive-)
+  # The standard C functions the code uses (strcpy, snprintf, fopen...) are
+  # not the "deprecated" ones there.
+  target_compile_definitions(mdlink_warnings INTERFACE _CRT_SECURE_NO_WARNINGS)
   if(MDLINK_WERROR)
     target_compile_options(mdlink_warnings INTERFACE /WX)
   endif()

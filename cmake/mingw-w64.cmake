@@ -1,6 +1,6 @@
 # Cross-compiling for Windows x64 with MinGW-w64 (posix threads flavour).
-#   cmake -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
-#         -DMDLINK_TESTS=OFF -DMDLINK_TOOLS=OFF -DMDLINK_BENCH=OFF ..
+#   cmake -S . -B build-mingw -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
+# The tests then run under Wine (cmake/wine-run.sh).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 

@@ -1,6 +1,7 @@
 // Construction, registration, Init and Release of the client object.
 #include "api/MdClient.h"
 
+#include "api/Boundary.h"
 #include "api/FrontAddress.h"
 #include "api/LoopCall.h"
 #include "link/HeartBeat.h"
@@ -40,50 +41,55 @@ void CKelvoMDClient::StopLink()
 
 void CKelvoMDClient::Release()
 {
-    // Never started: no connection and no timer can call back.
-    if (!Started) {
-        Close();
-        delete this;
-        return;
-    }
-    // Inside a callback (ours or another client's): the base layer still
-    // holds this object until the callback returns, so only close now and
-    // destroy once the loop is back in control.
-    if (Kelvo_LOOP_InThread()) {
-        StopLink();
-        Kelvo_LOOP_Post([](void* client) { delete static_cast<CKelvoMDClient*>(client); }, this);
-        return;
-    }
-    // From an application thread: tear down on the loop so that nothing of
-    // ours runs or can start once this returns.
-    Kelvo_LOOP_Call(
-        [](void* p) {
-            CKelvoMDClient* client = static_cast<CKelvoMDClient*>(p);
-            client->StopLink();
-            delete client;
-        },
-        this);
+    mdlink::AtBoundary([&] {
+        // Never started: no connection and no timer can call back.
+        if (!Started) {
+            Close();
+            delete this;
+            return;
+        }
+        // Inside a callback (ours or another client's): the base layer still
+        // holds this object until the callback returns, so only close now and
+        // destroy once the loop is back in control.
+        if (Kelvo_LOOP_InThread()) {
+            StopLink();
+            Kelvo_LOOP_Post([](void* client) { delete static_cast<CKelvoMDClient*>(client); },
+                            this);
+            return;
+        }
+        // From an application thread: tear down on the loop so that nothing of
+        // ours runs or can start once this returns.
+        Kelvo_LOOP_Call(
+            [](void* p) {
+                CKelvoMDClient* client = static_cast<CKelvoMDClient*>(p);
+                client->StopLink();
+                delete client;
+            },
+            this);
+    });
 }
 
 void CKelvoMDClient::Init()
 {
-    if (Started) {
-        WriteLog(2, "Init", "Init: already started");
-        return;
-    }
-    if (FrontList.empty()) {
-        WriteLog(1, "Init", "Init: no front registered");
-        return;
-    }
-    WriteLog(3, "Init", "Init version:2.0.0.1--->");
-    Supervisor.reset(new CHeartBeat());
-    Started = true;
-    // On the loop, so that no callback runs before Init is done with this
-    // object: one may Release it (a refused or quick connect comes at once).
-    mdlink::CallOnLoop([this] {
-        Kelvo_SocketAddr* front = NextFront();
-        Connect(front->GetAddr(), front->GetPort());
-        WriteLog(3, "Init", "Init <---");
+    mdlink::AtBoundary([&] {
+        if (Started) {
+            WriteLog(2, "Init", "Init: already started");
+            return;
+        }
+        if (FrontList.empty()) {
+            WriteLog(1, "Init", "Init: no front registered");
+            return;
+        }
+        WriteLog(3, "Init", "Init version:2.0.0.1--->");
+        Supervisor.reset(new CHeartBeat());
+        Started = true;
+        // On the loop, so that no callback runs before Init is done with this
+        // object: one may Release it (a refused or quick connect comes at once).
+        mdlink::CallOnLoop([this] {
+            Kelvo_SocketAddr* front = NextFront();
+            Connect(front->GetAddr(), front->GetPort());
+            WriteLog(3, "Init", "Init <---");
+        });
     });
 }
 
@@ -113,31 +119,35 @@ int CKelvoMDClient::ReqQryMulticastInstrument(CThostFtdcQryMulticastInstrumentFi
 
 void CKelvoMDClient::RegisterSpi(CThostFtdcMdSpi* pSpi)
 {
-    WriteLog(3, "RegSpi", "RegisterSpi [0x%08x]",
-             static_cast<unsigned int>(reinterpret_cast<std::uintptr_t>(pSpi)));
-    if (!Started) {
-        Spi = pSpi;
-        return;
-    }
-    // The loop thread reads Spi for every frame; switch it there, so that no
-    // callback on the old object is still running when this returns.
-    mdlink::CallOnLoop([this, pSpi] { Spi = pSpi; });
+    mdlink::AtBoundary([&] {
+        WriteLog(3, "RegSpi", "RegisterSpi [0x%08x]",
+                 static_cast<unsigned int>(reinterpret_cast<std::uintptr_t>(pSpi)));
+        if (!Started) {
+            Spi = pSpi;
+            return;
+        }
+        // The loop thread reads Spi for every frame; switch it there, so that no
+        // callback on the old object is still running when this returns.
+        mdlink::CallOnLoop([this, pSpi] { Spi = pSpi; });
+    });
 }
 
 void CKelvoMDClient::RegisterFront(char* pszFrontAddress)
 {
-    if (!pszFrontAddress) {
-        WriteLog(2, "RegFront", "RegisterFront: null address ignored");
-        return;
-    }
-    WriteLog(3, "RegFront", "RegisterFront : %s", pszFrontAddress);
-    std::unique_ptr<Kelvo_SocketAddr> front = mdlink::ParseFrontAddress(pszFrontAddress);
-    if (!front) {
-        WriteLog(2, "RegFront", "RegisterFront: [%s] is not a front address, ignored",
-                 pszFrontAddress);
-        return;
-    }
-    AppendFront(std::move(front));
+    mdlink::AtBoundary([&] {
+        if (!pszFrontAddress) {
+            WriteLog(2, "RegFront", "RegisterFront: null address ignored");
+            return;
+        }
+        WriteLog(3, "RegFront", "RegisterFront : %s", pszFrontAddress);
+        std::unique_ptr<Kelvo_SocketAddr> front = mdlink::ParseFrontAddress(pszFrontAddress);
+        if (!front) {
+            WriteLog(2, "RegFront", "RegisterFront: [%s] is not a front address, ignored",
+                     pszFrontAddress);
+            return;
+        }
+        AppendFront(std::move(front));
+    });
 }
 
 void CKelvoMDClient::AppendFront(std::unique_ptr<Kelvo_SocketAddr> front)

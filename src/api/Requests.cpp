@@ -5,6 +5,7 @@
 // 512 bytes. Each frame's RequestId is (index of its last id + 1) minus the
 // index at which the previous frame was cut; the closing frame takes
 // count + 1 minus that index. Fronts rely on these numbers as they are.
+#include "api/Boundary.h"
 #include "api/MdClient.h"
 
 #include "wire/SendFrame.h"
@@ -73,38 +74,40 @@ int CKelvoMDClient::SubscribeMarketData(char* ppInstrumentID[], int nCount)
 {
     static const ListRequest kind = {MsgSubscribeMarketData, MarkerRequest, "--Sub",
                                      "Subscribe market [%s]", -1};
-    return SendInstrumentList(kind, ppInstrumentID, nCount);
+    return AtBoundary(-1, [&] { return SendInstrumentList(kind, ppInstrumentID, nCount); });
 }
 
 int CKelvoMDClient::UnSubscribeMarketData(char* ppInstrumentID[], int nCount)
 {
     static const ListRequest kind = {MsgUnSubscribeMarketData, MarkerRequest, "UnSub",
                                      "UnSubscribe market [%s]", 0};
-    return SendInstrumentList(kind, ppInstrumentID, nCount);
+    return AtBoundary(-1, [&] { return SendInstrumentList(kind, ppInstrumentID, nCount); });
 }
 
 int CKelvoMDClient::SubscribeForQuoteRsp(char* ppInstrumentID[], int nCount)
 {
     static const ListRequest kind = {MsgSubscribeForQuoteRsp, MarkerBinary, "Sub",
                                      "Subscribe ForQuoteRsp [%s]", -1};
-    return SendInstrumentList(kind, ppInstrumentID, nCount);
+    return AtBoundary(-1, [&] { return SendInstrumentList(kind, ppInstrumentID, nCount); });
 }
 
 int CKelvoMDClient::UnSubscribeForQuoteRsp(char* ppInstrumentID[], int nCount)
 {
     static const ListRequest kind = {MsgUnSubscribeForQuoteRsp, MarkerBinary, "UnSub",
                                      "UnSubscribe ForQuoteRsp [%s]", 0};
-    return SendInstrumentList(kind, ppInstrumentID, nCount);
+    return AtBoundary(-1, [&] { return SendInstrumentList(kind, ppInstrumentID, nCount); });
 }
 
 int CKelvoMDClient::ReqUserLogin(CThostFtdcReqUserLoginField* pReqUserLoginField, int nRequestID)
 {
-    const int length = pReqUserLoginField ? LoginRecordSize : 0;
-    FrameHeader header;
-    header.Marker = MarkerRequest;
-    header.MsgType = MsgUserLogin;
-    header.BodyLength = static_cast<std::uint32_t>(length);
-    header.RequestId = nRequestID;
-    header.Tick = Kelvo_THREAD_GetTickCount();
-    return SendFrame(*this, header, pReqUserLoginField, length) == 1 ? 0 : -1;
+    return AtBoundary(-1, [&] {
+        const int length = pReqUserLoginField ? LoginRecordSize : 0;
+        FrameHeader header;
+        header.Marker = MarkerRequest;
+        header.MsgType = MsgUserLogin;
+        header.BodyLength = static_cast<std::uint32_t>(length);
+        header.RequestId = nRequestID;
+        header.Tick = Kelvo_THREAD_GetTickCount();
+        return SendFrame(*this, header, pReqUserLoginField, length) == 1 ? 0 : -1;
+    });
 }

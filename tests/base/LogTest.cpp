@@ -2,6 +2,7 @@
 // line format, whole lines under concurrent writers and several objects on
 // one file, directory creation, failures swallowed, mode 0, old files purged.
 #include "KelvoBase.h"
+#include "UnderWine.h"
 
 #include <gtest/gtest.h>
 
@@ -109,6 +110,10 @@ TEST_F(LogTest, ALineIsALocalTimeStampWithMillisecondsThenTheText)
 
 TEST_F(LogTest, ConcurrentWritersOnOneFileKeepEveryLineWhole)
 {
+    if (kelvotest::UnderWine())
+        GTEST_SKIP() << "Wine appends through several handles of one file in two steps (end of "
+                        "file, then write), so concurrent lines overwrite each other; Windows "
+                        "appends each write whole";
     constexpr int kObjects = 3;
     constexpr int kThreads = 4;
     constexpr int kLines = 300;

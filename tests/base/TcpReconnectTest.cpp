@@ -2,12 +2,12 @@
 // SetReconnectAddr, a delay ignored after Close inside the callback, Abort
 // inside OnRecvData, and name resolution.
 #include "FrameClient.h"
+#include "PlatformErrors.h"
 #include "Peer.h"
 #include "TestFrames.h"
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <condition_variable>
 #include <mutex>
 
@@ -47,7 +47,7 @@ TEST(Reconnect, AfterARefusedConnectTheDelayBringsAnotherAttempt)
     const std::vector<ClientEvent> events = client.Events();
     for (const ClientEvent& event : events) {
         EXPECT_EQ(event.kind, ClientEvent::ConnectFailed);
-        EXPECT_EQ(event.reason, ECONNREFUSED);
+        EXPECT_EQ(event.reason, kConnRefused);
     }
 }
 
@@ -140,7 +140,7 @@ TEST(Reconnect, AbortInsideOnRecvDataReportsConnAbortedThenReconnects)
     EXPECT_TRUE(first->WaitClosed());
     const std::vector<ClientEvent> events = client.Events();
     EXPECT_EQ(events[1].kind, ClientEvent::Disconnected);
-    EXPECT_EQ(events[1].reason, ECONNABORTED);
+    EXPECT_EQ(events[1].reason, kConnAborted);
     EXPECT_EQ(events[2].kind, ClientEvent::ConnectOk);
     EXPECT_EQ(client.FrameCount(), 3u);  // nothing after the Abort
     client.Close();
@@ -185,7 +185,7 @@ TEST(Resolve, APortOutOfRangeFailsOnTheLoop)
     ASSERT_EQ(client.Connect("127.0.0.1", 70000), 0);
     ASSERT_TRUE(client.WaitEvents(1));
     EXPECT_EQ(client.Events()[0].kind, ClientEvent::ConnectFailed);
-    EXPECT_EQ(client.Events()[0].reason, EINVAL);
+    EXPECT_EQ(client.Events()[0].reason, kInvalid);
 }
 
 }  // namespace

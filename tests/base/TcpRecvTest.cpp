@@ -4,11 +4,11 @@
 // frame that can never fit ends the link.
 #include "FrameClient.h"
 #include "Peer.h"
+#include "PlatformErrors.h"
 #include "TestFrames.h"
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <random>
 #include <thread>
 
@@ -134,7 +134,7 @@ TEST(RecvLimits, AFrameThatCanNeverFitEndsTheLinkWithMessageSize)
     ASSERT_TRUE(lost);
     const std::vector<ClientEvent> events = client.Events();
     EXPECT_EQ(events[1].kind, ClientEvent::Disconnected);
-    EXPECT_EQ(events[1].reason, EMSGSIZE);
+    EXPECT_EQ(events[1].reason, kMessageSize);
     EXPECT_EQ(client.FrameCount(), 0u);
 }
 

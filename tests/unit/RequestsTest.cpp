@@ -21,6 +21,7 @@ namespace {
 // Fixed storage: the tracker itself must not allocate.
 std::mutex g_trackMutex;
 bool g_tracking = false;
+bool g_failAllocations = false;
 void* g_tracked[64];
 int g_trackedCount = 0;
 
@@ -44,7 +45,7 @@ void Untrack(void* p)
 
 void* operator new(std::size_t size)
 {
-    void* p = std::malloc(size ? size : 1);
+    void* p = g_failAllocations ? nullptr : std::malloc(size ? size : 1);
     if (!p)
         throw std::bad_alloc();
     Track(p, size);
@@ -272,5 +273,25 @@ TEST_F(Requests, AnyNonzeroSendResultCountsForSubscriptionsButOnlyOneForLogin)
     EXPECT_EQ(api->ReqUserLogin(&req, 1), 0);
     EXPECT_TRUE(world().lines.empty()) << "login writes no record";
 }
+
+#if defined(_WIN32)
+// The application may be built by another compiler: no exception leaves the
+// library, a failed allocation ends the call with its failure value.
+TEST_F(Requests, OnWindowsAnAllocationFailureStaysInsideTheLibrary)
+{
+    Start();
+    char** list = Ids(2, 6);
+    CThostFtdcReqUserLoginField login = {};
+    g_failAllocations = true;
+    const int subscribed = api->SubscribeMarketData(list, 2);
+    const int loggedIn = api->ReqUserLogin(&login, 1);
+    api->RegisterFront(const_cast<char*>("tcp://127.0.0.1:7001"));
+    CThostFtdcMdApi* created = CThostFtdcMdApi::CreateFtdcMdApi();
+    g_failAllocations = false;
+    EXPECT_EQ(subscribed, -1);
+    EXPECT_EQ(loggedIn, -1);
+    EXPECT_EQ(created, nullptr);
+}
+#endif
 
 } // namespace
