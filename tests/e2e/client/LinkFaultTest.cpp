@@ -2,6 +2,7 @@
 // application hears and where the client connects next. On the fast-time
 // base library: reconnect delays of 150 ms, a heartbeat timeout at 1.05 s.
 #include "E2eSupport.h"
+#include "PlatformErrors.h"
 
 #include <cerrno>
 
@@ -57,7 +58,7 @@ TEST_F(LinkFault, RefusedConnectReportsTheBaseReasonAndRetries)
 {
     StartClient({refusing_.Address()});
     ASSERT_TRUE(session_->WaitCount(Kind::Disconnected, 2));
-    EXPECT_EQ(FirstLinks(2), (std::vector<Link>{Down(ECONNREFUSED), Down(ECONNREFUSED)}));
+    EXPECT_EQ(FirstLinks(2), (std::vector<Link>{Down(kelvotest::kConnRefused), Down(kelvotest::kConnRefused)}));
 }
 
 TEST_F(LinkFault, FirstFrontRefusingTheSecondIsReached)
@@ -65,7 +66,7 @@ TEST_F(LinkFault, FirstFrontRefusingTheSecondIsReached)
     mdfront::FrontServer& second = AddFront(BaseConfig());
     StartClient({refusing_.Address(), Address(second)});
     ASSERT_TRUE(session_->WaitCount(Kind::Login, 1));
-    EXPECT_EQ(FirstLinks(2), (std::vector<Link>{Down(ECONNREFUSED), Up}));
+    EXPECT_EQ(FirstLinks(2), (std::vector<Link>{Down(kelvotest::kConnRefused), Up}));
     // The front notes the login just after answering it.
     EXPECT_TRUE(second.WaitUntil(Patience, [&] { return second.Stats(0).logged_in; }));
 }

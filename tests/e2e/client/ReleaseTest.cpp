@@ -3,6 +3,7 @@
 // AddressSanitizer turns a late call or a late access into a failure,
 // ThreadSanitizer a race with the loop thread.
 #include "E2eSupport.h"
+#include "PlatformErrors.h"
 
 #include <cerrno>
 
@@ -28,7 +29,7 @@ struct Trigger {
 
 const Trigger Triggers[] = {
     {"FrontConnected", Kind::Connected, 0, nullptr},
-    {"FrontDisconnectedOfAFailedConnect", Kind::Disconnected, ECONNREFUSED, nullptr, true},
+    {"FrontDisconnectedOfAFailedConnect", Kind::Disconnected, kelvotest::kConnRefused, nullptr, true},
     {"FrontDisconnectedOfALostLink", Kind::Disconnected, ReasonLinkLost,
      [](mdfront::FrontConfig& c) { c.faults.close_after_frames = 1; }},
     {"FrontDisconnectedOfAHeartBeatTimeout", Kind::Disconnected, ReasonHeartBeatTimeout,
