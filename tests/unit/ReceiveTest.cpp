@@ -62,7 +62,7 @@ std::string LoginBody(bool withInfo)
 // A recorded stream with one frame of every kind, back to back.
 std::string MixedStream()
 {
-    const std::string info = Bytes(test::RspInfo(0, "CTP:ok"));
+    const std::string info = Bytes(test::RspInfo(0, "front:ok"));
     std::string s;
     s += Frame(MsgRspUserLogin, LoginBody(true), 1, 1);
     s += Frame(MsgRspSubscribeMarketData, test::InstrumentBody("au2612") + info, 2, 0);
