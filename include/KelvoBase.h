@@ -190,8 +190,10 @@ public:
     virtual int OnRecvData(char* buffer, long size);
 
     /* Starts connecting (closing any earlier connection without a callback)
-     * and returns at once; OnConnectOk or OnConnectFaild follows on the loop,
-     * never before Connect returns. Returns 0, or -1 for a null host. */
+     * and returns at once; OnConnectOk or OnConnectFaild follows on the loop.
+     * Called on the loop thread, no callback runs before it returns; called
+     * from another thread, the callbacks may start before it returns.
+     * Returns 0, or -1 for a null host. */
     int Connect(const char* host, int port);
     /* Closes the connection and cancels a pending reconnect. No callback of
      * the closed connection follows once Close returns; called from another
@@ -204,8 +206,8 @@ public:
     /* From inside a callback of this connection: drops the link as if it had
      * been lost; OnDisConnect follows on the loop. */
     void Abort();
-    /* From inside OnConnectFaild or OnDisConnect: where the delayed reconnect
-     * goes. */
+    /* From inside OnConnectFaild or OnDisConnect (it has no effect
+     * elsewhere): where the delayed reconnect goes. */
     void SetReconnectAddr(const char* host, int port);
 };
 
@@ -220,6 +222,9 @@ struct Kelvo_TimerState;
  * an expiry of this object in flight; from the loop thread they take effect at
  * once. One object holds at most KELVO_TIMER_MAX_PENDING pending timers: arming
  * one more cancels the one of them that was armed first.
+ * An object whose class derives from Kelvo_Timer is best destroyed on the loop
+ * thread: from another thread, its own members are gone before the base
+ * destructor can wait for an OnTimer in flight.
  */
 #define KELVO_TIMER_MAX_PENDING 1024
 
