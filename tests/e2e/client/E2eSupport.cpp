@@ -5,6 +5,7 @@
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <thread>
 
 #ifdef __linux__
 #include <unistd.h>
@@ -431,6 +432,18 @@ ProcessCounts CountProcess()
     c.fds = CountEntries("/proc/self/fd");
 #endif
     return c;
+}
+
+long ThreadsOnceAtMost(long limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + Patience;
+    long threads = CountProcess().threads;
+    // No event marks the kernel's reaping: poll, yielding the processor.
+    while (threads > 0 && threads > limit && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::yield();
+        threads = CountProcess().threads;
+    }
+    return threads;
 }
 
 } // namespace e2e

@@ -206,6 +206,11 @@ struct ProcessCounts {
 };
 // Linux only; zeros elsewhere.
 ProcessCounts CountProcess();
+// The kernel lets a join return before it stops listing the joined thread
+// in /proc, so a count taken just after a join may still include it. Waits
+// (within the patience) until at most `limit` threads are listed and returns
+// the count then; 0 where threads are not counted.
+long ThreadsOnceAtMost(long limit);
 
 // True in builds whose memory use a sanitizer inflates.
 constexpr bool Sanitized()
