@@ -1,6 +1,9 @@
 #include "FrameClient.h"
 
+#include "Peer.h"
 #include "TestFrames.h"
+
+#include <gtest/gtest.h>
 
 #include <cstring>
 
@@ -126,6 +129,15 @@ void RunOnLoop(const std::function<void()>& fn)
 {
     Kelvo_LOOP_Call([](void* p) { (*static_cast<const std::function<void()>*>(p))(); },
                     const_cast<std::function<void()>*>(&fn));
+}
+
+std::unique_ptr<PeerConn> Connected(FrameClient& client, Listener& listener)
+{
+    EXPECT_EQ(client.Connect("127.0.0.1", listener.Port()), 0);
+    std::unique_ptr<PeerConn> peer = listener.Accept();
+    EXPECT_TRUE(peer != nullptr);
+    EXPECT_TRUE(client.WaitEvents(1));
+    return peer;
 }
 
 }  // namespace kelvotest

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -98,5 +99,12 @@ private:
     std::condition_variable m_changed;
     bool m_set = false;
 };
+
+class Listener;
+class PeerConn;
+
+// Connects the client to the listener on loopback and waits for its
+// OnConnectOk; hands back the peer's end (null when none was accepted).
+std::unique_ptr<PeerConn> Connected(FrameClient& client, Listener& listener);
 
 }  // namespace kelvotest

@@ -53,14 +53,6 @@ void DrainLoop()
         RunOnLoop([] {});
 }
 
-std::unique_ptr<PeerConn> Connected(FrameClient& client, Listener& listener)
-{
-    EXPECT_EQ(client.Connect("127.0.0.1", listener.Port()), 0);
-    std::unique_ptr<PeerConn> peer = listener.Accept();
-    EXPECT_TRUE(client.WaitEvents(1));
-    return peer;
-}
-
 TEST(Close, InsideOnRecvDataDuringAFloodStopsEveryCallback)
 {
     Listener listener;

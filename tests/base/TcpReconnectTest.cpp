@@ -78,10 +78,8 @@ TEST(Reconnect, AfterThePeerClosesTheSameAddressIsConnectedAgain)
     client.onEvent = [](FrameClient&, const ClientEvent& event) {
         return event.kind == ClientEvent::Disconnected ? 10 : 0;
     };
-    ASSERT_EQ(client.Connect("127.0.0.1", listener.Port()), 0);
-    std::unique_ptr<PeerConn> first = listener.Accept();
+    std::unique_ptr<PeerConn> first = Connected(client, listener);
     ASSERT_TRUE(first);
-    ASSERT_TRUE(client.WaitEvents(1));
     first->Close();
     std::unique_ptr<PeerConn> second = listener.Accept();
     ASSERT_TRUE(second);

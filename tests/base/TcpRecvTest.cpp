@@ -29,16 +29,6 @@ std::string Name(const testing::TestParamInfo<RecvCase>& info)
            (info.param.eager ? "_Eager" : "_Exact");
 }
 
-// Connects a client to a fresh listener and hands back the peer's end.
-std::unique_ptr<PeerConn> Connected(FrameClient& client, Listener& listener)
-{
-    EXPECT_EQ(client.Connect("127.0.0.1", listener.Port()), 0);
-    std::unique_ptr<PeerConn> peer = listener.Accept();
-    EXPECT_TRUE(peer != nullptr);
-    EXPECT_TRUE(client.WaitEvents(1));
-    return peer;
-}
-
 bool WriteChunked(PeerConn& peer, const std::string& stream, Chunking chunking, unsigned seed)
 {
     if (chunking == Chunking::Burst)

@@ -29,10 +29,8 @@ TEST(SendData, RefusedWhileNotConnectedAndTheCallerKeepsTheFrame)
     EXPECT_EQ(frame, original);
 
     Listener listener;
-    ASSERT_EQ(client.Connect("127.0.0.1", listener.Port()), 0);
-    std::unique_ptr<PeerConn> peer = listener.Accept();
+    std::unique_ptr<PeerConn> peer = Connected(client, listener);
     ASSERT_TRUE(peer);
-    ASSERT_TRUE(client.WaitEvents(1));
     client.Close();
     EXPECT_EQ(client.SendData(frame), 0);  // closed
     EXPECT_EQ(frame, original);
@@ -46,10 +44,8 @@ TEST(SendData, AcceptedFramesArriveAndThePointerIsTaken)
 {
     Listener listener;
     FrameClient client;
-    ASSERT_EQ(client.Connect("127.0.0.1", listener.Port()), 0);
-    std::unique_ptr<PeerConn> peer = listener.Accept();
+    std::unique_ptr<PeerConn> peer = Connected(client, listener);
     ASSERT_TRUE(peer);
-    ASSERT_TRUE(client.WaitEvents(1));
 
     Kelvo_String* frame = NewFrame(2, 5, 100);
     EXPECT_EQ(client.SendData(frame), 1);
@@ -63,10 +59,8 @@ TEST(SendData, FramesFromSeveralThreadsArriveWholeAndInOrderPerThread)
 {
     Listener listener;
     FrameClient client;
-    ASSERT_EQ(client.Connect("127.0.0.1", listener.Port()), 0);
-    std::unique_ptr<PeerConn> peer = listener.Accept();
+    std::unique_ptr<PeerConn> peer = Connected(client, listener);
     ASSERT_TRUE(peer);
-    ASSERT_TRUE(client.WaitEvents(1));
 
     constexpr std::uint32_t kThreads = 4;
     constexpr std::uint32_t kFrames = 1500;

@@ -1,7 +1,8 @@
 #include "E2eSupport.h"
 
+#include "LocalTime.h"
+
 #include <cstdlib>
-#include <ctime>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -402,17 +403,9 @@ Depth ExpectedDepth(const mdfront::SentFrame& frame, const mdfront::FrontConfig&
 std::vector<std::string> LogLines()
 {
     std::vector<std::string> lines;
-    const std::time_t now = std::time(nullptr);
-    for (std::time_t t : {now - 24 * 3600, now}) {
-        std::tm tm{};
-#ifdef _WIN32
-        localtime_s(&tm, &t);
-#else
-        localtime_r(&t, &tm);
-#endif
-        char name[64];
-        std::strftime(name, sizeof name, "KVMDLog/KVMDLog_%Y%m%d.log", &tm);
-        std::ifstream in(name);
+    const auto now = std::chrono::system_clock::now();
+    for (auto t : {now - std::chrono::hours(24), now}) {
+        std::ifstream in("KVMDLog/KVMDLog_" + mdtools::ToLocalStamp(t).date + ".log");
         for (std::string line; std::getline(in, line);)
             lines.push_back(line);
     }
