@@ -44,6 +44,13 @@ int CKelvoMDClient::SendInstrumentList(const ListRequest& kind, char* ids[], int
     header.MsgType = kind.msgType;
     header.Tick = Kelvo_THREAD_GetTickCount();
     Kelvo_String text;
+    // Sends the ids gathered so far, without the last one's '|'.
+    auto sendText = [&](int requestId) {
+        header.RequestId = requestId;
+        text.truncate_right(1);
+        header.BodyLength = static_cast<std::uint32_t>(text.length());
+        return SendFrame(*this, header, text.c_str(), text.length()) != 0;
+    };
     int cut = 0;
     for (int i = 0; i < count; ++i) {
         WriteLog(3, kind.tag, kind.text, ids[i]);
@@ -51,22 +58,14 @@ int CKelvoMDClient::SendInstrumentList(const ListRequest& kind, char* ids[], int
         text.addch('|', 1);
         if (text.length() < FrameCutLength)
             continue;
-        header.RequestId = i + 1 - cut;
-        text.truncate_right(1);
-        header.BodyLength = static_cast<std::uint32_t>(text.length());
-        if (SendFrame(*this, header, text.c_str(), text.length()) == 0)
+        if (!sendText(i + 1 - cut))
             return -1;
         text.Reset();
         header.Tick = Kelvo_THREAD_GetTickCount();
         cut = i;
     }
-    if (text.length() > 0) {
-        header.RequestId = count + 1 - cut;
-        text.truncate_right(1);
-        header.BodyLength = static_cast<std::uint32_t>(text.length());
-        if (SendFrame(*this, header, text.c_str(), text.length()) == 0)
-            return -1;
-    }
+    if (text.length() > 0 && !sendText(count + 1 - cut))
+        return -1;
     return 0;
 }
 

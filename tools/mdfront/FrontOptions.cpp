@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <functional>
+#include <optional>
 #include <sstream>
 
 namespace mdfront {
@@ -28,6 +29,16 @@ bool ToCount(const std::string& v, std::uint64_t& out, std::uint64_t max = ~0ull
     return true;
 }
 
+// What an option stores: a count that may stay unset keeps its value type.
+template <class T>
+struct Stored {
+    using type = T;
+};
+template <class T>
+struct Stored<std::optional<T>> {
+    using type = T;
+};
+
 template <class T>
 std::function<bool(const std::string&, FrontOptions&)> Count(T FrontFaults::*member,
                                                              std::uint64_t min = 0,
@@ -37,21 +48,7 @@ std::function<bool(const std::string&, FrontOptions&)> Count(T FrontFaults::*mem
         std::uint64_t n;
         if (!ToCount(v, n, max) || n < min)
             return false;
-        o.config.faults.*member = static_cast<typename T::value_type>(n);
-        return true;
-    };
-}
-
-template <class T>
-std::function<bool(const std::string&, FrontOptions&)> Size(T FrontFaults::*member,
-                                                            std::uint64_t min = 0,
-                                                            std::uint64_t max = ~0ull)
-{
-    return [member, min, max](const std::string& v, FrontOptions& o) {
-        std::uint64_t n;
-        if (!ToCount(v, n, max) || n < min)
-            return false;
-        o.config.faults.*member = static_cast<T>(n);
+        o.config.faults.*member = static_cast<typename Stored<T>::type>(n);
         return true;
     };
 }
@@ -214,18 +211,18 @@ void AddFaultOptions(std::vector<Option>& v)
     v.push_back({"refuse-logins", nullptr, "fault: answer every login with an error",
                  [](const std::string&, O& o) { return o.config.faults.refuse_logins = true; }});
     v.push_back({"garbage-after-login", "N", "fault: send N random bytes right after a"
-                 " successful login response", Size(&FrontFaults::garbage_after_login, 1)});
+                 " successful login response", Count(&FrontFaults::garbage_after_login, 1)});
     v.push_back({"announce-body", "BYTES", "fault: after login, send a depth header announcing"
                  " BYTES of body (e.g. 2097152), up to 4 KiB of them, then go silent",
-                 Size(&FrontFaults::announce_body_length, 1, 0xFFFFFFFFu)});
+                 Count(&FrontFaults::announce_body_length, 1, 0xFFFFFFFFu)});
     v.push_back({"big-body", "BYTES", "fault: pad the first depth frame of each connection"
-                 " to BYTES (801..1048576)", Size(&FrontFaults::big_body_length, 801, 1u << 20)});
+                 " to BYTES (801..1048576)", Count(&FrontFaults::big_body_length, 801, 1u << 20)});
     v.push_back({"trickle", "MS", "fault: send every frame one byte at a time, MS"
                  " milliseconds apart", ParseTrickle});
     v.push_back({"unknown-frames", "N", "fault: after login, send N frames of message types"
-                 " the client does not know", Size(&FrontFaults::unknown_frames)});
+                 " the client does not know", Count(&FrontFaults::unknown_frames)});
     v.push_back({"unknown-body-length", "BYTES", "body size of those frames (default 32, at"
-                 " most 1048576)", Size(&FrontFaults::unknown_body_length, 0, 1u << 20)});
+                 " most 1048576)", Count(&FrontFaults::unknown_body_length, 0, 1u << 20)});
     v.push_back({"short-bodies", nullptr, "fault: cut bodies short: binary depth records to"
                  " 200 bytes, instrument responses to 20, for-quote notices to 40, login"
                  " responses to 100", ParseShortBodies});
