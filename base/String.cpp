@@ -1,7 +1,8 @@
 // Kelvo_String: a growable byte string that is always terminated.
 #include "KelvoBase.h"
 
-#include <charconv>
+#include "DecimalRead.h"
+
 #include <cstdint>
 #include <cstdarg>
 #include <cstdio>
@@ -249,7 +250,7 @@ double Kelvo_String::ToFloat() const
     double value = 0;
     if (ShortDecimal(p, end, value))
         return value;
-    if (std::from_chars(p, end, value).ec != std::errc())
+    if (kelvo::ReadDouble(p, end, value).ec != std::errc())
         return 0;
     return value;
 }

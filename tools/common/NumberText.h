@@ -3,6 +3,8 @@
 // bit for bit.
 #pragma once
 
+#include "ShortestDouble.h"
+
 #include <charconv>
 #include <cstdlib>
 #include <string>
@@ -13,8 +15,7 @@ namespace mdtools {
 inline void AppendDouble(std::string& out, double v)
 {
     char buf[64];
-    auto res = std::to_chars(buf, buf + sizeof buf, v);
-    out.append(buf, res.ptr);
+    out.append(buf, ShortestDouble(buf, v));
 }
 
 inline std::string DoubleText(double v)
