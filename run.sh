@@ -3,13 +3,16 @@
 #   ./run.sh demo   the bundled front simulator and the command-line client
 #                   streaming live ticks for about ten seconds (Ctrl-C stops it)
 #   ./run.sh test   build and run every test
+#   ./run.sh release  the Linux release tarball in dist/, built and tried in
+#                   a Debian 11 userland (root; packaging/release-linux.sh)
 # Missing build packages are installed with apt-get when run as root;
 # otherwise the command to install them is printed.
 set -euo pipefail
 cd "$(dirname "$0")"
 
 BUILD_DIR=${MDLINK_BUILD_DIR:-build}
-PACKAGES=(cmake ninja-build g++ libasio-dev libgtest-dev googletest libbenchmark-dev)
+PACKAGES=(cmake ninja-build g++ libasio-dev libgtest-dev googletest libbenchmark-dev libfast-float-dev
+          libfmt-dev)
 
 install_missing() {
     command -v dpkg-query >/dev/null 2>&1 || return 0
@@ -78,5 +81,6 @@ run_tests() {
 case "${1:-}" in
     demo) install_missing; demo ;;
     test) install_missing; run_tests ;;
-    *) echo "usage: $0 demo|test" >&2; exit 2 ;;
+    release) shift; exec packaging/release-linux.sh "$@" ;;
+    *) echo "usage: $0 demo|test|release" >&2; exit 2 ;;
 esac
