@@ -93,8 +93,13 @@ rm -rf "$work/src" "$work/deps" "$work/stage" "$work/smoke"
 mkdir -p "$work/src" "$work/deps/include" "$work/stage"
 # The sources as they are in the working tree (modification times kept, so
 # the kept build folder rebuilds only what changed).
-git ls-files --cached --others --exclude-standard -- CMakeLists.txt cmake include base src tools |
-    while read -r f; do [ -e "$f" ] && echo "$f"; done | tar -cf - -T - | tar -xf - -C "$work/src"
+sources=(CMakeLists.txt cmake include base src tools)
+if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+    git ls-files --cached --others --exclude-standard -- "${sources[@]}" |
+        while read -r f; do [ -e "$f" ] && echo "$f"; done | tar -cf - -T - | tar -xf - -C "$work/src"
+else
+    tar -cf - "${sources[@]}" | tar -xf - -C "$work/src"
+fi
 cp -a /usr/include/asio /usr/include/asio.hpp /usr/include/fast_float /usr/include/fmt "$work/deps/include/"
 in_target cmake -S /mdlink/src -B /mdlink/build -G Ninja --no-warn-unused-cli \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMDLINK_STATIC_RUNTIME=ON -DMDLINK_WERROR=ON \

@@ -37,10 +37,11 @@ echo "mdfront listening on port $port"
 
 mkdir -p app cli
 # The application: its first depth callback throws; 20 records must follow.
-(cd app && "$here/release_smoke" "tcp://127.0.0.1:$port" au2612 20)
+(cd app && "$here/release_smoke" "tcp://127.0.0.1:$port" au2612 20) ||
+    { echo "FAILED: the application (exit status $?)"; exit 1; }
 
 (cd cli && "$dist/bin/mdcli" --front "tcp://127.0.0.1:$port" --instruments au2612,IF2612 \
-    --csv ticks.csv --duration 3 --quiet)
+    --csv ticks.csv --duration 3 --quiet) || { echo "FAILED: mdcli (exit status $?)"; exit 1; }
 rows=$(($(wc -l <cli/ticks.csv) - 1))
 [ "$rows" -ge 2 ] || { echo "FAILED: mdcli wrote $rows depth records"; exit 1; }
 echo "mdcli wrote $rows depth records to CSV"
