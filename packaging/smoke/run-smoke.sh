@@ -39,6 +39,10 @@ mkdir -p app cli
 # The application: its first depth callback throws; 20 records must follow.
 (cd app && "$here/release_smoke" "tcp://127.0.0.1:$port" au2612 20) ||
     { echo "FAILED: the application (exit status $?)"; exit 1; }
+# The library's log names the callback and the exception's text, read across
+# the two C++ runtimes.
+grep -h "OnRtnDepthMarketData threw: thrown by the application's depth callback" app/KVMDLog/*.log ||
+    { echo "FAILED: no record of the exception in the library's log"; exit 1; }
 
 (cd cli && "$dist/bin/mdcli" --front "tcp://127.0.0.1:$port" --instruments au2612,IF2612 \
     --csv ticks.csv --duration 3 --quiet) || { echo "FAILED: mdcli (exit status $?)"; exit 1; }
