@@ -3,8 +3,9 @@
 # a Debian 11 userland (glibc 2.31, GCC 10) with the C++ runtime linked in,
 # checked (glibc symbols 2.28 or older, no C++ runtime needed, the published
 # exports only) and packed as dist/mdlink-VERSION-linux-x86_64.tar.gz. Then
-# tried in that userland: an application built there with its own g++ against
-# include/MdApi.h, and mdcli, receive depth records from mdfront.
+# tried in that userland, and on this machine: an application built with the
+# system's own g++ against include/MdApi.h, and mdcli, receive depth records
+# from mdfront.
 #
 #   packaging/release-linux.sh             build, check, try
 #   packaging/release-linux.sh --no-smoke  build and check only
@@ -128,5 +129,13 @@ if [ "$smoke" -eq 1 ]; then
     cp packaging/smoke/ReleaseSmoke.cpp packaging/smoke/run-smoke.sh "$work/smoke/"
     mount -t proc proc "$target/proc"
     in_target /bin/bash -c "cd /mdlink/smoke && ./run-smoke.sh $name"
+    # And on this machine: a newer C++ runtime and unwinder in the application
+    # than in the libraries.
+    say "trying the release on this machine"
+    host_smoke=$(mktemp -d)
+    tar -xzf "$tarball" -C "$host_smoke"
+    cp packaging/smoke/ReleaseSmoke.cpp packaging/smoke/run-smoke.sh "$host_smoke/"
+    (cd "$host_smoke" && ./run-smoke.sh "$name")
+    rm -rf "$host_smoke"
 fi
 say "done: $tarball"
