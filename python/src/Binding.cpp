@@ -358,10 +358,13 @@ public:
                               infoObj);
     }
 
-    // Waits until the client is closed (by another thread or a callback).
+    // Waits until the client is closed (by another thread or a callback)
+    // and no callback of it runs any more.
     bool Join(double timeout)
     {
-        return WaitFor(timeout, [] { return false; }) || Closed();
+        if (insideCallback)
+            return Closed(); // waiting here would wait for itself
+        return WaitFor(timeout, [&] { return closed_ && running_ == 0; }, false);
     }
 
     std::size_t Queued()
@@ -550,7 +553,7 @@ private:
     // returns true, the client is closed or the time is up. The GIL is
     // released while waiting; Ctrl-C (any signal handler raising) ends it.
     template <class F>
-    bool WaitFor(double timeout, F f)
+    bool WaitFor(double timeout, F f, bool endOnClose = true)
     {
         const bool forever = timeout < 0;
         const Clock::time_point deadline =
@@ -566,9 +569,9 @@ private:
                 const Clock::time_point slice =
                     std::min(deadline, Clock::now() + std::chrono::milliseconds(100));
                 ++waiters_;
-                cv_.wait_until(lk, slice, [&] { return closed_ || (got = f()); });
+                cv_.wait_until(lk, slice, [&] { return (got = f()) || (endOnClose && closed_); });
                 --waiters_;
-                over = closed_ || (!forever && Clock::now() >= deadline);
+                over = (endOnClose && closed_) || (!forever && Clock::now() >= deadline);
             }
             if (got)
                 return true;
@@ -702,6 +705,7 @@ private:
         try {
             LoopGil gil;
             std::shared_ptr<Session> keep = shared_from_this(); // a close inside f may drop Python's
+            Running running(*this);
             try {
                 f();
             } catch (py::error_already_set& e) {
@@ -715,6 +719,33 @@ private:
             callbackErrors_.fetch_add(1, std::memory_order_relaxed);
         }
     }
+
+    // Counts a Python callback in progress, for Join.
+    class Running {
+    public:
+        explicit Running(Session& s) : s_(s)
+        {
+            std::lock_guard<std::mutex> lk(s_.mu_);
+            ++s_.running_;
+            insideCallback = true;
+        }
+        ~Running()
+        {
+            insideCallback = false;
+            {
+                std::lock_guard<std::mutex> lk(s_.mu_);
+                --s_.running_;
+            }
+            s_.cv_.notify_all();
+        }
+        Running(const Running&) = delete;
+        Running& operator=(const Running&) = delete;
+
+    private:
+        Session& s_;
+    };
+
+    static thread_local bool insideCallback;
 
     void Report(const char* what, const py::object& error)
     {
@@ -743,6 +774,7 @@ private:
     CThostFtdcRspInfoField loginInfo_{};
     bool loginHasInfo_ = false;
     int waiters_ = 0;
+    int running_ = 0;             // Python callbacks in progress
     bool closed_ = false;
 
     std::mutex apiMu_;            // api_ against Close
@@ -766,6 +798,8 @@ private:
     std::atomic<bool> connected_{false};
     std::atomic<std::uint64_t> received_{0}, dropped_{0}, eventsDropped_{0}, callbackErrors_{0};
 };
+
+thread_local bool Session::insideCallback = false;
 
 std::shared_ptr<Session> MakeSession(std::vector<std::string> fronts, std::string broker,
                                      std::string user, std::string password,
