@@ -314,17 +314,22 @@ class Client:
                 return
             yield tick
 
-    def batch(self, max_records=DEFAULT_QUEUE_SIZE, timeout=None):
+    def batch(self, max_records=DEFAULT_QUEUE_SIZE, timeout=None, min_records=1):
         """Up to ``max_records`` queued depth records as one numpy structured
-        array (dtype :func:`depth_dtype`), waiting up to ``timeout`` seconds
-        for the first; empty after a timeout. No Python object per record:
+        array (dtype :func:`depth_dtype`, oldest first).
+
+        Waits up to ``timeout`` seconds (None: no limit) until ``min_records``
+        are queued, then takes what is there; after the timeout, whatever is
+        queued (possibly nothing). A larger ``min_records`` makes fewer,
+        bigger batches. No Python object per record:
         ``pandas.DataFrame(client.batch())`` is one step."""
         import numpy as np
-        return np.frombuffer(self.batch_bytes(max_records, timeout), dtype=depth_dtype())
+        return np.frombuffer(self.batch_bytes(max_records, timeout, min_records),
+                             dtype=depth_dtype())
 
-    def batch_bytes(self, max_records=DEFAULT_QUEUE_SIZE, timeout=None):
+    def batch_bytes(self, max_records=DEFAULT_QUEUE_SIZE, timeout=None, min_records=1):
         """Like :meth:`batch` without numpy: a bytearray of whole 408-byte records."""
-        return self._session.take_batch(max_records, timeout)
+        return self._session.take_batch(max_records, timeout, min_records)
 
     # ---- events, pulled ----
 

@@ -287,10 +287,13 @@ public:
     }
 
     // Up to `max` records as one bytearray of whole records, waiting up to
-    // `timeout` for the first one; empty after a timeout.
-    py::object TakeBatch(std::size_t max, double timeout)
+    // `timeout` until `least` are queued (then taking what there is).
+    py::object TakeBatch(std::size_t max, double timeout, std::size_t least)
     {
-        if (max == 0 || (pendingPos_ == pending_.size() && !WaitForDepth(timeout)))
+        least = std::max<std::size_t>(1, std::min({least, max, opt_.queueSize}));
+        const std::size_t ready = pending_.size() - pendingPos_;
+        if (max == 0 || (ready < least && !WaitForDepth(timeout, least - ready) &&
+                         ready == 0 && Queued() == 0))
             return Steal(PyByteArray_FromStringAndSize(nullptr, 0));
         std::size_t queued;
         {
@@ -535,7 +538,9 @@ public:
             std::lock_guard<std::mutex> lk(mu_);
             if (ring_.Push(*d))
                 dropped_.fetch_add(1, std::memory_order_relaxed);
-            wake = waiters_ > 0;
+            // A reader waiting for one record is woken by the first; one
+            // waiting for more, each time its count may have been reached.
+            wake = waiters_ > 0 && (ring_.Size() == 1 || ring_.Size() >= wakeAt_);
         }
         if (wake)
             cv_.notify_all();
@@ -582,9 +587,16 @@ private:
         }
     }
 
-    bool WaitForDepth(double timeout)
+    bool WaitForDepth(double timeout, std::size_t least)
     {
-        return WaitFor(timeout, [&] { return ring_.Size() > 0; });
+        {
+            std::lock_guard<std::mutex> lk(mu_);
+            wakeAt_ = std::min(wakeAt_, least);
+        }
+        const bool got = WaitFor(timeout, [&] { return ring_.Size() >= least; });
+        std::lock_guard<std::mutex> lk(mu_);
+        wakeAt_ = ~std::size_t(0);
+        return got;
     }
 
     // Fills `pending_` from the ring; false when nothing came in time. The
@@ -774,6 +786,7 @@ private:
     CThostFtdcRspInfoField loginInfo_{};
     bool loginHasInfo_ = false;
     int waiters_ = 0;
+    std::size_t wakeAt_ = ~std::size_t(0); // queue length a batch reader waits for
     int running_ = 0;             // Python callbacks in progress
     bool closed_ = false;
 
@@ -883,8 +896,8 @@ PYBIND11_MODULE(_core, m)
         .def_property_readonly("closed", &Session::Closed)
         .def("request", &Session::Request, py::arg("ids"), py::arg("for_quote"), py::arg("subscribe"))
         .def("next_depth", [](Session& s, py::object t) { return s.NextDepth(mdpy::Seconds(t)); })
-        .def("take_batch", [](Session& s, std::size_t max, py::object t) {
-            return s.TakeBatch(max, mdpy::Seconds(t));
+        .def("take_batch", [](Session& s, std::size_t max, py::object t, std::size_t least) {
+            return s.TakeBatch(max, mdpy::Seconds(t), least);
         })
         .def("next_event", [](Session& s, py::object t) { return s.NextEvent(mdpy::Seconds(t)); })
         .def("wait_login", [](Session& s, py::object t) { return s.WaitLogin(mdpy::Seconds(t)); })

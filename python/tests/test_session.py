@@ -101,6 +101,10 @@ def test_batches_hold_the_same_records_as_ticks(front, tmp_path):
             got.extend(batch)
         empty = client.batch(0, timeout=0)
         assert isinstance(empty, np.ndarray) and len(empty) == 0
+        # The front loops over its rows: a low-water mark gathers several.
+        more = client.batch(len(rows), timeout=60, min_records=len(rows))
+        assert len(more) == len(rows) and list(more["Volume"]) == [r["Volume"] for r in rows]
+        assert len(client.batch(10, timeout=0.01, min_records=10 ** 6)) <= 10
     for row, rec in zip(rows, got):
         tick = mdlink.Depth.from_bytes(rec.tobytes())
         assert tick.as_dict() == row
@@ -133,9 +137,10 @@ def test_full_queue_drops_the_oldest_and_counts(front, tmp_path):
         client.subscribe("au2612")
         wait_until(lambda: client.received == 40, what="all 40 depth frames")
         assert client.dropped == 32 and client.queued == 8
-        kept = [client.next_tick(timeout=0) for _ in range(9)]
-        assert kept[-1] is None
-        assert [t.Volume for t in kept[:-1]] == [r["Volume"] for r in rows[-8:]]
+        # More than the queue can hold is never waited for.
+        kept = client.batch(100, timeout=None, min_records=1000)
+        assert list(kept["Volume"]) == [r["Volume"] for r in rows[-8:]]
+        assert client.next_tick(timeout=0) is None
         assert client.queued == 0 and client.dropped == 32
 
 
