@@ -116,3 +116,20 @@ def test_records_compare_pickle_and_are_read_only():
 
 def test_version_text():
     assert mdlink.api_version().count(".") == 3
+
+
+def test_type_stubs_name_every_public_name_and_member():
+    import ast
+    import os
+    stub = os.path.join(os.path.dirname(mdlink.__file__), "__init__.pyi")
+    tree = ast.parse(open(stub).read())
+    declared = {n.name for n in tree.body if isinstance(n, (ast.ClassDef, ast.FunctionDef))}
+    declared |= {n.target.id for n in tree.body if isinstance(n, ast.AnnAssign)}
+    assert set(mdlink.__all__) <= declared
+    classes = {n.name: n for n in tree.body if isinstance(n, ast.ClassDef)}
+    for record in ("Depth", "LoginResponse", "RspInfo", "ForQuote"):
+        fields = [n.target.id for n in classes[record].body if isinstance(n, ast.AnnAssign)]
+        assert fields[:-1] == [m[0] for m in mdlink._core.members(record)], record
+    methods = {n.name for n in classes["Client"].body if isinstance(n, ast.FunctionDef)}
+    public = {n for n in dir(mdlink.Client) if not n.startswith("_")}
+    assert public <= methods | {"encoding"}
