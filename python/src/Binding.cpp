@@ -12,6 +12,7 @@
 // every call that may wait for the loop thread (Init, Release, requests) runs
 // with the GIL released: the loop thread may be waiting for the GIL to run a
 // Python callback.
+#include "Queues.h"
 #include "Records.h"
 
 #include "MdApi.h"
@@ -36,7 +37,6 @@ namespace mdpy {
 
 namespace {
 
-using Depth = CThostFtdcDepthMarketDataField;
 using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t ReadChunk = 256;   // records a reader takes per lock
@@ -54,90 +54,6 @@ bool Finalizing()
     return _Py_IsFinalizing() != 0;
 #endif
 }
-
-// Bounded FIFO of depth records. Storage grows on demand up to the capacity;
-// once full, a new record overwrites the oldest.
-class DepthRing {
-public:
-    explicit DepthRing(std::size_t capacity) : cap_(capacity) {}
-
-    // Returns true when the oldest record was dropped to make room.
-    bool Push(const Depth& d)
-    {
-        if (size_ == cap_) {
-            buf_[head_] = d;
-            head_ = (head_ + 1) % cap_;
-            return true;
-        }
-        if (size_ == buf_.size())
-            Grow();
-        buf_[(head_ + size_) % buf_.size()] = d;
-        ++size_;
-        return false;
-    }
-
-    std::size_t Pop(Depth* out, std::size_t n)
-    {
-        n = std::min(n, size_);
-        const std::size_t first = std::min(n, buf_.size() - head_);
-        std::memcpy(static_cast<void*>(out), buf_.data() + head_, first * sizeof(Depth));
-        std::memcpy(static_cast<void*>(out + first), buf_.data(), (n - first) * sizeof(Depth));
-        head_ = buf_.empty() ? 0 : (head_ + n) % buf_.size();
-        size_ -= n;
-        return n;
-    }
-
-    std::size_t Size() const { return size_; }
-
-private:
-    void Grow()
-    {
-        std::vector<Depth> next(std::min(cap_, std::max<std::size_t>(64, buf_.size() * 2)));
-        const std::size_t n = size_;
-        Pop(next.data(), n);
-        buf_.swap(next);
-        head_ = 0;
-        size_ = n;
-    }
-
-    std::size_t cap_;
-    std::vector<Depth> buf_;
-    std::size_t head_ = 0;
-    std::size_t size_ = 0;
-};
-
-enum class EventKind {
-    Connected,
-    Disconnected,
-    Login,
-    Subscribed,
-    Unsubscribed,
-    ForQuoteSubscribed,
-    ForQuoteUnsubscribed,
-    ForQuote,
-    Count
-};
-
-const char* const EventNames[] = {"connected",           "disconnected",          "login",
-                                  "subscribed",          "unsubscribed",          "for_quote_subscribed",
-                                  "for_quote_unsubscribed", "for_quote"};
-
-struct EventRecord {
-    EventKind kind = EventKind::Connected;
-    int reason = 0;
-    int requestId = 0;
-    bool isLast = false;
-    bool hasLogin = false;
-    bool hasInfo = false;
-    bool hasInstrument = false;
-    bool hasNotice = false;
-    CThostFtdcRspUserLoginField login{};
-    CThostFtdcRspInfoField info{};
-    CThostFtdcSpecificInstrumentField instrument{};
-    CThostFtdcForQuoteRspField notice{};
-};
-
-enum class LoginState { None, Ok, Failed };
 
 void CopyText(char* dst, std::size_t width, const std::string& text)
 {

@@ -2,9 +2,12 @@
 
 import gc
 import os
+import subprocess
+import sys
 import weakref
 
 import mdlink
+from conftest import wait_until
 
 CREDENTIALS = dict(broker="9999", user="demo", password="demo")
 
@@ -50,3 +53,43 @@ def test_hundred_create_close_cycles(front):
     assert fds_after == fds
     # A leaked client with its queue would add tens of KiB a cycle.
     assert rss_after - rss < 1 << 20, rss_after - rss
+
+
+def test_cycle_through_the_handler_is_collected_and_closed(front):
+    class Holder(mdlink.Handler):
+        client = None
+        ticks = 0
+
+        def on_depth(self, tick):
+            self.ticks += 1
+
+    f = front("--rate", "100")
+    h = Holder()
+    client = mdlink.Client(f.address, handler=h, **CREDENTIALS)
+    h.client = client  # client -> session -> handler -> client
+    client.subscribe("au2612")
+    wait_until(lambda: h.ticks > 0, what="a pushed tick")
+    ref = weakref.ref(client)
+    del client, h
+    gc.collect()
+    assert ref() is None
+
+
+def test_interpreter_exit_with_clients_left_open(front):
+    f = front("--rate", "200")
+    script = f"""
+import sys, mdlink
+class Busy(mdlink.Handler):
+    def on_depth(self, tick):
+        sum(range(1000))
+pushed = mdlink.Client({f.address!r}, "9999", "demo", "demo", handler=Busy())
+pulled = mdlink.Client({f.address!r}, "9999", "demo", "demo")
+pushed.subscribe("au2612")
+pulled.subscribe("au2612")
+assert pulled.next_tick(timeout=60) is not None
+sys.exit(3)  # neither closed: the interpreter must still end, with this code
+"""
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    done = subprocess.run([sys.executable, "-c", script], env=env, timeout=120,
+                          capture_output=True, text=True)
+    assert done.returncode == 3, done.stderr
