@@ -95,7 +95,7 @@ struct Options {
     std::vector<std::string> pushKinds;
 };
 
-class Session : public CThostFtdcMdSpi, public std::enable_shared_from_this<Session> {
+class Session final : public CThostFtdcMdSpi, public std::enable_shared_from_this<Session> {
 public:
     explicit Session(const Options& o)
         : opt_(o), ring_(std::max<std::size_t>(1, o.queueSize)),
