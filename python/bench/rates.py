@@ -93,6 +93,8 @@ def main():
         front.terminate()
         front.wait()
     cpp = statistics.median(rates["c++"])
+    print(f"{args.rounds} rounds of {args.seconds:g} s; load average {os.getloadavg()[0]:.1f}"
+          f" on {os.cpu_count()} cores")
     print(f"{'path':10} {'median rec/s':>14} {'range':>23} {'x C++':>7} {'dropped':>9}")
     for name, values in rates.items():
         med = statistics.median(values)

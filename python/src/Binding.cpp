@@ -455,8 +455,9 @@ public:
             if (ring_.Push(*d))
                 dropped_.fetch_add(1, std::memory_order_relaxed);
             // A reader waiting for one record is woken by the first; one
-            // waiting for more, each time its count may have been reached.
-            wake = waiters_ > 0 && (ring_.Size() == 1 || ring_.Size() >= wakeAt_);
+            // waiting for more, once when the queue reaches its count. Not
+            // once per record: a wake-up is a system call.
+            wake = waiters_ > 0 && (ring_.Size() == 1 || ring_.Size() == wakeAt_);
         }
         if (wake)
             cv_.notify_all();
