@@ -55,14 +55,20 @@ mkdir -p "$(dirname "$target")"
 exec 9>"$target.lock"
 flock 9
 
-# Whatever this script mounted inside the userland is unmounted on any exit.
+# Whatever this script mounted inside the userland is unmounted, and its
+# temporary folders removed, on any exit.
+temporaries=()
 unmount_target() {
     local m
     for m in $(awk -v t="$target/" 'index($2, t) == 1 { print $2 }' /proc/mounts | sort -r); do
         umount "$m" 2>/dev/null || umount -l "$m"
     done
 }
-trap unmount_target EXIT
+clean_up() {
+    unmount_target
+    [ ${#temporaries[@]} -eq 0 ] || rm -rf "${temporaries[@]}"
+}
+trap clean_up EXIT
 unmount_target
 
 in_target() {
@@ -116,11 +122,9 @@ say "packed $tarball ($(du -k "$tarball" | cut -f1) KiB)"
 
 say "checking the release's symbols"
 check=$(mktemp -d)
+temporaries+=("$check")
 tar -xzf "$tarball" -C "$check"
-status=0
-packaging/check-release.sh "$check/$name" || status=$?
-rm -rf "$check"
-[ "$status" -eq 0 ] || exit "$status"
+packaging/check-release.sh "$check/$name"
 
 if [ "$smoke" -eq 1 ]; then
     say "trying the release in the Debian 11 userland"
@@ -133,9 +137,9 @@ if [ "$smoke" -eq 1 ]; then
     # than in the libraries.
     say "trying the release on this machine"
     host_smoke=$(mktemp -d)
+    temporaries+=("$host_smoke")
     tar -xzf "$tarball" -C "$host_smoke"
     cp packaging/smoke/ReleaseSmoke.cpp packaging/smoke/run-smoke.sh "$host_smoke/"
     (cd "$host_smoke" && ./run-smoke.sh "$name")
-    rm -rf "$host_smoke"
 fi
 say "done: $tarball"
