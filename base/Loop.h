@@ -45,6 +45,11 @@ public:
     // once the loop has stopped.
     void Call(void (*fn)(void*), void* arg);
 
+    // Windows: keeps the module that holds `address` loaded until the
+    // process ends, whatever FreeLibrary calls follow, since the loop thread
+    // may run its code at any time. Elsewhere nothing.
+    static void KeepLoaded(const void* address);
+
     // The time of the handler now running on the loop thread. Only
     // meaningful on the loop thread; one clock read per dispatch.
     static Clock::time_point Now() { return s_now; }
