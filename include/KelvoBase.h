@@ -177,7 +177,16 @@ private:
  * When OnConnectFaild or OnDisConnect returns a delay N > 0 (ms), the loop
  * connects again after N ms: to the address given to SetReconnectAddr inside
  * that callback if there was one, else to the same address. Close cancels it.
+ *
+ * A callback that throws never stops a connection silently. An exception out
+ * of OnRecvBuffer, OnRecvData or OnConnectOk drops the link as lost, with the
+ * reason Abort gives (ECONNABORTED / WSAECONNABORTED): OnDisConnect follows,
+ * then its reconnect. One out of OnConnectFaild or OnDisConnect counts as a
+ * return of KELVO_RECONNECT_AFTER_THROW_MS: the reconnect still happens (to
+ * the SetReconnectAddr address if the callback set one before it threw).
  */
+#define KELVO_RECONNECT_AFTER_THROW_MS 3000
+
 class KELVO_API Kelvo_TcpClientHandler : public Kelvo_SocketHandlerObj {
 public:
     Kelvo_TcpClientHandler();
@@ -217,7 +226,9 @@ struct Kelvo_TimerState;
  * One-shot timers owned by one object. SetTimer returns a non-zero id that
  * is never the id of another pending timer, even after the id counter has
  * wrapped; OnTimer(id, 0, user) follows once on the loop when the interval has
- * passed. ClearTimer ignores 0 and ids that are not this object's pending
+ * passed, counted from the SetTimer call (also inside a long callback): never
+ * earlier, and on Linux up to one tick of the coarse monotonic clock later.
+ * An OnTimer that throws loses only that expiry. ClearTimer ignores 0 and ids that are not this object's pending
  * timers. Called from another thread, ClearTimer and the destructor wait for
  * an expiry of this object in flight; from the loop thread they take effect at
  * once. One object holds at most KELVO_TIMER_MAX_PENDING pending timers: arming

@@ -10,8 +10,10 @@ using test::ClientFixture;
 using test::SentBody;
 using test::SentHeader;
 
-// Frame strings are the only heap objects of their size that a request
-// creates; tracking them tells whether a refused frame was destroyed. The
+// This program's operator new: frame strings are the only heap objects of
+// their size that a request creates; tracking them tells whether a refused
+// frame was destroyed. test::failNextAllocationOf takes memory away from one
+// step of the client (see TestSupport.h). The
 // replacement operators below pair malloc with free throughout, which GCC's
 // inlining check cannot see.
 #if defined(__GNUC__) && !defined(__clang__)
@@ -43,8 +45,16 @@ void Untrack(void* p)
 }
 } // namespace
 
+namespace test {
+std::size_t failNextAllocationOf = 0;
+} // namespace test
+
 void* operator new(std::size_t size)
 {
+    if (size != 0 && size == test::failNextAllocationOf) {
+        test::failNextAllocationOf = 0;
+        throw std::bad_alloc();
+    }
     void* p = g_failAllocations ? nullptr : std::malloc(size ? size : 1);
     if (!p)
         throw std::bad_alloc();
@@ -68,6 +78,14 @@ namespace {
 
 class Requests : public ClientFixture {
 protected:
+    // Requests go out on an established link only.
+    void SetUp() override
+    {
+        ClientFixture::SetUp();
+        Start();
+        world().Reset();
+    }
+
     std::vector<std::string> storage;
     std::vector<char*> ids;
 
@@ -279,7 +297,6 @@ TEST_F(Requests, AnyNonzeroSendResultCountsForSubscriptionsButOnlyOneForLogin)
 // library, a failed allocation ends the call with its failure value.
 TEST_F(Requests, OnWindowsAnAllocationFailureStaysInsideTheLibrary)
 {
-    Start();
     char** list = Ids(2, 6);
     CThostFtdcReqUserLoginField login = {};
     g_failAllocations = true;
@@ -293,5 +310,20 @@ TEST_F(Requests, OnWindowsAnAllocationFailureStaysInsideTheLibrary)
     EXPECT_EQ(created, nullptr);
 }
 #endif
+
+using NotConnected = ClientFixture;
+
+TEST_F(NotConnected, ARequestBeforeTheLinkIsUpIsRefused)
+{
+    Start({"tcp://127.0.0.1:7000"}, false);
+    char id[] = "au2612";
+    char* ids[] = {id};
+    CThostFtdcReqUserLoginField login = {};
+    EXPECT_EQ(api->SubscribeMarketData(ids, 1), -1);
+    EXPECT_EQ(api->ReqUserLogin(&login, 1), -1);
+    fake::ConnectOk(conn);
+    EXPECT_EQ(api->SubscribeMarketData(ids, 1), 0);
+    EXPECT_EQ(world().sent.size(), 1u);
+}
 
 } // namespace
