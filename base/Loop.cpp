@@ -13,6 +13,8 @@
 #ifndef _WIN32
 #include <csignal>
 #include <pthread.h>
+#else
+#include <windows.h>
 #endif
 
 namespace kelvo {
@@ -42,6 +44,7 @@ Loop& Loop::Get()
         Loop* loop = new Loop();
         g_loop = loop;
         std::atexit(&Loop::AtExit);
+        KeepLoaded(&g_loop); // the loop thread runs this module's code
         return loop;
     }();
     return *instance;
@@ -136,6 +139,26 @@ void Loop::Call(void (*fn)(void*), void* arg)
     }
     if (record->error)
         std::rethrow_exception(record->error);
+}
+
+void Loop::KeepLoaded(const void* address)
+{
+#ifdef _WIN32
+    // An application that unloads the DLLs (a plugin host, say) would
+    // otherwise pull the code from under the running loop thread. Pinned
+    // once per module: the handle lookup takes the loader lock.
+    static std::mutex mutex;
+    static const void* lastAddress = nullptr;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (address == lastAddress)
+        return;
+    HMODULE module = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                       static_cast<LPCWSTR>(address), &module);
+    lastAddress = address;
+#else
+    (void)address;
+#endif
 }
 
 }  // namespace kelvo

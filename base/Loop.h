@@ -51,6 +51,11 @@ public:
         Call([](void* p) { (*static_cast<Callable*>(p))(); }, &fn);
     }
 
+    // Windows: keeps the module that holds `address` loaded until the
+    // process ends, whatever FreeLibrary calls follow, since the loop thread
+    // may run its code at any time. Elsewhere nothing.
+    static void KeepLoaded(const void* address);
+
 private:
     Loop();
     ~Loop() = delete;

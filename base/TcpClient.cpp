@@ -61,6 +61,9 @@ int Kelvo_TcpClientHandler::Connect(const char* host, int port)
 {
     if (host == nullptr)
         return -1;
+    // The loop calls this object's overrides from now on: the module that
+    // holds them (the one its virtual table lives in) stays loaded.
+    kelvo::Loop::KeepLoaded(*reinterpret_cast<const void* const*>(this));
     const std::string name(host);
     kelvo::TcpCore* core = m_conn->core.get();
     kelvo::Loop::Get().Call([core, &name, port] { core->Connect(name, port); });

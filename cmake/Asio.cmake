@@ -24,6 +24,18 @@ find_package(Threads REQUIRED)
 target_link_libraries(mdlink_asio INTERFACE Threads::Threads)
 if(WIN32)
   target_compile_definitions(mdlink_asio INTERFACE _WIN32_WINNT=0x0601 WIN32_LEAN_AND_MEAN NOMINMAX)
+endif()
+if(MINGW)
+  # With MinGW's POSIX thread model, Asio builds its internal threads on
+  # pthreads when <pthread.h> came before its own headers (a standard header
+  # such as <thread> brings it) and on Windows threads otherwise, so
+  # translation units disagreed on the layout of the io_context's threads: a
+  # context created in one and destroyed in another joined and closed
+  # whatever handles a pthread id and its padding read as (the standard
+  # output among them). One choice for all.
+  target_compile_definitions(mdlink_asio INTERFACE ASIO_HAS_PTHREADS)
+endif()
+if(WIN32)
   target_link_libraries(mdlink_asio INTERFACE ws2_32 mswsock)
 endif()
 # GCC warns that ThreadSanitizer does not model the fence in Asio's handler

@@ -21,9 +21,11 @@ protected:
         spi.onEvent = [this, kind, what](const test::SpiEvent& e) {
             if (e.kind != kind)
                 return;
+            const char* const message = what;
+            // Destroys this closure: nothing it captured may be read after.
             spi.onEvent = nullptr;
-            if (what)
-                throw std::runtime_error(what);
+            if (message)
+                throw std::runtime_error(message);
             throw 42;
         };
     }
