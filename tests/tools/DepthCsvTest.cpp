@@ -1,18 +1,19 @@
-// The CSV form of depth records and mdfront's command line.
+// The CSV form of depth records that mdcli writes and mdfront replays.
 #include "DepthCsv.h"
 #include "DepthWalk.h"
-#include "FrontFixture.h"
-#include "FrontOptions.h"
+#include "FrameBuilder.h"
+#include "LocalTime.h"
+#include "ToolsTestSupport.h"
 
 #include <cstring>
 #include <fstream>
 
-namespace fronttest {
+namespace toolstest {
 namespace {
 
 using Depth = CThostFtdcDepthMarketDataField;
 
-class DepthCsvTest : public FrontFixture {};
+class DepthCsvTest : public TempDirTest {};
 
 TEST_F(DepthCsvTest, RowsReadBackBitForBit)
 {
@@ -81,58 +82,5 @@ TEST_F(DepthCsvTest, BadFilesAreReported)
     EXPECT_FALSE(mdtools::ReadDepthCsv("noheader.csv", rows, error));
 }
 
-TEST(FrontOptionsTest, FlagsFillTheConfig)
-{
-    mdfront::FrontOptions o;
-    std::string error;
-    const std::vector<std::string> args = {
-        "--port", "7001", "--form=text", "--text-fields", "60", "--rate", "0",
-        "--instruments", "au2612,IF2612,x1@DCE", "--user", "u", "--password", "p",
-        "--silent-after-seconds", "1.5", "--close-after-frames", "0", "--trickle", "2",
-        "--short-bodies", "--big-body", "900", "--refuse-logins", "--verbose", "--stamp-sequence"};
-    ASSERT_TRUE(mdfront::ParseFrontOptions(args, o, error)) << error;
-    const mdfront::FrontConfig& c = o.config;
-    EXPECT_EQ(c.port, 7001);
-    EXPECT_EQ(c.form, mdfront::DepthForm::Text);
-    EXPECT_EQ(c.text_fields, 60);
-    EXPECT_EQ(c.rate, 0.0);
-    ASSERT_EQ(c.instruments.size(), 3u);
-    EXPECT_EQ(c.instruments[0].exchange, "SHFE");
-    EXPECT_EQ(c.instruments[1].exchange, "CFFEX");
-    EXPECT_EQ(c.instruments[2].exchange, "DCE");
-    EXPECT_EQ(c.user, "u");
-    EXPECT_EQ(c.password, "p");
-    EXPECT_EQ(c.faults.silent_after_time, std::chrono::milliseconds(1500));
-    EXPECT_EQ(c.faults.close_after_frames, 0u);
-    EXPECT_EQ(c.faults.trickle_delay, std::chrono::microseconds(2000));
-    EXPECT_EQ(c.faults.short_login, 100u);
-    EXPECT_EQ(c.faults.big_body_length, 900u);
-    EXPECT_TRUE(c.faults.refuse_logins);
-    EXPECT_TRUE(o.verbose);
-    EXPECT_TRUE(c.stamp_sequence);
-    EXPECT_FALSE(c.faults.silent_after_frames.has_value());
-}
-
-TEST(FrontOptionsTest, BadInputIsRefusedWithAReason)
-{
-    const std::vector<std::vector<std::string>> bad = {
-        {"--nosuch"}, {"--port"}, {"--port", "70000"}, {"--form", "xml"},
-        {"--big-body", "800"}, {"--rate", "-1"}, {"stray"}, {"--text-fields", "0"}};
-    for (const auto& args : bad) {
-        mdfront::FrontOptions o;
-        std::string error;
-        EXPECT_FALSE(mdfront::ParseFrontOptions(args, o, error)) << args[0];
-        EXPECT_FALSE(error.empty());
-    }
-}
-
-TEST(FrontOptionsTest, HelpNamesEveryFlag)
-{
-    const std::string help = mdfront::FrontUsage();
-    for (const std::string& name : mdfront::FrontFlagNames())
-        EXPECT_NE(help.find("--" + name), std::string::npos) << name;
-    EXPECT_GE(mdfront::FrontFlagNames().size(), 30u);
-}
-
 } // namespace
-} // namespace fronttest
+} // namespace toolstest
