@@ -40,6 +40,7 @@ TEST(CliOptionsTest, FlagsAndTheirErrors)
     for (const char* flag : {"--front", "--user", "--password", "--broker", "--instruments",
                              "--forquote", "--csv", "--duration", "--quiet", "--help"})
         EXPECT_NE(mdcli::CliUsage().find(flag), std::string::npos) << flag;
+    EXPECT_NE(mdcli::CliUsage().find("at most 1000 instruments"), std::string::npos);
 }
 
 } // namespace

@@ -43,6 +43,51 @@ TEST(MarketBoardTest, AnUnterminatedIdIsReadWithinItsMember)
     EXPECT_EQ(board.Instruments(), 1u);
 }
 
+TEST(MarketBoardTest, RowsStopAtTheCapAndFurtherIdsAreCounted)
+{
+    mdcli::MarketBoard board(2, 3);
+    const char* const ids[] = {"a", "b", "c", "a", "d", "c", "e", "f", "b", "g"};
+    for (const char* id : ids)
+        board.AddDepth(Depth(id, 1), 1);
+    EXPECT_EQ(board.Records(), 10u);
+    EXPECT_EQ(board.Instruments(), 2u);
+    const auto rows = board.Rows(false);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_STREQ(rows[0].depth.InstrumentID, "a");
+    EXPECT_STREQ(rows[1].depth.InstrumentID, "b");
+    EXPECT_EQ(rows[0].count, 2u);
+    EXPECT_EQ(rows[1].count, 2u);
+    EXPECT_EQ(board.HiddenRecords(), 6u); // c d c e f g
+    // c, d, e counted; f and g past the counting limit.
+    EXPECT_EQ(board.HiddenInstruments(), 3u);
+    EXPECT_EQ(board.HiddenText(), "3+");
+    const auto events = board.TakeEvents();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_NE(events[0].find("board full at 2 instruments"), std::string::npos) << events[0];
+}
+
+TEST(MarketBoardTest, UnderTheCountingLimitTheCountIsExact)
+{
+    mdcli::MarketBoard board(1);
+    for (const char* id : {"a", "b", "c", "b"})
+        board.AddDepth(Depth(id, 1), 1);
+    EXPECT_EQ(board.HiddenText(), "2");
+    EXPECT_EQ(mdcli::MarketBoard().HiddenText(), "0");
+    EXPECT_GE(mdcli::MarketBoard::DefaultMaxRows, 100u);
+}
+
+TEST(TickerTest, HiddenIdsAreCountedUnderTheTable)
+{
+    mdcli::Ticker ticker;
+    std::vector<mdcli::TickerRow> rows(2);
+    rows[0].depth = Depth("a", 1);
+    rows[1].depth = Depth("b", 2);
+    EXPECT_EQ(ticker.Redraw({}, rows, 200, 50).find("more instruments"), std::string::npos);
+    EXPECT_NE(ticker.Redraw({}, rows, 200, 50, 7).find("... 7 more instruments"), std::string::npos);
+    // Rows cut for the terminal's height and ids without a row add up.
+    EXPECT_NE(ticker.Redraw({}, rows, 200, 3, 7).find("... 8 more instruments"), std::string::npos);
+}
+
 TEST(TickerTest, PricesAndChanges)
 {
     EXPECT_EQ(mdcli::Ticker::Price(452.34), "452.34");
