@@ -121,8 +121,8 @@ std::string CliUsage()
            "  --quiet                  no ticker: only events and the summary\n"
            "  --help                   show this text\n"
            "The ticker keeps at most " + std::to_string(MarketBoard::DefaultMaxRows) +
-           " instruments, in order of arrival; further instrument ids\n"
-           "are counted, and the count shown, but their records are not.\n";
+           " instruments, in order of arrival; further\n"
+           "ids are counted, and the count shown, but their records are not.\n";
 }
 
 } // namespace mdcli

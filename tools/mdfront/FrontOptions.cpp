@@ -1,7 +1,7 @@
 #include "FrontOptions.h"
 
 #include "faults/Fault.h"
-#include "faults/FaultFlags.h"
+#include "faults/FaultKit.h"
 
 #include <cctype>
 #include <functional>

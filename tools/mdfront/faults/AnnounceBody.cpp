@@ -1,6 +1,6 @@
 // After a successful login, a depth header announcing an oversized body,
 // a few KiB of it, then silence.
-#include "FaultFlags.h"
+#include "FaultKit.h"
 #include "Faults.h"
 
 #include "FrameBuilder.h"
@@ -43,11 +43,7 @@ FaultKind AnnounceBodyFault()
     return {{{"announce-body", "BYTES", "fault: after login, send a depth header announcing"
               " BYTES of body (e.g. 2097152), up to 4 KiB of them, then go silent",
               CountInto(&FrontFaults::announce_body_length, 1, 0xFFFFFFFFu)}},
-            [](const FrontFaults& f) -> std::unique_ptr<Fault> {
-                if (f.announce_body_length == 0)
-                    return nullptr;
-                return std::make_unique<AnnounceBody>(f.announce_body_length);
-            }};
+            WhenSet<AnnounceBody>(&FrontFaults::announce_body_length)};
 }
 
 } // namespace mdfront

@@ -1,5 +1,5 @@
 // The first depth body of each connection padded to a large size.
-#include "FaultFlags.h"
+#include "FaultKit.h"
 #include "Faults.h"
 
 namespace mdfront {
@@ -25,11 +25,7 @@ FaultKind BigBodyFault()
 {
     return {{{"big-body", "BYTES", "fault: pad the first depth frame of each connection"
               " to BYTES (801..1048576)", CountInto(&FrontFaults::big_body_length, 801, 1u << 20)}},
-            [](const FrontFaults& f) -> std::unique_ptr<Fault> {
-                if (f.big_body_length == 0)
-                    return nullptr;
-                return std::make_unique<BigBody>(f.big_body_length);
-            }};
+            WhenSet<BigBody>(&FrontFaults::big_body_length)};
 }
 
 } // namespace mdfront

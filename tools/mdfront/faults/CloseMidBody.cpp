@@ -1,6 +1,6 @@
 // After a number of frames, the next frame with a body goes out as its
 // header and half the body, and the link closes.
-#include "FaultFlags.h"
+#include "FaultKit.h"
 #include "Faults.h"
 
 #include "wire/FrameHeader.h"
@@ -38,11 +38,7 @@ FaultKind CloseMidBodyFault()
     return {{{"close-mid-body", "N", "fault: after N frames, send the header and half the"
               " body of the next frame, then close",
               CountInto(&FrontFaults::close_mid_body_after_frames)}},
-            [](const FrontFaults& f) -> std::unique_ptr<Fault> {
-                if (!f.close_mid_body_after_frames)
-                    return nullptr;
-                return std::make_unique<CloseMidBody>(*f.close_mid_body_after_frames);
-            }};
+            WhenSet<CloseMidBody>(&FrontFaults::close_mid_body_after_frames)};
 }
 
 } // namespace mdfront

@@ -1,5 +1,5 @@
 // Random bytes right after a successful login response.
-#include "FaultFlags.h"
+#include "FaultKit.h"
 #include "Faults.h"
 
 namespace mdfront {
@@ -28,11 +28,7 @@ FaultKind GarbageAfterLoginFault()
 {
     return {{{"garbage-after-login", "N", "fault: send N random bytes right after a"
               " successful login response", CountInto(&FrontFaults::garbage_after_login, 1)}},
-            [](const FrontFaults& f) -> std::unique_ptr<Fault> {
-                if (f.garbage_after_login == 0)
-                    return nullptr;
-                return std::make_unique<GarbageAfterLogin>(f.garbage_after_login);
-            }};
+            WhenSet<GarbageAfterLogin>(&FrontFaults::garbage_after_login)};
 }
 
 } // namespace mdfront

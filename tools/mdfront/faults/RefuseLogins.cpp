@@ -1,4 +1,5 @@
 // Every login is answered with an error.
+#include "FaultKit.h"
 #include "Faults.h"
 
 namespace mdfront {
@@ -7,6 +8,7 @@ namespace {
 
 class RefuseLogins : public Fault {
 public:
+    explicit RefuseLogins(bool) {}
     bool RefusesLogin() const override { return true; }
 };
 
@@ -16,11 +18,7 @@ FaultKind RefuseLoginsFault()
 {
     return {{{"refuse-logins", nullptr, "fault: answer every login with an error",
               [](const std::string&, FrontFaults& f) { return f.refuse_logins = true; }}},
-            [](const FrontFaults& f) -> std::unique_ptr<Fault> {
-                if (!f.refuse_logins)
-                    return nullptr;
-                return std::make_unique<RefuseLogins>();
-            }};
+            WhenSet<RefuseLogins>(&FrontFaults::refuse_logins)};
 }
 
 } // namespace mdfront

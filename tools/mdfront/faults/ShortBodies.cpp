@@ -1,4 +1,5 @@
 // Bodies of each kind cut short to a set length.
+#include "FaultKit.h"
 #include "Faults.h"
 
 namespace mdfront {

@@ -1,5 +1,5 @@
 // Some time after accepting, the front stops sending but keeps the link.
-#include "FaultFlags.h"
+#include "FaultKit.h"
 #include "Faults.h"
 
 namespace mdfront {
@@ -18,26 +18,14 @@ private:
     std::chrono::milliseconds delay_;
 };
 
-bool ParseSeconds(const std::string& v, FrontFaults& f)
-{
-    double s;
-    if (!NonNegative(v, s))
-        return false;
-    f.silent_after_time = Millis(s);
-    return true;
-}
-
 } // namespace
 
 FaultKind SilentAfterTimeFault()
 {
     return {{{"silent-after-seconds", "S", "fault: S seconds after accepting, stop sending"
-              " anything (heartbeats unanswered) but keep the link open", ParseSeconds}},
-            [](const FrontFaults& f) -> std::unique_ptr<Fault> {
-                if (!f.silent_after_time)
-                    return nullptr;
-                return std::make_unique<SilentAfterTime>(*f.silent_after_time);
-            }};
+              " anything (heartbeats unanswered) but keep the link open",
+              DurationInto(&FrontFaults::silent_after_time, Millis)}},
+            WhenSet<SilentAfterTime>(&FrontFaults::silent_after_time)};
 }
 
 } // namespace mdfront

@@ -1,5 +1,5 @@
 // Every frame written one byte per send.
-#include "FaultFlags.h"
+#include "FaultKit.h"
 #include "Faults.h"
 
 namespace mdfront {
@@ -15,13 +15,9 @@ private:
     std::chrono::microseconds delay_;
 };
 
-bool ParseMillis(const std::string& v, FrontFaults& f)
+std::chrono::microseconds FromMillis(double ms)
 {
-    double ms;
-    if (!NonNegative(v, ms))
-        return false;
-    f.trickle_delay = std::chrono::microseconds(static_cast<long long>(ms * 1000.0));
-    return true;
+    return std::chrono::microseconds(static_cast<long long>(ms * 1000.0));
 }
 
 } // namespace
@@ -29,12 +25,8 @@ bool ParseMillis(const std::string& v, FrontFaults& f)
 FaultKind TrickleFault()
 {
     return {{{"trickle", "MS", "fault: send every frame one byte at a time, MS"
-              " milliseconds apart", ParseMillis}},
-            [](const FrontFaults& f) -> std::unique_ptr<Fault> {
-                if (!f.trickle_delay)
-                    return nullptr;
-                return std::make_unique<Trickle>(*f.trickle_delay);
-            }};
+              " milliseconds apart", DurationInto(&FrontFaults::trickle_delay, FromMillis)}},
+            WhenSet<Trickle>(&FrontFaults::trickle_delay)};
 }
 
 } // namespace mdfront

@@ -1,5 +1,5 @@
 // Right after a successful login, frames of message types no client knows.
-#include "FaultFlags.h"
+#include "FaultKit.h"
 #include "Faults.h"
 
 #include "FrameBuilder.h"

@@ -1,14 +1,18 @@
-// Value parsing shared by the faults' flags.
+// What the fault files share: parsing of flag values, and building a fault
+// from the one setting that turns it on.
 #pragma once
 
+#include "Fault.h"
 #include "FrontConfig.h"
 #include "NumberText.h"
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <type_traits>
 
 namespace mdfront {
 
@@ -53,6 +57,53 @@ std::function<bool(const std::string&, FrontFaults&)> CountInto(T FrontFaults::*
             return false;
         f.*member = static_cast<typename Stored<T>::type>(n);
         return true;
+    };
+}
+
+// Parses a non-negative number, converted by `convert`, into a duration setting.
+template <class D>
+std::function<bool(const std::string&, FrontFaults&)> DurationInto(std::optional<D> FrontFaults::*member,
+                                                                   D (*convert)(double))
+{
+    return [member, convert](const std::string& v, FrontFaults& f) {
+        double n;
+        if (!NonNegative(v, n))
+            return false;
+        f.*member = convert(n);
+        return true;
+    };
+}
+
+// A setting turns its fault on when present (optional) or non-zero.
+template <class T>
+bool IsSet(const std::optional<T>& v)
+{
+    return v.has_value();
+}
+template <class T>
+bool IsSet(const T& v)
+{
+    return v != T{};
+}
+template <class T>
+const T& ValueOf(const std::optional<T>& v)
+{
+    return *v;
+}
+template <class T>
+const T& ValueOf(const T& v)
+{
+    return v;
+}
+
+// Builds F from the setting's value when the setting is on.
+template <class F, class T>
+std::function<std::unique_ptr<Fault>(const FrontFaults&)> WhenSet(T FrontFaults::*member)
+{
+    return [member](const FrontFaults& f) -> std::unique_ptr<Fault> {
+        if (!IsSet(f.*member))
+            return nullptr;
+        return std::make_unique<F>(ValueOf(f.*member));
     };
 }
 
