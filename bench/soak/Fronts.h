@@ -1,0 +1,93 @@
+// The soak's fronts: M simulated fronts on fixed loopback ports, each
+// serving in runs. A run has one fault kind (or none) for all its
+// connections; a run ends when the front is killed, and after a pause the
+// front comes back on the same port with a new fault. Every run has its own
+// FrontID, so a client tells from its login response which run and which
+// connection of it served it. Used from one thread only.
+#pragma once
+
+#include "Options.h"
+
+#include "FrontServer.h"
+#include "MdApi.h"
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace soak {
+
+using Clock = std::chrono::steady_clock;
+
+// The sequence number a front stamped into a depth record; 0 when the record
+// carries none (a body cut short before it, say).
+std::uint64_t StampedSeq(const CThostFtdcDepthMarketDataField& d);
+
+// What the front knows of one connection.
+struct ConnFigures {
+    bool final = false;                // nothing more will change
+    std::uint64_t wholeBeforeFault = 0; // last sequence number written whole before a fault
+};
+
+class FrontPool {
+public:
+    FrontPool(const Options& options, std::uint64_t seed);
+    ~FrontPool();
+
+    // Binds every front on an ephemeral port and starts its first run.
+    void Start();
+    // "tcp://127.0.0.1:port" of each front.
+    std::vector<std::string> Addresses() const;
+    // Kills and restarts fronts whose time has come.
+    void Step(Clock::time_point now);
+    // Ends every run.
+    void Stop();
+
+    enum class Lookup { Pending, Found, Unknown };
+    // Figures of connection `session` (1-based) of the run with this FrontID.
+    Lookup Figures(int frontId, int session, ConnFigures& out) const;
+
+    // Connections served per fault kind (Kill: connections cut by a kill),
+    // runs per fault kind, kills, failed restarts.
+    std::array<std::uint64_t, static_cast<int>(Fault::Count_)> connections{};
+    std::array<std::uint64_t, static_cast<int>(Fault::Count_)> runs{};
+    std::uint64_t kills = 0;
+    std::uint64_t failedStarts = 0;
+
+private:
+    struct Run {
+        int frontId = 0;
+        Fault fault = Fault::None;
+        std::unique_ptr<mdfront::FrontServer> server;
+    };
+    struct Front {
+        std::uint16_t port = 0;
+        std::unique_ptr<Run> run; // null while down
+        Clock::time_point next;   // when to kill it, or to start it again
+    };
+    struct DeadRun {
+        int frontId;
+        std::vector<ConnFigures> figures;
+    };
+
+    bool StartRun(Front& f, Clock::time_point now);
+    void EndRun(Front& f, bool killed);
+    mdfront::FrontConfig ConfigFor(Fault fault, int frontId, std::uint16_t port);
+    Fault PickFault();
+    double Uniform(double lo, double hi);
+
+    const Options& opt_;
+    std::mt19937_64 rng_;
+    std::vector<Front> fronts_;
+    std::deque<DeadRun> dead_; // the most recent ended runs, for late lookups
+    std::map<int, const Run*> live_;
+    int nextFrontId_ = 1;
+};
+
+} // namespace soak

@@ -1,0 +1,42 @@
+// The soak's verdict: every invariant against what was counted, printed as
+// one table.
+#pragma once
+
+#include "Options.h"
+#include "Process.h"
+#include "Tally.h"
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+namespace soak {
+
+struct RunFigures {
+    std::array<std::uint64_t, static_cast<int>(Fault::Count_)> connections{};
+    std::array<std::uint64_t, static_cast<int>(Fault::Count_)> runs{};
+    std::uint64_t kills = 0;
+    std::uint64_t failedStarts = 0;
+
+    bool resourcesChecked = false;
+    ProcessFigures base;  // before the fronts and clients
+    ProcessFigures warm;  // after the warm-up
+    ProcessFigures end;   // at the end of the run, all still running
+    ProcessFigures after; // everything released and stopped
+
+    ThrowRecords logged;
+
+    // Flood mode: records per client at the first window's start and at the end.
+    std::vector<std::uint64_t> floodFrom, floodTo;
+    double floodSeconds = 0;
+    std::uint64_t windows = 0;
+    std::uint64_t starvedWindows = 0;
+};
+
+// Resident memory may grow this much from the warm-up to the end.
+constexpr std::uint64_t MaxGrowthBytes = 1u << 20;
+
+// Prints the table; returns 0 when every invariant held, 1 otherwise.
+int Print(const Options& o, Tally& t, const RunFigures& f);
+
+} // namespace soak
