@@ -115,14 +115,15 @@ void Client::Start()
     api_->Init();
 }
 
-void Client::ReleaseFromThread()
+void Client::ReleaseFromThread(bool atEnd)
 {
     if (releaseCalled_)
         return;
     releaseCalled_ = true;
     api_->Release();
     released_.store(true);
-    ++tally_.releasesFromThread;
+    if (!atEnd)
+        ++tally_.releasesFromThread;
     // No callback runs any more: the loop's state is the driver's now.
     FinishConnection(true);
 }

@@ -63,7 +63,8 @@ public:
 
     // Driver thread, with the slot locked.
     void Start();
-    void ReleaseFromThread();
+    // atEnd: the soak's own teardown, not counted as misbehaviour.
+    void ReleaseFromThread(bool atEnd = false);
     void SwitchSpi();
     bool ReleaseCalled() const { return releaseCalled_; }
 

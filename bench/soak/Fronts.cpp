@@ -8,7 +8,7 @@ namespace soak {
 namespace {
 
 // Ended runs whose figures stay available to connections reported late.
-constexpr std::size_t DeadRunsKept = 64;
+constexpr std::size_t DeadRunsKept = 16;
 
 ConnFigures FiguresOf(const mdfront::ConnectionStats& s)
 {

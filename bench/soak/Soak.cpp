@@ -33,7 +33,7 @@ using std::chrono::milliseconds;
 
 // Released client objects kept before deletion, so that a late callback is
 // counted instead of reaching freed memory.
-constexpr std::size_t Quarantine = 256;
+constexpr std::size_t Quarantine = 32;
 constexpr milliseconds ProbeSleep{5};
 constexpr milliseconds ChaosPeriod{100};
 constexpr milliseconds JudgePeriod{500};
@@ -187,7 +187,7 @@ void Driver::ReleaseAll()
 {
     for (std::size_t i = 0; i < clients_.size(); ++i) {
         std::lock_guard<std::mutex> lk(slots_[i]->mu);
-        clients_[i]->ReleaseFromThread();
+        clients_[i]->ReleaseFromThread(true);
         quarantine_.push_back(std::move(clients_[i]));
     }
 }
