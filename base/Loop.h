@@ -11,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <type_traits>
 #include <utility>
 
 namespace kelvo {
@@ -42,8 +43,28 @@ public:
     }
 
     // Runs fn(arg) on the loop and waits; inline when already on the loop or
-    // once the loop has stopped.
+    // once the loop has stopped. An exception thrown by fn reaches the caller.
     void Call(void (*fn)(void*), void* arg);
+
+    // The same for any callable: the one way the base services carry work
+    // onto the loop and wait for it.
+    template <class Fn>
+    void Call(Fn&& fn)
+    {
+        using Callable = std::remove_reference_t<Fn>;
+        Call([](void* p) { (*static_cast<Callable*>(p))(); }, &fn);
+    }
+
+    // Wraps an asynchronous operation's completion handler: the loop time is
+    // refreshed before it runs.
+    template <class Handler>
+    static auto Completion(Handler handler)
+    {
+        return [h = std::move(handler)](auto&&... args) mutable {
+            Stamp();
+            h(std::forward<decltype(args)>(args)...);
+        };
+    }
 
     // The time of the handler now running on the loop thread. Only
     // meaningful on the loop thread; one clock read per dispatch.

@@ -7,18 +7,6 @@
 #include "TcpCore.h"
 
 #include <string>
-#include <type_traits>
-
-namespace {
-
-template <class Fn>
-void OnLoop(Fn&& fn)
-{
-    using Callable = std::remove_reference_t<Fn>;
-    kelvo::Loop::Get().Call([](void* p) { (*static_cast<Callable*>(p))(); }, &fn);
-}
-
-}  // namespace
 
 Kelvo_SocketHandlerObj::Kelvo_SocketHandlerObj() : m_conn(nullptr)
 {
@@ -37,7 +25,7 @@ Kelvo_TcpClientHandler::Kelvo_TcpClientHandler()
 Kelvo_TcpClientHandler::~Kelvo_TcpClientHandler()
 {
     kelvo::TcpCore* core = m_conn->core.get();
-    OnLoop([core] { core->Detach(); });
+    kelvo::Loop::Get().Call([core] { core->Detach(); });
     delete m_conn;
     m_conn = nullptr;
 }
@@ -75,14 +63,14 @@ int Kelvo_TcpClientHandler::Connect(const char* host, int port)
         return -1;
     const std::string name(host);
     kelvo::TcpCore* core = m_conn->core.get();
-    OnLoop([core, &name, port] { core->Connect(name, port); });
+    kelvo::Loop::Get().Call([core, &name, port] { core->Connect(name, port); });
     return 0;
 }
 
 int Kelvo_TcpClientHandler::Close()
 {
     kelvo::TcpCore* core = m_conn->core.get();
-    OnLoop([core] { core->Close(); });
+    kelvo::Loop::Get().Call([core] { core->Close(); });
     return 0;
 }
 
@@ -106,5 +94,5 @@ void Kelvo_TcpClientHandler::SetReconnectAddr(const char* host, int port)
         return;
     const std::string name(host);
     kelvo::TcpCore* core = m_conn->core.get();
-    OnLoop([core, &name, port] { core->SetReconnectAddr(name, port); });
+    kelvo::Loop::Get().Call([core, &name, port] { core->SetReconnectAddr(name, port); });
 }

@@ -41,7 +41,7 @@ void TcpCore::Abort()
 {
     if (!m_live)
         return;
-    const bool wasConnected = m_live->connected;
+    const bool wasConnected = m_live->Connected();
     EndLink();
     // OnDisConnect comes from the loop, after the callback that aborted; a
     // Close or Connect before then supersedes it.
@@ -67,17 +67,13 @@ int TcpCore::Send(Kelvo_String*& frame)
     std::shared_ptr<TcpLink> kick;
     {
         std::lock_guard<std::mutex> lock(m_sendMutex);
-        TcpLink* link = m_live.get();
-        if (link == nullptr || !link->connected)
+        if (!m_live)
             return 0;
-        link->queue.push_back(frame);
-        frame = nullptr;
-        // One wake-up of the loop per batch: the write takes everything
-        // queued by the time it starts.
-        if (!link->writeScheduled) {
-            link->writeScheduled = true;
+        const TcpLink::Enqueued result = m_live->Enqueue(frame);
+        if (result == TcpLink::Enqueued::Refused)
+            return 0;
+        if (result == TcpLink::Enqueued::StartWrite)
             kick = m_live;
-        }
     }
     if (kick)
         Loop::Get().Post([kick] { kick->StartWrite(); });
@@ -101,20 +97,17 @@ void TcpCore::EndLink()
     {
         std::lock_guard<std::mutex> lock(m_sendMutex);
         link.swap(m_live);
-        if (link)
-            link->connected = false;
     }
     // Its pending operations complete as stale; its frames go with it.
-    if (link)
+    if (link) {
+        link->SetConnected(false);
         link->Shutdown();
+    }
 }
 
 void TcpCore::LinkUp(TcpLink& link)
 {
-    {
-        std::lock_guard<std::mutex> lock(m_sendMutex);
-        link.connected = true;
-    }
+    link.SetConnected(true);
     if (m_handler == nullptr)
         return;
     m_handler->OnConnectOk();
@@ -127,7 +120,7 @@ void TcpCore::LinkLost(TcpLink& link, int reason)
     // A link reports its loss once: whatever reports second finds it stale.
     if (!link.Alive())
         return;
-    const bool wasConnected = link.connected;
+    const bool wasConnected = link.Connected();
     EndLink();
     Report(reason, wasConnected);
 }
@@ -163,13 +156,12 @@ void TcpCore::ScheduleRetry(int delayMs)
     m_retryTimer.expires_after(ScaledDelay(static_cast<std::uint64_t>(delayMs)));
     std::shared_ptr<TcpCore> self = shared_from_this();
     const std::uint64_t gen = m_gen;
-    m_retryTimer.async_wait([self, gen](const asio::error_code&) {
-        Loop::Stamp();
+    m_retryTimer.async_wait(Loop::Completion([self, gen](const asio::error_code&) {
         if (self->m_gen != gen || !self->m_retryPending)
             return;
         self->m_retryPending = false;
         self->StartAttempt();
-    });
+    }));
 }
 
 }  // namespace kelvo

@@ -34,11 +34,16 @@ public:
     void StartRead();
     void StartWrite();
 
-    // Guarded by the core's send mutex; written only on the loop.
-    bool connected = false;
-    // Guarded by the core's send mutex.
-    bool writeScheduled = false;
-    std::vector<Kelvo_String*> queue;
+    // Read on the loop; set on the loop, under the core's send mutex.
+    bool Connected() const { return m_connected; }
+    void SetConnected(bool connected);
+
+    // With the core's send mutex held, from any thread: takes the frame when
+    // connected. StartWrite: the caller must post StartWrite to the loop
+    // (no write is scheduled yet; one post serves everything queued before
+    // the write starts).
+    enum class Enqueued { Refused, Queued, StartWrite };
+    Enqueued Enqueue(Kelvo_String*& frame);
 
 private:
     void Resolve(const std::string& host, int port);
@@ -54,6 +59,11 @@ private:
     asio::ip::tcp::socket m_socket;
     asio::ip::tcp::resolver m_resolver;
     asio::steady_timer m_connectTimer;
+
+    // Guarded by the core's send mutex.
+    bool m_connected = false;
+    bool m_writeScheduled = false;
+    std::vector<Kelvo_String*> m_queue;
 
     RecvBuffer m_recv;
     long m_wantSize = 0;  // a request larger than was ready, kept until it is

@@ -24,7 +24,7 @@ TcpLink::TcpLink(std::shared_ptr<TcpCore> core, std::uint64_t gen)
 TcpLink::~TcpLink()
 {
     // Frames accepted but never written go with the link.
-    for (Kelvo_String* frame : queue)
+    for (Kelvo_String* frame : m_queue)
         delete frame;
     for (Kelvo_String* frame : m_inflight)
         delete frame;
@@ -42,11 +42,10 @@ void TcpLink::Start(const std::string& host, int port)
         return;
     }
     m_connectTimer.expires_after(ScaledDelay(kConnectTimeoutMs));
-    m_connectTimer.async_wait([self](const asio::error_code&) {
-        Loop::Stamp();
-        if (self->Alive() && !self->connected)
+    m_connectTimer.async_wait(Loop::Completion([self](const asio::error_code&) {
+        if (self->Alive() && !self->Connected())
             self->Fail(ReasonTimedOut());
-    });
+    }));
 
     // Numeric addresses, "[v6]" included, need no resolver round trip.
     std::string name = host;
@@ -65,8 +64,8 @@ void TcpLink::Resolve(const std::string& host, int port)
     std::shared_ptr<TcpLink> self = shared_from_this();
     m_resolver.async_resolve(
         host, std::to_string(port), asio::ip::tcp::resolver::numeric_service,
-        [self](const asio::error_code& ec, const asio::ip::tcp::resolver::results_type& results) {
-            Loop::Stamp();
+        Loop::Completion([self](const asio::error_code& ec,
+                                const asio::ip::tcp::resolver::results_type& results) {
             if (!self->Alive())
                 return;
             if (ec) {
@@ -74,21 +73,19 @@ void TcpLink::Resolve(const std::string& host, int port)
                 return;
             }
             // Tries each address in turn; the last failure is reported.
-            asio::async_connect(self->m_socket, results,
-                                [self](const asio::error_code& error, const asio::ip::tcp::endpoint&) {
-                                    Loop::Stamp();
-                                    self->OnConnected(error);
-                                });
-        });
+            asio::async_connect(
+                self->m_socket, results,
+                Loop::Completion([self](const asio::error_code& error, const asio::ip::tcp::endpoint&) {
+                    self->OnConnected(error);
+                }));
+        }));
 }
 
 void TcpLink::ConnectTo(const asio::ip::tcp::endpoint& endpoint)
 {
     std::shared_ptr<TcpLink> self = shared_from_this();
-    m_socket.async_connect(endpoint, [self](const asio::error_code& ec) {
-        Loop::Stamp();
-        self->OnConnected(ec);
-    });
+    m_socket.async_connect(
+        endpoint, Loop::Completion([self](const asio::error_code& ec) { self->OnConnected(ec); }));
 }
 
 void TcpLink::OnConnected(const asio::error_code& ec)

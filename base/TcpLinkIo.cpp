@@ -48,11 +48,11 @@ void TcpLink::StartRead()
         return;
     }
     std::shared_ptr<TcpLink> self = shared_from_this();
-    m_socket.async_read_some(asio::buffer(space, size),
-                             [self](const asio::error_code& ec, std::size_t n) {
-                                 Loop::Stamp();
-                                 self->OnRead(ec, n);
-                             });
+    m_socket.async_read_some(
+        asio::buffer(space, size),
+        Loop::Completion([self](const asio::error_code& ec, std::size_t n) {
+            self->OnRead(ec, n);
+        }));
 }
 
 void TcpLink::OnRead(const asio::error_code& ec, std::size_t n)
@@ -106,17 +106,35 @@ bool TcpLink::Deliver()
     }
 }
 
+void TcpLink::SetConnected(bool connected)
+{
+    std::lock_guard<std::mutex> lock(m_core->SendMutex());
+    m_connected = connected;
+}
+
+TcpLink::Enqueued TcpLink::Enqueue(Kelvo_String*& frame)
+{
+    if (!m_connected)
+        return Enqueued::Refused;
+    m_queue.push_back(frame);
+    frame = nullptr;
+    if (m_writeScheduled)
+        return Enqueued::Queued;
+    m_writeScheduled = true;
+    return Enqueued::StartWrite;
+}
+
 void TcpLink::StartWrite()
 {
     if (!Alive())
         return;
     {
         std::lock_guard<std::mutex> lock(m_core->SendMutex());
-        if (queue.empty()) {
-            writeScheduled = false;
+        if (m_queue.empty()) {
+            m_writeScheduled = false;
             return;
         }
-        m_inflight.swap(queue);
+        m_inflight.swap(m_queue);
     }
     m_buffers.clear();
     for (Kelvo_String* frame : m_inflight) {
@@ -126,10 +144,9 @@ void TcpLink::StartWrite()
     std::shared_ptr<TcpLink> self = shared_from_this();
     const asio::const_buffer* first = m_buffers.data();
     asio::async_write(m_socket, BufferSpan(first, first + m_buffers.size()),
-                      [self](const asio::error_code& ec, std::size_t) {
-                          Loop::Stamp();
+                      Loop::Completion([self](const asio::error_code& ec, std::size_t) {
                           self->OnWritten(ec);
-                      });
+                      }));
 }
 
 void TcpLink::OnWritten(const asio::error_code& ec)

@@ -87,10 +87,7 @@ void TimerService::ArmAsio(std::int64_t deadline)
 {
     m_timer.expires_at(Clock::time_point(std::chrono::nanoseconds(deadline)));
     const std::uint64_t seq = ++m_armSeq;
-    m_timer.async_wait([this, seq](const asio::error_code&) {
-        Loop::Stamp();
-        OnAsioTimer(seq);
-    });
+    m_timer.async_wait(Loop::Completion([this, seq](const asio::error_code&) { OnAsioTimer(seq); }));
 }
 
 void TimerService::Rearm()

@@ -7,8 +7,10 @@
 
 namespace mdlink {
 
-// Runs f on the loop thread and waits for it (at once when already there).
-// An exception thrown by f (an allocation failure) reaches the caller.
+// Runs f on the loop thread and waits for it (at once when already there):
+// the one way the client carries work onto the loop. An exception thrown by
+// f (an allocation failure) is caught on the loop and rethrown here, so that
+// none unwinds through the base library's C entry point.
 template <class F>
 void CallOnLoop(F f)
 {

@@ -59,13 +59,10 @@ void CKelvoMDClient::Release()
         }
         // From an application thread: tear down on the loop so that nothing of
         // ours runs or can start once this returns.
-        Kelvo_LOOP_Call(
-            [](void* p) {
-                CKelvoMDClient* client = static_cast<CKelvoMDClient*>(p);
-                client->StopLink();
-                delete client;
-            },
-            this);
+        mdlink::CallOnLoop([this] {
+            StopLink();
+            delete this;
+        });
     });
 }
 

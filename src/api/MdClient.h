@@ -76,9 +76,9 @@ private:
     void StopLink();
     void AppendFront(std::unique_ptr<Kelvo_SocketAddr> front);
     char* BodyStore();
-    void DispatchInstrumentRsp(const mdlink::FrameHeader& header, char* body);
-    void DispatchLoginRsp(const mdlink::FrameHeader& header, char* body);
-    void DispatchDepth(const mdlink::FrameHeader& header, char* body);
+    void DispatchInstrumentRsp(char* body);
+    void DispatchLoginRsp(char* body);
+    void DispatchDepth(char* body);
     void DispatchForQuote(char* body);
 
     std::unique_ptr<char[]> HeaderBuffer;
@@ -86,6 +86,8 @@ private:
     bool ExpectBody;
     bool HeaderPending;
     std::uint32_t CurBodyLength;
+    // The header of the frame being received, decoded when it arrived.
+    mdlink::FrameHeader CurHeader;
     std::uint32_t RspInfoSize;
     CThostFtdcMdSpi* Spi;
     std::int32_t FrontCursor;

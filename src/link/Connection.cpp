@@ -14,6 +14,7 @@ void CKelvoMDClient::ResetReceiveState()
     HeaderPending = false;
     ExpectBody = false;
     CurBodyLength = 0;
+    CurHeader = mdlink::FrameHeader();
 }
 
 void CKelvoMDClient::OnConnectOk()

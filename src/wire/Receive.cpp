@@ -83,13 +83,15 @@ int CKelvoMDClient::OnRecvData(char* buffer, long)
         return 0;
     }
     HeaderPending = false;
-    const FrameHeader header = DecodeHeader(reinterpret_cast<unsigned char*>(HeaderBuffer.get()));
-    CurBodyLength = header.BodyLength;
+    // Decoded once here; the dispatch reads CurHeader, and the body length
+    // only from CurBodyLength.
+    CurHeader = DecodeHeader(reinterpret_cast<unsigned char*>(HeaderBuffer.get()));
+    CurBodyLength = CurHeader.BodyLength;
     if (CurBodyLength == 0) {
         ExpectBody = false;
         WriteLog(3, "DataOK", "receive HeartBeat");
         if (Supervisor)
-            Supervisor->OnHeartBeatReply(header);
+            Supervisor->OnHeartBeatReply(CurHeader);
         return 0;
     }
     if (CurBodyLength > MaxBodyLength) {
@@ -116,19 +118,18 @@ void CKelvoMDClient::HandleMsg(char* body)
 {
     if (Supervisor)
         Supervisor->OnActivity();
-    const FrameHeader header = DecodeHeader(reinterpret_cast<unsigned char*>(HeaderBuffer.get()));
-    switch (header.MsgType) {
+    switch (CurHeader.MsgType) {
     case MsgRspSubscribeMarketData:
     case MsgRspUnSubscribeMarketData:
     case MsgRspSubscribeForQuoteRsp:
     case MsgRspUnSubscribeForQuoteRsp:
-        DispatchInstrumentRsp(header, body);
+        DispatchInstrumentRsp(body);
         break;
     case MsgRspUserLogin:
-        DispatchLoginRsp(header, body);
+        DispatchLoginRsp(body);
         break;
     case MsgDepthMarketData:
-        DispatchDepth(header, body);
+        DispatchDepth(body);
         break;
     case MsgForQuoteRsp:
         DispatchForQuote(body);
@@ -138,15 +139,16 @@ void CKelvoMDClient::HandleMsg(char* body)
     }
 }
 
-void CKelvoMDClient::DispatchInstrumentRsp(const FrameHeader& header, char* body)
+void CKelvoMDClient::DispatchInstrumentRsp(char* body)
 {
-    ZeroPastBody(body, header.BodyLength, InstrumentRecordSize);
+    const FrameHeader& header = CurHeader;
+    ZeroPastBody(body, CurBodyLength, InstrumentRecordSize);
     TerminateInstrumentText(body);
     // The response information sits at byte 31, unaligned for its int: the
     // application gets an aligned copy of it.
     CThostFtdcRspInfoField info;
     CThostFtdcRspInfoField* infoArg = nullptr;
-    if (header.BodyLength == InstrumentRecordSize + RspInfoSize) {
+    if (CurBodyLength == InstrumentRecordSize + RspInfoSize) {
         std::memcpy(&info, body + InstrumentRecordSize, sizeof info);
         TerminateRspInfoText(reinterpret_cast<char*>(&info));
         infoArg = &info;
@@ -172,9 +174,10 @@ void CKelvoMDClient::DispatchInstrumentRsp(const FrameHeader& header, char* body
     }
 }
 
-void CKelvoMDClient::DispatchLoginRsp(const FrameHeader& header, char* body)
+void CKelvoMDClient::DispatchLoginRsp(char* body)
 {
-    ZeroPastBody(body, header.BodyLength, LoginRecordSize);
+    const FrameHeader& header = CurHeader;
+    ZeroPastBody(body, CurBodyLength, LoginRecordSize);
     CThostFtdcRspUserLoginField login;
     std::memset(&login, 0, sizeof login);
 #define MDLINK_COPY_LOGIN_TEXT(Member) \
@@ -196,7 +199,7 @@ void CKelvoMDClient::DispatchLoginRsp(const FrameHeader& header, char* body)
     login.SessionID = static_cast<int>(GetU32(raw + offsetof(CThostFtdcRspUserLoginField, SessionID)));
 
     CThostFtdcRspInfoField* info = nullptr;
-    if (header.BodyLength == LoginRecordSize + RspInfoSize) {
+    if (CurBodyLength == LoginRecordSize + RspInfoSize) {
         info = reinterpret_cast<CThostFtdcRspInfoField*>(body + LoginRecordSize);
         TerminateRspInfoText(body + LoginRecordSize);
     }
@@ -204,11 +207,11 @@ void CKelvoMDClient::DispatchLoginRsp(const FrameHeader& header, char* body)
         Spi->OnRspUserLogin(&login, info, header.RequestId, header.IsLast != 0);
 }
 
-void CKelvoMDClient::DispatchDepth(const FrameHeader& header, char* body)
+void CKelvoMDClient::DispatchDepth(char* body)
 {
-    if (header.Marker == MarkerBinary) {
+    if (CurHeader.Marker == MarkerBinary) {
         // Handed on in place: no copy, no allocation.
-        ZeroPastBody(body, header.BodyLength, sizeof(CThostFtdcDepthMarketDataField));
+        ZeroPastBody(body, CurBodyLength, sizeof(CThostFtdcDepthMarketDataField));
         TerminateDepthTexts(body);
         if (Spi)
             Spi->OnRtnDepthMarketData(reinterpret_cast<CThostFtdcDepthMarketDataField*>(body));
@@ -216,7 +219,7 @@ void CKelvoMDClient::DispatchDepth(const FrameHeader& header, char* body)
     }
     std::unique_ptr<CThostFtdcDepthMarketDataField> record(new CThostFtdcDepthMarketDataField);
     std::memset(record.get(), 0, sizeof *record);
-    DecodeDepthText(header.Marker, body, header.BodyLength, *record);
+    DecodeDepthText(CurHeader.Marker, body, CurBodyLength, *record);
     if (Spi)
         Spi->OnRtnDepthMarketData(record.get());
 }

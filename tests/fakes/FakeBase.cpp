@@ -15,9 +15,7 @@ struct Kelvo_ConnState {
 
 struct Kelvo_TimerState {};
 
-struct Kelvo_LogState {
-    std::size_t index; // into World::logs
-};
+struct Kelvo_LogState {};
 
 namespace fake {
 
@@ -44,7 +42,27 @@ void World::Reset()
     posted.clear();
     loopCalls = 0;
     inLoop = false;
+    // The set-ups of logs that are gone; those still alive stay.
+    logs.erase(std::remove_if(logs.begin(), logs.end(),
+                              [](const LogSetup& setup) { return setup.log == nullptr; }),
+               logs.end());
 }
+
+void World::Restart()
+{
+    Reset();
+    pending.clear();
+    now = 0;
+}
+
+LogSetup& World::SetupOf(const Kelvo_Log* log)
+{
+    for (LogSetup& setup : logs)
+        if (setup.log == log)
+            return setup;
+    throw std::logic_error("a log the fake does not know");
+}
+
 
 void World::Advance(std::uint64_t ms)
 {
@@ -338,26 +356,26 @@ void Kelvo_Timer::ClearTimer(unsigned int id)
 
 // ---- Kelvo_Log ----
 
-Kelvo_Log::Kelvo_Log(int mode) : m_state(new Kelvo_LogState{World::Get().logs.size()})
+Kelvo_Log::Kelvo_Log(int mode) : m_state(new Kelvo_LogState)
 {
     World::Get().logs.push_back({this, mode, "", "", 0});
 }
 
 Kelvo_Log::~Kelvo_Log()
 {
-    World::Get().logs[m_state->index].log = nullptr;
+    World::Get().SetupOf(this).log = nullptr;
     delete m_state;
 }
 
 int Kelvo_Log::SetMainDir(const char* dir)
 {
-    World::Get().logs[m_state->index].dir = dir ? dir : "";
+    World::Get().SetupOf(this).dir = dir ? dir : "";
     return 0;
 }
 
 int Kelvo_Log::Init(const char* name, int keepDays)
 {
-    fake::LogSetup& setup = World::Get().logs[m_state->index];
+    fake::LogSetup& setup = World::Get().SetupOf(this);
     setup.name = name ? name : "";
     setup.keepDays = keepDays;
     return 0;

@@ -63,6 +63,9 @@ public:
     static World& Get();
     // Forgets everything recorded; objects still alive stay registered.
     void Reset();
+    // Reset, and no timer pending, the clock back at 0: what every test
+    // starts from (done before each test by the fake itself).
+    void Restart();
 
     // --- network ---
     std::vector<Kelvo_TcpClientHandler*> handlers; // alive, in creation order
@@ -89,7 +92,8 @@ public:
     std::vector<PendingTimer> PendingOf(const Kelvo_Timer* owner) const;
 
     // --- logs ---
-    std::vector<LogSetup> logs;
+    std::vector<LogSetup> logs; // of the logs alive, and of those gone since the last Reset
+    LogSetup& SetupOf(const Kelvo_Log* log);
     std::vector<TraceLine> lines;
     std::vector<std::string> LinesOf(const Kelvo_Log* log) const;
     std::vector<std::string> Texts() const;

@@ -18,7 +18,6 @@ namespace {
 TEST(HeartBeatObject, NeverStartedArmsNothingAndClearsZeroTwice)
 {
     fake::World& w = fake::World::Get();
-    w.Reset();
     {
         CHeartBeat hb;
         EXPECT_EQ(hb.GetIdleTimerId(), 0u);

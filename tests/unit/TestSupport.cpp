@@ -182,7 +182,6 @@ bool Logged(const std::string& message)
 
 void ClientFixture::SetUp()
 {
-    fake::World::Get().Reset();
     api = CThostFtdcMdApi::CreateFtdcMdApi();
     client = static_cast<CKelvoMDClient*>(api);
     conn = client;

@@ -1,15 +1,9 @@
-// The pure pieces of the base layer, compiled in directly: the timer queue
-// (order, ids, wrap-around, cap), the receive buffer and the reason mapping.
-#include "Reasons.h"
-#include "RecvBuffer.h"
+// The timer queue as plain data: order, ids, wrap-around, the per-owner cap
+// and the reuse of a cancelled node.
 #include "TimerQueue.h"
 
-#include <asio/error.hpp>
 #include <gtest/gtest.h>
 
-#include "PlatformErrors.h"
-
-#include <cstring>
 #include <set>
 #include <vector>
 
@@ -171,56 +165,6 @@ TEST(TimerQueue, CancelAllEmptiesOneOwnerOnly)
     EXPECT_EQ(a.count, 0u);
     EXPECT_EQ(b.count, 10u);
     EXPECT_EQ(PopAll(queue, 100).size(), 10u);
-}
-
-TEST(RecvBuffer, GrowsForLargeFramesUpToItsMaximumThenReportsFull)
-{
-    RecvBuffer buffer;
-    char* space = nullptr;
-    std::size_t size = 0;
-    ASSERT_TRUE(buffer.PrepareRead(space, size));
-    EXPECT_GE(size, RecvBuffer::kChunk);
-    // Nothing is ever taken: it fills up to the maximum and then says so.
-    std::size_t total = 0;
-    while (buffer.PrepareRead(space, size)) {
-        EXPECT_TRUE(size >= RecvBuffer::kChunk || buffer.Capacity() == RecvBuffer::kMaxCapacity);
-        std::memset(space, 0x5A, size);
-        buffer.Commit(size);
-        total += size;
-    }
-    EXPECT_EQ(total, RecvBuffer::kMaxCapacity);
-    EXPECT_EQ(buffer.Ready(), RecvBuffer::kMaxCapacity);
-}
-
-TEST(RecvBuffer, MovesWhatIsLeftToTheFrontInsteadOfGrowing)
-{
-    RecvBuffer buffer;
-    char* space = nullptr;
-    std::size_t size = 0;
-    ASSERT_TRUE(buffer.PrepareRead(space, size));
-    const std::size_t capacity = buffer.Capacity();
-    for (std::size_t i = 0; i < size; ++i)
-        space[i] = static_cast<char>(i % 251);
-    buffer.Commit(size);
-    buffer.Consume(size - 10);
-    ASSERT_TRUE(buffer.PrepareRead(space, size));
-    EXPECT_EQ(buffer.Capacity(), capacity);
-    EXPECT_EQ(buffer.Ready(), 10u);
-    for (std::size_t i = 0; i < 10; ++i)
-        EXPECT_EQ(buffer.Data()[i], static_cast<char>((capacity - 10 + i) % 251));
-}
-
-TEST(Reasons, PlatformNumbersPassAndNamesThatDoNotResolveGiveEnxio)
-{
-    EXPECT_EQ(ReasonOf(asio::error_code()), 0);
-    EXPECT_EQ(ReasonOf(asio::error::eof), 0);
-    EXPECT_EQ(ReasonOf(asio::error::connection_refused), kelvotest::kConnRefused);
-    EXPECT_EQ(ReasonOf(asio::error::host_not_found), kelvotest::kHostNotFound);
-    EXPECT_EQ(ReasonOf(asio::error::host_not_found_try_again), kelvotest::kHostNotFound);
-    EXPECT_EQ(ReasonOf(asio::error::not_found), kelvotest::kHostNotFound);
-    EXPECT_EQ(ReasonAborted(), kelvotest::kConnAborted);
-    EXPECT_EQ(ReasonTimedOut(), kelvotest::kTimedOut);
-    EXPECT_EQ(ReasonMessageSize(), kelvotest::kMessageSize);
 }
 
 }  // namespace
