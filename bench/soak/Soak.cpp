@@ -41,7 +41,10 @@ constexpr std::chrono::seconds Window{5};
 
 class Driver {
 public:
-    explicit Driver(const Options& o) : opt_(o), rng_(o.seed), fronts_(new FrontPool(o, o.seed ^ 0x5eed)) {}
+    explicit Driver(const Options& o)
+        : opt_(o), rng_(o.seed), fronts_(std::make_unique<FrontPool>(o, o.seed ^ 0x5eed))
+    {
+    }
 
     int Run();
 
@@ -52,6 +55,9 @@ private:
     void Judge(bool final);
     void FloodWindow(bool first);
     void ReleaseAll();
+    void Setup();
+    void Loop();
+    void Finish();
     bool Chance(double p) { return std::uniform_real_distribution<double>(0, 1)(rng_) < p; }
     int Pick(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng_); }
 
@@ -192,7 +198,7 @@ void Driver::ReleaseAll()
     }
 }
 
-int Driver::Run()
+void Driver::Setup()
 {
     std::printf("soak: %d clients, %d fronts, %.0f s, seed %llu%s\n", opt_.clients, opt_.fronts,
                 opt_.seconds, static_cast<unsigned long long>(opt_.seed),
@@ -219,7 +225,13 @@ int Driver::Run()
         pending_.push_back(r);
     };
     StartClients();
+}
 
+// The run itself: a probe of the process's scheduling every few
+// milliseconds, and around it the chaos, the judging, the memory baseline
+// and the flood windows when they are due.
+void Driver::Loop()
+{
     const auto start = std::chrono::steady_clock::now();
     const auto end = start + std::chrono::milliseconds(static_cast<long>(opt_.seconds * 1000));
     const auto warmAt = start + std::chrono::milliseconds(static_cast<long>(opt_.warmup * 1000));
@@ -269,7 +281,10 @@ int Driver::Run()
     if (!warmTaken)
         fig_.warm = ReadProcess();
     fig_.end = ReadProcess();
+}
 
+void Driver::Finish()
+{
     ReleaseAll();
     // Give the fronts a moment to see the released clients' connections close.
     for (int i = 0; i < 20; ++i) {
@@ -296,6 +311,13 @@ int Driver::Run()
     fig_.resourcesChecked = true;
 #endif
     fig_.logged = ReadThrowRecords("KVMDLog");
+}
+
+int Driver::Run()
+{
+    Setup();
+    Loop();
+    Finish();
     return Print(opt_, tally_, fig_);
 }
 
