@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <stdexcept>
 
 namespace soak {
 
@@ -114,11 +115,11 @@ void FrontPool::Start()
             throw std::runtime_error("a front could not bind a loopback port");
 }
 
-std::vector<std::string> FrontPool::Addresses() const
+std::vector<std::uint16_t> FrontPool::Ports() const
 {
-    std::vector<std::string> out;
+    std::vector<std::uint16_t> out;
     for (const Front& f : fronts_)
-        out.push_back("tcp://127.0.0.1:" + std::to_string(f.port));
+        out.push_back(f.port);
     return out;
 }
 

@@ -42,8 +42,8 @@ public:
 
     // Binds every front on an ephemeral port and starts its first run.
     void Start();
-    // "tcp://127.0.0.1:port" of each front.
-    std::vector<std::string> Addresses() const;
+    // The port of each front.
+    std::vector<std::uint16_t> Ports() const;
     // Kills and restarts fronts whose time has come.
     void Step(Clock::time_point now);
     // Ends every run.

@@ -159,10 +159,13 @@ int Print(const Options& o, Tally& t, const RunFigures& f)
     if (f.resourcesChecked) {
         const double growth = static_cast<double>(f.end.residentBytes) -
                               static_cast<double>(f.warm.residentBytes);
-        tab.Row("resident memory after warm-up / at the end",
+        tab.Row("resident memory after warm-up / at the end, clients released",
                 Format("%.1f MiB / %.1f MiB (%+.0f KiB)", f.warm.residentBytes / 1048576.0,
                        f.end.residentBytes / 1048576.0, growth / 1024),
                 growth < static_cast<double>(MaxGrowthBytes));
+        tab.Row("the same, clients running",
+                Format("%.1f MiB / %.1f MiB", f.warmInFlight.residentBytes / 1048576.0,
+                       f.endInFlight.residentBytes / 1048576.0));
         tab.Row("open descriptors: baseline / end",
                 std::to_string(f.base.descriptors) + " / " + std::to_string(f.after.descriptors),
                 f.after.descriptors == f.base.descriptors);

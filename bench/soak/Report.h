@@ -20,8 +20,9 @@ struct RunFigures {
 
     bool resourcesChecked = false;
     ProcessFigures base;  // before the fronts and clients
-    ProcessFigures warm;  // after the warm-up
-    ProcessFigures end;   // at the end of the run, all still running
+    ProcessFigures warm;  // after the warm-up, every client released
+    ProcessFigures end;   // at the end of the run, every client released
+    ProcessFigures warmInFlight, endInFlight; // the same moments, just before the releases
     ProcessFigures after; // everything released and stopped
 
     ThrowRecords logged;

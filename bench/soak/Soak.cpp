@@ -1,7 +1,7 @@
 #include "Soak.h"
 
 #include "Client.h"
-#include "Fronts.h"
+#include "FrontProcess.h"
 #include "Process.h"
 #include "Report.h"
 #include "Tally.h"
@@ -42,7 +42,7 @@ constexpr std::chrono::seconds Window{5};
 class Driver {
 public:
     explicit Driver(const Options& o)
-        : opt_(o), rng_(o.seed), fronts_(std::make_unique<FrontPool>(o, o.seed ^ 0x5eed))
+        : opt_(o), rng_(o.seed), fronts_(std::make_unique<FrontProcess>(o, o.seed ^ 0x5eed))
     {
     }
 
@@ -55,6 +55,7 @@ private:
     void Judge(bool final);
     void FloodWindow(bool first);
     void ReleaseAll();
+    ProcessFigures Quiet();
     void Setup();
     void Loop();
     void Finish();
@@ -63,7 +64,7 @@ private:
 
     const Options& opt_;
     std::mt19937_64 rng_;
-    std::unique_ptr<FrontPool> fronts_;
+    std::unique_ptr<FrontProcess> fronts_;
     Tally tally_;
     ClientShared shared_;
     std::vector<std::unique_ptr<Slot>> slots_;
@@ -83,15 +84,17 @@ private:
 void Driver::StartClients()
 {
     const int k = opt_.clients;
-    for (int i = 0; i < k; ++i)
-        slots_.push_back(std::make_unique<Slot>());
-    clients_.resize(static_cast<std::size_t>(k));
-    generations_.assign(static_cast<std::size_t>(k), 0);
+    if (slots_.empty()) {
+        for (int i = 0; i < k; ++i)
+            slots_.push_back(std::make_unique<Slot>());
+        clients_.resize(static_cast<std::size_t>(k));
+        generations_.assign(static_cast<std::size_t>(k), 0);
+    }
     for (int i = 0; i < k; ++i) {
-        std::lock_guard<std::mutex> lk(slots_[static_cast<std::size_t>(i)]->mu);
-        clients_[static_cast<std::size_t>(i)] =
-            std::make_unique<Client>(shared_, *slots_[static_cast<std::size_t>(i)], i, 0);
-        clients_[static_cast<std::size_t>(i)]->Start();
+        const std::size_t s = static_cast<std::size_t>(i);
+        std::lock_guard<std::mutex> lk(slots_[s]->mu);
+        clients_[s] = std::make_unique<Client>(shared_, *slots_[s], i, ++generations_[s]);
+        clients_[s]->Start();
     }
 }
 
@@ -189,6 +192,8 @@ void Driver::FloodWindow(bool first)
         ++fig_.windows;
 }
 
+// Releases every client and waits until the fronts have seen their
+// connections close, so that every finished connection is judged.
 void Driver::ReleaseAll()
 {
     for (std::size_t i = 0; i < clients_.size(); ++i) {
@@ -196,6 +201,25 @@ void Driver::ReleaseAll()
         clients_[i]->ReleaseFromThread(true);
         quarantine_.push_back(std::move(clients_[i]));
     }
+    for (int i = 0; i < 20; ++i) {
+        Judge(false);
+        {
+            std::lock_guard<std::mutex> lk(pendingMu_);
+            if (pending_.empty())
+                break;
+        }
+        std::this_thread::sleep_for(milliseconds(250));
+    }
+}
+
+// Memory is compared at two quiet points, with every client released: what
+// is in flight (a client holding a large body, say) differs from one moment
+// to the next; what stays after Release is what would pile up.
+ProcessFigures Driver::Quiet()
+{
+    ReleaseAll();
+    quarantine_.clear();
+    return ReadProcess();
 }
 
 void Driver::Setup()
@@ -204,6 +228,7 @@ void Driver::Setup()
                 opt_.seconds, static_cast<unsigned long long>(opt_.seed),
                 opt_.flood ? ", flood" : "");
     std::fflush(stdout);
+    fronts_->Start(); // forks: before the library starts its thread
     // The library's loop thread starts with the first client; the baseline
     // is taken once it runs and the client is gone again.
     {
@@ -214,8 +239,6 @@ void Driver::Setup()
         api->Release();
     }
     fig_.base = ReadProcess();
-
-    fronts_->Start();
     shared_.tally = &tally_;
     shared_.fronts = fronts_->Addresses();
     shared_.instruments = opt_.instruments;
@@ -249,7 +272,6 @@ void Driver::Loop()
         if (now >= end)
             break;
         if (now >= nextChaos) {
-            fronts_->Step(now);
             Chaos();
             nextChaos = now + ChaosPeriod;
         }
@@ -258,10 +280,13 @@ void Driver::Loop()
             nextJudge = now + JudgePeriod;
         }
         if (!warmTaken && now >= warmAt) {
-            fig_.warm = ReadProcess();
+            fig_.warmInFlight = ReadProcess();
+            fig_.warm = Quiet();
+            StartClients();
             warmTaken = true;
+            nextWindow = std::chrono::steady_clock::now() + Window; // clients log in again
         }
-        if (opt_.flood && now >= nextWindow) {
+        if (opt_.flood && warmTaken && now >= nextWindow) {
             if (!windowsOpen) {
                 floodFrom_ = now;
                 for (const auto& s : slots_)
@@ -278,33 +303,29 @@ void Driver::Loop()
         for (const auto& s : slots_)
             fig_.floodTo.push_back(s->records.load());
     }
-    if (!warmTaken)
-        fig_.warm = ReadProcess();
-    fig_.end = ReadProcess();
+    fig_.endInFlight = ReadProcess();
+    if (!warmTaken) {
+        fig_.warmInFlight = fig_.endInFlight;
+        fig_.warm = Quiet();
+        fig_.end = fig_.warm;
+    } else {
+        fig_.end = Quiet();
+    }
 }
 
 void Driver::Finish()
 {
-    ReleaseAll();
-    // Give the fronts a moment to see the released clients' connections close.
-    for (int i = 0; i < 20; ++i) {
-        Judge(false);
-        {
-            std::lock_guard<std::mutex> lk(pendingMu_);
-            if (pending_.empty())
-                break;
-        }
-        std::this_thread::sleep_for(milliseconds(250));
-    }
+    // The last figures come from the ended runs, once the fronts have stopped.
     fronts_->Stop();
     Judge(true);
+    const FrontCounts counts = fronts_->Exit();
     quarantine_.clear();
-    fig_.connections = fronts_->connections;
-    fig_.runs = fronts_->runs;
-    fig_.kills = fronts_->kills;
-    fig_.failedStarts = fronts_->failedStarts;
-    fronts_.reset();
+    fig_.connections = counts.connections;
+    fig_.runs = counts.runs;
+    fig_.kills = counts.kills;
+    fig_.failedStarts = counts.failedStarts;
     fig_.after = ReadProcess();
+    fronts_.reset();
 #ifdef SOAK_SANITIZED
     fig_.resourcesChecked = false;
 #else
