@@ -88,7 +88,15 @@ struct FrontConfig {
     std::size_t record_limit = 100000;
     // One line per connection event (accept, login, close); null = quiet.
     std::function<void(const std::string&)> on_event;
+    // Each connection numbers the depth records it sends 1, 2, 3, ... and
+    // carries the number in the record's Volume, which every body form
+    // holds and a client decodes unchanged. ConnectionStats says which
+    // numbers were written whole (stamp_written, stamp_before_fault).
+    bool stamp_sequence = false;
     FrontFaults faults;
+    // The faults of one connection, asked on accept with its index; null:
+    // every connection has `faults`. Runs on the server's thread.
+    std::function<FrontFaults(std::size_t conn)> faults_of;
 };
 
 } // namespace mdfront

@@ -195,6 +195,9 @@ void AddDataOptions(std::vector<Option>& v)
                  [](const std::string& s, O& o) { o.config.replay_file = s; return !s.empty(); }});
     v.push_back({"forquote-interval", "SECONDS", "period of for-quote notices (default 3)",
                  ParseForQuoteInterval});
+    v.push_back({"stamp-sequence", nullptr, "number the depth records of each connection 1, 2,"
+                 " 3, ... in their Volume (in every body form)",
+                 [](const std::string&, O& o) { return o.config.stamp_sequence = true; }});
 }
 
 void AddFaultOptions(std::vector<Option>& v)

@@ -54,6 +54,23 @@ struct ConnectionStats {
     std::uint64_t frames_suppressed = 0; // dropped because silent or closing
     std::uint64_t bytes_written = 0;     // confirmed by the socket
     std::uint64_t write_calls = 0;
+
+    // With FrontConfig::stamp_sequence. "Written" is handed whole to the
+    // socket; a record whose write a close cut short may still arrive.
+    std::uint64_t stamp_written = 0;      // last number written
+    // Last number written before the first byte of a stream fault: random
+    // or raw bytes, a cut frame, an oversized announcement, silence, or
+    // the end of sending (a close, for whatever reason, or Stop). Equal to
+    // stamp_written while no such fault has begun.
+    std::uint64_t stamp_before_fault = 0;
+    bool faulted = false;
+    std::string fault; // what began it
+    // The socket is closed, and whether everything written had reached
+    // the client's end then (the client's end of stream was read, or the
+    // kernel held no unacknowledged bytes). When false, records written
+    // last may be lost in a reset.
+    bool socket_closed = false;
+    bool all_acknowledged = false;
 };
 
 struct ConnectionRecord {

@@ -88,7 +88,10 @@ void FrontServer::Accept()
             // Held across Open so that whoever sees the new connection can act on it.
             std::lock_guard<std::mutex> lk(mu_);
             const std::size_t index = recorder_.Open(peerText);
-            session = std::make_shared<FrontSession>(std::move(socket), rt->context, index);
+            const FrontConfig& cfg = rt->context->config;
+            session = std::make_shared<FrontSession>(std::move(socket), rt->context, index,
+                                                     cfg.faults_of ? cfg.faults_of(index)
+                                                                   : cfg.faults);
             sessions_.resize(index + 1);
             sessions_[index] = session;
         }
@@ -97,12 +100,30 @@ void FrontServer::Accept()
     });
 }
 
-void FrontServer::Stop()
+void FrontServer::Stop(std::chrono::milliseconds drain)
 {
     if (!rt_)
         return;
-    std::promise<void> closed;
-    asio::post(rt_->io, [this, &closed] {
+    if (drain.count() > 0) {
+        ForEachSession([](FrontSession& s) { s.DrainForStop(); });
+        recorder_.WaitUntil(drain, [this] {
+            for (std::size_t i = 0, n = recorder_.Count(); i < n; ++i)
+                if (!recorder_.Stats(i).socket_closed)
+                    return false;
+            return true;
+        });
+    }
+    ForEachSession([](FrontSession& s) { s.CloseNowForStop(); });
+    rt_->io.stop();
+    rt_->thread.join();
+    rt_.reset(); // destroys pending handlers, and with them the sessions
+}
+
+// Closes the acceptor first, so that no session starts after the call.
+void FrontServer::ForEachSession(const std::function<void(FrontSession&)>& act)
+{
+    std::promise<void> done;
+    asio::post(rt_->io, [this, &done, &act] {
         asio::error_code ec;
         rt_->acceptor.close(ec);
         std::vector<std::weak_ptr<FrontSession>> all;
@@ -112,13 +133,10 @@ void FrontServer::Stop()
         }
         for (auto& w : all)
             if (auto s = w.lock())
-                s->CloseNowForStop();
-        closed.set_value();
+                act(*s);
+        done.set_value();
     });
-    closed.get_future().wait();
-    rt_->io.stop();
-    rt_->thread.join();
-    rt_.reset(); // destroys pending handlers, and with them the sessions
+    done.get_future().wait();
 }
 
 bool FrontServer::Running() const
@@ -173,6 +191,12 @@ void FrontServer::Silence(std::size_t conn)
 {
     if (auto s = SessionAt(conn))
         s->PostSilent();
+}
+
+void FrontServer::Abort(std::size_t conn)
+{
+    if (auto s = SessionAt(conn))
+        s->PostAbort();
 }
 
 void FrontServer::SendRaw(std::size_t conn, Bytes bytes)

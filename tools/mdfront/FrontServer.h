@@ -13,6 +13,12 @@
 //
 // Every accessor is thread-safe and returns a copy. Connections are
 // numbered 0, 1, ... in order of accept, across restarts.
+//
+// A soak numbers the depth records (FrontConfig::stamp_sequence), picks
+// faults per connection (FrontConfig::faults_of) or starts them on a live
+// one (Silence, SendRaw, CloseConnection, Abort), stops with a drain time
+// and starts again on the same port, and checks the records numbered up
+// to Stats(conn).stamp_before_fault against what its client delivered.
 #pragma once
 
 #include "FrontConfig.h"
@@ -44,8 +50,11 @@ public:
     // again, on the configured port (set it to the old one to come back
     // where clients look for it).
     std::uint16_t Start();
-    // Closes every connection and the listening socket and joins the thread.
-    void Stop();
+    // Closes the listening socket and every connection and joins the
+    // thread. With a drain time, each connection first sends what is
+    // queued and ends sending, and the clients get that long to read it and
+    // close their ends (see ConnectionStats::all_acknowledged).
+    void Stop(std::chrono::milliseconds drain = std::chrono::milliseconds(0));
     bool Running() const;
     std::uint16_t Port() const;
     const FrontConfig& Config() const { return config_; }
@@ -61,6 +70,7 @@ public:
 
     // Acting on one live connection, from any thread; no-ops once it has closed.
     void CloseConnection(std::size_t conn);  // sends what is queued, then closes
+    void Abort(std::size_t conn);            // closes at once, dropping what is queued
     void Silence(std::size_t conn);          // as the silent faults do
     void SendRaw(std::size_t conn, Bytes bytes);
 
@@ -69,6 +79,7 @@ private:
 
     std::shared_ptr<FrontSession> SessionAt(std::size_t conn) const;
     void Accept();
+    void ForEachSession(const std::function<void(FrontSession&)>& act);
     std::shared_ptr<SessionContext> MakeContext() const;
 
     FrontConfig config_;

@@ -24,7 +24,8 @@ std::string PeerText(const asio::ip::tcp::socket& s)
 } // namespace
 
 FrontSession::FrontSession(asio::ip::tcp::socket socket,
-                           std::shared_ptr<const SessionContext> context, std::size_t index)
+                           std::shared_ptr<const SessionContext> context, std::size_t index,
+                           FrontFaults faults)
     : socket_(std::move(socket)),
       ctx_(std::move(context)),
       cfg_(ctx_->config),
@@ -32,6 +33,7 @@ FrontSession::FrontSession(asio::ip::tcp::socket socket,
       index_(index),
       sessionId_(static_cast<int>(index) + 1),
       rng_(ctx_->config.seed * 0x9E3779B97F4A7C15ull + index),
+      faults_(std::move(faults)),
       pushTimer_(socket_.get_executor()),
       forQuoteTimer_(socket_.get_executor()),
       trickleTimer_(socket_.get_executor()),
@@ -45,17 +47,17 @@ void FrontSession::Start()
     asio::error_code ec;
     socket_.set_option(asio::ip::tcp::no_delay(true), ec);
     Event("accepted from " + PeerText(socket_));
-    if (cfg_.faults.silent_after_time) {
-        silentTimer_.expires_after(*cfg_.faults.silent_after_time);
+    if (faults_.silent_after_time) {
+        silentTimer_.expires_after(*faults_.silent_after_time);
         auto self = shared_from_this();
         silentTimer_.async_wait([self](const asio::error_code& e) {
             if (!e && !self->closed_)
                 self->GoSilent("silent-after-time fault");
         });
     }
-    if (cfg_.faults.silent_after_frames && *cfg_.faults.silent_after_frames == 0)
+    if (faults_.silent_after_frames && *faults_.silent_after_frames == 0)
         GoSilent("silent-after-frames fault");
-    if (cfg_.faults.close_after_frames && *cfg_.faults.close_after_frames == 0)
+    if (faults_.close_after_frames && *faults_.close_after_frames == 0)
         CloseAfterDrain("close-after-frames fault");
     ReadHeader();
 }
@@ -74,8 +76,9 @@ void FrontSession::ReadHeader()
                          if (self->closed_)
                              return;
                          if (ec) {
-                             self->CloseNow(ec == asio::error::eof ? "closed by the client"
-                                                                   : "read error: " + ec.message());
+                             self->peerEnded_ = ec == asio::error::eof;
+                             self->CloseNow(self->peerEnded_ ? "closed by the client"
+                                                             : "read error: " + ec.message());
                              return;
                          }
                          self->current_ = mdlink::DecodeHeader(self->header_.data());
@@ -133,7 +136,7 @@ void FrontSession::Dispatch(const mdlink::FrameHeader& header, Bytes body)
 
 int FrontSession::CheckLogin(const CThostFtdcReqUserLoginField& req, std::string& message) const
 {
-    if (cfg_.faults.refuse_logins) {
+    if (faults_.refuse_logins) {
         message = TextLoginRefused;
         return ErrLoginRefused;
     }
@@ -172,8 +175,8 @@ void FrontSession::OnLogin(const mdlink::FrameHeader& header, const Bytes& body)
         CopyText(t, 9, now.time);
 
     Bytes out = LoginResponseBody(rsp, MakeRspInfo(error, message));
-    if (cfg_.faults.short_login > 0)
-        out.resize(std::min(out.size(), cfg_.faults.short_login));
+    if (faults_.short_login > 0)
+        out.resize(std::min(out.size(), faults_.short_login));
     QueueFrame(MakeFrame(mdlink::MsgRspUserLogin, header.RequestId, true, out), SentFrame{});
 
     const std::string user = MemberText(req.UserID, sizeof req.UserID);
@@ -198,8 +201,8 @@ void FrontSession::OnInstrumentList(const mdlink::FrameHeader& header, const Byt
         std::string message;
         const int error = ApplyInstrument(header.MsgType, ids[i], message);
         Bytes out = InstrumentResponseBody(ids[i], MakeRspInfo(error, message));
-        if (cfg_.faults.short_instrument > 0)
-            out.resize(std::min(out.size(), cfg_.faults.short_instrument));
+        if (faults_.short_instrument > 0)
+            out.resize(std::min(out.size(), faults_.short_instrument));
         QueueFrame(MakeFrame(rspType, header.RequestId, i + 1 == ids.size(), out), SentFrame{});
     }
     if (header.MsgType == mdlink::MsgSubscribeMarketData)

@@ -40,7 +40,7 @@ struct SessionContext {
 class FrontSession : public std::enable_shared_from_this<FrontSession> {
 public:
     FrontSession(asio::ip::tcp::socket socket, std::shared_ptr<const SessionContext> context,
-                 std::size_t index);
+                 std::size_t index, FrontFaults faults);
 
     void Start();
     // The three below may be called from any thread; they post to the
@@ -48,10 +48,21 @@ public:
     void PostClose(const std::string& reason);
     void PostSilent();
     void PostRaw(Bytes bytes);
-    // On the session's thread, when the server stops.
+    void PostAbort(); // closes at once, dropping what is queued
+    // On the session's thread, when the server stops: ends sending after
+    // what is queued, or closes at once.
+    void DrainForStop() { CloseAfterDrain("front stopped"); }
     void CloseNowForStop() { CloseNow("front stopped"); }
 
 private:
+    // Bytes waiting for the socket, with what the stats learn once they
+    // have been written whole.
+    struct Queued {
+        Bytes bytes;
+        std::uint64_t stamp = 0; // of a whole depth frame, else 0
+        bool afterFault = false;
+    };
+
     struct Subscription {
         std::string id;
         std::chrono::steady_clock::time_point start;
@@ -71,7 +82,9 @@ private:
     // Writing and faults (FrontSessionWrite.cpp).
     void QueueFrame(Bytes frame, SentFrame record);
     void QueueCut(Bytes frame, SentFrame record);
-    void QueueBytes(Bytes bytes, SentFrame record);
+    void QueueBytes(Bytes bytes, SentFrame record, std::uint64_t stamp = 0);
+    void Written(const Queued& q, ConnectionStats& s) const;
+    void FaultBegins(const std::string& what);
     void WriteNext();
     void OnWritten(const asio::error_code& ec, std::size_t n, std::size_t count);
     void OnTrickleWritten(const asio::error_code& ec);
@@ -81,6 +94,8 @@ private:
     void CloseAfterDrain(const std::string& reason);
     void HalfClose();
     void CloseNow(const std::string& reason);
+    bool SendQueueEmpty();
+    void DiscardUnread();
     void ReportClosed(const std::string& reason);
     Bytes RandomBytes(std::size_t n);
 
@@ -111,7 +126,8 @@ private:
     mdlink::FrameHeader current_;
     Bytes body_;
 
-    std::deque<Bytes> queue_;
+    const FrontFaults faults_;
+    std::deque<Queued> queue_;
     std::size_t queuedBytes_ = 0;
     std::size_t trickleOffset_ = 0;
     std::vector<asio::const_buffer> gather_;
@@ -121,6 +137,10 @@ private:
     bool closing_ = false;
     bool closed_ = false;
     bool reportedClosed_ = false;
+    bool faultBegun_ = false;
+    bool halfClosed_ = false;
+    bool peerEnded_ = false;
+    std::uint64_t stamp_ = 0;
     std::string closeReason_;
 
     bool loggedIn_ = false;

@@ -80,8 +80,10 @@ bool FrontSession::MayPush() const
 
 void FrontSession::PushDepth(const std::string& id)
 {
-    const CThostFtdcDepthMarketDataField d = FeedOf(id).Next(mdtools::NowLocal());
-    const FrontFaults& f = cfg_.faults;
+    CThostFtdcDepthMarketDataField d = FeedOf(id).Next(mdtools::NowLocal());
+    if (cfg_.stamp_sequence)
+        d.Volume = static_cast<int>(++stamp_);
+    const FrontFaults& f = faults_;
     const std::size_t pad = firstDepth_ ? f.big_body_length : 0;
     firstDepth_ = false;
     Bytes body;
@@ -181,8 +183,8 @@ void FrontSession::PushForQuote(const std::string& id)
     CopyText(q.ExchangeID, sizeof q.ExchangeID,
              known != ctx_->known.end() ? known->second : cfg_.default_exchange);
     Bytes body = RecordBytes(&q, sizeof q);
-    if (cfg_.faults.short_forquote > 0)
-        body.resize(std::min(cfg_.faults.short_forquote, body.size()));
+    if (faults_.short_forquote > 0)
+        body.resize(std::min(faults_.short_forquote, body.size()));
     QueueFrame(MakeFrame(mdlink::MsgForQuoteRsp, 0, false, body), SentFrame{});
 }
 

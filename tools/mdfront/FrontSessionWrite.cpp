@@ -4,6 +4,11 @@
 
 #include <algorithm>
 
+#ifdef __linux__
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
+#endif
+
 namespace mdfront {
 
 namespace {
@@ -29,7 +34,7 @@ void FrontSession::QueueFrame(Bytes frame, SentFrame record)
         rec_.Update(index_, [](ConnectionStats& s) { ++s.frames_suppressed; });
         return;
     }
-    const FrontFaults& f = cfg_.faults;
+    const FrontFaults& f = faults_;
     record.header = mdlink::DecodeHeader(frame.data());
     if (f.close_mid_body_after_frames && framesQueued_ >= *f.close_mid_body_after_frames &&
         record.header.BodyLength > 0) {
@@ -38,7 +43,8 @@ void FrontSession::QueueFrame(Bytes frame, SentFrame record)
     }
     record.kind = SentKind::Frame;
     ++framesQueued_;
-    QueueBytes(std::move(frame), std::move(record));
+    const std::uint64_t stamp = cfg_.stamp_sequence && record.has_depth ? stamp_ : 0;
+    QueueBytes(std::move(frame), std::move(record), stamp);
     if (f.silent_after_frames && framesQueued_ >= *f.silent_after_frames)
         GoSilent("silent-after-frames fault");
     if (f.close_after_frames && framesQueued_ >= *f.close_after_frames)
@@ -50,17 +56,41 @@ void FrontSession::QueueCut(Bytes frame, SentFrame record)
     const std::size_t body = frame.size() - mdlink::FrameHeaderSize;
     frame.resize(mdlink::FrameHeaderSize + std::max<std::size_t>(1, body / 2));
     record.kind = SentKind::PartialFrame;
+    FaultBegins("close-mid-body fault");
     QueueBytes(std::move(frame), std::move(record));
     CloseAfterDrain("close-mid-body fault");
 }
 
-void FrontSession::QueueBytes(Bytes bytes, SentFrame record)
+void FrontSession::QueueBytes(Bytes bytes, SentFrame record, std::uint64_t stamp)
 {
     record.bytes = bytes;
     rec_.Sent(index_, std::move(record));
     queuedBytes_ += bytes.size();
-    queue_.push_back(std::move(bytes));
+    queue_.push_back(Queued{std::move(bytes), stamp, faultBegun_});
     WriteNext();
+}
+
+// Runs under the recorder's lock, once q's last byte is in the socket.
+void FrontSession::Written(const Queued& q, ConnectionStats& s) const
+{
+    if (q.stamp == 0)
+        return;
+    s.stamp_written = q.stamp;
+    if (!q.afterFault)
+        s.stamp_before_fault = q.stamp;
+}
+
+// The first fault that breaks the stream: whatever is queued from now on
+// comes after it.
+void FrontSession::FaultBegins(const std::string& what)
+{
+    if (faultBegun_)
+        return;
+    faultBegun_ = true;
+    rec_.Update(index_, [&what](ConnectionStats& s) {
+        s.faulted = true;
+        s.fault = what;
+    });
 }
 
 void FrontSession::WriteNext()
@@ -69,8 +99,8 @@ void FrontSession::WriteNext()
         return;
     writing_ = true;
     auto self = shared_from_this();
-    if (cfg_.faults.trickle_delay) {
-        asio::async_write(socket_, asio::buffer(queue_.front().data() + trickleOffset_, 1),
+    if (faults_.trickle_delay) {
+        asio::async_write(socket_, asio::buffer(queue_.front().bytes.data() + trickleOffset_, 1),
                           [self](const asio::error_code& ec, std::size_t) {
                               self->OnTrickleWritten(ec);
                           });
@@ -78,11 +108,11 @@ void FrontSession::WriteNext()
     }
     gather_.clear();
     std::size_t total = 0;
-    for (const Bytes& b : queue_) {
+    for (const Queued& q : queue_) {
         if (gather_.size() == MaxGatherBuffers || total >= MaxGatherBytes)
             break;
-        gather_.push_back(asio::buffer(b));
-        total += b.size();
+        gather_.push_back(asio::buffer(q.bytes));
+        total += q.bytes.size();
     }
     const std::size_t count = gather_.size();
     asio::async_write(socket_, gather_, [self, count](const asio::error_code& ec, std::size_t n) {
@@ -99,14 +129,16 @@ void FrontSession::OnWritten(const asio::error_code& ec, std::size_t n, std::siz
         CloseNow("write error: " + ec.message());
         return;
     }
-    for (std::size_t i = 0; i < count; ++i) {
-        queuedBytes_ -= queue_.front().size();
-        queue_.pop_front();
-    }
-    rec_.Update(index_, [n](ConnectionStats& s) {
+    rec_.Update(index_, [this, n, count](ConnectionStats& s) {
         s.bytes_written += n;
         ++s.write_calls;
+        for (std::size_t i = 0; i < count; ++i)
+            Written(queue_[i], s);
     });
+    for (std::size_t i = 0; i < count; ++i) {
+        queuedBytes_ -= queue_.front().bytes.size();
+        queue_.pop_front();
+    }
     AfterWrite();
 }
 
@@ -119,16 +151,19 @@ void FrontSession::OnTrickleWritten(const asio::error_code& ec)
         CloseNow("write error: " + ec.message());
         return;
     }
-    rec_.Update(index_, [](ConnectionStats& s) {
+    const bool whole = ++trickleOffset_ == queue_.front().bytes.size();
+    rec_.Update(index_, [this, whole](ConnectionStats& s) {
         ++s.bytes_written;
         ++s.write_calls;
+        if (whole)
+            Written(queue_.front(), s);
     });
-    if (++trickleOffset_ == queue_.front().size()) {
-        queuedBytes_ -= queue_.front().size();
+    if (whole) {
+        queuedBytes_ -= queue_.front().bytes.size();
         queue_.pop_front();
         trickleOffset_ = 0;
     }
-    trickleTimer_.expires_after(*cfg_.faults.trickle_delay);
+    trickleTimer_.expires_after(*faults_.trickle_delay);
     auto self = shared_from_this();
     trickleTimer_.async_wait([self](const asio::error_code& e) {
         self->writing_ = false;
@@ -153,17 +188,19 @@ void FrontSession::AfterLoginFaults()
     if (faultsDone_)
         return;
     faultsDone_ = true;
-    const FrontFaults& f = cfg_.faults;
+    const FrontFaults& f = faults_;
     for (std::size_t i = 0; i < f.unknown_frames; ++i) {
         const std::uint32_t type = UnknownTypes[i % (sizeof UnknownTypes / sizeof UnknownTypes[0])];
         QueueFrame(MakeFrame(type, 0, false, RandomBytes(f.unknown_body_length)), SentFrame{});
     }
     if (f.garbage_after_login > 0 && !silent_ && !closing_) {
+        FaultBegins("garbage-after-login fault");
         SentFrame rec;
         rec.kind = SentKind::Garbage;
         QueueBytes(RandomBytes(f.garbage_after_login), std::move(rec));
     }
     if (f.announce_body_length > 0 && !silent_ && !closing_) {
+        FaultBegins("announce-body fault");
         Bytes filler = RandomBytes(std::min<std::size_t>(f.announce_body_length, AnnouncedBytesSent));
         Bytes bytes = MakeFrame(mdlink::MsgDepthMarketData, 0, false, filler);
         mdlink::FrameHeader h = mdlink::DecodeHeader(bytes.data());
@@ -190,6 +227,7 @@ void FrontSession::GoSilent(const std::string& why)
 {
     if (silent_)
         return;
+    FaultBegins(why);
     silent_ = true;
     pushTimer_.cancel();
     forQuoteTimer_.cancel();
@@ -201,6 +239,7 @@ void FrontSession::CloseAfterDrain(const std::string& reason)
 {
     if (closing_ || closed_)
         return;
+    FaultBegins(reason);
     closing_ = true;
     closeReason_ = reason;
     pushTimer_.cancel();
@@ -217,6 +256,7 @@ void FrontSession::HalfClose()
     ReportClosed(closeReason_);
     asio::error_code ec;
     socket_.shutdown(asio::ip::tcp::socket::shutdown_send, ec);
+    halfClosed_ = true;
     closeTimer_.expires_after(HalfCloseGrace);
     auto self = shared_from_this();
     closeTimer_.async_wait([self](const asio::error_code& e) {
@@ -230,13 +270,43 @@ void FrontSession::CloseNow(const std::string& reason)
     if (closed_)
         return;
     closed_ = true;
+    FaultBegins(reason);
     for (asio::steady_timer* t : {&pushTimer_, &forQuoteTimer_, &trickleTimer_, &silentTimer_,
                                   &closeTimer_})
         t->cancel();
     ReportClosed(reason);
+    // Unread bytes at close make the kernel reset the link, and a reset
+    // throws away what the client has not received yet: read them first,
+    // and end sending before closing.
+    DiscardUnread();
+    const bool acknowledged = (halfClosed_ && peerEnded_) || SendQueueEmpty();
     asio::error_code ec;
     socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ec);
     socket_.close(ec);
+    rec_.Update(index_, [acknowledged](ConnectionStats& s) {
+        s.socket_closed = true;
+        s.all_acknowledged = acknowledged;
+    });
+}
+
+void FrontSession::DiscardUnread()
+{
+    asio::error_code ec;
+    socket_.non_blocking(true, ec);
+    std::array<unsigned char, 4096> scratch;
+    for (int i = 0; i < 256 && !ec && socket_.available(ec) > 0; ++i)
+        socket_.read_some(asio::buffer(scratch), ec);
+}
+
+// Has the client's end acknowledged every byte written? Only Linux tells.
+bool FrontSession::SendQueueEmpty()
+{
+#ifdef __linux__
+    int unacknowledged = 0;
+    return ::ioctl(socket_.native_handle(), SIOCOUTQ, &unacknowledged) == 0 && unacknowledged == 0;
+#else
+    return false;
+#endif
 }
 
 void FrontSession::ReportClosed(const std::string& reason)
@@ -263,12 +333,19 @@ void FrontSession::PostSilent()
     asio::post(socket_.get_executor(), [self] { self->GoSilent("asked by the test"); });
 }
 
+void FrontSession::PostAbort()
+{
+    auto self = shared_from_this();
+    asio::post(socket_.get_executor(), [self] { self->CloseNow("aborted on request"); });
+}
+
 void FrontSession::PostRaw(Bytes bytes)
 {
     auto self = shared_from_this();
     asio::post(socket_.get_executor(), [self, b = std::move(bytes)]() mutable {
         if (self->closed_ || self->closing_)
             return;
+        self->FaultBegins("raw bytes");
         SentFrame rec;
         rec.kind = SentKind::Raw;
         self->QueueBytes(std::move(b), std::move(rec));

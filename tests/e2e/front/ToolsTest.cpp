@@ -89,7 +89,7 @@ TEST(FrontOptionsTest, FlagsFillTheConfig)
         "--port", "7001", "--form=text", "--text-fields", "60", "--rate", "0",
         "--instruments", "au2612,IF2612,x1@DCE", "--user", "u", "--password", "p",
         "--silent-after-seconds", "1.5", "--close-after-frames", "0", "--trickle", "2",
-        "--short-bodies", "--big-body", "900", "--refuse-logins", "--verbose"};
+        "--short-bodies", "--big-body", "900", "--refuse-logins", "--verbose", "--stamp-sequence"};
     ASSERT_TRUE(mdfront::ParseFrontOptions(args, o, error)) << error;
     const mdfront::FrontConfig& c = o.config;
     EXPECT_EQ(c.port, 7001);
@@ -109,6 +109,7 @@ TEST(FrontOptionsTest, FlagsFillTheConfig)
     EXPECT_EQ(c.faults.big_body_length, 900u);
     EXPECT_TRUE(c.faults.refuse_logins);
     EXPECT_TRUE(o.verbose);
+    EXPECT_TRUE(c.stamp_sequence);
     EXPECT_FALSE(c.faults.silent_after_frames.has_value());
 }
 
