@@ -17,8 +17,6 @@
 
 namespace kelvo {
 
-Clock::time_point Loop::s_now;
-
 namespace {
 
 // A Kelvo_LOOP_Call waiting for the loop. Exactly one side runs fn: the loop,
@@ -75,7 +73,9 @@ void Loop::Run()
             m_io.run();
             return;
         } catch (...) {
-            // A callback that throws loses only itself; the loop carries on.
+            // Connections and timers contain what their callbacks throw; what
+            // reaches here is a posted function's own (Kelvo_LOOP_Post),
+            // which loses only itself: the loop carries on.
         }
     }
 }
@@ -108,7 +108,6 @@ void Loop::Call(void (*fn)(void*), void* arg)
     record->fn = fn;
     record->arg = arg;
     asio::post(m_io, [record] {
-        Stamp();
         {
             std::lock_guard<std::mutex> lock(g_callMutex);
             if (record->state != CallRecord::Pending)

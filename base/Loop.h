@@ -31,15 +31,11 @@ public:
     }
     bool Stopped() const { return m_stopped.load(std::memory_order_acquire); }
 
-    // Queues fn to run on the loop after the current handler; the handler
-    // refreshes the cached loop time first.
+    // Queues fn to run on the loop after the current handler.
     template <class Fn>
     void Post(Fn&& fn)
     {
-        asio::post(m_io, [f = std::forward<Fn>(fn)]() mutable {
-            Stamp();
-            f();
-        });
+        asio::post(m_io, std::forward<Fn>(fn));
     }
 
     // Runs fn(arg) on the loop and waits; inline when already on the loop or
@@ -55,22 +51,6 @@ public:
         Call([](void* p) { (*static_cast<Callable*>(p))(); }, &fn);
     }
 
-    // Wraps an asynchronous operation's completion handler: the loop time is
-    // refreshed before it runs.
-    template <class Handler>
-    static auto Completion(Handler handler)
-    {
-        return [h = std::move(handler)](auto&&... args) mutable {
-            Stamp();
-            h(std::forward<decltype(args)>(args)...);
-        };
-    }
-
-    // The time of the handler now running on the loop thread. Only
-    // meaningful on the loop thread; one clock read per dispatch.
-    static Clock::time_point Now() { return s_now; }
-    static void Stamp() { s_now = Clock::now(); }
-
 private:
     Loop();
     ~Loop() = delete;
@@ -81,9 +61,6 @@ private:
     std::atomic<std::thread::id> m_threadId;
     std::atomic<bool> m_stopped;
     std::thread m_thread;
-
-    // Written and read on the loop thread only.
-    static Clock::time_point s_now;
 };
 
 }  // namespace kelvo

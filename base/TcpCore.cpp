@@ -110,7 +110,12 @@ void TcpCore::LinkUp(TcpLink& link)
     link.SetConnected(true);
     if (m_handler == nullptr)
         return;
-    m_handler->OnConnectOk();
+    try {
+        m_handler->OnConnectOk();
+    } catch (...) {
+        LinkLost(link, ReasonAborted());
+        return;
+    }
     if (link.Alive())
         link.StartRead();
 }
@@ -133,8 +138,14 @@ void TcpCore::Report(int reason, bool wasConnected)
     std::shared_ptr<TcpCore> self = shared_from_this();
     const std::uint64_t gen = m_gen;
     m_redirect = false;
-    const int delay = wasConnected ? m_handler->OnDisConnect(nullptr, reason)
-                                   : m_handler->OnConnectFaild(nullptr, reason);
+    int delay = 0;
+    try {
+        delay = wasConnected ? m_handler->OnDisConnect(nullptr, reason)
+                             : m_handler->OnConnectFaild(nullptr, reason);
+    } catch (...) {
+        // The handler's answer is lost; the link must not be.
+        delay = KELVO_RECONNECT_AFTER_THROW_MS;
+    }
     // Closed, re-connected or destroyed inside the callback: it decided.
     if (m_handler == nullptr || m_gen != gen) {
         m_redirect = false;
@@ -156,12 +167,12 @@ void TcpCore::ScheduleRetry(int delayMs)
     m_retryTimer.expires_after(ScaledDelay(static_cast<std::uint64_t>(delayMs)));
     std::shared_ptr<TcpCore> self = shared_from_this();
     const std::uint64_t gen = m_gen;
-    m_retryTimer.async_wait(Loop::Completion([self, gen](const asio::error_code&) {
+    m_retryTimer.async_wait([self, gen](const asio::error_code&) {
         if (self->m_gen != gen || !self->m_retryPending)
             return;
         self->m_retryPending = false;
         self->StartAttempt();
-    }));
+    });
 }
 
 }  // namespace kelvo

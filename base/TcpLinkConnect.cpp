@@ -42,10 +42,10 @@ void TcpLink::Start(const std::string& host, int port)
         return;
     }
     m_connectTimer.expires_after(ScaledDelay(kConnectTimeoutMs));
-    m_connectTimer.async_wait(Loop::Completion([self](const asio::error_code&) {
+    m_connectTimer.async_wait([self](const asio::error_code&) {
         if (self->Alive() && !self->Connected())
             self->Fail(ReasonTimedOut());
-    }));
+    });
 
     // Numeric addresses, "[v6]" included, need no resolver round trip.
     std::string name = host;
@@ -64,7 +64,7 @@ void TcpLink::Resolve(const std::string& host, int port)
     std::shared_ptr<TcpLink> self = shared_from_this();
     m_resolver.async_resolve(
         host, std::to_string(port), asio::ip::tcp::resolver::numeric_service,
-        Loop::Completion([self](const asio::error_code& ec,
+        [self](const asio::error_code& ec,
                                 const asio::ip::tcp::resolver::results_type& results) {
             if (!self->Alive())
                 return;
@@ -75,17 +75,17 @@ void TcpLink::Resolve(const std::string& host, int port)
             // Tries each address in turn; the last failure is reported.
             asio::async_connect(
                 self->m_socket, results,
-                Loop::Completion([self](const asio::error_code& error, const asio::ip::tcp::endpoint&) {
+                [self](const asio::error_code& error, const asio::ip::tcp::endpoint&) {
                     self->OnConnected(error);
-                }));
-        }));
+                });
+        });
 }
 
 void TcpLink::ConnectTo(const asio::ip::tcp::endpoint& endpoint)
 {
     std::shared_ptr<TcpLink> self = shared_from_this();
     m_socket.async_connect(
-        endpoint, Loop::Completion([self](const asio::error_code& ec) { self->OnConnected(ec); }));
+        endpoint, [self](const asio::error_code& ec) { self->OnConnected(ec); });
 }
 
 void TcpLink::OnConnected(const asio::error_code& ec)

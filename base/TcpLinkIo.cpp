@@ -50,9 +50,9 @@ void TcpLink::StartRead()
     std::shared_ptr<TcpLink> self = shared_from_this();
     m_socket.async_read_some(
         asio::buffer(space, size),
-        Loop::Completion([self](const asio::error_code& ec, std::size_t n) {
+        [self](const asio::error_code& ec, std::size_t n) {
             self->OnRead(ec, n);
-        }));
+        });
 }
 
 void TcpLink::OnRead(const asio::error_code& ec, std::size_t n)
@@ -64,7 +64,17 @@ void TcpLink::OnRead(const asio::error_code& ec, std::size_t n)
         return;
     }
     m_recv.Commit(n);
-    if (Deliver())
+    bool more = false;
+    try {
+        more = Deliver();
+    } catch (...) {
+        // A handler that threw has lost its place in the stream: the link goes
+        // as lost, never as a read that silently stops.
+        if (Alive())
+            Fail(ReasonAborted());
+        return;
+    }
+    if (more)
         StartRead();
 }
 
@@ -144,9 +154,9 @@ void TcpLink::StartWrite()
     std::shared_ptr<TcpLink> self = shared_from_this();
     const asio::const_buffer* first = m_buffers.data();
     asio::async_write(m_socket, BufferSpan(first, first + m_buffers.size()),
-                      Loop::Completion([self](const asio::error_code& ec, std::size_t) {
+                      [self](const asio::error_code& ec, std::size_t) {
                           self->OnWritten(ec);
-                      }));
+                      });
 }
 
 void TcpLink::OnWritten(const asio::error_code& ec)

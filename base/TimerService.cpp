@@ -1,5 +1,6 @@
 #include "TimerService.h"
 
+#include "DeadlineClock.h"
 #include "KelvoBase.h"
 #include "TimeScale.h"
 
@@ -36,10 +37,7 @@ TimerService::TimerService(Loop& loop)
 std::uint32_t TimerService::Set(Kelvo_TimerState& state, std::uint32_t ms, int user)
 {
     const bool onLoop = m_loop.InThread();
-    // On the loop the handler's cached time is good enough and saves a
-    // clock read per frame.
-    const Clock::time_point now = onLoop ? Loop::Now() : Clock::now();
-    const std::int64_t deadline = Ticks(now) + ScaledDelay(ms).count();
+    const std::int64_t deadline = Ticks(DeadlineStart()) + ScaledDelay(ms).count();
 
     std::unique_lock<SpinLock> lock(m_lock);
     const std::uint32_t id = m_queue.Arm(&state, deadline, user);
@@ -87,7 +85,7 @@ void TimerService::ArmAsio(std::int64_t deadline)
 {
     m_timer.expires_at(Clock::time_point(std::chrono::nanoseconds(deadline)));
     const std::uint64_t seq = ++m_armSeq;
-    m_timer.async_wait(Loop::Completion([this, seq](const asio::error_code&) { OnAsioTimer(seq); }));
+    m_timer.async_wait([this, seq](const asio::error_code&) { OnAsioTimer(seq); });
 }
 
 void TimerService::Rearm()
@@ -113,7 +111,7 @@ void TimerService::OnAsioTimer(std::uint64_t seq)
     // re-armed) carries an old sequence number.
     if (seq != m_armSeq)
         return;
-    const std::int64_t now = Ticks(Loop::Now());
+    const std::int64_t now = Ticks(Clock::now());
     std::unique_lock<SpinLock> lock(m_lock);
     m_armed = kFiring;
     // Timers armed by the expiries themselves wait for the next round, even

@@ -177,7 +177,16 @@ private:
  * When OnConnectFaild or OnDisConnect returns a delay N > 0 (ms), the loop
  * connects again after N ms: to the address given to SetReconnectAddr inside
  * that callback if there was one, else to the same address. Close cancels it.
+ *
+ * A callback that throws never stops a connection silently. An exception out
+ * of OnRecvBuffer, OnRecvData or OnConnectOk drops the link as lost, with the
+ * reason Abort gives (ECONNABORTED / WSAECONNABORTED): OnDisConnect follows,
+ * then its reconnect. One out of OnConnectFaild or OnDisConnect counts as a
+ * return of KELVO_RECONNECT_AFTER_THROW_MS: the reconnect still happens (to
+ * the SetReconnectAddr address if the callback set one before it threw).
  */
+#define KELVO_RECONNECT_AFTER_THROW_MS 3000
+
 class KELVO_API Kelvo_TcpClientHandler : public Kelvo_SocketHandlerObj {
 public:
     Kelvo_TcpClientHandler();

@@ -26,6 +26,7 @@ CKelvoMDClient::CKelvoMDClient()
 // Release has closed the connection before we get here.
 CKelvoMDClient::~CKelvoMDClient()
 {
+    FlushSpiFaults();
     HeaderBuffer.reset();
     Supervisor.reset();
     Logger.reset();

@@ -19,7 +19,9 @@
 #include "wire/FrameHeader.h"
 
 #include <cstdint>
+#include <exception>
 #include <memory>
+#include <utility>
 #include <vector>
 
 class CHeartBeat;
@@ -69,7 +71,41 @@ public:
     void WriteLog(int level, const char* tag, const char* format, ...) KELVO_PRINTF(4, 5);
     CHeartBeat* GetSupervisor() const { return Supervisor.get(); }
 
+    // The application's callbacks the client makes, for SpiThrew.
+    enum SpiCallback {
+        CbFrontConnected,
+        CbFrontDisconnected,
+        CbRspUserLogin,
+        CbRspSubMarketData,
+        CbRspUnSubMarketData,
+        CbRspSubForQuoteRsp,
+        CbRspUnSubForQuoteRsp,
+        CbRtnDepthMarketData,
+        CbRtnForQuoteRsp,
+        SpiCallbackCount
+    };
+
 private:
+    // Calls the application's callback, if one is registered; an exception
+    // escaping it is counted and logged, and the client goes on as if it had
+    // returned (api/SpiGuard.cpp).
+    template <class... Params, class... Args>
+    void CallSpi(SpiCallback which, void (CThostFtdcMdSpi::*callback)(Params...), Args&&... args)
+    {
+        if (!Spi)
+            return;
+        try {
+            (Spi->*callback)(std::forward<Args>(args)...);
+        } catch (const std::exception& e) {
+            SpiThrew(which, e.what());
+        } catch (...) {
+            SpiThrew(which, nullptr);
+        }
+    }
+    void SpiThrew(SpiCallback which, const char* what);
+    void WriteSpiFault(SpiCallback which);
+    void FlushSpiFaults();
+
     struct ListRequest;
     int SendInstrumentList(const ListRequest& kind, char* ids[], int count);
     void ResetReceiveState();
@@ -100,4 +136,12 @@ private:
     // Set by the first Init that found a front: from then on the loop thread
     // may be reading Spi and FrontList.
     bool Started;
+
+    struct SpiFault {
+        std::uint32_t written = 0;
+        std::uint32_t pending = 0; // not yet in a record
+        unsigned int lastRecordMs = 0;
+        char what[128] = {};
+    };
+    SpiFault SpiFaults[SpiCallbackCount];
 };

@@ -21,8 +21,7 @@ void CKelvoMDClient::OnConnectOk()
 {
     WriteLog(3, "OnConnectOk", "OnConnectOk begin");
     Supervisor->Start(this);
-    if (Spi)
-        Spi->OnFrontConnected();
+    CallSpi(CbFrontConnected, &CThostFtdcMdSpi::OnFrontConnected);
     WriteLog(3, "OnConnectOk", "OnConnectOk end");
 }
 
@@ -33,8 +32,7 @@ int CKelvoMDClient::OnConnectFaild(void*, int reason)
     ResetReceiveState();
     Kelvo_SocketAddr* next = NextFront();
     SetReconnectAddr(next->GetAddr(), next->GetPort());
-    if (Spi)
-        Spi->OnFrontDisconnected(reason);
+    CallSpi(CbFrontDisconnected, &CThostFtdcMdSpi::OnFrontDisconnected, reason);
     WriteLog(3, "ConnectFaild", "OnConnectFaild end");
     return ReconnectDelay;
 }
@@ -44,8 +42,7 @@ int CKelvoMDClient::OnDisConnect(void*, int reason)
     WriteLog(3, "DisConnect", "OnDisConnect begin %d", reason);
     Supervisor->Stop();
     ResetReceiveState();
-    if (Spi)
-        Spi->OnFrontDisconnected(ReasonDisConnect);
+    CallSpi(CbFrontDisconnected, &CThostFtdcMdSpi::OnFrontDisconnected, ReasonDisConnect);
     WriteLog(3, "DisConnect", "OnDisConnect end");
     return ReconnectDelay;
 }
@@ -59,7 +56,6 @@ void CKelvoMDClient::HeartBeatTimeout()
     Kelvo_SocketAddr* front = NextFront();
     WriteLog(3, "Timeout", "reConnect [%s] %d", front->GetAddr(), front->GetPort());
     Connect(front->GetAddr(), front->GetPort());
-    if (Spi)
-        Spi->OnFrontDisconnected(ReasonHeartBeatTimeout);
+    CallSpi(CbFrontDisconnected, &CThostFtdcMdSpi::OnFrontDisconnected, ReasonHeartBeatTimeout);
     WriteLog(3, "Timeout", "HeartBeatTimeout end");
 }

@@ -79,7 +79,15 @@ int CKelvoMDClient::OnRecvData(char* buffer, long)
 {
     if (!HeaderPending) {
         ExpectBody = false;
-        HandleMsg(buffer);
+        try {
+            HandleMsg(buffer);
+        } catch (...) {
+            // The library's own handling failed (no memory for a record): the
+            // link goes as lost rather than leaving the frame half handled.
+            WriteLog(1, "RecvData", "a frame could not be handled, dropping the link");
+            ResetReceiveState();
+            Abort();
+        }
         return 0;
     }
     HeaderPending = false;
@@ -153,23 +161,25 @@ void CKelvoMDClient::DispatchInstrumentRsp(char* body)
         TerminateRspInfoText(reinterpret_cast<char*>(&info));
         infoArg = &info;
     }
-    if (!Spi)
-        return;
     CThostFtdcSpecificInstrumentField* instrument =
         reinterpret_cast<CThostFtdcSpecificInstrumentField*>(body);
     const bool isLast = header.IsLast != 0;
     switch (header.MsgType) {
     case MsgRspSubscribeMarketData:
-        Spi->OnRspSubMarketData(instrument, infoArg, header.RequestId, isLast);
+        CallSpi(CbRspSubMarketData, &CThostFtdcMdSpi::OnRspSubMarketData, instrument, infoArg,
+                header.RequestId, isLast);
         break;
     case MsgRspUnSubscribeMarketData:
-        Spi->OnRspUnSubMarketData(instrument, infoArg, header.RequestId, isLast);
+        CallSpi(CbRspUnSubMarketData, &CThostFtdcMdSpi::OnRspUnSubMarketData, instrument, infoArg,
+                header.RequestId, isLast);
         break;
     case MsgRspSubscribeForQuoteRsp:
-        Spi->OnRspSubForQuoteRsp(instrument, infoArg, header.RequestId, isLast);
+        CallSpi(CbRspSubForQuoteRsp, &CThostFtdcMdSpi::OnRspSubForQuoteRsp, instrument, infoArg,
+                header.RequestId, isLast);
         break;
     default:
-        Spi->OnRspUnSubForQuoteRsp(instrument, infoArg, header.RequestId, isLast);
+        CallSpi(CbRspUnSubForQuoteRsp, &CThostFtdcMdSpi::OnRspUnSubForQuoteRsp, instrument,
+                infoArg, header.RequestId, isLast);
         break;
     }
 }
@@ -203,8 +213,8 @@ void CKelvoMDClient::DispatchLoginRsp(char* body)
         info = reinterpret_cast<CThostFtdcRspInfoField*>(body + LoginRecordSize);
         TerminateRspInfoText(body + LoginRecordSize);
     }
-    if (Spi)
-        Spi->OnRspUserLogin(&login, info, header.RequestId, header.IsLast != 0);
+    CallSpi(CbRspUserLogin, &CThostFtdcMdSpi::OnRspUserLogin, &login, info, header.RequestId,
+            header.IsLast != 0);
 }
 
 void CKelvoMDClient::DispatchDepth(char* body)
@@ -213,15 +223,14 @@ void CKelvoMDClient::DispatchDepth(char* body)
         // Handed on in place: no copy, no allocation.
         ZeroPastBody(body, CurBodyLength, sizeof(CThostFtdcDepthMarketDataField));
         TerminateDepthTexts(body);
-        if (Spi)
-            Spi->OnRtnDepthMarketData(reinterpret_cast<CThostFtdcDepthMarketDataField*>(body));
+        CallSpi(CbRtnDepthMarketData, &CThostFtdcMdSpi::OnRtnDepthMarketData,
+                reinterpret_cast<CThostFtdcDepthMarketDataField*>(body));
         return;
     }
     std::unique_ptr<CThostFtdcDepthMarketDataField> record(new CThostFtdcDepthMarketDataField);
     std::memset(record.get(), 0, sizeof *record);
     DecodeDepthText(CurHeader.Marker, body, CurBodyLength, *record);
-    if (Spi)
-        Spi->OnRtnDepthMarketData(record.get());
+    CallSpi(CbRtnDepthMarketData, &CThostFtdcMdSpi::OnRtnDepthMarketData, record.get());
 }
 
 void CKelvoMDClient::DispatchForQuote(char* body)
@@ -232,6 +241,5 @@ void CKelvoMDClient::DispatchForQuote(char* body)
     WriteLog(4, "HNDMSG", "[OnRtnForQuoteRsp]:%s,%s,%s,%s,%s,%s", notice->TradingDay,
              notice->InstrumentID, notice->ForQuoteSysID, notice->ForQuoteTime, notice->ActionDay,
              notice->ExchangeID);
-    if (Spi)
-        Spi->OnRtnForQuoteRsp(notice);
+    CallSpi(CbRtnForQuoteRsp, &CThostFtdcMdSpi::OnRtnForQuoteRsp, notice);
 }

@@ -1,6 +1,6 @@
 // Delayed reconnection after a refused connect and after the peer closes,
 // SetReconnectAddr, a delay ignored after Close inside the callback, Abort
-// inside OnRecvData, and name resolution.
+// inside OnRecvData, callbacks that throw, and name resolution.
 #include "FrameClient.h"
 #include "PlatformErrors.h"
 #include "Peer.h"
@@ -8,8 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <stdexcept>
 
 namespace kelvotest {
 namespace {
@@ -143,6 +145,75 @@ TEST(Reconnect, AbortInsideOnRecvDataReportsConnAbortedThenReconnects)
     EXPECT_EQ(client.FrameCount(), 3u);  // nothing after the Abort
     client.Close();
 }
+
+// A handler callback that throws never stops its connection silently: the
+// link goes as lost, with the reason Abort gives, and the reconnect follows
+// as usual, also when the throw comes from the callback that names the delay
+// (then KELVO_RECONNECT_AFTER_THROW_MS, to where SetReconnectAddr said).
+enum class Throws { RecvData, ConnectOk, DisConnect, ConnectFaild };
+
+class ThrowingHandler : public ::testing::TestWithParam<Throws> {};
+
+TEST_P(ThrowingHandler, TheLinkIsReportedLostAndConnectedAgain)
+{
+    const Throws where = GetParam();
+    Listener listener;
+    const int port = listener.Port();
+    FrameClient client;
+    std::atomic<bool> thrown{false};
+    const auto throwOnce = [&thrown](Throws here, Throws target) {
+        if (here == target && !thrown.exchange(true))
+            throw std::runtime_error("callback failed");
+    };
+    client.onFrame = [&](FrameClient&, std::size_t) { throwOnce(Throws::RecvData, where); };
+    client.onEvent = [&](FrameClient& self, const ClientEvent& event) {
+        switch (event.kind) {
+        case ClientEvent::ConnectOk:
+            throwOnce(Throws::ConnectOk, where);
+            return 0;
+        case ClientEvent::ConnectFailed:
+            self.SetReconnectAddr("127.0.0.1", port);
+            throwOnce(Throws::ConnectFaild, where);
+            return 10;
+        case ClientEvent::Disconnected:
+            throwOnce(Throws::DisConnect, where);
+            return 10;
+        }
+        return 0;
+    };
+    const bool refused = where == Throws::ConnectFaild;
+    ASSERT_EQ(client.Connect("127.0.0.1", refused ? RefusingPort() : port), 0);
+    std::unique_ptr<PeerConn> first = listener.Accept();
+    ASSERT_TRUE(first);
+    std::unique_ptr<PeerConn> second;
+    if (!refused) {
+        if (where == Throws::RecvData) {
+            ASSERT_TRUE(first->Write(MakeFrame(1, 0, 4) + MakeFrame(1, 1, 4)));
+        }
+        if (where == Throws::DisConnect)
+            first->Close();
+        second = listener.Accept();
+        ASSERT_TRUE(second);
+    }
+    ASSERT_TRUE(client.WaitEvents(refused ? 2 : 3));
+    client.Close();
+    EXPECT_TRUE(thrown.load());
+    const std::vector<ClientEvent> events = client.Events();
+    if (refused) {
+        EXPECT_EQ(events[0].kind, ClientEvent::ConnectFailed);
+        EXPECT_EQ(events[1].kind, ClientEvent::ConnectOk);
+        return;
+    }
+    EXPECT_EQ(events[0].kind, ClientEvent::ConnectOk);
+    EXPECT_EQ(events[1].kind, ClientEvent::Disconnected);
+    EXPECT_EQ(events[1].reason, where == Throws::DisConnect ? 0 : kConnAborted);
+    EXPECT_EQ(events[2].kind, ClientEvent::ConnectOk);
+    EXPECT_EQ(client.FrameCount(), where == Throws::RecvData ? 1u : 0u) << "nothing after the throw";
+}
+
+INSTANTIATE_TEST_SUITE_P(Callbacks, ThrowingHandler,
+                         ::testing::Values(Throws::RecvData, Throws::ConnectOk, Throws::DisConnect,
+                                           Throws::ConnectFaild));
 
 TEST(Resolve, LocalhostIsResolvedByName)
 {

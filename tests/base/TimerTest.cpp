@@ -13,6 +13,7 @@
 #include <functional>
 #include <mutex>
 #include <set>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -81,14 +82,56 @@ TEST(Timer, ClearedIdsNeverFire)
     RecordingTimer timer;
     unsigned int cleared = 0;
     unsigned int kept = 0;
+    // Armed and cleared in one loop callback: the expiry cannot come first,
+    // however loaded the machine.
     RunOnLoop([&] {
         cleared = timer.SetTimer(10, 0, 0, 0, nullptr);
         kept = timer.SetTimer(40, 1, 0, 0, nullptr);
+        timer.ClearTimer(cleared);
     });
-    timer.ClearTimer(cleared);
     ASSERT_TRUE(timer.WaitFired(1));
     EXPECT_EQ(timer.Fired(), std::vector<unsigned int>{kept});
     timer.ClearTimer(kept);  // already fired: ignored
+}
+
+TEST(Timer, AnExpiryThatThrowsLosesOnlyItself)
+{
+    RecordingTimer thrower;
+    RecordingTimer other;
+    std::atomic<unsigned int> throwing{0};
+    // Throws before recording: only the expiries that returned are recorded.
+    thrower.hook = [&](unsigned int id) {
+        if (id == throwing.load())
+            throw std::runtime_error("expiry failed");
+    };
+    unsigned int later = 0;
+    unsigned int otherId = 0;
+    RunOnLoop([&] {
+        throwing = thrower.SetTimer(10, 0, 0, 0, nullptr);
+        otherId = other.SetTimer(10, 0, 0, 0, nullptr);
+        later = thrower.SetTimer(30, 1, 0, 0, nullptr);
+    });
+    ASSERT_TRUE(other.WaitFired(1));
+    ASSERT_TRUE(thrower.WaitFired(1)) << "the object that threw keeps its other timers";
+    EXPECT_EQ(other.Fired(), std::vector<unsigned int>{otherId});
+    EXPECT_EQ(thrower.Fired(), std::vector<unsigned int>{later});
+}
+
+// A deadline counts from the SetTimer call, also at the end of a long
+// callback. Load can only lengthen the wait, so a lower bound is safe here.
+TEST(Timer, ADeadlineCountsFromTheCallNotFromTheStartOfTheCallback)
+{
+    RecordingTimer timer;
+    std::chrono::steady_clock::time_point firedAt;
+    timer.hook = [&](unsigned int) { firedAt = std::chrono::steady_clock::now(); };
+    std::chrono::steady_clock::time_point calledAt;
+    RunOnLoop([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));  // a slow callback
+        calledAt = std::chrono::steady_clock::now();
+        timer.SetTimer(500, 0, 0, 0, nullptr);
+    });
+    ASSERT_TRUE(timer.WaitFired(1));
+    EXPECT_GE(firedAt - calledAt, std::chrono::milliseconds(500));
 }
 
 TEST(Timer, ClearTimerIgnoresZeroUnknownAndOtherObjectsIds)

@@ -403,57 +403,13 @@ TEST_F(Receive, WithoutACallbackObjectFramesAreStillProcessed)
 
 } // namespace
 
-// The received frame types as they lie on the wire, header bytes written out
-// by hand from the protocol rather than from the named constants: a wrong
-// constant would otherwise pass the frame builder and the client alike.
-//   Marker | MsgType | BodyLength | RequestId | Tick | IsLast, 4 bytes each
-struct WireFrame {
-    const char* what;
-    const char* header; // 24 bytes
-    std::size_t bodySize;
-    const char* body; // text bodies; the others are zero bytes
-    const char* callback;
-    int requestId;
-    bool isLast;
-};
-
-const WireFrame WireFrames[] = {
-    {"sub md response", "\x44\xFE\0\0" "\x01\0\x05\x20" "\x1F\0\0\0" "\x07\0\0\0" "\0\0\0\0" "\x01\0\0\0",
-     31, nullptr, "RspSubMarketData", 7, true},
-    {"unsub md response", "\x44\xFE\0\0" "\x02\0\x05\x20" "\x1F\0\0\0" "\x08\0\0\0" "\0\0\0\0" "\0\0\0\0",
-     31, nullptr, "RspUnSubMarketData", 8, false},
-    {"login response", "\x44\xFE\0\0" "\x03\0\x05\x20" "\xA0\0\0\0" "\xFF\xFF\xFF\xFF" "\0\0\0\0" "\x01\0\0\0",
-     160, nullptr, "RspUserLogin", -1, true},
-    {"sub quote response", "\x44\xFE\0\0" "\x05\0\x05\x20" "\x1F\0\0\0" "\x09\0\0\0" "\0\0\0\0" "\x01\0\0\0",
-     31, nullptr, "RspSubForQuoteRsp", 9, true},
-    {"unsub quote response", "\x44\xFE\0\0" "\x06\0\x05\x20" "\x1F\0\0\0" "\x0A\0\0\0" "\0\0\0\0" "\x01\0\0\0",
-     31, nullptr, "RspUnSubForQuoteRsp", 10, true},
-    {"binary depth", "\x44\xFE\0\0" "\x01\0\x05\x40" "\x98\x01\0\0" "\0\0\0\0" "\0\0\0\0" "\0\0\0\0",
-     408, nullptr, "RtnDepthMarketData", 0, false},
-    {"text depth", "\x55\xFE\0\0" "\x01\0\x05\x40" "\x07\0\0\0" "\0\0\0\0" "\0\0\0\0" "\0\0\0\0",
-     7, "\x01" "au2612", "RtnDepthMarketData", 0, false},
-    {"joined text depth", "\x66\xFE\0\0" "\x01\0\x05\x40" "\x0A\0\0\0" "\0\0\0\0" "\0\0\0\0" "\0\0\0\0",
-     10, "EX\x01" "AB12\x01" "Z9", "RtnDepthMarketData", 0, false},
-    {"depth, unknown marker", "\x77\xFE\0\0" "\x01\0\x05\x40" "\x06\0\0\0" "\0\0\0\0" "\0\0\0\0" "\0\0\0\0",
-     6, "au2612", "RtnDepthMarketData", 0, false},
-    {"for-quote notice", "\x44\xFE\0\0" "\x02\0\x05\x40" "\x58\0\0\0" "\0\0\0\0" "\0\0\0\0" "\0\0\0\0",
-     88, nullptr, "RtnForQuoteRsp", 0, false},
-};
-
-std::string WireBytes(const WireFrame& f)
-{
-    std::string bytes(f.header, 24);
-    bytes += f.body ? std::string(f.body, f.bodySize) : std::string(f.bodySize, '\0');
-    return bytes;
-}
-
 TEST_F(Receive, EachFrameTypeWrittenByteByByteReachesItsCallback)
 {
     Start();
-    for (const WireFrame& f : WireFrames) {
+    for (const test::WireFrame& f : test::WireFrames) {
         SCOPED_TRACE(f.what);
         spi.events.clear();
-        fake::Feed(conn, WireBytes(f));
+        fake::Feed(conn, test::WireBytes(f));
         ASSERT_EQ(spi.Kinds(), std::vector<std::string>{f.callback});
         EXPECT_EQ(spi.events[0].requestId, f.requestId);
         EXPECT_EQ(spi.events[0].isLast, f.isLast);
@@ -462,7 +418,7 @@ TEST_F(Receive, EachFrameTypeWrittenByteByByteReachesItsCallback)
     // decodes nothing and delivers an all-zero record.
     const auto depthOf = [&](std::size_t row) {
         spi.events.clear();
-        fake::Feed(conn, WireBytes(WireFrames[row]));
+        fake::Feed(conn, test::WireBytes(test::WireFrames[row]));
         return spi.events.at(0).depth;
     };
     EXPECT_STREQ(depthOf(6).InstrumentID, "au2612");

@@ -74,6 +74,26 @@ std::string Bytes(const T& record)
     return std::string(reinterpret_cast<const char*>(&record), sizeof record);
 }
 
+// Every frame type the client receives, header bytes written out by hand from
+// the protocol rather than from the named constants: a wrong constant would
+// otherwise pass the frame builder and the client alike.
+//   Marker | MsgType | BodyLength | RequestId | Tick | IsLast, 4 bytes each
+struct WireFrame {
+    const char* what;
+    const char* header; // 24 bytes
+    std::size_t bodySize;
+    const char* body; // text bodies; the others are zero bytes
+    const char* callback;
+    int requestId;
+    bool isLast;
+};
+extern const WireFrame WireFrames[10];
+std::string WireBytes(const WireFrame& frame);
+
+// The next allocation of exactly this many bytes fails with std::bad_alloc
+// (0: none); the unit tests' operator new is in RequestsTest.cpp.
+extern std::size_t failNextAllocationOf;
+
 CThostFtdcRspInfoField RspInfo(int errorId, const char* message);
 std::string InstrumentBody(const char* instrument);
 
