@@ -29,6 +29,7 @@ struct Question {
 struct Answer {
     std::int32_t lookup = 0;
     std::int32_t final = 0;
+    std::int32_t acknowledged = 0;
     std::uint64_t wholeBeforeFault = 0;
 };
 
@@ -120,6 +121,7 @@ FrontPool::Lookup FrontProcess::Figures(int frontId, int session, ConnFigures& o
         throw std::runtime_error("the front process ended early");
     out.final = a.final != 0;
     out.wholeBeforeFault = a.wholeBeforeFault;
+    out.acknowledged = a.acknowledged != 0;
     return static_cast<FrontPool::Lookup>(a.lookup);
 }
 
@@ -185,9 +187,10 @@ void FrontProcess::Child()
             }
             if (q.kind == AskExit) {
                 FrontCounts counts;
-                counts.connections = pool.connections;
+                counts.connections = pool.Connections();
                 counts.runs = pool.runs;
                 counts.kills = pool.kills;
+                counts.drainedKills = pool.drainedKills;
                 counts.failedStarts = pool.failedStarts;
                 SendAll(fd_, &counts, sizeof counts);
                 break;
@@ -197,6 +200,7 @@ void FrontProcess::Child()
             a.lookup = static_cast<std::int32_t>(pool.Figures(q.frontId, q.session, fig));
             a.final = fig.final ? 1 : 0;
             a.wholeBeforeFault = fig.wholeBeforeFault;
+            a.acknowledged = fig.acknowledged ? 1 : 0;
             SendAll(fd_, &a, sizeof a);
         }
     } catch (const std::exception& e) {

@@ -32,8 +32,9 @@ namespace soak {
 
 struct FrontCounts {
     std::array<std::uint64_t, static_cast<int>(Fault::Count_)> connections{};
-    std::array<std::uint64_t, static_cast<int>(Fault::Count_)> runs{};
+    std::uint64_t runs = 0;
     std::uint64_t kills = 0;
+    std::uint64_t drainedKills = 0;
     std::uint64_t failedStarts = 0;
 };
 

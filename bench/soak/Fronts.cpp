@@ -14,8 +14,9 @@ constexpr std::size_t DeadRunsKept = 16;
 ConnFigures FiguresOf(const mdfront::ConnectionStats& s)
 {
     ConnFigures f;
-    f.final = !s.open;
-    f.wholeBeforeFault = 0;
+    f.final = s.socket_closed;
+    f.wholeBeforeFault = s.stamp_before_fault;
+    f.acknowledged = s.all_acknowledged;
     return f;
 }
 
@@ -23,11 +24,11 @@ ConnFigures FiguresOf(const mdfront::ConnectionStats& s)
 
 std::uint64_t StampedSeq(const CThostFtdcDepthMarketDataField& d)
 {
-    (void)d;
-    return 0;
+    return d.Volume > 0 ? static_cast<std::uint64_t>(d.Volume) : 0;
 }
 
-FrontPool::FrontPool(const Options& options, std::uint64_t seed) : opt_(options), rng_(seed)
+FrontPool::FrontPool(const Options& options, std::uint64_t seed)
+    : opt_(options), rng_(seed), faultRng_(seed * 0x9E3779B97F4A7C15ull + 1)
 {
     fronts_.resize(static_cast<std::size_t>(opt_.fronts));
 }
@@ -42,15 +43,7 @@ double FrontPool::Uniform(double lo, double hi)
     return std::uniform_real_distribution<double>(lo, hi)(rng_);
 }
 
-Fault FrontPool::PickFault()
-{
-    // About a third of the runs are healthy, so data flows between faults.
-    if (opt_.faults.empty() || Uniform(0, 1) < 0.3)
-        return Fault::None;
-    return opt_.faults[std::uniform_int_distribution<std::size_t>(0, opt_.faults.size() - 1)(rng_)];
-}
-
-mdfront::FrontConfig FrontPool::ConfigFor(Fault fault, int frontId, std::uint16_t port)
+mdfront::FrontConfig FrontPool::ConfigFor(int frontId, std::uint16_t port)
 {
     mdfront::FrontConfig c;
     c.port = port;
@@ -58,13 +51,29 @@ mdfront::FrontConfig FrontPool::ConfigFor(Fault fault, int frontId, std::uint16_
     c.front_id = frontId;
     c.seed = rng_();
     c.record_limit = 0; // figures only: a long run must not grow the fronts' memory
+    c.stamp_sequence = true;
     const int form = std::uniform_int_distribution<int>(0, 2)(rng_);
     c.form = form == 0 ? mdfront::DepthForm::Binary
                        : form == 1 ? mdfront::DepthForm::Text : mdfront::DepthForm::Joined;
+    if (!opt_.faults.empty())
+        c.faults_of = [this, f = c.form](std::size_t) { return FaultsOf(f); };
+    return c;
+}
+
+mdfront::FrontFaults FrontPool::FaultsOf(mdfront::DepthForm form)
+{
+    std::lock_guard<std::mutex> lk(faultMu_);
     auto between = [this](std::uint64_t lo, std::uint64_t hi) {
-        return std::uniform_int_distribution<std::uint64_t>(lo, hi)(rng_);
+        return std::uniform_int_distribution<std::uint64_t>(lo, hi)(faultRng_);
     };
-    mdfront::FrontFaults& f = c.faults;
+    auto chance = [this](double p) {
+        return std::uniform_real_distribution<double>(0, 1)(faultRng_) < p;
+    };
+    // About a third of the connections are healthy, so data flows between faults.
+    const Fault fault = chance(0.3) ? Fault::None
+                                    : opt_.faults[between(0, opt_.faults.size() - 1)];
+    ++connections_[static_cast<int>(fault)];
+    mdfront::FrontFaults f;
     switch (fault) {
     case Fault::Silent:
         f.silent_after_time = std::chrono::milliseconds(between(200, 5000));
@@ -80,7 +89,7 @@ mdfront::FrontConfig FrontPool::ConfigFor(Fault fault, int frontId, std::uint16_
         // once), or within it (the client waits for it until the silence
         // tells).
         f.announce_body_length = static_cast<std::uint32_t>(
-            Uniform(0, 1) < 0.5 ? between(2u << 20, 64u << 20) : between(1000, 1u << 20));
+            chance(0.5) ? between(2u << 20, 64u << 20) : between(1000, 1u << 20));
         break;
     case Fault::BigBody:
         f.big_body_length = between(500, 200000);
@@ -92,10 +101,15 @@ mdfront::FrontConfig FrontPool::ConfigFor(Fault fault, int frontId, std::uint16_
         f.refuse_logins = true;
         break;
     case Fault::ShortBody:
-        c.form = mdfront::DepthForm::Binary; // only binary bodies are cut
-        f.short_depth = between(1, 407);
-        if (Uniform(0, 1) < 0.3)
+        // Only binary depth bodies are cut; the responses are cut in any form.
+        // A depth body keeps at least its Volume (bytes 136 to 139), where the
+        // record's number travels: what is past the body must read as zero.
+        if (form == mdfront::DepthForm::Binary)
+            f.short_depth = between(140, 407);
+        if (form != mdfront::DepthForm::Binary || chance(0.3))
             f.short_login = between(1, 247);
+        if (chance(0.3))
+            f.short_instrument = between(1, 118);
         break;
     case Fault::Unknown:
         f.unknown_frames = between(1, 8);
@@ -104,7 +118,13 @@ mdfront::FrontConfig FrontPool::ConfigFor(Fault fault, int frontId, std::uint16_
     default:
         break;
     }
-    return c;
+    return f;
+}
+
+std::array<std::uint64_t, static_cast<int>(Fault::Count_)> FrontPool::Connections() const
+{
+    std::lock_guard<std::mutex> lk(faultMu_);
+    return connections_;
 }
 
 void FrontPool::Start()
@@ -127,9 +147,7 @@ bool FrontPool::StartRun(Front& f, Clock::time_point now)
 {
     auto run = std::make_unique<Run>();
     run->frontId = nextFrontId_++;
-    // Without kills a front keeps its first run, and so its first fault.
-    run->fault = PickFault();
-    run->server = std::make_unique<mdfront::FrontServer>(ConfigFor(run->fault, run->frontId, f.port));
+    run->server = std::make_unique<mdfront::FrontServer>(ConfigFor(run->frontId, f.port));
     try {
         f.port = run->server->Start();
     } catch (const std::exception& e) {
@@ -140,10 +158,9 @@ bool FrontPool::StartRun(Front& f, Clock::time_point now)
         f.next = now + std::chrono::milliseconds(500);
         return false;
     }
-    ++runs[static_cast<int>(run->fault)];
+    ++runs;
     if (opt_.verbose)
-        std::printf("front %d on port %u: run with fault %s\n", run->frontId, f.port,
-                    FaultName(run->fault));
+        std::printf("front run %d on port %u\n", run->frontId, f.port);
     live_[run->frontId] = run.get();
     f.run = std::move(run);
     f.next = now + std::chrono::milliseconds(static_cast<long>(Uniform(5000, 40000)));
@@ -153,18 +170,19 @@ bool FrontPool::StartRun(Front& f, Clock::time_point now)
 void FrontPool::EndRun(Front& f, bool killed)
 {
     Run& run = *f.run;
-    run.server->Stop();
+    // Half the kills are abrupt; the others let the clients read what was
+    // queued first.
+    const bool drain = killed && Uniform(0, 1) < 0.5;
+    run.server->Stop(std::chrono::milliseconds(drain ? static_cast<long>(Uniform(100, 1000)) : 0));
     DeadRun dead{run.frontId, {}};
     const std::size_t n = run.server->ConnectionCount();
-    for (std::size_t i = 0; i < n; ++i) {
-        const mdfront::ConnectionStats s = run.server->Stats(i);
-        dead.figures.push_back(FiguresOf(s));
-        dead.figures.back().final = true;
-    }
-    connections[static_cast<int>(run.fault)] += n;
+    for (std::size_t i = 0; i < n; ++i)
+        dead.figures.push_back(FiguresOf(run.server->Stats(i)));
     if (killed) {
         ++kills;
-        connections[static_cast<int>(Fault::Kill)] += n;
+        drainedKills += drain ? 1 : 0;
+        std::lock_guard<std::mutex> lk(faultMu_);
+        connections_[static_cast<int>(Fault::Kill)] += n;
     }
     live_.erase(run.frontId);
     dead_.push_back(std::move(dead));

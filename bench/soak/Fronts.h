@@ -1,9 +1,10 @@
 // The soak's fronts: M simulated fronts on fixed loopback ports, each
-// serving in runs. A run has one fault kind (or none) for all its
-// connections; a run ends when the front is killed, and after a pause the
-// front comes back on the same port with a new fault. Every run has its own
-// FrontID, so a client tells from its login response which run and which
-// connection of it served it. Used from one thread only.
+// serving in runs. Every connection gets a fault kind of its own (or none)
+// on accept; a run ends when the front is killed (at once, or after letting
+// its clients read what was queued), and after a pause the front comes back
+// on the same port. Every run has its own FrontID, so a client tells from
+// its login response which run and which connection of it served it.
+// Driven from one thread; the fault choice runs on the fronts' threads.
 #pragma once
 
 #include "Options.h"
@@ -17,6 +18,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <random>
 #include <string>
 #include <vector>
@@ -31,8 +33,11 @@ std::uint64_t StampedSeq(const CThostFtdcDepthMarketDataField& d);
 
 // What the front knows of one connection.
 struct ConnFigures {
-    bool final = false;                // nothing more will change
+    bool final = false;                 // the socket is closed: nothing more will change
     std::uint64_t wholeBeforeFault = 0; // last sequence number written whole before a fault
+    // Everything written had reached the client's end at the close; when
+    // not, a reset may have thrown away the last records written.
+    bool acknowledged = false;
 };
 
 class FrontPool {
@@ -53,17 +58,17 @@ public:
     // Figures of connection `session` (1-based) of the run with this FrontID.
     Lookup Figures(int frontId, int session, ConnFigures& out) const;
 
-    // Connections served per fault kind (Kill: connections cut by a kill),
-    // runs per fault kind, kills, failed restarts.
-    std::array<std::uint64_t, static_cast<int>(Fault::Count_)> connections{};
-    std::array<std::uint64_t, static_cast<int>(Fault::Count_)> runs{};
+    // Connections per fault kind (Kill: connections cut by a kill), runs,
+    // kills (and how many of them drained first), failed restarts.
+    std::array<std::uint64_t, static_cast<int>(Fault::Count_)> Connections() const;
+    std::uint64_t runs = 0;
     std::uint64_t kills = 0;
+    std::uint64_t drainedKills = 0;
     std::uint64_t failedStarts = 0;
 
 private:
     struct Run {
         int frontId = 0;
-        Fault fault = Fault::None;
         std::unique_ptr<mdfront::FrontServer> server;
     };
     struct Front {
@@ -78,8 +83,9 @@ private:
 
     bool StartRun(Front& f, Clock::time_point now);
     void EndRun(Front& f, bool killed);
-    mdfront::FrontConfig ConfigFor(Fault fault, int frontId, std::uint16_t port);
-    Fault PickFault();
+    mdfront::FrontConfig ConfigFor(int frontId, std::uint16_t port);
+    // On a front's thread, for each accepted connection.
+    mdfront::FrontFaults FaultsOf(mdfront::DepthForm form);
     double Uniform(double lo, double hi);
 
     const Options& opt_;
@@ -88,6 +94,10 @@ private:
     std::deque<DeadRun> dead_; // the most recent ended runs, for late lookups
     std::map<int, const Run*> live_;
     int nextFrontId_ = 1;
+
+    mutable std::mutex faultMu_; // guards the two below
+    std::mt19937_64 faultRng_;
+    std::array<std::uint64_t, static_cast<int>(Fault::Count_)> connections_{};
 };
 
 } // namespace soak

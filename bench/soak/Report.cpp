@@ -84,22 +84,19 @@ int Print(const Options& o, Tally& t, const RunFigures& f)
                 " connections");
 
     // Faults.
-    for (int k = static_cast<int>(Fault::Silent); k < static_cast<int>(Fault::Count_); ++k) {
-        if (k == static_cast<int>(Fault::Kill) && o.kills) {
-            tab.Row("fault: front killed and restarted",
-                    Count(f.kills) + " kills, " + Count(f.connections[k]) + " connections cut" +
-                        (f.failedStarts ? ", " + Count(f.failedStarts) + " restarts retried" : ""));
-            continue;
-        }
-        if (f.runs[static_cast<std::size_t>(k)] == 0 &&
-            std::find(o.faults.begin(), o.faults.end(), static_cast<Fault>(k)) == o.faults.end())
-            continue; // not asked for
-        tab.Row(std::string("fault: ") + FaultName(static_cast<Fault>(k)),
-                Count(f.runs[static_cast<std::size_t>(k)]) + " front runs, " +
-                    Count(f.connections[static_cast<std::size_t>(k)]) + " connections");
-    }
-    tab.Row("healthy front runs", Count(f.runs[0]) + " runs, " + Count(f.connections[0]) +
-                                      " connections");
+    const FrontCounts& fc = f.fronts;
+    tab.Row("front runs", Count(fc.runs) + (fc.failedStarts ? " (" + Count(fc.failedStarts) +
+                                                                  " restarts retried)"
+                                                            : ""));
+    tab.Row("healthy connections", Count(fc.connections[0]));
+    for (int k = static_cast<int>(Fault::Silent); k < static_cast<int>(Fault::Kill); ++k)
+        if (std::find(o.faults.begin(), o.faults.end(), static_cast<Fault>(k)) != o.faults.end())
+            tab.Row(std::string("fault: ") + FaultName(static_cast<Fault>(k)),
+                    Count(fc.connections[static_cast<std::size_t>(k)]) + " connections");
+    if (o.kills)
+        tab.Row("fault: front killed and restarted",
+                Count(fc.kills) + " kills (" + Count(fc.drainedKills) + " after a drain), " +
+                    Count(fc.connections[static_cast<int>(Fault::Kill)]) + " connections cut");
     std::uint64_t thrown = 0;
     for (auto& n : t.thrown)
         thrown += n.load();
@@ -118,6 +115,8 @@ int Print(const Options& o, Tally& t, const RunFigures& f)
             t.connectionsLost.load() == 0);
     tab.Row("connections with a duplicated or reordered record",
             Count(t.connectionsDuplicated.load()), t.connectionsDuplicated.load() == 0);
+    tab.Row("connections closed before the client had all (tail not owed)",
+            Count(t.connectionsUnacknowledged.load()));
     tab.Row("connections no front figure covered", Count(t.connectionsUnresolved.load()));
     tab.Row("records not checked (login response cut short, or no figure)",
             Count(t.uncheckedRecords.load()));

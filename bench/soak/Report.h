@@ -2,6 +2,7 @@
 // one table.
 #pragma once
 
+#include "FrontProcess.h"
 #include "Options.h"
 #include "Process.h"
 #include "Tally.h"
@@ -13,10 +14,7 @@
 namespace soak {
 
 struct RunFigures {
-    std::array<std::uint64_t, static_cast<int>(Fault::Count_)> connections{};
-    std::array<std::uint64_t, static_cast<int>(Fault::Count_)> runs{};
-    std::uint64_t kills = 0;
-    std::uint64_t failedStarts = 0;
+    FrontCounts fronts;
 
     bool resourcesChecked = false;
     ProcessFigures base;  // before the fronts and clients

@@ -162,7 +162,12 @@ void Driver::Judge(bool final)
         }
         ++tally_.connectionsChecked;
         tally_.recordsChecked += r.check.Records();
-        const SeqVerdict v = soak::Judge(r.check, fig.wholeBeforeFault, r.tailExempt);
+        // A reset may have thrown away the last records written: the client
+        // owes the prefix it got, in order, but not the tail.
+        if (!fig.acknowledged)
+            ++tally_.connectionsUnacknowledged;
+        const SeqVerdict v =
+            soak::Judge(r.check, fig.wholeBeforeFault, r.tailExempt || !fig.acknowledged);
         if (v == SeqVerdict::Ok)
             continue;
         (v == SeqVerdict::Lost ? tally_.connectionsLost : tally_.connectionsDuplicated)++;
@@ -320,10 +325,7 @@ void Driver::Finish()
     Judge(true);
     const FrontCounts counts = fronts_->Exit();
     quarantine_.clear();
-    fig_.connections = counts.connections;
-    fig_.runs = counts.runs;
-    fig_.kills = counts.kills;
-    fig_.failedStarts = counts.failedStarts;
+    fig_.fronts = counts;
     fig_.after = ReadProcess();
     fronts_.reset();
 #ifdef SOAK_SANITIZED

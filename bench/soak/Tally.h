@@ -38,6 +38,7 @@ struct Tally {
     std::atomic<std::uint64_t> connectionsLost{0};
     std::atomic<std::uint64_t> connectionsDuplicated{0};
     std::atomic<std::uint64_t> connectionsUnresolved{0};
+    std::atomic<std::uint64_t> connectionsUnacknowledged{0}; // closed before the client had all
 
     std::mutex mu; // guards everything below
     std::map<int, std::uint64_t> reasons; // OnFrontDisconnected reason -> count
