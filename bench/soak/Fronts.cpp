@@ -55,8 +55,7 @@ mdfront::FrontConfig FrontPool::ConfigFor(int frontId, std::uint16_t port)
     const int form = std::uniform_int_distribution<int>(0, 2)(rng_);
     c.form = form == 0 ? mdfront::DepthForm::Binary
                        : form == 1 ? mdfront::DepthForm::Text : mdfront::DepthForm::Joined;
-    if (!opt_.faults.empty())
-        c.faults_of = [this, f = c.form](std::size_t) { return FaultsOf(f); };
+    c.faults_of = [this, f = c.form](std::size_t) { return FaultsOf(f); };
     return c;
 }
 
@@ -70,8 +69,9 @@ mdfront::FrontFaults FrontPool::FaultsOf(mdfront::DepthForm form)
         return std::uniform_real_distribution<double>(0, 1)(faultRng_) < p;
     };
     // About a third of the connections are healthy, so data flows between faults.
-    const Fault fault = chance(0.3) ? Fault::None
-                                    : opt_.faults[between(0, opt_.faults.size() - 1)];
+    const Fault fault = opt_.faults.empty() || chance(0.3)
+                            ? Fault::None
+                            : opt_.faults[between(0, opt_.faults.size() - 1)];
     ++connections_[static_cast<int>(fault)];
     mdfront::FrontFaults f;
     switch (fault) {

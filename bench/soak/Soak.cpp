@@ -164,7 +164,7 @@ void Driver::Judge(bool final)
         tally_.recordsChecked += r.check.Records();
         // A reset may have thrown away the last records written: the client
         // owes the prefix it got, in order, but not the tail.
-        if (!fig.acknowledged)
+        if (!fig.acknowledged && !r.tailExempt)
             ++tally_.connectionsUnacknowledged;
         const SeqVerdict v =
             soak::Judge(r.check, fig.wholeBeforeFault, r.tailExempt || !fig.acknowledged);
