@@ -33,7 +33,7 @@ struct Answer {
     std::uint64_t wholeBeforeFault = 0;
 };
 
-constexpr int MaxFronts = 256;
+constexpr int MaxFronts = 256; // the probe front included
 
 struct Ports {
     std::int32_t count = 0; // -1: the fronts could not start
@@ -71,7 +71,7 @@ bool Receive(int fd, void* data, std::size_t size)
 
 FrontProcess::FrontProcess(const Options& options, std::uint64_t seed) : opt_(options), seed_(seed)
 {
-    if (opt_.fronts > MaxFronts)
+    if (opt_.fronts >= MaxFronts)
         throw std::runtime_error("at most 256 fronts");
 }
 
@@ -103,10 +103,11 @@ void FrontProcess::Start()
     fd_ = fds[0];
     pid_ = pid;
     Ports ports;
-    if (!Receive(fd_, &ports, sizeof ports) || ports.count != opt_.fronts)
+    if (!Receive(fd_, &ports, sizeof ports) || ports.count != opt_.fronts + 1)
         throw std::runtime_error("the fronts did not start");
-    for (int i = 0; i < ports.count; ++i)
+    for (int i = 0; i < opt_.fronts; ++i)
         addresses_.push_back("tcp://127.0.0.1:" + std::to_string(ports.port[i]));
+    probe_ = "tcp://127.0.0.1:" + std::to_string(ports.port[opt_.fronts]);
 }
 
 FrontPool::Lookup FrontProcess::Figures(int frontId, int session, ConnFigures& out)

@@ -47,6 +47,7 @@ public:
 
     void Start();
     std::vector<std::string> Addresses() const { return addresses_; }
+    std::string ProbeAddress() const { return probe_; }
     FrontPool::Lookup Figures(int frontId, int session, ConnFigures& out);
     // Ends every run; figures stay available.
     void Stop();
@@ -61,6 +62,7 @@ private:
     int fd_ = -1;
     pid_t pid_ = -1;
     std::vector<std::string> addresses_;
+    std::string probe_;
 };
 
 } // namespace soak

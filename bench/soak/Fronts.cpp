@@ -133,6 +133,12 @@ void FrontPool::Start()
     for (Front& f : fronts_)
         if (!StartRun(f, now))
             throw std::runtime_error("a front could not bind a loopback port");
+    mdfront::FrontConfig c;
+    c.rate = ProbeRate;
+    c.record_limit = 0;
+    c.front_id = 0;
+    probe_ = std::make_unique<mdfront::FrontServer>(c);
+    probe_->Start();
 }
 
 std::vector<std::uint16_t> FrontPool::Ports() const
@@ -140,6 +146,7 @@ std::vector<std::uint16_t> FrontPool::Ports() const
     std::vector<std::uint16_t> out;
     for (const Front& f : fronts_)
         out.push_back(f.port);
+    out.push_back(probe_ ? probe_->Port() : 0);
     return out;
 }
 
@@ -212,6 +219,8 @@ void FrontPool::Stop()
     for (Front& f : fronts_)
         if (f.run)
             EndRun(f, false);
+    if (probe_)
+        probe_->Stop();
 }
 
 FrontPool::Lookup FrontPool::Figures(int frontId, int session, ConnFigures& out) const

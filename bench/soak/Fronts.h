@@ -40,6 +40,9 @@ struct ConnFigures {
     bool acknowledged = false;
 };
 
+// Records a second the probe front sends its one client.
+constexpr double ProbeRate = 1000;
+
 class FrontPool {
 public:
     FrontPool(const Options& options, std::uint64_t seed);
@@ -47,7 +50,8 @@ public:
 
     // Binds every front on an ephemeral port and starts its first run.
     void Start();
-    // The port of each front.
+    // The port of each front, then that of the probe front: healthy, never
+    // killed, a steady 1000 records a second, for measuring the loop's stalls.
     std::vector<std::uint16_t> Ports() const;
     // Kills and restarts fronts whose time has come.
     void Step(Clock::time_point now);
@@ -91,6 +95,7 @@ private:
     const Options& opt_;
     std::mt19937_64 rng_;
     std::vector<Front> fronts_;
+    std::unique_ptr<mdfront::FrontServer> probe_;
     std::deque<DeadRun> dead_; // the most recent ended runs, for late lookups
     std::map<int, const Run*> live_;
     int nextFrontId_ = 1;

@@ -124,10 +124,15 @@ int Print(const Options& o, Tally& t, const RunFigures& f)
     // Timing.
     const double callbackMs = static_cast<double>(t.longestCallbackNs.load()) / 1e6;
     const double oversleepMs = static_cast<double>(t.longestOversleepNs.load()) / 1e6;
-    const double stall = callbackMs + oversleepMs;
+    // The probe's gap covers a blocked callback too; it is the stall unless
+    // the probe missed a callback longer still.
+    const double stall = std::max(f.probeGapMs, callbackMs);
     tab.Row("longest loop stall measured",
-            Format("%.1f ms (longest callback %.1f ms + longest scheduling delay %.1f ms)", stall,
-                   callbackMs, oversleepMs));
+            Format("%.1f ms (probe's longest gap between records; longest callback %.1f ms; "
+                   "longest scheduling delay of the soak's own thread %.1f ms)",
+                   stall, callbackMs, oversleepMs));
+    tab.Row("probe records (1000/s from a healthy front)", Count(f.probeRecords),
+            f.probeRecords > 0);
     tab.Row("retry after a lost link or failed attempt (bound 3000 ms)",
             DelayText(t.retry) + Format(", allowed %.0f to %.0f ms", 3000 - DelayBound::EarlyToleranceMs,
                                         3300 + stall),

@@ -25,6 +25,10 @@ struct RunFigures {
 
     ThrowRecords logged;
 
+    // The probe client's longest gap between two records, and its records.
+    double probeGapMs = 0;
+    std::uint64_t probeRecords = 0;
+
     // Flood mode: records per client at the first window's start and at the end.
     std::vector<std::uint64_t> floodFrom, floodTo;
     double floodSeconds = 0;

@@ -2,6 +2,7 @@
 
 #include "Client.h"
 #include "FrontProcess.h"
+#include "Probe.h"
 #include "Process.h"
 #include "Report.h"
 #include "Tally.h"
@@ -65,6 +66,7 @@ private:
     const Options& opt_;
     std::mt19937_64 rng_;
     std::unique_ptr<FrontProcess> fronts_;
+    Probe probe_;
     Tally tally_;
     ClientShared shared_;
     std::vector<std::unique_ptr<Slot>> slots_;
@@ -253,6 +255,7 @@ void Driver::Setup()
         pending_.push_back(r);
     };
     StartClients();
+    probe_.Start(fronts_->ProbeAddress());
 }
 
 // The run itself: a probe of the process's scheduling every few
@@ -316,6 +319,9 @@ void Driver::Loop()
     } else {
         fig_.end = Quiet();
     }
+    probe_.Release();
+    fig_.probeGapMs = probe_.LongestGapMs();
+    fig_.probeRecords = probe_.Records();
 }
 
 void Driver::Finish()
