@@ -1,13 +1,12 @@
 #include "Probe.h"
 
-#include "Tally.h"
-
 #include <cstring>
 
 namespace soak {
 
 void Probe::Start(const std::string& front)
 {
+    started_ = std::chrono::steady_clock::now();
     api_ = CThostFtdcMdApi::CreateFtdcMdApi();
     api_->RegisterSpi(this);
     std::string address = front;
@@ -46,9 +45,12 @@ void Probe::OnRspUserLogin(CThostFtdcRspUserLoginField*, CThostFtdcRspInfoField*
 void Probe::OnRtnDepthMarketData(CThostFtdcDepthMarketDataField*)
 {
     const auto now = std::chrono::steady_clock::now();
-    if (haveLast_)
-        Tally::Raise(longestGapNs_,
-                     std::chrono::duration_cast<std::chrono::nanoseconds>(now - last_).count());
+    const std::int64_t gap =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(now - last_).count();
+    if (haveLast_ && gap > longestGapNs_.load()) {
+        longestGapNs_.store(gap);
+        longestGapAt_ = std::chrono::duration<double>(now - started_).count();
+    }
     last_ = now;
     haveLast_ = true;
     records_.fetch_add(1, std::memory_order_relaxed);

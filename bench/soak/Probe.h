@@ -22,6 +22,8 @@ public:
     // The longest gap between two records on one connection, in ms.
     double LongestGapMs() const { return static_cast<double>(longestGapNs_.load()) / 1e6; }
     std::uint64_t Records() const { return records_.load(); }
+    // When the longest gap ended, in seconds from Start.
+    double LongestGapAt() const { return longestGapAt_; }
 
     void OnFrontConnected() override;
     void OnFrontDisconnected(int reason) override;
@@ -34,6 +36,8 @@ private:
     std::chrono::steady_clock::time_point last_;
     std::atomic<std::int64_t> longestGapNs_{0};
     std::atomic<std::uint64_t> records_{0};
+    std::chrono::steady_clock::time_point started_;
+    double longestGapAt_ = 0; // read once the probe is released
 };
 
 } // namespace soak

@@ -128,9 +128,11 @@ int Print(const Options& o, Tally& t, const RunFigures& f)
     // the probe missed a callback longer still.
     const double stall = std::max(f.probeGapMs, callbackMs);
     tab.Row("longest loop stall measured",
-            Format("%.1f ms (probe's longest gap between records; longest callback %.1f ms; "
-                   "longest scheduling delay of the soak's own thread %.1f ms)",
-                   stall, callbackMs, oversleepMs));
+            Format("%.1f ms (probe's longest gap between records, %.0f s into the run; ",
+                   stall, f.probeGapAt) +
+                Format("longest callback %.1f ms; longest scheduling delay of the soak's own "
+                       "thread %.1f ms)",
+                       callbackMs, oversleepMs));
     tab.Row("probe records (1000/s from a healthy front)", Count(f.probeRecords),
             f.probeRecords > 0);
     tab.Row("retry after a lost link or failed attempt (bound 3000 ms)",

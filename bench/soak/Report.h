@@ -27,6 +27,7 @@ struct RunFigures {
 
     // The probe client's longest gap between two records, and its records.
     double probeGapMs = 0;
+    double probeGapAt = 0; // seconds into the run
     std::uint64_t probeRecords = 0;
 
     // Flood mode: records per client at the first window's start and at the end.

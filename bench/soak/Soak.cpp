@@ -321,6 +321,7 @@ void Driver::Loop()
     }
     probe_.Release();
     fig_.probeGapMs = probe_.LongestGapMs();
+    fig_.probeGapAt = probe_.LongestGapAt();
     fig_.probeRecords = probe_.Records();
 }
 
