@@ -63,27 +63,18 @@ std::string DelayText(const DelayBound& d)
     return Count(d.Count()) + ", " + Format("%.0f to %.0f ms", d.Min(), d.Max());
 }
 
-} // namespace
-
-const char* CallbackName(Callback c)
+std::uint64_t Thrown(const Tally& t)
 {
-    return CallbackNames[static_cast<int>(c)];
+    std::uint64_t n = 0;
+    for (auto& c : t.thrown)
+        n += c.load();
+    return n;
 }
 
-int Print(const Options& o, Tally& t, const RunFigures& f)
+// What was done to the library: front faults, application misbehaviour,
+// and the reconnections they caused.
+void Injected(Table& tab, const Options& o, const Tally& t, const RunFigures& f)
 {
-    Table tab;
-    std::lock_guard<std::mutex> lk(t.mu);
-    std::printf("\nsoak: K=%d M=%d T=%.0f s seed %llu, %s\n\n", o.clients, o.fronts, o.seconds,
-                static_cast<unsigned long long>(o.seed),
-                o.flood ? "flood" : Format("%.0f records/s per instrument", o.rate).c_str());
-    std::printf("| Figure | Value | Check |\n|---|---|---|\n");
-    tab.Row("records received", Count(t.records.load()));
-    tab.Row("records on connections checked against the front",
-            Count(t.recordsChecked.load()) + " on " + Count(t.connectionsChecked.load()) +
-                " connections");
-
-    // Faults.
     const FrontCounts& fc = f.fronts;
     tab.Row("front runs", Count(fc.runs) + (fc.failedStarts ? " (" + Count(fc.failedStarts) +
                                                                   " restarts retried)"
@@ -97,9 +88,7 @@ int Print(const Options& o, Tally& t, const RunFigures& f)
         tab.Row("fault: front killed and restarted",
                 Count(fc.kills) + " kills (" + Count(fc.drainedKills) + " after a drain), " +
                     Count(fc.connections[static_cast<int>(Fault::Kill)]) + " connections cut");
-    std::uint64_t thrown = 0;
-    for (auto& n : t.thrown)
-        thrown += n.load();
+    const std::uint64_t thrown = Thrown(t);
     tab.Row("application: exceptions thrown", Count(thrown));
     tab.Row("application: callbacks blocked (up to 100 ms)", Count(t.blocks.load()));
     tab.Row("application: Release from another thread, then re-created",
@@ -109,8 +98,10 @@ int Print(const Options& o, Tally& t, const RunFigures& f)
 
     for (const auto& r : t.reasons)
         tab.Row("reconnects: " + ReasonName(r.first), Count(r.second));
+}
 
-    // Order.
+void Order(Table& tab, const Tally& t)
+{
     tab.Row("connections that lost a record", Count(t.connectionsLost.load()),
             t.connectionsLost.load() == 0);
     tab.Row("connections with a duplicated or reordered record",
@@ -120,8 +111,10 @@ int Print(const Options& o, Tally& t, const RunFigures& f)
     tab.Row("connections no front figure covered", Count(t.connectionsUnresolved.load()));
     tab.Row("records not checked (login response cut short, or no figure)",
             Count(t.uncheckedRecords.load()));
+}
 
-    // Timing.
+void Timing(Table& tab, const Tally& t, const RunFigures& f)
+{
     const double callbackMs = static_cast<double>(t.longestCallbackNs.load()) / 1e6;
     const double oversleepMs = static_cast<double>(t.longestOversleepNs.load()) / 1e6;
     // The probe's gap covers a blocked callback too; it is the stall unless
@@ -143,8 +136,11 @@ int Print(const Options& o, Tally& t, const RunFigures& f)
             DelayText(t.silence) + Format(", allowed %.0f to %.0f ms",
                                           21000 - DelayBound::EarlyToleranceMs, 23100 + stall),
             !t.silence.TooEarly() && !t.silence.TooLate(stall));
+}
 
-    // Release and exceptions.
+void Releases(Table& tab, const Tally& t, const RunFigures& f)
+{
+    const std::uint64_t thrown = Thrown(t);
     tab.Row("callbacks after Release returned", Count(t.callbacksAfterRelease.load()),
             t.callbacksAfterRelease.load() == 0);
     tab.Row("callbacks on a callback object RegisterSpi had replaced",
@@ -160,8 +156,11 @@ int Print(const Options& o, Tally& t, const RunFigures& f)
             Count(f.logged.total) + " of " + Count(thrown) + " in " + Count(f.logged.lines) +
                 " records",
             f.logged.total == thrown && perCallback);
+}
 
-    // Resources.
+// Memory, descriptors and threads: without sanitizers only.
+void Resources(Table& tab, const RunFigures& f)
+{
     if (f.resourcesChecked) {
         const double growth = static_cast<double>(f.end.residentBytes) -
                               static_cast<double>(f.warm.residentBytes);
@@ -181,8 +180,11 @@ int Print(const Options& o, Tally& t, const RunFigures& f)
     } else {
         tab.Row("memory, descriptors, threads", "not checked under a sanitizer");
     }
+}
 
-    // Many clients on one loop.
+// Many clients on one loop.
+void Flood(Table& tab, const RunFigures& f)
+{
     if (!f.floodTo.empty() && f.floodSeconds > 0) {
         double lo = 0, hi = 0;
         for (std::size_t i = 0; i < f.floodTo.size(); ++i) {
@@ -195,6 +197,33 @@ int Print(const Options& o, Tally& t, const RunFigures& f)
                 Count(f.starvedWindows) + " of " + Count(f.windows * f.floodTo.size()),
                 f.starvedWindows == 0);
     }
+}
+
+} // namespace
+
+const char* CallbackName(Callback c)
+{
+    return CallbackNames[static_cast<int>(c)];
+}
+
+int Print(const Options& o, Tally& t, const RunFigures& f)
+{
+    Table tab;
+    std::lock_guard<std::mutex> lk(t.mu);
+    std::printf("\nsoak: K=%d M=%d T=%.0f s seed %llu, %s\n\n", o.clients, o.fronts, o.seconds,
+                static_cast<unsigned long long>(o.seed),
+                o.flood ? "flood" : Format("%.0f records/s per instrument", o.rate).c_str());
+    std::printf("| Figure | Value | Check |\n|---|---|---|\n");
+    tab.Row("records received", Count(t.records.load()));
+    tab.Row("records on connections checked against the front",
+            Count(t.recordsChecked.load()) + " on " + Count(t.connectionsChecked.load()) +
+                " connections");
+    Injected(tab, o, t, f);
+    Order(tab, t);
+    Timing(tab, t, f);
+    Releases(tab, t, f);
+    Resources(tab, f);
+    Flood(tab, f);
 
     const bool failed = tab.Failed();
     std::printf("\nsoak: %s (seed %llu)\n", failed ? "FAILED" : "all invariants held",
