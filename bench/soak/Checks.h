@@ -119,6 +119,14 @@ public:
         return sample;
     }
 
+    // The library counts the retry delay from the moment the application's
+    // OnFrontDisconnected returns: a pending retry starts then.
+    void RetryStartsAt(double now)
+    {
+        if (retryFrom_)
+            retryFrom_ = now;
+    }
+
 private:
     // The outcome of an attempt (a connect, or a failure being reported).
     std::optional<DelaySample> Closed(double now)

@@ -67,11 +67,22 @@ public:
         const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
             std::chrono::steady_clock::now() - start_).count();
         Tally::Raise(c_.tally_.longestCallbackNs, ns);
+        if (c_.retryArmedHere_) {
+            c_.retryArmedHere_ = false;
+            c_.clock_.RetryStartsAt(EnteredMs() + static_cast<double>(ns) / 1e6);
+        }
         if (c_.releasedHere_)
             c_.released_.store(true); // the callback that released is returning
     }
     Scope(const Scope&) = delete;
     Scope& operator=(const Scope&) = delete;
+
+    // When the callback was entered, before any blocking: the moment that
+    // stands for the frame's arrival, in ms since the soak's epoch.
+    double EnteredMs() const
+    {
+        return std::chrono::duration<double, std::milli>(start_ - c_.shared_.epoch).count();
+    }
 
 private:
     Client& c_;
@@ -91,12 +102,6 @@ Client::~Client()
 {
     for (Spi* s : spis_)
         delete s;
-}
-
-double Client::NowMs() const
-{
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
-                                                     shared_.epoch).count();
 }
 
 void Client::Start()
@@ -158,7 +163,7 @@ void Client::FinishConnection(bool tailExempt)
 void Client::OnConnected(int spi)
 {
     Scope scope(*this, spi, "OnFrontConnected");
-    const double now = NowMs();
+    const double now = scope.EnteredMs();
     const std::optional<DelaySample> s = clock_.Connected(now);
     if (s) {
         std::lock_guard<std::mutex> lk(tally_.mu);
@@ -180,8 +185,9 @@ void Client::OnConnected(int spi)
 void Client::OnDisconnected(int spi, int reason)
 {
     Scope scope(*this, spi, "OnFrontDisconnected");
-    const double now = NowMs();
+    const double now = scope.EnteredMs();
     const std::optional<DelaySample> s = clock_.Disconnected(reason, now);
+    retryArmedHere_ = reason != ReasonHeartBeat;
     {
         std::lock_guard<std::mutex> lk(tally_.mu);
         ++tally_.reasons[reason];
@@ -195,7 +201,7 @@ void Client::OnDisconnected(int spi, int reason)
 void Client::OnLogin(int spi, CThostFtdcRspUserLoginField* login, CThostFtdcRspInfoField* info)
 {
     Scope scope(*this, spi, "OnRspUserLogin");
-    clock_.Activity(NowMs());
+    clock_.Activity(scope.EnteredMs());
     if (info && info->ErrorID != 0)
         return; // refused: the front will be killed in time
     if (login && info) {
@@ -214,14 +220,14 @@ void Client::OnLogin(int spi, CThostFtdcRspUserLoginField* login, CThostFtdcRspI
 void Client::OnSubscribed(int spi)
 {
     Scope scope(*this, spi, "OnRspSubMarketData");
-    clock_.Activity(NowMs());
+    clock_.Activity(scope.EnteredMs());
     Misbehave(Callback::RspSubMarketData);
 }
 
 void Client::OnDepth(int spi, const CThostFtdcDepthMarketDataField* d)
 {
     Scope scope(*this, spi, "OnRtnDepthMarketData");
-    clock_.Activity(NowMs());
+    clock_.Activity(scope.EnteredMs());
     tally_.records.fetch_add(1, std::memory_order_relaxed);
     slot_.records.fetch_add(1, std::memory_order_relaxed);
     if (mapped_)
@@ -234,7 +240,7 @@ void Client::OnDepth(int spi, const CThostFtdcDepthMarketDataField* d)
 void Client::OnOther(int spi)
 {
     Scope scope(*this, spi, "a callback");
-    clock_.Activity(NowMs());
+    clock_.Activity(scope.EnteredMs());
 }
 
 void Client::ReleaseHere()

@@ -88,7 +88,6 @@ private:
     void Misbehave(Callback cb);
     void ReleaseHere();
     void FinishConnection(bool tailExempt);
-    double NowMs() const;
 
     const ClientShared& shared_;
     Tally& tally_;
@@ -109,6 +108,7 @@ private:
 
     // Loop thread only, or the driver once Release has returned.
     ReconnectClock clock_;
+    bool retryArmedHere_ = false; // this OnFrontDisconnected starts a retry when it returns
     bool connected_ = false;
     bool mapped_ = false;
     ConnReport conn_;

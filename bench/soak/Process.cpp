@@ -35,6 +35,8 @@ ProcessFigures ReadProcess()
     std::uint64_t size = 0, resident = 0;
     statm >> size >> resident;
     p.residentBytes = resident * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+    const struct mallinfo2 m = mallinfo2();
+    p.heapInUseBytes = m.uordblks + m.hblkhd;
     p.descriptors = CountEntries("/proc/self/fd");
     p.threads = CountEntries("/proc/self/task");
     return p;

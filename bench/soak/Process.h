@@ -9,6 +9,7 @@ namespace soak {
 
 struct ProcessFigures {
     std::uint64_t residentBytes = 0;
+    std::uint64_t heapInUseBytes = 0; // what the allocator has handed out and not had back
     int descriptors = 0;
     int threads = 0;
 };

@@ -168,7 +168,12 @@ void Resources(Table& tab, const RunFigures& f)
                 Format("%.1f MiB / %.1f MiB (%+.0f KiB)", f.warm.residentBytes / 1048576.0,
                        f.end.residentBytes / 1048576.0, growth / 1024),
                 growth < static_cast<double>(MaxGrowthBytes));
-        tab.Row("the same, clients running",
+        tab.Row("heap in use at the same points",
+                Format("%.1f MiB / %.1f MiB (%+.0f KiB)", f.warm.heapInUseBytes / 1048576.0,
+                       f.end.heapInUseBytes / 1048576.0,
+                       (static_cast<double>(f.end.heapInUseBytes) -
+                        static_cast<double>(f.warm.heapInUseBytes)) / 1024));
+        tab.Row("resident memory, clients running",
                 Format("%.1f MiB / %.1f MiB", f.warmInFlight.residentBytes / 1048576.0,
                        f.endInFlight.residentBytes / 1048576.0));
         tab.Row("open descriptors: baseline / end",

@@ -79,6 +79,21 @@ TEST(ReconnectClock, RetryRunsFromTheReportToTheNextOutcome)
     EXPECT_DOUBLE_EQ(connected->ms, 3049);
 }
 
+TEST(ReconnectClock, RetryCountsFromTheCallbacksReturn)
+{
+    soak::ReconnectClock clock;
+    clock.Connected(0);
+    clock.Disconnected(soak::ReasonLinkLost, 1000);
+    clock.RetryStartsAt(1100); // the callback blocked for 100 ms
+    auto retry = clock.Connected(4150);
+    ASSERT_TRUE(retry);
+    EXPECT_DOUBLE_EQ(retry->ms, 3050);
+    // With no retry pending there is nothing to move.
+    clock.RetryStartsAt(5000);
+    EXPECT_FALSE(clock.Disconnected(soak::ReasonHeartBeat, 30000) == std::nullopt);
+    EXPECT_FALSE(clock.Connected(30001));
+}
+
 TEST(ReconnectClock, SilenceRunsFromTheLastActivity)
 {
     soak::ReconnectClock clock;
