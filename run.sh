@@ -9,7 +9,8 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 BUILD_DIR=${MDLINK_BUILD_DIR:-build}
-PACKAGES=(cmake ninja-build g++ libasio-dev libgtest-dev googletest libbenchmark-dev)
+PACKAGES=(cmake ninja-build g++ libasio-dev libgtest-dev googletest libbenchmark-dev
+          pybind11-dev python3-dev python3-numpy python3-pytest)
 
 install_missing() {
     command -v dpkg-query >/dev/null 2>&1 || return 0

@@ -83,11 +83,23 @@ void CKelvoMDClient::Init()
         Started = true;
         // On the loop, so that no callback runs before Init is done with this
         // object: one may Release it (a refused or quick connect comes at once).
-        mdlink::CallOnLoop([this] {
-            Kelvo_SocketAddr* front = NextFront();
-            Connect(front->GetAddr(), front->GetPort());
-            WriteLog(3, "Init", "Init <---");
-        });
+        bool handedOver = false;
+        try {
+            mdlink::CallOnLoop([this, &handedOver] {
+                handedOver = true;
+                Kelvo_SocketAddr* front = NextFront();
+                Connect(front->GetAddr(), front->GetPort());
+                WriteLog(3, "Init", "Init <---");
+            });
+        } catch (...) {
+            // Never reached the loop (no memory, no loop thread): nothing was
+            // started, so a later Init may try again.
+            if (!handedOver) {
+                Started = false;
+                Supervisor.reset();
+            }
+            throw;
+        }
     });
 }
 

@@ -211,9 +211,16 @@ TEST_P(ThrowingHandler, TheLinkIsReportedLostAndConnectedAgain)
     EXPECT_EQ(client.FrameCount(), where == Throws::RecvData ? 1u : 0u) << "nothing after the throw";
 }
 
+std::string CallbackName(const ::testing::TestParamInfo<Throws>& info)
+{
+    const char* const names[] = {"OnRecvData", "OnConnectOk", "OnDisConnect", "OnConnectFaild"};
+    return names[static_cast<int>(info.param)];
+}
+
 INSTANTIATE_TEST_SUITE_P(Callbacks, ThrowingHandler,
                          ::testing::Values(Throws::RecvData, Throws::ConnectOk, Throws::DisConnect,
-                                           Throws::ConnectFaild));
+                                           Throws::ConnectFaild),
+                         CallbackName);
 
 TEST(Resolve, LocalhostIsResolvedByName)
 {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <new>
 #include <stdexcept>
 
 struct Kelvo_ConnState {
@@ -41,6 +42,7 @@ void World::Reset()
     lines.clear();
     posted.clear();
     loopCalls = 0;
+    failLoopCalls = false;
     inLoop = false;
     // The set-ups of logs that are gone; those still alive stay.
     logs.erase(std::remove_if(logs.begin(), logs.end(),
@@ -133,6 +135,7 @@ void InLoop(const std::function<void()>& fn)
 
 void ConnectOk(Kelvo_TcpClientHandler* handler)
 {
+    StateOf(handler)->connected = true;
     InLoop([&] { handler->OnConnectOk(); });
 }
 
@@ -271,7 +274,8 @@ int Kelvo_TcpClientHandler::Connect(const char* host, int port)
         return -1;
     World::Get().connects.push_back({this, host, port});
     m_conn->unread.clear();
-    m_conn->connected = true;
+    // Attempting: connected once the test delivers ConnectOk.
+    m_conn->connected = false;
     return 0;
 }
 
@@ -288,7 +292,8 @@ int Kelvo_TcpClientHandler::SendData(Kelvo_String*& frame)
 {
     World& w = World::Get();
     w.now += w.sendCost;
-    if (!frame)
+    // As the real base layer: nothing is taken while not connected.
+    if (!frame || !m_conn->connected)
         return 0;
     int result = w.sendResult;
     if (!w.sendScript.empty()) {
@@ -412,6 +417,8 @@ void Kelvo_LOOP_Post(void (*fn)(void*), void* arg)
 
 void Kelvo_LOOP_Call(void (*fn)(void*), void* arg)
 {
+    if (World::Get().failLoopCalls)
+        throw std::bad_alloc();
     ++World::Get().loopCalls;
     fake::InLoop([&] { fn(arg); });
 }

@@ -1,7 +1,8 @@
 // A link-time fake of the asynchronous base services, for unit tests.
 //
 // It records every Connect, Close, SetReconnectAddr and Abort, every frame
-// given to SendData (which a test can make refuse), every SetTimer and
+// given to SendData (which refuses while not connected, and which a test can
+// make refuse), every SetTimer and
 // ClearTimer against a virtual clock that the test advances, and every Trace
 // line. The test plays the base layer's loop: it delivers connection events,
 // feeds bytes through OnRecvBuffer/OnRecvData in any chunking, fires due
@@ -103,6 +104,8 @@ public:
     bool inLoop = false;
     std::vector<std::function<void()>> posted;
     int loopCalls = 0;
+    // Kelvo_LOOP_Call fails before running anything (std::bad_alloc).
+    bool failLoopCalls = false;
     void RunPosted();
 
     unsigned int nextTimerId = 0;

@@ -64,7 +64,16 @@ TEST(FrameHeader, RoundTripsEveryField)
     EXPECT_EQ(bytes[21] | bytes[22] | bytes[23], 0);
 }
 
-class SentFrames : public ClientFixture {};
+class SentFrames : public ClientFixture {
+protected:
+    // Frames go out on an established link only.
+    void SetUp() override
+    {
+        ClientFixture::SetUp();
+        Start();
+        world().Reset();
+    }
+};
 
 TEST_F(SentFrames, SubscribeTwoIdsIsTheWorkedExampleByteForByte)
 {

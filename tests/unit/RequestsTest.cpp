@@ -78,6 +78,14 @@ namespace {
 
 class Requests : public ClientFixture {
 protected:
+    // Requests go out on an established link only.
+    void SetUp() override
+    {
+        ClientFixture::SetUp();
+        Start();
+        world().Reset();
+    }
+
     std::vector<std::string> storage;
     std::vector<char*> ids;
 
@@ -289,7 +297,6 @@ TEST_F(Requests, AnyNonzeroSendResultCountsForSubscriptionsButOnlyOneForLogin)
 // library, a failed allocation ends the call with its failure value.
 TEST_F(Requests, OnWindowsAnAllocationFailureStaysInsideTheLibrary)
 {
-    Start();
     char** list = Ids(2, 6);
     CThostFtdcReqUserLoginField login = {};
     g_failAllocations = true;
@@ -303,5 +310,20 @@ TEST_F(Requests, OnWindowsAnAllocationFailureStaysInsideTheLibrary)
     EXPECT_EQ(created, nullptr);
 }
 #endif
+
+using NotConnected = ClientFixture;
+
+TEST_F(NotConnected, ARequestBeforeTheLinkIsUpIsRefused)
+{
+    Start({"tcp://127.0.0.1:7000"}, false);
+    char id[] = "au2612";
+    char* ids[] = {id};
+    CThostFtdcReqUserLoginField login = {};
+    EXPECT_EQ(api->SubscribeMarketData(ids, 1), -1);
+    EXPECT_EQ(api->ReqUserLogin(&login, 1), -1);
+    fake::ConnectOk(conn);
+    EXPECT_EQ(api->SubscribeMarketData(ids, 1), 0);
+    EXPECT_EQ(world().sent.size(), 1u);
+}
 
 } // namespace

@@ -431,9 +431,10 @@ long ThreadsOnceAtMost(long limit)
 {
     const auto deadline = std::chrono::steady_clock::now() + Patience;
     long threads = CountProcess().threads;
-    // No event marks the kernel's reaping: poll, yielding the processor.
+    // No event marks the kernel's reaping: poll at a coarse interval, which
+    // leaves the processor to the threads being reaped.
     while (threads > 0 && threads > limit && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::yield();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
         threads = CountProcess().threads;
     }
     return threads;

@@ -99,5 +99,38 @@ TEST_P(ReleaseFromAnotherThread, NothingRunsOnceItReturns)
 
 INSTANTIATE_TEST_SUITE_P(Flood, ReleaseFromAnotherThread, ::testing::Values(1, 1000, 20000));
 
+// RegisterSpi and RegisterFront from the test's thread while the loop is
+// busy delivering a flood: a switch takes effect between two callbacks, so
+// the object switched away from gets nothing once RegisterSpi has returned.
+using RegisterWhileFlooding = ClientTest;
+
+TEST_F(RegisterWhileFlooding, TheOldCallbackObjectGetsNothingOnceTheSwitchReturned)
+{
+    mdfront::FrontConfig cfg = BaseConfig();
+    cfg.rate = 0;
+    cfg.record_limit = 16;
+    mdfront::FrontServer& front = AddFront(cfg);
+    session_->instruments = {"au2612", "ag2612"};
+    session_->keepDepth = false;
+    Session other;
+    other.keepDepth = false;
+    StartClient({Address(front)});
+    ASSERT_TRUE(session_->WaitCount(Kind::Depth, 1));
+    Session* objects[] = {session_.get(), &other};
+    for (int i = 1; i <= 10; ++i) {
+        std::string address = Address(front);
+        api_->RegisterFront(&address[0]);
+        Session& from = *objects[(i + 1) % 2];
+        Session& to = *objects[i % 2];
+        const std::size_t before = to.Count(Kind::Depth);
+        api_->RegisterSpi(&to);
+        const std::size_t fromAfter = from.Count(Kind::Depth);
+        ASSERT_TRUE(to.WaitCount(Kind::Depth, before + 50)) << "switch " << i;
+        EXPECT_EQ(from.Count(Kind::Depth), fromAfter) << "switch " << i;
+        EXPECT_EQ(from.Active(), 0);
+    }
+    ReleaseClient();
+}
+
 } // namespace
 } // namespace e2e

@@ -1,0 +1,198 @@
+"""Type information for mdlink: the market-data client library from Python."""
+
+from typing import Any, Dict, Iterable, Iterator, Optional, Sequence, Union
+
+DEFAULT_QUEUE_SIZE: int
+DEFAULT_EVENT_QUEUE_SIZE: int
+DEFAULT_ENCODING: str
+LINK_LOST: int
+HEARTBEAT_TIMEOUT: int
+
+class Depth:
+    """Depth market data of one instrument: the members of the interface's depth record,"""
+    TradingDay: str
+    InstrumentID: str
+    ExchangeID: str
+    ExchangeInstID: str
+    LastPrice: float
+    PreSettlementPrice: float
+    PreClosePrice: float
+    PreOpenInterest: float
+    OpenPrice: float
+    HighestPrice: float
+    LowestPrice: float
+    Volume: int
+    Turnover: float
+    OpenInterest: float
+    ClosePrice: float
+    SettlementPrice: float
+    UpperLimitPrice: float
+    LowerLimitPrice: float
+    PreDelta: float
+    CurrDelta: float
+    UpdateTime: str
+    UpdateMillisec: int
+    BidPrice1: float
+    BidVolume1: int
+    AskPrice1: float
+    AskVolume1: int
+    BidPrice2: float
+    BidVolume2: int
+    AskPrice2: float
+    AskVolume2: int
+    BidPrice3: float
+    BidVolume3: int
+    AskPrice3: float
+    AskVolume3: int
+    BidPrice4: float
+    BidVolume4: int
+    AskPrice4: float
+    AskVolume4: int
+    BidPrice5: float
+    BidVolume5: int
+    AskPrice5: float
+    AskVolume5: int
+    AveragePrice: float
+    ActionDay: str
+    encoding: str
+    def as_dict(self) -> Dict[str, Union[str, float, int]]: ...
+    def raw(self, name: str) -> bytes: ...
+    def to_bytes(self) -> bytes: ...
+    @classmethod
+    def from_bytes(cls, data: bytes, encoding: Optional[str] = None) -> "Depth": ...
+
+class LoginResponse:
+    """The front's answer to a successful login."""
+    TradingDay: str
+    LoginTime: str
+    BrokerID: str
+    UserID: str
+    SystemName: str
+    FrontID: int
+    SessionID: int
+    MaxOrderRef: str
+    SHFETime: str
+    DCETime: str
+    CZCETime: str
+    FFEXTime: str
+    INETime: str
+    encoding: str
+    def as_dict(self) -> Dict[str, Union[str, float, int]]: ...
+    def raw(self, name: str) -> bytes: ...
+    def to_bytes(self) -> bytes: ...
+    @classmethod
+    def from_bytes(cls, data: bytes, encoding: Optional[str] = None) -> "LoginResponse": ...
+
+class RspInfo:
+    """Outcome of a request: ErrorID 0 is success; ErrorMsg is decoded with the client's"""
+    ErrorID: int
+    ErrorMsg: str
+    encoding: str
+    def as_dict(self) -> Dict[str, Union[str, float, int]]: ...
+    def raw(self, name: str) -> bytes: ...
+    def to_bytes(self) -> bytes: ...
+    @classmethod
+    def from_bytes(cls, data: bytes, encoding: Optional[str] = None) -> "RspInfo": ...
+
+class ForQuote:
+    """A for-quote notice."""
+    TradingDay: str
+    InstrumentID: str
+    ForQuoteSysID: str
+    ForQuoteTime: str
+    ActionDay: str
+    ExchangeID: str
+    encoding: str
+    def as_dict(self) -> Dict[str, Union[str, float, int]]: ...
+    def raw(self, name: str) -> bytes: ...
+    def to_bytes(self) -> bytes: ...
+    @classmethod
+    def from_bytes(cls, data: bytes, encoding: Optional[str] = None) -> "ForQuote": ...
+
+class ClosedError(RuntimeError):
+    """A request on a closed client."""
+
+class LoginError(Exception):
+    """The front refused the login."""
+    info: Optional[RspInfo]
+    def __init__(self, info: Optional[RspInfo]) -> None: ...
+
+def api_version() -> str:
+    """The library's version text."""
+
+def reason_text(reason: int) -> str:
+    """What a disconnection reason means."""
+
+def depth_dtype() -> Any:
+    """The numpy dtype of Client.batch() rows (the depth record's members at their offsets)."""
+
+class Event:
+    """Something that happened on the link."""
+    kind: str
+    reason: int
+    login: Optional[LoginResponse]
+    error: Optional[RspInfo]
+    instrument_id: Optional[str]
+    request_id: int
+    is_last: bool
+    notice: Optional[ForQuote]
+    def __init__(self, kind: str, reason: int = ..., login: Optional[LoginResponse] = ...,
+                 error: Optional[RspInfo] = ..., instrument_id: Optional[str] = ...,
+                 request_id: int = ..., is_last: bool = ...,
+                 notice: Optional[ForQuote] = ...) -> None: ...
+    @property
+    def ok(self) -> bool: ...
+
+class Handler:
+    """Base class of push-style handlers; methods run on the library's thread."""
+    def on_connected(self) -> None: ...
+    def on_disconnected(self, reason: int) -> None: ...
+    def on_login(self, login: Optional[LoginResponse], error: Optional[RspInfo]) -> None: ...
+    def on_subscribed(self, event: Event) -> None: ...
+    def on_for_quote(self, notice: ForQuote) -> None: ...
+    def on_depth(self, tick: Depth) -> None: ...
+
+class Client:
+    """One market-data client: a link to one of `fronts` at a time."""
+    encoding: str
+    def __init__(self, fronts: Union[str, Sequence[str]], broker: str = ..., user: str = ...,
+                 password: str = ..., *, handler: Optional[Any] = ...,
+                 queue_size: int = ..., event_queue_size: int = ...,
+                 encoding: str = ...) -> None: ...
+    def close(self) -> None: ...
+    @property
+    def closed(self) -> bool: ...
+    def __enter__(self) -> "Client": ...
+    def __exit__(self, *exc: Any) -> None: ...
+    def join(self, timeout: Optional[float] = ...) -> bool: ...
+    def subscribe(self, instrument_ids: Union[str, Iterable[str]]) -> None: ...
+    def unsubscribe(self, instrument_ids: Union[str, Iterable[str]]) -> None: ...
+    def subscribe_for_quotes(self, instrument_ids: Union[str, Iterable[str]]) -> None: ...
+    def unsubscribe_for_quotes(self, instrument_ids: Union[str, Iterable[str]]) -> None: ...
+    def wait_login(self, timeout: Optional[float] = ...) -> LoginResponse: ...
+    def next_tick(self, timeout: Optional[float] = ...) -> Optional[Depth]: ...
+    def ticks(self, timeout: Optional[float] = ...) -> Iterator[Depth]: ...
+    def batch(self, max_records: int = ..., timeout: Optional[float] = ...,
+              min_records: int = ...) -> Any: ...
+    def batch_bytes(self, max_records: int = ..., timeout: Optional[float] = ...,
+                    min_records: int = ...) -> bytearray: ...
+    def next_event(self, timeout: Optional[float] = ...) -> Optional[Event]: ...
+    def events(self, timeout: Optional[float] = ...) -> Iterator[Event]: ...
+    @property
+    def connected(self) -> bool: ...
+    @property
+    def logged_in(self) -> bool: ...
+    @property
+    def received(self) -> int: ...
+    @property
+    def dropped(self) -> int: ...
+    @property
+    def events_dropped(self) -> int: ...
+    @property
+    def callback_errors(self) -> int: ...
+    @property
+    def queued(self) -> int: ...
+    @property
+    def queue_size(self) -> int: ...
+    @property
+    def waiting(self) -> int: ...

@@ -1,0 +1,115 @@
+"""Fixtures: mdfront from the build tree on an ephemeral loopback port."""
+
+import csv
+import faulthandler
+import os
+import subprocess
+import sys
+import time
+
+import pytest
+
+BIN_DIR = os.path.abspath(os.environ.get(
+    "MDLINK_BIN_DIR", os.path.join(os.path.dirname(__file__), "..", "..", "build", "bin")))
+FASTTIME = os.environ.get("MDLINK_FASTTIME") == "1"
+
+# A test that deadlocks ends the run (exit code 1) instead of hanging it;
+# every thread's stack goes to hang-stacks.txt in the starting folder (the
+# console is captured by pytest at that moment).
+HANG_SECONDS = int(os.environ.get("MDLINK_TEST_HANG_SECONDS", "240"))
+HANG_FILE = os.path.abspath("hang-stacks.txt")
+
+
+@pytest.fixture(autouse=True)
+def hang_watchdog(request):
+    with open(HANG_FILE, "w") as f:
+        f.write(f"{request.node.nodeid} did not end within {HANG_SECONDS} s\n")
+        f.flush()
+        faulthandler.dump_traceback_later(HANG_SECONDS, exit=True, file=f)
+        yield
+        faulthandler.cancel_dump_traceback_later()
+    os.remove(HANG_FILE)
+
+
+class Front:
+    def __init__(self, *args):
+        self.proc = subprocess.Popen([os.path.join(BIN_DIR, "mdfront"), "--port", "0", *args],
+                                     stdout=subprocess.PIPE, text=True)
+        line = self.proc.stdout.readline()
+        if not line.startswith("mdfront listening on "):
+            self.stop()
+            raise RuntimeError(f"mdfront did not start: {line!r}")
+        self.address = "tcp://" + line.split()[-1]
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.terminate()
+            self.proc.wait(30)
+        self.proc.stdout.close()
+
+
+@pytest.fixture
+def front():
+    """front(*mdfront_flags) -> Front, stopped after the test."""
+    started = []
+
+    def start(*args):
+        f = Front(*args)
+        started.append(f)
+        return f
+
+    yield start
+    for f in started:
+        f.stop()
+
+
+def wait_until(predicate, timeout=60, what="condition"):
+    """Polls `predicate` until true; fails the test after a generous bound."""
+    deadline = time.monotonic() + timeout
+    while not predicate():
+        if time.monotonic() > deadline:
+            pytest.fail(f"timed out waiting for {what}")
+        time.sleep(0.005)
+
+
+def write_replay_csv(path, rows):
+    """A CSV of depth records as mdfront --replay reads it (every member by name)."""
+    import mdlink
+    names = [m[0] for m in mdlink._core.members("Depth")]
+    with open(path, "w", newline="") as f:
+        w = csv.writer(f)
+        w.writerow(["RecvTimeUs", *names])
+        for i, row in enumerate(rows):
+            w.writerow([i, *(row.get(n, 0 if n not in TEXT_MEMBERS else "") for n in names)])
+
+
+TEXT_MEMBERS = {"TradingDay", "InstrumentID", "ExchangeID", "ExchangeInstID", "UpdateTime", "ActionDay"}
+
+
+def sample_rows(instrument="au2612", count=5):
+    """Depth records whose every member differs from the others and between rows."""
+    import mdlink
+    rows = []
+    for i in range(count):
+        row = {}
+        for k, (name, kind, _, _) in enumerate(mdlink._core.members("Depth")):
+            if kind == "double":
+                row[name] = 100.25 + 10 * k + i
+            elif kind == "int":
+                row[name] = 1000 * k + i
+        row.update(TradingDay="20261208", InstrumentID=instrument, ExchangeID="SHFE",
+                   ExchangeInstID=instrument, UpdateTime=f"09:30:{i:02d}", ActionDay="20261209")
+        rows.append(row)
+    return rows
+
+
+sys.path.insert(0, os.path.dirname(__file__))
+
+
+@pytest.fixture(scope="session", autouse=True)
+def log_folder(tmp_path_factory):
+    """Clients write ./KVMDLog under the working directory: a temporary one."""
+    previous = os.getcwd()
+    os.chdir(tmp_path_factory.mktemp("work"))
+    yield
+    os.chdir(previous)

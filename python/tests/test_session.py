@@ -1,0 +1,162 @@
+"""The client against mdfront: login, subscriptions, depth data, events, the queue."""
+
+import pytest
+
+import mdlink
+from conftest import TEXT_MEMBERS, sample_rows, wait_until, write_replay_csv
+
+CREDENTIALS = dict(broker="9999", user="demo", password="demo")
+
+# Numeric members that the text body forms carry; the others arrive as zero.
+TEXT_FORM_NUMBERS = {
+    "LastPrice", "OpenPrice", "HighestPrice", "LowestPrice", "UpperLimitPrice",
+    "LowerLimitPrice", "PreSettlementPrice", "Volume", "PreClosePrice", "Turnover",
+    "UpdateMillisec", "OpenInterest", "AveragePrice", "SettlementPrice",
+    *(f"{side}{what}{n}" for side in ("Bid", "Ask") for what in ("Price", "Volume")
+      for n in range(1, 6)),
+}
+
+
+def kinds(client, count, timeout=30):
+    events = []
+    for e in client.events(timeout=timeout):
+        events.append(e)
+        if len(events) == count:
+            break
+    return events
+
+
+def test_login_subscription_and_their_events(front):
+    f = front("--trading-day", "20261208", "--front-id", "7", "--instruments", "au2612,IF2612")
+    with mdlink.Client([f.address], **CREDENTIALS) as client:
+        login = client.wait_login(timeout=30)
+        assert (login.TradingDay, login.BrokerID, login.UserID, login.FrontID) == \
+            ("20261208", "9999", "demo", 7)
+        assert client.connected and client.logged_in
+        client.subscribe(["au2612", "IF2612", "zz9999"])
+        events = kinds(client, 5)
+        assert [e.kind for e in events] == ["connected", "login", "subscribed", "subscribed",
+                                            "subscribed"]
+        assert events[1].ok and events[1].login == login
+        answers = {e.instrument_id: e.ok for e in events[2:]}
+        assert answers == {"au2612": True, "IF2612": True, "zz9999": False}
+        ids = {client.next_tick(timeout=30).InstrumentID for _ in range(10)}
+        assert ids == {"au2612", "IF2612"}
+        client.unsubscribe("IF2612")
+        e = client.next_event(timeout=30)
+        assert (e.kind, e.instrument_id, e.ok) == ("unsubscribed", "IF2612", True)
+
+
+def test_refused_login_raises_and_is_an_event(front):
+    f = front("--refuse-logins")
+    with mdlink.Client(f.address, **CREDENTIALS) as client:
+        with pytest.raises(mdlink.LoginError) as refused:
+            client.wait_login(timeout=30)
+        assert refused.value.info.ErrorID != 0
+        assert not client.logged_in
+        e = [e for e in kinds(client, 2) if e.kind == "login"][0]
+        assert not e.ok and e.error.ErrorID == refused.value.info.ErrorID
+        assert e.error.ErrorMsg == refused.value.info.ErrorMsg != ""
+
+
+def expected_record(row, form):
+    """What the client hands on for a replayed row sent in a body form."""
+    if form == "binary":
+        return dict(row)
+    expected = {k: (v if k in TEXT_FORM_NUMBERS or k in TEXT_MEMBERS else 0) for k, v in row.items()}
+    expected["ActionDay"] = ""
+    if form == "joined":
+        expected["InstrumentID"] = f"{row['ExchangeID']} {row['ExchangeInstID']} "
+    return expected
+
+
+@pytest.mark.parametrize("form", ["binary", "text", "joined"])
+def test_ticks_in_every_body_form(front, tmp_path, form):
+    rows = sample_rows("au2612", 4)
+    write_replay_csv(tmp_path / "replay.csv", rows)
+    f = front("--replay", str(tmp_path / "replay.csv"), "--form", form, "--rate", "50")
+    with mdlink.Client([f.address], **CREDENTIALS) as client:
+        client.subscribe(["au2612"])
+        ticks = []
+        for tick in client.ticks(timeout=30):
+            ticks.append(tick)
+            if len(ticks) == 2 * len(rows):
+                break
+    # The front loops over its file from the first row.
+    expected = [expected_record(r, form) for r in rows] * 2
+    assert [t.as_dict() for t in ticks] == expected
+
+
+def test_batches_hold_the_same_records_as_ticks(front, tmp_path):
+    np = pytest.importorskip("numpy")
+    rows = sample_rows("au2612", 6)
+    write_replay_csv(tmp_path / "replay.csv", rows)
+    f = front("--replay", str(tmp_path / "replay.csv"), "--rate", "100")
+    with mdlink.Client([f.address], **CREDENTIALS) as client:
+        client.subscribe("au2612")
+        got = []
+        while len(got) < len(rows):
+            batch = client.batch(len(rows) - len(got), timeout=30)
+            assert batch.dtype == mdlink.depth_dtype() and 0 < len(batch) <= len(rows) - len(got)
+            got.extend(batch)
+        empty = client.batch(0, timeout=0)
+        assert isinstance(empty, np.ndarray) and len(empty) == 0
+        # The front loops over its rows: a low-water mark gathers several.
+        more = client.batch(len(rows), timeout=60, min_records=len(rows))
+        assert len(more) == len(rows) and list(more["Volume"]) == [r["Volume"] for r in rows]
+        assert len(client.batch(10, timeout=0.01, min_records=10 ** 6)) <= 10
+    for row, rec in zip(rows, got):
+        tick = mdlink.Depth.from_bytes(rec.tobytes())
+        assert tick.as_dict() == row
+        assert rec["LastPrice"] == row["LastPrice"] and rec["InstrumentID"] == b"au2612"
+
+
+def test_for_quote_notices_are_events(front):
+    f = front("--forquote-interval", "0.05")
+    with mdlink.Client(f.address, **CREDENTIALS) as client:
+        client.subscribe_for_quotes(["au2612"])
+        notices = []
+        for e in client.events(timeout=30):
+            if e.kind == "for_quote_subscribed":
+                assert e.instrument_id == "au2612" and e.ok
+            if e.kind == "for_quote":
+                notices.append(e.notice)
+                if len(notices) == 2:
+                    break
+        assert all(n.InstrumentID == "au2612" and n.ForQuoteSysID for n in notices)
+        assert notices[0].ForQuoteSysID != notices[1].ForQuoteSysID
+
+
+def test_full_queue_drops_the_oldest_and_counts(front, tmp_path):
+    rows = sample_rows("au2612", 40)
+    write_replay_csv(tmp_path / "replay.csv", rows)
+    # Login answer, subscription answer, then 40 depth frames, then silence.
+    f = front("--replay", str(tmp_path / "replay.csv"), "--rate", "0",
+              "--silent-after-frames", "42")
+    with mdlink.Client(f.address, queue_size=8, **CREDENTIALS) as client:
+        client.subscribe("au2612")
+        wait_until(lambda: client.received == 40, what="all 40 depth frames")
+        assert client.dropped == 32 and client.queued == 8
+        # More than the queue can hold is never waited for.
+        kept = client.batch(100, timeout=None, min_records=1000)
+        assert list(kept["Volume"]) == [r["Volume"] for r in rows[-8:]]
+        assert client.next_tick(timeout=0) is None
+        assert client.queued == 0 and client.dropped == 32
+
+
+def test_event_queue_is_bounded_too(front):
+    f = front("--forquote-interval", "0.01")
+    with mdlink.Client(f.address, event_queue_size=3, **CREDENTIALS) as client:
+        client.subscribe_for_quotes("au2612")
+        wait_until(lambda: client.events_dropped >= 5, what="dropped events")
+        events = list(client.events(timeout=0))
+        assert 1 <= len(events) <= 3 and all(e.kind == "for_quote" for e in events)
+
+
+def test_arguments_are_checked():
+    with pytest.raises(ValueError):
+        mdlink.Client([], **CREDENTIALS)
+    with pytest.raises(ValueError):
+        mdlink.Client("tcp://127.0.0.1:1", queue_size=0)
+    with pytest.raises(LookupError):
+        mdlink.Client("tcp://127.0.0.1:1", encoding="no-such-codec")
