@@ -2,6 +2,7 @@
 
 #include "NumberText.h"
 
+#include <climits>
 #include <cstddef>
 #include <cstring>
 #include <fstream>
@@ -79,7 +80,9 @@ void AppendMember(std::string& out, const Column& col, const unsigned char* base
     }
 }
 
-bool StoreMember(const Column& col, const std::string& cell, unsigned char* base)
+// Stores one cell; false with the reason when it does not fit its member.
+bool StoreMember(const Column& col, const std::string& cell, unsigned char* base,
+                 std::string& problem)
 {
     unsigned char* p = base + col.offset;
     if (col.kind == Kind::Text) {
@@ -90,6 +93,7 @@ bool StoreMember(const Column& col, const std::string& cell, unsigned char* base
     }
     if (cell.empty())
         return true;
+    problem = "malformed number in " + std::string(col.name);
     if (col.kind == Kind::Double) {
         double v;
         if (!ParseDouble(cell, v))
@@ -100,6 +104,11 @@ bool StoreMember(const Column& col, const std::string& cell, unsigned char* base
     long long v;
     if (!ParseInt(cell, v))
         return false;
+    // A replayed record must say what the file says, not a wrapped number.
+    if (v < INT_MIN || v > INT_MAX) {
+        problem = std::string(col.name) + " " + cell + " out of range";
+        return false;
+    }
     const int i = static_cast<int>(v);
     std::memcpy(p, &i, sizeof i);
     return true;
@@ -124,8 +133,9 @@ std::vector<int> MapColumns(const std::vector<std::string>& header, int& timeInd
 }
 
 bool ParseRow(const std::vector<std::string>& cells, const std::vector<int>& map, int timeIndex,
-              CsvDepthRow& row)
+              CsvDepthRow& row, std::string& problem)
 {
+    problem = "malformed number in " + std::string(TimeColumn);
     row.recv_time_us = 0;
     // Padding too: replayed records go out byte for byte.
     std::memset(&row.depth, 0, sizeof row.depth);
@@ -137,7 +147,7 @@ bool ParseRow(const std::vector<std::string>& cells, const std::vector<int>& map
     for (std::size_t c = 0; c < map.size(); ++c) {
         if (map[c] < 0 || static_cast<std::size_t>(map[c]) >= cells.size())
             continue;
-        if (!StoreMember(Columns[c], cells[static_cast<std::size_t>(map[c])], base))
+        if (!StoreMember(Columns[c], cells[static_cast<std::size_t>(map[c])], base, problem))
             return false;
     }
     return true;
@@ -223,8 +233,9 @@ bool ReadDepthCsv(const std::string& path, std::vector<CsvDepthRow>& rows, std::
         if (line.empty())
             continue;
         CsvDepthRow row;
-        if (!ParseRow(SplitCsvLine(line), map, timeIndex, row)) {
-            error = path + ":" + std::to_string(lineNo) + ": malformed number";
+        std::string problem;
+        if (!ParseRow(SplitCsvLine(line), map, timeIndex, row, problem)) {
+            error = path + ":" + std::to_string(lineNo) + ": " + problem;
             return false;
         }
         rows.push_back(row);

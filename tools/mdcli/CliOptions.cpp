@@ -1,5 +1,6 @@
 #include "CliOptions.h"
 
+#include "MarketBoard.h"
 #include "NumberText.h"
 
 #include <sstream>
@@ -118,7 +119,10 @@ std::string CliUsage()
            "                           member); mdfront --replay FILE replays it\n"
            "  --duration SECONDS       stop after this long (default: until Ctrl-C)\n"
            "  --quiet                  no ticker: only events and the summary\n"
-           "  --help                   show this text\n";
+           "  --help                   show this text\n"
+           "The ticker keeps at most " + std::to_string(MarketBoard::DefaultMaxRows) +
+           " instruments, in order of arrival; further\n"
+           "ids are counted, and the count shown, but their records are not.\n";
 }
 
 } // namespace mdcli

@@ -7,15 +7,32 @@
 
 namespace mdcli {
 
+MarketBoard::MarketBoard(std::size_t maxRows, std::size_t maxHiddenCounted)
+    : maxRows_(maxRows), maxHiddenCounted_(maxHiddenCounted)
+{
+}
+
 void MarketBoard::AddDepth(const CThostFtdcDepthMarketDataField& depth, long long recvUs)
 {
     // The id may fill its member without a terminator; never read past it.
     const char* id = depth.InstrumentID;
     const void* nul = std::memchr(id, 0, sizeof depth.InstrumentID);
     const std::string key(id, nul ? static_cast<const char*>(nul) : id + sizeof depth.InstrumentID);
-    std::lock_guard<std::mutex> lk(mu_);
+    std::unique_lock<std::mutex> lk(mu_);
     ++records_;
     auto it = index_.find(key);
+    if (it == index_.end() && rows_.size() >= maxRows_) {
+        ++hiddenRecords_;
+        const bool first = hidden_.empty();
+        if (hidden_.size() < maxHiddenCounted_)
+            hidden_.insert(key);
+        if (first) {
+            lk.unlock();
+            AddEvent("board full at " + std::to_string(maxRows_) +
+                     " instruments: records of further ids are counted, not shown");
+        }
+        return;
+    }
     if (it == index_.end()) {
         it = index_.emplace(key, rows_.size()).first;
         rows_.emplace_back();
@@ -80,6 +97,24 @@ std::size_t MarketBoard::Instruments() const
 {
     std::lock_guard<std::mutex> lk(mu_);
     return rows_.size();
+}
+
+std::size_t MarketBoard::HiddenInstruments() const
+{
+    std::lock_guard<std::mutex> lk(mu_);
+    return hidden_.size();
+}
+
+std::uint64_t MarketBoard::HiddenRecords() const
+{
+    std::lock_guard<std::mutex> lk(mu_);
+    return hiddenRecords_;
+}
+
+std::string MarketBoard::HiddenText() const
+{
+    std::lock_guard<std::mutex> lk(mu_);
+    return std::to_string(hidden_.size()) + (hidden_.size() >= maxHiddenCounted_ ? "+" : "");
 }
 
 } // namespace mdcli

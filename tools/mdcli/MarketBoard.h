@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,15 @@ struct TickerRow {
 
 class MarketBoard {
 public:
+    // Rows kept at most. A front may send any number of distinct ids (the
+    // joined text form makes ids of its own), so rows past this are not
+    // kept; their ids are counted, distinct ones up to maxHiddenCounted.
+    static constexpr std::size_t DefaultMaxRows = 1000;
+    static constexpr std::size_t DefaultMaxHiddenCounted = 100000;
+
+    explicit MarketBoard(std::size_t maxRows = DefaultMaxRows,
+                         std::size_t maxHiddenCounted = DefaultMaxHiddenCounted);
+
     void AddDepth(const CThostFtdcDepthMarketDataField& depth, long long recvUs);
     void AddForQuote();
     // Stamped with the local time of the call.
@@ -35,8 +45,15 @@ public:
     std::uint64_t Records() const;
     std::uint64_t ForQuotes() const;
     std::size_t Instruments() const;
+    // Distinct ids seen but not kept (at most maxHiddenCounted), and their records.
+    std::size_t HiddenInstruments() const;
+    std::uint64_t HiddenRecords() const;
+    // "N" or, once the count has stopped, "N+".
+    std::string HiddenText() const;
 
 private:
+    const std::size_t maxRows_;
+    const std::size_t maxHiddenCounted_;
     mutable std::mutex mu_;
     std::vector<TickerRow> rows_;
     std::vector<bool> changed_;
@@ -44,6 +61,8 @@ private:
     std::vector<std::string> events_;
     std::uint64_t records_ = 0;
     std::uint64_t forQuotes_ = 0;
+    std::set<std::string> hidden_;
+    std::uint64_t hiddenRecords_ = 0;
 };
 
 } // namespace mdcli

@@ -97,7 +97,8 @@ std::string Ticker::PlainLine(const TickerRow& row)
 }
 
 std::string Ticker::Redraw(const std::vector<std::string>& events,
-                           const std::vector<TickerRow>& rows, int columns, int maxLines)
+                           const std::vector<TickerRow>& rows, int columns, int maxLines,
+                           std::size_t hidden)
 {
     std::string out;
     if (drawn_ > 0)
@@ -112,8 +113,9 @@ std::string Ticker::Redraw(const std::vector<std::string>& events,
     const std::size_t room = maxLines > 2 ? static_cast<std::size_t>(maxLines - 2) : 1;
     for (std::size_t i = 0; i < rows.size() && i < room; ++i, ++drawn_)
         out += Fit(Row(rows[i]), columns) + "\n";
-    if (rows.size() > room) {
-        out += Fit("... " + std::to_string(rows.size() - room) + " more instruments", columns) + "\n";
+    const std::size_t more = (rows.size() > room ? rows.size() - room : 0) + hidden;
+    if (more > 0) {
+        out += Fit("... " + std::to_string(more) + " more instruments", columns) + "\n";
         ++drawn_;
     }
     return out;

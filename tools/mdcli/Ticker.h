@@ -13,9 +13,10 @@ class Ticker {
 public:
     // The text of one refresh on a terminal: events scroll above the table,
     // which replaces the one drawn before. At most maxLines table lines,
-    // each cut to fit `columns`.
+    // each cut to fit `columns`; the last says how many instruments are
+    // not shown, counting `hidden` ids that have no row at all.
     std::string Redraw(const std::vector<std::string>& events, const std::vector<TickerRow>& rows,
-                       int columns, int maxLines);
+                       int columns, int maxLines, std::size_t hidden = 0);
 
     // The text of one refresh elsewhere: events, then one line per row given.
     static std::string Lines(const std::vector<std::string>& events,

@@ -33,7 +33,8 @@ void Refresh(mdcli::MarketBoard& board, mdcli::Ticker& ticker, Display display)
         int columns = 0;
         int lines = 0;
         mdcli::TerminalSize(columns, lines);
-        out = ticker.Redraw(events, board.Rows(false), columns, lines - 1);
+        out = ticker.Redraw(events, board.Rows(false), columns, lines - 1,
+                            board.HiddenInstruments());
     }
     if (!out.empty()) {
         std::fputs(out.c_str(), stdout);
@@ -96,5 +97,8 @@ int main(int argc, char** argv)
     std::printf("mdcli: %s depth records for %s instruments, %s for-quote notices\n",
                 std::to_string(board.Records()).c_str(), std::to_string(board.Instruments()).c_str(),
                 std::to_string(board.ForQuotes()).c_str());
+    if (board.HiddenRecords() > 0)
+        std::printf("mdcli: %s more instrument ids not shown (%s records)\n",
+                    board.HiddenText().c_str(), std::to_string(board.HiddenRecords()).c_str());
     return board.Records() > 0 ? 0 : 1;
 }

@@ -1,6 +1,7 @@
 #include "FrontOptions.h"
 
-#include "NumberText.h"
+#include "faults/Fault.h"
+#include "faults/FaultKit.h"
 
 #include <cctype>
 #include <functional>
@@ -19,49 +20,6 @@ struct Option {
     const char* help;
     std::function<bool(const std::string&, FrontOptions&)> apply;
 };
-
-bool ToCount(const std::string& v, std::uint64_t& out, std::uint64_t max = ~0ull)
-{
-    long long n;
-    if (!mdtools::ParseInt(v, n) || n < 0 || static_cast<std::uint64_t>(n) > max)
-        return false;
-    out = static_cast<std::uint64_t>(n);
-    return true;
-}
-
-// What an option stores: a count that may stay unset keeps its value type.
-template <class T>
-struct Stored {
-    using type = T;
-};
-template <class T>
-struct Stored<std::optional<T>> {
-    using type = T;
-};
-
-template <class T>
-std::function<bool(const std::string&, FrontOptions&)> Count(T FrontFaults::*member,
-                                                             std::uint64_t min = 0,
-                                                             std::uint64_t max = ~0ull)
-{
-    return [member, min, max](const std::string& v, FrontOptions& o) {
-        std::uint64_t n;
-        if (!ToCount(v, n, max) || n < min)
-            return false;
-        o.config.faults.*member = static_cast<typename Stored<T>::type>(n);
-        return true;
-    };
-}
-
-bool NonNegative(const std::string& v, double& out)
-{
-    return mdtools::ParseDouble(v, out) && out >= 0;
-}
-
-std::chrono::milliseconds Millis(double seconds)
-{
-    return std::chrono::milliseconds(static_cast<long long>(seconds * 1000.0 + 0.5));
-}
 
 using O = FrontOptions;
 
@@ -123,34 +81,6 @@ bool ParseFrontId(const std::string& v, O& o)
     return true;
 }
 
-bool ParseSilentSeconds(const std::string& v, O& o)
-{
-    double s;
-    if (!NonNegative(v, s))
-        return false;
-    o.config.faults.silent_after_time = Millis(s);
-    return true;
-}
-
-bool ParseTrickle(const std::string& v, O& o)
-{
-    double ms;
-    if (!NonNegative(v, ms))
-        return false;
-    o.config.faults.trickle_delay = std::chrono::microseconds(static_cast<long long>(ms * 1000.0));
-    return true;
-}
-
-bool ParseShortBodies(const std::string&, O& o)
-{
-    FrontFaults& f = o.config.faults;
-    f.short_depth = 200;
-    f.short_instrument = 20;
-    f.short_forquote = 40;
-    f.short_login = 100;
-    return true;
-}
-
 void AddGeneralOptions(std::vector<Option>& v)
 {
     v.push_back({"help", nullptr, "show this text",
@@ -202,33 +132,12 @@ void AddDataOptions(std::vector<Option>& v)
 
 void AddFaultOptions(std::vector<Option>& v)
 {
-    v.push_back({"silent-after-seconds", "S", "fault: S seconds after accepting, stop sending"
-                 " anything (heartbeats unanswered) but keep the link open", ParseSilentSeconds});
-    v.push_back({"silent-after-frames", "N", "fault: go silent after sending N frames",
-                 Count(&FrontFaults::silent_after_frames)});
-    v.push_back({"close-after-frames", "N", "fault: close the link after sending N frames",
-                 Count(&FrontFaults::close_after_frames)});
-    v.push_back({"close-mid-body", "N", "fault: after N frames, send the header and half the"
-                 " body of the next frame, then close",
-                 Count(&FrontFaults::close_mid_body_after_frames)});
-    v.push_back({"refuse-logins", nullptr, "fault: answer every login with an error",
-                 [](const std::string&, O& o) { return o.config.faults.refuse_logins = true; }});
-    v.push_back({"garbage-after-login", "N", "fault: send N random bytes right after a"
-                 " successful login response", Count(&FrontFaults::garbage_after_login, 1)});
-    v.push_back({"announce-body", "BYTES", "fault: after login, send a depth header announcing"
-                 " BYTES of body (e.g. 2097152), up to 4 KiB of them, then go silent",
-                 Count(&FrontFaults::announce_body_length, 1, 0xFFFFFFFFu)});
-    v.push_back({"big-body", "BYTES", "fault: pad the first depth frame of each connection"
-                 " to BYTES (801..1048576)", Count(&FrontFaults::big_body_length, 801, 1u << 20)});
-    v.push_back({"trickle", "MS", "fault: send every frame one byte at a time, MS"
-                 " milliseconds apart", ParseTrickle});
-    v.push_back({"unknown-frames", "N", "fault: after login, send N frames of message types"
-                 " the client does not know", Count(&FrontFaults::unknown_frames)});
-    v.push_back({"unknown-body-length", "BYTES", "body size of those frames (default 32, at"
-                 " most 1048576)", Count(&FrontFaults::unknown_body_length, 0, 1u << 20)});
-    v.push_back({"short-bodies", nullptr, "fault: cut bodies short: binary depth records to"
-                 " 200 bytes, instrument responses to 20, for-quote notices to 40, login"
-                 " responses to 100", ParseShortBodies});
+    for (const FaultKind& kind : FaultKinds())
+        for (const FaultFlag& flag : kind.flags)
+            v.push_back({flag.name, flag.value, flag.help,
+                         [parse = flag.parse](const std::string& s, O& o) {
+                             return parse(s, o.config.faults);
+                         }});
 }
 
 std::vector<Option> MakeOptions()

@@ -16,7 +16,7 @@ std::size_t FrontRecorder::Open(const std::string& peer)
     std::lock_guard<std::mutex> lk(mu_);
     conns_.emplace_back();
     conns_.back().stats.peer = peer;
-    Changed();
+    changes_.Changed();
     return conns_.size() - 1;
 }
 
@@ -29,7 +29,7 @@ void FrontRecorder::Received(std::size_t conn, ReceivedFrame frame)
         ++c.stats.heartbeats_received;
     if (c.received.size() < limit_)
         c.received.push_back(std::move(frame));
-    Changed();
+    changes_.Changed();
 }
 
 void FrontRecorder::Sent(std::size_t conn, SentFrame frame)
@@ -45,14 +45,14 @@ void FrontRecorder::Sent(std::size_t conn, SentFrame frame)
     }
     if (c.sent.size() < limit_)
         c.sent.push_back(std::move(frame));
-    Changed();
+    changes_.Changed();
 }
 
 void FrontRecorder::Update(std::size_t conn, const std::function<void(ConnectionStats&)>& change)
 {
     std::lock_guard<std::mutex> lk(mu_);
     change(conns_.at(conn).stats);
-    Changed();
+    changes_.Changed();
 }
 
 std::size_t FrontRecorder::Count() const
@@ -80,25 +80,7 @@ ConnectionRecord FrontRecorder::Record(std::size_t conn) const
 bool FrontRecorder::WaitUntil(std::chrono::milliseconds timeout,
                               const std::function<bool()>& pred) const
 {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    std::unique_lock<std::mutex> lk(mu_);
-    for (;;) {
-        const std::uint64_t seen = version_;
-        lk.unlock();
-        if (pred())
-            return true;
-        lk.lock();
-        if (!cv_.wait_until(lk, deadline, [&] { return version_ != seen; })) {
-            lk.unlock();
-            return pred();
-        }
-    }
-}
-
-void FrontRecorder::Changed()
-{
-    ++version_;
-    cv_.notify_all();
+    return changes_.WaitUntil(mu_, timeout, pred);
 }
 
 } // namespace mdfront

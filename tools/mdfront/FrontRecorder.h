@@ -2,10 +2,10 @@
 // writes; any thread reads copies and waits for changes.
 #pragma once
 
+#include "ChangeSignal.h"
 #include "FrontRecord.h"
 
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -35,12 +35,9 @@ public:
     bool WaitUntil(std::chrono::milliseconds timeout, const std::function<bool()>& pred) const;
 
 private:
-    void Changed();
-
     const std::size_t limit_;
     mutable std::mutex mu_;
-    mutable std::condition_variable cv_;
-    std::uint64_t version_ = 0;
+    mutable mdtools::ChangeSignal changes_;
     std::vector<ConnectionRecord> conns_;
 };
 

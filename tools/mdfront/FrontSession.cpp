@@ -21,6 +21,15 @@ std::string PeerText(const asio::ip::tcp::socket& s)
     return ec ? std::string("?") : ep.address().to_string() + ":" + std::to_string(ep.port());
 }
 
+// Frames go out one byte per send when a fault says so.
+std::optional<std::chrono::microseconds> ByteDelayOf(const std::vector<std::unique_ptr<Fault>>& faults)
+{
+    for (const auto& f : faults)
+        if (auto delay = f->ByteDelay())
+            return delay;
+    return std::nullopt;
+}
+
 } // namespace
 
 FrontSession::FrontSession(asio::ip::tcp::socket socket,
@@ -33,11 +42,11 @@ FrontSession::FrontSession(asio::ip::tcp::socket socket,
       index_(index),
       sessionId_(static_cast<int>(index) + 1),
       rng_(ctx_->config.seed * 0x9E3779B97F4A7C15ull + index),
-      faults_(std::move(faults)),
+      faults_(MakeFaults(faults)),
+      byteDelay_(ByteDelayOf(faults_)),
       pushTimer_(socket_.get_executor()),
       forQuoteTimer_(socket_.get_executor()),
       trickleTimer_(socket_.get_executor()),
-      silentTimer_(socket_.get_executor()),
       closeTimer_(socket_.get_executor())
 {
 }
@@ -47,18 +56,8 @@ void FrontSession::Start()
     asio::error_code ec;
     socket_.set_option(asio::ip::tcp::no_delay(true), ec);
     Event("accepted from " + PeerText(socket_));
-    if (faults_.silent_after_time) {
-        silentTimer_.expires_after(*faults_.silent_after_time);
-        auto self = shared_from_this();
-        silentTimer_.async_wait([self](const asio::error_code& e) {
-            if (!e && !self->closed_)
-                self->GoSilent("silent-after-time fault");
-        });
-    }
-    if (faults_.silent_after_frames && *faults_.silent_after_frames == 0)
-        GoSilent("silent-after-frames fault");
-    if (faults_.close_after_frames && *faults_.close_after_frames == 0)
-        CloseAfterDrain("close-after-frames fault");
+    for (const auto& f : faults_)
+        f->OnAccept(*this);
     ReadHeader();
 }
 
@@ -136,9 +135,11 @@ void FrontSession::Dispatch(const mdlink::FrameHeader& header, Bytes body)
 
 int FrontSession::CheckLogin(const CThostFtdcReqUserLoginField& req, std::string& message) const
 {
-    if (faults_.refuse_logins) {
-        message = TextLoginRefused;
-        return ErrLoginRefused;
+    for (const auto& f : faults_) {
+        if (f->RefusesLogin()) {
+            message = TextLoginRefused;
+            return ErrLoginRefused;
+        }
     }
     const bool userOk = cfg_.user.empty() || MemberText(req.UserID, sizeof req.UserID) == cfg_.user;
     const bool passOk =
@@ -175,8 +176,7 @@ void FrontSession::OnLogin(const mdlink::FrameHeader& header, const Bytes& body)
         CopyText(t, 9, now.time);
 
     Bytes out = LoginResponseBody(rsp, MakeRspInfo(error, message));
-    if (faults_.short_login > 0)
-        out.resize(std::min(out.size(), faults_.short_login));
+    ApplyCut(out, Shape(BodyKind::Login));
     QueueFrame(MakeFrame(mdlink::MsgRspUserLogin, header.RequestId, true, out), SentFrame{});
 
     const std::string user = MemberText(req.UserID, sizeof req.UserID);
@@ -201,8 +201,7 @@ void FrontSession::OnInstrumentList(const mdlink::FrameHeader& header, const Byt
         std::string message;
         const int error = ApplyInstrument(header.MsgType, ids[i], message);
         Bytes out = InstrumentResponseBody(ids[i], MakeRspInfo(error, message));
-        if (faults_.short_instrument > 0)
-            out.resize(std::min(out.size(), faults_.short_instrument));
+        ApplyCut(out, Shape(BodyKind::Instrument));
         QueueFrame(MakeFrame(rspType, header.RequestId, i + 1 == ids.size(), out), SentFrame{});
     }
     if (header.MsgType == mdlink::MsgSubscribeMarketData)

@@ -13,6 +13,7 @@
 #include "FrontRecorder.h"
 #include "InstrumentFeed.h"
 #include "ReplayBook.h"
+#include "faults/Fault.h"
 
 #include <asio.hpp>
 
@@ -21,6 +22,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -37,7 +39,7 @@ struct SessionContext {
     std::string trading_day;
 };
 
-class FrontSession : public std::enable_shared_from_this<FrontSession> {
+class FrontSession : public std::enable_shared_from_this<FrontSession>, private FaultHost {
 public:
     FrontSession(asio::ip::tcp::socket socket, std::shared_ptr<const SessionContext> context,
                  std::size_t index, FrontFaults faults);
@@ -81,7 +83,6 @@ private:
 
     // Writing and faults (FrontSessionWrite.cpp).
     void QueueFrame(Bytes frame, SentFrame record);
-    void QueueCut(Bytes frame, SentFrame record);
     void QueueBytes(Bytes bytes, SentFrame record, std::uint64_t stamp = 0);
     void Written(const Queued& q, ConnectionStats& s) const;
     void FaultBegins(const std::string& what);
@@ -90,14 +91,23 @@ private:
     void OnTrickleWritten(const asio::error_code& ec);
     void AfterWrite();
     void AfterLoginFaults();
-    void GoSilent(const std::string& why);
-    void CloseAfterDrain(const std::string& reason);
+    BodyShape Shape(BodyKind kind, bool firstDepth = false) const;
+    static void ApplyCut(Bytes& body, const BodyShape& shape);
     void HalfClose();
     void CloseNow(const std::string& reason);
     bool SendQueueEmpty();
     void DiscardUnread();
     void ReportClosed(const std::string& reason);
-    Bytes RandomBytes(std::size_t n);
+
+    // What faults may do (FaultHost, FrontSessionWrite.cpp).
+    std::uint64_t FramesQueued() const override { return framesQueued_; }
+    bool Sending() const override { return !silent_ && !closing_; }
+    void GoSilent(const std::string& why) override;
+    void CloseAfterDrain(const std::string& reason) override;
+    void QueueWholeFrame(Bytes frame) override { QueueFrame(std::move(frame), SentFrame{}); }
+    void QueueFaultBytes(Bytes bytes, SentFrame record, const std::string& fault) override;
+    Bytes RandomBytes(std::size_t n) override;
+    void After(std::chrono::milliseconds delay, std::function<void()> act) override;
 
     // Pushing (FrontSessionPush.cpp).
     void Subscribe(const std::string& id);
@@ -126,7 +136,8 @@ private:
     mdlink::FrameHeader current_;
     Bytes body_;
 
-    const FrontFaults faults_;
+    const std::vector<std::unique_ptr<Fault>> faults_;
+    const std::optional<std::chrono::microseconds> byteDelay_;
     std::deque<Queued> queue_;
     std::size_t queuedBytes_ = 0;
     std::size_t trickleOffset_ = 0;
@@ -156,7 +167,7 @@ private:
     asio::steady_timer pushTimer_;
     asio::steady_timer forQuoteTimer_;
     asio::steady_timer trickleTimer_;
-    asio::steady_timer silentTimer_;
+    std::vector<std::unique_ptr<asio::steady_timer>> faultTimers_;
     asio::steady_timer closeTimer_;
 };
 

@@ -83,23 +83,22 @@ void FrontSession::PushDepth(const std::string& id)
     CThostFtdcDepthMarketDataField d = FeedOf(id).Next(mdtools::NowLocal());
     if (cfg_.stamp_sequence)
         d.Volume = static_cast<int>(++stamp_);
-    const FrontFaults& f = faults_;
-    const std::size_t pad = firstDepth_ ? f.big_body_length : 0;
+    const BodyShape shape = Shape(BodyKind::Depth, firstDepth_);
     firstDepth_ = false;
     Bytes body;
     std::uint32_t marker = mdlink::MarkerBinary;
     if (cfg_.form == DepthForm::Binary) {
         body = RecordBytes(&d, sizeof d);
-        if (pad > 0)
-            body.resize(std::max(pad, body.size()), 0);
-        else if (f.short_depth > 0)
-            body.resize(std::min(f.short_depth, body.size()));
+        if (shape.pad_to > 0)
+            body.resize(std::max(shape.pad_to, body.size()), 0);
+        else
+            ApplyCut(body, shape);
     } else {
         TextOptions opt;
         opt.form = cfg_.form;
         opt.field_count = cfg_.text_fields;
         opt.empty_zeros = cfg_.text_empty_zeros;
-        opt.pad_to = pad;
+        opt.pad_to = shape.pad_to;
         body = DepthTextBody(d, opt);
         marker = cfg_.form == DepthForm::Text ? mdlink::MarkerText : mdlink::MarkerTextJoined;
     }
@@ -183,8 +182,7 @@ void FrontSession::PushForQuote(const std::string& id)
     CopyText(q.ExchangeID, sizeof q.ExchangeID,
              known != ctx_->known.end() ? known->second : cfg_.default_exchange);
     Bytes body = RecordBytes(&q, sizeof q);
-    if (faults_.short_forquote > 0)
-        body.resize(std::min(faults_.short_forquote, body.size()));
+    ApplyCut(body, Shape(BodyKind::ForQuote));
     QueueFrame(MakeFrame(mdlink::MsgForQuoteRsp, 0, false, body), SentFrame{});
 }
 

@@ -15,14 +15,8 @@ namespace {
 
 constexpr std::size_t MaxGatherBytes = 256 * 1024;
 constexpr std::size_t MaxGatherBuffers = 64;
-constexpr std::size_t AnnouncedBytesSent = 4096;
 // After a fault half-closes a link, give the client this long to close its end.
 constexpr std::chrono::seconds HalfCloseGrace{5};
-
-// Message types no client knows, for the unknown-frames fault. A heartbeat
-// type that carries a body is one of them.
-const std::uint32_t UnknownTypes[] = {0x40050099, 0x20050004, mdlink::MsgHeartBeat, 0x7F000001,
-                                      0x40050003};
 
 } // namespace
 
@@ -34,31 +28,22 @@ void FrontSession::QueueFrame(Bytes frame, SentFrame record)
         rec_.Update(index_, [](ConnectionStats& s) { ++s.frames_suppressed; });
         return;
     }
-    const FrontFaults& f = faults_;
     record.header = mdlink::DecodeHeader(frame.data());
-    if (f.close_mid_body_after_frames && framesQueued_ >= *f.close_mid_body_after_frames &&
-        record.header.BodyLength > 0) {
-        QueueCut(std::move(frame), std::move(record));
-        return;
-    }
+    for (const auto& f : faults_)
+        if (f->TakeFrame(*this, frame, record))
+            return;
     record.kind = SentKind::Frame;
     ++framesQueued_;
     const std::uint64_t stamp = cfg_.stamp_sequence && record.has_depth ? stamp_ : 0;
     QueueBytes(std::move(frame), std::move(record), stamp);
-    if (f.silent_after_frames && framesQueued_ >= *f.silent_after_frames)
-        GoSilent("silent-after-frames fault");
-    if (f.close_after_frames && framesQueued_ >= *f.close_after_frames)
-        CloseAfterDrain("close-after-frames fault");
+    for (const auto& f : faults_)
+        f->AfterFrame(*this);
 }
 
-void FrontSession::QueueCut(Bytes frame, SentFrame record)
+void FrontSession::QueueFaultBytes(Bytes bytes, SentFrame record, const std::string& fault)
 {
-    const std::size_t body = frame.size() - mdlink::FrameHeaderSize;
-    frame.resize(mdlink::FrameHeaderSize + std::max<std::size_t>(1, body / 2));
-    record.kind = SentKind::PartialFrame;
-    FaultBegins("close-mid-body fault");
-    QueueBytes(std::move(frame), std::move(record));
-    CloseAfterDrain("close-mid-body fault");
+    FaultBegins(fault);
+    QueueBytes(std::move(bytes), std::move(record));
 }
 
 void FrontSession::QueueBytes(Bytes bytes, SentFrame record, std::uint64_t stamp)
@@ -99,7 +84,7 @@ void FrontSession::WriteNext()
         return;
     writing_ = true;
     auto self = shared_from_this();
-    if (faults_.trickle_delay) {
+    if (byteDelay_) {
         asio::async_write(socket_, asio::buffer(queue_.front().bytes.data() + trickleOffset_, 1),
                           [self](const asio::error_code& ec, std::size_t) {
                               self->OnTrickleWritten(ec);
@@ -163,7 +148,7 @@ void FrontSession::OnTrickleWritten(const asio::error_code& ec)
         queue_.pop_front();
         trickleOffset_ = 0;
     }
-    trickleTimer_.expires_after(*faults_.trickle_delay);
+    trickleTimer_.expires_after(*byteDelay_);
     auto self = shared_from_this();
     trickleTimer_.async_wait([self](const asio::error_code& e) {
         self->writing_ = false;
@@ -188,30 +173,32 @@ void FrontSession::AfterLoginFaults()
     if (faultsDone_)
         return;
     faultsDone_ = true;
-    const FrontFaults& f = faults_;
-    for (std::size_t i = 0; i < f.unknown_frames; ++i) {
-        const std::uint32_t type = UnknownTypes[i % (sizeof UnknownTypes / sizeof UnknownTypes[0])];
-        QueueFrame(MakeFrame(type, 0, false, RandomBytes(f.unknown_body_length)), SentFrame{});
-    }
-    if (f.garbage_after_login > 0 && !silent_ && !closing_) {
-        FaultBegins("garbage-after-login fault");
-        SentFrame rec;
-        rec.kind = SentKind::Garbage;
-        QueueBytes(RandomBytes(f.garbage_after_login), std::move(rec));
-    }
-    if (f.announce_body_length > 0 && !silent_ && !closing_) {
-        FaultBegins("announce-body fault");
-        Bytes filler = RandomBytes(std::min<std::size_t>(f.announce_body_length, AnnouncedBytesSent));
-        Bytes bytes = MakeFrame(mdlink::MsgDepthMarketData, 0, false, filler);
-        mdlink::FrameHeader h = mdlink::DecodeHeader(bytes.data());
-        h.BodyLength = f.announce_body_length;
-        mdlink::EncodeHeader(h, bytes.data());
-        SentFrame rec;
-        rec.kind = SentKind::Announce;
-        rec.header = h;
-        QueueBytes(std::move(bytes), std::move(rec));
-        GoSilent("announced an oversized body");
-    }
+    for (const auto& f : faults_)
+        f->AfterLogin(*this);
+}
+
+BodyShape FrontSession::Shape(BodyKind kind, bool firstDepth) const
+{
+    BodyShape shape;
+    for (const auto& f : faults_)
+        f->ShapeBody(kind, firstDepth, shape);
+    return shape;
+}
+
+void FrontSession::ApplyCut(Bytes& body, const BodyShape& shape)
+{
+    if (shape.cut_to > 0)
+        body.resize(std::min(body.size(), shape.cut_to));
+}
+
+void FrontSession::After(std::chrono::milliseconds delay, std::function<void()> act)
+{
+    faultTimers_.push_back(std::make_unique<asio::steady_timer>(socket_.get_executor(), delay));
+    auto self = shared_from_this();
+    faultTimers_.back()->async_wait([self, act = std::move(act)](const asio::error_code& e) {
+        if (!e && !self->closed_)
+            act();
+    });
 }
 
 Bytes FrontSession::RandomBytes(std::size_t n)
@@ -271,8 +258,9 @@ void FrontSession::CloseNow(const std::string& reason)
         return;
     closed_ = true;
     FaultBegins(reason);
-    for (asio::steady_timer* t : {&pushTimer_, &forQuoteTimer_, &trickleTimer_, &silentTimer_,
-                                  &closeTimer_})
+    for (asio::steady_timer* t : {&pushTimer_, &forQuoteTimer_, &trickleTimer_, &closeTimer_})
+        t->cancel();
+    for (const auto& t : faultTimers_)
         t->cancel();
     ReportClosed(reason);
     // Unread bytes at close make the kernel reset the link, and a reset

@@ -90,19 +90,7 @@ std::size_t Session::Count(Kind kind) const
 
 bool Session::WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds limit)
 {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    std::unique_lock<std::mutex> lock(mu_);
-    for (;;) {
-        const std::uint64_t seen = version_;
-        lock.unlock();
-        if (pred())
-            return true;
-        lock.lock();
-        if (!cv_.wait_until(lock, deadline, [&] { return version_ != seen; })) {
-            lock.unlock();
-            return pred();
-        }
-    }
+    return changes_.WaitUntil(mu_, limit, pred);
 }
 
 bool Session::WaitCount(Kind kind, std::size_t n, std::chrono::milliseconds limit)
@@ -129,8 +117,7 @@ void Session::Record(Event e)
     }
     std::lock_guard<std::mutex> lock(mu_);
     --active_;
-    ++version_;
-    cv_.notify_all();
+    changes_.Changed();
 }
 
 // What an application does on its own: the library never logs in or

@@ -10,6 +10,7 @@
 //                prove that a reconnect delay has passed on the loop
 #pragma once
 
+#include "ChangeSignal.h"
 #include "DepthText.h"
 #include "FrontServer.h"
 #include "MdApi.h"
@@ -108,10 +109,9 @@ private:
                   CThostFtdcRspInfoField* info, int requestId, bool isLast);
 
     mutable std::mutex mu_;
-    std::condition_variable cv_;
+    mdtools::ChangeSignal changes_;
     std::vector<Event> events_;
     std::vector<std::size_t> counts_ = std::vector<std::size_t>(9);
-    std::uint64_t version_ = 0;
     int requestId_ = 0;
     std::atomic<bool> claimed_{false};
     std::atomic<bool> released_{false};

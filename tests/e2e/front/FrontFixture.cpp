@@ -1,29 +1,15 @@
 #include "FrontFixture.h"
 
 #include <cstring>
-#include <random>
 
 namespace fronttest {
-
-void FrontFixture::SetUp()
-{
-    previousDir_ = std::filesystem::current_path();
-    std::random_device rd;
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = std::filesystem::temp_directory_path() /
-           ("mdfront-" + std::string(info->name()) + "-" + std::to_string(rd()));
-    std::filesystem::create_directories(dir_);
-    std::filesystem::current_path(dir_);
-}
 
 void FrontFixture::TearDown()
 {
     if (front_)
         front_->Stop();
     front_.reset();
-    std::filesystem::current_path(previousDir_);
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
+    TempDirTest::TearDown();
 }
 
 mdfront::FrontConfig FrontFixture::BaseConfig()

@@ -3,6 +3,7 @@
 
 #include "FrontServer.h"
 #include "FrontTestClient.h"
+#include "ToolsTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -11,9 +12,8 @@
 
 namespace fronttest {
 
-class FrontFixture : public ::testing::Test {
+class FrontFixture : public toolstest::TempDirTest {
 protected:
-    void SetUp() override;
     void TearDown() override;
 
     // A config with a small known instrument list and a quick rate.
@@ -24,10 +24,6 @@ protected:
 
     std::unique_ptr<mdfront::FrontServer> front_;
     std::uint16_t port_ = 0;
-    std::filesystem::path dir_;
-
-private:
-    std::filesystem::path previousDir_;
 };
 
 // The RspInfo at `offset` of a body: error id and text.

@@ -9,7 +9,7 @@
 #include <cmath>
 #include <cstring>
 
-namespace fronttest {
+namespace toolstest {
 namespace {
 
 using namespace mdfront;
@@ -230,4 +230,4 @@ TEST(DepthWalkTest, RecordsAreConsistentAndReproducible)
 }
 
 } // namespace
-} // namespace fronttest
+} // namespace toolstest

@@ -1,18 +1,19 @@
-// The CSV form of depth records and mdfront's command line.
+// The CSV form of depth records that mdcli writes and mdfront replays.
 #include "DepthCsv.h"
 #include "DepthWalk.h"
-#include "FrontFixture.h"
-#include "FrontOptions.h"
+#include "FrameBuilder.h"
+#include "LocalTime.h"
+#include "ToolsTestSupport.h"
 
 #include <cstring>
 #include <fstream>
 
-namespace fronttest {
+namespace toolstest {
 namespace {
 
 using Depth = CThostFtdcDepthMarketDataField;
 
-class DepthCsvTest : public FrontFixture {};
+class DepthCsvTest : public TempDirTest {};
 
 TEST_F(DepthCsvTest, RowsReadBackBitForBit)
 {
@@ -81,58 +82,42 @@ TEST_F(DepthCsvTest, BadFilesAreReported)
     EXPECT_FALSE(mdtools::ReadDepthCsv("noheader.csv", rows, error));
 }
 
-TEST(FrontOptionsTest, FlagsFillTheConfig)
-{
-    mdfront::FrontOptions o;
-    std::string error;
-    const std::vector<std::string> args = {
-        "--port", "7001", "--form=text", "--text-fields", "60", "--rate", "0",
-        "--instruments", "au2612,IF2612,x1@DCE", "--user", "u", "--password", "p",
-        "--silent-after-seconds", "1.5", "--close-after-frames", "0", "--trickle", "2",
-        "--short-bodies", "--big-body", "900", "--refuse-logins", "--verbose", "--stamp-sequence"};
-    ASSERT_TRUE(mdfront::ParseFrontOptions(args, o, error)) << error;
-    const mdfront::FrontConfig& c = o.config;
-    EXPECT_EQ(c.port, 7001);
-    EXPECT_EQ(c.form, mdfront::DepthForm::Text);
-    EXPECT_EQ(c.text_fields, 60);
-    EXPECT_EQ(c.rate, 0.0);
-    ASSERT_EQ(c.instruments.size(), 3u);
-    EXPECT_EQ(c.instruments[0].exchange, "SHFE");
-    EXPECT_EQ(c.instruments[1].exchange, "CFFEX");
-    EXPECT_EQ(c.instruments[2].exchange, "DCE");
-    EXPECT_EQ(c.user, "u");
-    EXPECT_EQ(c.password, "p");
-    EXPECT_EQ(c.faults.silent_after_time, std::chrono::milliseconds(1500));
-    EXPECT_EQ(c.faults.close_after_frames, 0u);
-    EXPECT_EQ(c.faults.trickle_delay, std::chrono::microseconds(2000));
-    EXPECT_EQ(c.faults.short_login, 100u);
-    EXPECT_EQ(c.faults.big_body_length, 900u);
-    EXPECT_TRUE(c.faults.refuse_logins);
-    EXPECT_TRUE(o.verbose);
-    EXPECT_TRUE(c.stamp_sequence);
-    EXPECT_FALSE(c.faults.silent_after_frames.has_value());
-}
+struct IntCell {
+    const char* text;
+    bool accepted;
+};
 
-TEST(FrontOptionsTest, BadInputIsRefusedWithAReason)
+// Integer members hold an int: a value past its range is refused, never
+// narrowed into another number.
+const IntCell IntCells[] = {
+    {"2147483647", true},   {"-2147483648", true},  {"2147483648", false},
+    {"-2147483649", false}, {"4294967296", false}, {"99999999999", false},
+};
+
+TEST_F(DepthCsvTest, IntegersOutsideTheirMemberAreRefusedWithFileAndLine)
 {
-    const std::vector<std::vector<std::string>> bad = {
-        {"--nosuch"}, {"--port"}, {"--port", "70000"}, {"--form", "xml"},
-        {"--big-body", "800"}, {"--rate", "-1"}, {"stray"}, {"--text-fields", "0"}};
-    for (const auto& args : bad) {
-        mdfront::FrontOptions o;
-        std::string error;
-        EXPECT_FALSE(mdfront::ParseFrontOptions(args, o, error)) << args[0];
-        EXPECT_FALSE(error.empty());
+    for (const char* column : {"Volume", "AskVolume3"}) {
+        for (const IntCell& cell : IntCells) {
+            std::ofstream("ints.csv") << "InstrumentID," << column << "\nau2612,1\nau2612,"
+                                      << cell.text << "\n";
+            std::vector<mdtools::CsvDepthRow> rows;
+            std::string error;
+            const bool ok = mdtools::ReadDepthCsv("ints.csv", rows, error);
+            EXPECT_EQ(ok, cell.accepted) << column << "=" << cell.text;
+            if (cell.accepted) {
+                ASSERT_EQ(rows.size(), 2u);
+                const int want = static_cast<int>(std::stoll(cell.text));
+                EXPECT_EQ(std::string(column) == "Volume" ? rows[1].depth.Volume
+                                                          : rows[1].depth.AskVolume3,
+                          want);
+            } else {
+                EXPECT_NE(error.find("ints.csv:3:"), std::string::npos) << error;
+                EXPECT_NE(error.find(column), std::string::npos) << error;
+                EXPECT_NE(error.find(cell.text), std::string::npos) << error;
+            }
+        }
     }
 }
 
-TEST(FrontOptionsTest, HelpNamesEveryFlag)
-{
-    const std::string help = mdfront::FrontUsage();
-    for (const std::string& name : mdfront::FrontFlagNames())
-        EXPECT_NE(help.find("--" + name), std::string::npos) << name;
-    EXPECT_GE(mdfront::FrontFlagNames().size(), 30u);
-}
-
 } // namespace
-} // namespace fronttest
+} // namespace toolstest
