@@ -39,7 +39,7 @@ struct SessionContext {
     std::string trading_day;
 };
 
-class FrontSession : public std::enable_shared_from_this<FrontSession>, private FaultHost {
+class FrontSession final : public std::enable_shared_from_this<FrontSession>, private FaultHost {
 public:
     FrontSession(asio::ip::tcp::socket socket, std::shared_ptr<const SessionContext> context,
                  std::size_t index, FrontFaults faults);
