@@ -1,0 +1,46 @@
+// The soak's verdict: every invariant against what was counted, printed as
+// one table.
+#pragma once
+
+#include "FrontProcess.h"
+#include "Options.h"
+#include "Process.h"
+#include "Tally.h"
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+namespace soak {
+
+struct RunFigures {
+    FrontCounts fronts;
+
+    bool resourcesChecked = false;
+    ProcessFigures base;  // before the fronts and clients
+    ProcessFigures warm;  // after the warm-up, every client released
+    ProcessFigures end;   // at the end of the run, every client released
+    ProcessFigures warmInFlight, endInFlight; // the same moments, just before the releases
+    ProcessFigures after; // everything released and stopped
+
+    ThrowRecords logged;
+
+    // The probe client's longest gap between two records, and its records.
+    double probeGapMs = 0;
+    double probeGapAt = 0; // seconds into the run
+    std::uint64_t probeRecords = 0;
+
+    // Flood mode: records per client at the first window's start and at the end.
+    std::vector<std::uint64_t> floodFrom, floodTo;
+    double floodSeconds = 0;
+    std::uint64_t windows = 0;
+    std::uint64_t starvedWindows = 0;
+};
+
+// Resident memory may grow this much from the warm-up to the end.
+constexpr std::uint64_t MaxGrowthBytes = 1u << 20;
+
+// Prints the table; returns 0 when every invariant held, 1 otherwise.
+int Print(const Options& o, Tally& t, const RunFigures& f);
+
+} // namespace soak

@@ -1,0 +1,19 @@
+// soak: many clients of the library against misbehaving simulated fronts,
+// with a misbehaving application, checking what a user relies on. See
+// `soak --help` and the README's Soak section.
+#include "Options.h"
+#include "Soak.h"
+
+#include <cstdio>
+#include <exception>
+
+int main(int argc, char** argv)
+{
+    const soak::Options options = soak::ParseOptions(argc, argv);
+    try {
+        return soak::Run(options);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "soak: %s\n", e.what());
+        return 2;
+    }
+}
