@@ -80,14 +80,28 @@ inline void EncodeHeader(const FrameHeader& h, unsigned char* out)
     PutU32(out + 20, h.IsLast);
 }
 
+// A header is decoded right after the base layer copied it in, typically as
+// two overlapping 16-byte stores. A wide load spanning both cannot be served
+// from the store buffer and stalls the receive path for every frame, so each
+// field is read on its own: the empty asm keeps the compiler from merging the
+// four loads into one vector load.
+inline std::uint32_t HeaderField(const unsigned char* p)
+{
+    std::uint32_t v = GetU32(p);
+#if defined(__GNUC__)
+    __asm__("" : "+r"(v));
+#endif
+    return v;
+}
+
 inline FrameHeader DecodeHeader(const unsigned char* in)
 {
     FrameHeader h;
-    h.Marker = GetU32(in);
-    h.MsgType = GetU32(in + 4);
-    h.BodyLength = GetU32(in + 8);
-    h.RequestId = static_cast<std::int32_t>(GetU32(in + 12));
-    h.Tick = GetU32(in + 16);
+    h.Marker = HeaderField(in);
+    h.MsgType = HeaderField(in + 4);
+    h.BodyLength = HeaderField(in + 8);
+    h.RequestId = static_cast<std::int32_t>(HeaderField(in + 12));
+    h.Tick = HeaderField(in + 16);
     h.IsLast = in[20];
     return h;
 }
