@@ -226,8 +226,9 @@ struct Kelvo_TimerState;
  * One-shot timers owned by one object. SetTimer returns a non-zero id that
  * is never the id of another pending timer, even after the id counter has
  * wrapped; OnTimer(id, 0, user) follows once on the loop when the interval has
- * passed, counted from the SetTimer call (also inside a long callback): never
- * earlier, and on Linux up to one tick of the coarse monotonic clock later.
+ * passed, counted from the SetTimer call (also inside a long callback): on
+ * Linux give or take a tick of the coarse monotonic clock (at most two ticks
+ * later, at most one earlier), elsewhere never earlier.
  * An OnTimer that throws loses only that expiry. ClearTimer ignores 0 and ids that are not this object's pending
  * timers. Called from another thread, ClearTimer and the destructor wait for
  * an expiry of this object in flight; from the loop thread they take effect at
