@@ -32,9 +32,12 @@ ProcessFigures ReadProcess()
     malloc_trim(0);
     ProcessFigures p;
     std::ifstream statm("/proc/self/statm");
-    std::uint64_t size = 0, resident = 0;
-    statm >> size >> resident;
-    p.residentBytes = resident * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+    std::uint64_t size = 0, resident = 0, fileBacked = 0;
+    statm >> size >> resident >> fileBacked;
+    // Anonymous memory only: pages of the libraries' code that a rare path
+    // touches for the first time are resident from then on, but no memory
+    // the clients hold.
+    p.residentBytes = (resident - fileBacked) * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
     const struct mallinfo2 m = mallinfo2();
     p.heapInUseBytes = m.uordblks + m.hblkhd;
     p.descriptors = CountEntries("/proc/self/fd");

@@ -164,7 +164,7 @@ void Resources(Table& tab, const RunFigures& f)
     if (f.resourcesChecked) {
         const double growth = static_cast<double>(f.end.residentBytes) -
                               static_cast<double>(f.warm.residentBytes);
-        tab.Row("resident memory after warm-up / at the end, clients released",
+        tab.Row("resident anonymous memory after warm-up / at the end, clients released",
                 Format("%.1f MiB / %.1f MiB (%+.0f KiB)", f.warm.residentBytes / 1048576.0,
                        f.end.residentBytes / 1048576.0, growth / 1024),
                 growth < static_cast<double>(MaxGrowthBytes));
@@ -173,7 +173,7 @@ void Resources(Table& tab, const RunFigures& f)
                        f.end.heapInUseBytes / 1048576.0,
                        (static_cast<double>(f.end.heapInUseBytes) -
                         static_cast<double>(f.warm.heapInUseBytes)) / 1024));
-        tab.Row("resident memory, clients running",
+        tab.Row("resident anonymous memory, clients running",
                 Format("%.1f MiB / %.1f MiB", f.warmInFlight.residentBytes / 1048576.0,
                        f.endInFlight.residentBytes / 1048576.0));
         tab.Row("open descriptors: baseline / end",
