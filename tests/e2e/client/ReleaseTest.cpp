@@ -73,19 +73,29 @@ TEST_P(ReleaseInside, NoCallbackFollows)
 INSTANTIATE_TEST_SUITE_P(Callbacks, ReleaseInside, ::testing::ValuesIn(Triggers),
                          [](const ::testing::TestParamInfo<Trigger>& info) { return info.param.name; });
 
+// A front that sends as fast as the socket takes it, and a session that
+// subscribes two instruments and only counts their records.
+class FloodTest : public ClientTest {
+protected:
+    mdfront::FrontServer& FloodingFront(std::size_t recordLimit)
+    {
+        mdfront::FrontConfig cfg = BaseConfig();
+        cfg.rate = 0;
+        cfg.record_limit = recordLimit;
+        session_->instruments = {"au2612", "ag2612"};
+        session_->keepDepth = false;
+        return AddFront(cfg);
+    }
+};
+
 // Release from the test's thread while the loop is busy delivering a flood,
 // after a few records or after many.
-class ReleaseFromAnotherThread : public ClientTest,
+class ReleaseFromAnotherThread : public FloodTest,
                                  public ::testing::WithParamInterface<std::size_t> {};
 
 TEST_P(ReleaseFromAnotherThread, NothingRunsOnceItReturns)
 {
-    mdfront::FrontConfig cfg = BaseConfig();
-    cfg.rate = 0;
-    cfg.record_limit = 1000;
-    mdfront::FrontServer& front = AddFront(cfg);
-    session_->instruments = {"au2612", "ag2612"};
-    session_->keepDepth = false;
+    mdfront::FrontServer& front = FloodingFront(1000);
     Witness witness(refusing_.Address());
     StartClient({Address(front)});
     ASSERT_TRUE(session_->WaitCount(Kind::Depth, GetParam()));
@@ -102,16 +112,11 @@ INSTANTIATE_TEST_SUITE_P(Flood, ReleaseFromAnotherThread, ::testing::Values(1, 1
 // RegisterSpi and RegisterFront from the test's thread while the loop is
 // busy delivering a flood: a switch takes effect between two callbacks, so
 // the object switched away from gets nothing once RegisterSpi has returned.
-using RegisterWhileFlooding = ClientTest;
+using RegisterWhileFlooding = FloodTest;
 
 TEST_F(RegisterWhileFlooding, TheOldCallbackObjectGetsNothingOnceTheSwitchReturned)
 {
-    mdfront::FrontConfig cfg = BaseConfig();
-    cfg.rate = 0;
-    cfg.record_limit = 16;
-    mdfront::FrontServer& front = AddFront(cfg);
-    session_->instruments = {"au2612", "ag2612"};
-    session_->keepDepth = false;
+    mdfront::FrontServer& front = FloodingFront(16);
     Session other;
     other.keepDepth = false;
     StartClient({Address(front)});
