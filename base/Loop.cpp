@@ -1,6 +1,7 @@
 #include "Loop.h"
 
 #include "KelvoBase.h"
+#include "LoopOptions.h"
 
 #include <asio/executor_work_guard.hpp>
 
@@ -34,6 +35,25 @@ struct CallRecord {
 std::mutex g_callMutex;
 std::condition_variable g_callDone;
 Loop* g_loop = nullptr;  // set once; the loop is never destroyed
+
+// Pins the calling thread to one CPU; a CPU that does not exist or is not
+// allowed to this process leaves the thread where it was.
+void PinToCpu(int cpu)
+{
+    if (cpu < 0)
+        return;
+#ifndef _WIN32
+    if (cpu >= CPU_SETSIZE)
+        return;
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(static_cast<unsigned>(cpu), &set);
+    pthread_setaffinity_np(pthread_self(), sizeof set, &set);
+#else
+    if (cpu < 64)
+        SetThreadAffinityMask(GetCurrentThread(), DWORD_PTR(1) << cpu);
+#endif
+}
 
 }  // namespace
 
@@ -70,10 +90,19 @@ void Loop::Run()
 {
     // Before any handler runs, so that InThread() is right inside all of them.
     m_threadId.store(std::this_thread::get_id(), std::memory_order_relaxed);
+    const LoopOptions options = LoopOptionsFromEnvironment();
+    PinToCpu(options.cpu);
     auto work = asio::make_work_guard(m_io);
     for (;;) {
         try {
-            m_io.run();
+            if (options.poll) {
+                // Never asleep in the kernel: ready work is picked up at the
+                // next turn instead of after a wake-up.
+                while (!m_io.stopped())
+                    m_io.poll();
+            } else {
+                m_io.run();
+            }
             return;
         } catch (...) {
             // Connections and timers contain what their callbacks throw; what

@@ -8,9 +8,18 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <mutex>
 #include <stdexcept>
 #include <string>
+
+#ifdef __linux__
+#include <sched.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
 
 namespace kelvotest {
 namespace {
@@ -85,6 +94,51 @@ TEST(Loop, AThrowingCallbackDoesNotStopTheLoop)
     RunOnLoop([&] { ran = 1; });
     EXPECT_EQ(ran, 1);
 }
+
+#ifdef __linux__
+// The state letter of a thread of this process (R running, S sleeping, ...).
+char ThreadState(long tid)
+{
+    std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::size_t name = stat.rfind(')');
+    return name != std::string::npos && name + 2 < stat.size() ? stat[name + 2] : '?';
+}
+
+// Run once as is and once more (a ctest entry of its own) with
+// MDLINK_LOOP_POLL=1 MDLINK_LOOP_CPU=0, since the loop reads them at start.
+TEST(LoopMode, SleepsWhenIdleUnlessAskedToPollAndKeepsToItsCpu)
+{
+    const char* poll = std::getenv("MDLINK_LOOP_POLL");
+    const bool polling = poll != nullptr && std::strcmp(poll, "1") == 0;
+    long tid = 0;
+    RunOnLoop([&] { tid = static_cast<long>(syscall(SYS_gettid)); });
+    ASSERT_NE(tid, 0);
+
+    // Idle now: a sleeping loop shows S on most looks, a polling one never.
+    int sleeping = 0;
+    for (int i = 0; i < 200; ++i)
+        sleeping += ThreadState(tid) == 'S' ? 1 : 0;
+    if (polling)
+        EXPECT_EQ(sleeping, 0);
+    else
+        EXPECT_GT(sleeping, 100);
+
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    ASSERT_EQ(sched_getaffinity(static_cast<pid_t>(tid), sizeof set, &set), 0);
+    const char* cpu = std::getenv("MDLINK_LOOP_CPU");
+    if (cpu != nullptr && std::strcmp(cpu, "0") == 0) {
+        EXPECT_EQ(CPU_COUNT(&set), 1);
+        EXPECT_TRUE(CPU_ISSET(0, &set));
+    } else {
+        cpu_set_t process;
+        CPU_ZERO(&process);
+        ASSERT_EQ(sched_getaffinity(0, sizeof process, &process), 0);
+        EXPECT_TRUE(CPU_EQUAL(&set, &process));
+    }
+}
+#endif
 
 TEST(TickCount, FollowsTheMonotonicClockInMilliseconds)
 {
