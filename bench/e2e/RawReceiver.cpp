@@ -1,13 +1,19 @@
-// The raw receiver: what the machine can do without any library.
+// The receivers without the library: the raw one, what the machine can do
+// (a blocking socket read in 64 KiB chunks, the frames walked in place), and
+// the naive one, what a simple reading of the receive steps gives (two
+// blocking reads per frame, header then body).
 #include "Receivers.h"
+#include "ReferenceDecoder.h"
 #include "Stream.h"
 #include "wire/FrameHeader.h"
 
 #include <asio/connect.hpp>
 #include <asio/ip/tcp.hpp>
+#include <asio/read.hpp>
 
 #include <cstring>
 #include <functional>
+#include <stdexcept>
 #include <vector>
 
 namespace bench {
@@ -15,13 +21,20 @@ namespace bench {
 namespace {
 
 using asio::ip::tcp;
+using OnFrame = std::function<void(const unsigned char* frame, std::uint32_t bodyLength)>;
 
-// Reads until frames depth frames went by; onFrame sees each one.
-void Receive(int port, long frames, const std::function<void(const unsigned char*)>& onFrame)
+tcp::socket Connect(asio::io_context& io, int port)
 {
-    asio::io_context io;
     tcp::socket socket(io);
     socket.connect(tcp::endpoint(asio::ip::address_v4::loopback(), static_cast<unsigned short>(port)));
+    return socket;
+}
+
+// Reads until frames depth frames went by; onFrame sees each one.
+void ReceiveRaw(int port, long frames, const OnFrame& onFrame)
+{
+    asio::io_context io;
+    tcp::socket socket = Connect(io, port);
     std::vector<unsigned char> buffer(1 << 20);
     std::size_t filled = 0;
     long seen = 0;
@@ -36,7 +49,7 @@ void Receive(int port, long frames, const std::function<void(const unsigned char
             if (filled - at < size)
                 break;
             if (h.MsgType == mdlink::MsgDepthMarketData) {
-                onFrame(buffer.data() + at);
+                onFrame(buffer.data() + at, h.BodyLength);
                 ++seen;
             }
             at += size;
@@ -46,16 +59,52 @@ void Receive(int port, long frames, const std::function<void(const unsigned char
     }
 }
 
+// The same with one blocking read for each header and one for each body.
+void ReceiveNaive(int port, long frames, const OnFrame& onFrame)
+{
+    asio::io_context io;
+    tcp::socket socket = Connect(io, port);
+    std::vector<unsigned char> frame(mdlink::FrameHeaderSize);
+    long seen = 0;
+    while (seen < frames) {
+        asio::read(socket, asio::buffer(frame.data(), mdlink::FrameHeaderSize));
+        const mdlink::FrameHeader h = mdlink::DecodeHeader(frame.data());
+        frame.resize(mdlink::FrameHeaderSize + h.BodyLength);
+        asio::read(socket, asio::buffer(frame.data() + mdlink::FrameHeaderSize, h.BodyLength));
+        if (h.MsgType == mdlink::MsgDepthMarketData) {
+            onFrame(frame.data(), h.BodyLength);
+            ++seen;
+        }
+    }
+}
+
+using ReceiveFn = void (*)(int, long, const OnFrame&);
+
+ReceiveFn Pick(Receiver receiver)
+{
+    return receiver == Receiver::Naive ? ReceiveNaive : ReceiveRaw;
+}
+
+volatile double g_sink;
+
 } // namespace
 
-Throughput RawThroughput(int port, long frames)
+Throughput PlainThroughput(Receiver receiver, int port, long frames, bool decode)
 {
     Throughput t;
     std::int64_t first = 0, last = 0;
     // The clock is read only at the first and the last frame.
-    Receive(port, frames, [&](const unsigned char*) {
+    Pick(receiver)(port, frames, [&](const unsigned char* frame, std::uint32_t length) {
         if (t.frames == 0)
             first = NowNs();
+        if (decode) {
+            // Into a zeroed record on the stack, as an application would.
+            CThostFtdcDepthMarketDataField record;
+            std::memset(&record, 0, sizeof record);
+            ReferenceDecoder(record).Decode(reinterpret_cast<const char*>(frame) + mdlink::FrameHeaderSize,
+                                            length);
+            g_sink = record.LastPrice;
+        }
         if (++t.frames == frames)
             last = NowNs();
     });
@@ -63,12 +112,12 @@ Throughput RawThroughput(int port, long frames)
     return t;
 }
 
-std::vector<std::int64_t> RawLatency(int port, long frames, long warmup)
+std::vector<std::int64_t> PlainLatency(Receiver receiver, int port, long frames, long warmup)
 {
     std::vector<std::int64_t> samples;
     samples.reserve(static_cast<std::size_t>(frames));
     long seen = 0;
-    Receive(port, frames, [&](const unsigned char* frame) {
+    Pick(receiver)(port, frames, [&](const unsigned char* frame, std::uint32_t) {
         const std::int64_t now = NowNs();
         double stamp;
         std::memcpy(&stamp, frame + StampOffset, sizeof stamp);

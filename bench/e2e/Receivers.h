@@ -1,12 +1,25 @@
-// The two receivers compared: a raw one (a plain blocking socket reading
-// 64 KiB chunks and walking the frames, no library) and the library, whose
-// OnRtnDepthMarketData counts or samples.
+// The receivers compared, all taking depth frames from the benchmark sender:
+//   Raw         a plain blocking socket read in 64 KiB chunks, the frames
+//               walked in place, no library: what the machine can do
+//   Naive       two blocking reads per frame, header then body: a simple
+//               reading of the receive steps
+//   Library     libmdlink, whose OnRtnDepthMarketData counts or samples
+//   LowLatency  libmdlink with its loop thread polling on a pinned CPU
+//               (MDLINK_LOOP_POLL, MDLINK_LOOP_CPU), in a child process,
+//               since the loop reads them when it starts
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace bench {
+
+enum class Receiver { Raw, Naive, Library, LowLatency };
+
+const char* Name(Receiver receiver);
+// False for an unknown name.
+bool FromName(const std::string& name, Receiver& receiver);
 
 struct Throughput {
     long frames = 0;
@@ -14,14 +27,20 @@ struct Throughput {
     double FramesPerSecond() const { return seconds > 0 ? (frames - 1) / seconds : 0; }
 };
 
-// Receives frames depth frames from the sender on port.
-Throughput RawThroughput(int port, long frames);
+// Raw and Naive; decode: text bodies go through the reference decoder.
+Throughput PlainThroughput(Receiver receiver, int port, long frames, bool decode);
 Throughput LibraryThroughput(int port, long frames);
 
 // One-way latencies (ns) of frames stamped by a paced sender; the first
 // warmup frames are not kept.
-std::vector<std::int64_t> RawLatency(int port, long frames, long warmup);
+std::vector<std::int64_t> PlainLatency(Receiver receiver, int port, long frames, long warmup);
 std::vector<std::int64_t> LibraryLatency(int port, long frames, long warmup);
+// Any receiver, in a child process of its own (LowLatency always is); the
+// command is prefixed with wrapper (strace, say) when given.
+std::vector<std::int64_t> ChildLatency(Receiver receiver, int port, long frames, long warmup,
+                                       const std::vector<std::string>& wrapper = {});
+// The child's side: receives and writes the samples to path; the exit status.
+int RunChild(const std::string& receiver, int port, long frames, long warmup, const std::string& path);
 
 // Heap allocations the loop thread makes for frames depth frames, after
 // warmup frames.

@@ -1,18 +1,29 @@
-// bench_e2e: what the library costs against what the machine can do, measured
-// in one run on loopback.
-//   throughput  frames per second, raw receiver against libmdlink, binary and text
-//   latency     one-way wire-to-callback latency of paced frames, p50/p99/p99.9
+// bench_e2e: what the library costs against what the machine can do, and
+// against a simple implementation, measured in one run on loopback.
+//   throughput  frames per second: naive, raw and libmdlink, binary and text
+//   latency     one-way wire-to-callback latency of paced frames: raw, naive,
+//               libmdlink and its low-latency mode; p50/p99/p99.9
 //   memory      heap allocations per frame on the loop thread, resident memory
 //               of an idle client
-// Usage: bench_e2e [--smoke] [throughput|latency|memory]...
+//   syscalls    system calls per frame at a low rate, each receiver alone in a
+//               process under strace (needs strace)
+// Usage: bench_e2e [--smoke] [--csv FILE] [throughput|latency|memory|syscalls]...
+//   --csv FILE  writes every latency sample as "receiver,microseconds"
 #include "Allocations.h"
 #include "Receivers.h"
 #include "Sender.h"
 #include "Stream.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -23,14 +34,26 @@ using namespace bench;
 struct Scale {
     long binaryFrames, textFrames, latencyFrames, latencyWarmup, latencyRate;
     int runs;
+    long syscallFrames, syscallRate;
 };
 
 constexpr int BlockFrames = 1000;
+// The naive receiver is an order of magnitude slower: fewer frames keep its
+// runs as long as the others'.
+constexpr long NaiveShare = 10;
 
 double Median(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
+}
+
+std::string Rule(std::initializer_list<int> widths)
+{
+    std::string s = "|";
+    for (int w : widths)
+        s += std::string(static_cast<std::size_t>(w + 2), '-') + "|";
+    return s;
 }
 
 // Rate of one receiver taking frames from a fresh blasting sender.
@@ -44,26 +67,36 @@ double FramesPerSecond(const std::string& block, long frames, Receive receive)
     return rate;
 }
 
-// The two receivers take turns, so that the machine's drift during the run
-// (this is a shared virtual machine) falls on both alike; medians are shown.
+// The receivers take turns, so that the machine's drift during the run (this
+// is a shared virtual machine) falls on all alike; medians are shown. Text is
+// decoded by the raw and naive receivers with the reference decoder, so that
+// every column does the same work.
 void ThroughputRow(const char* name, Form form, long frames, int runs)
 {
     const std::string block = DepthFrames(form, BlockFrames);
-    std::vector<double> raw, lib;
+    const bool decode = form == Form::Text;
+    std::vector<double> naive, raw, lib;
     for (int i = 0; i < runs; ++i) {
-        raw.push_back(FramesPerSecond(block, frames, RawThroughput));
+        naive.push_back(FramesPerSecond(block, frames / NaiveShare, [&](int port, long n) {
+            return PlainThroughput(Receiver::Naive, port, n, decode);
+        }));
+        raw.push_back(FramesPerSecond(block, frames, [&](int port, long n) {
+            return PlainThroughput(Receiver::Raw, port, n, decode);
+        }));
         lib.push_back(FramesPerSecond(block, frames, LibraryThroughput));
     }
-    const double r = Median(raw), l = Median(lib);
-    std::printf("| %-26s | %12.0f | %12.0f | %6.2f |\n", name, r, l, l / r);
+    const double n = Median(naive), r = Median(raw), l = Median(lib);
+    std::printf("| %-24s | %12.0f | %12.0f | %12.0f | %10.2f | %10.2f |\n", name, n, r, l, l / r, n / r);
 }
 
 void ThroughputTable(const Scale& s)
 {
-    std::printf("\nThroughput (frames per second, median of %d runs each, taking turns; a sender thread blasts frames on loopback)\n\n", s.runs);
-    std::printf("| %-26s | %12s | %12s | %6s |\n", "stream", "raw receiver", "libmdlink", "ratio");
-    std::printf("|%s|%s|%s|%s|\n", std::string(28, '-').c_str(), std::string(14, '-').c_str(),
-                std::string(14, '-').c_str(), std::string(8, '-').c_str());
+    std::printf("\nThroughput (frames per second, median of %d runs each, taking turns; a sender thread "
+                "blasts frames on loopback; text decoded by every receiver)\n\n",
+                s.runs);
+    std::printf("| %-24s | %12s | %12s | %12s | %10s | %10s |\n", "stream", "naive", "raw", "libmdlink",
+                "lib / raw", "naive / raw");
+    std::printf("%s\n", Rule({24, 12, 12, 12, 10, 10}).c_str());
     ThroughputRow("binary depth (432 B)", Form::Binary, s.binaryFrames, s.runs);
     ThroughputRow("text depth, 63 fields", Form::Text, s.textFrames, s.runs);
 }
@@ -76,37 +109,57 @@ double Percentile(std::vector<std::int64_t>& v, double p)
 }
 
 // Latency samples of one receiver from a fresh paced sender.
-template <class Receive>
-void Sample(const std::string& frames, const Scale& s, std::vector<std::int64_t>& out, Receive receive)
+std::vector<std::int64_t> Sample(Receiver receiver, const std::string& frames, long count, long warmup,
+                                 long rate, const std::vector<std::string>& wrapper = {})
 {
     const std::size_t frameSize = frames.size() / BlockFrames;
-    const long total = s.latencyFrames + s.latencyWarmup;
+    const long total = count + warmup;
     Sender sender;
-    sender.Pace(frames, frameSize, total, 1000000000L / s.latencyRate);
-    const std::vector<std::int64_t> samples = receive(sender.Port(), total, s.latencyWarmup);
-    out.insert(out.end(), samples.begin(), samples.end());
+    sender.Pace(frames, frameSize, total, 1000000000L / rate);
+    std::vector<std::int64_t> samples;
+    if (receiver == Receiver::LowLatency || !wrapper.empty())
+        samples = ChildLatency(receiver, sender.Port(), total, warmup, wrapper);
+    else if (receiver == Receiver::Library)
+        samples = LibraryLatency(sender.Port(), total, warmup);
+    else
+        samples = PlainLatency(receiver, sender.Port(), total, warmup);
+    sender.Wait();
+    return samples;
 }
 
-void LatencyTable(const Scale& s)
+const Receiver LatencyReceivers[] = {Receiver::Raw, Receiver::Naive, Receiver::Library, Receiver::LowLatency};
+
+void LatencyTable(const Scale& s, const std::string& csv)
 {
     const std::string frames = DepthFrames(Form::Binary, BlockFrames);
-    std::vector<std::int64_t> raw, lib;
+    std::map<Receiver, std::vector<std::int64_t>> samples;
     // Taking turns, as for throughput.
-    for (int i = 0; i < s.runs; ++i) {
-        Sample(frames, s, raw, RawLatency);
-        Sample(frames, s, lib, LibraryLatency);
+    for (int i = 0; i < s.runs; ++i)
+        for (Receiver r : LatencyReceivers) {
+            std::vector<std::int64_t> v = Sample(r, frames, s.latencyFrames, s.latencyWarmup, s.latencyRate);
+            samples[r].insert(samples[r].end(), v.begin(), v.end());
+        }
+    if (!csv.empty()) {
+        std::ofstream out(csv);
+        out << "receiver,microseconds\n";
+        for (Receiver r : LatencyReceivers)
+            for (std::int64_t ns : samples[r])
+                out << Name(r) << ',' << static_cast<double>(ns) / 1000.0 << '\n';
     }
-    std::printf("\nOne-way latency, wire to callback (µs; %d runs of %ld binary frames at %ld/s after %ld warm-up)\n\n",
+    std::printf("\nOne-way latency, wire to callback (µs; %d runs of %ld binary frames at %ld/s after %ld "
+                "warm-up; low-latency: MDLINK_LOOP_POLL=1, loop pinned to the last CPU)\n\n",
                 s.runs, s.latencyFrames, s.latencyRate, s.latencyWarmup);
-    std::printf("| %-26s | %8s | %8s | %8s |\n", "receiver", "p50", "p99", "p99.9");
-    std::printf("|%s|%s|%s|%s|\n", std::string(28, '-').c_str(), std::string(10, '-').c_str(),
-                std::string(10, '-').c_str(), std::string(10, '-').c_str());
-    const double r50 = Percentile(raw, 0.5), r99 = Percentile(raw, 0.99), r999 = Percentile(raw, 0.999);
-    const double l50 = Percentile(lib, 0.5), l99 = Percentile(lib, 0.99), l999 = Percentile(lib, 0.999);
-    std::printf("| %-26s | %8.1f | %8.1f | %8.1f |\n", "raw blocking socket", r50, r99, r999);
-    std::printf("| %-26s | %8.1f | %8.1f | %8.1f |\n", "libmdlink", l50, l99, l999);
-    std::printf("| %-26s | %+8.1f | %8.2f | %8.2f |\n", "libmdlink - raw / ratio", l50 - r50, l99 / r99,
-                l999 / r999);
+    std::printf("| %-24s | %8s | %8s | %8s | %9s | %9s |\n", "receiver", "p50", "p99", "p99.9", "p50 / raw",
+                "p99 / raw");
+    std::printf("%s\n", Rule({24, 8, 8, 8, 9, 9}).c_str());
+    const double r50 = Percentile(samples[Receiver::Raw], 0.5), r99 = Percentile(samples[Receiver::Raw], 0.99);
+    for (Receiver r : LatencyReceivers) {
+        const double p50 = Percentile(samples[r], 0.5), p99 = Percentile(samples[r], 0.99);
+        const double p999 = Percentile(samples[r], 0.999);
+        std::printf("| %-24s | %8.1f | %8.1f | %8.1f | %9.2f | %9.2f |\n", Name(r), p50, p99, p999, p50 / r50,
+                    p99 / r99);
+    }
+    std::printf("\n- libmdlink - raw at p50: %+.1f µs\n", Percentile(samples[Receiver::Library], 0.5) - r50);
 }
 
 void MemoryTable(const Scale& s)
@@ -135,15 +188,85 @@ void MemoryTable(const Scale& s)
                 static_cast<double>(kib) / Clients, Clients, kib);
 }
 
+// strace's summary: system call name -> calls.
+std::map<std::string, long> StraceCounts(const std::string& path)
+{
+    std::map<std::string, long> counts;
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string name;
+        long calls = 0;
+        if (fields >> name >> calls && name != "total")
+            counts[name] += calls;
+    }
+    return counts;
+}
+
+// Calls per frame of each receiver alone in a process: the difference
+// between a long and a short run, so that starting the process counts for
+// nothing.
+void SyscallTable(const Scale& s)
+{
+    const std::string frames = DepthFrames(Form::Binary, BlockFrames);
+    std::printf("\nSystem calls per received frame (binary frames at %ld/s, each receiver alone in a process "
+                "under strace -f; calls of a %ld-frame run less those of a %ld-frame run)\n\n",
+                s.syscallRate, s.syscallFrames + s.syscallFrames / 10, s.syscallFrames / 10);
+    std::printf("| %-24s | %9s | %s\n", "receiver", "per frame", "the calls per frame");
+    std::printf("%s\n", Rule({24, 9}).c_str());
+    const Receiver receivers[] = {Receiver::Raw, Receiver::Naive, Receiver::Library};
+    for (Receiver r : receivers) {
+        std::map<std::string, long> runs[2];
+        const long counts[2] = {s.syscallFrames / 10, s.syscallFrames + s.syscallFrames / 10};
+        for (int i = 0; i < 2; ++i) {
+            char path[] = "/tmp/bench_e2e_strace_XXXXXX";
+            const int fd = mkstemp(path);
+            if (fd < 0)
+                throw std::runtime_error("cannot create a file for strace");
+            close(fd);
+            Sample(r, frames, counts[i], 0, s.syscallRate, {"strace", "-f", "-c", "-U", "name,calls", "-o", path});
+            runs[i] = StraceCounts(path);
+            std::remove(path);
+        }
+        double total = 0;
+        std::string detail;
+        for (const auto& [name, calls] : runs[1]) {
+            const double perFrame = static_cast<double>(calls - runs[0][name]) / static_cast<double>(s.syscallFrames);
+            if (perFrame < 0.005)
+                continue;
+            total += perFrame;
+            char item[64];
+            std::snprintf(item, sizeof item, "%s%s %.2f", detail.empty() ? "" : ", ", name.c_str(), perFrame);
+            detail += item;
+        }
+        std::printf("| %-24s | %9.2f | %s\n", Name(r), total, detail.c_str());
+    }
+}
+
+int Usage()
+{
+    std::fprintf(stderr, "usage: bench_e2e [--smoke] [--csv FILE] [throughput|latency|memory|syscalls]...\n");
+    return 2;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    Scale scale{2000000, 1000000, 20000, 1000, 20000, 5};
+    if (argc == 7 && std::strcmp(argv[1], "--child") == 0)
+        return RunChild(argv[2], std::atoi(argv[3]), std::atol(argv[4]), std::atol(argv[5]), argv[6]);
+
+    Scale scale{2000000, 1000000, 20000, 1000, 20000, 5, 5000, 1000};
+    std::string csv;
     std::vector<std::string> modes;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--smoke") == 0)
-            scale = Scale{20000, 10000, 2000, 200, 20000, 1};
+            scale = Scale{20000, 10000, 2000, 200, 20000, 1, 500, 1000};
+        else if (std::strcmp(argv[i], "--csv") == 0 && i + 1 < argc)
+            csv = argv[++i];
+        else if (argv[i][0] == '-')
+            return Usage();
         else
             modes.push_back(argv[i]);
     }
@@ -153,13 +276,13 @@ int main(int argc, char** argv)
         if (mode == "throughput")
             ThroughputTable(scale);
         else if (mode == "latency")
-            LatencyTable(scale);
+            LatencyTable(scale, csv);
         else if (mode == "memory")
             MemoryTable(scale);
-        else {
-            std::fprintf(stderr, "usage: bench_e2e [--smoke] [throughput|latency|memory]...\n");
-            return 2;
-        }
+        else if (mode == "syscalls")
+            SyscallTable(scale);
+        else
+            return Usage();
         std::fflush(stdout);
     }
     return 0;
