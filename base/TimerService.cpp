@@ -36,48 +36,66 @@ TimerService::TimerService(Loop& loop)
 
 std::uint32_t TimerService::Set(Kelvo_TimerState& state, std::uint32_t ms, int user)
 {
-    const bool onLoop = m_loop.InThread();
     const std::int64_t deadline = Ticks(DeadlineStart()) + ScaledDelay(ms).count();
-
-    std::unique_lock<SpinLock> lock(m_lock);
-    const std::uint32_t id = m_queue.Arm(&state, deadline, user);
-    if (deadline >= m_armed)
+    std::uint32_t id;
+    if (m_loop.InThread()) {
+        bool arm = false;
+        {
+            LoopLock::LoopSection section(m_lock);
+            id = m_queue.Arm(&state, deadline, user);
+            if (deadline < m_armed) {
+                m_armed = deadline;
+                arm = true;
+            }
+        }
+        if (arm)
+            ArmAsio(deadline);
         return id;
-    m_armed = deadline;
-    if (onLoop) {
-        lock.unlock();
-        ArmAsio(deadline);
-    } else if (!m_rearmPosted) {
-        m_rearmPosted = true;
-        lock.unlock();
-        m_loop.Post([this] { Rearm(); });
     }
+    bool post = false;
+    {
+        std::lock_guard<LoopLock> lock(m_lock);
+        id = m_queue.Arm(&state, deadline, user);
+        if (deadline < m_armed) {
+            m_armed = deadline;
+            post = !m_rearmPosted;
+            m_rearmPosted = true;
+        }
+    }
+    if (post)
+        m_loop.Post([this] { Rearm(); });
     return id;
 }
 
 void TimerService::Clear(Kelvo_TimerState& state, std::uint32_t id)
 {
-    const bool onLoop = m_loop.InThread();
-    std::unique_lock<SpinLock> lock(m_lock);
+    if (m_loop.InThread()) {
+        LoopLock::LoopSection section(m_lock);
+        m_queue.Cancel(&state, id);
+        return;
+    }
+    std::unique_lock<LoopLock> lock(m_lock);
     m_queue.Cancel(&state, id);
     // An expiry already taken off the queue may be running on the loop.
-    if (!onLoop)
-        m_expiryDone.wait(lock, [&] { return !state.inFlight; });
+    m_expiryDone.wait(lock, [&] { return !state.inFlight; });
 }
 
 void TimerService::Release(Kelvo_TimerState* state)
 {
-    const bool onLoop = m_loop.InThread();
-    std::unique_lock<SpinLock> lock(m_lock);
-    m_queue.CancelAll(state);
-    if (state->inFlight && onLoop) {
-        // Destroyed inside its own OnTimer: Fire's caller frees it.
-        state->orphaned = true;
-        state->timer = nullptr;
-        return;
+    if (m_loop.InThread()) {
+        std::unique_lock<SpinLock> lock(m_lock.Spin());
+        m_queue.CancelAll(state);
+        if (state->inFlight) {
+            // Destroyed inside its own OnTimer: Fire's caller frees it.
+            state->orphaned = true;
+            state->timer = nullptr;
+            return;
+        }
+    } else {
+        std::unique_lock<LoopLock> lock(m_lock);
+        m_queue.CancelAll(state);
+        m_expiryDone.wait(lock, [&] { return !state->inFlight; });
     }
-    m_expiryDone.wait(lock, [&] { return !state->inFlight; });
-    lock.unlock();
     delete state;
 }
 
@@ -90,7 +108,7 @@ void TimerService::ArmAsio(std::int64_t deadline)
 
 void TimerService::Rearm()
 {
-    std::unique_lock<SpinLock> lock(m_lock);
+    std::unique_lock<SpinLock> lock(m_lock.Spin());
     m_rearmPosted = false;
     if (m_armed == kFiring)
         return;  // the end of the expiry run arms
@@ -112,7 +130,7 @@ void TimerService::OnAsioTimer(std::uint64_t seq)
     if (seq != m_armSeq)
         return;
     const std::int64_t now = Ticks(Clock::now());
-    std::unique_lock<SpinLock> lock(m_lock);
+    std::unique_lock<SpinLock> lock(m_lock.Spin());
     m_armed = kFiring;
     // Timers armed by the expiries themselves wait for the next round, even
     // with a zero interval: no expiry can starve the loop.

@@ -10,7 +10,7 @@
 #pragma once
 
 #include "Loop.h"
-#include "SpinLock.h"
+#include "LoopLock.h"
 #include "TimerQueue.h"
 
 #include <asio/steady_timer.hpp>
@@ -50,7 +50,7 @@ private:
     void Fire(Kelvo_TimerState* state, const TimerQueue::Due& due);
 
     Loop& m_loop;
-    SpinLock m_lock;
+    LoopLock m_lock;
     std::condition_variable_any m_expiryDone;
     TimerQueue m_queue;
     // The deadline the asio timer is set to, or is about to be set to by a

@@ -368,5 +368,54 @@ TEST(Timer, ArmedFromManyThreadsEveryTimerFiresOnce)
     EXPECT_EQ(std::set<unsigned int>(fired.begin(), fired.end()).size(), fired.size());
 }
 
+// The loop thread re-arms its idle timer with no atomic operation while other
+// threads arm and clear theirs: nothing is lost, nothing cleared fires.
+TEST(Timer, LoopReArmsWhileOtherThreadsArmAndClearEveryTimerFiresOnce)
+{
+    RecordingTimer idle;
+    RecordingTimer others;
+    constexpr int kThreads = 2;
+    constexpr int kEach = 1000;
+    std::atomic<int> running{kThreads};
+    unsigned int last = 0;
+    std::thread loopJob([&] {
+        RunOnLoop([&] {
+            unsigned int id = 0;
+            for (long i = 0; i < 20000 || running.load() > 0; ++i) {
+                idle.ClearTimer(id);
+                id = idle.SetTimer(60000, 1, 0, 0, nullptr);
+            }
+            idle.ClearTimer(id);
+            last = idle.SetTimer(0, 2, 0, 0, nullptr);
+        });
+    });
+    std::mutex keptMutex;
+    std::set<unsigned int> kept;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kEach; ++i) {
+                const unsigned int id = others.SetTimer(static_cast<unsigned int>(i % 5), t, 0, 0, nullptr);
+                if (i % 2 == 0) {
+                    others.ClearTimer(id);
+                } else {
+                    std::lock_guard<std::mutex> lock(keptMutex);
+                    kept.insert(id);
+                }
+            }
+            --running;
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    loopJob.join();
+    ASSERT_TRUE(idle.WaitFired(1));
+    ASSERT_TRUE(others.WaitFired(kept.size()));
+    EXPECT_EQ(idle.Fired(), std::vector<unsigned int>{last});
+    const std::vector<unsigned int> fired = others.Fired();
+    EXPECT_EQ(fired.size(), kept.size());
+    EXPECT_EQ(std::set<unsigned int>(fired.begin(), fired.end()), kept);
+}
+
 }  // namespace
 }  // namespace kelvotest
