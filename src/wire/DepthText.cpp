@@ -14,7 +14,7 @@
 #include <cstring>
 
 #if defined(__SSE2__) || defined(_M_X64)
-#define KELVO_TEXT_SSE2 1
+#define MDLINK_TEXT_SSE2 1
 #include <emmintrin.h>
 #if defined(_MSC_VER) && !defined(__clang__)
 #include <intrin.h>
@@ -155,7 +155,7 @@ void FillOptional(const Field* fields, Record& record)
         record.SettlementPrice = Float(fields[62]);
 }
 
-#if defined(KELVO_TEXT_SSE2)
+#if defined(MDLINK_TEXT_SSE2)
 int LowestBit(unsigned mask)
 {
 #if defined(_MSC_VER) && !defined(__clang__)
@@ -201,7 +201,7 @@ void SplitFields(const char* body, std::size_t length, Field* fields)
     FieldCutter cutter(body, fields);
     const char* p = body;
     const char* end = body + length;
-#if defined(KELVO_TEXT_SSE2)
+#if defined(MDLINK_TEXT_SSE2)
     // Sixteen bytes at a time, separators and the zero byte in one pass:
     // a record is some 300 bytes of short fields, too short for memchr.
     const __m128i separator = _mm_set1_epi8('\x01');
