@@ -7,11 +7,19 @@
 //   11..14, 25..34, 45..54 and 63 on are not used.
 #include "wire/DepthText.h"
 
-#include "KelvoBase.h"
+#include "NumberText.h"
 #include "wire/FrameHeader.h"
 
 #include <cstddef>
 #include <cstring>
+
+#if defined(__SSE2__) || defined(_M_X64)
+#define MDLINK_TEXT_SSE2 1
+#include <emmintrin.h>
+#if defined(_MSC_VER) && !defined(__clang__)
+#include <intrin.h>
+#endif
+#endif
 
 namespace mdlink {
 
@@ -46,6 +54,15 @@ const VolumeField Volumes[] = {
     {42, &Record::AskVolume4}, {44, &Record::AskVolume5}, {58, &Record::UpdateMillisec},
 };
 
+// One field: a range of the body, not terminated.
+struct Field {
+    const char* text;
+    std::size_t length;
+};
+
+// Fields 0 to 62 are read; later ones are not.
+constexpr int ReadFields = 63;
+
 // Appends to a text member, keeping its last byte for the terminator.
 template <std::size_t N>
 class MemberText {
@@ -60,7 +77,7 @@ public:
         m_used += n;
         return *this;
     }
-    MemberText& Add(const Kelvo_String& s) { return Add(s.c_str(), static_cast<std::size_t>(s.length())); }
+    MemberText& Add(const Field& f) { return Add(f.text, f.length); }
 
 private:
     char* m_member;
@@ -68,9 +85,9 @@ private:
 };
 
 template <std::size_t N>
-void CopyText(char (&member)[N], const Kelvo_String& text)
+void CopyText(char (&member)[N], const Field& field)
 {
-    MemberText<N>(member).Add(text);
+    MemberText<N>(member).Add(field);
 }
 
 char Lower(char c)
@@ -79,69 +96,152 @@ char Lower(char c)
 }
 
 // Does text begin with prefix, ignoring the case of ASCII letters?
-bool StartsWithNoCase(const Kelvo_String& text, const Kelvo_String& prefix)
+bool StartsWithNoCase(const Field& text, const Field& prefix)
 {
-    if (text.length() < prefix.length())
+    if (text.length < prefix.length)
         return false;
-    for (int i = 0; i < prefix.length(); ++i)
-        if (Lower(text.c_str()[i]) != Lower(prefix.c_str()[i]))
+    for (std::size_t i = 0; i < prefix.length; ++i)
+        if (Lower(text.text[i]) != Lower(prefix.text[i]))
             return false;
     return true;
 }
 
-void FormInstrumentID(std::uint32_t marker, const Kelvo_StringArray& fields, Record& record)
+void FormInstrumentID(std::uint32_t marker, const Field* fields, Record& record)
 {
-    const Kelvo_String& exchange = fields[0];
-    const Kelvo_String& exchangeInst = fields[1];
-    const Kelvo_String& instrument = fields[2];
+    const Field& exchange = fields[0];
+    const Field& exchangeInst = fields[1];
+    const Field& instrument = fields[2];
     MemberText<sizeof record.InstrumentID> id(record.InstrumentID);
     if (marker == MarkerTextJoined)
         id.Add(exchange).Add(" ", 1).Add(exchangeInst).Add(" ", 1).Add(instrument);
-    else if (instrument.length() > 0)
+    else if (instrument.length > 0)
         id.Add(instrument);
-    else if (exchange.length() == 0 || StartsWithNoCase(exchangeInst, exchange))
+    else if (exchange.length == 0 || StartsWithNoCase(exchangeInst, exchange))
         id.Add(exchangeInst);
     else
         id.Add(exchange).Add(" ", 1).Add(exchangeInst);
 }
 
-void FillNumbers(const Kelvo_StringArray& fields, Record& record)
+double Float(const Field& f)
+{
+    return kelvo::TextToFloat(f.text, f.text + f.length);
+}
+
+void FillNumbers(const Field* fields, Record& record)
 {
     for (const PriceField& f : Prices) {
-        const Kelvo_String& text = fields[f.index];
-        if (text.length() > 0)
-            record.*f.member = text.ToFloat();
+        const Field& field = fields[f.index];
+        if (field.length > 0)
+            record.*f.member = Float(field);
     }
     for (const VolumeField& f : Volumes) {
-        const Kelvo_String& text = fields[f.index];
-        if (text.length() > 0)
-            record.*f.member = text.ToInt(10);
+        const Field& field = fields[f.index];
+        if (field.length > 0)
+            record.*f.member = kelvo::TextToInt(field.text, field.text + field.length, 10);
     }
 }
 
-// Fields 59 to 62 count only when the record has them.
-void FillOptional(const Kelvo_StringArray& fields, Record& record)
+// Fields 59 to 62 count only when the record has them; a field it lacks
+// reads as empty, which comes to the same.
+void FillOptional(const Field* fields, Record& record)
 {
-    const int count = fields.GetSize();
-    if (count > 59 && fields[59].length() > 0)
-        record.OpenInterest = fields[59].ToFloat();
-    if (count > 60 && fields[60].length() > 0)
+    if (fields[59].length > 0)
+        record.OpenInterest = Float(fields[59]);
+    if (fields[60].length > 0)
         CopyText(record.TradingDay, fields[60]);
-    if (count > 61 && fields[61].length() > 0)
-        record.AveragePrice = fields[61].ToFloat();
-    if (count > 62 && fields[62].length() > 0)
-        record.SettlementPrice = fields[62].ToFloat();
+    if (fields[61].length > 0)
+        record.AveragePrice = Float(fields[61]);
+    if (fields[62].length > 0)
+        record.SettlementPrice = Float(fields[62]);
+}
+
+#if defined(MDLINK_TEXT_SSE2)
+int LowestBit(unsigned mask)
+{
+#if defined(_MSC_VER) && !defined(__clang__)
+    unsigned long bit;
+    _BitScanForward(&bit, mask);
+    return static_cast<int>(bit);
+#else
+    return __builtin_ctz(mask);
+#endif
+}
+#endif
+
+// Collects fields as their ends are found.
+class FieldCutter {
+public:
+    FieldCutter(const char* text, Field* fields) : m_start(text), m_fields(fields) {}
+    // Ends the current field at stop; true once every field read is found.
+    bool Cut(const char* stop)
+    {
+        m_fields[m_count++] = {m_start, static_cast<std::size_t>(stop - m_start)};
+        m_start = stop + 1;
+        return m_count == ReadFields;
+    }
+    // The fields the text lacks read as empty.
+    void EmptyRest(const char* end)
+    {
+        for (; m_count < ReadFields; ++m_count)
+            m_fields[m_count] = {end, 0};
+    }
+
+private:
+    const char* m_start;
+    Field* m_fields;
+    int m_count = 0;
+};
+
+// Finds fields 0 to 62 in place, without copying the body. The text ends at
+// the body's first zero byte, if it has one, as a C string would.
+void SplitFields(const char* body, std::size_t length, Field* fields)
+{
+    if (length == 0)
+        body = ""; // every field then points at text, never at null
+    FieldCutter cutter(body, fields);
+    const char* p = body;
+    const char* end = body + length;
+#if defined(MDLINK_TEXT_SSE2)
+    // Sixteen bytes at a time, separators and the zero byte in one pass:
+    // a record is some 300 bytes of short fields, too short for memchr.
+    const __m128i separator = _mm_set1_epi8('\x01');
+    const __m128i zero = _mm_setzero_si128();
+    for (; end - p >= 16; p += 16) {
+        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        unsigned cuts = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, separator)));
+        const unsigned zeros = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, zero)));
+        if (zeros) {
+            end = p + LowestBit(zeros);
+            cuts &= (1u << LowestBit(zeros)) - 1;
+        }
+        for (; cuts != 0; cuts &= cuts - 1)
+            if (cutter.Cut(p + LowestBit(cuts)))
+                return;
+        if (zeros) {
+            p = end;
+            break;
+        }
+    }
+#endif
+    for (; p < end; ++p) {
+        if (*p == 0) {
+            end = p;
+            break;
+        }
+        if (*p == '\x01' && cutter.Cut(p))
+            return;
+    }
+    if (!cutter.Cut(end))
+        cutter.EmptyRest(end);
 }
 
 } // namespace
 
 void DecodeDepthText(std::uint32_t marker, const char* body, std::uint32_t length, Record& record)
 {
-    Kelvo_String text;
-    if (marker == MarkerText || marker == MarkerTextJoined)
-        text.strncpy(body, static_cast<int>(length));
-    Kelvo_StringArray fields;
-    fields.Split(text.c_str(), '\x01', 0);
+    const bool text = marker == MarkerText || marker == MarkerTextJoined;
+    Field fields[ReadFields];
+    SplitFields(body, text ? length : 0, fields);
 
     FormInstrumentID(marker, fields, record);
     CopyText(record.ExchangeID, fields[0]);

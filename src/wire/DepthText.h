@@ -10,7 +10,8 @@ namespace mdlink {
 // Fills record, which the caller has zeroed, from a body of length bytes. The
 // body is text only under MarkerText and MarkerTextJoined; under any other
 // marker it decodes as empty text. Members whose field is empty or missing
-// stay zero; nothing is reported.
+// stay zero; nothing is reported. The body is read where it lies: nothing
+// is copied or allocated.
 void DecodeDepthText(std::uint32_t marker, const char* body, std::uint32_t length,
                      CThostFtdcDepthMarketDataField& record);
 

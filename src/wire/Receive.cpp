@@ -82,8 +82,9 @@ int CKelvoMDClient::OnRecvData(char* buffer, long)
         try {
             HandleMsg(buffer);
         } catch (...) {
-            // The library's own handling failed (no memory for a record): the
-            // link goes as lost rather than leaving the frame half handled.
+            // The library's own handling failed (no memory to arm a timer,
+            // say): the link goes as lost rather than leaving the frame half
+            // handled.
             WriteLog(1, "RecvData", "a frame could not be handled, dropping the link");
             ResetReceiveState();
             Abort();
@@ -227,10 +228,14 @@ void CKelvoMDClient::DispatchDepth(char* body)
                 reinterpret_cast<CThostFtdcDepthMarketDataField*>(body));
         return;
     }
-    std::unique_ptr<CThostFtdcDepthMarketDataField> record(new CThostFtdcDepthMarketDataField);
-    std::memset(record.get(), 0, sizeof *record);
-    DecodeDepthText(CurHeader.Marker, body, CurBodyLength, *record);
-    CallSpi(CbRtnDepthMarketData, &CThostFtdcMdSpi::OnRtnDepthMarketData, record.get());
+    // Decoded into a record on the loop thread's stack, zeroed for each body:
+    // no heap per record. The application may use a record only during its
+    // callback, which runs synchronously right here, so the record outlives
+    // every use it can make of it; a nested dispatch would get its own.
+    CThostFtdcDepthMarketDataField record;
+    std::memset(&record, 0, sizeof record);
+    DecodeDepthText(CurHeader.Marker, body, CurBodyLength, record);
+    CallSpi(CbRtnDepthMarketData, &CThostFtdcMdSpi::OnRtnDepthMarketData, &record);
 }
 
 void CKelvoMDClient::DispatchForQuote(char* body)

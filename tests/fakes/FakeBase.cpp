@@ -43,6 +43,7 @@ void World::Reset()
     posted.clear();
     loopCalls = 0;
     failLoopCalls = false;
+    failSetTimer = false;
     inLoop = false;
     // The set-ups of logs that are gone; those still alive stay.
     logs.erase(std::remove_if(logs.begin(), logs.end(),
@@ -340,6 +341,8 @@ void Kelvo_Timer::OnTimer(unsigned int, int, int) {}
 unsigned int Kelvo_Timer::SetTimer(unsigned int ms, int user, int, int, const char*)
 {
     World& w = World::Get();
+    if (w.failSetTimer)
+        throw std::bad_alloc();
     unsigned int id = ++w.nextTimerId;
     if (id == 0)
         id = ++w.nextTimerId;

@@ -87,6 +87,9 @@ public:
     std::vector<TimerCall> sets;
     std::vector<TimerCall> clears;
     std::vector<PendingTimer> pending;
+    // SetTimer fails (std::bad_alloc), as the real one does without memory
+    // for a timer.
+    bool failSetTimer = false;
     // Moves the clock forward, firing every due timer in deadline order.
     void Advance(std::uint64_t ms);
     // The pending timers of one object.

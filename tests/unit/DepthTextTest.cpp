@@ -1,9 +1,13 @@
 // Decoding the text form of depth records into the published record.
 #include "TestSupport.h"
 
+#include "DepthTextOracle.h"
 #include "wire/DepthText.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <map>
+#include <memory>
 
 using namespace mdlink;
 
@@ -212,7 +216,89 @@ TEST(DepthText, TheBodyEndsAtItsLengthNotAtATerminator)
     EXPECT_EQ(std::memcmp(&r, &expected, sizeof r), 0);
 }
 
-// Through the client: a fresh zeroed record per text frame, freed after the call.
+struct Body {
+    std::string what;
+    std::string text;
+    std::uint32_t length; // may stop short of the text
+};
+
+std::uint64_t NextRandom(std::uint64_t& x)
+{
+    x ^= x << 13;
+    x ^= x >> 7;
+    x ^= x << 17;
+    return x;
+}
+
+// Field texts for the edges: numbers in every form the readers meet, texts
+// near and past their members' widths, exchange prefixes in either case.
+const char* const Pieces[] = {
+    "", "0", "12", "612.34", "-3.5", " +7", "\t-8", "  ", "+", "-", "+-1", "--7", ".5", "5.",
+    "1.2.3", "1e5", "-1E-3", "1e400", "-1e-400", "inf", "-nan", "abc", "12x", "0x1F", "007",
+    "99999999999", "-2147483648", "-2147483649", "2147483648", "9007199254740993",
+    "123456789012345678901234567890.5", "0.000000000000000000000001", "SHFE", "shfe",
+    "SHFEau2612", "au2612", "ABCDEFGHI", "12345678", "x\x02y", "\xff\xfe"};
+
+std::vector<Body> Bodies()
+{
+    std::vector<Body> bodies;
+    auto add = [&](const std::string& what, const std::string& text) {
+        bodies.push_back({what, text, static_cast<std::uint32_t>(text.size())});
+    };
+    add("empty", "");
+    add("one separator", "\x01");
+    add("separators only", std::string(70, '\x01'));
+    add("no separator", "SHFE");
+    add("a trailing separator", "EX\x01" "I1\x01");
+    const std::string full = Text(FullFields());
+    for (int count = 0; count <= 70; ++count)
+        add("fields: " + std::to_string(count), Text(FullFields(), count));
+    for (std::size_t at : {0, 1, 3, 4, 15, 16, 17, 31, 32, 33, 100, 200})
+        add("zero byte at " + std::to_string(at), full.substr(0, at) + '\0' + full.substr(at));
+    add("zero byte past 63 fields", Text(FullFields(), 64) + '\0' + "\x01" "9");
+    add("over a kibibyte", Text({{0, std::string(300, 'E')}, {1, std::string(300, 'I')},
+                                 {2, std::string(300, 'Z')}, {55, std::string(300, 'T')}}));
+    const std::string twelve = "ABCDEFGHIJKL";
+    add("long texts", Text({{0, twelve}, {1, std::string(40, 'x')}, {55, "09:30:15.500"},
+                            {60, "2026120799"}}));
+    for (const char* piece : Pieces)
+        for (int index : {0, 1, 2, 3, 10, 55, 58, 59, 60, 61, 62})
+            add(std::string("piece '") + piece + "' as field " + std::to_string(index),
+                Text({{0, "shfe"}, {1, "SHFEau"}, {index, piece}}, index + 1));
+    // Random records from a fixed seed: any field count, any pieces, now and
+    // then a zero byte or a length that stops inside the text.
+    std::uint64_t seed = 0x9E3779B97F4A7C15ull;
+    for (int n = 0; n < 400; ++n) {
+        const int count = static_cast<int>(NextRandom(seed) % 72);
+        std::map<int, std::string> f;
+        for (int i = 0; i < count; ++i)
+            f[i] = Pieces[NextRandom(seed) % (sizeof Pieces / sizeof Pieces[0])];
+        std::string text = Text(f, count);
+        if (!text.empty() && NextRandom(seed) % 8 == 0)
+            text[NextRandom(seed) % text.size()] = '\0';
+        std::uint32_t length = static_cast<std::uint32_t>(text.size());
+        if (length && NextRandom(seed) % 8 == 0)
+            length = static_cast<std::uint32_t>(NextRandom(seed) % length);
+        bodies.push_back({"random " + std::to_string(n), text, length});
+    }
+    return bodies;
+}
+
+TEST(DepthText, DecodesExactlyAsTheStringAndFieldArrayDecoding)
+{
+    const std::uint32_t markers[] = {MarkerText, MarkerTextJoined, MarkerBinary, 0x1234};
+    for (const Body& body : Bodies())
+        for (std::uint32_t marker : markers) {
+            Record r;
+            std::memset(&r, 0, sizeof r);
+            DecodeDepthText(marker, body.text.data(), body.length, r);
+            const Record expected = test::OracleDecode(marker, body.text, body.length);
+            ASSERT_EQ(std::memcmp(&r, &expected, sizeof r), 0)
+                << body.what << ", marker " << std::hex << marker;
+        }
+}
+
+// Through the client: a record zeroed for each text frame, on no heap.
 class DepthTextFrames : public test::ClientFixture {};
 
 TEST_F(DepthTextFrames, EachTextFrameGetsItsOwnDecodedRecord)
@@ -229,6 +315,54 @@ TEST_F(DepthTextFrames, EachTextFrameGetsItsOwnDecodedRecord)
     EXPECT_EQ(spi.events[1].depth.LastPrice, 0.0) << "nothing carried over from the first record";
     EXPECT_EQ(spi.events[1].depth.OpenInterest, 0.0);
     EXPECT_STREQ(spi.events[1].depth.InstrumentID, "EXA au2612 au2612");
+}
+
+// Keeps the last record in fixed storage; allocates only when told to.
+class StillSpi : public CThostFtdcMdSpi {
+public:
+    Record last{};
+    int count = 0;
+    bool allocate = false;
+    std::unique_ptr<std::string> kept;
+
+    void OnRtnDepthMarketData(CThostFtdcDepthMarketDataField* depth) override
+    {
+        last = *depth;
+        ++count;
+        if (allocate)
+            kept.reset(new std::string(depth->InstrumentID, sizeof depth->InstrumentID));
+    }
+};
+
+TEST_F(DepthTextFrames, ATextRecordCostsNoHeapAllocation)
+{
+    Start();
+    StillSpi still;
+    api->RegisterSpi(&still);
+    // The fake records the idle timer re-armed for every frame: room first.
+    world().sets.reserve(1000);
+    world().clears.reserve(1000);
+    world().pending.reserve(1000);
+    std::string body = Text(FullFields());
+    for (std::uint32_t marker : {MarkerText, MarkerTextJoined}) {
+        // A frame through the receive path leaves its header current; its
+        // body is then handled again and again, as steady state.
+        fake::Feed(conn, test::Frame(MsgDepthMarketData, body, 0, 0, marker));
+        const int before = still.count;
+        test::StartCountingAllocations();
+        for (int i = 0; i < 100; ++i)
+            client->HandleMsg(&body[0]);
+        EXPECT_EQ(test::StopCountingAllocations(), 0) << std::hex << marker;
+        EXPECT_EQ(still.count, before + 100);
+        EXPECT_STREQ(still.last.ExchangeInstID, "au2612");
+        EXPECT_EQ(still.last.LastPrice, 3.25);
+    }
+    // The count does see an allocation made on this path.
+    still.allocate = true;
+    test::StartCountingAllocations();
+    client->HandleMsg(&body[0]);
+    EXPECT_GE(test::StopCountingAllocations(), 1);
+    api->RegisterSpi(&spi);
 }
 
 } // namespace

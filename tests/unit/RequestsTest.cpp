@@ -12,10 +12,9 @@ using test::SentHeader;
 
 // This program's operator new: frame strings are the only heap objects of
 // their size that a request creates; tracking them tells whether a refused
-// frame was destroyed. test::failNextAllocationOf takes memory away from one
-// step of the client (see TestSupport.h). The
-// replacement operators below pair malloc with free throughout, which GCC's
-// inlining check cannot see.
+// frame was destroyed. It also counts allocations for the tests that require
+// none (see TestSupport.h). The replacement operators below pair malloc with
+// free throughout, which GCC's inlining check cannot see.
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 #endif
@@ -45,16 +44,9 @@ void Untrack(void* p)
 }
 } // namespace
 
-namespace test {
-std::size_t failNextAllocationOf = 0;
-} // namespace test
-
 void* operator new(std::size_t size)
 {
-    if (size != 0 && size == test::failNextAllocationOf) {
-        test::failNextAllocationOf = 0;
-        throw std::bad_alloc();
-    }
+    test::NoteOperatorNew();
     void* p = g_failAllocations ? nullptr : std::malloc(size ? size : 1);
     if (!p)
         throw std::bad_alloc();

@@ -90,9 +90,11 @@ struct WireFrame {
 extern const WireFrame WireFrames[10];
 std::string WireBytes(const WireFrame& frame);
 
-// The next allocation of exactly this many bytes fails with std::bad_alloc
-// (0: none); the unit tests' operator new is in RequestsTest.cpp.
-extern std::size_t failNextAllocationOf;
+// Heap allocations counted between the two calls (AllocationCount.cpp).
+void StartCountingAllocations();
+long StopCountingAllocations();
+// Called by the program's operator new (RequestsTest.cpp).
+void NoteOperatorNew();
 
 CThostFtdcRspInfoField RspInfo(int errorId, const char* message);
 std::string InstrumentBody(const char* instrument);

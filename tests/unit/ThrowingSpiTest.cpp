@@ -109,12 +109,12 @@ TEST_F(ThrowingSpi, AnApplicationThrowingOnEveryRecordIsLoggedAtMostOnceASecondA
     EXPECT_EQ(Errors().back(), Record("OnRtnDepthMarketData", "every time", 1));
 }
 
-TEST_F(ThrowingSpi, NoMemoryForATextRecordDropsTheLinkAsLost)
+TEST_F(ThrowingSpi, NoMemoryToHandleAFrameDropsTheLinkAsLost)
 {
     Start();
-    test::failNextAllocationOf = sizeof(CThostFtdcDepthMarketDataField);
+    world().failSetTimer = true; // the idle timer is re-armed for every frame
     fake::Feed(conn, test::WireBytes(test::WireFrames[6]));
-    test::failNextAllocationOf = 0;
+    world().failSetTimer = false;
     EXPECT_TRUE(spi.events.empty());
     EXPECT_EQ(Errors(), std::vector<std::string>{
                             "<err>[   KVMDApi][    RecvData] - a frame could not be handled, dropping the link"});

@@ -1,0 +1,81 @@
+// Counting heap allocations for the tests that require none. With glibc and
+// no sanitizer every malloc of the process is seen (the base library's
+// strings allocate with malloc); elsewhere only this program's operator new
+// (RequestsTest.cpp) is.
+#include "TestSupport.h"
+
+#include <atomic>
+#include <cstdlib>
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define MDLINK_TEST_SANITIZED 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define MDLINK_TEST_SANITIZED 1
+#endif
+#if defined(__GLIBC__) && !defined(MDLINK_TEST_SANITIZED)
+#define MDLINK_TEST_COUNT_MALLOC 1
+#endif
+
+namespace {
+std::atomic<bool> g_counting{false};
+std::atomic<long> g_allocations{0};
+
+void Count()
+{
+    if (g_counting.load(std::memory_order_relaxed))
+        g_allocations.fetch_add(1, std::memory_order_relaxed);
+}
+} // namespace
+
+namespace test {
+
+void StartCountingAllocations()
+{
+    g_allocations = 0;
+    g_counting = true;
+}
+
+long StopCountingAllocations()
+{
+    g_counting = false;
+    return g_allocations.load();
+}
+
+void NoteOperatorNew()
+{
+#if !defined(MDLINK_TEST_COUNT_MALLOC)
+    Count();
+#endif
+}
+
+} // namespace test
+
+#if defined(MDLINK_TEST_COUNT_MALLOC)
+// glibc's allocator under its internal names; operator new ends here too.
+extern "C" {
+void* __libc_malloc(std::size_t size);
+void* __libc_calloc(std::size_t count, std::size_t size);
+void* __libc_realloc(void* p, std::size_t size);
+
+void* malloc(std::size_t size) noexcept
+{
+    Count();
+    return __libc_malloc(size);
+}
+
+void* calloc(std::size_t count, std::size_t size) noexcept
+{
+    Count();
+    return __libc_calloc(count, size);
+}
+
+void* realloc(void* p, std::size_t size) noexcept
+{
+    Count();
+    return __libc_realloc(p, size);
+}
+}
+#endif
