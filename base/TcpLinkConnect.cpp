@@ -105,6 +105,10 @@ void TcpLink::OnConnected(const asio::error_code& ec)
 void TcpLink::Shutdown()
 {
     asio::error_code ignored;
+    // Cancelled before the close: Windows aborts what is pending at close,
+    // but Wine can leave a send to a full window pending for ever, and the
+    // link with it, since its handler holds the link.
+    m_socket.cancel(ignored);
     m_socket.close(ignored);
     m_resolver.cancel();
     m_connectTimer.cancel();

@@ -269,6 +269,10 @@ void FrontSession::CloseNow(const std::string& reason)
     DiscardUnread();
     const bool acknowledged = (halfClosed_ && peerEnded_) || SendQueueEmpty();
     asio::error_code ec;
+    // Cancelled before the close: Windows aborts what is pending at close,
+    // but Wine can leave a send to a full window pending for ever, and
+    // destroying the io_context then waits for it.
+    socket_.cancel(ec);
     socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ec);
     socket_.close(ec);
     rec_.Update(index_, [acknowledged](ConnectionStats& s) {
