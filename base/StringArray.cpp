@@ -4,35 +4,15 @@
 // terminated text in place; a record of up to 1 KiB and 64 fields is split
 // without touching the heap.
 #include "KelvoBase.h"
+#include "inline/ByteScan.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
-#if defined(__SSE2__) || defined(_M_X64)
-#define KELVO_SPLIT_SSE2 1
-#include <emmintrin.h>
-#if defined(_MSC_VER) && !defined(__clang__)
-#include <intrin.h>
-#endif
-#endif
-
 namespace {
 
 const Kelvo_String g_emptyField;
-
-#if defined(KELVO_SPLIT_SSE2)
-int LowestBit(unsigned mask)
-{
-#if defined(_MSC_VER) && !defined(__clang__)
-    unsigned long bit;
-    _BitScanForward(&bit, mask);
-    return static_cast<int>(bit);
-#else
-    return __builtin_ctz(mask);
-#endif
-}
-#endif
 
 } // namespace
 
@@ -89,14 +69,14 @@ int Kelvo_StringArray::Split(const char* text, char separator, int flags)
     };
     char* p = m_text;
     char* const end = m_text + n;
-#if defined(KELVO_SPLIT_SSE2)
+#if defined(KELVO_SSE2)
     // Sixteen bytes at a time: records are hundreds of bytes of short fields.
     const __m128i wanted = _mm_set1_epi8(separator);
     for (; end - p >= 16; p += 16) {
         const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
         unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, wanted)));
         for (; mask != 0; mask &= mask - 1)
-            cut(p + LowestBit(mask));
+            cut(p + kelvo::LowestBit(mask));
     }
 #endif
     for (; p != end; ++p)

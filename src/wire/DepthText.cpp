@@ -7,19 +7,12 @@
 //   11..14, 25..34, 45..54 and 63 on are not used.
 #include "wire/DepthText.h"
 
+#include "ByteScan.h"
 #include "NumberText.h"
 #include "wire/FrameHeader.h"
 
 #include <cstddef>
 #include <cstring>
-
-#if defined(__SSE2__) || defined(_M_X64)
-#define MDLINK_TEXT_SSE2 1
-#include <emmintrin.h>
-#if defined(_MSC_VER) && !defined(__clang__)
-#include <intrin.h>
-#endif
-#endif
 
 namespace mdlink {
 
@@ -155,19 +148,6 @@ void FillOptional(const Field* fields, Record& record)
         record.SettlementPrice = Float(fields[62]);
 }
 
-#if defined(MDLINK_TEXT_SSE2)
-int LowestBit(unsigned mask)
-{
-#if defined(_MSC_VER) && !defined(__clang__)
-    unsigned long bit;
-    _BitScanForward(&bit, mask);
-    return static_cast<int>(bit);
-#else
-    return __builtin_ctz(mask);
-#endif
-}
-#endif
-
 // Collects fields as their ends are found.
 class FieldCutter {
 public:
@@ -201,7 +181,7 @@ void SplitFields(const char* body, std::size_t length, Field* fields)
     FieldCutter cutter(body, fields);
     const char* p = body;
     const char* end = body + length;
-#if defined(MDLINK_TEXT_SSE2)
+#if defined(KELVO_SSE2)
     // Sixteen bytes at a time, separators and the zero byte in one pass:
     // a record is some 300 bytes of short fields, too short for memchr.
     const __m128i separator = _mm_set1_epi8('\x01');
@@ -211,11 +191,11 @@ void SplitFields(const char* body, std::size_t length, Field* fields)
         unsigned cuts = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, separator)));
         const unsigned zeros = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, zero)));
         if (zeros) {
-            end = p + LowestBit(zeros);
-            cuts &= (1u << LowestBit(zeros)) - 1;
+            end = p + kelvo::LowestBit(zeros);
+            cuts &= (1u << kelvo::LowestBit(zeros)) - 1;
         }
         for (; cuts != 0; cuts &= cuts - 1)
-            if (cutter.Cut(p + LowestBit(cuts)))
+            if (cutter.Cut(p + kelvo::LowestBit(cuts)))
                 return;
         if (zeros) {
             p = end;
