@@ -2,6 +2,7 @@
 """Runs bench_e2e several times and folds its tables into one.
 
 usage: bench/e2e_summary.py [--runs N] [--bench PATH] [--out DIR] [MODE...]
+       bench/e2e_summary.py --fold OUTPUT...   (outputs of earlier invocations)
 
 Each invocation of bench_e2e is itself the median of five runs per receiver;
 this prints every table cell as the median over the invocations with their
@@ -48,13 +49,37 @@ def fold(values):
         f"{mid:.1f} ({lo:.1f}–{hi:.1f})"
 
 
+def print_folded(outputs):
+    names = {}
+    for o in outputs:
+        for header, rows in o.items():
+            names.setdefault(header, [])
+            names[header] += [n for n in rows if n not in names[header]]
+    for header, rows in names.items():
+        print("\n| " + " | ".join(header) + " |")
+        print("|" + "---|" * len(header))
+        for name in rows:
+            runs = [o.get(header, {}).get(name) for o in outputs]
+            runs = [r for r in runs if r]
+            cells = [fold([r[k] for r in runs]) for k in range(len(runs[0]))]
+            print("| " + " | ".join([name] + cells) + f" | ({len(runs)})")
+
+
 def main():
     p = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     p.add_argument("--runs", type=int, default=3)
     p.add_argument("--bench", default=os.path.join(HERE, "..", "build", "bin", "bench_e2e"))
     p.add_argument("--out", default="bench-out")
+    p.add_argument("--fold", action="store_true", help="fold the outputs named instead of running")
     p.add_argument("modes", nargs="*", default=["throughput", "latency"])
     args = p.parse_args()
+    if args.fold:
+        outputs = []
+        for path in args.modes:
+            with open(path) as f:
+                outputs.append(tables(f.read()))
+        print_folded(outputs)
+        return
     os.makedirs(args.out, exist_ok=True)
     outputs = []
     for i in range(args.runs):
@@ -65,14 +90,7 @@ def main():
             f.write(text)
         outputs.append(tables(text))
         print(f"invocation {i + 1} of {args.runs} done", file=sys.stderr)
-    for header, rows in outputs[0].items():
-        print("\n| " + " | ".join(header) + " |")
-        print("|" + "---|" * len(header))
-        for name in rows:
-            runs = [o.get(header, {}).get(name) for o in outputs]
-            runs = [r for r in runs if r]
-            cells = [fold([r[k] for r in runs]) for k in range(len(runs[0]))]
-            print("| " + " | ".join([name] + cells) + " |")
+    print_folded(outputs)
     last = os.path.join(args.out, f"latency-{args.runs}.csv")
     if "latency" in args.modes and os.path.exists(last):
         subprocess.run([os.path.join(HERE, "plot_latency.py"), last, os.path.join(args.out, "latency.png")],

@@ -18,7 +18,7 @@ namespace bench {
 
 namespace {
 
-const char* const Names[] = {"raw", "naive", "library", "low-latency"};
+const char* const Names[] = {"raw", "naive", "library", "low-latency", "raw-epoll"};
 
 // The last processor: the sender's busy thread is left the others.
 std::string LoopCpu()
@@ -36,7 +36,7 @@ const char* Name(Receiver receiver)
 
 bool FromName(const std::string& name, Receiver& receiver)
 {
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < 5; ++i) {
         if (name == Names[i]) {
             receiver = static_cast<Receiver>(i);
             return true;
@@ -104,9 +104,9 @@ int RunChild(const std::string& name, int port, long frames, long warmup, const 
     Receiver receiver;
     if (!FromName(name, receiver))
         return 2;
-    const std::vector<std::int64_t> samples = receiver == Receiver::Raw || receiver == Receiver::Naive
-                                                  ? PlainLatency(receiver, port, frames, warmup)
-                                                  : LibraryLatency(port, frames, warmup);
+    const bool library = receiver == Receiver::Library || receiver == Receiver::LowLatency;
+    const std::vector<std::int64_t> samples =
+        library ? LibraryLatency(port, frames, warmup) : PlainLatency(receiver, port, frames, warmup);
     std::ofstream out(path, std::ios::binary);
     out.write(reinterpret_cast<const char*>(samples.data()),
               static_cast<std::streamsize>(samples.size() * sizeof samples[0]));

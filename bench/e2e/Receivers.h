@@ -3,6 +3,8 @@
 //               walked in place, no library: what the machine can do
 //   Naive       two blocking reads per frame, header then body: a simple
 //               reading of the receive steps
+//   RawEpoll    the raw receiver as an event loop has to be: a non-blocking
+//               socket, epoll_wait, then reads until the socket is empty
 //   Library     libmdlink, whose OnRtnDepthMarketData counts or samples
 //   LowLatency  libmdlink with its loop thread polling on a pinned CPU
 //               (MDLINK_LOOP_POLL, MDLINK_LOOP_CPU), in a child process,
@@ -15,7 +17,7 @@
 
 namespace bench {
 
-enum class Receiver { Raw, Naive, Library, LowLatency };
+enum class Receiver { Raw, Naive, Library, LowLatency, RawEpoll };
 
 const char* Name(Receiver receiver);
 // False for an unknown name.
@@ -27,7 +29,8 @@ struct Throughput {
     double FramesPerSecond() const { return seconds > 0 ? (frames - 1) / seconds : 0; }
 };
 
-// Raw and Naive; decode: text bodies go through the reference decoder.
+// Raw, Naive and RawEpoll; decode: text bodies go through the reference
+// decoder.
 Throughput PlainThroughput(Receiver receiver, int port, long frames, bool decode);
 Throughput LibraryThroughput(int port, long frames);
 

@@ -127,7 +127,8 @@ std::vector<std::int64_t> Sample(Receiver receiver, const std::string& frames, l
     return samples;
 }
 
-const Receiver LatencyReceivers[] = {Receiver::Raw, Receiver::Naive, Receiver::Library, Receiver::LowLatency};
+const Receiver LatencyReceivers[] = {Receiver::Raw, Receiver::RawEpoll, Receiver::Naive, Receiver::Library,
+                                     Receiver::LowLatency};
 
 void LatencyTable(const Scale& s, const std::string& csv)
 {
@@ -215,7 +216,7 @@ void SyscallTable(const Scale& s)
                 s.syscallRate, s.syscallFrames + s.syscallFrames / 10, s.syscallFrames / 10);
     std::printf("| %-24s | %9s | %s\n", "receiver", "per frame", "the calls per frame");
     std::printf("%s\n", Rule({24, 9}).c_str());
-    const Receiver receivers[] = {Receiver::Raw, Receiver::Naive, Receiver::Library};
+    const Receiver receivers[] = {Receiver::Raw, Receiver::RawEpoll, Receiver::Naive, Receiver::Library};
     for (Receiver r : receivers) {
         std::map<std::string, long> runs[2];
         const long counts[2] = {s.syscallFrames / 10, s.syscallFrames + s.syscallFrames / 10};
