@@ -55,6 +55,20 @@ bool Finalizing()
 #endif
 }
 
+// The event of a response: its kind, its request and place in the answer,
+// and the front's error information when it sent some.
+EventRecord Response(EventKind kind, int id, bool last, const CThostFtdcRspInfoField* info)
+{
+    EventRecord e;
+    e.kind = kind;
+    e.requestId = id;
+    e.isLast = last;
+    e.hasInfo = info != nullptr;
+    if (info)
+        e.info = *info;
+    return e;
+}
+
 void CopyText(char* dst, std::size_t width, const std::string& text)
 {
     std::memset(dst, 0, width);
@@ -389,16 +403,10 @@ public:
                 Send(instruments, false, true);
             if (!forQuotes.empty())
                 Send(forQuotes, true, true);
-            EventRecord e;
-            e.kind = EventKind::Login;
-            e.requestId = id;
-            e.isLast = last;
+            EventRecord e = Response(EventKind::Login, id, last, info);
             e.hasLogin = login != nullptr;
             if (login)
                 e.login = *login;
-            e.hasInfo = info != nullptr;
-            if (info)
-                e.info = *info;
             Deliver(e);
         });
     }
@@ -562,16 +570,10 @@ private:
                 CThostFtdcRspInfoField* info, int id, bool last)
     {
         Guard([&] {
-            EventRecord e;
-            e.kind = kind;
-            e.requestId = id;
-            e.isLast = last;
+            EventRecord e = Response(kind, id, last, info);
             e.hasInstrument = i != nullptr;
             if (i)
                 e.instrument = *i;
-            e.hasInfo = info != nullptr;
-            if (info)
-                e.info = *info;
             Deliver(e);
         });
     }
