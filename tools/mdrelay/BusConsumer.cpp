@@ -117,6 +117,7 @@ BusConsumer::~BusConsumer()
 
 bool BusConsumer::Start(natsConnection* nc, const ConsumerSpec& spec, std::string& error)
 {
+    nc_ = nc;
     const natsStatus s = natsConnection_JetStream(&js_, nc, nullptr);
     if (s != NATS_OK) {
         error = NatsLink::ErrorText("the JetStream context", s);
@@ -195,9 +196,12 @@ bool BusConsumer::Subscribe(Feed& feed, const std::string& filter, const Consume
     natsSubscription_SetOnCompleteCB(feed.sub, OnComplete, &feed);
     jsConsumerInfo* ci = nullptr;
     if (!durable.empty() && !feed.atEnd &&
-        natsSubscription_GetConsumerInfo(&ci, feed.sub, nullptr, nullptr) == NATS_OK) {
-        // A durable consumer that has already gone past it reads nothing older.
-        if (ci->Delivered.Stream >= feed.endSeq)
+        js_GetConsumerInfo(&ci, js_, spec.stream.c_str(), durable.c_str(), nullptr, nullptr) ==
+            NATS_OK) {
+        // A durable consumer whose readers have taken (acknowledged) it all
+        // reads nothing older. Delivered is not enough: what was delivered
+        // to this reader may still wait for its callback.
+        if (ci->AckFloor.Stream >= feed.endSeq)
             feed.atEnd = true;
         jsConsumerInfo_Destroy(ci);
     }
@@ -278,6 +282,7 @@ void BusConsumer::OnComplete(void* closure)
 
 void BusConsumer::Stop()
 {
+    const bool subscribed = !feeds_.empty();
     for (auto& feed : feeds_) {
         if (!feed->sub)
             continue;
@@ -290,6 +295,8 @@ void BusConsumer::Stop()
         feed->sub = nullptr;
     }
     feeds_.clear();
+    if (subscribed && nc_)
+        natsConnection_FlushTimeout(nc_, 2000); // the last records' acknowledgements
     if (js_)
         jsCtx_Destroy(js_);
     js_ = nullptr;

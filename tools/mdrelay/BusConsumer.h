@@ -57,7 +57,8 @@ public:
     // False with a message when the stream is missing or a consumer could
     // not be made (a durable bound to another filter, say).
     bool Start(natsConnection* nc, const ConsumerSpec& spec, std::string& error);
-    // Returns once no callback runs or can start.
+    // Returns once no callback runs or can start, and the acknowledgements
+    // of a durable consumer have reached the server.
     void Stop();
 
     // Every record stored when Start ran has been delivered (or skipped):
@@ -87,6 +88,7 @@ private:
                      const std::string& stream, std::string& error);
 
     Sink sink_;
+    natsConnection* nc_ = nullptr;
     jsCtx* js_ = nullptr;
     std::vector<std::unique_ptr<Feed>> feeds_;
     std::mutex mu_;

@@ -57,6 +57,7 @@ StreamState BusClient::State(const std::string& stream)
         s.leader = info->Cluster->Leader;
     s.storage = info->Config->Storage == js_MemoryStorage ? "memory" : "file";
     s.replicas = static_cast<int>(info->Config->Replicas);
+    s.maxAgeNs = info->Config->MaxAge;
     jsStreamInfo_Destroy(info);
     return s;
 }

@@ -27,6 +27,7 @@ struct StreamState {
     std::string leader;
     std::string storage;
     int replicas = 0;
+    std::int64_t maxAgeNs = 0;
 };
 
 class BusClient {

@@ -148,20 +148,30 @@ bool NatsCluster::Start()
 
 bool NatsCluster::WaitJetStream()
 {
-    // Ready once the account's JetStream answers (a cluster has its leader).
+    // Ready once JetStream can place a stream with a copy on every node (a
+    // cluster has its leader and knows its peers), made and deleted here.
+    const int replicas = static_cast<int>(nodes_.size());
     return Eventually(
         [&] {
             natsConnection* nc = nullptr;
             natsOptions* opts = ClientOptions(Urls());
             natsOptions_SetMaxReconnect(opts, 0);
+            if (!user_.empty())
+                natsOptions_SetUserInfo(opts, user_.c_str(), password_.c_str());
             bool ok = false;
             if (natsConnection_Connect(&nc, opts) == NATS_OK) {
                 jsCtx* js = nullptr;
-                jsAccountInfo* info = nullptr;
+                jsStreamConfig cfg;
+                jsStreamConfig_Init(&cfg);
+                cfg.Name = "READY";
+                const char* subjects[] = {"ready.check"};
+                cfg.Subjects = subjects;
+                cfg.SubjectsLen = 1;
+                cfg.Storage = js_MemoryStorage;
+                cfg.Replicas = replicas;
                 if (natsConnection_JetStream(&js, nc, nullptr) == NATS_OK &&
-                    js_GetAccountInfo(&info, js, nullptr, nullptr) == NATS_OK)
-                    ok = true;
-                jsAccountInfo_Destroy(info);
+                    js_AddStream(nullptr, js, &cfg, nullptr, nullptr) == NATS_OK)
+                    ok = js_DeleteStream(js, "READY", nullptr, nullptr) == NATS_OK;
                 jsCtx_Destroy(js);
                 natsConnection_Destroy(nc);
             }

@@ -78,6 +78,12 @@ public:
     // n nodes named n1..nN under dir; n == 1 makes a lone server.
     NatsCluster(int n, const std::filesystem::path& dir, const std::string& extra = "");
 
+    // The login the cluster's own readiness check uses, when it wants one.
+    void SetLogin(const std::string& user, const std::string& password)
+    {
+        user_ = user;
+        password_ = password;
+    }
     // Starts every node and waits until JetStream answers.
     bool Start();
     bool WaitJetStream();
@@ -87,6 +93,7 @@ public:
 
 private:
     std::vector<std::unique_ptr<NatsServer>> nodes_;
+    std::string user_, password_;
 };
 
 } // namespace relaytest
