@@ -248,16 +248,13 @@ void BusConsumer::OnMsg(natsConnection*, natsSubscription*, natsMsg* msg, void* 
     if (feed.skip > 0) {
         --feed.skip;
     } else {
-        const char *kind = nullptr, *format = nullptr, *recv = nullptr, *seq = nullptr;
-        natsMsgHeader_Get(msg, HeaderKind, &kind);
-        natsMsgHeader_Get(msg, HeaderFormat, &format);
-        natsMsgHeader_Get(msg, HeaderRecvNs, &recv);
-        natsMsgHeader_Get(msg, HeaderSeq, &seq);
+        const char* header = nullptr;
+        natsMsgHeader_Get(msg, HeaderRecord, &header);
         BusDelivery d;
         d.streamSeq = streamSeq;
         const int size = natsMsg_GetDataLength(msg);
-        if (CheckBusRecord(kind, format, recv, seq, static_cast<std::size_t>(size < 0 ? 0 : size),
-                           d.info) == BusCheck::Ok) {
+        if (CheckBusRecord(header, static_cast<std::size_t>(size < 0 ? 0 : size), d.info) ==
+            BusCheck::Ok) {
             d.payload = reinterpret_cast<const unsigned char*>(natsMsg_GetData(msg));
             self.sink_(d);
             ++self.delivered_;

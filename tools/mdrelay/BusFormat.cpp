@@ -1,5 +1,7 @@
 #include "BusFormat.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -16,21 +18,35 @@ std::size_t KindSize(RecordKind kind)
                                      : sizeof(CThostFtdcForQuoteRspField);
 }
 
-BusCheck CheckBusRecord(const char* kind, const char* format, const char* recvNs,
-                        const char* sequence, std::size_t payloadSize, BusRecordInfo& out)
+std::size_t RecordHeader(char* out, std::size_t capacity, RecordKind kind, std::int64_t recvNs,
+                         std::uint64_t sequence, const char* relay)
 {
-    if (!format || std::strcmp(format, FormatText) != 0)
+    const int n = std::snprintf(out, capacity, "%s %s %lld %llu %s", FormatText, KindName(kind),
+                                static_cast<long long>(recvNs),
+                                static_cast<unsigned long long>(sequence), relay);
+    return n < 0 ? 0 : std::min(static_cast<std::size_t>(n), capacity - 1);
+}
+
+BusCheck CheckBusRecord(const char* header, std::size_t payloadSize, BusRecordInfo& out)
+{
+    // "<format> <kind> <recv-ns> <sequence> <relay>"
+    const std::size_t formatLength = std::strlen(FormatText);
+    if (!header || std::strncmp(header, FormatText, formatLength) != 0 ||
+        header[formatLength] != ' ')
         return BusCheck::UnknownFormat;
-    if (kind && std::strcmp(kind, "depth") == 0)
+    const char* kind = header + formatLength + 1;
+    if (std::strncmp(kind, "depth ", 6) == 0)
         out.kind = RecordKind::Depth;
-    else if (kind && std::strcmp(kind, "forquote") == 0)
+    else if (std::strncmp(kind, "forquote ", 9) == 0)
         out.kind = RecordKind::ForQuote;
     else
         return BusCheck::UnknownKind;
     if (payloadSize != KindSize(out.kind))
         return BusCheck::WrongSize;
-    out.recvNs = recvNs ? std::strtoll(recvNs, nullptr, 10) : 0;
-    out.sequence = sequence ? std::strtoull(sequence, nullptr, 10) : 0;
+    char* end = nullptr;
+    out.recvNs = std::strtoll(std::strchr(kind, ' ') + 1, &end, 10);
+    out.sequence = std::strtoull(end, &end, 10);
+    out.relay = *end == ' ' ? end + 1 : end;
     return BusCheck::Ok;
 }
 

@@ -3,7 +3,6 @@
 #include "RecordKey.h"
 
 #include <algorithm>
-#include <charconv>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -24,20 +23,17 @@ std::int64_t SteadyNs()
         .count();
 }
 
-template <class Integer>
-void Decimal(char (&buf)[24], Integer v)
-{
-    *std::to_chars(buf, buf + sizeof buf - 1, v).ptr = '\0';
-}
-
 } // namespace
 
 std::uint64_t SequenceOf(natsMsg* msg)
 {
     const char* value = nullptr;
-    if (!msg || natsMsgHeader_Get(msg, HeaderSeq, &value) != NATS_OK || !value)
+    BusRecordInfo info;
+    if (!msg || natsMsgHeader_Get(msg, HeaderRecord, &value) != NATS_OK ||
+        CheckBusRecord(value, static_cast<std::size_t>(natsMsg_GetDataLength(msg)), info) !=
+            BusCheck::Ok)
         return 0;
-    return std::strtoull(value, nullptr, 10);
+    return info.sequence;
 }
 
 Publisher::Publisher(RecordQueue& queue, NatsLink& link, const PublisherSettings& settings)
@@ -138,7 +134,9 @@ bool Publisher::Step()
         return true;
     }
     const std::int64_t until = wakeAt > 0 ? std::min(wakeAt, now + IdleWaitNs) : now + IdleWaitNs;
+    waiting_ = true;
     cv_.wait_for(lk, std::chrono::nanoseconds(until - now));
+    waiting_ = false;
     return true;
 }
 
@@ -158,21 +156,12 @@ natsMsg* Publisher::Build(const RelayRecord& r)
     if (natsMsg_Create(&msg, subject, nullptr, reinterpret_cast<const char*>(r.bytes), r.size) !=
         NATS_OK)
         return nullptr;
-    char id[33], recv[24], seq[24];
+    char id[33], record[320];
     KeyText(KeyOf(static_cast<std::uint8_t>(r.kind), r.bytes, r.size), id);
-    Decimal(recv, r.recvNs);
-    Decimal(seq, r.sequence);
+    RecordHeader(record, sizeof record, r.kind, r.recvNs, r.sequence, settings_.relayName.c_str());
     natsStatus s = natsMsgHeader_Set(msg, HeaderMsgId, id);
     if (s == NATS_OK)
-        s = natsMsgHeader_Set(msg, HeaderKind, KindName(r.kind));
-    if (s == NATS_OK)
-        s = natsMsgHeader_Set(msg, HeaderFormat, FormatText);
-    if (s == NATS_OK)
-        s = natsMsgHeader_Set(msg, HeaderRecvNs, recv);
-    if (s == NATS_OK)
-        s = natsMsgHeader_Set(msg, HeaderRelay, settings_.relayName.c_str());
-    if (s == NATS_OK)
-        s = natsMsgHeader_Set(msg, HeaderSeq, seq);
+        s = natsMsgHeader_Set(msg, HeaderRecord, record);
     if (s != NATS_OK) {
         natsMsg_Destroy(msg);
         return nullptr;
@@ -198,9 +187,10 @@ void Publisher::OnAck(jsCtx*, natsMsg* msg, jsPubAck* pa, jsPubAckErr*, void* cl
 {
     auto* self = static_cast<Publisher*>(closure);
     const std::uint64_t seq = SequenceOf(msg);
-    bool kept = false;
+    bool kept = false, wake = false;
     {
         std::lock_guard<std::mutex> lk(self->mu_);
+        wake = self->waiting_; // else the thread will look at the window anyway
         if (self->closed_) {
             // Finish has taken everything back; nothing of this one is held.
         } else if (pa) {
@@ -213,7 +203,8 @@ void Publisher::OnAck(jsCtx*, natsMsg* msg, jsPubAck* pa, jsPubAckErr*, void* cl
             kept = self->window_.Failed(seq, msg, SteadyNs());
         }
     }
-    self->cv_.notify_one();
+    if (wake)
+        self->cv_.notify_one();
     if (!kept)
         natsMsg_Destroy(msg);
 }

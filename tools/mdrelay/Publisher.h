@@ -98,6 +98,7 @@ private:
     bool connected_ = false;  // a context on a live connection
     bool rebind_ = true;
     bool finishing_ = false;
+    bool waiting_ = false;    // the thread sleeps on cv_
     bool closed_ = false;     // acks no longer touch the window
     std::int64_t deadlineNs_ = 0;
 

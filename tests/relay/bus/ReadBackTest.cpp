@@ -73,8 +73,11 @@ TEST_F(ReadBackTest, FromATimeAndTheLastOfAnInstrument)
     std::string error;
     ASSERT_TRUE(mdtools::ReadDepthCsv((dir_ / "since.csv").string(), rows, error)) << error;
     ASSERT_FALSE(rows.empty());
-    EXPECT_EQ(rows[0].recv_time_us, std::stoll(since[0].headers["Mdlink-Recv-Ns"]) / 1000)
-        << "the receive time is the relay's";
+    // "1 depth <receive ns> <sequence> r1": the receive time is the relay's.
+    const std::string header = since[0].headers["Mdlink-Record"];
+    EXPECT_EQ(header.rfind("1 depth ", 0), 0u) << header;
+    EXPECT_EQ(header.substr(header.size() - 3), " r1") << header;
+    EXPECT_EQ(rows[0].recv_time_us, std::stoll(header.substr(8)) / 1000) << header;
 
     std::vector<StoredRecord> last;
     for (const StoredRecord& r : stored)

@@ -13,8 +13,6 @@
 
 namespace relaytest {
 
-namespace {
-
 bool Eventually(const std::function<bool()>& pred, std::chrono::milliseconds limit)
 {
     const auto deadline = std::chrono::steady_clock::now() + limit;
@@ -25,8 +23,6 @@ bool Eventually(const std::function<bool()>& pred, std::chrono::milliseconds lim
     }
     return true;
 }
-
-} // namespace
 
 std::string NatsServerPath(std::string& why)
 {

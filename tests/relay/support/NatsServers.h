@@ -10,10 +10,9 @@
 
 #include "Child.h"
 
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,20 +24,12 @@ using namespace std::chrono_literals;
 // Every wait is bounded by this: sanitizer builds on two busy cores are slow.
 constexpr std::chrono::milliseconds Patience = 90s;
 
+// Polls an outside state (a stream, a process) until pred holds or limit.
+bool Eventually(const std::function<bool()>& pred, std::chrono::milliseconds limit = Patience);
+
 // The path of nats-server, or empty with the reason in why.
 std::string NatsServerPath(std::string& why);
 bool NatsRequired();
-
-// In a test body: skips (or fails, when required) without nats-server.
-#define REQUIRE_NATS_SERVER()                                                  \
-    do {                                                                       \
-        std::string why_;                                                      \
-        if (::relaytest::NatsServerPath(why_).empty()) {                       \
-            if (::relaytest::NatsRequired())                                   \
-                FAIL() << why_;                                                \
-            GTEST_SKIP() << why_;                                              \
-        }                                                                      \
-    } while (0)
 
 // A free loopback port (bound, then let go).
 int FreePort();

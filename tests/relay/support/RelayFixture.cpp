@@ -8,17 +8,6 @@
 
 namespace relaytest {
 
-bool Eventually(const std::function<bool()>& pred, std::chrono::milliseconds limit)
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        std::this_thread::sleep_for(20ms); // polling another process's state
-    }
-    return true;
-}
-
 std::map<std::string, std::uint64_t> LastStatus(const std::string& output)
 {
     std::map<std::string, std::uint64_t> status;

@@ -21,8 +21,16 @@
 
 namespace relaytest {
 
-// Polls an outside state (a stream, a process) until pred holds or limit.
-bool Eventually(const std::function<bool()>& pred, std::chrono::milliseconds limit = Patience);
+// In a test body: skips (or fails, when required) without nats-server.
+#define REQUIRE_NATS_SERVER()                                                  \
+    do {                                                                       \
+        std::string why_;                                                      \
+        if (::relaytest::NatsServerPath(why_).empty()) {                       \
+            if (::relaytest::NatsRequired())                                   \
+                FAIL() << why_;                                                \
+            GTEST_SKIP() << why_;                                              \
+        }                                                                      \
+    } while (0)
 
 // The last counters line mdrelay printed, key by key ("received" -> N).
 std::map<std::string, std::uint64_t> LastStatus(const std::string& output);

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 
 namespace {
@@ -173,20 +174,35 @@ TEST(OptionsTest, StreamDifferencesNameEachMember)
                                         "replicas: the stream has 3, the options say 1"}));
 }
 
-TEST(OptionsTest, ReadersCheckFormatKindAndSize)
+TEST(OptionsTest, RecordHeaderWrittenAndChecked)
 {
+    char header[64];
+    EXPECT_EQ(RecordHeader(header, sizeof header, RecordKind::Depth, 1700000000123456789LL, 42,
+                           "relay a"),
+              std::strlen("1 depth 1700000000123456789 42 relay a"));
+    EXPECT_STREQ(header, "1 depth 1700000000123456789 42 relay a");
     BusRecordInfo info;
-    EXPECT_EQ(CheckBusRecord("depth", "1", "1700000000123456789", "42", 408, info), BusCheck::Ok);
+    EXPECT_EQ(CheckBusRecord(header, 408, info), BusCheck::Ok);
     EXPECT_EQ(info.kind, RecordKind::Depth);
     EXPECT_EQ(info.recvNs, 1700000000123456789LL);
     EXPECT_EQ(info.sequence, 42u);
-    EXPECT_EQ(CheckBusRecord("forquote", "1", nullptr, nullptr, 88, info), BusCheck::Ok);
+    EXPECT_STREQ(info.relay, "relay a");
+    RecordHeader(header, sizeof header, RecordKind::ForQuote, 5, 6, "r");
+    EXPECT_EQ(CheckBusRecord(header, 88, info), BusCheck::Ok);
     EXPECT_EQ(info.kind, RecordKind::ForQuote);
-    EXPECT_EQ(CheckBusRecord("depth", "2", "1", "1", 408, info), BusCheck::UnknownFormat);
-    EXPECT_EQ(CheckBusRecord("depth", nullptr, "1", "1", 408, info), BusCheck::UnknownFormat);
-    EXPECT_EQ(CheckBusRecord("trade", "1", "1", "1", 408, info), BusCheck::UnknownKind);
-    EXPECT_EQ(CheckBusRecord("depth", "1", "1", "1", 400, info), BusCheck::WrongSize);
-    EXPECT_EQ(CheckBusRecord("forquote", "1", "1", "1", 408, info), BusCheck::WrongSize);
+    EXPECT_EQ(RecordHeader(header, 12, RecordKind::Depth, 5, 6, "a long name"), 11u) << "cut to fit";
+    const struct {
+        const char* header;
+        std::size_t size;
+        BusCheck check;
+    } refused[] = {
+        {nullptr, 408, BusCheck::UnknownFormat},      {"2 depth 1 1 r", 408, BusCheck::UnknownFormat},
+        {"10 depth 1 1 r", 408, BusCheck::UnknownFormat}, {"1 trade 1 1 r", 408, BusCheck::UnknownKind},
+        {"1 depthx 1 1 r", 408, BusCheck::UnknownKind}, {"1 depth 1 1 r", 400, BusCheck::WrongSize},
+        {"1 forquote 1 1 r", 408, BusCheck::WrongSize},
+    };
+    for (const auto& r : refused)
+        EXPECT_EQ(CheckBusRecord(r.header, r.size, info), r.check) << (r.header ? r.header : "none");
 }
 
 TEST(OptionsTest, StatusLine)
