@@ -5,13 +5,25 @@
 #include "Stream.h"
 
 #include <nats/nats.h>
+#include <sys/resource.h>
 
 #include <chrono>
 #include <cstring>
 
 namespace benchrelay {
 
-double BarePublishRate(const std::string& urls, long records, int maxPending)
+namespace {
+
+double ProcessCpuSeconds()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+} // namespace
+
+BareFigures BarePublish(const std::string& urls, long records, int maxPending)
 {
     // Realistic records from the simulator's walk, each made distinct (and
     // its id with it) by a number in a member no front fills.
@@ -20,13 +32,14 @@ double BarePublishRate(const std::string& urls, long records, int maxPending)
     natsOptions* opts = relaytest::ClientOptions(urls);
     natsConnection* nc = nullptr;
     jsCtx* js = nullptr;
-    double rate = 0;
+    BareFigures f;
     jsOptions jo;
     jsOptions_Init(&jo);
     jo.PublishAsync.MaxPending = maxPending;
     if (natsConnection_Connect(&nc, opts) == NATS_OK &&
         natsConnection_JetStream(&js, nc, &jo) == NATS_OK) {
         const auto start = std::chrono::steady_clock::now();
+        const double cpu = ProcessCpuSeconds();
         natsStatus s = NATS_OK;
         CThostFtdcDepthMarketDataField d;
         for (long i = 0; i < records && s == NATS_OK; ++i) {
@@ -48,13 +61,15 @@ double BarePublishRate(const std::string& urls, long records, int maxPending)
         jsPubOptions po;
         jsPubOptions_Init(&po);
         po.MaxWait = 60000;
-        if (s == NATS_OK && js_PublishAsyncComplete(js, &po) == NATS_OK)
-            rate = records / std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (s == NATS_OK && js_PublishAsyncComplete(js, &po) == NATS_OK) {
+            f.rate = records / std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            f.cpuUsPerRecord = (ProcessCpuSeconds() - cpu) * 1e6 / records;
+        }
     }
     jsCtx_Destroy(js);
     natsConnection_Destroy(nc);
     natsOptions_Destroy(opts);
-    return rate;
+    return f;
 }
 
 } // namespace benchrelay

@@ -7,8 +7,12 @@
 
 namespace benchrelay {
 
-// Records acknowledged per second, publishing `records` with at most
-// maxPending awaiting acknowledgement; 0 when publishing failed.
-double BarePublishRate(const std::string& urls, long records, int maxPending);
+struct BareFigures {
+    double rate = 0;          // records acknowledged a second; 0 when publishing failed
+    double cpuUsPerRecord = 0; // this process's CPU time (all its threads) per record
+};
+
+// Publishes `records` with at most maxPending awaiting acknowledgement.
+BareFigures BarePublish(const std::string& urls, long records, int maxPending);
 
 } // namespace benchrelay

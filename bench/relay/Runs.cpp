@@ -9,11 +9,14 @@
 
 #include <nats/nats.h>
 
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
 #include <cstring>
+#include <fstream>
 #include <mutex>
 #include <sstream>
 #include <thread>
@@ -28,6 +31,44 @@ constexpr std::size_t FrameSize = 24 + sizeof(CThostFtdcDepthMarketDataField);
 void Sleep(double seconds)
 {
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); // a measuring window
+}
+
+// utime + stime of one thread (/proc/PID/task/TID/stat), in seconds.
+double ThreadCpuSeconds(const std::filesystem::path& stat)
+{
+    std::ifstream in(stat);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::size_t close = text.rfind(')');
+    if (close == std::string::npos)
+        return 0;
+    std::istringstream fields(text.substr(close + 2));
+    std::string field;
+    double ticks = 0;
+    for (int i = 3; fields >> field && i <= 15; ++i)
+        if (i == 14 || i == 15)
+            ticks += std::stod(field);
+    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// CPU seconds of a relay's threads: the library's loop thread (named
+// md-library), and all the others (publishing, the NATS client's).
+struct RelayCpu {
+    double library = 0;
+    double publishing = 0;
+};
+
+RelayCpu CpuOf(pid_t pid)
+{
+    RelayCpu cpu;
+    std::error_code ec;
+    const std::filesystem::path tasks = "/proc/" + std::to_string(pid) + "/task";
+    for (const auto& task : std::filesystem::directory_iterator(tasks, ec)) {
+        std::ifstream comm(task.path() / "comm");
+        std::string name;
+        std::getline(comm, name);
+        (name == "md-library" ? cpu.library : cpu.publishing) += ThreadCpuSeconds(task.path() / "stat");
+    }
+    return cpu;
 }
 
 std::uint64_t Received(const std::string& output)
@@ -84,14 +125,20 @@ RelayFigures RelayRate(const std::string& urls, const std::string& front,
     relaytest::Eventually([&] { return bus.State("MD").messages > 0; });
     Sleep(warmup);
     const std::uint64_t stored0 = bus.State("MD").messages, received0 = Received(relay.Output());
+    const RelayCpu cpu0 = CpuOf(relay.Pid());
     const auto t0 = Clock::now();
     Sleep(seconds);
     const std::uint64_t stored1 = bus.State("MD").messages, received1 = Received(relay.Output());
+    const RelayCpu cpu1 = CpuOf(relay.Pid());
     const double elapsed = std::chrono::duration<double>(Clock::now() - t0).count();
     relay.Signal(SIGTERM);
     relay.Wait(relaytest::Patience);
     f.stored = (stored1 - stored0) / elapsed;
     f.received = (received1 - received0) / elapsed;
+    if (stored1 > stored0)
+        f.publishUsPerRecord = (cpu1.publishing - cpu0.publishing) * 1e6 / (stored1 - stored0);
+    if (received1 > received0)
+        f.libraryUsPerRecord = (cpu1.library - cpu0.library) * 1e6 / (received1 - received0);
     return f;
 }
 

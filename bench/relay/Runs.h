@@ -15,8 +15,12 @@
 namespace benchrelay {
 
 struct RelayFigures {
-    double stored = 0;   // records a second, as the stream grew
-    double received = 0; // records a second the relay's library client received
+    double stored = 0;         // records a second, as the stream grew
+    double received = 0;       // records a second the relay's library client received
+    // CPU time of the relay's threads but the library's, per record stored,
+    // and of the library's loop thread per record received.
+    double publishUsPerRecord = 0;
+    double libraryUsPerRecord = 0;
 };
 
 // A fresh stream: the old one, if any, deleted; made with these flags.

@@ -84,7 +84,8 @@ std::string StartFront(relaytest::Child& front, double rate, const std::filesyst
 void Rates(const Settings& s, const std::filesystem::path& dir)
 {
     std::printf("| Servers | Storage | bare publisher, records/s | mdrelay, records/s | relay / bare "
-                "| offered to the relay, records/s |\n|---|---|---|---|---|---|\n");
+                "| offered to the relay, records/s | CPU µs a record: bare / relay publishing / relay's library |\n"
+                "|---|---|---|---|---|---|---|\n");
     for (int nodes : s.nodes) {
         relaytest::NatsCluster cluster(nodes, dir / ("servers" + std::to_string(nodes)));
         if (!cluster.Start()) {
@@ -92,10 +93,12 @@ void Rates(const Settings& s, const std::filesystem::path& dir)
             return;
         }
         for (const char* storage : s.storages) {
-            std::vector<double> bare, relay, received;
+            std::vector<double> bare, relay, received, bareCpu, relayCpu, libraryCpu;
             for (int r = 0; r < s.rounds; ++r) {
                 FreshStream(cluster.Urls(), storage, nodes);
-                bare.push_back(BarePublishRate(cluster.Urls(), s.bareRecords, 4096));
+                const BareFigures b = BarePublish(cluster.Urls(), s.bareRecords, 4096);
+                bare.push_back(b.rate);
+                bareCpu.push_back(b.cpuUsPerRecord);
                 relaytest::Child frontProcess;
                 const std::string front = StartFront(frontProcess, 1.25 * bare.back(), dir);
                 const RelayFigures f =
@@ -104,11 +107,14 @@ void Rates(const Settings& s, const std::filesystem::path& dir)
                               s.warmup, s.seconds, dir);
                 relay.push_back(f.stored);
                 received.push_back(f.received);
+                relayCpu.push_back(f.publishUsPerRecord);
+                libraryCpu.push_back(f.libraryUsPerRecord);
             }
-            std::printf("| %s | %s | %s | %s | %.2f | %s |\n",
+            std::printf("| %s | %s | %s | %s | %.2f | %s | %.1f / %.1f / %.1f |\n",
                         nodes == 1 ? "one node" : "three nodes, 3 replicas", storage,
                         Figure(bare).c_str(), Figure(relay).c_str(), Median(relay) / Median(bare),
-                        Figure(received).c_str());
+                        Figure(received).c_str(), Median(bareCpu), Median(relayCpu),
+                        Median(libraryCpu));
             std::fflush(stdout);
         }
     }

@@ -2,6 +2,8 @@
 
 #include "RecordKey.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -51,6 +53,7 @@ Publisher::~Publisher()
 void Publisher::Start()
 {
     thread_ = std::thread([this] {
+        pthread_setname_np(pthread_self(), "mdrelay-publish");
         while (Step()) {
         }
     });
@@ -190,7 +193,6 @@ void Publisher::OnAck(jsCtx*, natsMsg* msg, jsPubAck* pa, jsPubAckErr*, void* cl
     bool kept = false, wake = false;
     {
         std::lock_guard<std::mutex> lk(self->mu_);
-        wake = self->waiting_; // else the thread will look at the window anyway
         if (self->closed_) {
             // Finish has taken everything back; nothing of this one is held.
         } else if (pa) {
@@ -202,6 +204,7 @@ void Publisher::OnAck(jsCtx*, natsMsg* msg, jsPubAck* pa, jsPubAckErr*, void* cl
             ++self->failedAcks_;
             kept = self->window_.Failed(seq, msg, SteadyNs());
         }
+        wake = self->waiting_ && self->WorthWaking();
     }
     if (wake)
         self->cv_.notify_one();
@@ -224,6 +227,14 @@ void Publisher::TakeBack()
         }
     }
     natsMsgList_Destroy(&list);
+}
+
+bool Publisher::WorthWaking() const
+{
+    // A full window wakes the thread once a quarter of it is free, not at
+    // every acknowledgement: one wake-up then sends a batch.
+    return window_.CurrentState() != PublishWindow::State::Flowing || window_.InFlight() == 0 ||
+           window_.Held() + settings_.inFlight / 4 <= settings_.inFlight;
 }
 
 bool Publisher::Done() const

@@ -84,6 +84,8 @@ private:
     natsMsg* Build(const RelayRecord& r);
     void Send(natsMsg* msg, std::uint64_t seq);
     bool Done() const;
+    // With mu_ held: whether an acknowledgement should wake a waiting thread.
+    bool WorthWaking() const;
 
     RecordQueue& queue_;
     NatsLink& link_;

@@ -11,6 +11,8 @@
 #include "StreamSetup.h"
 #include "Ticker.h"
 
+#include <pthread.h>
+
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -22,6 +24,14 @@ namespace {
 
 constexpr std::chrono::milliseconds Tick{100};
 constexpr std::int64_t CloseWaitMs = 5000;
+
+// Threads inherit their creator's name: naming the main thread around the
+// calls that start other libraries' threads names those threads, so that
+// `top -H` tells them apart (the publishing thread names itself).
+void ThreadName(const char* name)
+{
+    pthread_setname_np(pthread_self(), name);
+}
 
 int Fail(int code, const std::string& message)
 {
@@ -99,7 +109,10 @@ void Relay(const RelayOptions& o, const std::string& password, RecordQueue& queu
 {
     mdcli::MarketBoard events;
     RelaySpi spi(Session(o, password), events, queue);
+    // The library's loop thread starts here and takes the name.
+    ThreadName("md-library");
     CThostFtdcMdApi* api = CThostFtdcMdApi::CreateFtdcMdApi("", false, false);
+    ThreadName("mdrelay");
     spi.Attach(api);
     api->RegisterSpi(&spi);
     std::vector<std::string> fronts = o.fronts; // the interface takes mutable text
@@ -149,7 +162,11 @@ int Run(const RelayOptions& o, const std::string& password, Parts& p)
     std::string error;
     p.link.SetReconnect(NatsLink::Reconnect::FreshConnection);
     p.link.SetListener([&p](bool connected) { p.publisher.LinkChanged(connected); });
-    if (!p.link.Connect(o.bus, error))
+    // The NATS client's threads start here and take the name.
+    ThreadName("nats-client");
+    const bool connected = p.link.Connect(o.bus, error);
+    ThreadName("mdrelay");
+    if (!connected)
         return Fail(ExitNoBus, error);
     std::printf("mdrelay %s connected to %s\n", o.bus.name.c_str(), p.link.ConnectedUrl().c_str());
     if (!PrepareStream(p.link, o, error))
