@@ -26,7 +26,9 @@
 namespace {
 std::atomic<bool> g_counting{false};
 std::atomic<long> g_allocations{0};
+#if defined(MDLINK_TEST_COUNT_MALLOC)
 std::atomic<long> g_inUse{0};
+#endif
 
 void Count()
 {
