@@ -204,7 +204,8 @@ void Offer(Kelvo_TcpClientHandler* handler)
         state->taken += static_cast<std::size_t>(size);
         handler->OnRecvData(buffer, size);
     }
-    // Taken bytes are dropped once all are, or once they outweigh the rest.
+    // Taken bytes are dropped once all are taken, or once more than 4 KiB
+    // are (a long scripted stream would otherwise grow without end).
     if (state->taken == state->unread.size() || state->taken > 4096) {
         state->unread.erase(0, state->taken);
         state->taken = 0;
