@@ -15,6 +15,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <thread>
 
@@ -71,16 +72,17 @@ bool PrepareStream(NatsLink& link, const RelayOptions& o, std::string& error)
     return false;
 }
 
-mdcli::CliOptions Session(const RelayOptions& o, const std::string& password)
+// The front session as mdcli runs it, its password settled as mdcli settles
+// one: from the file, else from the environment.
+bool Session(const RelayOptions& o, mdcli::CliOptions& s, std::string& error)
 {
-    mdcli::CliOptions s;
     s.fronts = o.fronts;
     s.broker = o.broker;
     s.user = o.user;
-    s.password = password;
+    s.password_file = o.passwordFile;
     s.instruments = o.instruments;
     s.forquote = o.forquote;
-    return s;
+    return mdcli::ResolvePassword(s, std::getenv(FrontPasswordVariable), error);
 }
 
 RelayStatus Status(const RecordQueue& queue, const Publisher& publisher, const NatsLink& link)
@@ -104,11 +106,11 @@ void PrintEvents(mdcli::MarketBoard& events)
 }
 
 // Runs the library's client until interrupted or the duration is over.
-void Relay(const RelayOptions& o, const std::string& password, RecordQueue& queue,
+void Relay(const RelayOptions& o, const mdcli::CliOptions& session, RecordQueue& queue,
            Publisher& publisher, NatsLink& link)
 {
     mdcli::MarketBoard events;
-    RelaySpi spi(Session(o, password), events, queue);
+    RelaySpi spi(session, events, queue);
     // The library's loop thread starts here and takes the name.
     ThreadName("md-library");
     CThostFtdcMdApi* api = CThostFtdcMdApi::CreateFtdcMdApi("", false, false);
@@ -157,7 +159,7 @@ struct Parts {
     Publisher publisher;
 };
 
-int Run(const RelayOptions& o, const std::string& password, Parts& p)
+int Run(const RelayOptions& o, const mdcli::CliOptions& session, Parts& p)
 {
     std::string error;
     p.link.SetReconnect(NatsLink::Reconnect::FreshConnection);
@@ -173,7 +175,7 @@ int Run(const RelayOptions& o, const std::string& password, Parts& p)
         return Fail(ExitStream, error);
     p.publisher.Start();
     mdtools::InstallInterruptHandler();
-    Relay(o, password, p.queue, p.publisher, p.link);
+    Relay(o, session, p.queue, p.publisher, p.link);
     const std::uint64_t left = p.publisher.Finish(o.flushNs);
     std::printf("%s\n", StatusLine(Status(p.queue, p.publisher, p.link)).c_str());
     if (left > 0)
@@ -188,20 +190,20 @@ int Run(const RelayOptions& o, const std::string& password, Parts& p)
 int RunRelay(const std::vector<std::string>& args)
 {
     RelayOptions o;
-    std::string error, password;
+    std::string error;
+    mdcli::CliOptions session;
     if (!ParseRelayOptions(args, o, error))
         return Fail(ExitUsage, error + " (try --help)");
     if (o.help) {
         std::fputs(RelayUsage().c_str(), stdout);
         return ExitOk;
     }
-    if (!LoadInstrumentsFile(o, error) ||
-        !LoadSecret(o.passwordFile, FrontPasswordVariable, password, error))
+    if (!LoadInstrumentsFile(o, error) || !Session(o, session, error))
         return Fail(ExitUsage, error);
     if (o.instruments.empty() && o.forquote.empty())
         return Fail(ExitUsage, "nothing to subscribe: give --instruments or --forquote");
     auto parts = std::make_unique<Parts>(o);
-    const int code = Run(o, password, *parts);
+    const int code = Run(o, session, *parts);
     parts->publisher.Finish(0);
     parts->link.Close();
     // The client library's threads end before the objects they call back.
