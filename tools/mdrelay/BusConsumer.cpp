@@ -138,16 +138,12 @@ bool BusConsumer::Start(natsConnection* nc, const ConsumerSpec& spec, std::strin
     return true;
 }
 
-bool BusConsumer::Subscribe(Feed& feed, const std::string& filter, const ConsumerSpec& spec,
-                            int index, std::string& error)
+bool BusConsumer::Position(Feed& feed, const std::string& filter, const ConsumerSpec& spec,
+                           jsConsumerConfig& cfg, std::string& error)
 {
     std::int64_t endTimeNs = 0;
     if (!LastMatch(js_, spec.stream, filter, feed.endSeq, endTimeNs, error))
         return false;
-    jsSubOptions so;
-    jsSubOptions_Init(&so);
-    so.Stream = spec.stream.c_str();
-    jsConsumerConfig& cfg = so.Config;
     // At the end from the start when nothing stored is to be read.
     switch (spec.start.from) {
     case ReadStart::From::New:
@@ -171,6 +167,18 @@ bool BusConsumer::Subscribe(Feed& feed, const std::string& filter, const Consume
         feed.atEnd = feed.endSeq == 0 || cfg.OptStartSeq > feed.endSeq;
         break;
     }
+    return true;
+}
+
+bool BusConsumer::Subscribe(Feed& feed, const std::string& filter, const ConsumerSpec& spec,
+                            int index, std::string& error)
+{
+    jsSubOptions so;
+    jsSubOptions_Init(&so);
+    so.Stream = spec.stream.c_str();
+    jsConsumerConfig& cfg = so.Config;
+    if (!Position(feed, filter, spec, cfg, error))
+        return false;
     const std::string durable =
         spec.durable.empty() || spec.filters.size() == 1
             ? spec.durable

@@ -82,6 +82,9 @@ private:
     static void OnComplete(void* closure);
     bool Subscribe(Feed& feed, const std::string& filter, const ConsumerSpec& spec, int index,
                    std::string& error);
+    // Where the feed's consumer starts, and whether it is at its end already.
+    bool Position(Feed& feed, const std::string& filter, const ConsumerSpec& spec,
+                  jsConsumerConfig& cfg, std::string& error);
     // Creates the durable consumer unless it exists; start holds the filter
     // and where a new one begins.
     bool MakeDurable(const std::string& name, const jsConsumerConfig& start,
