@@ -102,5 +102,23 @@ TEST_F(CommandTest, CredentialsFromAFileOrTheEnvironment)
         EXPECT_EQ(Run("r", bus.Urls(), c.flags, c.env), c.status) << output_;
 }
 
+// SIGTERM with the bus gone: what is left after --flush is counted, and the
+// exit code says so.
+TEST_F(CommandTest, StoppedWithRecordsUnacknowledged)
+{
+    REQUIRE_NATS_SERVER();
+    StartFront(100);
+    NatsCluster bus(1, dir_ / "bus");
+    ASSERT_TRUE(bus.Start());
+    BusClient client(bus.Urls());
+    Child& relay = StartRelay("r", bus.Urls(), {"--flush", "500ms"});
+    ASSERT_TRUE(Eventually([&] { return client.State("MD").messages >= 50; }));
+    bus.Nodes()[0]->Kill();
+    ASSERT_TRUE(Eventually([&] { return LastStatus(relay.Output())["queued"] > 0; }));
+    EXPECT_EQ(StopRelay(relay), 1) << relay.Output();
+    EXPECT_NE(relay.Output().find("records left unacknowledged"), std::string::npos)
+        << relay.Output();
+}
+
 } // namespace
 } // namespace relaytest

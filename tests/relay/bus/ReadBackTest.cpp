@@ -116,5 +116,39 @@ TEST_F(ReadBackTest, DurableReaderResumesWhereItStopped)
     EXPECT_EQ(Read(csv("three.csv"), &output), 1) << "nothing new to read\n" << output;
 }
 
+TEST_F(ReadBackTest, ForQuoteNoticesOnASubjectOfTheirOwn)
+{
+    REQUIRE_NATS_SERVER();
+    ASSERT_TRUE(bus_->Start());
+    StartFront(20, 20);
+    BusClient client(bus_->Urls());
+    Child& relay = StartRelay("r1", bus_->Urls(), {"--forquote", "IF2612"});
+    std::vector<StoredRecord> notices;
+    ASSERT_TRUE(Eventually([&] {
+        notices.clear();
+        for (StoredRecord& r : client.ReadAll("MD"))
+            if (r.subject == "md.forquote.CFFEX.IF2612")
+                notices.push_back(r);
+        return notices.size() >= 3;
+    })) << relay.Output();
+    ASSERT_EQ(StopRelay(relay), 0) << relay.Output();
+    EXPECT_EQ(notices[0].payload.size(), sizeof(CThostFtdcForQuoteRspField));
+    EXPECT_EQ(notices[0].headers["Mdlink-Record"].rfind("1 forquote ", 0), 0u);
+    std::string output;
+    ASSERT_EQ(Read({"--nats", bus_->Urls(), "--forquote", "IF2612", "--all", "--to-end"}, &output),
+              0)
+        << output;
+    const std::size_t all = [&] {
+        std::size_t n = 0;
+        for (const StoredRecord& r : client.ReadAll("MD"))
+            n += r.subject == "md.forquote.CFFEX.IF2612";
+        return n;
+    }();
+    EXPECT_NE(output.find("0 depth records for 0 instruments, " + std::to_string(all) +
+                          " for-quote notices"),
+              std::string::npos)
+        << output;
+}
+
 } // namespace
 } // namespace relaytest

@@ -68,7 +68,7 @@ void RelayTest::TearDown()
         std::printf("kept %s\n", dir_.c_str());
 }
 
-mdfront::FrontServer& RelayTest::StartFront(double rate)
+mdfront::FrontServer& RelayTest::StartFront(double rate, int forQuoteMs)
 {
     mdfront::FrontConfig cfg;
     cfg.instruments = {{"au2612", "SHFE"}, {"IF2612", "CFFEX"}};
@@ -76,6 +76,7 @@ mdfront::FrontServer& RelayTest::StartFront(double rate)
     cfg.rate = rate;
     cfg.record_limit = 0;
     cfg.stamp_sequence = true;
+    cfg.forquote_interval = std::chrono::milliseconds(forQuoteMs);
     front_ = std::make_unique<mdfront::FrontServer>(cfg);
     front_->Start();
     return *front_;

@@ -63,8 +63,9 @@ protected:
     void TearDown() override;
 
     // A front on loopback that numbers each connection's depth records in
-    // their Volume, rate records a second for each of two instruments.
-    mdfront::FrontServer& StartFront(double rate);
+    // their Volume, rate records a second for each of two instruments, and
+    // sends for-quote notices every forQuoteMs to those who ask.
+    mdfront::FrontServer& StartFront(double rate, int forQuoteMs = 3000);
     std::string FrontAddress() const;
 
     // mdrelay publishing the front's two instruments into `urls`, with
