@@ -15,7 +15,7 @@ zone attached). Night sessions belong to the next trading day, and their
 Within one trading day this orders records as the exchange made them.
 ``ActionDay`` is used only when ``TradingDay`` is not a date (exchanges
 disagree on what it holds at night). A record whose day or time does not
-read as one gets NaT.
+read as one (or whose ``UpdateMillisec`` is not 0 to 999) gets NaT.
 """
 
 from ._reader import depth_dtype
@@ -83,9 +83,11 @@ def exchange_times(records, holidays=()):
     day = np.where(seconds >= EVENING_FROM, evening,
                    np.where(seconds < NIGHT_UNTIL, evening + 1, trading))
     day = np.where(known, day, _dates(records["ActionDay"]))
-    nanos = (seconds * 1000 + records["UpdateMillisec"].astype(np.int64)) * 1_000_000
+    millis = records["UpdateMillisec"].astype(np.int64)
+    nanos = (seconds * 1000 + millis) * 1_000_000
     times = day.astype("M8[ns]") + nanos.astype("m8[ns]")
-    return np.where(seconds >= 0, times, np.datetime64("NaT", "ns"))
+    valid = (seconds >= 0) & (millis >= 0) & (millis < 1000)
+    return np.where(valid, times, np.datetime64("NaT", "ns"))
 
 
 def _decode(column, encoding):
