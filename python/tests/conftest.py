@@ -68,6 +68,14 @@ def front():
 CREDENTIALS = dict(broker="9999", user="demo", password="demo")
 
 
+def optional(module):
+    """A module the package may do without (numpy, pandas): its test skips
+    when it is missing, unless MDLINK_PYTHON_OPTIONAL=require (CI)."""
+    if os.environ.get("MDLINK_PYTHON_OPTIONAL") == "require":
+        return __import__(module)
+    return pytest.importorskip(module)
+
+
 def refused_address():
     """A loopback address where nothing listens: connections are refused."""
     with socket.socket() as s:

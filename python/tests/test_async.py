@@ -7,11 +7,11 @@ import threading
 import pytest
 
 import mdlink
-from conftest import CREDENTIALS, wait_until
+from conftest import CREDENTIALS, optional, wait_until
 
 
 def test_awaiting_every_kind_of_answer(front):
-    np = pytest.importorskip("numpy")
+    np = optional("numpy")
     f = front("--rate", "200", "--trading-day", "20261208")
 
     async def main():

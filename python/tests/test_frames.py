@@ -4,10 +4,10 @@ night-session rule, the receive time."""
 import pytest
 
 import mdlink
-from conftest import CREDENTIALS, TEXT_MEMBERS, sample_rows, write_replay_csv
+from conftest import CREDENTIALS, TEXT_MEMBERS, optional, sample_rows, write_replay_csv
 
-np = pytest.importorskip("numpy")
-pd = pytest.importorskip("pandas")
+np = optional("numpy")
+pd = optional("pandas")
 
 # (TradingDay, UpdateTime, UpdateMillisec, ActionDay) -> exchange time
 EXCHANGE_TIMES = [

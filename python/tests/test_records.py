@@ -6,6 +6,7 @@ import pickle
 import pytest
 
 import mdlink
+from conftest import optional
 
 
 class DepthLayout(ctypes.Structure):
@@ -49,7 +50,7 @@ def test_depth_members_mirror_the_record_layout():
 
 
 def test_numpy_dtype_mirrors_members_and_offsets():
-    np = pytest.importorskip("numpy")
+    np = optional("numpy")
     dtype = mdlink.depth_dtype()
     assert dtype.itemsize == ctypes.sizeof(DepthLayout)
     assert list(dtype.names) == [f[0] for f in DepthLayout._fields_]

@@ -8,8 +8,8 @@ import time
 import pytest
 
 import mdlink
-from conftest import (CREDENTIALS, TEXT_MEMBERS, refused_address, sample_rows, wait_until,
-                      write_replay_csv)
+from conftest import (CREDENTIALS, TEXT_MEMBERS, optional, refused_address, sample_rows,
+                      wait_until, write_replay_csv)
 
 # Numeric members that the text body forms carry; the others arrive as zero.
 TEXT_FORM_NUMBERS = {
@@ -102,7 +102,7 @@ def test_ids_go_out_and_come_back_in_the_clients_encoding(front):
 
 
 def test_receive_time_of_ticks_and_batches(front):
-    np = pytest.importorskip("numpy")
+    np = optional("numpy")
     f = front("--rate", "200")
     before = time.time_ns()
     with mdlink.Client(f.address, **CREDENTIALS) as client:
@@ -162,7 +162,7 @@ def test_ticks_in_every_body_form(front, tmp_path, form):
 
 
 def test_batches_hold_the_same_records_as_ticks(front, tmp_path):
-    np = pytest.importorskip("numpy")
+    np = optional("numpy")
     rows = sample_rows("au2612", 6)
     write_replay_csv(tmp_path / "replay.csv", rows)
     f = front("--replay", str(tmp_path / "replay.csv"), "--rate", "100")
