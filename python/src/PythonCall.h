@@ -70,16 +70,17 @@ private:
     bool entered_ = false;
 };
 
-// Runs f() with the GIL held on behalf of `owner`, whose room counts it.
+// Runs f() with the GIL held on behalf of `owner` (an
+// enable_shared_from_this object), whose room counts it.
 template <class T, class F>
-void CallPython(const std::shared_ptr<T>& owner, WaitRoom& room,
-                std::atomic<std::uint64_t>& errors, const char* what, F f)
+void CallPython(T& owner, WaitRoom& room, std::atomic<std::uint64_t>& errors, const char* what,
+                F f)
 {
     if (Finalizing())
         return;
     try {
         LoopGil gil;
-        KeepAlive<T> keep(owner);
+        KeepAlive<T> keep(owner.shared_from_this()); // its last copy goes with the GIL held
         Running running(room);
         if (!running.Entered())
             return;

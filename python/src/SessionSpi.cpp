@@ -51,7 +51,7 @@ void Session::Guard(F f)
 template <class F>
 void Session::Python(const char* what, F f)
 {
-    CallPython(shared_from_this(), Room(), callbackErrors_, what, f);
+    CallPython(*this, Room(), callbackErrors_, what, f);
 }
 
 void Session::OnFrontConnected()
@@ -196,18 +196,19 @@ void Session::Answer(EventKind kind, CThostFtdcSpecificInstrumentField* i,
     });
 }
 
-// To the handler (and the link log) for the kinds it takes, to the event
-// queue for the others.
+// To the event queue unless the handler takes the kind, then to Python for
+// the handler and the link log. The call comes last: the handler may drop
+// the last reference to this object.
 void Session::Deliver(const EventRecord& e)
 {
     const int k = static_cast<int>(e.kind);
+    if (!push_[k])
+        Queue(e);
     if (call_[k])
         Python(EventNames[k], [&] {
             py::object callback = opt_.eventCallback;
             callback(EventTuple(e));
         });
-    if (!push_[k])
-        Queue(e);
 }
 
 void Session::Queue(const EventRecord& e)
