@@ -40,6 +40,39 @@ private:
     std::shared_ptr<T> p_;
 };
 
+// A reference let go only with the GIL held: a thread ended inside Python
+// unwinds without it, and the reference is leaked then.
+class OwnedRef {
+public:
+    explicit OwnedRef(PyObject* p) : p_(p) {}
+    ~OwnedRef()
+    {
+        if (p_ && PyGILState_Check())
+            Py_DECREF(p_);
+    }
+    OwnedRef(const OwnedRef&) = delete;
+    OwnedRef& operator=(const OwnedRef&) = delete;
+    PyObject* get() const { return p_; }
+
+private:
+    PyObject* p_;
+};
+
+// callable(arg) for a handler: `arg` is a new reference (null with a Python
+// error set when making it failed). No pybind11 object is alive across the
+// call, since their destructors would need the GIL.
+inline void CallHandler(PyObject* callable, PyObject* arg)
+{
+    OwnedRef argument(arg);
+    if (!arg)
+        throw pybind11::error_already_set();
+    Py_INCREF(callable); // a close inside may drop the client's reference
+    OwnedRef function(callable);
+    OwnedRef result(PyObject_CallOneArg(callable, arg));
+    if (!result.get())
+        throw pybind11::error_already_set();
+}
+
 // Counts the call as running for its scope, unless the client is closing:
 // then nothing may start.
 class Running {

@@ -175,13 +175,8 @@ void Session::OnRtnDepthMarketData(CThostFtdcDepthMarketDataField* d)
         return;
     }
     depth_->CountPushed();
-    Python("on_depth", [&] {
-        py::object tick = py::reinterpret_steal<py::object>(NewDepth(*d, now, encoding_));
-        if (!tick)
-            throw py::error_already_set();
-        py::object callback = opt_.depthCallback; // a close inside may drop the member
-        callback(tick);
-    });
+    Python("on_depth",
+           [&] { CallHandler(opt_.depthCallback.ptr(), NewDepth(*d, now, encoding_)); });
 }
 
 void Session::Answer(EventKind kind, CThostFtdcSpecificInstrumentField* i,
@@ -205,10 +200,8 @@ void Session::Deliver(const EventRecord& e)
     if (!push_[k])
         Queue(e);
     if (call_[k])
-        Python(EventNames[k], [&] {
-            py::object callback = opt_.eventCallback;
-            callback(EventTuple(e));
-        });
+        Python(EventNames[k],
+               [&] { CallHandler(opt_.eventCallback.ptr(), EventTuple(e).release().ptr()); });
 }
 
 void Session::Queue(const EventRecord& e)

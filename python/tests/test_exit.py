@@ -42,6 +42,22 @@ EXIT_CASES = {
             time.sleep(0.001)
         sys.exit(0)
         """, "handler returned"),
+    # A thread ended inside a callback (as CPython ends the library's thread
+    # when it takes the GIL back while finalizing): the unwind passes the
+    # binding's frames, and a later close does its work without that thread.
+    "a handler that ends the library's thread": ("""
+        import ctypes
+        ending = threading.Event()
+        class Ending(mdlink.Handler):
+            def on_depth(self, tick):
+                ending.set()
+                ctypes.CDLL(None).pthread_exit(None)
+        c = mdlink.Client(ADDRESS, "9999", "demo", "demo", handler=Ending())
+        c.subscribe("au2612")
+        assert ending.wait(60)
+        c.close()
+        print("closed", c.callback_errors, flush=True)
+        """, "closed 0"),
     # Python joins such a thread before atexit: the reader must end first.
     "a reader that is no daemon": ("""
         c = mdlink.Client(ADDRESS, "9999", "demo", "demo")
