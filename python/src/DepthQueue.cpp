@@ -168,6 +168,15 @@ void DepthQueue::Close()
     room_.Notify(w);
 }
 
+void DepthQueue::ForgetAfterFork()
+{
+    room_.ForgetAfterFork();
+    ring_ = DepthRing(ring_.Capacity());
+    pending_.clear();
+    pendingTimes_.clear();
+    pendingPos_ = 0;
+}
+
 bool DepthQueue::Closed()
 {
     std::lock_guard<std::mutex> lk(room_.mu);

@@ -38,6 +38,8 @@ public:
     // Readers end once what is queued is taken.
     void Close();
     bool Closed();
+    // In a child made by fork(): closed, with nothing of the parent's queued.
+    void ForgetAfterFork();
 
     WaitRoom& Room() { return room_; }
     std::size_t Capacity() const { return ring_.Capacity(); }

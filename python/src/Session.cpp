@@ -141,12 +141,13 @@ CThostFtdcMdApi* Session::TakeApi()
 
 void Session::ForgetAfterFork()
 {
-    Room().ForgetAfterFork();
+    depth_->ForgetAfterFork();
     new (&apiMu_) std::mutex; // abandoned, see WaitRoom::ForgetAfterFork
     life_ = Life::Open;       // the parent's closer, if any, is not here
     closed_ = true;
     connected_ = false;
     loginState_ = LoginState::None;
+    events_.clear();
 }
 
 int Session::Request(const std::vector<std::string>& ids, bool forQuote, bool subscribe)

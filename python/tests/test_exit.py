@@ -77,7 +77,14 @@ EXIT_CASES = {
         assert c.next_tick(timeout=60) is not None
         pid = os.fork()
         if pid == 0:
-            sys.exit(0)
+            # The inherited client is closed here, with nothing of the parent's.
+            assert c.closed and not c.connected and c.next_tick() is None
+            assert c.queued == 0 and c.next_event() is None
+            try:
+                c.subscribe("IF2612")
+                sys.exit(3)
+            except mdlink.ClosedError:
+                sys.exit(0)
         assert os.waitpid(pid, 0)[1] == 0
         received, deadline = c.received, time.monotonic() + 60
         while c.received < received + 10 and time.monotonic() < deadline:
