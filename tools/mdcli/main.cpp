@@ -9,6 +9,7 @@
 #include "Ticker.h"
 
 #include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -62,6 +63,10 @@ int main(int argc, char** argv)
     if (opts.help) {
         std::fputs(mdcli::CliUsage().c_str(), stdout);
         return 0;
+    }
+    if (!mdcli::ResolvePassword(opts, std::getenv(mdcli::PasswordVariable), error)) {
+        std::fprintf(stderr, "mdcli: %s\n", error.c_str());
+        return 2;
     }
     mdcli::CsvWriter csv;
     if (!opts.csv.empty() && !csv.Open(opts.csv, error)) {
