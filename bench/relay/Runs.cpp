@@ -202,7 +202,7 @@ void OnStored(natsConnection*, natsSubscription*, natsMsg* msg, void* closure)
 } // namespace
 
 std::vector<std::int64_t> RelayLatency(const std::string& urls, const std::string& storage,
-                                       long count, long warmup, long intervalNs,
+                                       bool lowLatency, long count, long warmup, long intervalNs,
                                        const std::filesystem::path& dir)
 {
     LatencySink sink;
@@ -214,9 +214,11 @@ std::vector<std::int64_t> RelayLatency(const std::string& urls, const std::strin
     sender.Pace(frames, FrameSize, count + warmup, intervalNs);
     relaytest::Child relay;
     const std::string front = "tcp://127.0.0.1:" + std::to_string(sender.Port());
-    if (!relay.Start({MDRELAY_PROGRAM, "--front", front, "--nats", urls, "--instruments", "x",
-                      "--storage", storage, "--name", "bench"},
-                     (dir / "latency.out").string()))
+    std::vector<std::string> argv = {MDRELAY_PROGRAM, "--front", front, "--nats", urls,
+                                     "--instruments", "x", "--storage", storage, "--name", "bench"};
+    if (lowLatency)
+        argv.push_back("--low-latency");
+    if (!relay.Start(argv, (dir / "latency.out").string()))
         return {};
     relaytest::Eventually([&] { return bus.State("MD").exists; });
     jsSubOptions so;

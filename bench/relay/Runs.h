@@ -34,7 +34,7 @@ double LibraryRate(const std::string& front, double warmup, double seconds);
 
 // Latencies in ns of `count` records after `warmup`, sent intervalNs apart.
 std::vector<std::int64_t> RelayLatency(const std::string& urls, const std::string& storage,
-                                       long count, long warmup, long intervalNs,
+                                       bool lowLatency, long count, long warmup, long intervalNs,
                                        const std::filesystem::path& dir);
 std::vector<std::int64_t> DirectLatency(long count, long warmup, long intervalNs);
 

@@ -151,14 +151,17 @@ void Latency(const Settings& s, const std::filesystem::path& dir)
     const auto direct = DirectLatency(s.latencyRecords, s.latencyWarmup, interval);
     std::printf("| front -> application (libmdlink) | %.1f | %.1f |\n", Percentile(direct, 0.5),
                 Percentile(direct, 0.99));
-    for (const char* storage : s.storages) {
-        const auto bus =
-            RelayLatency(cluster.Urls(), storage, s.latencyRecords, s.latencyWarmup, interval, dir);
-        std::printf("| front -> mdrelay -> one node, %s -> consumer | %.1f | %.1f |\n", storage,
-                    Percentile(bus, 0.5), Percentile(bus, 0.99));
-        std::printf("| added by the bus (%s) | %.1f | %.1f |\n", storage,
-                    Percentile(bus, 0.5) - Percentile(direct, 0.5),
-                    Percentile(bus, 0.99) - Percentile(direct, 0.99));
+    for (bool lowLatency : {false, true}) {
+        for (const char* storage : s.storages) {
+            const auto bus = RelayLatency(cluster.Urls(), storage, lowLatency, s.latencyRecords,
+                                          s.latencyWarmup, interval, dir);
+            const char* mode = lowLatency ? "mdrelay --low-latency" : "mdrelay";
+            std::printf("| front -> %s -> one node, %s -> consumer | %.1f | %.1f |\n", mode,
+                        storage, Percentile(bus, 0.5), Percentile(bus, 0.99));
+            std::printf("| added by the bus (%s, %s) | %.1f | %.1f |\n", mode, storage,
+                        Percentile(bus, 0.5) - Percentile(direct, 0.5),
+                        Percentile(bus, 0.99) - Percentile(direct, 0.99));
+        }
     }
 }
 

@@ -23,10 +23,14 @@ struct BusOptions {
     std::string user;
     std::string passwordFile;
     std::string tokenFile;
+    // Given in code (the Python reader), never by a flag: used as they are.
+    std::string password;
+    std::string token;
     std::string tlsCa;
     std::string tlsCert;
     std::string tlsKey;
     bool tls = false;
+    bool sendAtOnce = false; // each message written as it is published
 };
 
 // "a,b,,c" -> {"a", "b", "c"}

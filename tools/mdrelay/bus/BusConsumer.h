@@ -49,7 +49,12 @@ public:
     // Called on the client library's threads, one at a time per filter.
     using Sink = std::function<void(const BusDelivery&)>;
 
-    explicit BusConsumer(Sink sink) : sink_(std::move(sink)) {}
+    // onEnd, when given, is called once, when every record stored at Start
+    // has been delivered (on a client library thread, or in Start).
+    explicit BusConsumer(Sink sink, std::function<void()> onEnd = nullptr)
+        : sink_(std::move(sink)), onEnd_(std::move(onEnd))
+    {
+    }
     ~BusConsumer();
     BusConsumer(const BusConsumer&) = delete;
     BusConsumer& operator=(const BusConsumer&) = delete;
@@ -89,11 +94,17 @@ private:
     // and where a new one begins.
     bool MakeDurable(const std::string& name, const jsConsumerConfig& start,
                      const std::string& stream, std::string& error);
+    void MarkAtEnd(Feed& feed);
 
     Sink sink_;
+    std::function<void()> onEnd_;
     natsConnection* nc_ = nullptr;
     jsCtx* js_ = nullptr;
     std::vector<std::unique_ptr<Feed>> feeds_;
+    std::size_t expected_ = 0;             // feeds
+    std::atomic<std::size_t> atEndCount_{0};
+    std::atomic<bool> started_{false};
+    std::atomic<bool> ended_{false};        // onEnd_ called
     std::mutex mu_;
     std::condition_variable cv_;
     std::atomic<std::uint64_t> delivered_{0};

@@ -42,9 +42,9 @@ std::string NatsLink::ErrorText(const char* what, natsStatus s)
 
 bool NatsLink::Configure(const BusOptions& o, std::string& error)
 {
-    std::string password, token;
-    if (!LoadSecret(o.passwordFile, NatsPasswordVariable, password, error) ||
-        !LoadSecret(o.tokenFile, NatsTokenVariable, token, error))
+    std::string password = o.password, token = o.token;
+    if ((password.empty() && !LoadSecret(o.passwordFile, NatsPasswordVariable, password, error)) ||
+        (token.empty() && !LoadSecret(o.tokenFile, NatsTokenVariable, token, error)))
         return false;
     natsStatus s = natsOptions_Create(&opts_);
     if (s == NATS_OK)
@@ -63,6 +63,10 @@ bool NatsLink::Configure(const BusOptions& o, std::string& error)
         s = natsOptions_LoadCertificatesChain(opts_, o.tlsCert.c_str(), o.tlsKey.c_str());
     if (s == NATS_OK)
         s = natsOptions_SetTimeout(opts_, ConnectTimeoutMs);
+    // Otherwise the client's flusher thread lets writes gather for about a
+    // millisecond before it sends them.
+    if (s == NATS_OK && o.sendAtOnce)
+        s = natsOptions_SetSendAsap(opts_, true);
     if (s == NATS_OK && how_ == Reconnect::ByClient) {
         natsOptions_SetMaxReconnect(opts_, -1); // for as long as the process runs
         natsOptions_SetReconnectWait(opts_, ReconnectWaitMs);

@@ -126,15 +126,22 @@ bool BusConsumer::Start(natsConnection* nc, const ConsumerSpec& spec, std::strin
     std::uint64_t first = 0, last = 0;
     if (!StreamBounds(js_, spec.stream, first, last, error))
         return false;
+    // Every feed exists before the first subscribes: callbacks find them all.
+    expected_ = spec.filters.size();
     for (std::size_t i = 0; i < spec.filters.size(); ++i) {
         feeds_.push_back(std::make_unique<Feed>());
-        Feed& feed = *feeds_.back();
-        feed.owner = this;
+        feeds_.back()->owner = this;
+    }
+    for (std::size_t i = 0; i < spec.filters.size(); ++i) {
+        Feed& feed = *feeds_[i];
         if (!Subscribe(feed, spec.filters[i], spec, static_cast<int>(i), error)) {
             Stop();
             return false;
         }
     }
+    started_ = true;
+    if (AtEnd() && onEnd_ && !ended_.exchange(true))
+        onEnd_();
     return true;
 }
 
@@ -148,23 +155,26 @@ bool BusConsumer::Position(Feed& feed, const std::string& filter, const Consumer
     switch (spec.start.from) {
     case ReadStart::From::New:
         cfg.DeliverPolicy = js_DeliverNew;
-        feed.atEnd = true;
+        MarkAtEnd(feed);
         break;
     case ReadStart::From::All:
         cfg.DeliverPolicy = js_DeliverAll;
-        feed.atEnd = feed.endSeq == 0;
+        if (feed.endSeq == 0)
+            MarkAtEnd(feed);
         break;
     case ReadStart::From::Time:
         cfg.DeliverPolicy = js_DeliverByStartTime;
         cfg.OptStartTime = spec.start.timeNs;
-        feed.atEnd = feed.endSeq == 0 || endTimeNs < spec.start.timeNs;
+        if (feed.endSeq == 0 || endTimeNs < spec.start.timeNs)
+            MarkAtEnd(feed);
         break;
     case ReadStart::From::Last:
         cfg.DeliverPolicy = js_DeliverByStartSequence;
         if (!StartForLast(js_, spec.stream, filter, spec.start.last, cfg.OptStartSeq, feed.skip,
                           error))
             return false;
-        feed.atEnd = feed.endSeq == 0 || cfg.OptStartSeq > feed.endSeq;
+        if (feed.endSeq == 0 || cfg.OptStartSeq > feed.endSeq)
+            MarkAtEnd(feed);
         break;
     }
     return true;
@@ -210,7 +220,7 @@ bool BusConsumer::Subscribe(Feed& feed, const std::string& filter, const Consume
         // reads nothing older. Delivered is not enough: what was delivered
         // to this reader may still wait for its callback.
         if (ci->AckFloor.Stream >= feed.endSeq)
-            feed.atEnd = true;
+            MarkAtEnd(feed);
         jsConsumerInfo_Destroy(ci);
     }
     return true;
@@ -271,7 +281,7 @@ void BusConsumer::OnMsg(natsConnection*, natsSubscription*, natsMsg* msg, void* 
         }
     }
     if (streamSeq >= feed.endSeq)
-        feed.atEnd = true;
+        self.MarkAtEnd(feed);
     natsMsg_Destroy(msg);
 }
 
@@ -309,10 +319,15 @@ void BusConsumer::Stop()
 
 bool BusConsumer::AtEnd() const
 {
-    for (const auto& feed : feeds_)
-        if (!feed->atEnd)
-            return false;
-    return true;
+    return atEndCount_.load() == expected_;
+}
+
+void BusConsumer::MarkAtEnd(Feed& feed)
+{
+    if (!feed.atEnd.exchange(true))
+        ++atEndCount_;
+    if (started_.load() && AtEnd() && onEnd_ && !ended_.exchange(true))
+        onEnd_();
 }
 
 } // namespace mdrelay
