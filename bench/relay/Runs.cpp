@@ -71,10 +71,15 @@ RelayCpu CpuOf(pid_t pid)
     return cpu;
 }
 
-std::uint64_t Received(const std::string& output)
+// A counter of the relay's last status line ("received", "dropped", ...).
+std::uint64_t Counter(const std::string& output, const std::string& name)
 {
-    const std::size_t at = output.rfind("received=");
-    return at == std::string::npos ? 0 : std::stoull(output.substr(at + 9));
+    const std::size_t line = output.rfind("mdrelay: received=");
+    if (line == std::string::npos)
+        return 0;
+    const std::string status = output.substr(line, output.find('\n', line) - line);
+    const std::size_t at = status.find(" " + name + "=");
+    return at == std::string::npos ? 0 : std::stoull(status.substr(at + name.size() + 2));
 }
 
 // Counts depth records in the library's callback; logs in and subscribes
@@ -124,17 +129,23 @@ RelayFigures RelayRate(const std::string& urls, const std::string& front,
         return f;
     relaytest::Eventually([&] { return bus.State("MD").messages > 0; });
     Sleep(warmup);
-    const std::uint64_t stored0 = bus.State("MD").messages, received0 = Received(relay.Output());
+    std::string out = relay.Output();
+    const std::uint64_t stored0 = bus.State("MD").messages, received0 = Counter(out, "received"),
+                        dropped0 = Counter(out, "dropped");
     const RelayCpu cpu0 = CpuOf(relay.Pid());
     const auto t0 = Clock::now();
     Sleep(seconds);
-    const std::uint64_t stored1 = bus.State("MD").messages, received1 = Received(relay.Output());
+    out = relay.Output();
+    const std::uint64_t stored1 = bus.State("MD").messages, received1 = Counter(out, "received"),
+                        dropped1 = Counter(out, "dropped");
     const RelayCpu cpu1 = CpuOf(relay.Pid());
     const double elapsed = std::chrono::duration<double>(Clock::now() - t0).count();
     relay.Signal(SIGTERM);
     relay.Wait(relaytest::Patience);
     f.stored = (stored1 - stored0) / elapsed;
     f.received = (received1 - received0) / elapsed;
+    // Kept up: nothing dropped, and stored about as fast as received.
+    f.keptUp = dropped1 == dropped0 && f.stored >= 0.95 * f.received;
     if (stored1 > stored0)
         f.publishUsPerRecord = (cpu1.publishing - cpu0.publishing) * 1e6 / (stored1 - stored0);
     if (received1 > received0)

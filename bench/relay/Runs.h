@@ -17,6 +17,7 @@ namespace benchrelay {
 struct RelayFigures {
     double stored = 0;         // records a second, as the stream grew
     double received = 0;       // records a second the relay's library client received
+    bool keptUp = false;       // nothing dropped, stored as fast as received
     // CPU time of the relay's threads but the library's, per record stored,
     // and of the library's loop thread per record received.
     double publishUsPerRecord = 0;

@@ -15,6 +15,9 @@ namespace {
 
 // Longest sleep before the thread looks again at the deadline and the queue.
 constexpr std::int64_t IdleWaitNs = 50'000'000;
+// Records came within this: the thread naps NapNs between looks at the queue.
+constexpr std::int64_t BusyWindowNs = 20'000'000;
+constexpr std::int64_t NapNs = 200'000;
 constexpr std::int64_t FirstProbePauseNs = 100'000'000;
 constexpr std::int64_t LongestProbePauseNs = 2'000'000'000;
 
@@ -132,8 +135,7 @@ bool Publisher::Step()
     }
     if (step == PublishWindow::Step::SendNew) {
         lk.unlock();
-        stagedAt_ = 0;
-        stagedCount_ = queue_.Pop(staged_, Batch, std::chrono::milliseconds(IdleWaitNs / 1000000));
+        TakeRecords(now);
         return true;
     }
     const std::int64_t until = wakeAt > 0 ? std::min(wakeAt, now + IdleWaitNs) : now + IdleWaitNs;
@@ -141,6 +143,21 @@ bool Publisher::Step()
     cv_.wait_for(lk, std::chrono::nanoseconds(until - now));
     waiting_ = false;
     return true;
+}
+
+void Publisher::TakeRecords(std::int64_t now)
+{
+    stagedAt_ = 0;
+    // While records come, nap between looks instead of sleeping until the
+    // library's thread wakes this one: a wake-up is a system call on that
+    // thread for every record. After a quiet while, sleep until woken.
+    const bool busy = !settings_.wakePerRecord && now - lastRecordNs_ < BusyWindowNs;
+    stagedCount_ = queue_.Pop(staged_, Batch,
+                              std::chrono::milliseconds(busy ? 0 : IdleWaitNs / 1'000'000));
+    if (stagedCount_ > 0)
+        lastRecordNs_ = now;
+    else if (busy)
+        std::this_thread::sleep_for(std::chrono::nanoseconds(NapNs));
 }
 
 natsMsg* Publisher::Build(const RelayRecord& r)

@@ -151,6 +151,7 @@ struct Parts {
         s.inFlight = o.inFlight;
         s.ackWaitNs = o.ackWaitNs;
         s.stallNs = o.stallNs;
+        s.wakePerRecord = o.bus.sendAtOnce;
         return s;
     }
 
