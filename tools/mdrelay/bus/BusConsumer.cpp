@@ -163,8 +163,12 @@ bool BusConsumer::Position(Feed& feed, const std::string& filter, const Consumer
             MarkAtEnd(feed);
         break;
     case ReadStart::From::Time:
+        // The client library writes the start time's fraction of a second
+        // without its leading zeros (.064 s goes out as .64 s): it asks from
+        // the whole second, and what is older is skipped here.
         cfg.DeliverPolicy = js_DeliverByStartTime;
-        cfg.OptStartTime = spec.start.timeNs;
+        cfg.OptStartTime = spec.start.timeNs - spec.start.timeNs % Second;
+        feed.notBeforeNs = spec.start.timeNs;
         if (feed.endSeq == 0 || endTimeNs < spec.start.timeNs)
             MarkAtEnd(feed);
         break;
@@ -197,8 +201,11 @@ bool BusConsumer::Subscribe(Feed& feed, const std::string& filter, const Consume
         so.Ordered = true;
     } else {
         cfg.FilterSubject = filter.c_str();
-        if (!MakeDurable(durable, cfg, spec.stream, error))
+        bool created = false;
+        if (!MakeDurable(durable, cfg, spec.stream, created, error))
             return false;
+        if (!created)
+            feed.notBeforeNs = 0; // it goes on from where it stopped
         so.Consumer = durable.c_str();
         so.Config = jsConsumerConfig{};
         jsConsumerConfig_Init(&so.Config);
@@ -227,8 +234,9 @@ bool BusConsumer::Subscribe(Feed& feed, const std::string& filter, const Consume
 }
 
 bool BusConsumer::MakeDurable(const std::string& name, const jsConsumerConfig& start,
-                              const std::string& stream, std::string& error)
+                              const std::string& stream, bool& created, std::string& error)
 {
+    created = false;
     jsConsumerInfo* ci = nullptr;
     if (js_GetConsumerInfo(&ci, js_, stream.c_str(), name.c_str(), nullptr, nullptr) == NATS_OK) {
         jsConsumerInfo_Destroy(ci); // it goes on from where it stopped
@@ -250,6 +258,7 @@ bool BusConsumer::MakeDurable(const std::string& name, const jsConsumerConfig& s
         error = JsError("creating the durable consumer " + name, s, code);
         return false;
     }
+    created = true;
     return true;
 }
 
@@ -259,12 +268,16 @@ void BusConsumer::OnMsg(natsConnection*, natsSubscription*, natsMsg* msg, void* 
     BusConsumer& self = *feed.owner;
     jsMsgMetaData* meta = nullptr;
     std::uint64_t streamSeq = 0;
+    std::int64_t storedNs = 0;
     if (natsMsg_GetMetaData(&meta, msg) == NATS_OK) {
         streamSeq = meta->Sequence.Stream;
+        storedNs = meta->Timestamp;
         jsMsgMetaData_Destroy(meta);
     }
     if (feed.skip > 0) {
         --feed.skip;
+    } else if (storedNs < feed.notBeforeNs) {
+        // stored before the start time
     } else {
         const char* header = nullptr;
         natsMsgHeader_Get(msg, HeaderRecord, &header);

@@ -78,6 +78,7 @@ private:
         BusConsumer* owner = nullptr;
         natsSubscription* sub = nullptr;
         std::uint64_t skip = 0;      // the first records not wanted (Last)
+        std::int64_t notBeforeNs = 0; // records stored before are not wanted (Time)
         std::uint64_t endSeq = 0;    // the last record it matched at Start
         std::atomic<bool> atEnd{false};
         bool complete = false;       // guarded by the owner's mutex
@@ -93,7 +94,7 @@ private:
     // Creates the durable consumer unless it exists; start holds the filter
     // and where a new one begins.
     bool MakeDurable(const std::string& name, const jsConsumerConfig& start,
-                     const std::string& stream, std::string& error);
+                     const std::string& stream, bool& created, std::string& error);
     void MarkAtEnd(Feed& feed);
 
     Sink sink_;
