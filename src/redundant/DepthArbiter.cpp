@@ -1,0 +1,127 @@
+#include "DepthArbiter.h"
+
+#include "DepthPrint.h"
+
+#include <chrono>
+
+namespace mdlink {
+
+const unsigned int RedundantLateBoundsUs[RedundantLateBuckets - 1] = {
+    10, 30, 100, 300, 1000, 3000, 10000, 30000, 100000};
+
+namespace {
+
+constexpr std::uint64_t DenseNs = 50 * 1000;    // timed records closer than this: time fewer
+constexpr std::uint64_t SparseNs = 1000 * 1000; // further apart than this: time more
+
+} // namespace
+
+std::uint64_t DepthArbiter::SteadyNs()
+{
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+        std::chrono::steady_clock::now().time_since_epoch()).count());
+}
+
+DepthArbiter::DepthArbiter(int links, Clock clock, std::size_t maxInstruments)
+    : links_(links < 1 ? 1 : (links > MaxLinks ? MaxLinks : links)),
+      clock_(clock ? clock : &SteadyNs),
+      table_(maxInstruments)
+{
+}
+
+DepthArbiter::Verdict DepthArbiter::Offer(int link, const CThostFtdcDepthMarketDataField& d)
+{
+    const std::uint64_t hash = DepthPrint::Of(d);
+    const DepthStamp stamp = StampOf(d);
+    bool fresh = false;
+    Instrument& in = table_.Find(InstrumentKey::Of(d.InstrumentID), fresh);
+    if (fresh) {
+        in.last = stamp;
+        return Deliver(link, in, hash);
+    }
+    const DepthAge age = CompareDepth(stamp, in.last);
+    Print* p = FindPrint(in, hash);
+    if (p) {
+        if (p->seen[link] < 255)
+            ++p->seen[link];
+        if (p->seen[link] <= p->delivered)
+            return Copy(link, *p);
+    }
+    if (age == DepthAge::Older) {
+        ++counters_[link].older;
+        return Verdict::Older;
+    }
+    if (age == DepthAge::Newer)
+        in.last = stamp;
+    if (!p)
+        return Deliver(link, in, hash);
+    // This link brings the record once more than it was delivered: the front
+    // repeated it, and the repeat is news like any record that is not older.
+    if (p->delivered < 255)
+        ++p->delivered;
+    ++counters_[link].first;
+    return Verdict::First;
+}
+
+DepthArbiter::Print* DepthArbiter::FindPrint(Instrument& in, std::uint64_t hash)
+{
+    for (Print& p : in.prints)
+        if (p.hash == hash && p.delivered != 0)
+            return &p;
+    return nullptr;
+}
+
+DepthArbiter::Verdict DepthArbiter::Deliver(int link, Instrument& in, std::uint64_t hash)
+{
+    Print& p = in.prints[in.next];
+    in.next = static_cast<std::uint8_t>((in.next + 1) % Recent);
+    p = Print();
+    p.hash = hash;
+    p.delivered = 1;
+    p.seen[link] = 1;
+    p.timeNs = TimeIfDue();
+    ++counters_[link].first;
+    return Verdict::First;
+}
+
+DepthArbiter::Verdict DepthArbiter::Copy(int link, const Print& p)
+{
+    ++counters_[link].copies;
+    if (p.timeNs != 0) {
+        const std::uint64_t now = clock_();
+        AddLate(link, now > p.timeNs ? now - p.timeNs : 0);
+    }
+    return Verdict::Copy;
+}
+
+std::uint64_t DepthArbiter::TimeIfDue()
+{
+    if (--until_ != 0)
+        return 0;
+    std::uint64_t now = clock_();
+    if (now == 0)
+        now = 1; // 0 means "not timed"
+    const std::uint64_t gap = now - lastTimedNs_;
+    if (gap < DenseNs && every_ < MaxSampleEvery)
+        every_ *= 2;
+    else if (gap > SparseNs && every_ > 1)
+        every_ /= 2;
+    until_ = every_;
+    lastTimedNs_ = now;
+    return now;
+}
+
+void DepthArbiter::AddLate(int link, std::uint64_t ns)
+{
+    ArbiterCounters& c = counters_[link];
+    ++c.lateTimed;
+    if (ns > c.lateMaxNs)
+        c.lateMaxNs = ns;
+    const std::uint64_t us = ns / 1000;
+    int bucket = 0;
+    while (bucket < RedundantLateBuckets - 1 && us >= RedundantLateBoundsUs[bucket])
+        ++bucket;
+    ++c.late[bucket];
+}
+
+} // namespace mdlink

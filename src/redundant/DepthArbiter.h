@@ -1,0 +1,98 @@
+// The depth arbitration: each record once, from whichever link brings it
+// first, and never one older than the last delivered for its instrument.
+//
+// Per instrument it keeps the stamp of the newest record delivered
+// (DepthOrder.h) and the prints (DepthPrint.h) of the last Recent records
+// delivered, each with how often it was delivered and how often each link
+// has brought it. A record offered by a link is
+//   a copy   when its print is among those kept and this link has not
+//            brought it more often than it was delivered (a front that
+//            repeats a record on one link has it delivered as often);
+//   older    when it is not a copy and its stamp is older than the last;
+//   first    otherwise: delivered, its print kept, the stamp advanced.
+// So byte-identical copies are dropped, different records stamped alike are
+// all delivered, and a late copy of any of the last Recent records is still
+// known as a copy. One that comes later than that is older (dropped, but
+// counted as older instead of as a copy), unless more than Recent records
+// stamped exactly alike came in between: then it is delivered a second time.
+//
+// Lateness (how long after the first copy a link's copy came) is timed on a
+// sample: a record delivered first is timed when due, and every copy of a
+// timed record is timed. Records are due one in `every`, where `every`
+// doubles (up to 32) while timed records come less than 50 us apart and
+// halves (down to 1) when they come more than 1 ms apart: a clock read costs
+// about what the rest of the arbitration does, so at high rates only a few
+// records pay for one, and at low rates every record is timed.
+//
+// Loop thread only: no lock. Nothing is allocated per record; the table
+// grows only when a new instrument appears.
+#pragma once
+
+#include "DepthOrder.h"
+#include "InstrumentTable.h"
+#include "RedundantMdApi.h"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace mdlink {
+
+struct ArbiterCounters {
+    std::uint64_t first = 0;
+    std::uint64_t copies = 0;
+    std::uint64_t older = 0;
+    std::uint64_t lateTimed = 0;
+    std::uint64_t late[RedundantLateBuckets] = {};
+    std::uint64_t lateMaxNs = 0;
+};
+
+class DepthArbiter {
+public:
+    static constexpr int MaxLinks = RedundantMaxLinks;
+    static constexpr int Recent = 8;
+    static constexpr unsigned MaxSampleEvery = 32;
+    using Clock = std::uint64_t (*)(); // monotonic nanoseconds
+
+    enum class Verdict : unsigned char { First, Copy, Older };
+
+    explicit DepthArbiter(int links, Clock clock = nullptr,
+                          std::size_t maxInstruments = std::size_t(1) << 16);
+
+    Verdict Offer(int link, const CThostFtdcDepthMarketDataField& d);
+
+    const ArbiterCounters& CountersOf(int link) const { return counters_[link]; }
+    std::size_t Instruments() const { return table_.Size(); }
+    std::uint64_t Evictions() const { return table_.Evictions(); }
+    unsigned SampleEvery() const { return every_; }
+
+    static std::uint64_t SteadyNs();
+
+private:
+    struct Print {
+        std::uint64_t hash = 0;
+        std::uint64_t timeNs = 0; // first delivered at; 0: not timed
+        std::uint8_t delivered = 0;
+        std::uint8_t seen[MaxLinks] = {};
+    };
+    struct Instrument {
+        DepthStamp last;
+        std::uint8_t next = 0; // ring position of the next print
+        Print prints[Recent];
+    };
+
+    Print* FindPrint(Instrument& in, std::uint64_t hash);
+    Verdict Deliver(int link, Instrument& in, std::uint64_t hash);
+    Verdict Copy(int link, const Print& p);
+    std::uint64_t TimeIfDue();
+    void AddLate(int link, std::uint64_t ns);
+
+    const int links_;
+    const Clock clock_;
+    InstrumentTable<Instrument> table_;
+    ArbiterCounters counters_[MaxLinks];
+    unsigned every_ = 1;
+    unsigned until_ = 1;
+    std::uint64_t lastTimedNs_ = 0;
+};
+
+} // namespace mdlink

@@ -1,0 +1,205 @@
+// What the links' inner clients tell the redundant client, on the loop
+// thread, and what of it reaches the application.
+//
+// Each handler settles the shared state under the session lock first and
+// calls the application last, without the lock: an application callback may
+// make requests (they take the lock) or Release the client (then nothing
+// more reaches it). An exception out of the application's callback goes on
+// to the inner client, which counts and logs it as for any callback.
+#include "RedundantClient.h"
+
+#include <exception>
+
+#if defined(__GLIBCXX__)
+#include <cxxabi.h>
+#endif
+
+namespace mdlink {
+
+namespace {
+
+const char* KindName(ListKind kind)
+{
+    static const char* const names[] = {"SubscribeMarketData", "UnSubscribeMarketData",
+                                        "SubscribeForQuoteRsp", "UnSubscribeForQuoteRsp"};
+    return names[static_cast<int>(kind)];
+}
+
+} // namespace
+
+template <class F>
+void CRedundantMdClient::ToApplication(F call)
+{
+    if (!released_ && spi_)
+        call(*spi_);
+}
+
+void CRedundantMdClient::LinkConnected(int link)
+{
+    LinkBoard::Tell tell = LinkBoard::Tell::Nothing;
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        Link& l = links_[static_cast<std::size_t>(link)];
+        tell = board_->Up(link);
+        ++l.connects;
+        l.loggedIn = false;
+        WriteLog(3, "Link", "link %d [%s] up, %d of %d links up", link, l.fronts.c_str(),
+                 board_->UpCount(), board_->Links());
+        // The first link up after none is the application's to log in.
+        if (tell == LinkBoard::Tell::Nothing)
+            LoginOwn(link);
+    }
+    if (tell == LinkBoard::Tell::Connected)
+        ToApplication([](CThostFtdcMdSpi& spi) { spi.OnFrontConnected(); });
+}
+
+void CRedundantMdClient::LinkDisconnected(int link, int reason)
+{
+    LinkBoard::Tell tell = LinkBoard::Tell::Nothing;
+    std::vector<LoginResponse> settled;
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        Link& l = links_[static_cast<std::size_t>(link)];
+        bool wasUp = false;
+        tell = board_->Down(link, wasUp);
+        if (!wasUp) {
+            WriteLog(3, "Link", "link %d [%s]: connection attempt failed (%d)%s", link,
+                     l.fronts.c_str(), reason,
+                     tell == LinkBoard::Tell::Disconnected ? ", reported" : "");
+        } else {
+            ++l.losses;
+            l.loggedIn = false;
+            responses_->LinkLost(link);
+            settled = logins_.LinkLost(link);
+            WriteLog(3, "Link", "link %d [%s] lost (0x%x), %d of %d links up", link,
+                     l.fronts.c_str(), static_cast<unsigned>(reason), board_->UpCount(),
+                     board_->Links());
+            if (board_->UpCount() == 0) {
+                // The application hears of it and starts its session again.
+                awaitingLogin_ = true;
+                session_.ForgetSubscriptions();
+            }
+        }
+    }
+    TellLoss(settled, reason, tell == LinkBoard::Tell::Disconnected);
+}
+
+// A loss may settle logins answered with errors, then end the connection:
+// two callbacks for one event. An exception out of the first must not cost
+// the application the second; the first one is passed on after them.
+void CRedundantMdClient::TellLoss(std::vector<LoginResponse>& settled, int reason, bool disconnected)
+{
+    std::exception_ptr first;
+    auto guarded = [&first](auto&& call) {
+        try {
+            call();
+        }
+#if defined(__GLIBCXX__)
+        catch (abi::__forced_unwind&) {
+            throw;
+        }
+#endif
+        catch (...) {
+            if (!first)
+                first = std::current_exception();
+        }
+    };
+    for (LoginResponse& r : settled)
+        guarded([&] {
+            ToApplication([&r](CThostFtdcMdSpi& spi) {
+                spi.OnRspUserLogin(&r.login, r.hasInfo ? &r.info : nullptr, r.requestId, r.isLast);
+            });
+        });
+    if (disconnected)
+        guarded([&] {
+            ToApplication([reason](CThostFtdcMdSpi& spi) { spi.OnFrontDisconnected(reason); });
+        });
+    if (first)
+        std::rethrow_exception(first);
+}
+
+void CRedundantMdClient::LinkLogin(int link, CThostFtdcRspUserLoginField* login,
+                                   CThostFtdcRspInfoField* info, int requestId, bool isLast)
+{
+    LoginResponse answer;
+    if (login)
+        answer.login = *login;
+    answer.hasInfo = info != nullptr;
+    if (info)
+        answer.info = *info;
+    answer.requestId = requestId;
+    answer.isLast = isLast;
+    LoginResponse out;
+    LoginMerge::What what = LoginMerge::What::Unexpected;
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        Link& l = links_[static_cast<std::size_t>(link)];
+        what = logins_.Take(link, answer, out);
+        if (answer.Ok() && !l.loggedIn && board_->IsUp(link)) {
+            l.loggedIn = true;
+            SubscribeOwn(link);
+        }
+        if (what != LoginMerge::What::Deliver)
+            WriteLog(3, "Login", "link %d: login %s%s (%d %s)", link,
+                     answer.Ok() ? "accepted" : "refused",
+                     what == LoginMerge::What::Own ? "" : ", answered by another link before",
+                     answer.info.ErrorID, answer.info.ErrorMsg);
+    }
+    if (what == LoginMerge::What::Deliver)
+        ToApplication([&out](CThostFtdcMdSpi& spi) {
+            spi.OnRspUserLogin(&out.login, out.hasInfo ? &out.info : nullptr, out.requestId,
+                               out.isLast);
+        });
+}
+
+void CRedundantMdClient::LinkResponse(int link, ListKind kind,
+                                      CThostFtdcSpecificInstrumentField* instrument,
+                                      CThostFtdcRspInfoField* info, int requestId, bool)
+{
+    ResponseMerge::Answer a;
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        a = responses_->Take(link, kind);
+    }
+    if (a.what == ResponseMerge::What::Own || a.what == ResponseMerge::What::Unexpected) {
+        WriteLog(a.what == ResponseMerge::What::Own ? 3 : 2, "Sub", "link %d: %s [%s]%s: %d %s",
+                 link, KindName(kind), instrument ? instrument->InstrumentID : "",
+                 a.what == ResponseMerge::What::Own ? "" : " not asked for",
+                 info ? info->ErrorID : 0, info ? info->ErrorMsg : "");
+        return;
+    }
+    if (a.what != ResponseMerge::What::Deliver)
+        return; // another link answered it first
+    void (CThostFtdcMdSpi::*callback)(CThostFtdcSpecificInstrumentField*, CThostFtdcRspInfoField*,
+                                      int, bool) = nullptr;
+    switch (kind) {
+    case ListKind::SubMarket: callback = &CThostFtdcMdSpi::OnRspSubMarketData; break;
+    case ListKind::UnSubMarket: callback = &CThostFtdcMdSpi::OnRspUnSubMarketData; break;
+    case ListKind::SubForQuote: callback = &CThostFtdcMdSpi::OnRspSubForQuoteRsp; break;
+    default: callback = &CThostFtdcMdSpi::OnRspUnSubForQuoteRsp; break;
+    }
+    ToApplication([&](CThostFtdcMdSpi& spi) { (spi.*callback)(instrument, info, requestId, a.isLast); });
+}
+
+void CRedundantMdClient::LinkDepth(int link, CThostFtdcDepthMarketDataField* depth)
+{
+    if (released_ || arbiter_.Offer(link, *depth) != DepthArbiter::Verdict::First)
+        return;
+    if (spi_)
+        spi_->OnRtnDepthMarketData(depth);
+}
+
+void CRedundantMdClient::LinkForQuote(int link, CThostFtdcForQuoteRspField* notice)
+{
+    if (released_)
+        return;
+    Link& l = links_[static_cast<std::size_t>(link)];
+    if (!quotes_.Admit(*notice)) {
+        ++l.noticeCopies;
+        return;
+    }
+    ++l.noticesFirst;
+    ToApplication([notice](CThostFtdcMdSpi& spi) { spi.OnRtnForQuoteRsp(notice); });
+}
+
+} // namespace mdlink
