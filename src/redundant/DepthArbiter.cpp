@@ -25,18 +25,23 @@ std::uint64_t DepthArbiter::SteadyNs()
 DepthArbiter::DepthArbiter(int links, Clock clock, std::size_t maxInstruments)
     : links_(links < 1 ? 1 : (links > MaxLinks ? MaxLinks : links)),
       clock_(clock ? clock : &SteadyNs),
-      table_(maxInstruments)
+      table_(maxInstruments),
+      joining_(static_cast<std::size_t>(links_))
 {
+    released_.reserve(static_cast<std::size_t>(links_) * JoinQueue::Capacity + 1);
 }
 
-DepthArbiter::Verdict DepthArbiter::Offer(int link, const CThostFtdcDepthMarketDataField& d)
+DepthArbiter::Verdict DepthArbiter::Offer(int link, const Record& d)
 {
     const std::uint64_t hash = DepthPrint::Of(d);
     const DepthStamp stamp = StampOf(d);
+    const InstrumentKey key = InstrumentKey::Of(d.InstrumentID);
+    const std::uint8_t bit = static_cast<std::uint8_t>(1u << link);
     bool fresh = false;
-    Instrument& in = table_.Find(InstrumentKey::Of(d.InstrumentID), fresh);
+    Instrument& in = table_.Find(key, fresh);
     if (fresh) {
         in.last = stamp;
+        in.inStep = bit;
         return Deliver(link, in, hash);
     }
     const DepthAge age = CompareDepth(stamp, in.last);
@@ -44,23 +49,45 @@ DepthArbiter::Verdict DepthArbiter::Offer(int link, const CThostFtdcDepthMarketD
     if (p) {
         if (p->seen[link] < 255)
             ++p->seen[link];
-        if (p->seen[link] <= p->delivered)
+        if (p->seen[link] <= p->delivered) {
+            if (!(in.inStep & bit))
+                Follows(link, in, key);
             return Copy(link, *p);
+        }
     }
     if (age == DepthAge::Older) {
         ++counters_[link].older;
+        if (!(in.inStep & bit))
+            Follows(link, in, key);
         return Verdict::Older;
     }
+    if (!(in.inStep & bit))
+        return Join(link, in, key, d, hash, stamp);
     if (age == DepthAge::Newer)
         in.last = stamp;
-    if (!p)
-        return Deliver(link, in, hash);
-    // This link brings the record once more than it was delivered: the front
-    // repeated it, and the repeat is news like any record that is not older.
-    if (p->delivered < 255)
-        ++p->delivered;
-    ++counters_[link].first;
-    return Verdict::First;
+    Verdict v = Verdict::First;
+    if (!p) {
+        v = Deliver(link, in, hash);
+    } else {
+        // This link brings the record once more than it was delivered: the
+        // front repeated it, and the repeat is news like any record that is
+        // not older.
+        if (p->delivered < 255)
+            ++p->delivered;
+        ++counters_[link].first;
+    }
+    if (in.holding)
+        AfterDelivered(in, key, hash);
+    return v;
+}
+
+const DepthArbiter::Record* DepthArbiter::NextReleased()
+{
+    if (releasedRead_ < released_.size())
+        return &released_[releasedRead_++];
+    released_.clear();
+    releasedRead_ = 0;
+    return nullptr;
 }
 
 DepthArbiter::Print* DepthArbiter::FindPrint(Instrument& in, std::uint64_t hash)

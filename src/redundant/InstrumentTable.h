@@ -40,6 +40,24 @@ public:
         return Insert(key, hash).value;
     }
 
+    // The value for this id, or null: never inserts.
+    Value* Lookup(const InstrumentKey& key)
+    {
+        Slot* bucket = Bucket(key.Hash());
+        for (std::size_t w = 0; w < Ways; ++w)
+            if (bucket[w].used && bucket[w].key == key)
+                return &bucket[w].value;
+        return nullptr;
+    }
+
+    template <class F>
+    void ForEach(F f)
+    {
+        for (Slot& s : slots_)
+            if (s.used)
+                f(s.key, s.value);
+    }
+
     std::size_t Size() const { return size_; }
     std::size_t Capacity() const { return slots_.size(); }
     std::uint64_t Evictions() const { return evictions_; }

@@ -210,6 +210,7 @@ int CRedundantMdClient::GetLinkCounters(RedundantLinkCounters* out, int max)
                 c.First = a.first;
                 c.Copies = a.copies;
                 c.Older = a.older;
+                c.Held = a.held;
                 c.NoticesFirst = l.noticesFirst;
                 c.NoticeCopies = l.noticeCopies;
                 c.LateTimed = a.lateTimed;

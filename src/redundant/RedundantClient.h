@@ -119,6 +119,7 @@ private:
     void LoginOwn(int link);
     // RedundantEvents.cpp
     void TellLoss(std::vector<LoginResponse>& settled, int reason, bool disconnected);
+    void DeliverReleased();
     template <class F>
     void ToApplication(F call);
 

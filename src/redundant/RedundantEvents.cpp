@@ -57,10 +57,10 @@ void CRedundantMdClient::LinkDisconnected(int link, int reason)
 {
     LinkBoard::Tell tell = LinkBoard::Tell::Nothing;
     std::vector<LoginResponse> settled;
+    bool wasUp = false;
     {
         std::lock_guard<std::mutex> lock(mu_);
         Link& l = links_[static_cast<std::size_t>(link)];
-        bool wasUp = false;
         tell = board_->Down(link, wasUp);
         if (!wasUp) {
             WriteLog(3, "Link", "link %d [%s]: connection attempt failed (%d)%s", link,
@@ -80,6 +80,11 @@ void CRedundantMdClient::LinkDisconnected(int link, int reason)
                 session_.ForgetSubscriptions();
             }
         }
+    }
+    if (wasUp && !released_) {
+        // What a joining link held waiting for this one goes now.
+        arbiter_.LinkDown(link);
+        DeliverReleased();
     }
     TellLoss(settled, reason, tell == LinkBoard::Tell::Disconnected);
 }
@@ -183,10 +188,25 @@ void CRedundantMdClient::LinkResponse(int link, ListKind kind,
 
 void CRedundantMdClient::LinkDepth(int link, CThostFtdcDepthMarketDataField* depth)
 {
-    if (released_ || arbiter_.Offer(link, *depth) != DepthArbiter::Verdict::First)
+    if (released_)
         return;
-    if (spi_)
+    if (arbiter_.HasReleased()) // left by an exception out of the application
+        DeliverReleased();
+    if (arbiter_.Offer(link, *depth) == DepthArbiter::Verdict::First && spi_)
         spi_->OnRtnDepthMarketData(depth);
+    if (arbiter_.HasReleased())
+        DeliverReleased();
+}
+
+// Records a joining link held, let go after the record just delivered.
+void CRedundantMdClient::DeliverReleased()
+{
+    while (const CThostFtdcDepthMarketDataField* r = arbiter_.NextReleased()) {
+        if (released_ || !spi_)
+            continue;
+        CThostFtdcDepthMarketDataField record = *r;
+        spi_->OnRtnDepthMarketData(&record);
+    }
 }
 
 void CRedundantMdClient::LinkForQuote(int link, CThostFtdcForQuoteRspField* notice)

@@ -46,6 +46,7 @@ struct RedundantLinkCounters {
     unsigned long long First;         // depth records it delivered first
     unsigned long long Copies;        // copies of delivered records it brought later, dropped
     unsigned long long Older;         // records older than the last delivered, dropped
+    unsigned long long Held;          // records held while the link joined ahead of the others
     unsigned long long NoticesFirst;  // for-quote notices it delivered first
     unsigned long long NoticeCopies;  // for-quote notices already delivered, dropped
     unsigned long long LateTimed;     // copies whose lateness was timed (a sample)

@@ -113,6 +113,68 @@ TEST(DepthArbiter, FirstCopyOrOlder)
     }
 }
 
+// Volumes let go since the last look.
+std::vector<int> Released(mdlink::DepthArbiter& arbiter)
+{
+    std::vector<int> out;
+    while (const CThostFtdcDepthMarketDataField* r = arbiter.NextReleased())
+        out.push_back(r->Volume);
+    return out;
+}
+
+CThostFtdcDepthMarketDataField Slot(int n)
+{
+    return Record("au", "10:00:00", 0, n);
+}
+
+TEST(DepthArbiter, ALinkBackAheadOfTheOthersWaitsForThem)
+{
+    mdlink::DepthArbiter arbiter(2, &FakeNow);
+    EXPECT_EQ(arbiter.Offer(0, Slot(1)), Verdict::First);
+    EXPECT_EQ(arbiter.Offer(1, Slot(1)), Verdict::Copy);
+    arbiter.LinkDown(0);
+    EXPECT_EQ(arbiter.Offer(1, Slot(2)), Verdict::First);
+    // Back, with 4 and 5 while 3 is still on its way over link 1: held.
+    EXPECT_EQ(arbiter.Offer(0, Slot(4)), Verdict::Held);
+    EXPECT_EQ(arbiter.Offer(0, Slot(5)), Verdict::Held);
+    EXPECT_EQ(arbiter.Offer(1, Slot(3)), Verdict::First);
+    EXPECT_TRUE(Released(arbiter).empty());
+    // Link 1 delivers 4, which link 0 holds: what link 0 holds after it follows.
+    EXPECT_EQ(arbiter.Offer(1, Slot(4)), Verdict::First);
+    EXPECT_EQ(Released(arbiter), std::vector<int>({5}));
+    EXPECT_EQ(arbiter.Offer(1, Slot(5)), Verdict::Copy);
+    EXPECT_EQ(arbiter.Offer(0, Slot(6)), Verdict::First); // in step again, leading
+    EXPECT_EQ(arbiter.CountersOf(0).held, 2u);
+
+    // Back again and ahead, then the other link goes: what it held is delivered.
+    arbiter.LinkDown(0);
+    EXPECT_EQ(arbiter.Offer(1, Slot(6)), Verdict::Copy);
+    EXPECT_EQ(arbiter.Offer(0, Slot(8)), Verdict::Held);
+    EXPECT_EQ(arbiter.Offer(0, Slot(9)), Verdict::Held);
+    arbiter.LinkDown(1);
+    EXPECT_EQ(Released(arbiter), std::vector<int>({8, 9}));
+    EXPECT_EQ(arbiter.Offer(0, Slot(10)), Verdict::First);
+
+    // A joining link that turns out to be behind follows at once.
+    EXPECT_EQ(arbiter.Offer(1, Slot(9)), Verdict::Copy);
+    EXPECT_EQ(arbiter.Offer(1, Slot(11)), Verdict::First);
+}
+
+TEST(DepthArbiter, AJoiningLinkTooFarAheadStopsWaiting)
+{
+    mdlink::DepthArbiter arbiter(2, &FakeNow);
+    arbiter.Offer(1, Slot(1));
+    const int ahead = static_cast<int>(mdlink::JoinQueue::Capacity);
+    for (int n = 0; n < ahead; ++n)
+        EXPECT_EQ(arbiter.Offer(0, Slot(10 + n)), Verdict::Held);
+    EXPECT_EQ(arbiter.Offer(0, Slot(10 + ahead)), Verdict::Held);
+    const std::vector<int> released = Released(arbiter);
+    ASSERT_EQ(released.size(), static_cast<std::size_t>(ahead + 1));
+    EXPECT_EQ(released.front(), 10);
+    EXPECT_EQ(released.back(), 10 + ahead);
+    EXPECT_EQ(arbiter.Offer(1, Slot(2)), Verdict::Older);
+}
+
 TEST(DepthArbiter, CountsAndLateness)
 {
     mdlink::DepthArbiter arbiter(2, &FakeNow);
