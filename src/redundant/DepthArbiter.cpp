@@ -6,9 +6,6 @@
 
 namespace mdlink {
 
-const unsigned int RedundantLateBoundsUs[RedundantLateBuckets - 1] = {
-    10, 30, 100, 300, 1000, 3000, 10000, 30000, 100000};
-
 namespace {
 
 constexpr std::uint64_t DenseNs = 50 * 1000;    // timed records closer than this: time fewer

@@ -36,7 +36,8 @@ enum { RedundantMaxLinks = 8 };
 // bucket 0 counts copies less than RedundantLateBoundsUs[0] late, bucket i
 // those at least bound i - 1 and less than bound i, the last bucket the rest.
 enum { RedundantLateBuckets = 10 };
-extern const unsigned int RedundantLateBoundsUs[RedundantLateBuckets - 1];
+inline constexpr unsigned int RedundantLateBoundsUs[RedundantLateBuckets - 1] = {
+    10, 30, 100, 300, 1000, 3000, 10000, 30000, 100000};
 
 struct RedundantLinkCounters {
     char Fronts[128];                 // the fronts this link holds, blank-separated (cut to fit)
