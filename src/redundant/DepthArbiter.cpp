@@ -42,14 +42,15 @@ DepthArbiter::Verdict DepthArbiter::Offer(int link, const Record& d)
         return Deliver(link, in, hash);
     }
     const DepthAge age = CompareDepth(stamp, in.last);
-    Print* p = FindPrint(in, hash);
-    if (p) {
-        if (p->seen[link] < 255)
-            ++p->seen[link];
-        if (p->seen[link] <= p->delivered) {
+    const int p = FindPrint(in, hash);
+    if (p >= 0) {
+        std::uint8_t& seen = in.seen[p][link];
+        if (seen < 255)
+            ++seen;
+        if (seen <= in.delivered[p]) {
             if (!(in.inStep & bit))
                 Follows(link, in, key);
-            return Copy(link, *p);
+            return Copy(link, in, p);
         }
     }
     if (age == DepthAge::Older) {
@@ -63,14 +64,14 @@ DepthArbiter::Verdict DepthArbiter::Offer(int link, const Record& d)
     if (age == DepthAge::Newer)
         in.last = stamp;
     Verdict v = Verdict::First;
-    if (!p) {
+    if (p < 0) {
         v = Deliver(link, in, hash);
     } else {
         // This link brings the record once more than it was delivered: the
         // front repeated it, and the repeat is news like any record that is
         // not older.
-        if (p->delivered < 255)
-            ++p->delivered;
+        if (in.delivered[p] < 255)
+            ++in.delivered[p];
         ++counters_[link].first;
     }
     if (in.holding)
@@ -87,33 +88,34 @@ const DepthArbiter::Record* DepthArbiter::NextReleased()
     return nullptr;
 }
 
-DepthArbiter::Print* DepthArbiter::FindPrint(Instrument& in, std::uint64_t hash)
+int DepthArbiter::FindPrint(const Instrument& in, std::uint64_t hash)
 {
-    for (Print& p : in.prints)
-        if (p.hash == hash && p.delivered != 0)
-            return &p;
-    return nullptr;
+    for (int i = 0; i < Recent; ++i)
+        if (in.hash[i] == hash && in.delivered[i] != 0)
+            return i;
+    return -1;
 }
 
 DepthArbiter::Verdict DepthArbiter::Deliver(int link, Instrument& in, std::uint64_t hash)
 {
-    Print& p = in.prints[in.next];
+    const int p = in.next;
     in.next = static_cast<std::uint8_t>((in.next + 1) % Recent);
-    p = Print();
-    p.hash = hash;
-    p.delivered = 1;
-    p.seen[link] = 1;
-    p.timeNs = TimeIfDue();
+    in.hash[p] = hash;
+    in.delivered[p] = 1;
+    for (std::uint8_t& seen : in.seen[p])
+        seen = 0;
+    in.seen[p][link] = 1;
+    in.timeNs[p] = TimeIfDue();
     ++counters_[link].first;
     return Verdict::First;
 }
 
-DepthArbiter::Verdict DepthArbiter::Copy(int link, const Print& p)
+DepthArbiter::Verdict DepthArbiter::Copy(int link, const Instrument& in, int print)
 {
     ++counters_[link].copies;
-    if (p.timeNs != 0) {
+    if (in.timeNs[print] != 0) {
         const std::uint64_t now = clock_();
-        AddLate(link, now > p.timeNs ? now - p.timeNs : 0);
+        AddLate(link, now > in.timeNs[print] ? now - in.timeNs[print] : 0);
     }
     return Verdict::Copy;
 }

@@ -93,24 +93,22 @@ public:
     static std::uint64_t SteadyNs();
 
 private:
-    struct Print {
-        std::uint64_t hash = 0;
-        std::uint64_t timeNs = 0; // first delivered at; 0: not timed
-        std::uint8_t delivered = 0;
-        std::uint8_t seen[MaxLinks] = {};
-    };
+    // The prints kept, each as a column: a lookup reads one cache line.
     struct Instrument {
         DepthStamp last;
         std::uint8_t next = 0;    // ring position of the next print
         std::uint8_t inStep = 0;  // a bit per link
         std::uint8_t holding = 0; // a bit per joining link holding records
-        Print prints[Recent];
+        std::uint8_t delivered[Recent] = {}; // 0: an empty place
+        std::uint64_t hash[Recent] = {};
+        std::uint64_t timeNs[Recent] = {};   // first delivered at; 0: not timed
+        std::uint8_t seen[Recent][MaxLinks] = {};
     };
 
     // DepthArbiter.cpp
-    Print* FindPrint(Instrument& in, std::uint64_t hash);
+    static int FindPrint(const Instrument& in, std::uint64_t hash); // -1: none
     Verdict Deliver(int link, Instrument& in, std::uint64_t hash);
-    Verdict Copy(int link, const Print& p);
+    Verdict Copy(int link, const Instrument& in, int print);
     std::uint64_t TimeIfDue();
     void AddLate(int link, std::uint64_t ns);
     // DepthArbiterJoin.cpp

@@ -124,7 +124,7 @@ void DepthArbiter::Release(int link, Instrument& in, const InstrumentKey& key, c
         ++counters_[link].older;
         return;
     }
-    if (FindPrint(in, hash)) {
+    if (FindPrint(in, hash) >= 0) {
         ++counters_[link].copies;
         return;
     }
@@ -143,8 +143,8 @@ void DepthArbiter::LinkDown(int link)
     table_.ForEach([&](const InstrumentKey& key, Instrument& in) {
         in.inStep &= keep;
         in.holding &= keep;
-        for (Print& p : in.prints)
-            p.seen[link] = 0; // a new connection may bring them again
+        for (auto& seen : in.seen)
+            seen[link] = 0; // a new connection may bring them again
         if (in.inStep == 0 && in.holding != 0)
             LetGo(LowestLink(in.holding), in, key, nullptr);
     });

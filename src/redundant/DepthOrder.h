@@ -25,6 +25,7 @@
 #include "MdApi.h"
 
 #include <cstdint>
+#include <cstring>
 
 namespace mdlink {
 
@@ -46,17 +47,22 @@ inline int Digit(char c)
     return c >= '0' && c <= '9' ? c - '0' : -1;
 }
 
-// Eight digits and a terminating zero: YYYYMMDD; else 0.
+// Eight digits and a terminating zero: YYYYMMDD; else 0. Read eight bytes
+// at once (this runs for every record).
 inline std::uint32_t ReadDay(const char (&text)[9])
 {
-    std::uint32_t v = 0;
-    for (int i = 0; i < 8; ++i) {
-        const int d = Digit(text[i]);
-        if (d < 0)
-            return 0;
-        v = v * 10 + static_cast<std::uint32_t>(d);
-    }
-    return text[8] == 0 ? v : 0;
+    std::uint64_t v;
+    std::memcpy(&v, text, 8);
+    const bool digits = (v & 0xF0F0F0F0F0F0F0F0ull) == 0x3030303030303030ull &&
+                        ((v + 0x0606060606060606ull) & 0xF0F0F0F0F0F0F0F0ull) == 0x3030303030303030ull;
+    if (!digits || text[8] != 0)
+        return 0;
+    // The first character is the lowest byte: pairs, then fours, then eight.
+    v -= 0x3030303030303030ull;
+    v = (v * 10) + (v >> 8);
+    v = (((v & 0x000000FF000000FFull) * (100 + (1000000ull << 32))) +
+         (((v >> 16) & 0x000000FF000000FFull) * (1 + (10000ull << 32)))) >> 32;
+    return static_cast<std::uint32_t>(v);
 }
 
 inline int TwoDigits(const char* p)

@@ -14,19 +14,30 @@ struct InstrumentKey {
     static InstrumentKey Of(const char (&id)[31])
     {
         InstrumentKey k;
-        const void* end = std::memchr(id, 0, sizeof id);
-        const std::size_t n = end ? static_cast<std::size_t>(static_cast<const char*>(end) - id)
-                                  : sizeof id;
-        std::memcpy(k.word, id, n);
+        std::memcpy(k.word, id, sizeof id);
+        // Zero from the terminator on, a word at a time: the lowest byte
+        // found zero by the borrow trick is the first zero byte.
+        bool ended = false;
+        for (std::uint64_t& w : k.word) {
+            if (ended) {
+                w = 0;
+                continue;
+            }
+            const std::uint64_t zero = (w - 0x0101010101010101ull) & ~w & 0x8080808080808080ull;
+            if (zero) {
+                w &= ((zero & (~zero + 1)) >> 7) - 1;
+                ended = true;
+            }
+        }
         return k;
     }
 
     std::uint64_t Hash() const
     {
-        std::uint64_t h = word[0] * 0x9E3779B97F4A7C15ull;
-        h ^= (word[1] + (h >> 29)) * 0xC2B2AE3D27D4EB4Full;
-        h ^= (word[2] + (h >> 31)) * 0x165667B19E3779F9ull;
-        h ^= (word[3] + (h >> 27)) * 0x9E3779B97F4A7C15ull;
+        std::uint64_t h = (word[0] * 0x9E3779B97F4A7C15ull) ^ (word[1] * 0xC2B2AE3D27D4EB4Full) ^
+                          (word[2] * 0x165667B19E3779F9ull) ^ (word[3] * 0xD6E8FEB86659FD93ull);
+        h ^= h >> 29;
+        h *= 0xBF58476D1CE4E5B9ull;
         return h ^ (h >> 32);
     }
 

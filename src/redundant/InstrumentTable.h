@@ -30,107 +30,111 @@ public:
     Value& Find(const InstrumentKey& key, bool& fresh)
     {
         const std::uint64_t hash = key.Hash();
-        Slot* bucket = Bucket(hash);
-        for (std::size_t w = 0; w < Ways; ++w)
-            if (bucket[w].used && bucket[w].key == key) {
-                fresh = false;
-                return bucket[w].value;
-            }
+        if (Value* v = InBucket(BucketOf(hash), key)) {
+            fresh = false;
+            return *v;
+        }
         fresh = true;
-        return Insert(key, hash).value;
+        return Insert(key, hash);
     }
 
     // The value for this id, or null: never inserts.
-    Value* Lookup(const InstrumentKey& key)
-    {
-        Slot* bucket = Bucket(key.Hash());
-        for (std::size_t w = 0; w < Ways; ++w)
-            if (bucket[w].used && bucket[w].key == key)
-                return &bucket[w].value;
-        return nullptr;
-    }
+    Value* Lookup(const InstrumentKey& key) { return InBucket(BucketOf(key.Hash()), key); }
 
     template <class F>
     void ForEach(F f)
     {
-        for (Slot& s : slots_)
-            if (s.used)
-                f(s.key, s.value);
+        for (std::size_t b = 0; b < buckets_.size(); ++b)
+            for (std::size_t w = 0; w < Ways; ++w)
+                if (buckets_[b].used & (1u << w))
+                    f(buckets_[b].key[w], values_[b * Ways + w]);
     }
 
     std::size_t Size() const { return size_; }
-    std::size_t Capacity() const { return slots_.size(); }
+    std::size_t Capacity() const { return values_.size(); }
     std::uint64_t Evictions() const { return evictions_; }
 
 private:
-    struct Slot {
-        InstrumentKey key;
-        bool used = false;
-        Value value{};
+    // The keys of a bucket lie together, apart from the values: a lookup
+    // reads one bucket's keys and then one value.
+    struct Bucket {
+        InstrumentKey key[Ways];
+        unsigned used = 0; // a bit per way
     };
 
-    Slot* Bucket(std::uint64_t hash)
+    std::size_t BucketOf(std::uint64_t hash) const { return hash & (buckets_.size() - 1); }
+
+    Value* InBucket(std::size_t b, const InstrumentKey& key)
     {
-        return &slots_[(hash & (slots_.size() / Ways - 1)) * Ways];
+        const Bucket& bucket = buckets_[b];
+        for (std::size_t w = 0; w < Ways; ++w)
+            if ((bucket.used & (1u << w)) && bucket.key[w] == key)
+                return &values_[b * Ways + w];
+        return nullptr;
     }
 
     void Reset(std::size_t buckets)
     {
-        slots_.assign(buckets * Ways, Slot());
+        buckets_.assign(buckets, Bucket());
+        values_.assign(buckets * Ways, Value());
         size_ = 0;
     }
 
-    Slot& Insert(const InstrumentKey& key, std::uint64_t hash)
+    Value& Insert(const InstrumentKey& key, std::uint64_t hash)
     {
         for (;;) {
-            Slot* bucket = Bucket(hash);
+            const std::size_t b = BucketOf(hash);
+            Bucket& bucket = buckets_[b];
             for (std::size_t w = 0; w < Ways; ++w)
-                if (!bucket[w].used)
-                    return Take(bucket[w], key);
-            if (slots_.size() / Ways >= maxBuckets_) {
+                if (!(bucket.used & (1u << w)))
+                    return Take(b, w, key);
+            if (buckets_.size() >= maxBuckets_) {
                 // At the bound: the ways of a bucket take turns to go.
-                Slot& victim = bucket[victim_++ % Ways];
                 ++evictions_;
                 --size_;
-                return Take(victim, key);
+                return Take(b, victim_++ % Ways, key);
             }
             Grow();
         }
     }
 
-    Slot& Take(Slot& slot, const InstrumentKey& key)
+    Value& Take(std::size_t b, std::size_t w, const InstrumentKey& key)
     {
-        slot = Slot();
-        slot.key = key;
-        slot.used = true;
+        buckets_[b].key[w] = key;
+        buckets_[b].used |= 1u << w;
+        values_[b * Ways + w] = Value();
         ++size_;
-        return slot;
+        return values_[b * Ways + w];
     }
 
     void Grow()
     {
-        std::vector<Slot> old;
-        old.swap(slots_);
-        Reset(old.size() / Ways * 2);
-        for (Slot& s : old) {
-            if (!s.used)
-                continue;
-            Slot* bucket = Bucket(s.key.Hash());
-            Slot* free = nullptr;
-            for (std::size_t w = 0; w < Ways && !free; ++w)
-                if (!bucket[w].used)
-                    free = &bucket[w];
-            if (!free) { // rare: more than four ids still share a bucket; this one is forgotten
-                ++evictions_;
-                continue;
+        std::vector<Bucket> oldBuckets;
+        std::vector<Value> oldValues;
+        oldBuckets.swap(buckets_);
+        oldValues.swap(values_);
+        Reset(oldBuckets.size() * 2);
+        for (std::size_t ob = 0; ob < oldBuckets.size(); ++ob) {
+            for (std::size_t ow = 0; ow < Ways; ++ow) {
+                if (!(oldBuckets[ob].used & (1u << ow)))
+                    continue;
+                const InstrumentKey& key = oldBuckets[ob].key[ow];
+                const std::size_t b = BucketOf(key.Hash());
+                std::size_t w = 0;
+                while (w < Ways && (buckets_[b].used & (1u << w)))
+                    ++w;
+                if (w == Ways) { // rare: more than four ids still share a bucket; this one is forgotten
+                    ++evictions_;
+                    continue;
+                }
+                Take(b, w, key) = oldValues[ob * Ways + ow];
             }
-            *free = s;
-            ++size_;
         }
     }
 
     const std::size_t maxBuckets_;
-    std::vector<Slot> slots_;
+    std::vector<Bucket> buckets_;
+    std::vector<Value> values_;
     std::size_t size_ = 0;
     std::size_t victim_ = 0;
     std::uint64_t evictions_ = 0;

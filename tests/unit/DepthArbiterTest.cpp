@@ -57,6 +57,10 @@ TEST(DepthOrder, OlderNewerOrSame)
     for (const Case& c : cases)
         EXPECT_EQ(mdlink::CompareDepth(mdlink::StampOf(c.candidate), mdlink::StampOf(c.last)), c.want)
             << c.what;
+    const mdlink::DepthStamp s = mdlink::StampOf(Record("a", "21:30:05", 250, 7, 1, "20261209"));
+    EXPECT_EQ(s.day, 20261209u);
+    EXPECT_EQ(s.timeMs, ((21 * 60 + 30) * 60 + 5) * 1000 + 250);
+    EXPECT_EQ(mdlink::StampOf(Record("a", "21:30:05", 0, 7, 1, "2026120x")).day, 0u);
 }
 
 std::uint64_t g_now = 0;

@@ -231,6 +231,33 @@ TEST_F(RedundantClient, RecordsAndNoticesOnceEach)
     EXPECT_EQ(c[0].Connects, 1u);
 }
 
+TEST_F(RedundantClient, RecordsAllocateNothingOnceTheirInstrumentsAreKnown)
+{
+    struct Counting : CThostFtdcMdSpi {
+        void OnRtnDepthMarketData(CThostFtdcDepthMarketDataField*) override { ++records; }
+        int records = 0;
+    } counting;
+    Start(2);
+    Up(0);
+    Up(1);
+    api->RegisterSpi(&counting);
+    std::vector<CThostFtdcDepthMarketDataField> records;
+    for (int i = 0; i < 200; ++i) {
+        char id[16];
+        std::snprintf(id, sizeof id, "in%d", i % 20);
+        records.push_back(Record(id, "10:00:00", i, i));
+    }
+    for (int i = 0; i < 20; ++i)
+        Link(0).spi->OnRtnDepthMarketData(&records[static_cast<std::size_t>(i)]);
+    StartCountingAllocations();
+    for (std::size_t i = 20; i < records.size(); ++i) {
+        Link(0).spi->OnRtnDepthMarketData(&records[i]);
+        Link(1).spi->OnRtnDepthMarketData(&records[i]);
+    }
+    EXPECT_EQ(StopCountingAllocations(), 0);
+    EXPECT_EQ(counting.records, 200);
+}
+
 TEST_F(RedundantClient, WritesItsCountersOnceAMinuteAndAtRelease)
 {
     Start(2);
