@@ -22,10 +22,9 @@ std::uint64_t DepthArbiter::SteadyNs()
 DepthArbiter::DepthArbiter(int links, Clock clock, std::size_t maxInstruments)
     : links_(links < 1 ? 1 : (links > MaxLinks ? MaxLinks : links)),
       clock_(clock ? clock : &SteadyNs),
-      table_(maxInstruments),
+      table_(maxInstruments, 16),
       joining_(static_cast<std::size_t>(links_))
 {
-    released_.reserve(static_cast<std::size_t>(links_) * JoinQueue::Capacity + 1);
 }
 
 DepthArbiter::Verdict DepthArbiter::Offer(int link, const Record& d)

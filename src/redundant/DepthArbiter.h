@@ -27,8 +27,10 @@
 //   - once a link in step delivers a record the joining link holds: the
 //     ones it holds after that follow it (its stream has no gap there);
 //   - when no link in step is left (LinkDown);
-//   - when its queue is full (a gap is then possible: the others are more
-//     than JoinQueue::Capacity records behind).
+//   - when it would hold more than HeldPerInstrument records of that
+//     instrument (or JoinQueue::MaxRecords in all): a gap is then possible,
+//     the others being that far behind, and waiting longer would hold the
+//     news back.
 // What is let go goes to NextReleased, to be delivered after the record just
 // offered. Held records the others deliver first are dropped.
 //
@@ -69,12 +71,14 @@ class DepthArbiter {
 public:
     static constexpr int MaxLinks = RedundantMaxLinks;
     static constexpr int Recent = 8;
+    static constexpr int HeldPerInstrument = 16;
     static constexpr unsigned MaxSampleEvery = 32;
     using Clock = std::uint64_t (*)(); // monotonic nanoseconds
     using Record = CThostFtdcDepthMarketDataField;
 
     enum class Verdict : unsigned char { First, Copy, Older, Held };
 
+    // The instrument table starts with room for 16 and grows as they come.
     explicit DepthArbiter(int links, Clock clock = nullptr,
                           std::size_t maxInstruments = std::size_t(1) << 16);
 
@@ -99,6 +103,7 @@ private:
         std::uint8_t next = 0;    // ring position of the next print
         std::uint8_t inStep = 0;  // a bit per link
         std::uint8_t holding = 0; // a bit per joining link holding records
+        std::uint8_t held[MaxLinks] = {}; // records each link holds
         std::uint8_t delivered[Recent] = {}; // 0: an empty place
         std::uint64_t hash[Recent] = {};
         std::uint64_t timeNs[Recent] = {};   // first delivered at; 0: not timed

@@ -28,17 +28,20 @@ DepthArbiter::Verdict DepthArbiter::Join(int link, Instrument& in, const Instrum
     Instrument* instrument = &in;
     if (in.inStep & ~Bit(link)) {
         JoinQueue& queue = joining_[static_cast<std::size_t>(link)];
-        if (!queue.Full()) {
+        if (!queue.Full() && in.held[link] < HeldPerInstrument) {
             queue.Push(key, d, hash, stamp);
             in.holding |= Bit(link);
+            ++in.held[link];
             ++counters_[link].held;
             return Verdict::Held;
         }
         // The others are too far behind to wait for.
-        LetGoAll(link);
-        instrument = table_.Lookup(key);
-        if (!instrument)
-            return Verdict::Older; // forgotten meanwhile (the table at its bound)
+        if (queue.Full()) {
+            LetGoAll(link);
+            instrument = table_.Lookup(key);
+            if (!instrument)
+                return Verdict::Older; // forgotten meanwhile (the table at its bound)
+        }
     }
     // No link in step but this one: it leads, after what it held.
     instrument->inStep |= Bit(link);
@@ -56,6 +59,7 @@ void DepthArbiter::Follows(int link, Instrument& in, const InstrumentKey& key)
     if (!(in.holding & Bit(link)))
         return;
     in.holding &= static_cast<std::uint8_t>(~Bit(link));
+    in.held[link] = 0;
     joining_[static_cast<std::size_t>(link)].RemoveIf(
         [&key](const JoinQueue::Held& h) { return h.key == key; });
 }
@@ -76,8 +80,12 @@ void DepthArbiter::AfterDelivered(Instrument& in, const InstrumentKey& key, std:
             continue;
         }
         queue.RemoveIf([&](const JoinQueue::Held& h) {
-            return h.key == key && CompareDepth(h.stamp, in.last) == DepthAge::Older;
+            const bool gone = h.key == key && CompareDepth(h.stamp, in.last) == DepthAge::Older;
+            in.held[link] = static_cast<std::uint8_t>(in.held[link] - (gone ? 1 : 0));
+            return gone;
         });
+        if (in.held[link] == 0)
+            in.holding &= static_cast<std::uint8_t>(~Bit(link));
     }
 }
 
@@ -86,6 +94,7 @@ void DepthArbiter::AfterDelivered(Instrument& in, const InstrumentKey& key, std:
 void DepthArbiter::LetGo(int link, Instrument& in, const InstrumentKey& key, const std::uint64_t* after)
 {
     in.holding &= static_cast<std::uint8_t>(~Bit(link));
+    in.held[link] = 0;
     in.inStep |= Bit(link);
     JoinQueue& queue = joining_[static_cast<std::size_t>(link)];
     bool passed = after == nullptr;
@@ -143,6 +152,7 @@ void DepthArbiter::LinkDown(int link)
     table_.ForEach([&](const InstrumentKey& key, Instrument& in) {
         in.inStep &= keep;
         in.holding &= keep;
+        in.held[link] = 0;
         for (auto& seen : in.seen)
             seen[link] = 0; // a new connection may bring them again
         if (in.inStep == 0 && in.holding != 0)

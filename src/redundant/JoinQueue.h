@@ -1,6 +1,7 @@
 // The records a joining link brought ahead of the links already in step,
-// held in arrival order until those catch up with them. Fixed room,
-// allocated once: holding allocates nothing.
+// held in arrival order until those catch up with them. Its room grows
+// (doubling, from 32 records) when a link first holds many, up to
+// MaxRecords; it is kept for the next time.
 #pragma once
 
 #include "DepthOrder.h"
@@ -15,7 +16,7 @@ namespace mdlink {
 
 class JoinQueue {
 public:
-    static constexpr std::size_t Capacity = 32;
+    static constexpr std::size_t MaxRecords = 1024;
 
     struct Held {
         InstrumentKey key;
@@ -24,15 +25,15 @@ public:
         DepthStamp stamp;
     };
 
-    JoinQueue() : held_(Capacity) {}
-
-    bool Full() const { return size_ == Capacity; }
+    bool Full() const { return size_ == MaxRecords; }
     std::size_t Size() const { return size_; }
     const Held& At(std::size_t i) const { return held_[i]; }
 
     void Push(const InstrumentKey& key, const CThostFtdcDepthMarketDataField& record,
               std::uint64_t print, const DepthStamp& stamp)
     {
+        if (size_ == held_.size())
+            held_.resize(held_.empty() ? 32 : 2 * held_.size());
         Held& h = held_[size_++];
         h.key = key;
         h.record = record;

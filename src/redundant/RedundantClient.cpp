@@ -175,6 +175,7 @@ void CRedundantMdClient::Shutdown()
         return;
     released_ = true;
     timer_.reset();
+    faults_.Flush();
     WriteCounters("Release");
     ReleaseLinks();
 }

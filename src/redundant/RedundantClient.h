@@ -35,6 +35,7 @@
 //   any thread and from inside any callback.
 #pragma once
 
+#include "CallbackFaults.h"
 #include "DepthArbiter.h"
 #include "ForQuoteWindow.h"
 #include "LinkBoard.h"
@@ -118,10 +119,11 @@ private:
     void SubscribeOwn(int link);
     void LoginOwn(int link);
     // RedundantEvents.cpp
-    void TellLoss(std::vector<LoginResponse>& settled, int reason, bool disconnected);
     void DeliverReleased();
+    // Calls the application, when it is still to be called; an exception
+    // out of it is contained and logged (CallbackFaults.h).
     template <class F>
-    void ToApplication(F call);
+    void ToApplication(CallbackFaults::Callback which, F call);
 
     const int wanted_;
     const ClientFactory factory_;
@@ -146,6 +148,7 @@ private:
     bool released_ = false;
     DepthArbiter arbiter_;
     ForQuoteWindow quotes_;
+    CallbackFaults faults_{*this};
     std::unique_ptr<MinuteTimer> timer_;
 };
 

@@ -2,10 +2,10 @@
 // thread, and what of it reaches the application.
 //
 // Each handler settles the shared state under the session lock first and
-// calls the application last, without the lock: an application callback may
-// make requests (they take the lock) or Release the client (then nothing
-// more reaches it). An exception out of the application's callback goes on
-// to the inner client, which counts and logs it as for any callback.
+// calls the application after, without the lock: an application callback
+// may make requests (they take the lock) or Release the client (then
+// nothing more reaches it). An exception out of the application's callback
+// stops at that call (CallbackFaults.h).
 #include "RedundantClient.h"
 
 #include <exception>
@@ -28,10 +28,23 @@ const char* KindName(ListKind kind)
 } // namespace
 
 template <class F>
-void CRedundantMdClient::ToApplication(F call)
+void CRedundantMdClient::ToApplication(CallbackFaults::Callback which, F call)
 {
-    if (!released_ && spi_)
+    if (released_ || !spi_)
+        return;
+    try {
         call(*spi_);
+    }
+#if defined(__GLIBCXX__)
+    catch (abi::__forced_unwind&) {
+        throw;
+    }
+#endif
+    catch (const std::exception& e) {
+        faults_.Threw(which, e.what());
+    } catch (...) {
+        faults_.Threw(which, nullptr);
+    }
 }
 
 void CRedundantMdClient::LinkConnected(int link)
@@ -50,7 +63,7 @@ void CRedundantMdClient::LinkConnected(int link)
             LoginOwn(link);
     }
     if (tell == LinkBoard::Tell::Connected)
-        ToApplication([](CThostFtdcMdSpi& spi) { spi.OnFrontConnected(); });
+        ToApplication(CallbackFaults::FrontConnected, [](CThostFtdcMdSpi& spi) { spi.OnFrontConnected(); });
 }
 
 void CRedundantMdClient::LinkDisconnected(int link, int reason)
@@ -82,45 +95,17 @@ void CRedundantMdClient::LinkDisconnected(int link, int reason)
         }
     }
     if (wasUp && !released_) {
-        // What a joining link held waiting for this one goes now.
+        // What joining links held waiting for this one goes now.
         arbiter_.LinkDown(link);
         DeliverReleased();
     }
-    TellLoss(settled, reason, tell == LinkBoard::Tell::Disconnected);
-}
-
-// A loss may settle logins answered with errors, then end the connection:
-// two callbacks for one event. An exception out of the first must not cost
-// the application the second; the first one is passed on after them.
-void CRedundantMdClient::TellLoss(std::vector<LoginResponse>& settled, int reason, bool disconnected)
-{
-    std::exception_ptr first;
-    auto guarded = [&first](auto&& call) {
-        try {
-            call();
-        }
-#if defined(__GLIBCXX__)
-        catch (abi::__forced_unwind&) {
-            throw;
-        }
-#endif
-        catch (...) {
-            if (!first)
-                first = std::current_exception();
-        }
-    };
     for (LoginResponse& r : settled)
-        guarded([&] {
-            ToApplication([&r](CThostFtdcMdSpi& spi) {
-                spi.OnRspUserLogin(&r.login, r.hasInfo ? &r.info : nullptr, r.requestId, r.isLast);
-            });
+        ToApplication(CallbackFaults::RspUserLogin, [&r](CThostFtdcMdSpi& spi) {
+            spi.OnRspUserLogin(&r.login, r.hasInfo ? &r.info : nullptr, r.requestId, r.isLast);
         });
-    if (disconnected)
-        guarded([&] {
-            ToApplication([reason](CThostFtdcMdSpi& spi) { spi.OnFrontDisconnected(reason); });
-        });
-    if (first)
-        std::rethrow_exception(first);
+    if (tell == LinkBoard::Tell::Disconnected)
+        ToApplication(CallbackFaults::FrontDisconnected,
+                      [reason](CThostFtdcMdSpi& spi) { spi.OnFrontDisconnected(reason); });
 }
 
 void CRedundantMdClient::LinkLogin(int link, CThostFtdcRspUserLoginField* login,
@@ -151,7 +136,7 @@ void CRedundantMdClient::LinkLogin(int link, CThostFtdcRspUserLoginField* login,
                      answer.info.ErrorID, answer.info.ErrorMsg);
     }
     if (what == LoginMerge::What::Deliver)
-        ToApplication([&out](CThostFtdcMdSpi& spi) {
+        ToApplication(CallbackFaults::RspUserLogin, [&out](CThostFtdcMdSpi& spi) {
             spi.OnRspUserLogin(&out.login, out.hasInfo ? &out.info : nullptr, out.requestId,
                                out.isLast);
         });
@@ -177,23 +162,32 @@ void CRedundantMdClient::LinkResponse(int link, ListKind kind,
         return; // another link answered it first
     void (CThostFtdcMdSpi::*callback)(CThostFtdcSpecificInstrumentField*, CThostFtdcRspInfoField*,
                                       int, bool) = nullptr;
+    CallbackFaults::Callback which = CallbackFaults::RspSubMarketData;
     switch (kind) {
     case ListKind::SubMarket: callback = &CThostFtdcMdSpi::OnRspSubMarketData; break;
-    case ListKind::UnSubMarket: callback = &CThostFtdcMdSpi::OnRspUnSubMarketData; break;
-    case ListKind::SubForQuote: callback = &CThostFtdcMdSpi::OnRspSubForQuoteRsp; break;
-    default: callback = &CThostFtdcMdSpi::OnRspUnSubForQuoteRsp; break;
+    case ListKind::UnSubMarket:
+        callback = &CThostFtdcMdSpi::OnRspUnSubMarketData;
+        which = CallbackFaults::RspUnSubMarketData;
+        break;
+    case ListKind::SubForQuote:
+        callback = &CThostFtdcMdSpi::OnRspSubForQuoteRsp;
+        which = CallbackFaults::RspSubForQuoteRsp;
+        break;
+    default:
+        callback = &CThostFtdcMdSpi::OnRspUnSubForQuoteRsp;
+        which = CallbackFaults::RspUnSubForQuoteRsp;
+        break;
     }
-    ToApplication([&](CThostFtdcMdSpi& spi) { (spi.*callback)(instrument, info, requestId, a.isLast); });
+    ToApplication(which, [&](CThostFtdcMdSpi& spi) { (spi.*callback)(instrument, info, requestId, a.isLast); });
 }
 
 void CRedundantMdClient::LinkDepth(int link, CThostFtdcDepthMarketDataField* depth)
 {
     if (released_)
         return;
-    if (arbiter_.HasReleased()) // left by an exception out of the application
-        DeliverReleased();
-    if (arbiter_.Offer(link, *depth) == DepthArbiter::Verdict::First && spi_)
-        spi_->OnRtnDepthMarketData(depth);
+    if (arbiter_.Offer(link, *depth) == DepthArbiter::Verdict::First)
+        ToApplication(CallbackFaults::RtnDepthMarketData,
+                      [depth](CThostFtdcMdSpi& spi) { spi.OnRtnDepthMarketData(depth); });
     if (arbiter_.HasReleased())
         DeliverReleased();
 }
@@ -202,10 +196,9 @@ void CRedundantMdClient::LinkDepth(int link, CThostFtdcDepthMarketDataField* dep
 void CRedundantMdClient::DeliverReleased()
 {
     while (const CThostFtdcDepthMarketDataField* r = arbiter_.NextReleased()) {
-        if (released_ || !spi_)
-            continue;
         CThostFtdcDepthMarketDataField record = *r;
-        spi_->OnRtnDepthMarketData(&record);
+        ToApplication(CallbackFaults::RtnDepthMarketData,
+                      [&record](CThostFtdcMdSpi& spi) { spi.OnRtnDepthMarketData(&record); });
     }
 }
 
@@ -219,7 +212,7 @@ void CRedundantMdClient::LinkForQuote(int link, CThostFtdcForQuoteRspField* noti
         return;
     }
     ++l.noticesFirst;
-    ToApplication([notice](CThostFtdcMdSpi& spi) { spi.OnRtnForQuoteRsp(notice); });
+    ToApplication(CallbackFaults::RtnForQuoteRsp, [notice](CThostFtdcMdSpi& spi) { spi.OnRtnForQuoteRsp(notice); });
 }
 
 } // namespace mdlink

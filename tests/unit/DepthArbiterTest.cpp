@@ -168,7 +168,7 @@ TEST(DepthArbiter, AJoiningLinkTooFarAheadStopsWaiting)
 {
     mdlink::DepthArbiter arbiter(2, &FakeNow);
     arbiter.Offer(1, Slot(1));
-    const int ahead = static_cast<int>(mdlink::JoinQueue::Capacity);
+    const int ahead = mdlink::DepthArbiter::HeldPerInstrument;
     for (int n = 0; n < ahead; ++n)
         EXPECT_EQ(arbiter.Offer(0, Slot(10 + n)), Verdict::Held);
     EXPECT_EQ(arbiter.Offer(0, Slot(10 + ahead)), Verdict::Held);
