@@ -102,7 +102,25 @@ void CRedundantMdClient::Init()
         MakeLinks(count);
         started_ = true;
         // On the loop, so that no link calls back before every link is started.
-        CallOnLoop([this] { StartOnLoop(); });
+        bool reached = false;
+        try {
+            CallOnLoop([this, &reached] {
+                reached = true;
+                StartOnLoop();
+            });
+        } catch (...) {
+            // Never reached the loop (no memory, no loop thread): nothing was
+            // started, so a later Init may try again.
+            if (!reached) {
+                started_ = false;
+                ReleaseLinks();
+                std::lock_guard<std::mutex> lock(mu_);
+                links_.clear();
+                board_.reset();
+                responses_.reset();
+            }
+            throw;
+        }
     });
 }
 

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 namespace test {
 namespace {
 
@@ -256,6 +258,29 @@ TEST_F(RedundantClient, RecordsAllocateNothingOnceTheirInstrumentsAreKnown)
     }
     EXPECT_EQ(StopCountingAllocations(), 0);
     EXPECT_EQ(counting.records, 200);
+}
+
+TEST_F(RedundantClient, ACallbackThatThrowsCostsNoRecordBehindIt)
+{
+    Start(2);
+    Up(0);
+    Up(1);
+    spi.onEvent = [](const SpiEvent& e) {
+        if (e.kind == "RtnDepthMarketData")
+            throw std::runtime_error("bad tick");
+    };
+    Depth(0, Record("au2612", "10:00:00", 0, 1));
+    // Link 1 joins ahead: 3 and 4 are held until link 0 goes.
+    Depth(1, Record("au2612", "10:00:00", 0, 3));
+    Depth(1, Record("au2612", "10:00:00", 0, 4));
+    EXPECT_EQ(spi.Count("RtnDepthMarketData"), 1);
+    Down(0);
+    ASSERT_EQ(spi.Count("RtnDepthMarketData"), 3);
+    EXPECT_EQ(spi.events.back().depth.Volume, 4);
+    int records = 0;
+    for (const std::string& m : Messages())
+        records += m == "OnRtnDepthMarketData threw: bad tick (1 since the last record)";
+    EXPECT_EQ(records, 3);
 }
 
 TEST_F(RedundantClient, WritesItsCountersOnceAMinuteAndAtRelease)

@@ -12,17 +12,29 @@
 namespace e2e {
 namespace {
 
+void SetLinks(const char* value)
+{
+#ifdef _WIN32
+    _putenv_s("MDLINK_LINKS", value);
+#else
+    if (*value)
+        setenv("MDLINK_LINKS", value, 1);
+    else
+        unsetenv("MDLINK_LINKS");
+#endif
+}
+
 class RedundantLinks : public ClientTest {
 protected:
     void SetUp() override
     {
         ClientTest::SetUp();
-        setenv("MDLINK_LINKS", "2", 1);
+        SetLinks("2");
     }
     void TearDown() override
     {
         ClientTest::TearDown();
-        unsetenv("MDLINK_LINKS");
+        SetLinks("");
     }
 
     // The same feed on both; the second lags, so the first leads.
