@@ -22,17 +22,19 @@ class Kelvo_Timer;
 
 // One Kelvo_Timer's share of the service. Guarded by the service's lock.
 struct Kelvo_TimerState : kelvo::TimerOwner {
-    explicit Kelvo_TimerState(Kelvo_Timer* t) : timer(t) {}
+    explicit Kelvo_TimerState(Kelvo_Timer* t, unsigned g) : timer(t), generation(g) {}
     Kelvo_Timer* timer;
+    const unsigned generation;  // ForkGeneration.h
     bool inFlight = false;  // an OnTimer of this object is running
     bool orphaned = false;  // destroyed inside its own OnTimer: freed after it
 };
 
 namespace kelvo {
 
+// One per loop: a forked child's loop has its own.
 class TimerService {
 public:
-    static TimerService& Get();
+    static TimerService& Get() { return Loop::Get().Timers(); }
 
     std::uint32_t Set(Kelvo_TimerState& state, std::uint32_t ms, int user);
     void Clear(Kelvo_TimerState& state, std::uint32_t id);
@@ -41,13 +43,17 @@ public:
     void Release(Kelvo_TimerState* state);
 
 private:
+    friend class Loop;
     explicit TimerService(Loop& loop);
     ~TimerService() = delete;
 
     void ArmAsio(std::int64_t deadline);
     void OnAsioTimer(std::uint64_t seq);
     void Rearm();
+    // Fires one expiry; lets only a forced unwind out.
     void Fire(Kelvo_TimerState* state, const TimerQueue::Due& due);
+    // With the lock held, after the expiry of state returned.
+    void EndExpiry(Kelvo_TimerState* state);
 
     Loop& m_loop;
     LoopLock m_lock;

@@ -8,6 +8,8 @@
 #include "api/Boundary.h"
 #include "api/LoopCall.h"
 
+#include "ForcedUnwind.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <new>
@@ -108,7 +110,9 @@ void CRedundantMdClient::Init()
                 reached = true;
                 StartOnLoop();
             });
-        } catch (...) {
+        }
+        KELVO_LET_FORCED_UNWIND_THROUGH
+        catch (...) {
             // Never reached the loop (no memory, no loop thread): nothing was
             // started, so a later Init may try again.
             if (!reached) {
@@ -138,7 +142,9 @@ void CRedundantMdClient::MakeLinks(std::size_t count)
             links[k].spi.reset(new LinkSpi(*this, static_cast<int>(k)));
             links[k].inner->RegisterSpi(links[k].spi.get());
         }
-    } catch (...) {
+    }
+    KELVO_LET_FORCED_UNWIND_THROUGH
+    catch (...) {
         for (Link& l : links)
             if (l.inner)
                 l.inner->Release(); // never started: nothing of it runs

@@ -8,11 +8,9 @@
 // stops at that call (CallbackFaults.h).
 #include "RedundantClient.h"
 
-#include <exception>
+#include "ForcedUnwind.h"
 
-#if defined(__GLIBCXX__)
-#include <cxxabi.h>
-#endif
+#include <exception>
 
 namespace mdlink {
 
@@ -35,11 +33,7 @@ void CRedundantMdClient::ToApplication(CallbackFaults::Callback which, F call)
     try {
         call(*spi_);
     }
-#if defined(__GLIBCXX__)
-    catch (abi::__forced_unwind&) {
-        throw;
-    }
-#endif
+    KELVO_LET_FORCED_UNWIND_THROUGH
     catch (const std::exception& e) {
         faults_.Threw(which, e.what());
     } catch (...) {
