@@ -13,7 +13,7 @@
 
 namespace test {
 
-class FakeLink : public CThostFtdcMdApi {
+class FakeLink final : public CThostFtdcMdApi {
 public:
     void Release() override { released = true; }
     void Init() override { ++inits; }
