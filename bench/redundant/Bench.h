@@ -6,7 +6,7 @@ namespace benchred {
 struct GapOptions {
     double rate = 100;        // records a second per instrument
     double lagMs = 20;        // the second front's delay
-    double warmSeconds = 3;   // before the leader goes silent
+    double warmSeconds = 10;  // before the leader goes silent
     double afterSeconds = 30; // watched after it went silent
 };
 

@@ -32,24 +32,30 @@ mdfront::FrontConfig Feed(double rate, double lagMs)
 }
 
 struct Gap {
-    double longestMs = 0;
-    long long missed = 0; // numbers skipped, over the instruments
-    std::size_t records = 0;
+    double longestMs = 0;       // after the leader went silent
+    double longestBeforeMs = 0; // before it: the machine's own stalls
+    long long missed = 0;       // numbers skipped after it, over the instruments
+    std::size_t records = 0;    // after it
 };
 
-// Over the records around and after `from`: the longest wait between two
-// records of one instrument, and the records never seen.
+// The longest wait between two records of one instrument, before and after
+// `from`, and the records never seen after it.
 Gap Measure(const BenchClient& c, long long from)
 {
     Gap g;
     std::map<int, const Arrival*> last;
     for (const Arrival& a : c.Arrivals()) {
         auto it = last.find(a.instrument);
-        if (it != last.end() && a.atMicros >= from) {
-            g.longestMs = std::max(g.longestMs, (a.atMicros - it->second->atMicros) / 1000.0);
-            if (a.slot > it->second->slot + 1)
-                g.missed += a.slot - it->second->slot - 1;
-            ++g.records;
+        if (it != last.end()) {
+            const double waited = static_cast<double>(a.atMicros - it->second->atMicros) / 1000.0;
+            if (a.atMicros < from) {
+                g.longestBeforeMs = std::max(g.longestBeforeMs, waited);
+            } else {
+                g.longestMs = std::max(g.longestMs, waited);
+                if (a.slot > it->second->slot + 1)
+                    g.missed += a.slot - it->second->slot - 1;
+                ++g.records;
+            }
         }
         last[a.instrument] = &a;
     }
@@ -82,7 +88,8 @@ int RunGap(const GapOptions& o)
     const std::vector<std::string> instruments = {"au2612", "ag2612"};
     BenchClient single("single link", 1, {a, b}, instruments);
     BenchClient redundant("two links", 2, {a, b}, instruments);
-    if (!WaitFor({&single, &redundant}, static_cast<std::size_t>(o.rate * o.warmSeconds), 60)) {
+    const auto warm = static_cast<std::size_t>(o.rate * o.warmSeconds * static_cast<double>(instruments.size()));
+    if (!WaitFor({&single, &redundant}, warm, 60 + o.warmSeconds)) {
         std::fprintf(stderr, "bench_redundant: no records\n");
         return 1;
     }
@@ -97,10 +104,12 @@ int RunGap(const GapOptions& o)
 
     std::printf("leading front silent, second front %.1f ms behind, %.0f records/s per instrument,"
                 " watched %.0f s\n", o.lagMs, o.rate, o.afterSeconds);
-    std::printf("%-12s %16s %16s %10s\n", "client", "longest gap ms", "records missed", "records");
+    std::printf("%-12s %16s %16s %10s %20s\n", "client", "longest gap ms", "records missed",
+                "records", "longest gap before ms");
     for (const BenchClient* c : {&single, &redundant}) {
         const Gap g = Measure(*c, silentAt);
-        std::printf("%-12s %16.1f %16lld %10zu\n", c->Name().c_str(), g.longestMs, g.missed, g.records);
+        std::printf("%-12s %16.1f %16lld %10zu %20.1f\n", c->Name().c_str(), g.longestMs, g.missed,
+                    g.records, g.longestBeforeMs);
     }
     std::printf("bound for two links: lag + one record interval = %.1f ms\n", o.lagMs + 1000.0 / o.rate);
     return 0;
