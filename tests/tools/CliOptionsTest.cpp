@@ -1,10 +1,12 @@
 // mdcli's command line.
 #include "CliOptions.h"
 #include "LinkSummary.h"
+#include "ToolsTestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -41,8 +43,9 @@ TEST(CliOptionsTest, FlagsAndTheirErrors)
     CliOptions h;
     EXPECT_TRUE(mdcli::ParseCliOptions({"--help"}, h, error));
     EXPECT_TRUE(h.help);
-    for (const char* flag : {"--front", "--user", "--password", "--broker", "--instruments",
-                             "--forquote", "--csv", "--duration", "--links", "--quiet", "--help"})
+    for (const char* flag : {"--front", "--user", "--password", "--password-file", "--broker",
+                             "--instruments", "--forquote", "--csv", "--duration", "--links", "--quiet",
+                             "--help", "MDCLI_PASSWORD"})
         EXPECT_NE(mdcli::CliUsage().find(flag), std::string::npos) << flag;
     EXPECT_NE(mdcli::CliUsage().find("at most 1000 instruments"), std::string::npos);
 }
@@ -66,6 +69,58 @@ TEST(LinkSummaryTest, OneLinePerLinkWithItsLateness)
     EXPECT_NE(lines[1].find("copies late: half <300us, 99% <3000us, at most 150000us (100 timed)"),
               std::string::npos)
         << lines[1];
+}
+
+class CliPasswordTest : public TempDirTest {};
+
+// Where the password comes from: the flag, else the file, else the
+// environment; and what is refused.
+TEST_F(CliPasswordTest, FlagFileOrEnvironment)
+{
+    const std::string forty(40, 'x');
+    const std::string tooLong = forty + "y";
+    struct Case {
+        std::vector<std::string> flags;
+        const char* environment; // null: unset
+        const char* file;        // written to pw.txt; null: no file
+        bool ok;
+        std::string password;
+    };
+    const Case cases[] = {
+        {{"--password", "p"}, nullptr, nullptr, true, "p"},
+        {{"--password", "p"}, "e", nullptr, true, "p"},
+        {{"--password="}, "e", nullptr, true, ""},
+        {{}, "e", nullptr, true, "e"},
+        {{}, nullptr, nullptr, true, ""},
+        {{"--password-file", "pw.txt"}, "e", "secret\nsecond line\n", true, "secret"},
+        {{"--password-file=pw.txt"}, nullptr, "secret\r\n", true, "secret"},
+        {{"--password-file", "pw.txt"}, nullptr, "no line end", true, "no line end"},
+        {{"--password-file", "pw.txt"}, "e", "", true, ""},
+        {{"--password-file", "missing.txt"}, "e", nullptr, false, ""},
+        {{"--password", "p", "--password-file", "pw.txt"}, nullptr, "s\n", false, ""},
+        {{"--password", forty}, nullptr, nullptr, true, forty},
+        {{"--password", tooLong}, nullptr, nullptr, false, ""},
+        {{}, tooLong.c_str(), nullptr, false, ""},
+    };
+    for (const Case& c : cases) {
+        std::string what;
+        for (const std::string& flag : c.flags)
+            what += flag + " ";
+        what += c.environment ? std::string("env ") + c.environment : "no env";
+        std::filesystem::remove(dir_ / "pw.txt");
+        if (c.file)
+            std::ofstream(dir_ / "pw.txt", std::ios::binary) << c.file;
+        std::vector<std::string> args = {"--front", "tcp://h:1"};
+        args.insert(args.end(), c.flags.begin(), c.flags.end());
+        CliOptions o;
+        std::string error;
+        ASSERT_TRUE(mdcli::ParseCliOptions(args, o, error)) << what << ": " << error;
+        EXPECT_EQ(mdcli::ResolvePassword(o, c.environment, error), c.ok) << what;
+        if (c.ok)
+            EXPECT_EQ(o.password, c.password) << what;
+        else
+            EXPECT_FALSE(error.empty()) << what;
+    }
 }
 
 } // namespace

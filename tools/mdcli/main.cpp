@@ -89,6 +89,10 @@ int main(int argc, char** argv)
         std::fputs(mdcli::CliUsage().c_str(), stdout);
         return 0;
     }
+    if (!mdcli::ResolvePassword(opts, std::getenv(mdcli::PasswordVariable), error)) {
+        std::fprintf(stderr, "mdcli: %s\n", error.c_str());
+        return 2;
+    }
     mdcli::CsvWriter csv;
     if (!opts.csv.empty() && !csv.Open(opts.csv, error)) {
         std::fprintf(stderr, "mdcli: %s\n", error.c_str());
