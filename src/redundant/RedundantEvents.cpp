@@ -123,10 +123,12 @@ void CRedundantMdClient::LinkLogin(int link, CThostFtdcRspUserLoginField* login,
             l.loggedIn = true;
             SubscribeOwn(link);
         }
+        static const char* const whose[] = {"", ", held until the other links answer",
+                                            ", after the application had its answer", "",
+                                            ", not asked for"};
         if (what != LoginMerge::What::Deliver)
             WriteLog(3, "Login", "link %d: login %s%s (%d %s)", link,
-                     answer.Ok() ? "accepted" : "refused",
-                     what == LoginMerge::What::Own ? "" : ", answered by another link before",
+                     answer.Ok() ? "accepted" : "refused", whose[static_cast<int>(what)],
                      answer.info.ErrorID, answer.info.ErrorMsg);
     }
     if (what == LoginMerge::What::Deliver)
