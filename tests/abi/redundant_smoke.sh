@@ -18,7 +18,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-feed=(--shared-feed --seed 5 --rate 25 --instruments au2612,ag2612)
+feed=(--shared-feed --seed 5 --rate 40 --instruments au2612,ag2612)
 start_front() { # name, extra flags...
     local name=$1
     shift
@@ -47,7 +47,7 @@ await "$work/lag.out" "listening"
 lead_port=$(port_of lead)
 lag_port=$(port_of lag)
 
-(cd "$work" && MDLINK_LINKS=2 "$app" "tcp://127.0.0.1:$lead_port" "tcp://127.0.0.1:$lag_port" 500 \
+(cd "$work" && MDLINK_LINKS=2 "$app" "tcp://127.0.0.1:$lead_port" "tcp://127.0.0.1:$lag_port" 400 \
     >"$work/app.out" 2>&1; echo "exit $?" >>"$work/app.out") &
 pids+=($!)
 await "$work/app.out" "^records 100$"
