@@ -43,6 +43,8 @@ CRedundantMdClient::~CRedundantMdClient() = default;
 void CRedundantMdClient::RegisterSpi(CThostFtdcMdSpi* pSpi)
 {
     AtBoundary([&] {
+        if (Inherited())
+            return;
         WriteLog(3, "RegSpi", "RegisterSpi [0x%08x]",
                  static_cast<unsigned int>(reinterpret_cast<std::uintptr_t>(pSpi)));
         if (!started_) {
@@ -58,6 +60,8 @@ void CRedundantMdClient::RegisterSpi(CThostFtdcMdSpi* pSpi)
 void CRedundantMdClient::RegisterFront(char* pszFrontAddress)
 {
     AtBoundary([&] {
+        if (Inherited())
+            return;
         if (!pszFrontAddress) {
             WriteLog(2, "RegFront", "RegisterFront: null address ignored");
             return;
@@ -83,6 +87,8 @@ void CRedundantMdClient::RegisterFront(char* pszFrontAddress)
 void CRedundantMdClient::Init()
 {
     AtBoundary([&] {
+        if (Inherited())
+            return;
         if (started_) {
             WriteLog(2, "Init", "Init: already started");
             return;
@@ -174,6 +180,16 @@ void CRedundantMdClient::StartOnLoop()
 void CRedundantMdClient::Release()
 {
     AtBoundary([&] {
+        if (Inherited()) {
+            // A parent's thread may have held the session lock at the fork;
+            // the child has one thread, so a new lock is safe to take.
+            new (&mu_) std::mutex();
+            for (Link& l : links_)
+                if (l.inner)
+                    l.inner->Release();
+            delete this;
+            return;
+        }
         if (!started_) {
             delete this;
             return;
@@ -217,7 +233,7 @@ void CRedundantMdClient::ReleaseLinks()
 int CRedundantMdClient::GetLinkCounters(RedundantLinkCounters* out, int max)
 {
     return AtBoundary(0, [&] {
-        if (!started_ || !out || max <= 0)
+        if (!started_ || !out || max <= 0 || Inherited())
             return 0;
         int n = 0;
         CallOnLoop([&] {

@@ -32,7 +32,10 @@
 //   Requests return 0 when sent on at least one link, else -1.
 // - Depth records: DepthArbiter.h. For-quote notices: ForQuoteWindow.h.
 // - Release, RegisterSpi and requests behave as on the single client, from
-//   any thread and from inside any callback.
+//   any thread and from inside any callback. Inherited by a forked child,
+//   the client is inert there, as the single client is: requests return -1,
+//   Init and the registrations do nothing, Release frees the links (inert
+//   themselves, they leave the parent's sockets alone) and the object.
 #pragma once
 
 #include "CallbackFaults.h"
@@ -125,6 +128,11 @@ private:
     template <class F>
     void ToApplication(CallbackFaults::Callback which, F call);
 
+    // A client inherited across fork() belongs to the parent's loop and may
+    // find its session lock held for good: it stays inert in the child.
+    bool Inherited() const { return Kelvo_LOOP_Generation() != generation_; }
+
+    const unsigned int generation_ = Kelvo_LOOP_Generation();
     const int wanted_;
     const ClientFactory factory_;
     std::unique_ptr<Kelvo_Log> logger_;

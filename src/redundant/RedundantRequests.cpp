@@ -33,6 +33,8 @@ const ListRequest& RequestOf(ListKind kind)
 int CRedundantMdClient::ReqUserLogin(CThostFtdcReqUserLoginField* pReqUserLoginField, int nRequestID)
 {
     return AtBoundary(-1, [&] {
+        if (Inherited())
+            return -1;
         std::lock_guard<std::mutex> lock(mu_);
         const int links = board_ ? board_->Links() : 0;
         const std::uint64_t round = logins_.BeginRound();
@@ -89,6 +91,8 @@ int CRedundantMdClient::SendList(ListKind kind, char* ids[], int count)
     for (int i = 0; i < count; ++i)
         if (!ids[i])
             return -1;
+    if (Inherited())
+        return -1;
     std::lock_guard<std::mutex> lock(mu_);
     session_.Apply(kind, ids, count);
     const int links = board_ ? board_->Links() : 0;

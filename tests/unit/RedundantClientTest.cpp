@@ -332,5 +332,28 @@ TEST_F(RedundantClient, ReleaseAndRegisterSpiFromAnotherThreadGoThroughTheLoop)
     EXPECT_TRUE(fake::World::Get().posted.empty());
 }
 
+// In a forked child the client is the parent's: nothing goes out on its
+// links, its calls do not take its session lock, Release frees the links.
+TEST_F(RedundantClient, InheritedAcrossForkItIsInert)
+{
+    Start(2);
+    Up(0);
+    AppLogin();
+    LoginAnswer(0);
+    const std::size_t sent = RequestsOf(0).size();
+    fake::World::Get().forkGeneration++;
+    const int calls = fake::World::Get().loopCalls;
+    EXPECT_EQ(AppSubscribe({"au2612"}), -1);
+    EXPECT_EQ(AppLogin(), -1);
+    mdlink::RedundantLinkCounters counters[2];
+    EXPECT_EQ(redundant->GetLinkCounters(counters, 2), 0);
+    api->Release();
+    api = nullptr;
+    EXPECT_EQ(RequestsOf(0).size(), sent);
+    EXPECT_EQ(fake::World::Get().loopCalls, calls);
+    EXPECT_TRUE(Link(0).released);
+    EXPECT_TRUE(Link(1).released);
+}
+
 } // namespace
 } // namespace test
