@@ -27,7 +27,7 @@ directory.
 
 from ._compiled import _core
 from ._bus import BusReader
-from ._client import DEFAULT_ENCODING, DEFAULT_EVENT_QUEUE_SIZE, Client
+from ._client import DEFAULT_ENCODING, DEFAULT_EVENT_QUEUE_SIZE, MAX_LINKS, Client
 from ._events import (HEARTBEAT_TIMEOUT, LINK_LOST, Event, Handler, LoginError,
                       LoginTimeoutError, reason_text)
 from ._frames import exchange_times, to_frame
@@ -42,10 +42,14 @@ LoginResponse = _core.LoginResponse
 RspInfo = _core.RspInfo
 api_version = _core.api_version
 __version__ = _core.__version__
+#: Upper bounds in µs of the buckets of a link's ``late`` counts; the last
+#: bucket counts the rest.
+LATE_BOUNDS_US = _core.LATE_BOUNDS_US
 
 __all__ = [
     "Client", "BusReader", "BusError", "Handler", "Event", "Depth", "LoginResponse", "RspInfo",
     "ForQuote", "ClosedError", "LoginError", "LoginTimeoutError", "api_version", "depth_dtype",
     "reason_text", "to_frame", "exchange_times", "DEFAULT_QUEUE_SIZE",
     "DEFAULT_EVENT_QUEUE_SIZE", "DEFAULT_ENCODING", "LINK_LOST", "HEARTBEAT_TIMEOUT",
+    "MAX_LINKS", "LATE_BOUNDS_US",
 ]

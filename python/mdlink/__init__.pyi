@@ -1,7 +1,7 @@
 """Type information for mdlink: the market-data client library from Python."""
 
 import datetime
-from typing import (Any, AsyncIterator, Dict, Iterable, Iterator, Optional, Sequence, Tuple,
+from typing import (Any, AsyncIterator, Dict, Iterable, Iterator, List, Optional, Sequence, Tuple,
                     Union)
 
 __version__: str
@@ -11,6 +11,8 @@ DEFAULT_EVENT_QUEUE_SIZE: int
 DEFAULT_ENCODING: str
 LINK_LOST: int
 HEARTBEAT_TIMEOUT: int
+MAX_LINKS: int
+LATE_BOUNDS_US: Tuple[int, ...]
 
 class Depth:
     """Depth market data of one instrument: the members of the interface's depth record,"""
@@ -176,8 +178,9 @@ class Client:
     def __init__(self, fronts: Union[str, Sequence[str]], broker: str = ..., user: str = ...,
                  password: str = ..., *, handler: Optional[Any] = ...,
                  queue_size: int = ..., event_queue_size: int = ...,
-                 encoding: str = ...) -> None: ...
+                 encoding: str = ..., links: int = ...) -> None: ...
     def close(self) -> None: ...
+    def link_counters(self) -> List[Dict[str, Any]]: ...
     @property
     def closed(self) -> bool: ...
     def __enter__(self) -> "Client": ...

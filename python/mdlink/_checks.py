@@ -110,11 +110,13 @@ def instrument_ids(value, codec):
     return encoded
 
 
-def count(name, value, least=0):
+def count(name, value, least=0, most=None):
     if isinstance(value, bool) or not isinstance(value, numbers.Integral):
         raise TypeError(f"{name} must be an int, not {_kind(value)}")
     if value < least:
         raise ValueError(f"{name} must be at least {least}, not {value}")
+    if most is not None and value > most:
+        raise ValueError(f"{name} must be at most {most}, not {value}")
     return int(value)
 
 

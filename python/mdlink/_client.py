@@ -12,6 +12,8 @@ ClosedError = _core.ClosedError
 DEFAULT_EVENT_QUEUE_SIZE = 4096
 #: Codec of the texts in records (ASCII reads the same).
 DEFAULT_ENCODING = "gb18030"
+#: The most links one client may hold.
+MAX_LINKS = 8
 
 
 def _label(fronts):
@@ -32,6 +34,11 @@ class Client(TickReader):
     ``encoding``: codec of texts in records and of the ids sent (default
     GB18030; ASCII is unchanged; undecodable bytes are replaced,
     ``record.raw(name)`` gives the bytes).
+    ``links``: 2 to 8 holds that many fronts at once, each on a link of its
+    own, and delivers each depth record once, from whichever link brings it
+    first: a front that dies costs no record while another link is up.
+    Fronts are dealt to the links in turn. :meth:`link_counters` tells what
+    each link did. 1 (the default): one link, failing over between fronts.
 
     Close it (``with``, ``async with``, :meth:`close`, or dropping the last
     reference); it is closed anyway when the main thread ends.
@@ -39,8 +46,9 @@ class Client(TickReader):
 
     def __init__(self, fronts, broker="", user="", password="", *, handler=None,
                  queue_size=DEFAULT_QUEUE_SIZE, event_queue_size=DEFAULT_EVENT_QUEUE_SIZE,
-                 encoding=DEFAULT_ENCODING):
+                 encoding=DEFAULT_ENCODING, links=1):
         fronts = _checks.fronts(fronts)
+        links = _checks.count("links", links, least=1, most=MAX_LINKS)
         encoding = _checks.encoding(encoding)
         login = [_checks.login_text(name, value, encoding)
                  for name, value in (("broker", broker), ("user", user), ("password", password))]
@@ -50,7 +58,7 @@ class Client(TickReader):
         dispatch = _events.dispatcher(handler, kinds, _label(fronts))
         self._session = _core.Session(
             fronts, *login, queue_size, event_queue_size, encoding, depth_callback, dispatch,
-            kinds, sorted(set(kinds) | set(_events.LINK_KINDS)))
+            kinds, sorted(set(kinds) | set(_events.LINK_KINDS)), links)
         self._start_reading(self._session.depth)
         self.encoding = encoding
         self.fronts = tuple(fronts)
@@ -90,6 +98,17 @@ class Client(TickReader):
         """Waits until the client is closed (by a callback or another
         thread); True if it is. Ctrl-C interrupts it."""
         return self._session.join(_checks.timeout(timeout))
+
+    def link_counters(self):
+        """One dict per link of a client made with ``links`` of 2 or more:
+        ``fronts`` it holds, ``up``, ``connects``, ``losses``, depth records
+        it delivered ``first``, ``copies`` it brought later and ``older``
+        ones (both dropped), records ``held`` while it caught up, for-quote
+        ``notices_first`` and ``notice_copies``, and how late its copies
+        came: ``late`` counts per bucket of ``mdlink.LATE_BOUNDS_US``
+        (``late_timed`` copies timed, a sample), ``late_max_us``. An empty
+        list for a single link or once closed."""
+        return self._session.link_counters()
 
     def _forget_parent(self):
         # In a fork() child: the parent's client, closed here.

@@ -48,7 +48,7 @@ std::shared_ptr<Session> MakeSession(std::vector<std::string> fronts, std::strin
                                      std::size_t queueSize, std::size_t eventQueueSize,
                                      py::object encoding, py::object depthCallback,
                                      py::object eventCallback, std::vector<std::string> pushKinds,
-                                     std::vector<std::string> callKinds)
+                                     std::vector<std::string> callKinds, int links)
 {
     if (fronts.empty())
         throw py::value_error("at least one front address is needed");
@@ -64,6 +64,7 @@ std::shared_ptr<Session> MakeSession(std::vector<std::string> fronts, std::strin
     o.eventCallback = std::move(eventCallback);
     o.pushKinds = std::move(pushKinds);
     o.callKinds = std::move(callKinds);
+    o.links = links;
     auto s = std::make_shared<Session>(std::move(o));
     s->Start();
     return s;
@@ -120,7 +121,7 @@ void AddSession(py::module_& m)
         .def(py::init(&MakeSession), py::arg("fronts"), py::arg("broker"), py::arg("user"),
              py::arg("password"), py::arg("queue_size"), py::arg("event_queue_size"),
              py::arg("encoding"), py::arg("depth_callback"), py::arg("event_callback"),
-             py::arg("push_kinds"), py::arg("call_kinds"))
+             py::arg("push_kinds"), py::arg("call_kinds"), py::arg("links") = 1)
         .def("close", &Session::Close)
         .def("forget_after_fork", &Session::ForgetAfterFork)
         .def_property_readonly("closed", &Session::Closed)
@@ -134,7 +135,8 @@ void AddSession(py::module_& m)
         .def_property_readonly("callback_errors", &Session::CallbackErrors)
         .def_property_readonly("connected", &Session::Connected)
         .def_property_readonly("logged_in", &Session::LoggedIn)
-        .def_property_readonly("last_reason", &Session::LastReason);
+        .def_property_readonly("last_reason", &Session::LastReason)
+        .def("link_counters", &Session::LinkCounters);
 }
 
 } // namespace
@@ -148,6 +150,10 @@ PYBIND11_MODULE(_core, m)
         throw py::error_already_set();
     py::register_exception<mdpy::ClosedError>(m, "ClosedError", PyExc_RuntimeError);
     m.attr("__version__") = MDLINK_VERSION;
+    py::list lateBounds;
+    for (unsigned int bound : mdlink::RedundantLateBoundsUs)
+        lateBounds.append(bound);
+    m.attr("LATE_BOUNDS_US") = py::tuple(lateBounds);
     m.def("api_version", [] { return std::string(CThostFtdcMdApi::GetApiVersion()); },
           "The library's version text.");
     m.def("members", [](const std::string& name) {

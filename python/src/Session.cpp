@@ -2,6 +2,8 @@
 // it: requests, and the waits for events and the login answer.
 #include "Session.h"
 
+#include "KelvoBase.h"
+
 #include "PythonCall.h"
 #include "Records.h"
 
@@ -79,16 +81,30 @@ Session::~Session()
     }
 }
 
+namespace {
+
+// A link of a redundant client: whatever client the library makes, which
+// with one front of its own is a single link (also under MDLINK_LINKS).
+CThostFtdcMdApi* NewLink()
+{
+    return CThostFtdcMdApi::CreateFtdcMdApi();
+}
+
+} // namespace
+
 // The one place that makes the library's client.
 void Session::Start()
 {
-    CThostFtdcMdApi* api = CThostFtdcMdApi::CreateFtdcMdApi();
+    mdlink::CRedundantMdApi* redundant =
+        opt_.links > 1 ? mdlink::CRedundantMdApi::Create(opt_.links, &NewLink) : nullptr;
+    CThostFtdcMdApi* api = redundant ? redundant : CThostFtdcMdApi::CreateFtdcMdApi();
     if (!api)
         throw std::runtime_error("the library could not create a client");
     GilRelease unlocked;
     {
         std::lock_guard<std::mutex> lk(apiMu_);
         api_ = api;
+        redundant_ = redundant;
     }
     api->RegisterSpi(this);
     for (const std::string& f : opt_.fronts) {
@@ -136,6 +152,7 @@ CThostFtdcMdApi* Session::TakeApi()
     std::lock_guard<std::mutex> lk(apiMu_);
     CThostFtdcMdApi* api = api_;
     api_ = nullptr;
+    redundant_ = nullptr;
     return api;
 }
 
@@ -148,6 +165,52 @@ void Session::ForgetAfterFork()
     connected_ = false;
     loginState_ = LoginState::None;
     events_.clear();
+}
+
+pybind11::list Session::LinkCounters()
+{
+    namespace py = pybind11;
+    struct Read {
+        Session* self;
+        mdlink::RedundantLinkCounters links[mdlink::RedundantMaxLinks];
+        int n = 0;
+    } read{this, {}, 0};
+    if (!Closed()) {
+        GilRelease unlocked;
+        // On the loop, where Close's release of the client runs too: with
+        // apiMu_ held there the client cannot go while it is read.
+        Kelvo_LOOP_Call(
+            [](void* p) {
+                Read& r = *static_cast<Read*>(p);
+                std::lock_guard<std::mutex> lk(r.self->apiMu_);
+                if (r.self->redundant_)
+                    r.n = r.self->redundant_->GetLinkCounters(r.links, mdlink::RedundantMaxLinks);
+            },
+            &read);
+    }
+    py::list out;
+    for (int k = 0; k < read.n; ++k) {
+        const mdlink::RedundantLinkCounters& c = read.links[k];
+        py::list late;
+        for (unsigned long long b : c.Late)
+            late.append(b);
+        py::dict d;
+        d["fronts"] = std::string(c.Fronts);
+        d["up"] = c.Up != 0;
+        d["connects"] = c.Connects;
+        d["losses"] = c.Losses;
+        d["first"] = c.First;
+        d["copies"] = c.Copies;
+        d["older"] = c.Older;
+        d["held"] = c.Held;
+        d["notices_first"] = c.NoticesFirst;
+        d["notice_copies"] = c.NoticeCopies;
+        d["late_timed"] = c.LateTimed;
+        d["late"] = late;
+        d["late_max_us"] = c.LateMaxUs;
+        out.append(d);
+    }
+    return out;
 }
 
 int Session::Request(const std::vector<std::string>& ids, bool forQuote, bool subscribe)

@@ -9,6 +9,7 @@
 #include "Events.h"
 
 #include "MdApi.h"
+#include "RedundantMdApi.h"
 
 #include <pybind11/pybind11.h>
 
@@ -37,6 +38,7 @@ struct Options {
     pybind11::object eventCallback; // called with an event tuple for the kinds in callKinds
     std::vector<std::string> pushKinds; // handled by eventCallback alone, not queued
     std::vector<std::string> callKinds; // passed to eventCallback (pushKinds and more)
+    int links = 1;                      // 2 or more: a redundant client of that many links
 };
 
 class Session final : public CThostFtdcMdSpi, public std::enable_shared_from_this<Session> {
@@ -75,6 +77,9 @@ public:
     bool LoggedIn();
     // The reason of the last disconnection, None before any.
     pybind11::object LastReason();
+    // One dict per link of a redundant client (none for a single link, or
+    // once closed).
+    pybind11::list LinkCounters();
 
     // Lets the garbage collector see the callbacks this object holds.
     int Traverse(visitproc visit, void* arg);
@@ -129,6 +134,7 @@ private:
 
     std::mutex apiMu_;               // api_ against Close
     CThostFtdcMdApi* api_ = nullptr;
+    mdlink::CRedundantMdApi* redundant_ = nullptr; // api_ when it has links
     int requestId_ = 0;              // loop thread only
 
     bool push_[static_cast<int>(EventKind::Count)] = {};

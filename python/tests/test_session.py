@@ -227,3 +227,25 @@ def test_event_queue_is_bounded_too(front):
         assert 1 <= len(events) <= 3 and all(e.kind == "for_quote" for e in events)
 
 
+
+
+def test_links_hold_two_fronts_and_deliver_each_record_once(front):
+    feed = ("--shared-feed", "--rate", "50", "--instruments", "au2612", "--seed", "3")
+    a = front(*feed)
+    b = front(*feed, "--delay-ms", "5")
+    with mdlink.Client([a.address, b.address], links=2, **CREDENTIALS) as client:
+        client.wait_login(timeout=30)
+        client.subscribe(["au2612"])
+        slots = [client.next_tick(timeout=30).Volume for _ in range(20)]
+        a.stop()  # the leading front dies: the other link carries on
+        slots += [client.next_tick(timeout=30).Volume for _ in range(20)]
+        assert slots == sorted(set(slots)), "each slot once, in order"
+        links = client.link_counters()
+        assert [c["fronts"] for c in links] == [a.address, b.address]
+        assert sum(c["first"] for c in links) >= len(slots)
+        assert len(links[0]["late"]) == len(mdlink.LATE_BOUNDS_US) + 1
+        kinds_seen = [e.kind for e in client.events(timeout=0)]
+        assert "disconnected" not in kinds_seen
+    assert client.link_counters() == []
+    with pytest.raises(ValueError, match="links"):
+        mdlink.Client([a.address], links=9)

@@ -447,6 +447,11 @@ void Kelvo_LOOP_Post(void (*fn)(void*), void* arg)
     World::Get().posted.push_back([fn, arg] { fn(arg); });
 }
 
+unsigned int Kelvo_LOOP_Generation(void)
+{
+    return World::Get().forkGeneration;
+}
+
 void Kelvo_LOOP_Call(void (*fn)(void*), void* arg)
 {
     if (World::Get().failLoopCalls)

@@ -114,6 +114,8 @@ public:
     // Kelvo_LOOP_Call fails before running anything (std::bad_alloc).
     bool failLoopCalls = false;
     void RunPosted();
+    // Kelvo_LOOP_Generation: a test bumps it to play a fork.
+    unsigned int forkGeneration = 0;
 
     unsigned int nextTimerId = 0;
 };

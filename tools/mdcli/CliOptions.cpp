@@ -46,6 +46,13 @@ bool Apply(const std::string& name, const std::string& value, CliOptions& o, std
         o.forquote = SplitList(value);
     } else if (name == "csv") {
         o.csv = value;
+    } else if (name == "links") {
+        long long n = 0;
+        if (!mdtools::ParseInt(value, n) || n < 1 || n > 8) {
+            error = "bad value '" + value + "' for --links (1 to 8)";
+            return false;
+        }
+        o.links = static_cast<int>(n);
     } else if (name == "duration") {
         if (!mdtools::ParseDouble(value, o.duration_seconds) || o.duration_seconds < 0) {
             error = "bad value '" + value + "' for --duration";
@@ -163,6 +170,10 @@ std::string CliUsage()
            "                           then the receive time in microseconds and every\n"
            "                           member); mdfront --replay FILE replays it\n"
            "  --duration SECONDS       stop after this long (default: until Ctrl-C)\n"
+           "  --links N                hold N of the fronts at once, one link each, and\n"
+           "                           show each record once, from the link that brings\n"
+           "                           it first (1 to 8, whatever MDLINK_LINKS says); the\n"
+           "                           summary gives each link's counters\n"
            "  --quiet                  no ticker: only events and the summary\n"
            "  --help                   show this text\n"
            "Without --password or --password-file, the password is read from the\n"

@@ -17,6 +17,9 @@ struct CliOptions {
     std::vector<std::string> forquote;
     std::string csv;
     double duration_seconds = 0; // 0: until Ctrl-C
+    // 0: the client CreateFtdcMdApi gives (MDLINK_LINKS decides); 1 to 8:
+    // that many links, whatever MDLINK_LINKS says.
+    int links = 0;
     bool quiet = false;
     bool help = false;
 };

@@ -7,6 +7,7 @@
 #include "Ticker.h"
 
 #include <string>
+#include <vector>
 
 namespace mdcli {
 
@@ -19,8 +20,9 @@ Display ChooseDisplay(bool quiet);
 // Writes to stdout what changed on the board since the last call.
 void Refresh(MarketBoard& board, Ticker& ticker, Display display);
 
-// "<program>: N depth records for M instruments, K for-quote notices", and a
-// second line when ids were left off the ticker.
-std::string Summary(const MarketBoard& board, const char* program);
+// "<program>: N depth records for M instruments, K for-quote notices", the
+// given lines (the links'), and a last line when ids were left off the ticker.
+std::string Summary(const MarketBoard& board, const char* program,
+                    const std::vector<std::string>& lines = {});
 
 } // namespace mdcli

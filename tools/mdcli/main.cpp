@@ -3,20 +3,45 @@
 #include "CliSpi.h"
 #include "CsvWriter.h"
 #include "Interrupt.h"
+#include "LinkSummary.h"
 #include "MarketBoard.h"
 #include "MdApi.h"
+#include "RedundantMdApi.h"
 #include "Screen.h"
 #include "Ticker.h"
 
 #include <chrono>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <thread>
 
 namespace {
 
 constexpr std::chrono::milliseconds RefreshPeriod{100}; // at most ten redraws a second
+
+CThostFtdcMdApi* NewSingleClient()
+{
+    return CThostFtdcMdApi::CreateFtdcMdApi("", false, false);
+}
+
+// --links: the links are plain clients of the shared library, which makes
+// them only while MDLINK_LINKS does not ask for more.
+CThostFtdcMdApi* CreateClient(const mdcli::CliOptions& opts, mdlink::CRedundantMdApi*& redundant)
+{
+    redundant = nullptr;
+    if (opts.links == 0)
+        return NewSingleClient();
+#ifdef _WIN32
+    _putenv_s("MDLINK_LINKS", "");
+#else
+    unsetenv("MDLINK_LINKS");
+#endif
+    if (opts.links == 1)
+        return NewSingleClient();
+    redundant = mdlink::CRedundantMdApi::Create(opts.links, &NewSingleClient);
+    return redundant;
+}
 
 bool Expired(const mdcli::CliOptions& opts, std::chrono::steady_clock::time_point start)
 {
@@ -51,7 +76,8 @@ int main(int argc, char** argv)
     const mdcli::Display display = mdcli::ChooseDisplay(opts.quiet);
     mdcli::MarketBoard board;
     mdcli::CliSpi spi(opts, board, opts.csv.empty() ? nullptr : &csv);
-    CThostFtdcMdApi* api = CThostFtdcMdApi::CreateFtdcMdApi("", false, false);
+    mdlink::CRedundantMdApi* redundant = nullptr;
+    CThostFtdcMdApi* api = CreateClient(opts, redundant);
     spi.Attach(api);
     api->RegisterSpi(&spi);
     std::vector<std::string> fronts = opts.fronts; // the interface takes mutable text
@@ -68,10 +94,12 @@ int main(int argc, char** argv)
         std::this_thread::sleep_for(RefreshPeriod);
         mdcli::Refresh(board, ticker, display);
     }
+    mdlink::RedundantLinkCounters links[mdlink::RedundantMaxLinks];
+    const int linkCount = redundant ? redundant->GetLinkCounters(links, mdlink::RedundantMaxLinks) : 0;
     api->Release(); // waits until no callback runs; none follows
     mdcli::Refresh(board, ticker, display);
     if (!csv.Close())
         std::fprintf(stderr, "mdcli: writing %s failed\n", opts.csv.c_str());
-    std::fputs(mdcli::Summary(board, "mdcli").c_str(), stdout);
+    std::fputs(mdcli::Summary(board, "mdcli", mdcli::LinkSummary(links, linkCount)).c_str(), stdout);
     return board.Records() > 0 ? 0 : 1;
 }
