@@ -6,7 +6,7 @@
 #include "LinkSummary.h"
 #include "MarketBoard.h"
 #include "MdApi.h"
-#include "RedundantMdApi.h"
+#include "NewClient.h"
 #include "Screen.h"
 #include "Ticker.h"
 
@@ -19,29 +19,6 @@
 namespace {
 
 constexpr std::chrono::milliseconds RefreshPeriod{100}; // at most ten redraws a second
-
-CThostFtdcMdApi* NewSingleClient()
-{
-    return CThostFtdcMdApi::CreateFtdcMdApi("", false, false);
-}
-
-// --links: the links are plain clients of the shared library, which makes
-// them only while MDLINK_LINKS does not ask for more.
-CThostFtdcMdApi* CreateClient(const mdcli::CliOptions& opts, mdlink::CRedundantMdApi*& redundant)
-{
-    redundant = nullptr;
-    if (opts.links == 0)
-        return NewSingleClient();
-#ifdef _WIN32
-    _putenv_s("MDLINK_LINKS", "");
-#else
-    unsetenv("MDLINK_LINKS");
-#endif
-    if (opts.links == 1)
-        return NewSingleClient();
-    redundant = mdlink::CRedundantMdApi::Create(opts.links, &NewSingleClient);
-    return redundant;
-}
 
 bool Expired(const mdcli::CliOptions& opts, std::chrono::steady_clock::time_point start)
 {
@@ -77,7 +54,7 @@ int main(int argc, char** argv)
     mdcli::MarketBoard board;
     mdcli::CliSpi spi(opts, board, opts.csv.empty() ? nullptr : &csv);
     mdlink::CRedundantMdApi* redundant = nullptr;
-    CThostFtdcMdApi* api = CreateClient(opts, redundant);
+    CThostFtdcMdApi* api = mdcli::NewClient(opts.links, redundant);
     spi.Attach(api);
     api->RegisterSpi(&spi);
     std::vector<std::string> fronts = opts.fronts; // the interface takes mutable text

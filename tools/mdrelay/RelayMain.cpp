@@ -2,8 +2,10 @@
 // Publisher emptying it into the stream, and the main thread printing
 // events and counters until it is told to stop.
 #include "Interrupt.h"
+#include "LinkSummary.h"
 #include "MdApi.h"
 #include "Modes.h"
+#include "NewClient.h"
 #include "Publisher.h"
 #include "RelayOptions.h"
 #include "RelaySpi.h"
@@ -82,6 +84,7 @@ bool Session(const RelayOptions& o, mdcli::CliOptions& s, std::string& error)
     s.password_file = o.passwordFile;
     s.instruments = o.instruments;
     s.forquote = o.forquote;
+    s.links = o.links;
     return mdcli::ResolvePassword(s, std::getenv(FrontPasswordVariable), error);
 }
 
@@ -111,16 +114,18 @@ void Relay(const RelayOptions& o, const mdcli::CliOptions& session, RecordQueue&
 {
     mdcli::MarketBoard events;
     RelaySpi spi(session, events, queue);
-    // The library's loop thread starts here and takes the name.
+    // The library's loop thread starts here (the links' clients in Init)
+    // and takes the name.
     ThreadName("md-library");
-    CThostFtdcMdApi* api = CThostFtdcMdApi::CreateFtdcMdApi("", false, false);
-    ThreadName("mdrelay");
+    mdlink::CRedundantMdApi* redundant = nullptr;
+    CThostFtdcMdApi* api = mdcli::NewClient(o.links, redundant);
     spi.Attach(api);
     api->RegisterSpi(&spi);
     std::vector<std::string> fronts = o.fronts; // the interface takes mutable text
     for (std::string& front : fronts)
         api->RegisterFront(&front[0]);
     api->Init();
+    ThreadName("mdrelay");
     const auto start = std::chrono::steady_clock::now();
     auto nextStatus = start + std::chrono::nanoseconds(o.statusNs);
     while (!mdtools::Interrupted()) {
@@ -134,8 +139,12 @@ void Relay(const RelayOptions& o, const mdcli::CliOptions& session, RecordQueue&
         PrintEvents(events);
         std::this_thread::sleep_for(Tick);
     }
+    mdlink::RedundantLinkCounters links[mdlink::RedundantMaxLinks];
+    const int linkCount = redundant ? redundant->GetLinkCounters(links, mdlink::RedundantMaxLinks) : 0;
     api->Release(); // waits until no callback runs; none follows
     PrintEvents(events);
+    for (const std::string& line : mdcli::LinkSummary(links, linkCount))
+        std::printf("mdrelay: %s\n", line.c_str());
 }
 
 // What the client library calls back into; it outlives the library's threads.

@@ -32,6 +32,16 @@ void AddFrontFlags(std::vector<Flag<O>>& t)
                      o.fronts.push_back(v);
                      return v.rfind("tcp://", 0) == 0 && v.rfind(':') > 6;
                  }});
+    t.push_back({"links", "N", "hold N of the fronts at once, one link each, and publish each "
+                 "record once, from the link that brings it first (1 to 8; default: one link, "
+                 "or what MDLINK_LINKS says); the links' counters are printed at exit",
+                 [](const std::string& v, O& o) {
+                     std::size_t n;
+                     if (!Count(v, n, 8))
+                         return false;
+                     o.links = static_cast<int>(n);
+                     return true;
+                 }});
     t.push_back({"broker", "ID", "broker id of the login",
                  [](const std::string& v, O& o) { o.broker = v; return true; }});
     t.push_back({"user", "NAME", "user id of the login",

@@ -25,6 +25,7 @@ struct RelayOptions {
     std::vector<std::string> instruments;
     std::string instrumentsFile;
     std::vector<std::string> forquote;
+    int links = 0; // 0: the library's own client; 1 to 8: as mdcli --links
 
     std::size_t queueRecords = 65536;
     std::size_t inFlight = 4096;

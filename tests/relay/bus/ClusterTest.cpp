@@ -1,6 +1,9 @@
-// The relay against a three-node JetStream cluster whose stream leader dies
-// mid-stream and comes back later with its store.
+// The relay when a server or another relay fails: a three-node cluster
+// whose stream leader dies mid-stream and comes back later with its store,
+// the bus gone for ten seconds, and two relays on one feed, either enough.
 #include "RelayFixture.h"
+
+#include <map>
 
 namespace relaytest {
 namespace {
@@ -105,6 +108,49 @@ TEST_F(RelayTest, BusDownQueueBoundedDroppedCountedExactly)
         const long queueKiB = Queue * 432 / 1024;
         EXPECT_LT(residentDown - residentBefore, queueKiB + 3 * 1024)
             << "resident " << residentBefore << " KiB before, " << residentDown << " KiB down";
+    }
+}
+
+// Two fronts serve the same feed and a relay on each publishes it: the
+// stream stores each record once (the copies count as duplicates, the ids
+// being the records' content), and the second relay carries on alone when
+// the first stops.
+TEST_F(RelayTest, TwoRelaysOnOneFeedEachRecordStoredOnce)
+{
+    REQUIRE_NATS_SERVER();
+    NatsCluster bus(1, dir_ / "bus");
+    ASSERT_TRUE(bus.Start());
+    StartFront(200, 3000, true);
+    StartFront(200, 3000, true);
+    BusClient client(bus.Urls());
+    Child& first = StartRelay("r1", bus.Urls(), {}, {}, 0);
+    ASSERT_TRUE(Eventually([&] { return client.State("MD").messages >= 200; })) << first.Output();
+    Child& second = StartRelay("r2", bus.Urls(), {}, {}, 1);
+    ASSERT_TRUE(Eventually([&] { return LastStatus(second.Output())["duplicates"] >= 200; }))
+        << second.Output();
+    ASSERT_EQ(StopRelay(first), 0) << first.Output();
+    const std::uint64_t alone = client.State("MD").messages;
+    ASSERT_TRUE(Eventually([&] { return client.State("MD").messages >= alone + 200; }));
+    ASSERT_EQ(StopRelay(second), 0) << second.Output();
+
+    std::uint64_t unique = 0;
+    for (Child* relay : {&first, &second}) {
+        auto status = LastStatus(relay->Output());
+        EXPECT_EQ(status["dropped"], 0u);
+        EXPECT_EQ(status["acknowledged"], status["received"]);
+        unique += status["acknowledged"] - status["duplicates"];
+    }
+    const std::vector<StoredRecord> stored = client.ReadAll("MD");
+    EXPECT_EQ(stored.size(), unique) << "the relays' duplicates do not add up";
+    std::map<std::string, std::vector<StoredRecord>> bySubject;
+    for (const StoredRecord& r : stored)
+        bySubject[r.subject].push_back(r);
+    ASSERT_EQ(bySubject.size(), 2u);
+    for (const auto& [subject, records] : bySubject) {
+        const std::vector<int> slots = Volumes(records);
+        ASSERT_EQ(slots.size(), records.size()) << subject;
+        for (std::size_t i = 1; i < slots.size(); ++i)
+            ASSERT_LT(slots[i - 1], slots[i]) << subject << ": record " << i << " twice or late";
     }
 }
 

@@ -59,8 +59,8 @@ void RelayTest::SetUp()
 void RelayTest::TearDown()
 {
     relays_.clear(); // kills whatever still runs
-    if (front_)
-        front_->Stop();
+    for (auto& front : fronts_)
+        front->Stop();
     std::filesystem::current_path(previousDir_);
     if (!HasFailure())
         std::filesystem::remove_all(dir_);
@@ -68,30 +68,31 @@ void RelayTest::TearDown()
         std::printf("kept %s\n", dir_.c_str());
 }
 
-mdfront::FrontServer& RelayTest::StartFront(double rate, int forQuoteMs)
+mdfront::FrontServer& RelayTest::StartFront(double rate, int forQuoteMs, bool sharedFeed)
 {
     mdfront::FrontConfig cfg;
     cfg.instruments = {{"au2612", "SHFE"}, {"IF2612", "CFFEX"}};
     cfg.trading_day = "20261208";
     cfg.rate = rate;
     cfg.record_limit = 0;
-    cfg.stamp_sequence = true;
+    cfg.stamp_sequence = !sharedFeed;
+    cfg.shared_feed = sharedFeed;
     cfg.forquote_interval = std::chrono::milliseconds(forQuoteMs);
-    front_ = std::make_unique<mdfront::FrontServer>(cfg);
-    front_->Start();
-    return *front_;
+    fronts_.push_back(std::make_unique<mdfront::FrontServer>(cfg));
+    fronts_.back()->Start();
+    return *fronts_.back();
 }
 
-std::string RelayTest::FrontAddress() const
+std::string RelayTest::FrontAddress(std::size_t front) const
 {
-    return "tcp://127.0.0.1:" + std::to_string(front_->Port());
+    return "tcp://127.0.0.1:" + std::to_string(fronts_.at(front)->Port());
 }
 
 Child& RelayTest::StartRelay(const std::string& name, const std::string& urls,
                              const std::vector<std::string>& flags,
-                             const std::vector<std::string>& env)
+                             const std::vector<std::string>& env, std::size_t front)
 {
-    std::vector<std::string> argv = {MDRELAY_PROGRAM, "--front", FrontAddress(), "--nats", urls,
+    std::vector<std::string> argv = {MDRELAY_PROGRAM, "--front", FrontAddress(front), "--nats", urls,
                                      "--instruments", "au2612,IF2612", "--name", name,
                                      "--status-interval", "1s"};
     argv.insert(argv.end(), flags.begin(), flags.end());

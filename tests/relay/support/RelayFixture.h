@@ -1,6 +1,6 @@
 // The fixture of the tests that run mdrelay against real servers: a
 // directory of the test's own (the working directory of every program it
-// starts), an in-process front numbering its depth records, mdrelay in
+// starts), in-process fronts numbering their depth records, mdrelay in
 // either mode as a child process, and reading its counters.
 #pragma once
 
@@ -62,17 +62,19 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    // A front on loopback that numbers each connection's depth records in
-    // their Volume, rate records a second for each of two instruments, and
-    // sends for-quote notices every forQuoteMs to those who ask.
-    mdfront::FrontServer& StartFront(double rate, int forQuoteMs = 3000);
-    std::string FrontAddress() const;
+    // Another front on loopback that numbers each connection's depth
+    // records in their Volume, rate records a second for each of two
+    // instruments, and sends for-quote notices every forQuoteMs to those
+    // who ask. With sharedFeed, fronts serve identical records per
+    // wall-clock slot instead, numbered by the slot.
+    mdfront::FrontServer& StartFront(double rate, int forQuoteMs = 3000, bool sharedFeed = false);
+    std::string FrontAddress(std::size_t front = 0) const;
 
-    // mdrelay publishing the front's two instruments into `urls`, with
-    // these flags added; its output goes to <name>.out.
+    // mdrelay publishing the two instruments of the given front into
+    // `urls`, with these flags added; its output goes to <name>.out.
     Child& StartRelay(const std::string& name, const std::string& urls,
                       const std::vector<std::string>& flags = {},
-                      const std::vector<std::string>& env = {});
+                      const std::vector<std::string>& env = {}, std::size_t front = 0);
     // SIGTERM, then its exit status (-1 if it outlived the patience).
     int StopRelay(Child& relay);
 
@@ -80,7 +82,7 @@ protected:
     int Read(const std::vector<std::string>& flags, std::string* output = nullptr);
 
     std::filesystem::path dir_;
-    std::unique_ptr<mdfront::FrontServer> front_;
+    std::vector<std::unique_ptr<mdfront::FrontServer>> fronts_;
     std::vector<std::unique_ptr<Child>> relays_;
 
 private:

@@ -33,7 +33,7 @@ TEST(OptionsTest, RelayFlagsDefaultsAndRefusals)
     std::string error;
     ASSERT_TRUE(ParseRelayOptions(With({"--storage", "memory", "--max-age=90m", "--replicas", "3",
                                         "--max-bytes", "10G", "--queue", "100", "--prefix",
-                                        "desk.md", "--stream-mismatch", "use"}),
+                                        "desk.md", "--stream-mismatch", "use", "--links", "3"}),
                                   o, error))
         << error;
     EXPECT_EQ(o.bus.servers, (std::vector<std::string>{"nats://a:4222", "nats://b:4222"}));
@@ -44,6 +44,7 @@ TEST(OptionsTest, RelayFlagsDefaultsAndRefusals)
     EXPECT_EQ(o.stream.subjects, std::vector<std::string>{"desk.md.>"});
     EXPECT_EQ(o.queueRecords, 100u);
     EXPECT_EQ(o.mismatch, MismatchPolicy::Use);
+    EXPECT_EQ(o.links, 3);
     EXPECT_FALSE(o.bus.name.empty()) << "the host name by default";
 
     RelayOptions d;
@@ -53,6 +54,7 @@ TEST(OptionsTest, RelayFlagsDefaultsAndRefusals)
     EXPECT_EQ(d.stream.duplicateWindowNs, 120LL * 1'000'000'000);
     EXPECT_EQ(d.queueRecords, 65536u);
     EXPECT_EQ(d.mismatch, MismatchPolicy::Fail);
+    EXPECT_EQ(d.links, 0) << "the library's own client unless asked";
 
     const std::vector<std::vector<std::string>> bad = {
         {"--nats", "nats://a:1", "--instruments", "x"},           // no front
@@ -62,13 +64,14 @@ TEST(OptionsTest, RelayFlagsDefaultsAndRefusals)
         With({"--stream", "a.b"}), With({"--tls-cert", "c.pem"}), With({"--nosuch"}),
         With({"--password", "secret"}), // secrets do not go on the command line
         With({"--nats-password-file", "p"}), With({"--max-age", "1m"}), With({"--stall", "0"}),
+        With({"--links", "0"}), With({"--links", "9"}), With({"--links", "two"}),
     };
     for (const auto& args : bad) {
         RelayOptions b;
         EXPECT_FALSE(ParseRelayOptions(args, b, error)) << args.back();
     }
     for (const char* flag : {"--queue", "--in-flight", "--flush", "--storage", "--max-age",
-                             "--duplicate-window", "--creds", "--tls-ca", "Exit codes"})
+                             "--duplicate-window", "--links", "--creds", "--tls-ca", "Exit codes"})
         EXPECT_NE(RelayUsage().find(flag), std::string::npos) << flag;
 }
 
