@@ -70,7 +70,7 @@ Loop& Loop::Get()
     return *instance;
 }
 
-Loop::Loop() : m_io(1), m_threadId(std::thread::id()), m_stopped(false)
+Loop::Loop() : m_io(1), m_threadKey(ThreadKey()), m_stopped(false)
 {
 #ifndef _WIN32
     // The loop thread takes no process signal: they stay with the
@@ -89,7 +89,7 @@ Loop::Loop() : m_io(1), m_threadId(std::thread::id()), m_stopped(false)
 void Loop::Run()
 {
     // Before any handler runs, so that InThread() is right inside all of them.
-    m_threadId.store(std::this_thread::get_id(), std::memory_order_relaxed);
+    m_threadKey.store(ThisThreadKey(), std::memory_order_relaxed);
     const LoopOptions options = LoopOptionsFromEnvironment();
     PinToCpu(options.cpu);
     auto work = asio::make_work_guard(m_io);

@@ -5,6 +5,8 @@
 // thread) and is stopped at process exit without running what is queued.
 #pragma once
 
+#include "inline/ThreadKey.h"
+
 #include <asio/io_context.hpp>
 #include <asio/post.hpp>
 
@@ -27,7 +29,7 @@ public:
 
     bool InThread() const
     {
-        return m_threadId.load(std::memory_order_relaxed) == std::this_thread::get_id();
+        return m_threadKey.load(std::memory_order_relaxed) == ThisThreadKey();
     }
     bool Stopped() const { return m_stopped.load(std::memory_order_acquire); }
 
@@ -63,7 +65,7 @@ private:
     static void AtExit();
 
     asio::io_context m_io;
-    std::atomic<std::thread::id> m_threadId;
+    std::atomic<ThreadKey> m_threadKey;
     std::atomic<bool> m_stopped;
     std::thread m_thread;
 };
