@@ -2,6 +2,10 @@
 // single append so that several objects on one file never interleave within
 // a line. Mode 0 writes nothing at all (no directory, no file). The
 // operating-system calls of the log live here, behind _WIN32.
+//
+// A log object inherited across fork() is silent in the child: a parent's
+// thread may have held its mutex at the fork.
+#include "ForkGeneration.h"
 #include "KelvoBase.h"
 
 #include <chrono>
@@ -156,6 +160,7 @@ bool MakeDirs(const std::string& dir)
 }  // namespace
 
 struct Kelvo_LogState {
+    const unsigned generation = kelvo::ForkGeneration();
     std::mutex mutex;
     bool enabled = false;
     std::string dir;
@@ -219,13 +224,17 @@ Kelvo_Log::Kelvo_Log(int mode) : m_state(new Kelvo_LogState)
 
 Kelvo_Log::~Kelvo_Log()
 {
+    if (kelvo::Inherited(m_state->generation)) {
+        kelvo::LeakOnPurpose(m_state);
+        return;
+    }
     m_state->CloseCurrent();
     delete m_state;
 }
 
 int Kelvo_Log::SetMainDir(const char* dir)
 {
-    if (dir == nullptr)
+    if (dir == nullptr || kelvo::Inherited(m_state->generation))
         return -1;
     std::lock_guard<std::mutex> lock(m_state->mutex);
     m_state->CloseCurrent();
@@ -239,7 +248,7 @@ int Kelvo_Log::SetMainDir(const char* dir)
 
 int Kelvo_Log::Init(const char* name, int keepDays)
 {
-    if (name == nullptr || *name == '\0')
+    if (name == nullptr || *name == '\0' || kelvo::Inherited(m_state->generation))
         return -1;
     std::lock_guard<std::mutex> lock(m_state->mutex);
     m_state->CloseCurrent();
@@ -250,7 +259,7 @@ int Kelvo_Log::Init(const char* name, int keepDays)
 
 void Kelvo_Log::Trace(int, const char* format, ...)
 {
-    if (!m_state->enabled || format == nullptr)
+    if (!m_state->enabled || format == nullptr || kelvo::Inherited(m_state->generation))
         return;
     const LocalTime t = Now();
     char stackLine[kStackLine];

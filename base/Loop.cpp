@@ -1,15 +1,17 @@
 #include "Loop.h"
 
+#include "ForkGeneration.h"
 #include "KelvoBase.h"
 #include "LoopOptions.h"
+#include "TimerService.h"
+#include "inline/ForcedUnwind.h"
 
 #include <asio/executor_work_guard.hpp>
 
-#include <condition_variable>
 #include <cstdlib>
 #include <exception>
 #include <memory>
-#include <mutex>
+#include <new>
 
 #ifndef _WIN32
 #include <csignal>
@@ -18,7 +20,21 @@
 #include <windows.h>
 #endif
 
+#if defined(__SANITIZE_ADDRESS__)
+#define KELVO_LSAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KELVO_LSAN 1
+#endif
+#endif
+#ifdef KELVO_LSAN
+#include <sanitizer/lsan_interface.h>
+#endif
+
 namespace kelvo {
+
+std::atomic<unsigned> g_forkGeneration{0};
+std::atomic<Loop*> Loop::s_current{nullptr};
 
 namespace {
 
@@ -32,9 +48,14 @@ struct CallRecord {
     std::exception_ptr error;
 };
 
-std::mutex g_callMutex;
-std::condition_variable g_callDone;
-Loop* g_loop = nullptr;  // set once; the loop is never destroyed
+// Guards the start of a loop. Rebuilt in a forked child: a parent's thread
+// may have held it at the fork.
+std::mutex g_startMutex;
+Loop* g_forsaken = nullptr;  // the loops that forks left behind, newest first
+
+#ifndef _WIN32
+[[maybe_unused]] const bool g_forkHooked = pthread_atfork(nullptr, nullptr, &Loop::OnForkChild) == 0;
+#endif
 
 // Pins the calling thread to one CPU; a CPU that does not exist or is not
 // allowed to this process leaves the thread where it was.
@@ -57,21 +78,47 @@ void PinToCpu(int cpu)
 
 }  // namespace
 
-Loop& Loop::Get()
+void LeakOnPurpose(const void* object)
 {
+#ifdef KELVO_LSAN
+    __lsan_ignore_object(object);
+#else
+    (void)object;
+#endif
+}
+
+Loop& Loop::Start()
+{
+    std::lock_guard<std::mutex> lock(g_startMutex);
+    if (Loop* loop = s_current.load(std::memory_order_acquire))
+        return *loop;
     // Leaked on purpose: static destructors must never run under the thread.
-    static Loop* const instance = [] {
-        Loop* loop = new Loop();
-        g_loop = loop;
-        std::atexit(&Loop::AtExit);
-        KeepLoaded(&g_loop); // the loop thread runs this module's code
-        return loop;
-    }();
-    return *instance;
+    Loop* loop = new Loop();
+    // Once per process family: a child inherits the registration.
+    static const bool atExit = std::atexit(&Loop::AtExit) == 0;
+    (void)atExit;
+    KeepLoaded(&s_current); // the loop thread runs this module's code
+    s_current.store(loop, std::memory_order_release);
+    return *loop;
+}
+
+void Loop::OnForkChild()
+{
+    // The child's only thread runs here, before fork() returns to it: nothing
+    // can race, and nothing of the parent's loop may be touched.
+    Loop* parent = s_current.load(std::memory_order_relaxed);
+    if (parent != nullptr) {
+        parent->m_forsaken = g_forsaken;
+        g_forsaken = parent;
+    }
+    s_current.store(nullptr, std::memory_order_relaxed);
+    new (&g_startMutex) std::mutex();
+    g_forkGeneration.fetch_add(1, std::memory_order_relaxed);
 }
 
 Loop::Loop() : m_io(1), m_threadKey(ThreadKey()), m_stopped(false)
 {
+    m_timers = new TimerService(*this);
 #ifndef _WIN32
     // The loop thread takes no process signal: they stay with the
     // application's own threads.
@@ -104,7 +151,16 @@ void Loop::Run()
                 m_io.run();
             }
             return;
-        } catch (...) {
+        }
+#if defined(__GLIBCXX__)
+        catch (abi::__forced_unwind&) {
+            // The thread is ending (pthread_exit in a callback): whoever
+            // waits for the loop must stop waiting.
+            Abandon();
+            throw;
+        }
+#endif
+        catch (...) {
             // Connections and timers contain what their callbacks throw; what
             // reaches here is a posted function's own (Kelvo_LOOP_Post),
             // which loses only itself: the loop carries on.
@@ -112,19 +168,34 @@ void Loop::Run()
     }
 }
 
+void Loop::Abandon()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_callMutex);
+        m_stopped.store(true, std::memory_order_release);
+        // No thread is the loop's any more, also not a new one given the
+        // same id.
+        m_threadKey.store(ThreadKey(), std::memory_order_relaxed);
+    }
+    m_callDone.notify_all();
+}
+
 void Loop::AtExit()
 {
-    Loop& loop = *g_loop;
+    // A forked child that never used the library has no loop of its own.
+    Loop* loop = s_current.load(std::memory_order_acquire);
+    if (loop == nullptr)
+        return;
     {
-        std::lock_guard<std::mutex> lock(g_callMutex);
-        loop.m_stopped.store(true, std::memory_order_release);
+        std::lock_guard<std::mutex> lock(loop->m_callMutex);
+        loop->m_stopped.store(true, std::memory_order_release);
     }
-    g_callDone.notify_all();
-    loop.m_io.stop();
+    loop->m_callDone.notify_all();
+    loop->m_io.stop();
 #ifndef _WIN32
     // exit() on the loop thread itself cannot wait for itself.
-    if (!loop.InThread() && loop.m_thread.joinable())
-        loop.m_thread.join();
+    if (!loop->InThread() && loop->m_thread.joinable())
+        loop->m_thread.join();
 #endif
     // Windows: static destructors run under the loader lock, where joining a
     // thread deadlocks; the stopped thread is left to the process's end.
@@ -139,24 +210,36 @@ void Loop::Call(void (*fn)(void*), void* arg)
     auto record = std::make_shared<CallRecord>();
     record->fn = fn;
     record->arg = arg;
-    asio::post(m_io, [record] {
+    asio::post(m_io, [this, record] {
         {
-            std::lock_guard<std::mutex> lock(g_callMutex);
+            std::lock_guard<std::mutex> lock(m_callMutex);
             if (record->state != CallRecord::Pending)
                 return;
             record->state = CallRecord::Taken;
         }
         try {
             record->fn(record->arg);
-        } catch (...) {
+        }
+#if defined(__GLIBCXX__)
+        catch (abi::__forced_unwind&) {
+            // The loop thread ends inside fn: the caller stops waiting.
+            {
+                std::lock_guard<std::mutex> lock(m_callMutex);
+                record->state = CallRecord::Done;
+            }
+            m_callDone.notify_all();
+            throw;
+        }
+#endif
+        catch (...) {
             record->error = std::current_exception();
         }
-        std::lock_guard<std::mutex> lock(g_callMutex);
+        std::lock_guard<std::mutex> lock(m_callMutex);
         record->state = CallRecord::Done;
-        g_callDone.notify_all();
+        m_callDone.notify_all();
     });
-    std::unique_lock<std::mutex> lock(g_callMutex);
-    g_callDone.wait(lock, [&] {
+    std::unique_lock<std::mutex> lock(m_callMutex);
+    m_callDone.wait(lock, [&] {
         return record->state == CallRecord::Done ||
                (record->state == CallRecord::Pending && Stopped());
     });

@@ -3,6 +3,9 @@
 // Everything asynchronous in the base services runs here. The loop starts on
 // first use, is never destroyed (so nothing is torn down under a running
 // thread) and is stopped at process exit without running what is queued.
+// A forked child starts a loop of its own on first use (ForkGeneration.h).
+// Should its thread be ended by a forced unwind (pthread_exit inside a
+// callback), the loop counts as stopped from then on.
 #pragma once
 
 #include "inline/ThreadKey.h"
@@ -12,6 +15,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 #include <type_traits>
 #include <utility>
@@ -20,12 +25,19 @@ namespace kelvo {
 
 using Clock = std::chrono::steady_clock;
 
+class TimerService;
+
 class Loop {
 public:
-    // Starts the loop on first call; safe from any thread.
-    static Loop& Get();
+    // Starts this process's loop on first call; safe from any thread.
+    static Loop& Get()
+    {
+        Loop* loop = s_current.load(std::memory_order_acquire);
+        return loop != nullptr ? *loop : Start();
+    }
 
     asio::io_context& Context() { return m_io; }
+    TimerService& Timers() { return *m_timers; }
 
     bool InThread() const
     {
@@ -58,15 +70,28 @@ public:
     // may run its code at any time. Elsewhere nothing.
     static void KeepLoaded(const void* address);
 
+    // The pthread_atfork hook that gives a forked child a loop of its own.
+    static void OnForkChild();
+
 private:
     Loop();
     ~Loop() = delete;
-    void Run();
+    static Loop& Start();
     static void AtExit();
+    void Run();
+    void Abandon();
+
+    static std::atomic<Loop*> s_current;
 
     asio::io_context m_io;
     std::atomic<ThreadKey> m_threadKey;
     std::atomic<bool> m_stopped;
+    // Kelvo_LOOP_Call's hand-over between a caller and the loop.
+    std::mutex m_callMutex;
+    std::condition_variable m_callDone;
+    TimerService* m_timers = nullptr;
+    // A parent's loop that a fork left behind, kept reachable, never touched.
+    Loop* m_forsaken = nullptr;
     std::thread m_thread;
 };
 

@@ -2,6 +2,12 @@
 // connection. Everything but SendData runs on the loop: from another thread
 // it is carried there and waited for, so that no callback of what was closed
 // is in flight when the call returns.
+//
+// A handler inherited across fork() is inert in the child: its connection
+// belongs to the parent's loop, whose sockets and locks the child never
+// touches (closing a socket there would take it out of the parent's epoll
+// set too). Its calls do nothing and its destructor leaks the connection.
+#include "ForkGeneration.h"
 #include "KelvoBase.h"
 #include "Loop.h"
 #include "TcpCore.h"
@@ -19,11 +25,25 @@ Kelvo_SocketHandlerObj::~Kelvo_SocketHandlerObj()
 
 Kelvo_TcpClientHandler::Kelvo_TcpClientHandler()
 {
-    m_conn = new Kelvo_ConnState{std::make_shared<kelvo::TcpCore>(this)};
+    m_conn = new Kelvo_ConnState{std::make_shared<kelvo::TcpCore>(this), kelvo::ForkGeneration()};
 }
+
+namespace {
+
+bool Inherited(const Kelvo_ConnState* conn)
+{
+    return kelvo::Inherited(conn->generation);
+}
+
+}  // namespace
 
 Kelvo_TcpClientHandler::~Kelvo_TcpClientHandler()
 {
+    if (Inherited(m_conn)) {
+        kelvo::LeakOnPurpose(m_conn);
+        m_conn = nullptr;
+        return;
+    }
     kelvo::TcpCore* core = m_conn->core.get();
     kelvo::Loop::Get().Call([core] { core->Detach(); });
     delete m_conn;
@@ -59,7 +79,7 @@ int Kelvo_TcpClientHandler::OnRecvData(char*, long)
 
 int Kelvo_TcpClientHandler::Connect(const char* host, int port)
 {
-    if (host == nullptr)
+    if (host == nullptr || Inherited(m_conn))
         return -1;
     // The loop calls this object's overrides from now on: the module that
     // holds them (the one its virtual table lives in) stays loaded.
@@ -72,6 +92,8 @@ int Kelvo_TcpClientHandler::Connect(const char* host, int port)
 
 int Kelvo_TcpClientHandler::Close()
 {
+    if (Inherited(m_conn))
+        return 0;
     kelvo::TcpCore* core = m_conn->core.get();
     kelvo::Loop::Get().Call([core] { core->Close(); });
     return 0;
@@ -79,11 +101,15 @@ int Kelvo_TcpClientHandler::Close()
 
 int Kelvo_TcpClientHandler::SendData(Kelvo_String*& frame)
 {
+    if (Inherited(m_conn))
+        return 0;
     return m_conn->core->Send(frame);
 }
 
 void Kelvo_TcpClientHandler::Abort()
 {
+    if (Inherited(m_conn))
+        return;
     std::shared_ptr<kelvo::TcpCore> core = m_conn->core;
     if (kelvo::Loop::Get().InThread())
         core->Abort();
@@ -93,7 +119,7 @@ void Kelvo_TcpClientHandler::Abort()
 
 void Kelvo_TcpClientHandler::SetReconnectAddr(const char* host, int port)
 {
-    if (host == nullptr)
+    if (host == nullptr || Inherited(m_conn))
         return;
     const std::string name(host);
     kelvo::TcpCore* core = m_conn->core.get();

@@ -5,6 +5,7 @@
 #include "Reasons.h"
 #include "TcpLink.h"
 #include "TimeScale.h"
+#include "inline/ForcedUnwind.h"
 
 namespace kelvo {
 
@@ -112,7 +113,9 @@ void TcpCore::LinkUp(TcpLink& link)
         return;
     try {
         m_handler->OnConnectOk();
-    } catch (...) {
+    }
+    KELVO_LET_FORCED_UNWIND_THROUGH
+    catch (...) {
         LinkLost(link, ReasonAborted());
         return;
     }
@@ -142,7 +145,9 @@ void TcpCore::Report(int reason, bool wasConnected)
     try {
         delay = wasConnected ? m_handler->OnDisConnect(nullptr, reason)
                              : m_handler->OnConnectFaild(nullptr, reason);
-    } catch (...) {
+    }
+    KELVO_LET_FORCED_UNWIND_THROUGH
+    catch (...) {
         // The handler's answer is lost; the link must not be.
         delay = KELVO_RECONNECT_AFTER_THROW_MS;
     }

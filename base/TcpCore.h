@@ -74,4 +74,5 @@ private:
 
 struct Kelvo_ConnState {
     std::shared_ptr<kelvo::TcpCore> core;
+    unsigned generation;  // ForkGeneration.h
 };

@@ -10,6 +10,7 @@
 #include "KelvoBase.h"
 #include "Loop.h"
 #include "Reasons.h"
+#include "inline/ForcedUnwind.h"
 
 #include <asio/write.hpp>
 
@@ -67,7 +68,9 @@ void TcpLink::OnRead(const asio::error_code& ec, std::size_t n)
     bool more = false;
     try {
         more = Deliver();
-    } catch (...) {
+    }
+    KELVO_LET_FORCED_UNWIND_THROUGH
+    catch (...) {
         // A handler that threw has lost its place in the stream: the link goes
         // as lost, never as a read that silently stops.
         if (Alive())

@@ -1,6 +1,7 @@
 #include "TimerService.h"
 
 #include "KelvoBase.h"
+#include "inline/ForcedUnwind.h"
 
 #include <limits>
 #include <mutex>
@@ -18,16 +19,6 @@ std::int64_t Ticks(Clock::time_point t)
 }
 
 }  // namespace
-
-std::atomic<TimerService*> TimerService::s_instance{nullptr};
-
-TimerService& TimerService::Create()
-{
-    // Leaked on purpose, like the loop it lives on.
-    static TimerService* const instance = new TimerService(Loop::Get());
-    s_instance.store(instance, std::memory_order_release);
-    return *instance;
-}
 
 TimerService::TimerService(Loop& loop)
     : m_loop(loop), m_lock(&RoundTrip, &loop), m_queue(KELVO_TIMER_MAX_PENDING), m_armed(kNotArmed),
@@ -157,13 +148,17 @@ void TimerService::OnAsioTimer(std::uint64_t seq)
         auto* state = static_cast<Kelvo_TimerState*>(due.owner);
         state->inFlight = true;
         lock.unlock();
-        Fire(state, due);
+        try {
+            Fire(state, due);
+        } catch (...) {
+            // Only a forced unwind gets here: the loop thread is ending.
+            // Whoever waits for this expiry must not wait for ever.
+            lock.lock();
+            EndExpiry(state);
+            throw;
+        }
         lock.lock();
-        state->inFlight = false;
-        if (state->orphaned)
-            delete state;
-        else
-            m_expiryDone.notify_all();
+        EndExpiry(state);
     }
     m_armed = kNotArmed;
     if (m_queue.Empty())
@@ -174,11 +169,22 @@ void TimerService::OnAsioTimer(std::uint64_t seq)
     ArmAsio(earliest);
 }
 
+void TimerService::EndExpiry(Kelvo_TimerState* state)
+{
+    state->inFlight = false;
+    if (state->orphaned)
+        delete state;
+    else
+        m_expiryDone.notify_all();
+}
+
 void TimerService::Fire(Kelvo_TimerState* state, const TimerQueue::Due& due)
 {
     try {
         state->timer->OnTimer(due.id, 0, due.user);
-    } catch (...) {
+    }
+    KELVO_LET_FORCED_UNWIND_THROUGH
+    catch (...) {
         // The expiry is lost, the service is not: carry on with the others.
     }
 }

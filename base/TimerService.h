@@ -35,21 +35,19 @@ class Kelvo_Timer;
 
 // One Kelvo_Timer's share of the service. Guarded by the service's lock.
 struct Kelvo_TimerState : kelvo::TimerOwner {
-    explicit Kelvo_TimerState(Kelvo_Timer* t) : timer(t) {}
+    explicit Kelvo_TimerState(Kelvo_Timer* t, unsigned g) : timer(t), generation(g) {}
     Kelvo_Timer* timer;
+    const unsigned generation;  // ForkGeneration.h
     bool inFlight = false;  // an OnTimer of this object is running
     bool orphaned = false;  // destroyed inside its own OnTimer: freed after it
 };
 
 namespace kelvo {
 
+// One per loop: a forked child's loop has its own.
 class TimerService {
 public:
-    static TimerService& Get()
-    {
-        TimerService* service = s_instance.load(std::memory_order_acquire);
-        return service != nullptr ? *service : Create();
-    }
+    static TimerService& Get() { return Loop::Get().Timers(); }
 
     KELVO_HOT_INLINE std::uint32_t Set(Kelvo_TimerState& state, std::uint32_t ms, int user)
     {
@@ -95,10 +93,10 @@ public:
     void Release(Kelvo_TimerState* state);
 
 private:
+    friend class Loop;
     explicit TimerService(Loop& loop);
     ~TimerService() = delete;
 
-    static TimerService& Create();
     static void RoundTrip(void* loop);
     // The loop's paths when arming needs more than the parked node or
     // another thread holds or waits for the lock.
@@ -111,9 +109,10 @@ private:
     void ArmAsio(std::int64_t deadline);
     void OnAsioTimer(std::uint64_t seq);
     void Rearm();
+    // Fires one expiry; lets only a forced unwind out.
     void Fire(Kelvo_TimerState* state, const TimerQueue::Due& due);
-
-    static std::atomic<TimerService*> s_instance;
+    // With the lock held, after the expiry of state returned.
+    void EndExpiry(Kelvo_TimerState* state);
 
     Loop& m_loop;
     const DeadlineClock m_clock;

@@ -7,6 +7,15 @@
  * thread, started on first use: every network callback and every timer
  * expiry of every object arrives there, one at a time.
  *
+ * fork(): a child's first use starts a loop of its own. Objects the child
+ * inherited are inert there: Connect returns -1, SendData 0, SetTimer 0,
+ * Close, ClearTimer, Abort, SetReconnectAddr and log writes do nothing, and
+ * their destructors free nothing of what belongs to the parent's loop (it is
+ * left allocated; the parent's sockets stay as they are). Should a callback
+ * end the loop thread (pthread_exit, thread cancellation), the loop counts
+ * as stopped: Kelvo_LOOP_Call and everything that waits for the loop run in
+ * the calling thread from then on.
+ *
  * Linux: libkelvobase.so. Windows: KelvoBaseV64.dll.
  */
 #ifndef KELVO_BASE_H

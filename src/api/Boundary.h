@@ -6,6 +6,8 @@
 // call with its failure value. Elsewhere allocation failures propagate.
 #pragma once
 
+#include "ForcedUnwind.h"
+
 namespace mdlink {
 
 template <class R, class F>
@@ -14,7 +16,9 @@ R AtBoundary(R failed, F f)
 #if defined(_WIN32)
     try {
         return f();
-    } catch (...) {
+    }
+    KELVO_LET_FORCED_UNWIND_THROUGH
+    catch (...) {
         return failed;
     }
 #else
@@ -29,7 +33,9 @@ void AtBoundary(F f)
 #if defined(_WIN32)
     try {
         f();
-    } catch (...) {
+    }
+    KELVO_LET_FORCED_UNWIND_THROUGH
+    catch (...) {
     }
 #else
     f();

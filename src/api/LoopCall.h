@@ -1,6 +1,7 @@
 // Running a piece of the client on the base layer's loop thread.
 #pragma once
 
+#include "ForcedUnwind.h"
 #include "KelvoBase.h"
 
 #include <exception>
@@ -23,7 +24,9 @@ void CallOnLoop(F f)
             Call* c = static_cast<Call*>(p);
             try {
                 (*c->fn)();
-            } catch (...) {
+            }
+            KELVO_LET_FORCED_UNWIND_THROUGH
+            catch (...) {
                 c->error = std::current_exception();
             }
         },

@@ -18,6 +18,8 @@
 #include "MdApi.h"
 #include "wire/FrameHeader.h"
 
+#include "ForcedUnwind.h"
+
 #include <cstdint>
 #include <exception>
 #include <memory>
@@ -98,7 +100,9 @@ private:
             (Spi->*callback)(std::forward<Args>(args)...);
         } catch (const std::exception& e) {
             SpiThrew(which, e.what());
-        } catch (...) {
+        }
+        KELVO_LET_FORCED_UNWIND_THROUGH
+        catch (...) {
             SpiThrew(which, nullptr);
         }
     }

@@ -15,6 +15,9 @@ void CKelvoMDClient::ResetReceiveState()
     ExpectBody = false;
     CurBodyLength = 0;
     CurHeader = mdlink::FrameHeader();
+    // A big body's buffer goes with its link: kept, it would stay resident
+    // (up to 1 MiB a client) for a body that may never come again.
+    std::vector<char>().swap(SpillBuffer);
 }
 
 void CKelvoMDClient::OnConnectOk()

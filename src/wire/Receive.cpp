@@ -81,7 +81,9 @@ int CKelvoMDClient::OnRecvData(char* buffer, long)
         ExpectBody = false;
         try {
             HandleMsg(buffer);
-        } catch (...) {
+        }
+        KELVO_LET_FORCED_UNWIND_THROUGH
+        catch (...) {
             // The library's own handling failed (no memory to arm a timer,
             // say): the link goes as lost rather than leaving the frame half
             // handled.

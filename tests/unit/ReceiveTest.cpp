@@ -355,6 +355,42 @@ TEST_F(Receive, BodiesLargerThanTheBufferArriveWhole)
     EXPECT_TRUE(world().aborts.empty());
 }
 
+// A client keeps no 1 MiB buffer of a big body past its link: with many
+// clients that memory would stay resident for nothing.
+TEST_F(Receive, TheBufferOfABigBodyIsGivenBackWhenTheLinkIsReset)
+{
+    if (test::HeapBytesInUse() < 0)
+        GTEST_SKIP() << "the heap in use cannot be told here";
+    struct Reset {
+        const char* name;
+        void (*run)(Kelvo_TcpClientHandler* conn);
+    };
+    const Reset resets[] = {
+        {"lost link", [](Kelvo_TcpClientHandler* c) { fake::Disconnect(c, 0); }},
+        {"heartbeat timeout", [](Kelvo_TcpClientHandler*) { fake::World::Get().Advance(21000); }},
+        {"corrupt stream", [](Kelvo_TcpClientHandler* c) {
+             fake::Feed(c, RawHeader(MsgDepthMarketData, 1048577));
+             fake::Disconnect(c, 103);
+         }},
+    };
+    std::string body = Bytes(Depth("big", 1));
+    body.resize(1048576, 'b');
+    const std::string frame = Frame(MsgDepthMarketData, body);
+    Start();
+    // Once unmeasured: the fake keeps its own read buffer's capacity.
+    fake::Feed(conn, frame);
+    fake::Disconnect(conn, 0);
+    for (const Reset& reset : resets) {
+        SCOPED_TRACE(reset.name);
+        fake::ConnectOk(conn);
+        const long before = test::HeapBytesInUse();
+        fake::Feed(conn, frame);
+        EXPECT_GE(test::HeapBytesInUse() - before, 1048576);
+        reset.run(conn);
+        EXPECT_LT(test::HeapBytesInUse() - before, 65536);
+    }
+}
+
 TEST_F(Receive, AnAnnouncedBodyOver1MiBDropsTheLink)
 {
     Start();

@@ -93,6 +93,8 @@ std::string WireBytes(const WireFrame& frame);
 // Heap allocations counted between the two calls (AllocationCount.cpp).
 void StartCountingAllocations();
 long StopCountingAllocations();
+// Bytes of heap in use by the whole program; -1 where it cannot be told.
+long HeapBytesInUse();
 // Called by the program's operator new (RequestsTest.cpp).
 void NoteOperatorNew();
 
