@@ -119,7 +119,8 @@ std::vector<std::int64_t> Sample(Receiver receiver, const std::string& frames, l
     Sender sender;
     sender.Pace(frames, frameSize, total, 1000000000L / rate);
     std::vector<std::int64_t> samples;
-    if (receiver == Receiver::LowLatency || !wrapper.empty())
+    // The polling receivers alike, each in a process of its own.
+    if (receiver == Receiver::LowLatency || receiver == Receiver::RawPoll || !wrapper.empty())
         samples = ChildLatency(receiver, sender.Port(), total, warmup, wrapper);
     else if (receiver == Receiver::Library)
         samples = LibraryLatency(sender.Port(), total, warmup);

@@ -17,6 +17,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <ostream>
 #include <thread>
 #include <vector>
 
@@ -106,6 +107,11 @@ struct FailureCase {
 
 // Every case starts with a barrier that works, also when one program runs
 // them all.
+void PrintTo(const FailureCase& c, std::ostream* out)
+{
+    *out << "failing at " << c.where;
+}
+
 class BarrierFailure : public ::testing::TestWithParam<FailureCase> {
 protected:
     void SetUp() override { Reset(); }
