@@ -1,14 +1,15 @@
 // The timer service's lock, biased towards the loop thread.
 //
 // The loop thread clears and re-arms an idle timer for every frame it
-// receives; an atomic exchange per lock is about half of that pair's cost.
-// So the loop thread enters with a plain store and a plain load, and the
-// rare other threads pay instead: they announce themselves, then make the
-// operating system issue a memory barrier on every thread of the process
-// (membarrier on Linux, FlushProcessWriteBuffers on Windows) before they
-// look whether the loop is inside. Either the loop's "inside" store is
-// visible to them after that barrier, or the loop's following load sees
-// their announcement and it takes the spin lock like everybody else.
+// receives; taking the spin lock (an atomic exchange) for each of the two
+// made that pair more than twice as slow. So the loop thread enters with a
+// plain store and a plain load, and the rare other threads pay instead:
+// they announce themselves, then make the operating system issue a memory
+// barrier on every thread of the process (membarrier on Linux,
+// FlushProcessWriteBuffers on Windows) before they look whether the loop is
+// inside. Either the loop's "inside" store is visible to them after that
+// barrier, or the loop's following load sees their announcement and it takes
+// the spin lock like everybody else.
 //
 // Where no such barrier exists (an old kernel) or a thread sanitizer could
 // not follow it, the loop takes the spin lock too: one announcement is
