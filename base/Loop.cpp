@@ -296,4 +296,9 @@ void Kelvo_LOOP_Call(void (*fn)(void*), void* arg)
     kelvo::Loop::Get().Call(fn, arg);
 }
 
+unsigned int Kelvo_LOOP_Generation(void)
+{
+    return kelvo::ForkGeneration();
+}
+
 }  // extern "C"

@@ -310,6 +310,10 @@ KELVO_API void Kelvo_LOOP_Post(void (*fn)(void*), void* arg);
 /* Runs fn(arg) on the loop thread and waits for it; runs it at once when
  * called on the loop thread or once the loop has stopped at process exit. */
 KELVO_API void Kelvo_LOOP_Call(void (*fn)(void*), void* arg);
+/* A number that changes in the child of every fork(). An object that notes
+ * it when made and later finds it different was inherited from the parent:
+ * it belongs to the parent's loop and must stay inert. */
+KELVO_API unsigned int Kelvo_LOOP_Generation(void);
 
 }
 

@@ -21,6 +21,23 @@
 #  define MDLINK_API __attribute__((visibility("default")))
 #endif
 
+/*
+ * What the mark goes on. In Microsoft's ABI, on the whole class: its table
+ * and special members come from the DLL, which exports them. With g++ on
+ * Windows, only on the static operations: a class marked as imported there
+ * imports its table too, which the DLL does not export, and a program that
+ * derives from the class (a mock in a unit test) would not link; unmarked,
+ * each such program makes the table itself, as for any class without a
+ * key function.
+ */
+#if defined(_WIN32) && !defined(_MSC_VER) && !defined(MDLINK_STATIC)
+#  define MDLINK_CLASS_API
+#  define MDLINK_STATIC_API MDLINK_API
+#else
+#  define MDLINK_CLASS_API MDLINK_API
+#  define MDLINK_STATIC_API
+#endif
+
 /* Login request; the library sends it to the front unchanged. 228 bytes. */
 struct CThostFtdcReqUserLoginField {
     char TradingDay[9];
@@ -224,14 +241,16 @@ public:
  * start. While calling Release (or RegisterSpi / RegisterFront after Init),
  * an application must not hold a lock that its callbacks take.
  */
-class MDLINK_API CThostFtdcMdApi {
+class MDLINK_CLASS_API CThostFtdcMdApi {
 public:
     /* The three arguments are accepted for compatibility and not used. Logs
-     * go to ./KVMDLog under the working directory. */
-    static CThostFtdcMdApi* CreateFtdcMdApi(const char* pszFlowPath = "",
-                                            const bool bIsUsingUdp = false,
-                                            const bool bIsMulticast = false);
-    static const char* GetApiVersion();
+     * go to ./KVMDLog under the working directory. With MDLINK_LINKS=N
+     * (N >= 2) in the environment the client holds N of the registered
+     * fronts at once and delivers each record once (see the README). */
+    static MDLINK_STATIC_API CThostFtdcMdApi* CreateFtdcMdApi(const char* pszFlowPath = "",
+                                                              const bool bIsUsingUdp = false,
+                                                              const bool bIsMulticast = false);
+    static MDLINK_STATIC_API const char* GetApiVersion();
 
     virtual void Release() = 0;
     virtual void Init() = 0;

@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <set>
 
 namespace soak {
 
@@ -66,6 +67,77 @@ inline SeqVerdict Judge(const SeqCheck& c, std::uint64_t wholeBeforeFault, bool 
                                                                      : SeqVerdict::Lost;
     return tailExempt ? SeqVerdict::Ok : SeqVerdict::Lost;
 }
+
+// SlotCheck follows one instrument of a redundant client, whose links all
+// serve one feed numbered slot by slot. The application must get every
+// number at most once and in increasing order, and no record that reached a
+// link may be lost while the client could have delivered it: a number a
+// link brings is owed when it is newer than everything delivered, or when
+// the same link's number before it (on the same connection) was delivered
+// (the link is in the pack: its next number cannot be stale news), unless
+// it is more than Behind numbers older than the last delivered: a link
+// joining ahead of the others waits for them that long at most. Numbers
+// that reached no link are nobody's to deliver; a link that comes back
+// behind the others owes nothing until it has caught up.
+class SlotCheck {
+public:
+    // A link brought record n; `previous` is the number the same link
+    // brought before on this connection, or -1. Returns how many records
+    // this shows lost at once (an owed record already older than the last
+    // delivered, and not delivered).
+    std::uint64_t Brought(int n, int previous)
+    {
+        if (!any_ || n > last_) {
+            owed_.insert(n);
+            return 0;
+        }
+        const bool inPack = previous == n - 1 && delivered_.count(previous) > 0;
+        return inPack && n >= last_ - Behind && delivered_.count(n) == 0 ? 1 : 0;
+    }
+
+    // How far a link may fall behind before it is not waited for (the
+    // redundant client holds up to 16 records of an instrument for it).
+    static constexpr int Behind = 16;
+
+    // The application got record n. Returns false when it came again or out
+    // of order; `lost` counts owed records below it that never came.
+    bool Delivered(int n, std::uint64_t& lost)
+    {
+        // Numbers start again from 0 at midnight: so does the check.
+        if (any_ && n + MidnightDrop < last_)
+            Forget();
+        const bool inOrder = !any_ || n > last_;
+        for (auto it = owed_.begin(); it != owed_.end() && *it <= n;) {
+            lost += *it < n ? 1 : 0;
+            it = owed_.erase(it);
+        }
+        if (inOrder) {
+            any_ = true;
+            last_ = n;
+            delivered_.insert(n);
+            while (delivered_.size() > Remembered)
+                delivered_.erase(delivered_.begin());
+        }
+        return inOrder;
+    }
+
+    // The application released the client: nothing more is owed.
+    void Forget()
+    {
+        any_ = false;
+        owed_.clear();
+        delivered_.clear();
+    }
+
+private:
+    static constexpr int MidnightDrop = 1000000;
+    static constexpr std::size_t Remembered = 4096;
+
+    bool any_ = false;
+    int last_ = 0;
+    std::set<int> owed_;
+    std::set<int> delivered_; // the last few numbers delivered
+};
 
 // Reasons the library reports in OnFrontDisconnected besides error numbers.
 constexpr int ReasonLinkLost = 0x2001;

@@ -17,6 +17,7 @@
 #pragma once
 
 #include "Checks.h"
+#include "SoakClient.h"
 #include "Tally.h"
 
 #include "MdApi.h"
@@ -43,6 +44,8 @@ struct ClientShared {
     Tally* tally = nullptr;
     std::function<void(const ConnReport&)> report; // called on any thread
     std::vector<std::string> fronts;
+    // Pairs of fronts serving one feed, for the redundant clients.
+    std::vector<std::vector<std::string>> pairs;
     std::chrono::steady_clock::time_point epoch;
     int instruments = 2;
 };
@@ -54,24 +57,20 @@ struct Slot {
     std::atomic<std::uint64_t> records{0}; // over every client object of the slot
 };
 
-class Client {
+class Client final : public SoakClient {
 public:
     Client(const ClientShared& shared, Slot& slot, int index, int generation);
-    ~Client();
+    ~Client() override;
     Client(const Client&) = delete;
     Client& operator=(const Client&) = delete;
 
-    // Driver thread, with the slot locked.
-    void Start();
-    // atEnd: the soak's own teardown, not counted as misbehaviour.
-    void ReleaseFromThread(bool atEnd = false);
-    void SwitchSpi();
-    bool ReleaseCalled() const { return releaseCalled_; }
+    void Start() override;
+    void ReleaseFromThread(bool atEnd = false) override;
+    void SwitchSpi() override;
 
-    // Any thread: what the next callbacks do wrong.
-    void ArmThrows(int count) { throwBudget_.fetch_add(count); }
-    void ArmBlock(int ms) { blockMs_.store(ms); }
-    void ArmReleaseInCallback() { releaseInCallback_.store(true); }
+    void ArmThrows(int count) override { throwBudget_.fetch_add(count); }
+    void ArmBlock(int ms) override { blockMs_.store(ms); }
+    void ArmReleaseInCallback() override { releaseInCallback_.store(true); }
 
 private:
     class Spi;

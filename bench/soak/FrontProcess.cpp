@@ -71,8 +71,8 @@ bool Receive(int fd, void* data, std::size_t size)
 
 FrontProcess::FrontProcess(const Options& options, std::uint64_t seed) : opt_(options), seed_(seed)
 {
-    if (opt_.fronts >= MaxFronts)
-        throw std::runtime_error("at most 256 fronts");
+    if (opt_.fronts + 2 * opt_.Pairs() >= MaxFronts)
+        throw std::runtime_error("at most 256 fronts, pairs counted");
 }
 
 FrontProcess::~FrontProcess()
@@ -103,11 +103,15 @@ void FrontProcess::Start()
     fd_ = fds[0];
     pid_ = pid;
     Ports ports;
-    if (!Receive(fd_, &ports, sizeof ports) || ports.count != opt_.fronts + 1)
+    const int all = opt_.fronts + 2 * opt_.Pairs();
+    if (!Receive(fd_, &ports, sizeof ports) || ports.count != all + 1)
         throw std::runtime_error("the fronts did not start");
+    auto address = [&ports](int i) { return "tcp://127.0.0.1:" + std::to_string(ports.port[i]); };
     for (int i = 0; i < opt_.fronts; ++i)
-        addresses_.push_back("tcp://127.0.0.1:" + std::to_string(ports.port[i]));
-    probe_ = "tcp://127.0.0.1:" + std::to_string(ports.port[opt_.fronts]);
+        addresses_.push_back(address(i));
+    for (int i = opt_.fronts; i < all; i += 2)
+        pairs_.push_back({address(i), address(i + 1)});
+    probe_ = address(all);
 }
 
 FrontPool::Lookup FrontProcess::Figures(int frontId, int session, ConnFigures& out)

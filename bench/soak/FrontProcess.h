@@ -47,6 +47,7 @@ public:
 
     void Start();
     std::vector<std::string> Addresses() const { return addresses_; }
+    std::vector<std::vector<std::string>> Pairs() const { return pairs_; }
     std::string ProbeAddress() const { return probe_; }
     FrontPool::Lookup Figures(int frontId, int session, ConnFigures& out);
     // Ends every run; figures stay available.
@@ -62,6 +63,7 @@ private:
     int fd_ = -1;
     pid_t pid_ = -1;
     std::vector<std::string> addresses_;
+    std::vector<std::vector<std::string>> pairs_;
     std::string probe_;
 };
 

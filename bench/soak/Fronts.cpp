@@ -30,7 +30,14 @@ std::uint64_t StampedSeq(const CThostFtdcDepthMarketDataField& d)
 FrontPool::FrontPool(const Options& options, std::uint64_t seed)
     : opt_(options), rng_(seed), faultRng_(seed * 0x9E3779B97F4A7C15ull + 1)
 {
-    fronts_.resize(static_cast<std::size_t>(opt_.fronts));
+    fronts_.resize(static_cast<std::size_t>(opt_.fronts + 2 * opt_.Pairs()));
+    for (int p = 0; p < opt_.Pairs(); ++p) {
+        const int form = std::uniform_int_distribution<int>(0, 2)(rng_);
+        pairs_.push_back({rng_(), form == 0 ? mdfront::DepthForm::Binary
+                                   : form == 1 ? mdfront::DepthForm::Text : mdfront::DepthForm::Joined});
+        for (int member = 0; member < 2; ++member)
+            fronts_[static_cast<std::size_t>(opt_.fronts + 2 * p + member)].pair = p;
+    }
 }
 
 FrontPool::~FrontPool()
@@ -43,23 +50,33 @@ double FrontPool::Uniform(double lo, double hi)
     return std::uniform_real_distribution<double>(lo, hi)(rng_);
 }
 
-mdfront::FrontConfig FrontPool::ConfigFor(int frontId, std::uint16_t port)
+mdfront::FrontConfig FrontPool::ConfigFor(int frontId, const Front& f)
 {
     mdfront::FrontConfig c;
-    c.port = port;
+    c.port = f.port;
     c.rate = opt_.rate;
     c.front_id = frontId;
-    c.seed = rng_();
     c.record_limit = 0; // figures only: a long run must not grow the fronts' memory
-    c.stamp_sequence = true;
-    const int form = std::uniform_int_distribution<int>(0, 2)(rng_);
-    c.form = form == 0 ? mdfront::DepthForm::Binary
-                       : form == 1 ? mdfront::DepthForm::Text : mdfront::DepthForm::Joined;
-    c.faults_of = [this, f = c.form](std::size_t) { return FaultsOf(f); };
+    if (f.pair >= 0) {
+        // One feed on both fronts of the pair, run after run; which of them
+        // leads changes with each run's delay.
+        const PairFeed& feed = pairs_[static_cast<std::size_t>(f.pair)];
+        c.shared_feed = true;
+        c.seed = feed.seed;
+        c.form = feed.form;
+        c.delay = std::chrono::microseconds(static_cast<long long>(Uniform(0, 30000)));
+    } else {
+        c.seed = rng_();
+        c.stamp_sequence = true;
+        const int form = std::uniform_int_distribution<int>(0, 2)(rng_);
+        c.form = form == 0 ? mdfront::DepthForm::Binary
+                           : form == 1 ? mdfront::DepthForm::Text : mdfront::DepthForm::Joined;
+    }
+    c.faults_of = [this, form = c.form, pair = f.pair >= 0](std::size_t) { return FaultsOf(form, pair); };
     return c;
 }
 
-mdfront::FrontFaults FrontPool::FaultsOf(mdfront::DepthForm form)
+mdfront::FrontFaults FrontPool::FaultsOf(mdfront::DepthForm form, bool pair)
 {
     std::lock_guard<std::mutex> lk(faultMu_);
     auto between = [this](std::uint64_t lo, std::uint64_t hi) {
@@ -69,9 +86,12 @@ mdfront::FrontFaults FrontPool::FaultsOf(mdfront::DepthForm form)
         return std::uniform_real_distribution<double>(0, 1)(faultRng_) < p;
     };
     // About a third of the connections are healthy, so data flows between faults.
-    const Fault fault = opt_.faults.empty() || chance(0.3)
-                            ? Fault::None
-                            : opt_.faults[between(0, opt_.faults.size() - 1)];
+    Fault fault = opt_.faults.empty() || chance(0.3) ? Fault::None
+                                                      : opt_.faults[between(0, opt_.faults.size() - 1)];
+    // A record cut short differs from its whole copy on the other front of a
+    // pair, and different records stamped alike are both news: not for pairs.
+    if (pair && fault == Fault::ShortBody)
+        fault = Fault::None;
     ++connections_[static_cast<int>(fault)];
     mdfront::FrontFaults f;
     switch (fault) {
@@ -154,7 +174,7 @@ bool FrontPool::StartRun(Front& f, Clock::time_point now)
 {
     auto run = std::make_unique<Run>();
     run->frontId = nextFrontId_++;
-    run->server = std::make_unique<mdfront::FrontServer>(ConfigFor(run->frontId, f.port));
+    run->server = std::make_unique<mdfront::FrontServer>(ConfigFor(run->frontId, f));
     try {
         f.port = run->server->Start();
     } catch (const std::exception& e) {

@@ -1,5 +1,7 @@
 // The soak's fronts: M simulated fronts on fixed loopback ports, each
-// serving in runs. Every connection gets a fault kind of its own (or none)
+// serving in runs, and pairs of fronts serving one feed (the same seed and
+// form, each run delayed by 0 to 30 ms of its own) for the redundant
+// clients. Every connection gets a fault kind of its own (or none)
 // on accept; a run ends when the front is killed (at once, or after letting
 // its clients read what was queued), and after a pause the front comes back
 // on the same port. Every run has its own FrontID, so a client tells from
@@ -50,8 +52,9 @@ public:
 
     // Binds every front on an ephemeral port and starts its first run.
     void Start();
-    // The port of each front, then that of the probe front: healthy, never
-    // killed, a steady 1000 records a second, for measuring the loop's stalls.
+    // The port of each front, then those of the pairs (two each), then that
+    // of the probe front: healthy, never killed, a steady 1000 records a
+    // second, for measuring the loop's stalls.
     std::vector<std::uint16_t> Ports() const;
     // Kills and restarts fronts whose time has come.
     void Step(Clock::time_point now);
@@ -76,6 +79,7 @@ private:
         std::unique_ptr<mdfront::FrontServer> server;
     };
     struct Front {
+        int pair = -1; // the pair it belongs to, if any
         std::uint16_t port = 0;
         std::unique_ptr<Run> run; // null while down
         Clock::time_point next;   // when to kill it, or to start it again
@@ -87,14 +91,19 @@ private:
 
     bool StartRun(Front& f, Clock::time_point now);
     void EndRun(Front& f, bool killed);
-    mdfront::FrontConfig ConfigFor(int frontId, std::uint16_t port);
+    mdfront::FrontConfig ConfigFor(int frontId, const Front& f);
     // On a front's thread, for each accepted connection.
-    mdfront::FrontFaults FaultsOf(mdfront::DepthForm form);
+    mdfront::FrontFaults FaultsOf(mdfront::DepthForm form, bool pair);
     double Uniform(double lo, double hi);
 
     const Options& opt_;
     std::mt19937_64 rng_;
     std::vector<Front> fronts_;
+    struct PairFeed {
+        std::uint64_t seed;
+        mdfront::DepthForm form;
+    };
+    std::vector<PairFeed> pairs_;
     std::unique_ptr<mdfront::FrontServer> probe_;
     std::deque<DeadRun> dead_; // the most recent ended runs, for late lookups
     std::map<int, const Run*> live_;

@@ -34,6 +34,8 @@ static_assert(sizeof FaultNames / sizeof FaultNames[0] == static_cast<int>(Fault
         "                     no faults and no misbehaviour unless asked; per-client rates\n"
         "  --rate R           depth records per second per instrument (100)\n"
         "  --instruments N    instruments per client (2)\n"
+        "  --redundant R      of the K clients, R are redundant: two links each to a pair\n"
+        "                     of fronts serving one feed (default K/4; none with --flood)\n"
         "  --warmup W         seconds before the resident-memory baseline (T/4, at most 30)\n"
         "  --workdir DIR      working directory, where the clients' log goes (a fresh one)\n"
         "  --verbose          a line per front run and per check that fails\n");
@@ -160,6 +162,8 @@ Options ParseOptions(int argc, char** argv)
             appGiven = true;
         } else if (flag == "--rate")
             o.rate = Number(argv[i - 1], value);
+        else if (flag == "--redundant")
+            o.redundant = static_cast<int>(Number(argv[i - 1], value));
         else if (flag == "--instruments")
             o.instruments = static_cast<int>(Number(argv[i - 1], value));
         else if (flag == "--warmup")
@@ -182,6 +186,10 @@ Options ParseOptions(int argc, char** argv)
         std::fprintf(stderr, "soak: at least one client, one front and one instrument\n");
         Usage(2);
     }
+    if (o.redundant < 0)
+        o.redundant = o.flood ? 0 : o.clients / 4;
+    if (o.redundant > o.clients)
+        o.redundant = o.clients;
     if (!o.seedGiven)
         o.seed = static_cast<std::uint64_t>(
             std::chrono::system_clock::now().time_since_epoch().count()) % 1000000000ull;

@@ -47,6 +47,11 @@ struct Options {
     bool flood = false;
     double rate = 100;   // depth records per second per instrument
     int instruments = 2; // per client
+    // Of the clients, this many are redundant, two links each to a pair of
+    // fronts serving one feed (pairs: fronts / 2, at least one). Negative:
+    // a quarter of them (none when flooding).
+    int redundant = -1;
+    int Pairs() const { return redundant > 0 ? (fronts / 2 > 0 ? fronts / 2 : 1) : 0; }
     double warmup = -1;  // seconds; negative: a quarter of the run, at most 30 s
     std::string workdir; // empty: a fresh directory under /tmp
     bool verbose = false;

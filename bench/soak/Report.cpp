@@ -113,6 +113,25 @@ void Order(Table& tab, const Tally& t)
             Count(t.uncheckedRecords.load()));
 }
 
+// Redundant clients: every record at most once and in order, none lost that
+// reached one of its links while it was news.
+void Pairs(Table& tab, const Options& o, const Tally& t)
+{
+    if (o.redundant == 0)
+        return;
+    tab.Row("redundant clients: records received", Count(t.pairRecords.load()));
+    tab.Row("redundant clients: records twice or out of order", Count(t.pairOutOfOrder.load()),
+            t.pairOutOfOrder.load() == 0);
+    tab.Row("redundant clients: records a link brought, never delivered", Count(t.pairLost.load()),
+            t.pairLost.load() == 0);
+    tab.Row("redundant clients: records held while a link joined ahead", Count(t.pairHeld.load()));
+    tab.Row("redundant clients: single links lost", Count(t.pairLinkLosses.load()));
+    std::uint64_t heard = 0;
+    for (const auto& r : t.pairDisconnects)
+        heard += r.second;
+    tab.Row("redundant clients: OnFrontDisconnected heard (both links down)", Count(heard));
+}
+
 void Timing(Table& tab, const Tally& t, const RunFigures& f)
 {
     const double callbackMs = static_cast<double>(t.longestCallbackNs.load()) / 1e6;
@@ -225,6 +244,7 @@ int Print(const Options& o, Tally& t, const RunFigures& f)
                 " connections");
     Injected(tab, o, t, f);
     Order(tab, t);
+    Pairs(tab, o, t);
     Timing(tab, t, f);
     Releases(tab, t, f);
     Resources(tab, f);

@@ -2,6 +2,7 @@
 
 #include "Client.h"
 #include "FrontProcess.h"
+#include "PairClient.h"
 #include "Probe.h"
 #include "Process.h"
 #include "Report.h"
@@ -51,6 +52,7 @@ public:
 
 private:
     void StartClients();
+    std::unique_ptr<SoakClient> Make(int slot);
     void Recreate(int slot);
     void Chaos();
     void Judge(bool final);
@@ -70,9 +72,9 @@ private:
     Tally tally_;
     ClientShared shared_;
     std::vector<std::unique_ptr<Slot>> slots_;
-    std::vector<std::unique_ptr<Client>> clients_;
+    std::vector<std::unique_ptr<SoakClient>> clients_;
     std::vector<int> generations_;
-    std::deque<std::unique_ptr<Client>> quarantine_;
+    std::deque<std::unique_ptr<SoakClient>> quarantine_;
 
     std::mutex pendingMu_;
     std::vector<ConnReport> pending_;
@@ -95,9 +97,19 @@ void Driver::StartClients()
     for (int i = 0; i < k; ++i) {
         const std::size_t s = static_cast<std::size_t>(i);
         std::lock_guard<std::mutex> lk(slots_[s]->mu);
-        clients_[s] = std::make_unique<Client>(shared_, *slots_[s], i, ++generations_[s]);
+        clients_[s] = Make(i);
         clients_[s]->Start();
     }
+}
+
+// The last R slots hold redundant clients.
+std::unique_ptr<SoakClient> Driver::Make(int slot)
+{
+    const std::size_t i = static_cast<std::size_t>(slot);
+    const int generation = ++generations_[i];
+    if (slot >= opt_.clients - opt_.redundant)
+        return std::make_unique<PairClient>(shared_, *slots_[i], slot, generation);
+    return std::make_unique<Client>(shared_, *slots_[i], slot, generation);
 }
 
 // With the slot's lock held: the old client is released (if it was not
@@ -110,7 +122,7 @@ void Driver::Recreate(int slot)
     if (quarantine_.size() > Quarantine)
         quarantine_.pop_front();
     slots_[i]->needsRecreate.store(false);
-    clients_[i] = std::make_unique<Client>(shared_, *slots_[i], slot, ++generations_[i]);
+    clients_[i] = Make(slot);
     clients_[i]->Start();
 }
 
@@ -231,9 +243,9 @@ ProcessFigures Driver::Quiet()
 
 void Driver::Setup()
 {
-    std::printf("soak: %d clients, %d fronts, %.0f s, seed %llu%s\n", opt_.clients, opt_.fronts,
-                opt_.seconds, static_cast<unsigned long long>(opt_.seed),
-                opt_.flood ? ", flood" : "");
+    std::printf("soak: %d clients (%d redundant on %d front pairs), %d fronts, %.0f s, seed %llu%s\n",
+                opt_.clients, opt_.redundant, opt_.Pairs(), opt_.fronts, opt_.seconds,
+                static_cast<unsigned long long>(opt_.seed), opt_.flood ? ", flood" : "");
     std::fflush(stdout);
     fronts_->Start(); // forks: before the library starts its thread
     // The library's loop thread starts with the first client; the baseline
@@ -248,6 +260,7 @@ void Driver::Setup()
     fig_.base = ReadProcess();
     shared_.tally = &tally_;
     shared_.fronts = fronts_->Addresses();
+    shared_.pairs = fronts_->Pairs();
     shared_.instruments = opt_.instruments;
     shared_.epoch = std::chrono::steady_clock::now();
     shared_.report = [this](const ConnReport& r) {

@@ -40,8 +40,16 @@ struct Tally {
     std::atomic<std::uint64_t> connectionsUnresolved{0};
     std::atomic<std::uint64_t> connectionsUnacknowledged{0}; // closed before the client had all
 
+    // Redundant clients on pairs of fronts serving one feed.
+    std::atomic<std::uint64_t> pairRecords{0};
+    std::atomic<std::uint64_t> pairOutOfOrder{0}; // delivered twice or out of order
+    std::atomic<std::uint64_t> pairLost{0};       // brought by a link while news, never delivered
+    std::atomic<std::uint64_t> pairHeld{0};       // held while a link joined ahead of the other
+    std::atomic<std::uint64_t> pairLinkLosses{0}; // one link lost, whether the application heard or not
+
     std::mutex mu; // guards everything below
     std::map<int, std::uint64_t> reasons; // OnFrontDisconnected reason -> count
+    std::map<int, std::uint64_t> pairDisconnects; // the same, heard by redundant clients
     DelayBound retry{RetryDelayMs};
     DelayBound silence{SilenceMs};
     std::vector<std::string> failures; // the first few, for the report

@@ -5,10 +5,14 @@
 #include "Soak.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 
 int main(int argc, char** argv)
 {
+    // Single clients are single; the redundant ones are made here, from
+    // the redundant client's own library.
+    unsetenv("MDLINK_LINKS");
     const soak::Options options = soak::ParseOptions(argc, argv);
     try {
         return soak::Run(options);

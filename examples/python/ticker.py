@@ -2,9 +2,11 @@
 """A live ticker: one line per depth record, connection events as they come.
 
     build/bin/mdfront --port 41213 &
-    PYTHONPATH=build/python python3 examples/python/ticker.py tcp://127.0.0.1:41213 au2612 IF2612
+    PYTHONPATH=build/python /usr/bin/python3 examples/python/ticker.py \
+        tcp://127.0.0.1:41213 au2612 IF2612
 
-Ctrl-C stops it.
+(or, after `pip install --no-build-isolation .` into a virtual environment,
+that environment's python without PYTHONPATH). Ctrl-C stops it.
 """
 
 import sys

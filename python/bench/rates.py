@@ -1,20 +1,26 @@
 #!/usr/bin/env python3
 """Records per second from mdfront through the Python package, against the
-library's own rate in C++, in the same run and against the same front.
+library's own rate in C++, in the same run and against the same front; and
+the latency from the library's callback to Python code.
 
-    PYTHONPATH=build/python python3 python/bench/rates.py [--seconds 5] [--rounds 3]
+    PYTHONPATH=build/python /usr/bin/python3 python/bench/rates.py [--seconds 5] [--rounds 3]
 
 Each round runs, one after the other, a fresh client of each kind against one
 mdfront pushing binary depth records as fast as the socket takes them:
   c++      build/bin/mdlink_count_rate: counts in OnRtnDepthMarketData
   batch    Client.batch(): numpy structured arrays of up to 65536 records
   iterator Client.ticks(): one Depth object per record
+  async    Client.aticks() in an asyncio loop: one Depth object per record
 and prints the median and range of each, and the ratios to the C++ rate.
 Then, Python's side alone: how fast each path empties a queue filled
-beforehand.
+beforehand. Last, against a front pacing one instrument at --latency-rate
+records a second, how long after the library's callback (the record's
+receive_time) Python code holds each record, pulled (ticks()), awaited
+(aticks()) and pushed (Handler.on_depth): p50 and p99 over every round.
 """
 
 import argparse
+import asyncio
 import os
 import statistics
 import subprocess
@@ -29,9 +35,9 @@ DEFAULT_BIN = os.path.join(HERE, "..", "..", "build", "bin")
 INSTRUMENTS = ["au2612", "ag2612", "cu2611", "rb2610"]
 
 
-def start_front(bin_dir):
-    proc = subprocess.Popen([os.path.join(bin_dir, "mdfront"), "--port", "0", "--rate", "0",
-                             "--form", "binary", "--instruments", ",".join(INSTRUMENTS)],
+def start_front(bin_dir, rate=0, instruments=INSTRUMENTS):
+    proc = subprocess.Popen([os.path.join(bin_dir, "mdfront"), "--port", "0", "--rate", str(rate),
+                             "--form", "binary", "--instruments", ",".join(instruments)],
                             stdout=subprocess.PIPE, text=True)
     line = proc.stdout.readline()
     if not line.startswith("mdfront listening on "):
@@ -73,10 +79,72 @@ def consume_iterator(client, end):
     return n
 
 
+def consume_async(client, end):
+    async def count():
+        n = 0
+        async for tick in client.aticks(timeout=1):
+            n += 1
+            if not n & 1023 and time.monotonic() >= end:
+                break
+        return n
+    return asyncio.run(count())
+
+
+async def _drain_async(client):
+    n = 0
+    async for tick in client.aticks(timeout=0):
+        n += 1
+    return n
+
+
+def latencies(address, seconds):
+    """Microseconds from the library's callback to Python code, per path."""
+    found = {}
+    with mdlink.Client(address, broker="9999", user="bench") as client:
+        client.subscribe(INSTRUMENTS[:1])
+        client.next_tick(timeout=30)
+        end = time.monotonic() + seconds
+        found["pull"] = [(time.time_ns() - t.receive_time) / 1e3 for t in
+                         _until(client.ticks(timeout=5), end)]
+
+        async def awaited():
+            out = []
+            async for t in client.aticks(timeout=5):
+                out.append((time.time_ns() - t.receive_time) / 1e3)
+                if time.monotonic() >= end:
+                    return out
+            return out
+        end = time.monotonic() + seconds
+        found["async"] = asyncio.run(awaited())
+
+    class Pushed(mdlink.Handler):
+        samples = []
+
+        def on_depth(self, tick):
+            self.samples.append((time.time_ns() - tick.receive_time) / 1e3)
+    with mdlink.Client(address, broker="9999", user="bench", handler=Pushed()) as client:
+        client.subscribe(INSTRUMENTS[:1])
+        time.sleep(seconds)
+    found["push"] = Pushed.samples[1:]
+    return found
+
+
+def _until(ticks, end):
+    for t in ticks:
+        yield t
+        if time.monotonic() >= end:
+            return
+
+
+def percentile(values, p):
+    values = sorted(values)
+    return values[min(len(values) - 1, int(p / 100 * len(values)))]
+
+
 def drain_rates(address, records=1 << 17, rounds=3):
     """Python's side alone: records/s taken out of a queue filled beforehand,
     with the front stopped (unsubscribed), best of `rounds`."""
-    best = {"batch": 0.0, "iterator": 0.0}
+    best = {"batch": 0.0, "iterator": 0.0, "async": 0.0}
     with mdlink.Client(address, broker="9999", user="bench", queue_size=records) as client:
         for _ in range(rounds):
             for name in best:
@@ -92,6 +160,8 @@ def drain_rates(address, records=1 << 17, rounds=3):
                 if name == "batch":
                     while n < records:
                         n += len(client.batch(65536, timeout=0))
+                elif name == "async":
+                    n = asyncio.run(_drain_async(client))
                 else:
                     for tick in client.ticks(timeout=0):
                         n += 1
@@ -105,24 +175,32 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--seconds", type=float, default=5)
     parser.add_argument("--rounds", type=int, default=3)
+    parser.add_argument("--latency-rate", type=int, default=1000,
+                        help="records a second of the paced front (latency)")
     parser.add_argument("--bin", default=os.environ.get("MDLINK_BIN_DIR", DEFAULT_BIN))
     args = parser.parse_args()
     bin_dir = os.path.abspath(args.bin)
     os.chdir(tempfile.mkdtemp(prefix="mdlink-bench-"))  # the clients' log folder
     front, address = start_front(bin_dir)
-    rates = {"c++": [], "batch": [], "iterator": []}
-    dropped = {"batch": 0, "iterator": 0}
+    paced, paced_address = start_front(bin_dir, args.latency_rate, INSTRUMENTS[:1])
+    paths = (("batch", consume_batches), ("iterator", consume_iterator), ("async", consume_async))
+    rates = {"c++": [], **{name: [] for name, _ in paths}}
+    dropped = {name: 0 for name, _ in paths}
+    delays = {}
     try:
         for _ in range(args.rounds):
             rates["c++"].append(cpp_rate(bin_dir, address, args.seconds))
-            for name, consume in (("batch", consume_batches), ("iterator", consume_iterator)):
+            for name, consume in paths:
                 rate, lost = python_rate(address, args.seconds, consume)
                 rates[name].append(rate)
                 dropped[name] += lost
+            for name, values in latencies(paced_address, args.seconds).items():
+                delays.setdefault(name, []).extend(values)
         drained = drain_rates(address)
     finally:
-        front.terminate()
-        front.wait()
+        for proc in (front, paced):
+            proc.terminate()
+            proc.wait()
     cpp = statistics.median(rates["c++"])
     print(f"{args.rounds} rounds of {args.seconds:g} s; load average {os.getloadavg()[0]:.1f}"
           f" on {os.cpu_count()} cores")
@@ -132,8 +210,11 @@ def main():
         span = f"{min(values) / 1e6:.2f}-{max(values) / 1e6:.2f} M"
         lost = dropped.get(name, 0)
         print(f"{name:10} {med / 1e6:12.2f} M {span:>23} {med / cpp:7.2f} {lost:9}")
-    print("taken from a full queue, the front quiet (best of 3): "
-          f"batch {drained['batch'] / 1e6:.1f} M/s, iterator {drained['iterator'] / 1e6:.2f} M/s")
+    print("taken from a full queue, the front quiet (best of 3): " +
+          ", ".join(f"{name} {rate / 1e6:.2f} M/s" for name, rate in drained.items()))
+    print(f"callback to Python code, {args.latency_rate} records/s: " +
+          ", ".join(f"{name} p50 {percentile(v, 50):.1f} us p99 {percentile(v, 99):.1f} us "
+                    f"({len(v)} records)" for name, v in delays.items()))
 
 
 if __name__ == "__main__":

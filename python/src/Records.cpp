@@ -4,6 +4,7 @@
 
 #include <structmember.h>
 
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -67,22 +68,25 @@ struct RecordInfo {
     const Member* members;
     std::size_t count;
     std::size_t size;
+    bool timed;       // followed by its receive time (depth records)
     PyTypeObject* type;
     std::vector<PyMemberDef> memberDefs;
     std::vector<PyGetSetDef> getsets;
 };
 
 template <std::size_t N>
-RecordInfo Info(const char* name, const char* doc, const Member (&m)[N], std::size_t size)
+RecordInfo Info(const char* name, const char* doc, const Member (&m)[N], std::size_t size,
+                bool timed = false)
 {
-    return RecordInfo{name, doc, m, N, size, nullptr, {}, {}};
+    return RecordInfo{name, doc, m, N, size, timed, nullptr, {}, {}};
 }
 
 RecordInfo Infos[] = {
     Info("mdlink.Depth",
          "Depth market data of one instrument: the members of the interface's depth record,\n"
-         "under the same names. Numbers are float or int, texts str.",
-         DepthMembers, sizeof(D)),
+         "under the same names. Numbers are float or int, texts str. receive_time: when the\n"
+         "library delivered it, nanoseconds since the epoch (0 when unknown).",
+         DepthMembers, sizeof(D), true),
     Info("mdlink.LoginResponse", "The front's answer to a successful login.", LoginMembers,
          sizeof(L)),
     Info("mdlink.RspInfo",
@@ -193,17 +197,26 @@ PyObject* Raw(PyObject* self, PyObject* name)
     return nullptr;
 }
 
+// The receive time of a timed record sits right after the record.
+std::int64_t* TimeOf(PyObject* self, const RecordInfo& info)
+{
+    return reinterpret_cast<std::int64_t*>(Bytes(self) + info.size);
+}
+
 PyObject* ToBytes(PyObject* self, PyObject*)
 {
     return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(Bytes(self)),
                                      static_cast<Py_ssize_t>(InfoOf(self)->size));
 }
 
-PyObject* FromBytes(PyObject* cls, PyObject* args)
+PyObject* FromBytes(PyObject* cls, PyObject* args, PyObject* kwargs)
 {
+    static const char* keywords[] = {"data", "encoding", "receive_time", nullptr};
     Py_buffer buf;
     PyObject* encoding = Py_None;
-    if (!PyArg_ParseTuple(args, "y*|O:from_bytes", &buf, &encoding))
+    long long nanos = 0;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "y*|OL:from_bytes", const_cast<char**>(keywords),
+                                     &buf, &encoding, &nanos))
         return nullptr;
     RecordKind kind = RecordKind::Count;
     for (std::size_t i = 0; i < std::size(Infos); ++i)
@@ -217,9 +230,13 @@ PyObject* FromBytes(PyObject* cls, PyObject* args)
                      buf.len, Infos[static_cast<int>(kind)].size);
     else if (encoding != Py_None && !PyUnicode_Check(encoding))
         PyErr_SetString(PyExc_TypeError, "from_bytes: encoding must be a str or None");
+    else if (nanos != 0 && !Infos[static_cast<int>(kind)].timed)
+        PyErr_Format(PyExc_TypeError, "from_bytes: %s has no receive_time", Py_TYPE(cls)->tp_name);
     else
         result = NewRecord(kind, buf.buf, static_cast<std::size_t>(buf.len),
                            encoding == Py_None ? nullptr : encoding);
+    if (result && Infos[static_cast<int>(kind)].timed)
+        *TimeOf(result, Infos[static_cast<int>(kind)]) = nanos;
     PyBuffer_Release(&buf);
     return result;
 }
@@ -234,8 +251,11 @@ PyObject* Reduce(PyObject* self, PyObject*)
         Py_DECREF(bytes);
         return nullptr;
     }
-    PyObject* result = Py_BuildValue("(N(NO))", from, bytes, EncodingOf(self));
-    return result;
+    RecordInfo* info = InfoOf(self);
+    if (info->timed)
+        return Py_BuildValue("(N(NOL))", from, bytes, EncodingOf(self),
+                             static_cast<long long>(*TimeOf(self, *info)));
+    return Py_BuildValue("(N(NO))", from, bytes, EncodingOf(self));
 }
 
 PyObject* GetEncoding(PyObject* self, void*)
@@ -269,9 +289,11 @@ PyMethodDef Methods[] = {
     {"as_dict", AsDict, METH_NOARGS, "as_dict() -> dict: every member by name, in record order."},
     {"raw", Raw, METH_O, "raw(name) -> bytes: a text member's bytes up to its first NUL, undecoded."},
     {"to_bytes", ToBytes, METH_NOARGS, "to_bytes() -> bytes: the whole record as laid out in memory."},
-    {"from_bytes", FromBytes, METH_VARARGS | METH_CLASS,
-     "from_bytes(data, encoding=None): a record from its memory layout (a shorter buffer\n"
-     "leaves the rest zero); texts decoded with `encoding` (default GB18030)."},
+    {"from_bytes", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(FromBytes)),
+     METH_VARARGS | METH_KEYWORDS | METH_CLASS,
+     "from_bytes(data, encoding=None, receive_time=0): a record from its memory layout (a\n"
+     "shorter buffer leaves the rest zero); texts decoded with `encoding` (default GB18030);\n"
+     "receive_time for depth records only."},
     {"__reduce__", Reduce, METH_NOARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
@@ -288,6 +310,10 @@ bool MakeType(RecordInfo& info)
                                        READONLY, nullptr});
         }
     }
+    if (info.timed)
+        info.memberDefs.push_back({"receive_time", T_LONGLONG,
+                                   static_cast<Py_ssize_t>(DataOffset + info.size), READONLY,
+                                   "when the library delivered it, ns since the epoch"});
     info.getsets.push_back({"encoding", GetEncoding, nullptr, "codec of the texts", nullptr});
     info.getsets.push_back({nullptr, nullptr, nullptr, nullptr, nullptr});
     info.memberDefs.push_back({nullptr, 0, 0, 0, nullptr});
@@ -303,7 +329,8 @@ bool MakeType(RecordInfo& info)
         {Py_tp_doc, const_cast<char*>(info.doc)},
         {0, nullptr},
     };
-    PyType_Spec spec = {info.name, static_cast<int>(DataOffset + info.size), 0,
+    const std::size_t extra = info.timed ? sizeof(std::int64_t) : 0;
+    PyType_Spec spec = {info.name, static_cast<int>(DataOffset + info.size + extra), 0,
                         Py_TPFLAGS_DEFAULT, slots};
     info.type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
     return info.type != nullptr;
@@ -336,8 +363,18 @@ PyObject* NewRecord(RecordKind kind, const void* data, std::size_t size, PyObjec
     const std::size_t n = size < info.size ? size : info.size;
     std::memcpy(r->data, data, n);
     std::memset(r->data + n, 0, info.size - n);
+    if (info.timed)
+        *TimeOf(self, info) = 0;
     Py_XINCREF(encoding);
     r->encoding = encoding;
+    return self;
+}
+
+PyObject* NewDepth(const CThostFtdcDepthMarketDataField& d, std::int64_t nanos, PyObject* encoding)
+{
+    PyObject* self = NewRecord(RecordKind::Depth, &d, sizeof d, encoding);
+    if (self)
+        *TimeOf(self, Infos[static_cast<int>(RecordKind::Depth)]) = nanos;
     return self;
 }
 

@@ -5,6 +5,9 @@
 #include <Python.h>
 
 #include <cstddef>
+#include <cstdint>
+
+struct CThostFtdcDepthMarketDataField;
 
 namespace mdpy {
 
@@ -18,6 +21,9 @@ bool AddRecordTypes(PyObject* module);
 // or less; the rest reads as zero). `encoding` is a str naming the codec of
 // its texts, or null for the default. Null with a Python error on failure.
 PyObject* NewRecord(RecordKind kind, const void* data, std::size_t size, PyObject* encoding);
+
+// A depth record object with its receive time (ns since the epoch).
+PyObject* NewDepth(const CThostFtdcDepthMarketDataField& d, std::int64_t nanos, PyObject* encoding);
 
 // Text of a fixed-width member: up to the first NUL, ASCII as is, anything
 // else through the codec (undecodable bytes replaced, never an exception).

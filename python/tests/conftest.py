@@ -3,8 +3,10 @@
 import csv
 import faulthandler
 import os
+import socket
 import subprocess
 import sys
+import textwrap
 import time
 
 import pytest
@@ -61,6 +63,34 @@ def front():
     yield start
     for f in started:
         f.stop()
+
+
+CREDENTIALS = dict(broker="9999", user="demo", password="demo")
+
+
+def optional(module):
+    """A module the package may do without (numpy, pandas): its test skips
+    when it is missing, unless MDLINK_PYTHON_OPTIONAL=require (CI)."""
+    if os.environ.get("MDLINK_PYTHON_OPTIONAL") == "require":
+        return __import__(module)
+    return pytest.importorskip(module)
+
+
+def refused_address():
+    """A loopback address where nothing listens: connections are refused."""
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return f"tcp://127.0.0.1:{s.getsockname()[1]}"
+
+
+def run_python(script, timeout=120, **values):
+    """Runs `script` in a fresh interpreter that imports this mdlink, with
+    `values` as globals; the CompletedProcess, with text output."""
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    prelude = "import os, sys, threading, time\nimport mdlink\n"
+    prelude += "".join(f"{name} = {value!r}\n" for name, value in values.items())
+    return subprocess.run([sys.executable, "-c", prelude + textwrap.dedent(script)], env=env,
+                          timeout=timeout, capture_output=True, text=True)
 
 
 def wait_until(predicate, timeout=60, what="condition"):

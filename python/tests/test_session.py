@@ -1,11 +1,15 @@
 """The client against mdfront: login, subscriptions, depth data, events, the queue."""
 
+import errno
+import logging
+import os
+import time
+
 import pytest
 
 import mdlink
-from conftest import TEXT_MEMBERS, sample_rows, wait_until, write_replay_csv
-
-CREDENTIALS = dict(broker="9999", user="demo", password="demo")
+from conftest import (CREDENTIALS, TEXT_MEMBERS, optional, refused_address, sample_rows,
+                      wait_until, write_replay_csv)
 
 # Numeric members that the text body forms carry; the others arrive as zero.
 TEXT_FORM_NUMBERS = {
@@ -45,6 +49,76 @@ def test_login_subscription_and_their_events(front):
         client.unsubscribe("IF2612")
         e = client.next_event(timeout=30)
         assert (e.kind, e.instrument_id, e.ok) == ("unsubscribed", "IF2612", True)
+
+
+def test_state_after_close(front):
+    f = front()
+    client = mdlink.Client(f.address, **CREDENTIALS)
+    client.wait_login(timeout=30)
+    assert client.connected and client.logged_in
+    client.close()
+    assert (client.closed, client.connected, client.logged_in) == (True, False, False)
+    with pytest.raises(mdlink.ClosedError):
+        client.wait_login(timeout=1)
+
+
+def test_login_timeout_says_why():
+    with mdlink.Client(refused_address(), **CREDENTIALS) as client:
+        e = client.next_event(timeout=30)
+        assert (e.kind, e.reason) == ("disconnected", errno.ECONNREFUSED)
+        with pytest.raises(TimeoutError) as late:
+            client.wait_login(timeout=0.01)
+    assert isinstance(late.value, mdlink.LoginTimeoutError)
+    assert late.value.reason == errno.ECONNREFUSED
+    assert os.strerror(errno.ECONNREFUSED) in str(late.value)
+    assert "every 3 s" in str(late.value)
+
+
+def test_link_events_are_logged(front, caplog):
+    f = front("--refuse-logins")
+    with caplog.at_level(logging.INFO, logger="mdlink"):
+        with mdlink.Client(f.address, **CREDENTIALS) as client:
+            with pytest.raises(mdlink.LoginError):
+                client.wait_login(timeout=30)
+            f.stop()
+            wait_until(lambda: not client.connected, what="the lost link")
+            wait_until(lambda: any(r.levelno == logging.WARNING and "disconnected" in r.message
+                                   for r in caplog.records), what="the log record")
+    lines = [(r.levelname, r.getMessage()) for r in caplog.records if r.name == "mdlink"]
+    assert lines[0] == ("INFO", f"mdlink client of {f.address}: connected, logging in")
+    assert lines[1][0] == "WARNING" and "login refused: error" in lines[1][1]
+    assert lines[2][0] == "WARNING" and "disconnected: connection lost" in lines[2][1]
+
+
+def test_ids_go_out_and_come_back_in_the_clients_encoding(front):
+    f = front("--instruments", "*")
+    with mdlink.Client(f.address, **CREDENTIALS) as client:
+        client.subscribe(["铜2612"])
+        e = client.next_event(timeout=30)
+        while e.kind != "subscribed":
+            e = client.next_event(timeout=30)
+        assert (e.instrument_id, e.ok) == ("铜2612", True)
+        assert client.next_tick(timeout=30).InstrumentID == "铜2612"
+
+
+def test_receive_time_of_ticks_and_batches(front):
+    np = optional("numpy")
+    f = front("--rate", "200")
+    before = time.time_ns()
+    with mdlink.Client(f.address, **CREDENTIALS) as client:
+        client.subscribe("au2612")
+        tick = client.next_tick(timeout=30)
+        timed = client.batch(5, timeout=30, min_records=5, with_time=True)
+        plain = client.batch(5, timeout=30, min_records=5)
+    after = time.time_ns()
+    assert before <= tick.receive_time <= after
+    assert timed.dtype.itemsize == 416 and plain.dtype.itemsize == 408
+    times = timed["receive_time"].astype(np.int64)
+    assert list(times) == sorted(times) and before < times[0] and times[-1] < after
+    assert times[0] >= tick.receive_time
+    row = mdlink.Depth.from_bytes(timed[:1].tobytes()[:408], receive_time=int(times[0]))
+    assert row.receive_time == times[0]
+    assert bytes(client.batch_bytes(0, with_time=True)) == b""
 
 
 def test_refused_login_raises_and_is_an_event(front):
@@ -88,7 +162,7 @@ def test_ticks_in_every_body_form(front, tmp_path, form):
 
 
 def test_batches_hold_the_same_records_as_ticks(front, tmp_path):
-    np = pytest.importorskip("numpy")
+    np = optional("numpy")
     rows = sample_rows("au2612", 6)
     write_replay_csv(tmp_path / "replay.csv", rows)
     f = front("--replay", str(tmp_path / "replay.csv"), "--rate", "100")
@@ -153,10 +227,25 @@ def test_event_queue_is_bounded_too(front):
         assert 1 <= len(events) <= 3 and all(e.kind == "for_quote" for e in events)
 
 
-def test_arguments_are_checked():
-    with pytest.raises(ValueError):
-        mdlink.Client([], **CREDENTIALS)
-    with pytest.raises(ValueError):
-        mdlink.Client("tcp://127.0.0.1:1", queue_size=0)
-    with pytest.raises(LookupError):
-        mdlink.Client("tcp://127.0.0.1:1", encoding="no-such-codec")
+
+
+def test_links_hold_two_fronts_and_deliver_each_record_once(front):
+    feed = ("--shared-feed", "--rate", "50", "--instruments", "au2612", "--seed", "3")
+    a = front(*feed)
+    b = front(*feed, "--delay-ms", "5")
+    with mdlink.Client([a.address, b.address], links=2, **CREDENTIALS) as client:
+        client.wait_login(timeout=30)
+        client.subscribe(["au2612"])
+        slots = [client.next_tick(timeout=30).Volume for _ in range(20)]
+        a.stop()  # the leading front dies: the other link carries on
+        slots += [client.next_tick(timeout=30).Volume for _ in range(20)]
+        assert slots == sorted(set(slots)), "each slot once, in order"
+        links = client.link_counters()
+        assert [c["fronts"] for c in links] == [a.address, b.address]
+        assert sum(c["first"] for c in links) >= len(slots)
+        assert len(links[0]["late"]) == len(mdlink.LATE_BOUNDS_US) + 1
+        kinds_seen = [e.kind for e in client.events(timeout=0)]
+        assert "disconnected" not in kinds_seen
+    assert client.link_counters() == []
+    with pytest.raises(ValueError, match="links"):
+        mdlink.Client([a.address], links=9)

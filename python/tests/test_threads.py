@@ -7,13 +7,14 @@ import _thread
 import gc
 import logging
 import threading
+import time
+import traceback
 
 import pytest
 
 import mdlink
-from conftest import wait_until
+from conftest import CREDENTIALS, wait_until
 
-CREDENTIALS = dict(broker="9999", user="demo", password="demo")
 
 
 class Recorder(mdlink.Handler):
@@ -89,9 +90,13 @@ def test_exception_in_callback_is_logged_counted_and_link_goes_on(front, caplog)
             wait_until(lambda: h.ticks >= 5, what="ticks after exceptions")
             assert client.logged_in and client.connected
             assert client.callback_errors >= 6
-    messages = [r for r in caplog.records if r.name == "mdlink"]
+    messages = [r for r in caplog.records if r.name == "mdlink" and r.levelno == logging.ERROR]
     assert any("on_depth" in r.getMessage() and r.exc_info[0] is ValueError for r in messages)
     assert any("login" in r.getMessage() and r.exc_info[0] is RuntimeError for r in messages)
+    # Each with the traceback into the handler's method.
+    for r in messages:
+        frames = traceback.extract_tb(r.exc_info[2])
+        assert frames and frames[-1].name in ("on_depth", "on_login"), r.getMessage()
 
 
 def test_close_from_inside_a_callback(front):
@@ -152,6 +157,68 @@ def test_close_while_a_callback_runs(front, how):
     with mdlink.Client(f.address, **CREDENTIALS) as other:
         other.wait_login(timeout=60)
     assert h.calls == calls
+
+
+def test_a_second_close_waits_like_the_first(front):
+    entered = threading.Event()
+
+    class Slow(mdlink.Handler):
+        running = False
+
+        def on_depth(self, tick):
+            self.running = True
+            entered.set()
+            time.sleep(0.2)
+            self.running = False
+
+    f = front("--rate", "0")
+    h = Slow()
+    client = mdlink.Client(f.address, handler=h, **CREDENTIALS)
+    client.subscribe("au2612")
+    assert entered.wait(60)
+    first = threading.Thread(target=client.close)
+    first.start()
+    wait_until(lambda: client.closed, what="the first close")
+    client.close()
+    assert not h.running
+    first.join()
+
+
+WAITS_INSIDE_A_HANDLER = {
+    "next_tick": lambda c: c.next_tick(timeout=3),
+    "ticks": lambda c: next(c.ticks()),
+    "batch": lambda c: c.batch(10, timeout=None),
+    "wait_login": lambda c: c.wait_login(timeout=3),
+    "next_event": lambda c: c.next_event(timeout=1),
+    "events": lambda c: list(c.events()),
+}
+
+
+def test_waits_inside_a_handler_raise_at_once(front):
+    class Waiting(mdlink.Handler):
+        client = None
+        outcome = None
+
+        def on_subscribed(self, event):
+            outcome = {}
+            for name, wait in WAITS_INSIDE_A_HANDLER.items():
+                try:
+                    wait(self.client)
+                    outcome[name] = "returned"
+                except RuntimeError as e:
+                    outcome[name] = "wait" in str(e) and "RuntimeError"
+            # Taking what is there does not wait; join returns at once.
+            outcome["timeout=0"] = (self.client.next_tick(timeout=0), self.client.join())
+            self.outcome = outcome
+
+    f = front()
+    h = Waiting()
+    with mdlink.Client(f.address, handler=h, **CREDENTIALS) as client:
+        h.client = client
+        client.subscribe("au2612")
+        wait_until(lambda: h.outcome is not None, what="the handler's outcome")
+    assert h.outcome == {**{name: "RuntimeError" for name in WAITS_INSIDE_A_HANDLER},
+                         "timeout=0": (None, False)}
 
 
 def test_close_from_another_thread_ends_the_iteration(front):

@@ -12,8 +12,9 @@
 //   body requested      false          false       OnRecvData: HandleMsg      waiting for header
 //
 // Bodies up to 800 bytes land in BodyBuffer, larger ones up to 1 MiB in
-// SpillBuffer; a larger announced body means the stream is corrupt and the
-// link is dropped (the format has no way to find the next frame).
+// SpillBuffer, made once the whole body is ready; a larger announced body
+// means the stream is corrupt and the link is dropped (the format has no way
+// to find the next frame).
 #include "api/MdClient.h"
 
 #include "link/HeartBeat.h"
@@ -57,12 +58,27 @@ char* CKelvoMDClient::BodyStore()
 char* CKelvoMDClient::OnRecvBuffer(long& size)
 {
     if (ExpectBody) {
-        if (size >= static_cast<long>(CurBodyLength)) {
-            size = static_cast<long>(CurBodyLength);
-            ExpectBody = false;
-        } else {
+        if (size < static_cast<long>(CurBodyLength)) {
             size = 0;
+            return BodyStore();
         }
+        // Made only now: a big body announced and never sent whole (a cut or
+        // corrupt stream) costs no memory.
+        if (CurBodyLength > BodyBufferSize && SpillBuffer.size() < CurBodyLength) {
+            try {
+                SpillBuffer.resize(CurBodyLength);
+            } catch (const std::bad_alloc&) {
+                // Without room for the body the stream cannot be followed.
+                WriteLog(1, "RecvData", "no memory for a body of %u bytes, dropping the link",
+                         CurBodyLength);
+                ResetReceiveState();
+                Abort();
+                size = 0;
+                return BodyBuffer;
+            }
+        }
+        size = static_cast<long>(CurBodyLength);
+        ExpectBody = false;
         return BodyStore();
     }
     if (size >= static_cast<long>(FrameHeaderSize)) {
@@ -110,17 +126,6 @@ int CKelvoMDClient::OnRecvData(char* buffer, long)
         ResetReceiveState();
         Abort();
         return 0;
-    }
-    if (CurBodyLength > BodyBufferSize && SpillBuffer.size() < CurBodyLength) {
-        try {
-            SpillBuffer.resize(CurBodyLength);
-        } catch (const std::bad_alloc&) {
-            // Without room for the body the stream cannot be followed.
-            WriteLog(1, "RecvData", "no memory for a body of %u bytes, dropping the link",
-                     CurBodyLength);
-            ResetReceiveState();
-            Abort();
-        }
     }
     return 0;
 }

@@ -12,6 +12,7 @@
 
 #include "KelvoBase.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -99,6 +100,9 @@ public:
     std::vector<LogSetup> logs; // of the logs alive, and of those gone since the last Reset
     LogSetup& SetupOf(const Kelvo_Log* log);
     std::vector<TraceLine> lines;
+    // Off: Trace keeps nothing and formats nothing (for the fuzz targets,
+    // which read no line). Back on at Restart.
+    bool recordLines = true;
     std::vector<std::string> LinesOf(const Kelvo_Log* log) const;
     std::vector<std::string> Texts() const;
 
@@ -110,6 +114,8 @@ public:
     // Kelvo_LOOP_Call fails before running anything (std::bad_alloc).
     bool failLoopCalls = false;
     void RunPosted();
+    // Kelvo_LOOP_Generation: a test bumps it to play a fork.
+    unsigned int forkGeneration = 0;
 
     unsigned int nextTimerId = 0;
 };
@@ -126,6 +132,7 @@ int Disconnect(Kelvo_TcpClientHandler* handler, int reason);
 // Received bytes, offered to the handler exactly as the base layer does:
 // ready bytes accumulate, and the handler takes what it asks for.
 void Feed(Kelvo_TcpClientHandler* handler, const std::string& bytes);
+void Feed(Kelvo_TcpClientHandler* handler, const char* bytes, std::size_t size);
 // The same bytes in chunks of the given sizes (the last size repeats).
 void FeedChunked(Kelvo_TcpClientHandler* handler, const std::string& bytes,
                  const std::vector<std::size_t>& chunks);

@@ -10,6 +10,7 @@
 namespace {
 
 using soak::DelayKind;
+using soak::SlotCheck;
 using soak::SeqCheck;
 using soak::SeqVerdict;
 
@@ -28,6 +29,56 @@ struct SeqCase {
     bool tailExempt;
     SeqVerdict expected;
 };
+
+TEST(SlotCheck, OwesWhatALinkInThePackBrought)
+{
+    struct Step {
+        char what;    // 'b' brought by a link, 'd' delivered to the application
+        int n;
+        int previous; // 'b': the link's number before, -1 for none
+        bool inOrder;
+        std::uint64_t lost; // so far
+    };
+    struct Case {
+        const char* name;
+        std::vector<Step> steps;
+    };
+    const Case cases[] = {
+        {"two links, each number once",
+         {{'b', 1, -1, true, 0}, {'d', 1, 0, true, 0}, {'b', 1, -1, true, 0}, {'b', 2, 1, true, 0},
+          {'d', 2, 0, true, 0}, {'b', 2, 1, true, 0}}},
+        {"a number held, then delivered after its predecessor",
+         {{'b', 3, -1, true, 0}, {'b', 4, 3, true, 0}, {'d', 3, 0, true, 0}, {'d', 4, 0, true, 0}}},
+        {"a number skipped although it was news when a link brought it",
+         {{'b', 5, -1, true, 0}, {'b', 6, 5, true, 0}, {'d', 6, 0, true, 1}}},
+        {"a link in the pack brings a number the others skipped",
+         {{'d', 7, 0, true, 0}, {'b', 7, -1, true, 0}, {'d', 9, 0, true, 0}, {'b', 8, 7, true, 1}}},
+        {"a link back behind the others owes nothing until it catches up",
+         {{'d', 7, 0, true, 0}, {'d', 9, 0, true, 0}, {'b', 5, -1, true, 0}, {'b', 6, 5, true, 0},
+          {'b', 9, 8, true, 0}}},
+        {"a link in the pack too far behind is not waited for",
+         {{'d', 100, 0, true, 0}, {'b', 100, 99, true, 0}, {'d', 118, 0, true, 0}, {'b', 101, 100, true, 0}}},
+        {"... and one just within it is",
+         {{'d', 100, 0, true, 0}, {'b', 100, 99, true, 0}, {'d', 117, 0, true, 0}, {'b', 101, 100, true, 1}}},
+        {"twice", {{'d', 10, 0, true, 0}, {'d', 10, 0, false, 0}}},
+        {"out of order", {{'d', 12, 0, true, 0}, {'d', 11, 0, false, 0}}},
+        {"midnight starts the numbers again",
+         {{'d', 8000000, 0, true, 0}, {'b', 0, -1, true, 0}, {'d', 0, 0, true, 0}}},
+    };
+    for (const Case& c : cases) {
+        SlotCheck check;
+        std::uint64_t lost = 0;
+        int i = 0;
+        for (const Step& s : c.steps) {
+            if (s.what == 'b')
+                lost += check.Brought(s.n, s.previous);
+            else
+                EXPECT_EQ(check.Delivered(s.n, lost), s.inOrder) << c.name << ", step " << i;
+            EXPECT_EQ(lost, s.lost) << c.name << ", step " << i;
+            ++i;
+        }
+    }
+}
 
 TEST(SeqCheck, JudgesThePrefixWrittenBeforeTheFault)
 {

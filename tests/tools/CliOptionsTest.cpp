@@ -1,7 +1,12 @@
 // mdcli's command line.
 #include "CliOptions.h"
+#include "LinkSummary.h"
+#include "ToolsTestSupport.h"
 
 #include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -16,7 +21,7 @@ TEST(CliOptionsTest, FlagsAndTheirErrors)
     std::string error;
     ASSERT_TRUE(mdcli::ParseCliOptions({"--front", "tcp://127.0.0.1:7000", "--front=tcp://h:1",
                                         "--instruments", "a,,b", "--forquote", "c", "--csv",
-                                        "x.csv", "--duration", "2.5", "--quiet", "--user", "u"},
+                                        "x.csv", "--duration", "2.5", "--quiet", "--user", "u", "--links", "2"},
                                        o, error))
         << error;
     EXPECT_EQ(o.fronts.size(), 2u);
@@ -25,10 +30,11 @@ TEST(CliOptionsTest, FlagsAndTheirErrors)
     EXPECT_EQ(o.duration_seconds, 2.5);
     EXPECT_TRUE(o.quiet);
     EXPECT_EQ(o.user, "u");
+    EXPECT_EQ(o.links, 2);
     const std::vector<std::vector<std::string>> bad = {
         {}, {"--front", "127.0.0.1:7000"}, {"--front", "tcp://h:0"}, {"--front", "tcp://:5"},
         {"--front", "tcp://h:1", "--nosuch", "1"}, {"--front", "tcp://h:1", "--duration", "x"},
-        {"--front"}};
+        {"--front"}, {"--front", "tcp://h:1", "--links", "0"}, {"--front", "tcp://h:1", "--links", "9"}};
     for (const auto& args : bad) {
         CliOptions b;
         EXPECT_FALSE(mdcli::ParseCliOptions(args, b, error));
@@ -37,10 +43,84 @@ TEST(CliOptionsTest, FlagsAndTheirErrors)
     CliOptions h;
     EXPECT_TRUE(mdcli::ParseCliOptions({"--help"}, h, error));
     EXPECT_TRUE(h.help);
-    for (const char* flag : {"--front", "--user", "--password", "--broker", "--instruments",
-                             "--forquote", "--csv", "--duration", "--quiet", "--help"})
+    for (const char* flag : {"--front", "--user", "--password", "--password-file", "--broker",
+                             "--instruments", "--forquote", "--csv", "--duration", "--links", "--quiet",
+                             "--help", "MDCLI_PASSWORD"})
         EXPECT_NE(mdcli::CliUsage().find(flag), std::string::npos) << flag;
     EXPECT_NE(mdcli::CliUsage().find("at most 1000 instruments"), std::string::npos);
+}
+
+TEST(LinkSummaryTest, OneLinePerLinkWithItsLateness)
+{
+    mdlink::RedundantLinkCounters c[2] = {};
+    std::snprintf(c[0].Fronts, sizeof c[0].Fronts, "tcp://a:1");
+    c[0].Up = 1;
+    c[0].First = 10;
+    c[1].Copies = 10;
+    c[1].LateTimed = 100;
+    c[1].Late[3] = 60;  // [100, 300) us
+    c[1].Late[5] = 39;  // [1, 3) ms
+    c[1].Late[9] = 1;   // 100 ms or more
+    c[1].LateMaxUs = 150000;
+    const std::vector<std::string> lines = mdcli::LinkSummary(c, 2);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "link 0 [tcp://a:1]: up, first 10, copies 0, older 0, held 0; came up 0 times, "
+                        "lost 0; copies late: half -, 99% -, at most 0us (0 timed)");
+    EXPECT_NE(lines[1].find("copies late: half <300us, 99% <3000us, at most 150000us (100 timed)"),
+              std::string::npos)
+        << lines[1];
+}
+
+class CliPasswordTest : public TempDirTest {};
+
+// Where the password comes from: the flag, else the file, else the
+// environment; and what is refused.
+TEST_F(CliPasswordTest, FlagFileOrEnvironment)
+{
+    const std::string forty(40, 'x');
+    const std::string tooLong = forty + "y";
+    struct Case {
+        std::vector<std::string> flags;
+        const char* environment; // null: unset
+        const char* file;        // written to pw.txt; null: no file
+        bool ok;
+        std::string password;
+    };
+    const Case cases[] = {
+        {{"--password", "p"}, nullptr, nullptr, true, "p"},
+        {{"--password", "p"}, "e", nullptr, true, "p"},
+        {{"--password="}, "e", nullptr, true, ""},
+        {{}, "e", nullptr, true, "e"},
+        {{}, nullptr, nullptr, true, ""},
+        {{"--password-file", "pw.txt"}, "e", "secret\nsecond line\n", true, "secret"},
+        {{"--password-file=pw.txt"}, nullptr, "secret\r\n", true, "secret"},
+        {{"--password-file", "pw.txt"}, nullptr, "no line end", true, "no line end"},
+        {{"--password-file", "pw.txt"}, "e", "", true, ""},
+        {{"--password-file", "missing.txt"}, "e", nullptr, false, ""},
+        {{"--password", "p", "--password-file", "pw.txt"}, nullptr, "s\n", false, ""},
+        {{"--password", forty}, nullptr, nullptr, true, forty},
+        {{"--password", tooLong}, nullptr, nullptr, false, ""},
+        {{}, tooLong.c_str(), nullptr, false, ""},
+    };
+    for (const Case& c : cases) {
+        std::string what;
+        for (const std::string& flag : c.flags)
+            what += flag + " ";
+        what += c.environment ? std::string("env ") + c.environment : "no env";
+        std::filesystem::remove(dir_ / "pw.txt");
+        if (c.file)
+            std::ofstream(dir_ / "pw.txt", std::ios::binary) << c.file;
+        std::vector<std::string> args = {"--front", "tcp://h:1"};
+        args.insert(args.end(), c.flags.begin(), c.flags.end());
+        CliOptions o;
+        std::string error;
+        ASSERT_TRUE(mdcli::ParseCliOptions(args, o, error)) << what << ": " << error;
+        EXPECT_EQ(mdcli::ResolvePassword(o, c.environment, error), c.ok) << what;
+        if (c.ok)
+            EXPECT_EQ(o.password, c.password) << what;
+        else
+            EXPECT_FALSE(error.empty()) << what;
+    }
 }
 
 } // namespace

@@ -42,13 +42,20 @@ TEST(FrontOptionsTest, FlagsFillTheConfig)
     EXPECT_TRUE(o.verbose);
     EXPECT_TRUE(c.stamp_sequence);
     EXPECT_FALSE(c.faults.silent_after_frames.has_value());
+
+    ASSERT_TRUE(mdfront::ParseFrontOptions({"--shared-feed", "--delay-ms", "2.5", "--jitter-ms", "0.3"},
+                                           o, error)) << error;
+    EXPECT_TRUE(o.config.shared_feed);
+    EXPECT_EQ(o.config.delay, std::chrono::microseconds(2500));
+    EXPECT_EQ(o.config.jitter, std::chrono::microseconds(300));
 }
 
 TEST(FrontOptionsTest, BadInputIsRefusedWithAReason)
 {
     const std::vector<std::vector<std::string>> bad = {
         {"--nosuch"}, {"--port"}, {"--port", "70000"}, {"--form", "xml"},
-        {"--big-body", "800"}, {"--rate", "-1"}, {"stray"}, {"--text-fields", "0"}};
+        {"--big-body", "800"}, {"--rate", "-1"}, {"stray"}, {"--text-fields", "0"},
+        {"--shared-feed", "--rate", "0"}, {"--delay-ms", "-1"}, {"--jitter-ms", "x"}};
     for (const auto& args : bad) {
         mdfront::FrontOptions o;
         std::string error;

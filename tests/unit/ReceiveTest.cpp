@@ -391,6 +391,23 @@ TEST_F(Receive, TheBufferOfABigBodyIsGivenBackWhenTheLinkIsReset)
     }
 }
 
+// A big body is given memory only once it is there whole: one announced
+// and cut off (or a corrupt length under 1 MiB) costs nothing.
+TEST_F(Receive, ABigBodyTakesNoMemoryBeforeItIsThereWhole)
+{
+    if (test::HeapBytesInUse() < 0)
+        GTEST_SKIP() << "the heap in use cannot be told here";
+    Start();
+    std::string body = Bytes(Depth("big", 1));
+    body.resize(1048576, 'b');
+    const std::string frame = Frame(MsgDepthMarketData, body);
+    const long before = test::HeapBytesInUse();
+    fake::Feed(conn, frame.substr(0, FrameHeaderSize + 100));
+    EXPECT_LT(test::HeapBytesInUse() - before, 65536);
+    fake::Feed(conn, frame.substr(FrameHeaderSize + 100));
+    EXPECT_EQ(spi.Count("RtnDepthMarketData"), 1);
+}
+
 TEST_F(Receive, AnAnnouncedBodyOver1MiBDropsTheLink)
 {
     Start();

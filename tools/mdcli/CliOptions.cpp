@@ -1,8 +1,10 @@
 #include "CliOptions.h"
 
 #include "MarketBoard.h"
+#include "MdApi.h"
 #include "NumberText.h"
 
+#include <fstream>
 #include <sstream>
 
 namespace mdcli {
@@ -33,6 +35,9 @@ bool Apply(const std::string& name, const std::string& value, CliOptions& o, std
         o.user = value;
     } else if (name == "password") {
         o.password = value;
+        o.password_given = true;
+    } else if (name == "password-file") {
+        o.password_file = value;
     } else if (name == "broker") {
         o.broker = value;
     } else if (name == "instruments") {
@@ -41,6 +46,13 @@ bool Apply(const std::string& name, const std::string& value, CliOptions& o, std
         o.forquote = SplitList(value);
     } else if (name == "csv") {
         o.csv = value;
+    } else if (name == "links") {
+        long long n = 0;
+        if (!mdtools::ParseInt(value, n) || n < 1 || n > 8) {
+            error = "bad value '" + value + "' for --links (1 to 8)";
+            return false;
+        }
+        o.links = static_cast<int>(n);
     } else if (name == "duration") {
         if (!mdtools::ParseDouble(value, o.duration_seconds) || o.duration_seconds < 0) {
             error = "bad value '" + value + "' for --duration";
@@ -53,7 +65,44 @@ bool Apply(const std::string& name, const std::string& value, CliOptions& o, std
     return true;
 }
 
+// The first line of a file, without its line end ("\n" or "\r\n").
+bool ReadFirstLine(const std::string& path, std::string& line)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return false;
+    std::getline(in, line);
+    if (in.bad())
+        return false;
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    return true;
+}
+
 } // namespace
+
+bool ResolvePassword(CliOptions& o, const char* environment, std::string& error)
+{
+    if (o.password_given && !o.password_file.empty()) {
+        error = "give --password or --password-file, not both";
+        return false;
+    }
+    if (!o.password_file.empty()) {
+        if (!ReadFirstLine(o.password_file, o.password)) {
+            error = "cannot read the password file '" + o.password_file + "'";
+            return false;
+        }
+    } else if (!o.password_given && environment) {
+        o.password = environment;
+    }
+    // A longer one would be cut short in the login request and refused.
+    const std::size_t room = sizeof(CThostFtdcReqUserLoginField::Password) - 1;
+    if (o.password.size() > room) {
+        error = "the password is longer than " + std::to_string(room) + " characters";
+        return false;
+    }
+    return true;
+}
 
 std::vector<std::string> SplitList(const std::string& text)
 {
@@ -110,7 +159,10 @@ std::string CliUsage()
            "  --front tcp://HOST:PORT  a front to connect to; repeat for failover\n"
            "                           (the library moves on after a heartbeat timeout)\n"
            "  --user NAME              user id of the login\n"
-           "  --password TEXT          password of the login\n"
+           "  --password TEXT          password of the login (visible to every user of\n"
+           "                           the machine in the process list: prefer\n"
+           "                           --password-file or " + std::string(PasswordVariable) + ")\n"
+           "  --password-file FILE     the password is the first line of FILE\n"
            "  --broker ID              broker id of the login\n"
            "  --instruments a,b,c      instruments to subscribe depth data for\n"
            "  --forquote a,b           instruments to subscribe for-quote notices for\n"
@@ -118,8 +170,14 @@ std::string CliUsage()
            "                           then the receive time in microseconds and every\n"
            "                           member); mdfront --replay FILE replays it\n"
            "  --duration SECONDS       stop after this long (default: until Ctrl-C)\n"
+           "  --links N                hold N of the fronts at once, one link each, and\n"
+           "                           show each record once, from the link that brings\n"
+           "                           it first (1 to 8, whatever MDLINK_LINKS says); the\n"
+           "                           summary gives each link's counters\n"
            "  --quiet                  no ticker: only events and the summary\n"
            "  --help                   show this text\n"
+           "Without --password or --password-file, the password is read from the\n"
+           "environment variable " + std::string(PasswordVariable) + " (none: empty).\n"
            "The ticker keeps at most " + std::to_string(MarketBoard::DefaultMaxRows) +
            " instruments, in order of arrival; further\n"
            "ids are counted, and the count shown, but their records are not.\n";

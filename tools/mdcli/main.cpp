@@ -3,13 +3,16 @@
 #include "CliSpi.h"
 #include "CsvWriter.h"
 #include "Interrupt.h"
+#include "LinkSummary.h"
 #include "MarketBoard.h"
 #include "MdApi.h"
+#include "RedundantMdApi.h"
 #include "Terminal.h"
 #include "Ticker.h"
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <thread>
 
@@ -42,6 +45,29 @@ void Refresh(mdcli::MarketBoard& board, mdcli::Ticker& ticker, Display display)
     }
 }
 
+CThostFtdcMdApi* NewSingleClient()
+{
+    return CThostFtdcMdApi::CreateFtdcMdApi("", false, false);
+}
+
+// --links: the links are plain clients of the shared library, which makes
+// them only while MDLINK_LINKS does not ask for more.
+CThostFtdcMdApi* CreateClient(const mdcli::CliOptions& opts, mdlink::CRedundantMdApi*& redundant)
+{
+    redundant = nullptr;
+    if (opts.links == 0)
+        return NewSingleClient();
+#ifdef _WIN32
+    _putenv_s("MDLINK_LINKS", "");
+#else
+    unsetenv("MDLINK_LINKS");
+#endif
+    if (opts.links == 1)
+        return NewSingleClient();
+    redundant = mdlink::CRedundantMdApi::Create(opts.links, &NewSingleClient);
+    return redundant;
+}
+
 bool Expired(const mdcli::CliOptions& opts, std::chrono::steady_clock::time_point start)
 {
     return opts.duration_seconds > 0 &&
@@ -63,6 +89,10 @@ int main(int argc, char** argv)
         std::fputs(mdcli::CliUsage().c_str(), stdout);
         return 0;
     }
+    if (!mdcli::ResolvePassword(opts, std::getenv(mdcli::PasswordVariable), error)) {
+        std::fprintf(stderr, "mdcli: %s\n", error.c_str());
+        return 2;
+    }
     mdcli::CsvWriter csv;
     if (!opts.csv.empty() && !csv.Open(opts.csv, error)) {
         std::fprintf(stderr, "mdcli: %s\n", error.c_str());
@@ -73,7 +103,8 @@ int main(int argc, char** argv)
                                                                                  : Display::Lines;
     mdcli::MarketBoard board;
     mdcli::CliSpi spi(opts, board, opts.csv.empty() ? nullptr : &csv);
-    CThostFtdcMdApi* api = CThostFtdcMdApi::CreateFtdcMdApi("", false, false);
+    mdlink::CRedundantMdApi* redundant = nullptr;
+    CThostFtdcMdApi* api = CreateClient(opts, redundant);
     spi.Attach(api);
     api->RegisterSpi(&spi);
     std::vector<std::string> fronts = opts.fronts; // the interface takes mutable text
@@ -90,6 +121,8 @@ int main(int argc, char** argv)
         std::this_thread::sleep_for(RefreshPeriod);
         Refresh(board, ticker, display);
     }
+    mdlink::RedundantLinkCounters links[mdlink::RedundantMaxLinks];
+    const int linkCount = redundant ? redundant->GetLinkCounters(links, mdlink::RedundantMaxLinks) : 0;
     api->Release(); // waits until no callback runs; none follows
     Refresh(board, ticker, display);
     if (!csv.Close())
@@ -97,6 +130,8 @@ int main(int argc, char** argv)
     std::printf("mdcli: %s depth records for %s instruments, %s for-quote notices\n",
                 std::to_string(board.Records()).c_str(), std::to_string(board.Instruments()).c_str(),
                 std::to_string(board.ForQuotes()).c_str());
+    for (const std::string& line : mdcli::LinkSummary(links, linkCount))
+        std::printf("mdcli: %s\n", line.c_str());
     if (board.HiddenRecords() > 0)
         std::printf("mdcli: %s more instrument ids not shown (%s records)\n",
                     board.HiddenText().c_str(), std::to_string(board.HiddenRecords()).c_str());

@@ -14,9 +14,26 @@
 
 namespace mdfront {
 
+// What a walk starts from: the instrument's scale and the day's reference
+// prices, all in hundredths, fixed by the seed and the id.
+struct WalkProfile {
+    long long tick = 1;
+    long long preSettle = 0;
+    long long preClose = 0;
+    long long upper = 0;
+    long long lower = 0;
+    long long preOpenInterest = 0;
+    int multiplier = 10;
+};
+
 class DepthWalk {
 public:
     DepthWalk(const InstrumentInfo& instrument, const std::string& tradingDay, std::uint64_t seed);
+
+    WalkProfile Reference() const
+    {
+        return {tick_, preSettle_, preClose_, upper_, lower_, preOpenInterest_, multiplier_};
+    }
 
     // Moves one step and returns the record, stamped with `now`.
     CThostFtdcDepthMarketDataField Next(const mdtools::LocalStamp& now);

@@ -93,6 +93,16 @@ struct FrontConfig {
     // holds and a client decodes unchanged. ConnectionStats says which
     // numbers were written whole (stamp_written, stamp_before_fault).
     bool stamp_sequence = false;
+    // Records tied to wall-clock slots of 1/rate seconds: every front with
+    // the same seed serves the same record per instrument and slot, with the
+    // slot's number in Volume (SharedFeed.h). Needs a rate above 0.
+    bool shared_feed = false;
+    // Every frame held back this long plus a uniform jitter up to `jitter`
+    // before it goes out, in order (DelayLine.h); the jitter's own seed, 0
+    // for a random one.
+    std::chrono::microseconds delay{0};
+    std::chrono::microseconds jitter{0};
+    std::uint64_t jitter_seed = 0;
     FrontFaults faults;
     // The faults of one connection, asked on accept with its index; null:
     // every connection has `faults`. Runs on the server's thread.

@@ -72,6 +72,15 @@ bool ParseForQuoteInterval(const std::string& v, O& o)
     return true;
 }
 
+bool ParseMicros(const std::string& v, std::chrono::microseconds& out)
+{
+    double ms;
+    if (!NonNegative(v, ms) || ms > 60000)
+        return false;
+    out = std::chrono::microseconds(static_cast<long long>(ms * 1000.0 + 0.5));
+    return true;
+}
+
 bool ParseFrontId(const std::string& v, O& o)
 {
     long long n;
@@ -128,6 +137,18 @@ void AddDataOptions(std::vector<Option>& v)
     v.push_back({"stamp-sequence", nullptr, "number the depth records of each connection 1, 2,"
                  " 3, ... in their Volume (in every body form)",
                  [](const std::string&, O& o) { return o.config.stamp_sequence = true; }});
+    v.push_back({"shared-feed", nullptr, "tie records to wall-clock slots of 1/rate seconds:"
+                 " fronts with the same --seed serve identical records per instrument and"
+                 " slot, the slot's number within the day in Volume",
+                 [](const std::string&, O& o) { return o.config.shared_feed = true; }});
+    v.push_back({"delay-ms", "MS", "hold every frame back MS milliseconds before it goes out"
+                 " (fractions allowed)", [](const std::string& s, O& o) {
+                     return ParseMicros(s, o.config.delay);
+                 }});
+    v.push_back({"jitter-ms", "MS", "and a further random 0 to MS milliseconds, drawn for"
+                 " each frame (order kept)", [](const std::string& s, O& o) {
+                     return ParseMicros(s, o.config.jitter);
+                 }});
 }
 
 void AddFaultOptions(std::vector<Option>& v)
@@ -272,6 +293,10 @@ bool ParseFrontOptions(const std::vector<std::string>& args, FrontOptions& out,
             error = "bad value '" + value + "' for --" + name;
             return false;
         }
+    }
+    if (out.config.shared_feed && (out.config.rate <= 0 || !out.config.replay_file.empty())) {
+        error = "--shared-feed needs a --rate above 0 and no --replay";
+        return false;
     }
     return true;
 }

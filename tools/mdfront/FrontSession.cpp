@@ -30,6 +30,13 @@ std::optional<std::chrono::microseconds> ByteDelayOf(const std::vector<std::uniq
     return std::nullopt;
 }
 
+// Two fronts of one feed share their seed, not their jitter.
+std::uint64_t JitterSeed(const FrontConfig& cfg, std::size_t index)
+{
+    const std::uint64_t base = cfg.jitter_seed != 0 ? cfg.jitter_seed : std::random_device{}();
+    return base * 0x9E3779B97F4A7C15ull + index;
+}
+
 } // namespace
 
 FrontSession::FrontSession(asio::ip::tcp::socket socket,
@@ -44,11 +51,15 @@ FrontSession::FrontSession(asio::ip::tcp::socket socket,
       rng_(ctx_->config.seed * 0x9E3779B97F4A7C15ull + index),
       faults_(MakeFaults(faults)),
       byteDelay_(ByteDelayOf(faults_)),
+      delayed_(ctx_->config.delay, ctx_->config.jitter, JitterSeed(ctx_->config, index)),
       pushTimer_(socket_.get_executor()),
       forQuoteTimer_(socket_.get_executor()),
       trickleTimer_(socket_.get_executor()),
-      closeTimer_(socket_.get_executor())
+      closeTimer_(socket_.get_executor()),
+      delayTimer_(socket_.get_executor())
 {
+    if (cfg_.shared_feed && cfg_.rate > 0)
+        slots_.emplace(cfg_.rate);
 }
 
 void FrontSession::Start()

@@ -9,10 +9,12 @@
 //   "silent" (a fault) stops all sending in any state; reading goes on.
 #pragma once
 
+#include "DelayLine.h"
 #include "FrontConfig.h"
 #include "FrontRecorder.h"
 #include "InstrumentFeed.h"
 #include "ReplayBook.h"
+#include "SharedFeed.h"
 #include "faults/Fault.h"
 
 #include <asio.hpp>
@@ -69,6 +71,7 @@ private:
         std::string id;
         std::chrono::steady_clock::time_point start;
         std::uint64_t sent = 0;
+        std::int64_t nextSlot = 0; // shared feed: the next slot to send
     };
 
     // Reading and answering (FrontSession.cpp).
@@ -84,6 +87,7 @@ private:
     // Writing and faults (FrontSessionWrite.cpp).
     void QueueFrame(Bytes frame, SentFrame record);
     void QueueBytes(Bytes bytes, SentFrame record, std::uint64_t stamp = 0);
+    void Enqueue(Queued q);
     void Written(const Queued& q, ConnectionStats& s) const;
     void FaultBegins(const std::string& what);
     void WriteNext();
@@ -116,6 +120,7 @@ private:
     void UnsubscribeForQuote(const std::string& id);
     bool MayPush() const;
     void PushDepth(const std::string& id);
+    void PushRecord(CThostFtdcDepthMarketDataField d);
     void PushTick();
     void ArmPushTimer();
     void Flood();
@@ -123,6 +128,17 @@ private:
     void PushForQuote(const std::string& id);
     void ArmForQuoteTimer();
     InstrumentFeed& FeedOf(const std::string& id);
+    std::string ExchangeOf(const std::string& id) const;
+
+    // The shared feed (FrontSessionSlots.cpp).
+    void PushSlots();
+    void ArmSlotTimer();
+    SlotFeed& SlotFeedOf(const std::string& id);
+    std::chrono::steady_clock::duration UntilNextNotice() const;
+
+    // Frames held back (FrontSessionDelay.cpp).
+    void ArmDelayTimer();
+    bool NothingQueued() const { return queue_.empty() && delayed_.Empty(); }
 
     asio::ip::tcp::socket socket_;
     std::shared_ptr<const SessionContext> ctx_;
@@ -163,12 +179,17 @@ private:
     std::vector<std::string> newForQuoteSubs_;
     std::uint64_t forQuoteSeq_ = 0;
     bool forQuoteArmed_ = false;
+    std::optional<SlotClock> slots_;
+    std::map<std::string, SlotFeed> slotFeeds_;
+    DelayLine<Queued> delayed_;
+    bool delayArmed_ = false;
 
     asio::steady_timer pushTimer_;
     asio::steady_timer forQuoteTimer_;
     asio::steady_timer trickleTimer_;
     std::vector<std::unique_ptr<asio::steady_timer>> faultTimers_;
     asio::steady_timer closeTimer_;
+    asio::steady_timer delayTimer_;
 };
 
 } // namespace mdfront

@@ -27,16 +27,18 @@ void Remove(std::vector<std::string>& list, const std::string& id)
 
 } // namespace
 
+std::string FrontSession::ExchangeOf(const std::string& id) const
+{
+    auto known = ctx_->known.find(id);
+    return known != ctx_->known.end() ? known->second : cfg_.default_exchange;
+}
+
 InstrumentFeed& FrontSession::FeedOf(const std::string& id)
 {
     auto it = feeds_.find(id);
-    if (it == feeds_.end()) {
-        auto known = ctx_->known.find(id);
-        const std::string exchange = known != ctx_->known.end() ? known->second
-                                                                : cfg_.default_exchange;
-        it = feeds_.emplace(id, InstrumentFeed({id, exchange}, ctx_->trading_day, cfg_.seed,
+    if (it == feeds_.end())
+        it = feeds_.emplace(id, InstrumentFeed({id, ExchangeOf(id)}, ctx_->trading_day, cfg_.seed,
                                                ctx_->replay)).first;
-    }
     return it->second;
 }
 
@@ -45,7 +47,8 @@ void FrontSession::Subscribe(const std::string& id)
     for (const Subscription& s : subs_)
         if (s.id == id)
             return;
-    subs_.push_back({id, std::chrono::steady_clock::now(), 0});
+    const std::int64_t slot = slots_ ? slots_->SlotAt(std::chrono::system_clock::now()) : 0;
+    subs_.push_back({id, std::chrono::steady_clock::now(), 0, slot});
     rec_.Update(index_, [&id](ConnectionStats& s) { s.subscribed.push_back(id); });
 }
 
@@ -80,7 +83,11 @@ bool FrontSession::MayPush() const
 
 void FrontSession::PushDepth(const std::string& id)
 {
-    CThostFtdcDepthMarketDataField d = FeedOf(id).Next(mdtools::NowLocal());
+    PushRecord(FeedOf(id).Next(mdtools::NowLocal()));
+}
+
+void FrontSession::PushRecord(CThostFtdcDepthMarketDataField d)
+{
     if (cfg_.stamp_sequence)
         d.Volume = static_cast<int>(++stamp_);
     const BodyShape shape = Shape(BodyKind::Depth, firstDepth_);
@@ -112,6 +119,10 @@ void FrontSession::PushTick()
 {
     if (!MayPush())
         return;
+    if (slots_) {
+        PushSlots();
+        return;
+    }
     if (queuedBytes_ > MaxBacklog) {
         pushTimer_.expires_after(BacklogRetry);
         auto self = shared_from_this();
@@ -137,6 +148,10 @@ void FrontSession::ArmPushTimer()
 {
     if (!MayPush() || subs_.empty()) {
         pushTimer_.cancel();
+        return;
+    }
+    if (slots_) {
+        ArmSlotTimer();
         return;
     }
     if (cfg_.rate <= 0) {
@@ -170,17 +185,20 @@ void FrontSession::PushForQuote(const std::string& id)
 {
     if (!MayPush())
         return;
-    const mdtools::LocalStamp now = mdtools::NowLocal();
-    auto known = ctx_->known.find(id);
+    // A shared feed numbers its notices by the period, the same on every front.
+    const SharedNotice shared = slots_ ? SharedNoticeAt(std::chrono::system_clock::now(),
+                                                        cfg_.forquote_interval)
+                                       : SharedNotice();
+    const mdtools::LocalStamp now = slots_ ? shared.at : mdtools::NowLocal();
     CThostFtdcForQuoteRspField q;
     std::memset(&q, 0, sizeof q);
     CopyText(q.TradingDay, sizeof q.TradingDay, ctx_->trading_day);
     CopyText(q.InstrumentID, sizeof q.InstrumentID, id);
-    CopyText(q.ForQuoteSysID, sizeof q.ForQuoteSysID, std::to_string(++forQuoteSeq_));
+    CopyText(q.ForQuoteSysID, sizeof q.ForQuoteSysID,
+             slots_ ? shared.sysId : std::to_string(++forQuoteSeq_));
     CopyText(q.ForQuoteTime, sizeof q.ForQuoteTime, now.time);
     CopyText(q.ActionDay, sizeof q.ActionDay, now.date);
-    CopyText(q.ExchangeID, sizeof q.ExchangeID,
-             known != ctx_->known.end() ? known->second : cfg_.default_exchange);
+    CopyText(q.ExchangeID, sizeof q.ExchangeID, ExchangeOf(id));
     Bytes body = RecordBytes(&q, sizeof q);
     ApplyCut(body, Shape(BodyKind::ForQuote));
     QueueFrame(MakeFrame(mdlink::MsgForQuoteRsp, 0, false, body), SentFrame{});
@@ -198,7 +216,7 @@ void FrontSession::ArmForQuoteTimer()
     if (forQuoteArmed_ || !MayPush() || forQuoteSubs_.empty())
         return;
     forQuoteArmed_ = true;
-    forQuoteTimer_.expires_after(cfg_.forquote_interval);
+    forQuoteTimer_.expires_after(slots_ ? UntilNextNotice() : cfg_.forquote_interval);
     auto self = shared_from_this();
     forQuoteTimer_.async_wait([self](const asio::error_code& e) {
         self->forQuoteArmed_ = false;

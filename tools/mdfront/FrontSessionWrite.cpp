@@ -51,8 +51,7 @@ void FrontSession::QueueBytes(Bytes bytes, SentFrame record, std::uint64_t stamp
     record.bytes = bytes;
     rec_.Sent(index_, std::move(record));
     queuedBytes_ += bytes.size();
-    queue_.push_back(Queued{std::move(bytes), stamp, faultBegun_});
-    WriteNext();
+    Enqueue(Queued{std::move(bytes), stamp, faultBegun_});
 }
 
 // Runs under the recorder's lock, once q's last byte is in the socket.
@@ -159,7 +158,7 @@ void FrontSession::OnTrickleWritten(const asio::error_code& ec)
 
 void FrontSession::AfterWrite()
 {
-    if (queue_.empty() && closing_) {
+    if (NothingQueued() && closing_) {
         HalfClose();
         return;
     }
@@ -231,7 +230,7 @@ void FrontSession::CloseAfterDrain(const std::string& reason)
     closeReason_ = reason;
     pushTimer_.cancel();
     forQuoteTimer_.cancel();
-    if (!writing_ && queue_.empty())
+    if (!writing_ && NothingQueued())
         HalfClose();
 }
 
@@ -258,8 +257,9 @@ void FrontSession::CloseNow(const std::string& reason)
         return;
     closed_ = true;
     FaultBegins(reason);
-    for (asio::steady_timer* t : {&pushTimer_, &forQuoteTimer_, &trickleTimer_, &closeTimer_})
+    for (asio::steady_timer* t : {&pushTimer_, &forQuoteTimer_, &trickleTimer_, &closeTimer_, &delayTimer_})
         t->cancel();
+    delayed_.Clear();
     for (const auto& t : faultTimers_)
         t->cancel();
     ReportClosed(reason);

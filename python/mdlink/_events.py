@@ -1,0 +1,179 @@
+"""What happens on a link: events, the handler that may take them, and the
+log lines the ``mdlink`` logger gets for the link's life."""
+
+import logging
+import os
+
+#: Reasons given with a disconnection, besides the platform's error number of
+#: a failed connection attempt.
+LINK_LOST = 0x2001
+HEARTBEAT_TIMEOUT = 0x2002
+#: Seconds after which the library connects again.
+RETRY_SECONDS = 3
+
+#: Kinds that are always passed to Python, for the log.
+LINK_KINDS = ("connected", "disconnected", "login")
+
+_EVENT_METHODS = {
+    "connected": "on_connected",
+    "disconnected": "on_disconnected",
+    "login": "on_login",
+    "subscribed": "on_subscribed",
+    "unsubscribed": "on_subscribed",
+    "for_quote_subscribed": "on_subscribed",
+    "for_quote_unsubscribed": "on_subscribed",
+    "for_quote": "on_for_quote",
+}
+
+_log = logging.getLogger("mdlink")
+
+
+class LoginError(Exception):
+    """The front refused the login; ``info`` is its RspInfo (or None)."""
+
+    def __init__(self, info):
+        self.info = info
+        text = f"error {info.ErrorID}: {info.ErrorMsg}" if info is not None else "refused"
+        super().__init__(f"login refused: {text}")
+
+
+class LoginTimeoutError(TimeoutError):
+    """No login answer in time. ``reason`` is the reason of the last
+    disconnection (see :func:`reason_text`), None when there was none."""
+
+    def __init__(self, message, reason=None):
+        super().__init__(message)
+        self.reason = reason
+
+
+def reason_text(reason):
+    """What a disconnection reason means."""
+    if reason == LINK_LOST:
+        return "connection lost"
+    if reason == HEARTBEAT_TIMEOUT:
+        return "heartbeat timeout: the library moves to the next front"
+    return f"connection failed: {os.strerror(reason)} ({reason})"
+
+
+class Event:
+    """Something that happened on the link.
+
+    ``kind`` is one of ``connected``, ``disconnected`` (``reason``), ``login``
+    (``login``, ``error``), ``subscribed``, ``unsubscribed``,
+    ``for_quote_subscribed``, ``for_quote_unsubscribed`` (``instrument_id``,
+    ``error``) and ``for_quote`` (``notice``). ``error`` is the front's
+    RspInfo when it sent one (ErrorID 0 is success).
+    """
+
+    __slots__ = ("kind", "reason", "login", "error", "instrument_id", "request_id",
+                 "is_last", "notice")
+
+    def __init__(self, kind, reason=0, login=None, error=None, instrument_id=None,
+                 request_id=0, is_last=False, notice=None):
+        self.kind = kind
+        self.reason = reason
+        self.login = login
+        self.error = error
+        self.instrument_id = instrument_id
+        self.request_id = request_id
+        self.is_last = is_last
+        self.notice = notice
+
+    @property
+    def ok(self):
+        """False when the front answered with a non-zero ErrorID."""
+        return self.error is None or self.error.ErrorID == 0
+
+    def __repr__(self):
+        parts = [f"kind={self.kind!r}"]
+        for name in self.__slots__[1:]:
+            value = getattr(self, name)
+            if value not in (None, 0, False):
+                parts.append(f"{name}={value!r}")
+        return f"Event({', '.join(parts)})"
+
+
+class Handler:
+    """Base class of push-style handlers. Override what you need.
+
+    Every method runs on the library's thread with the GIL held, one at a
+    time. An exception raised in one is logged on the ``mdlink`` logger with
+    its traceback and counted in :attr:`Client.callback_errors`; the link
+    goes on. Kinds whose method is not overridden are queued for the pull
+    readers instead. A method must not wait for the library (``next_tick``
+    and the other reads raise RuntimeError there unless ``timeout=0``).
+    """
+
+    def on_connected(self):
+        """A connection to a front is up; the client is logging in."""
+
+    def on_disconnected(self, reason):
+        """The link is down (see :func:`reason_text`); the library reconnects."""
+
+    def on_login(self, login, error):
+        """The login answer: ``login`` a LoginResponse, ``error`` an RspInfo or None."""
+
+    def on_subscribed(self, event):
+        """A (un)subscription answer: an :class:`Event` of one of the four kinds."""
+
+    def on_for_quote(self, notice):
+        """A for-quote notice (ForQuote)."""
+
+    def on_depth(self, tick):
+        """A depth record (Depth)."""
+
+
+def _overridden(handler, name):
+    method = getattr(handler, name, None)
+    if method is None:
+        return False
+    return getattr(method, "__func__", None) is not getattr(Handler, name)
+
+
+def handler_parts(handler):
+    """(the depth callback or None, the event kinds the handler takes)."""
+    if handler is None:
+        return None, []
+    depth = handler.on_depth if _overridden(handler, "on_depth") else None
+    kinds = [kind for kind, method in _EVENT_METHODS.items() if _overridden(handler, method)]
+    return depth, kinds
+
+
+def log_link(label, t):
+    """The log line of a link event (an event tuple of a kind in LINK_KINDS)."""
+    kind = t[0]
+    if kind == "connected":
+        _log.info("%s: connected, logging in", label)
+    elif kind == "disconnected":
+        _log.warning("%s: disconnected: %s; the library connects again in %d s", label,
+                     reason_text(t[1]), RETRY_SECONDS)
+    elif t[3] is not None and t[3].ErrorID != 0:
+        _log.warning("%s: login refused: error %d: %s", label, t[3].ErrorID, t[3].ErrorMsg)
+    else:
+        _log.info("%s: logged in, trading day %s", label, t[2].TradingDay if t[2] else "?")
+
+
+def dispatcher(handler, kinds, label):
+    """The callable the library's thread gives event tuples to: logs link
+    events, then calls the handler's method for the kinds it takes. It refers
+    to the handler only, not to the client: no reference cycle through the
+    compiled session unless the handler makes one."""
+    kinds = frozenset(kinds)
+
+    def dispatch(t):
+        kind = t[0]
+        if kind in LINK_KINDS:
+            log_link(label, t)
+        if kind not in kinds:
+            return
+        if kind == "connected":
+            handler.on_connected()
+        elif kind == "disconnected":
+            handler.on_disconnected(t[1])
+        elif kind == "login":
+            handler.on_login(t[2], t[3])
+        elif kind == "for_quote":
+            handler.on_for_quote(t[7])
+        else:
+            handler.on_subscribed(Event(*t))
+    return dispatch

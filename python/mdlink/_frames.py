@@ -1,0 +1,130 @@
+"""Depth records as a pandas DataFrame, with each record's exchange time.
+
+The exchange time is the record's calendar day at the exchange plus
+``UpdateTime`` and ``UpdateMillisec``, in the exchange's local time (no time
+zone attached). Night sessions belong to the next trading day, and their
+``UpdateTime`` wraps past midnight, so the calendar day comes from
+``TradingDay`` by one rule:
+
+- ``UpdateTime`` from 18:00:00 on: the business day before ``TradingDay``
+  (the session that opens the trading day the evening before: Friday
+  evening for a Monday);
+- before 06:00:00: the calendar day after that evening (past midnight);
+- otherwise: ``TradingDay`` itself.
+
+Within one trading day this orders records as the exchange made them.
+``ActionDay`` is used only when ``TradingDay`` is not a date (exchanges
+disagree on what it holds at night). A record whose day or time does not
+read as one (or whose ``UpdateMillisec`` is not 0 to 999) gets NaT.
+"""
+
+from ._reader import depth_dtype
+
+#: UpdateTime from which a record belongs to the evening before its trading day.
+EVENING_FROM = 18 * 3600
+#: UpdateTime before which a record belongs to the night after that evening.
+NIGHT_UNTIL = 6 * 3600
+
+TEXT_MEMBERS = ("TradingDay", "InstrumentID", "ExchangeID", "ExchangeInstID", "UpdateTime",
+                "ActionDay")
+
+
+def _raw(column):
+    """A column of fixed-width texts as rows of bytes."""
+    import numpy as np
+    return np.frombuffer(column.tobytes(), dtype=np.uint8).reshape(len(column),
+                                                                  column.dtype.itemsize)
+
+
+def _digits(raw, positions):
+    """The bytes at `positions` of each row as ints, and whether all are digits."""
+    picked = raw[:, positions].astype("i8") - ord("0")
+    return picked, ((picked >= 0) & (picked <= 9)).all(axis=1)
+
+
+def _dates(column):
+    """'YYYYMMDD' texts as datetime64[D]; NaT where a text is no date."""
+    import numpy as np
+    raw = _raw(column)
+    d, ok = _digits(raw, list(range(8)))
+    if raw.shape[1] > 8:
+        ok &= raw[:, 8] == 0  # eight characters, no more
+    year = d[:, 0] * 1000 + d[:, 1] * 100 + d[:, 2] * 10 + d[:, 3]
+    month = d[:, 4] * 10 + d[:, 5]
+    day = d[:, 6] * 10 + d[:, 7]
+    ok &= (month >= 1) & (month <= 12) & (day >= 1) & (day <= 31)
+    months = np.where(ok, (year - 1970) * 12 + month - 1, 0).astype("M8[M]")
+    dates = months.astype("M8[D]") + np.where(ok, day - 1, 0)
+    ok &= dates.astype("M8[M]") == months  # 31 November is no date
+    return np.where(ok, dates, np.datetime64("NaT", "D"))
+
+
+def _seconds(column):
+    """'HH:MM:SS' texts as seconds of the day; -1 where a text is no time."""
+    import numpy as np
+    raw = _raw(column)
+    d, ok = _digits(raw, [0, 1, 3, 4, 6, 7])
+    ok &= (raw[:, 2] == ord(":")) & (raw[:, 5] == ord(":"))
+    hours, minutes, seconds = d[:, 0] * 10 + d[:, 1], d[:, 2] * 10 + d[:, 3], d[:, 4] * 10 + d[:, 5]
+    ok &= (hours < 24) & (minutes < 60) & (seconds < 60)
+    return np.where(ok, hours * 3600 + minutes * 60 + seconds, -1)
+
+
+def exchange_times(records, holidays=()):
+    """The exchange time of each row of a batch, as datetime64[ns] (see the
+    module's rule). ``holidays``: dates that are no business day, for the
+    evening before a trading day."""
+    import numpy as np
+    trading = _dates(records["TradingDay"])
+    seconds = _seconds(records["UpdateTime"])
+    known = ~np.isnat(trading)
+    evening = trading.copy()
+    evening[known] = np.busday_offset(trading[known], -1, roll="forward", holidays=list(holidays))
+    day = np.where(seconds >= EVENING_FROM, evening,
+                   np.where(seconds < NIGHT_UNTIL, evening + 1, trading))
+    day = np.where(known, day, _dates(records["ActionDay"]))
+    millis = records["UpdateMillisec"].astype(np.int64)
+    nanos = (seconds * 1000 + millis) * 1_000_000
+    times = day.astype("M8[ns]") + nanos.astype("m8[ns]")
+    valid = (seconds >= 0) & (millis >= 0) & (millis < 1000)
+    return np.where(valid, times, np.datetime64("NaT", "ns"))
+
+
+def _decode(column, encoding):
+    import numpy as np
+    try:
+        return column.astype("U").astype(object)
+    except UnicodeDecodeError:
+        return np.array([b.decode(encoding, "replace") for b in column.tolist()], dtype=object)
+
+
+def _as_records(data):
+    import numpy as np
+    if isinstance(data, np.ndarray) and data.dtype.names:
+        if "TradingDay" not in data.dtype.names:
+            raise TypeError("to_frame takes depth records: Client.batch()'s array, or Depth objects")
+        return data
+    if isinstance(data, (bytes, bytearray, memoryview, str)):
+        raise TypeError("to_frame takes Client.batch()'s array or Depth objects, not "
+                        f"{type(data).__name__}")
+    ticks = list(data)
+    joined = b"".join(t.to_bytes() + t.receive_time.to_bytes(8, "little", signed=True)
+                      for t in ticks)
+    return np.frombuffer(joined, dtype=depth_dtype(with_time=True))
+
+
+def to_frame(records, encoding="gb18030", holidays=()):
+    """A pandas DataFrame of depth records (``Client.batch()``'s array, or
+    Depth objects): the members by name, ids and texts as ``str`` (decoded
+    with ``encoding``), ``exchange_time`` (datetime64[ns], the exchange's
+    local time, see :func:`exchange_times`) and, when the records carry it,
+    ``receive_time`` (datetime64[ns], UTC)."""
+    import pandas as pd
+    records = _as_records(records)
+    frame = pd.DataFrame(records)
+    for name in TEXT_MEMBERS:
+        frame[name] = _decode(records[name], encoding)
+    times = exchange_times(records, holidays)
+    at = frame.columns.get_loc("receive_time") if "receive_time" in frame else len(frame.columns)
+    frame.insert(at, "exchange_time", times)
+    return frame

@@ -1,0 +1,138 @@
+"""Reading depth records off a queue filled by the library's thread: one at
+a time, in numpy batches, or awaited in asyncio. Any object with a ``_queue``
+(a _core.DepthQueue) and a ``_wake`` (its AsyncWake) reads this way."""
+
+from . import _checks
+from ._asyncwake import AsyncWake
+from ._compiled import _core
+
+#: Depth records that may wait between the library's thread and Python.
+DEFAULT_QUEUE_SIZE = 65536
+#: Bytes of one record as published, and of its receive time after it.
+RECORD_SIZE = 408
+TIME_SIZE = 8
+
+_dtypes = {}
+
+
+def depth_dtype(with_time=False):
+    """The numpy dtype of batch rows: the depth record's members at their
+    offsets (texts as fixed-width bytes), 408 bytes a row; with
+    ``with_time``, then ``receive_time`` (datetime64[ns]), 416 bytes."""
+    with_time = bool(with_time)
+    if with_time not in _dtypes:
+        import numpy as np
+        fmt = {"text": lambda size: f"S{size}", "double": lambda size: "<f8",
+               "int": lambda size: "<i4"}
+        names, formats, offsets = [], [], []
+        for name, kind, offset, size in _core.members("Depth"):
+            names.append(name)
+            formats.append(fmt[kind](size))
+            offsets.append(offset)
+        if with_time:
+            names.append("receive_time")
+            formats.append("<M8[ns]")
+            offsets.append(RECORD_SIZE)
+        _dtypes[with_time] = np.dtype({
+            "names": names, "formats": formats, "offsets": offsets,
+            "itemsize": RECORD_SIZE + (TIME_SIZE if with_time else 0)})
+    return _dtypes[with_time]
+
+
+class TickReader:
+    """Depth records as they come, pulled or awaited."""
+
+    def _start_reading(self, queue):
+        self._queue = queue
+        self._wake = AsyncWake(queue)
+
+    # ---- pulled ----
+
+    def next_tick(self, timeout=None):
+        """The next depth record, or None after ``timeout`` seconds (None:
+        no limit) or once closed and drained."""
+        return self._queue.next_depth(_checks.timeout(timeout))
+
+    def ticks(self, timeout=None):
+        """Iterates over depth records as they come. Ends when none came for
+        ``timeout`` seconds (None: never) or the client is closed and its
+        queue drained."""
+        timeout = _checks.timeout(timeout)
+        next_depth = self._queue.next_depth
+        while True:
+            tick = next_depth(timeout)
+            if tick is None:
+                return
+            yield tick
+
+    def batch(self, max_records=DEFAULT_QUEUE_SIZE, timeout=None, min_records=1, *,
+              with_time=False):
+        """Up to ``max_records`` queued depth records as one numpy structured
+        array (dtype :func:`depth_dtype`, oldest first).
+
+        Waits up to ``timeout`` seconds (None: no limit) until ``min_records``
+        are queued, then takes what is there; after the timeout, whatever is
+        queued (possibly nothing). A larger ``min_records`` makes fewer,
+        bigger batches. No Python object per record:
+        ``mdlink.to_frame(client.batch())`` is one step. ``with_time`` adds
+        each record's ``receive_time``."""
+        return _as_array(self.batch_bytes(max_records, timeout, min_records, with_time=with_time),
+                         with_time)
+
+    def batch_bytes(self, max_records=DEFAULT_QUEUE_SIZE, timeout=None, min_records=1, *,
+                    with_time=False):
+        """Like :meth:`batch` without numpy: a bytearray of whole 408-byte
+        records (each followed by its 8-byte receive time with ``with_time``)."""
+        max_records = _checks.count("max_records", max_records)
+        min_records = _checks.count("min_records", min_records)
+        return self._queue.take_batch(max_records, _checks.timeout(timeout), min_records,
+                                      bool(with_time))
+
+    # ---- awaited (asyncio) ----
+
+    async def anext_tick(self, timeout=None):
+        """Awaits the next depth record; None after ``timeout`` seconds
+        (None: no limit) or once closed and drained."""
+        return await self._wake.poll(lambda: self._queue.next_depth(0), 1,
+                                     _checks.timeout(timeout))
+
+    async def aticks(self, timeout=None):
+        """``async for tick in client.aticks()``: ends like :meth:`ticks`."""
+        timeout = _checks.timeout(timeout)
+        next_depth = self._queue.next_depth
+        while True:
+            tick = next_depth(0)
+            if tick is None:
+                tick = await self._wake.poll(lambda: next_depth(0), 1, timeout)
+                if tick is None:
+                    return
+            yield tick
+
+    async def abatch(self, max_records=DEFAULT_QUEUE_SIZE, timeout=None, min_records=1, *,
+                     with_time=False):
+        """Awaits a batch as :meth:`batch` waits for one."""
+        max_records = _checks.count("max_records", max_records)
+        min_records = _checks.count("min_records", min_records)
+        least = max(1, min(min_records, max_records, self._queue.queue_size))
+        queue = self._queue
+        if max_records > 0:
+            await self._wake.poll(lambda: True if queue.queued >= least else None, least,
+                                  _checks.timeout(timeout))
+        return _as_array(queue.take_batch(max_records, 0, 1, bool(with_time)), with_time)
+
+    # ---- counters ----
+
+    received = property(lambda self: self._queue.received,
+                        doc="Depth records received since the start.")
+    dropped = property(lambda self: self._queue.dropped,
+                       doc="Depth records dropped because the queue was full (oldest first).")
+    queued = property(lambda self: self._queue.queued,
+                      doc="Depth records waiting for a reader.")
+    queue_size = property(lambda self: self._queue.queue_size)
+    waiting = property(lambda self: self._queue.waiting,
+                       doc="Threads blocked in a wait on this client.")
+
+
+def _as_array(data, with_time):
+    import numpy as np
+    return np.frombuffer(data, dtype=depth_dtype(with_time))

@@ -1,0 +1,327 @@
+// A client's life (start, close, fork) and the operations Python calls on
+// it: requests, and the waits for events and the login answer.
+#include "Session.h"
+
+#include "KelvoBase.h"
+
+#include "PythonCall.h"
+#include "Records.h"
+
+#include <algorithm>
+#include <new>
+
+namespace py = pybind11;
+
+namespace mdpy {
+
+namespace {
+
+int KindIndex(const std::string& name)
+{
+    auto it = std::find(std::begin(EventNames), std::end(EventNames), name);
+    if (it == std::end(EventNames))
+        throw py::value_error("unknown event kind: " + name);
+    return static_cast<int>(it - std::begin(EventNames));
+}
+
+py::object Steal(PyObject* p)
+{
+    if (!p)
+        throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(p);
+}
+
+} // namespace
+
+// Ends a close on every way out, an exception's too: the client is closed
+// and whoever waits for that is told.
+class Session::Finish {
+public:
+    explicit Finish(Session& s) : s_(s) {}
+    ~Finish()
+    {
+        WaitRoom::Wake w;
+        {
+            std::lock_guard<std::mutex> lk(s_.Room().mu);
+            s_.life_ = Life::Closed;
+            w = s_.Room().Changed();
+        }
+        s_.Room().Notify(w);
+    }
+    Finish(const Finish&) = delete;
+    Finish& operator=(const Finish&) = delete;
+
+private:
+    Session& s_;
+};
+
+Session::Session(Options o)
+    : opt_(std::move(o)), depth_(std::make_shared<DepthQueue>(opt_.queueSize, opt_.encoding)),
+      encoding_(opt_.encoding.is_none() ? nullptr : opt_.encoding.ptr())
+{
+    for (const std::string& k : opt_.pushKinds)
+        push_[KindIndex(k)] = call_[KindIndex(k)] = true;
+    for (const std::string& k : opt_.callKinds)
+        call_[KindIndex(k)] = true;
+    pushDepth_ = !opt_.depthCallback.is_none();
+}
+
+Session::~Session()
+{
+    bool open;
+    {
+        std::lock_guard<std::mutex> lk(Room().mu);
+        open = life_ == Life::Open;
+    }
+    try {
+        if (open)
+            Close();
+    } catch (...) {
+        // A destructor has nobody to tell.
+    }
+}
+
+namespace {
+
+// A link of a redundant client: whatever client the library makes, which
+// with one front of its own is a single link (also under MDLINK_LINKS).
+CThostFtdcMdApi* NewLink()
+{
+    return CThostFtdcMdApi::CreateFtdcMdApi();
+}
+
+} // namespace
+
+// The one place that makes the library's client.
+void Session::Start()
+{
+    mdlink::CRedundantMdApi* redundant =
+        opt_.links > 1 ? mdlink::CRedundantMdApi::Create(opt_.links, &NewLink) : nullptr;
+    CThostFtdcMdApi* api = redundant ? redundant : CThostFtdcMdApi::CreateFtdcMdApi();
+    if (!api)
+        throw std::runtime_error("the library could not create a client");
+    GilRelease unlocked;
+    {
+        std::lock_guard<std::mutex> lk(apiMu_);
+        api_ = api;
+        redundant_ = redundant;
+    }
+    api->RegisterSpi(this);
+    for (const std::string& f : opt_.fronts) {
+        std::vector<char> text(f.begin(), f.end());
+        text.push_back('\0');
+        api->RegisterFront(text.data());
+    }
+    api->Init();
+}
+
+void Session::Close()
+{
+    bool first;
+    {
+        std::lock_guard<std::mutex> lk(Room().mu);
+        first = life_ == Life::Open;
+        if (first) {
+            life_ = Life::Closing;
+            closed_ = true;
+            connected_ = false;
+            loginState_ = LoginState::None;
+        }
+    }
+    if (!first) {
+        // Waiting inside a callback would wait for itself.
+        if (!InsideCallback())
+            Room().Wait(-1, [&] { return life_ == Life::Closed && Room().running == 0; }, false);
+        return;
+    }
+    {
+        Finish finish(*this);
+        depth_->Close(); // blocked readers return
+        GilRelease unlocked;
+        if (CThostFtdcMdApi* api = TakeApi())
+            api->Release();
+    }
+    // No callback runs or can start now (or, from inside one, no other will
+    // follow): the Python objects may go.
+    opt_.depthCallback = py::none();
+    opt_.eventCallback = py::none();
+}
+
+CThostFtdcMdApi* Session::TakeApi()
+{
+    std::lock_guard<std::mutex> lk(apiMu_);
+    CThostFtdcMdApi* api = api_;
+    api_ = nullptr;
+    redundant_ = nullptr;
+    return api;
+}
+
+void Session::ForgetAfterFork()
+{
+    depth_->ForgetAfterFork();
+    new (&apiMu_) std::mutex; // abandoned, see WaitRoom::ForgetAfterFork
+    life_ = Life::Open;       // the parent's closer, if any, is not here
+    closed_ = true;
+    connected_ = false;
+    loginState_ = LoginState::None;
+    events_.clear();
+}
+
+pybind11::list Session::LinkCounters()
+{
+    namespace py = pybind11;
+    struct Read {
+        Session* self;
+        mdlink::RedundantLinkCounters links[mdlink::RedundantMaxLinks];
+        int n = 0;
+    } read{this, {}, 0};
+    if (!Closed()) {
+        GilRelease unlocked;
+        // On the loop, where Close's release of the client runs too: with
+        // apiMu_ held there the client cannot go while it is read.
+        Kelvo_LOOP_Call(
+            [](void* p) {
+                Read& r = *static_cast<Read*>(p);
+                std::lock_guard<std::mutex> lk(r.self->apiMu_);
+                if (r.self->redundant_)
+                    r.n = r.self->redundant_->GetLinkCounters(r.links, mdlink::RedundantMaxLinks);
+            },
+            &read);
+    }
+    py::list out;
+    for (int k = 0; k < read.n; ++k) {
+        const mdlink::RedundantLinkCounters& c = read.links[k];
+        py::list late;
+        for (unsigned long long b : c.Late)
+            late.append(b);
+        py::dict d;
+        d["fronts"] = std::string(c.Fronts);
+        d["up"] = c.Up != 0;
+        d["connects"] = c.Connects;
+        d["losses"] = c.Losses;
+        d["first"] = c.First;
+        d["copies"] = c.Copies;
+        d["older"] = c.Older;
+        d["held"] = c.Held;
+        d["notices_first"] = c.NoticesFirst;
+        d["notice_copies"] = c.NoticeCopies;
+        d["late_timed"] = c.LateTimed;
+        d["late"] = late;
+        d["late_max_us"] = c.LateMaxUs;
+        out.append(d);
+    }
+    return out;
+}
+
+int Session::Request(const std::vector<std::string>& ids, bool forQuote, bool subscribe)
+{
+    if (Closed())
+        throw ClosedError("the client is closed");
+    std::vector<std::string>& list = forQuote ? forQuotes_ : instruments_;
+    bool loggedIn;
+    {
+        std::lock_guard<std::mutex> lk(Room().mu);
+        for (const std::string& id : ids) {
+            auto it = std::find(list.begin(), list.end(), id);
+            if (subscribe && it == list.end())
+                list.push_back(id);
+            else if (!subscribe && it != list.end())
+                list.erase(it);
+        }
+        loggedIn = loginState_ == LoginState::Ok;
+    }
+    if (!loggedIn || ids.empty())
+        return 0; // sent after the next login
+    GilRelease unlocked;
+    return Send(ids, forQuote, subscribe);
+}
+
+int Session::Send(const std::vector<std::string>& ids, bool forQuote, bool subscribe)
+{
+    std::vector<char*> ptrs;
+    std::vector<std::string> copies(ids);
+    for (std::string& id : copies)
+        ptrs.push_back(&id[0]);
+    const int n = static_cast<int>(ptrs.size());
+    std::lock_guard<std::mutex> lk(apiMu_);
+    if (!api_)
+        return -1;
+    if (forQuote)
+        return subscribe ? api_->SubscribeForQuoteRsp(ptrs.data(), n)
+                         : api_->UnSubscribeForQuoteRsp(ptrs.data(), n);
+    return subscribe ? api_->SubscribeMarketData(ptrs.data(), n)
+                     : api_->UnSubscribeMarketData(ptrs.data(), n);
+}
+
+py::object Session::NextEvent(double timeout)
+{
+    RefuseWaitInsideCallback("next_event", timeout);
+    EventRecord e;
+    const bool got = Room().Wait(timeout, [&] {
+        if (events_.empty())
+            return false;
+        e = events_.front();
+        events_.pop_front();
+        return true;
+    });
+    return got ? EventTuple(e) : py::none();
+}
+
+py::object Session::WaitLogin(double timeout)
+{
+    RefuseWaitInsideCallback("wait_login", timeout);
+    LoginState state = LoginState::None;
+    CThostFtdcRspUserLoginField login{};
+    CThostFtdcRspInfoField info{};
+    bool hasInfo = false;
+    const bool got = Room().Wait(timeout, [&] {
+        if (life_ != Life::Open || loginState_ == LoginState::None)
+            return false;
+        state = loginState_;
+        login = login_;
+        info = loginInfo_;
+        hasInfo = loginHasInfo_;
+        return true;
+    });
+    if (!got)
+        return py::none();
+    py::object infoObj =
+        hasInfo ? Steal(NewRecord(RecordKind::RspInfo, &info, sizeof info, encoding_)) : py::none();
+    return py::make_tuple(state == LoginState::Ok,
+                          Steal(NewRecord(RecordKind::Login, &login, sizeof login, encoding_)),
+                          infoObj);
+}
+
+bool Session::Join(double timeout)
+{
+    if (InsideCallback())
+        return Closed(); // waiting here would wait for itself
+    return Room().Wait(timeout, [&] { return life_ == Life::Closed && Room().running == 0; }, false);
+}
+
+std::size_t Session::EventsQueued()
+{
+    std::lock_guard<std::mutex> lk(Room().mu);
+    return events_.size();
+}
+
+bool Session::LoggedIn()
+{
+    std::lock_guard<std::mutex> lk(Room().mu);
+    return loginState_ == LoginState::Ok;
+}
+
+py::object Session::LastReason()
+{
+    std::lock_guard<std::mutex> lk(Room().mu);
+    return hasReason_ ? py::object(py::int_(lastReason_)) : py::object(py::none());
+}
+
+int Session::Traverse(visitproc visit, void* arg)
+{
+    Py_VISIT(opt_.depthCallback.ptr());
+    Py_VISIT(opt_.eventCallback.ptr());
+    return 0;
+}
+
+} // namespace mdpy

@@ -1,0 +1,86 @@
+// The redundant client's own log records, in the same files as its links'
+// ("./KVMDLog"), under the module name "KVMDLinks": link losses and, once a
+// minute and at Release, every link's counters.
+#include "RedundantClient.h"
+
+#include "MinuteTimer.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace mdlink {
+
+namespace {
+
+const char* LevelText(int level)
+{
+    switch (level) {
+    case 1: return "<err>";
+    case 2: return "<war>";
+    case 3: return "<app>";
+    case 4: return "<dbg>";
+    default: return "";
+    }
+}
+
+} // namespace
+
+void CRedundantMdClient::WriteLog(int level, const char* tag, const char* format, ...)
+{
+    char prefix[200] = {};
+    std::snprintf(prefix, sizeof prefix, "%s[%10s][%12s]", LevelText(level), "KVMDLinks", tag);
+    char message[2001] = {};
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(message, 2000, format, args);
+    va_end(args);
+    logger_->Trace(level, "%s - %s", prefix, message);
+}
+
+void MinuteTimer::OnTimer(unsigned int id, int, int)
+{
+    if (id != id_)
+        return;
+    client_.WriteCounters("minute");
+    Arm();
+}
+
+// One record per link; the lateness of its copies as counts per bucket.
+void CRedundantMdClient::WriteCounters(const char* when)
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    WriteLog(3, "Counters", "%s: %d links, %d up, %d instruments, %llu forgotten", when,
+             static_cast<int>(links_.size()), board_ ? board_->UpCount() : 0,
+             static_cast<int>(arbiter_.Instruments()),
+             static_cast<unsigned long long>(arbiter_.Evictions()));
+    for (std::size_t k = 0; k < links_.size(); ++k) {
+        const Link& l = links_[k];
+        const ArbiterCounters& a = arbiter_.CountersOf(static_cast<int>(k));
+        char late[256] = {};
+        int used = 0;
+        for (int b = 0; b < RedundantLateBuckets; ++b) {
+            const unsigned long long n = a.late[b];
+            const std::size_t room = sizeof late - static_cast<std::size_t>(used);
+            const int w = b < RedundantLateBuckets - 1
+                              ? std::snprintf(late + used, room, " <%uus:%llu", RedundantLateBoundsUs[b], n)
+                              : std::snprintf(late + used, room, " more:%llu", n);
+            if (w < 0 || static_cast<std::size_t>(w) >= room)
+                break;
+            used += w;
+        }
+        WriteLog(3, "Counters",
+                 "link %d [%s] %s: connects %llu, losses %llu; depth first %llu, copies %llu, "
+                 "older %llu; notices first %llu, copies %llu; copies late (%llu timed, max %lluus):%s",
+                 static_cast<int>(k), l.fronts.c_str(),
+                 board_ && board_->IsUp(static_cast<int>(k)) ? "up" : "down",
+                 static_cast<unsigned long long>(l.connects), static_cast<unsigned long long>(l.losses),
+                 static_cast<unsigned long long>(a.first), static_cast<unsigned long long>(a.copies),
+                 static_cast<unsigned long long>(a.older),
+                 static_cast<unsigned long long>(l.noticesFirst),
+                 static_cast<unsigned long long>(l.noticeCopies),
+                 static_cast<unsigned long long>(a.lateTimed),
+                 static_cast<unsigned long long>(a.lateMaxNs / 1000), late);
+    }
+}
+
+} // namespace mdlink

@@ -1,0 +1,72 @@
+// The redundant client: the published CThostFtdcMdApi over N links, each an
+// inner client of its own holding a different front at the same time. The
+// application sees one client; each depth record comes once, from whichever
+// link brought it first.
+//
+//   CThostFtdcMdApi* NewSingle() { return CThostFtdcMdApi::CreateFtdcMdApi(); }
+//   mdlink::CRedundantMdApi* api = mdlink::CRedundantMdApi::Create(2, &NewSingle);
+//   api->RegisterSpi(&spi);                 // then as any client: fronts, Init,
+//   api->RegisterFront(a); api->RegisterFront(b);   // login, subscriptions
+//   api->Init();
+//   ...
+//   mdlink::RedundantLinkCounters links[mdlink::RedundantMaxLinks];
+//   int n = api->GetLinkCounters(links, mdlink::RedundantMaxLinks);
+//   api->Release();
+//
+// The factory must give plain single clients. libmdlink's CreateFtdcMdApi
+// does so while MDLINK_LINKS is unset or below 2 (it reads the variable at
+// every call): a program that builds redundant clients itself removes the
+// variable from its environment before it creates its first client.
+//
+// What the application sees (the published interface otherwise unchanged)
+// is written out in RedundantClient.h; the arbitration rule in DepthOrder.h
+// and DepthArbiter.h.
+#pragma once
+
+#include "MdApi.h"
+
+namespace mdlink {
+
+// Makes one plain client for one link; null on failure.
+typedef CThostFtdcMdApi* (*ClientFactory)();
+
+enum { RedundantMaxLinks = 8 };
+
+// How late a link's copies came, after the first copy of the same record:
+// bucket 0 counts copies less than RedundantLateBoundsUs[0] late, bucket i
+// those at least bound i - 1 and less than bound i, the last bucket the rest.
+enum { RedundantLateBuckets = 10 };
+inline constexpr unsigned int RedundantLateBoundsUs[RedundantLateBuckets - 1] = {
+    10, 30, 100, 300, 1000, 3000, 10000, 30000, 100000};
+
+struct RedundantLinkCounters {
+    char Fronts[128];                 // the fronts this link holds, blank-separated (cut to fit)
+    int Up;                           // 1 while the link is up
+    unsigned long long Connects;      // times it came up
+    unsigned long long Losses;        // times it was lost while up
+    unsigned long long First;         // depth records it delivered first
+    unsigned long long Copies;        // copies of delivered records it brought later, dropped
+    unsigned long long Older;         // records older than the last delivered, dropped
+    unsigned long long Held;          // records held while the link joined ahead of the others
+    unsigned long long NoticesFirst;  // for-quote notices it delivered first
+    unsigned long long NoticeCopies;  // for-quote notices already delivered, dropped
+    unsigned long long LateTimed;     // copies whose lateness was timed (a sample)
+    unsigned long long Late[RedundantLateBuckets];
+    unsigned long long LateMaxUs;     // the latest timed copy
+};
+
+class CRedundantMdApi : public CThostFtdcMdApi {
+public:
+    // links: clamped to 1..RedundantMaxLinks. Writes its records to the
+    // client log ("./KVMDLog"), module "KVMDLinks".
+    static CRedundantMdApi* Create(int links, ClientFactory factory);
+
+    // Fills up to max entries, one per link made by Init (none before);
+    // returns how many. Any thread, also inside a callback; not after Release.
+    virtual int GetLinkCounters(RedundantLinkCounters* out, int max) = 0;
+
+protected:
+    ~CRedundantMdApi() {}
+};
+
+} // namespace mdlink

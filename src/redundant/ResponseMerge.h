@@ -1,0 +1,72 @@
+// Subscription responses from several links, answered once per instrument.
+//
+// An application call (subscribe or unsubscribe, depth or for-quote) of n
+// instruments goes to several links; each link's front answers each
+// instrument in order, one response frame each. Every link keeps a queue of
+// what it still owes, in the order requested: segments of a call, or of the
+// redundant client's own re-subscriptions. A response of a kind answers the
+// oldest instrument owed of that kind on that link:
+//   Deliver     the first answer for that instrument of the call; isLast
+//               when it was the call's last instrument still unanswered
+//   Again       another link answered that instrument first
+//   Own         an answer to the client's own re-subscription
+//   Unexpected  nothing of that kind is owed on that link
+// A call is forgotten once no link owes it anything (answered or lost).
+//
+// Not thread-safe: the redundant client calls it under its session lock.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <unordered_map>
+#include <vector>
+
+namespace mdlink {
+
+enum class ListKind { SubMarket, UnSubMarket, SubForQuote, UnSubForQuote, Count_ };
+
+class ResponseMerge {
+public:
+    static constexpr std::uint64_t Own = 0;
+
+    explicit ResponseMerge(int links);
+
+    // A new application call; nothing is kept until a link is expected to
+    // answer it.
+    std::uint64_t BeginCall() { return nextCall_++; }
+    // The link will answer `count` instruments of `call` (or Own), in order.
+    void Expect(int link, ListKind kind, std::uint64_t call, int count);
+
+    enum class What { Deliver, Again, Own, Unexpected };
+    struct Answer {
+        What what = What::Unexpected;
+        bool isLast = false;
+    };
+    Answer Take(int link, ListKind kind);
+
+    // The link's connection ended: it owes nothing any more.
+    void LinkLost(int link);
+
+    std::size_t OpenCalls() const { return calls_.size(); }
+
+private:
+    struct Segment {
+        std::uint64_t call;
+        int next;
+        int end;
+    };
+    struct Call {
+        int count = 0;
+        int answered = 0;
+        int outstanding = 0; // answers owed by links, over all of them
+        std::vector<bool> done;
+    };
+
+    void Owe(std::uint64_t call, int delta);
+
+    std::vector<std::deque<Segment>> owed_; // [link * kinds + kind]
+    std::unordered_map<std::uint64_t, Call> calls_;
+    std::uint64_t nextCall_ = 1;
+};
+
+} // namespace mdlink

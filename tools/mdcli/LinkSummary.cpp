@@ -1,0 +1,44 @@
+#include "LinkSummary.h"
+
+#include <cstdio>
+
+namespace mdcli {
+
+namespace {
+
+// The smallest bound under which at least `share` of the timed copies came.
+std::string LateQuantile(const mdlink::RedundantLinkCounters& c, double share)
+{
+    unsigned long long seen = 0;
+    for (int b = 0; b < mdlink::RedundantLateBuckets; ++b) {
+        seen += c.Late[b];
+        if (static_cast<double>(seen) >= share * static_cast<double>(c.LateTimed)) {
+            if (b == mdlink::RedundantLateBuckets - 1)
+                return ">=" + std::to_string(mdlink::RedundantLateBoundsUs[b - 1]) + "us";
+            return "<" + std::to_string(mdlink::RedundantLateBoundsUs[b]) + "us";
+        }
+    }
+    return "-";
+}
+
+} // namespace
+
+std::vector<std::string> LinkSummary(const mdlink::RedundantLinkCounters* links, int count)
+{
+    std::vector<std::string> out;
+    for (int k = 0; k < count; ++k) {
+        const mdlink::RedundantLinkCounters& c = links[k];
+        char line[512];
+        std::snprintf(line, sizeof line,
+                      "link %d [%s]: %s, first %llu, copies %llu, older %llu, held %llu; "
+                      "came up %llu times, lost %llu; copies late: half %s, 99%% %s, at most %lluus "
+                      "(%llu timed)",
+                      k, c.Fronts, c.Up ? "up" : "down", c.First, c.Copies, c.Older, c.Held,
+                      c.Connects, c.Losses, c.LateTimed ? LateQuantile(c, 0.5).c_str() : "-",
+                      c.LateTimed ? LateQuantile(c, 0.99).c_str() : "-", c.LateMaxUs, c.LateTimed);
+        out.push_back(line);
+    }
+    return out;
+}
+
+} // namespace mdcli
