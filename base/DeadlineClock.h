@@ -10,7 +10,8 @@
 // processor was idle by a little more (seen: 4.7 ms with a 4 ms tick), so the
 // reading is padded by twice the resolution: a deadline is not early by more
 // than the clock's resolution even then, and is late by at most two ticks.
-// Elsewhere steady_clock itself, unpadded.
+// A kernel without the coarse clock, and every other system, reads the full
+// monotonic clock (steady_clock), unpadded.
 #pragma once
 
 #include "Loop.h"
@@ -24,35 +25,33 @@
 
 namespace kelvo {
 
+class DeadlineClock {
+public:
+    DeadlineClock();
+
+    // steady_clock's time in nanoseconds since its epoch, as a deadline
+    // counts from it.
+    std::int64_t StartNs() const
+    {
 #ifdef __linux__
-
-inline std::int64_t CoarseClockPadNs()
-{
-    static const std::int64_t pad = [] {
-        timespec res{};
-        if (clock_getres(CLOCK_MONOTONIC_COARSE, &res) != 0)
-            return std::int64_t(10000000);  // no coarse clock: assume a slow tick
-        return 2 * (static_cast<std::int64_t>(res.tv_sec) * 1000000000 + res.tv_nsec);
-    }();
-    return pad;
-}
-
-inline Clock::time_point DeadlineStart()
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
-    const std::int64_t ns =
-        static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec + CoarseClockPadNs();
-    return Clock::time_point(std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(ns)));
-}
-
+        timespec now;  // the reader fills it: the clock was tried when chosen
+        m_read(m_clock, &now);
+        return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec + m_padNs;
 #else
-
-inline Clock::time_point DeadlineStart()
-{
-    return Clock::now();
-}
-
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
 #endif
+    }
+
+#ifdef __linux__
+private:
+    using Read = int (*)(clockid_t, timespec*);
+
+    // The kernel's own reader in the vDSO, called directly: the C library's
+    // clock_gettime wraps the same call, at about half its cost again.
+    Read m_read;
+    clockid_t m_clock;
+    std::int64_t m_padNs;
+#endif
+};
 
 }  // namespace kelvo

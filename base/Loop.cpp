@@ -116,7 +116,7 @@ void Loop::OnForkChild()
     g_forkGeneration.fetch_add(1, std::memory_order_relaxed);
 }
 
-Loop::Loop() : m_io(1), m_threadId(std::thread::id()), m_stopped(false)
+Loop::Loop() : m_io(1), m_threadKey(ThreadKey()), m_stopped(false)
 {
     m_timers = new TimerService(*this);
 #ifndef _WIN32
@@ -136,7 +136,7 @@ Loop::Loop() : m_io(1), m_threadId(std::thread::id()), m_stopped(false)
 void Loop::Run()
 {
     // Before any handler runs, so that InThread() is right inside all of them.
-    m_threadId.store(std::this_thread::get_id(), std::memory_order_relaxed);
+    m_threadKey.store(ThisThreadKey(), std::memory_order_relaxed);
     const LoopOptions options = LoopOptionsFromEnvironment();
     PinToCpu(options.cpu);
     auto work = asio::make_work_guard(m_io);
@@ -175,7 +175,7 @@ void Loop::Abandon()
         m_stopped.store(true, std::memory_order_release);
         // No thread is the loop's any more, also not a new one given the
         // same id.
-        m_threadId.store(std::thread::id(), std::memory_order_relaxed);
+        m_threadKey.store(ThreadKey(), std::memory_order_relaxed);
     }
     m_callDone.notify_all();
 }

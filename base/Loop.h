@@ -8,6 +8,8 @@
 // callback), the loop counts as stopped from then on.
 #pragma once
 
+#include "inline/ThreadKey.h"
+
 #include <asio/io_context.hpp>
 #include <asio/post.hpp>
 
@@ -39,7 +41,7 @@ public:
 
     bool InThread() const
     {
-        return m_threadId.load(std::memory_order_relaxed) == std::this_thread::get_id();
+        return m_threadKey.load(std::memory_order_relaxed) == ThisThreadKey();
     }
     bool Stopped() const { return m_stopped.load(std::memory_order_acquire); }
 
@@ -82,7 +84,7 @@ private:
     static std::atomic<Loop*> s_current;
 
     asio::io_context m_io;
-    std::atomic<std::thread::id> m_threadId;
+    std::atomic<ThreadKey> m_threadKey;
     std::atomic<bool> m_stopped;
     // Kelvo_LOOP_Call's hand-over between a caller and the loop.
     std::mutex m_callMutex;

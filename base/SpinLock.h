@@ -26,6 +26,7 @@ public:
             }
         }
     }
+    bool try_lock() { return !m_held.load(std::memory_order_relaxed) && !m_held.exchange(true, std::memory_order_acquire); }
     void unlock() { m_held.store(false, std::memory_order_release); }
 
 private:

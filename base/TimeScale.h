@@ -9,13 +9,13 @@
 
 namespace kelvo {
 
-// The divisor this library was built with (see TimeScale.cpp).
-extern const std::int64_t kTimeDivisor;
+// Nanoseconds one requested millisecond lasts in this library (see
+// TimeScale.cpp): a multiplication per timer armed, never a division.
+extern const std::int64_t kScaledNsPerMs;
 
 inline std::chrono::nanoseconds ScaledDelay(std::uint64_t ms)
 {
-    const std::int64_t ns = static_cast<std::int64_t>(ms) * 1000000;
-    return std::chrono::nanoseconds(kTimeDivisor == 1 ? ns : ns / kTimeDivisor);
+    return std::chrono::nanoseconds(static_cast<std::int64_t>(ms) * kScaledNsPerMs);
 }
 
 }  // namespace kelvo

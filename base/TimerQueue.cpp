@@ -7,37 +7,34 @@ constexpr std::uint32_t kInitialIdSlots = 64;
 }
 
 TimerQueue::TimerQueue(std::uint32_t ownerCap)
-    : m_slots(kInitialIdSlots, kNoNode), m_mask(kInitialIdSlots - 1),
+    : m_slots(kInitialIdSlots, kNoNode), m_mask(kInitialIdSlots - 1), m_growAt(kInitialIdSlots / 2),
       m_ownerCap(ownerCap == 0 ? 1 : ownerCap)
 {
 }
 
-std::uint32_t TimerQueue::Arm(TimerOwner* owner, std::int64_t deadline, int user)
+std::uint32_t TimerQueue::ArmSlow(TimerOwner* owner, std::int64_t deadline, int user)
 {
-    if (owner->count >= m_ownerCap)
-        Cancel(owner, m_nodes[owner->first].id);
-    if ((m_pending + 1) * 2 > m_slots.size())
+    if (owner->count >= m_ownerCap) {
+        const std::uint32_t first = owner->first != owner->parked ? owner->first : m_nodes[owner->first].next;
+        Cancel(owner, m_nodes[first].id);
+    }
+    if (m_pending >= m_growAt)
         GrowIds();
 
     const std::uint32_t parked = owner->parked;
-    const std::uint32_t index = parked != kNoNode ? parked : NewNode();
-    owner->parked = kNoNode;
+    std::uint32_t index;
+    if (parked != kNoNode) {
+        // Latest in the list from now on.
+        index = parked;
+        owner->parked = kNoNode;
+        Unlink(index, owner);
+    } else {
+        index = NewNode();
+        m_nodes[index].owner = owner;
+    }
+    Append(index, owner);
+    const std::uint32_t id = Fill(index, owner, deadline, user);
     Node& node = m_nodes[index];
-    node.deadline = deadline;
-    node.serial = m_serial++;
-    node.owner = owner;
-    node.id = NewId();
-    node.user = user;
-    node.prev = owner->last;
-    node.next = kNoNode;
-    if (owner->last != kNoNode)
-        m_nodes[owner->last].next = index;
-    else
-        owner->first = index;
-    owner->last = index;
-    ++owner->count;
-    ++m_pending;
-    m_slots[node.id & m_mask] = index;
     if (parked == kNoNode) {
         node.key = deadline;
         node.keySerial = node.serial;
@@ -49,35 +46,15 @@ std::uint32_t TimerQueue::Arm(TimerOwner* owner, std::int64_t deadline, int user
         node.keySerial = node.serial;
         SiftUp(node.heapPos);
     }
-    return node.id;
-}
-
-bool TimerQueue::Cancel(TimerOwner* owner, std::uint32_t id)
-{
-    if (id == 0)
-        return false;
-    const std::uint32_t index = m_slots[id & m_mask];
-    if (index == kNoNode || m_nodes[index].id != id || m_nodes[index].owner != owner)
-        return false;
-    if (owner->parked == kNoNode) {
-        Unlink(index);
-        owner->parked = index;
-    } else {
-        Remove(index);
-    }
-    return true;
+    return id;
 }
 
 void TimerQueue::CancelAll(TimerOwner* owner)
 {
+    if (owner->parked != kNoNode)
+        Discard(owner);
     while (owner->first != kNoNode)
         Remove(owner->first);
-    if (owner->parked != kNoNode) {
-        const std::uint32_t parked = owner->parked;
-        owner->parked = kNoNode;
-        HeapErase(m_nodes[parked].heapPos);
-        Free(parked);
-    }
 }
 
 bool TimerQueue::SettleTop()
@@ -86,9 +63,7 @@ bool TimerQueue::SettleTop()
         const std::uint32_t index = m_heap.front();
         Node& node = m_nodes[index];
         if (node.id == 0) {
-            node.owner->parked = kNoNode;
-            HeapErase(0);
-            Free(index);
+            Discard(node.owner);
         } else if (node.key != node.deadline || node.keySerial != node.serial) {
             node.key = node.deadline;
             node.keySerial = node.serial;
@@ -132,19 +107,6 @@ std::uint32_t TimerQueue::NewNode()
     return static_cast<std::uint32_t>(m_nodes.size() - 1);
 }
 
-std::uint32_t TimerQueue::NewId()
-{
-    // Terminates: the table is less than half full, so a free slot is at
-    // most (pending + 1) values away.
-    for (;;) {
-        const std::uint32_t id = m_nextId++;
-        if (m_nextId == 0)
-            m_nextId = 1;
-        if (id != 0 && m_slots[id & m_mask] == kNoNode)
-            return id;
-    }
-}
-
 void TimerQueue::GrowIds()
 {
     std::vector<std::uint32_t> slots(m_slots.size() * 2, kNoNode);
@@ -154,14 +116,25 @@ void TimerQueue::GrowIds()
             slots[m_nodes[index].id & mask] = index;
     m_slots.swap(slots);
     m_mask = mask;
+    m_growAt = m_slots.size() / 2;
 }
 
-// Takes a pending node off its owner's list and the id table; it stays in
-// the heap.
-void TimerQueue::Unlink(std::uint32_t index)
+void TimerQueue::Append(std::uint32_t index, TimerOwner* owner) noexcept
 {
     Node& node = m_nodes[index];
-    TimerOwner* owner = node.owner;
+    node.prev = owner->last;
+    node.next = kNoNode;
+    if (owner->last != kNoNode)
+        m_nodes[owner->last].next = index;
+    else
+        owner->first = index;
+    owner->last = index;
+}
+
+// Takes a node off its owner's list only.
+void TimerQueue::Unlink(std::uint32_t index, TimerOwner* owner) noexcept
+{
+    const Node& node = m_nodes[index];
     if (node.prev != kNoNode)
         m_nodes[node.prev].next = node.next;
     else
@@ -170,20 +143,27 @@ void TimerQueue::Unlink(std::uint32_t index)
         m_nodes[node.next].prev = node.prev;
     else
         owner->last = node.prev;
-    --owner->count;
-    --m_pending;
-    m_slots[node.id & m_mask] = kNoNode;
-    node.id = 0;
 }
 
-void TimerQueue::Remove(std::uint32_t index)
+void TimerQueue::Remove(std::uint32_t index) noexcept
 {
-    Unlink(index);
+    TimerOwner* owner = m_nodes[index].owner;
+    Retire(index, owner);
+    Unlink(index, owner);
     HeapErase(m_nodes[index].heapPos);
     Free(index);
 }
 
-void TimerQueue::Free(std::uint32_t index)
+void TimerQueue::Discard(TimerOwner* owner) noexcept
+{
+    const std::uint32_t index = owner->parked;
+    owner->parked = kNoNode;
+    Unlink(index, owner);
+    HeapErase(m_nodes[index].heapPos);
+    Free(index);
+}
+
+void TimerQueue::Free(std::uint32_t index) noexcept
 {
     Node& node = m_nodes[index];
     node.owner = nullptr;
@@ -192,7 +172,7 @@ void TimerQueue::Free(std::uint32_t index)
     m_freeHead = index;
 }
 
-void TimerQueue::Place(std::uint32_t pos, std::uint32_t index)
+void TimerQueue::Place(std::uint32_t pos, std::uint32_t index) noexcept
 {
     m_heap[pos] = index;
     m_nodes[index].heapPos = pos;
@@ -205,7 +185,7 @@ void TimerQueue::HeapPush(std::uint32_t index)
     SiftUp(m_nodes[index].heapPos);
 }
 
-void TimerQueue::HeapErase(std::uint32_t pos)
+void TimerQueue::HeapErase(std::uint32_t pos) noexcept
 {
     const std::uint32_t lastPos = static_cast<std::uint32_t>(m_heap.size() - 1);
     if (pos != lastPos) {
@@ -220,7 +200,7 @@ void TimerQueue::HeapErase(std::uint32_t pos)
     }
 }
 
-void TimerQueue::SiftUp(std::uint32_t pos)
+void TimerQueue::SiftUp(std::uint32_t pos) noexcept
 {
     const std::uint32_t index = m_heap[pos];
     while (pos > 0) {
@@ -233,7 +213,7 @@ void TimerQueue::SiftUp(std::uint32_t pos)
     Place(pos, index);
 }
 
-void TimerQueue::SiftDown(std::uint32_t pos)
+void TimerQueue::SiftDown(std::uint32_t pos) noexcept
 {
     const std::uint32_t index = m_heap[pos];
     const std::uint32_t size = static_cast<std::uint32_t>(m_heap.size());

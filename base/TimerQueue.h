@@ -15,11 +15,13 @@
 // The client cancels and re-arms one idle timer per received frame. So a
 // cancelled node is not taken out of the heap at once: it stays there,
 // parked, as its owner's one spare (any further cancel removes for real),
-// and the owner's next Arm reuses it in O(1). A node's place in the heap is
-// kept by a key that is never later than its deadline; a node re-armed for
-// later keeps its old key until it reaches the top, where it is re-keyed,
-// and a parked node that reaches the top is freed. Parked nodes are at most
-// one per owner, so memory stays bounded.
+// and the owner's next Arm reuses it in O(1). A parked node keeps its place
+// in its owner's list too, so that parking and re-arming it touch neither
+// list; it no longer counts as pending and has no id. A node's place in the
+// heap is kept by a key that is never later than its deadline; a node
+// re-armed for later keeps its old key until it reaches the top, where it is
+// re-keyed, and a parked node that reaches the top is freed. Parked nodes
+// are at most one per owner, so memory stays bounded.
 #pragma once
 
 #include <cstddef>
@@ -32,10 +34,10 @@ constexpr std::uint32_t kNoNode = 0xFFFFFFFFu;
 
 // Per-owner bookkeeping; the queue links the owner's nodes through it.
 struct TimerOwner {
-    std::uint32_t first = kNoNode;  // armed earliest
-    std::uint32_t last = kNoNode;   // armed latest
-    std::uint32_t count = 0;
-    std::uint32_t parked = kNoNode; // a cancelled node still in the heap
+    std::uint32_t first = kNoNode;  // armed earliest (pending or parked)
+    std::uint32_t last = kNoNode;   // armed latest (pending or parked)
+    std::uint32_t count = 0;        // pending
+    std::uint32_t parked = kNoNode; // a cancelled node still in the heap and the list
 };
 
 class TimerQueue {
@@ -50,9 +52,43 @@ public:
     // that owner's earliest-armed timer.
     explicit TimerQueue(std::uint32_t ownerCap);
 
-    std::uint32_t Arm(TimerOwner* owner, std::int64_t deadline, int user);
+    std::uint32_t Arm(TimerOwner* owner, std::int64_t deadline, int user)
+    {
+        std::uint32_t id;
+        return ArmInPlace(owner, deadline, user, id) ? id : ArmSlow(owner, deadline, user);
+    }
+
+    // The per-frame re-arm, inline and without allocating: arms on the
+    // owner's parked node where that node can keep its place in the heap.
+    // False, and nothing changed, where it cannot (no parked node, the owner
+    // or the id table full, or a deadline before the node's place).
+    bool ArmInPlace(TimerOwner* owner, std::int64_t deadline, int user, std::uint32_t& id) noexcept
+    {
+        const std::uint32_t index = owner->parked;
+        // The latest in the owner's list already, as arming makes it.
+        if (index == kNoNode || index != owner->last || owner->count >= m_ownerCap ||
+            m_pending >= m_growAt || deadline < m_nodes[index].key)
+            return false;
+        owner->parked = kNoNode;
+        id = Fill(index, owner, deadline, user);
+        return true;
+    }
+
     // False for 0, unknown ids and ids of another owner.
-    bool Cancel(TimerOwner* owner, std::uint32_t id);
+    bool Cancel(TimerOwner* owner, std::uint32_t id) noexcept
+    {
+        const std::uint32_t index = m_slots[id & m_mask];
+        // Only pending nodes have a slot, and their ids are not 0: 0 never
+        // matches.
+        if (index == kNoNode || m_nodes[index].id != id || m_nodes[index].owner != owner)
+            return false;
+        if (owner->parked != kNoNode) {
+            Remove(index);
+        } else {
+            Park(index, owner);
+        }
+        return true;
+    }
     void CancelAll(TimerOwner* owner);
 
     // Pending timers (parked nodes do not count).
@@ -86,32 +122,81 @@ private:
         std::uint32_t next;  // owner list, or free list
     };
 
-    bool Before(std::uint32_t a, std::uint32_t b) const
+    bool Before(std::uint32_t a, std::uint32_t b) const noexcept
     {
         const Node& x = m_nodes[a];
         const Node& y = m_nodes[b];
         return x.key < y.key || (x.key == y.key && x.keySerial < y.keySerial);
     }
 
+    std::uint32_t ArmSlow(TimerOwner* owner, std::int64_t deadline, int user);
     std::uint32_t NewNode();
-    std::uint32_t NewId();
     void GrowIds();
-    void Unlink(std::uint32_t node);
-    void Remove(std::uint32_t node);
-    void Free(std::uint32_t node);
+
+    std::uint32_t NewId() noexcept
+    {
+        // Terminates: the table is less than half full, so a free slot is at
+        // most (pending + 1) values away. 0 is skipped where it wraps.
+        std::uint32_t id = m_nextId;
+        while (id == 0 || m_slots[id & m_mask] != kNoNode)
+            ++id;
+        m_nextId = id + 1;
+        return id;
+    }
+
+    // Makes node index, which names owner and is the latest in its list,
+    // pending with a new id; its place in the heap is the caller's.
+    std::uint32_t Fill(std::uint32_t index, TimerOwner* owner, std::int64_t deadline, int user) noexcept
+    {
+        Node& node = m_nodes[index];
+        node.deadline = deadline;
+        node.serial = m_serial++;
+        const std::uint32_t id = NewId();
+        node.id = id;
+        node.user = user;
+        ++owner->count;
+        ++m_pending;
+        m_slots[id & m_mask] = index;
+        return id;
+    }
+
+    // Takes a pending node off the id table and the counts: it stays in the
+    // heap and its owner's list.
+    void Retire(std::uint32_t index, TimerOwner* owner) noexcept
+    {
+        Node& node = m_nodes[index];
+        m_slots[node.id & m_mask] = kNoNode;
+        node.id = 0;
+        --owner->count;
+        --m_pending;
+    }
+
+    void Park(std::uint32_t index, TimerOwner* owner) noexcept
+    {
+        Retire(index, owner);
+        owner->parked = index;
+    }
+
+    void Append(std::uint32_t index, TimerOwner* owner) noexcept;
+    void Unlink(std::uint32_t index, TimerOwner* owner) noexcept;
+    // Frees the owner's parked node.
+    void Discard(TimerOwner* owner) noexcept;
+    void Remove(std::uint32_t node) noexcept;
+    void Free(std::uint32_t node) noexcept;
     // Frees parked nodes and re-keys moved nodes at the top until the top
     // is a pending node in its true place; false when the heap runs empty.
     bool SettleTop();
     void HeapPush(std::uint32_t node);
-    void HeapErase(std::uint32_t pos);
-    void SiftUp(std::uint32_t pos);
-    void SiftDown(std::uint32_t pos);
-    void Place(std::uint32_t pos, std::uint32_t node);
+    void HeapErase(std::uint32_t pos) noexcept;
+    void SiftUp(std::uint32_t pos) noexcept;
+    void SiftDown(std::uint32_t pos) noexcept;
+    void Place(std::uint32_t pos, std::uint32_t node) noexcept;
 
     std::vector<Node> m_nodes;
     std::vector<std::uint32_t> m_heap;   // node indices
     std::vector<std::uint32_t> m_slots;  // id & mask -> node index, or kNoNode
     std::uint32_t m_mask;
+    std::size_t m_growAt;  // the table doubles when this many are pending
     std::uint32_t m_freeHead = kNoNode;
     std::uint32_t m_nextId = 1;
     std::uint32_t m_ownerCap;

@@ -1,8 +1,6 @@
 #include "TimerService.h"
 
-#include "DeadlineClock.h"
 #include "KelvoBase.h"
-#include "TimeScale.h"
 #include "inline/ForcedUnwind.h"
 
 #include <limits>
@@ -23,29 +21,50 @@ std::int64_t Ticks(Clock::time_point t)
 }  // namespace
 
 TimerService::TimerService(Loop& loop)
-    : m_loop(loop), m_queue(KELVO_TIMER_MAX_PENDING), m_armed(kNotArmed),
+    : m_loop(loop), m_lock(&RoundTrip, &loop), m_queue(KELVO_TIMER_MAX_PENDING), m_armed(kNotArmed),
       m_timer(loop.Context())
 {
 }
 
-std::uint32_t TimerService::Set(Kelvo_TimerState& state, std::uint32_t ms, int user)
+void TimerService::RoundTrip(void* loop)
 {
-    const std::int64_t deadline = Ticks(DeadlineStart()) + ScaledDelay(ms).count();
+    static_cast<Loop*>(loop)->Call([] {});
+}
+
+std::uint32_t TimerService::SetOnLoop(Kelvo_TimerState& state, std::int64_t deadline, int user)
+{
     std::uint32_t id;
-    if (m_loop.InThread()) {
-        bool arm = false;
-        {
-            LoopLock::LoopSection section(m_lock);
-            id = m_queue.Arm(&state, deadline, user);
-            if (deadline < m_armed) {
-                m_armed = deadline;
-                arm = true;
-            }
-        }
-        if (arm)
-            ArmAsio(deadline);
-        return id;
+    bool arm;
+    if (m_lock.TryEnterFromLoop()) {
+        LoopLock::BiasedSection section(m_lock);
+        id = ArmLocked(state, deadline, user, arm);
+    } else {
+        std::lock_guard<SpinLock> lock(m_lock.Spin());
+        id = ArmLocked(state, deadline, user, arm);
     }
+    if (arm)
+        ArmAsio(deadline);
+    return id;
+}
+
+std::uint32_t TimerService::ArmLocked(Kelvo_TimerState& state, std::int64_t deadline, int user, bool& earlier)
+{
+    const std::uint32_t id = m_queue.Arm(&state, deadline, user);
+    earlier = deadline < m_armed;
+    if (earlier)
+        m_armed = deadline;
+    return id;
+}
+
+void TimerService::ClearOnLoopSpun(Kelvo_TimerState& state, std::uint32_t id)
+{
+    std::lock_guard<SpinLock> lock(m_lock.Spin());
+    m_queue.Cancel(&state, id);
+}
+
+std::uint32_t TimerService::SetOffLoop(Kelvo_TimerState& state, std::int64_t deadline, int user)
+{
+    std::uint32_t id;
     bool post = false;
     {
         std::lock_guard<LoopLock> lock(m_lock);
@@ -61,13 +80,8 @@ std::uint32_t TimerService::Set(Kelvo_TimerState& state, std::uint32_t ms, int u
     return id;
 }
 
-void TimerService::Clear(Kelvo_TimerState& state, std::uint32_t id)
+void TimerService::ClearOffLoop(Kelvo_TimerState& state, std::uint32_t id)
 {
-    if (m_loop.InThread()) {
-        LoopLock::LoopSection section(m_lock);
-        m_queue.Cancel(&state, id);
-        return;
-    }
     std::unique_lock<LoopLock> lock(m_lock);
     m_queue.Cancel(&state, id);
     // An expiry already taken off the queue may be running on the loop.

@@ -7,16 +7,29 @@
 // moves earlier; when it fires and nothing is due (the earliest was cleared),
 // it is simply re-armed for the new earliest. That keeps the per-frame
 // ClearTimer + SetTimer pair of an idle-timer re-arm free of system calls.
+//
+// That pair runs on the loop for every frame received, so its path on the
+// loop is inline here, down to the queue: one clock read, one thread check
+// and one lock section each, no call that another thread's path needs.
 #pragma once
 
+#include "DeadlineClock.h"
 #include "Loop.h"
 #include "LoopLock.h"
+#include "TimeScale.h"
 #include "TimerQueue.h"
 
 #include <asio/steady_timer.hpp>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
+
+#if defined(_MSC_VER) && !defined(__clang__)
+#define KELVO_HOT_INLINE __forceinline
+#else
+#define KELVO_HOT_INLINE inline __attribute__((always_inline))
+#endif
 
 class Kelvo_Timer;
 
@@ -36,8 +49,45 @@ class TimerService {
 public:
     static TimerService& Get() { return Loop::Get().Timers(); }
 
-    std::uint32_t Set(Kelvo_TimerState& state, std::uint32_t ms, int user);
-    void Clear(Kelvo_TimerState& state, std::uint32_t id);
+    KELVO_HOT_INLINE std::uint32_t Set(Kelvo_TimerState& state, std::uint32_t ms, int user)
+    {
+        const std::int64_t deadline = m_clock.StartNs() + ScaledDelay(ms).count();
+        if (!m_loop.InThread())
+            return SetOffLoop(state, deadline, user);
+        if (!m_lock.TryEnterFromLoop())
+            return SetOnLoop(state, deadline, user);
+        std::uint32_t id;
+        bool inPlace;
+        bool arm = false;
+        {
+            // Nothing in here throws: no landing pad, no register spilled
+            // for one.
+            LoopLock::BiasedSection section(m_lock);
+            inPlace = m_queue.ArmInPlace(&state, deadline, user, id);
+            if (inPlace && deadline < m_armed) {
+                m_armed = deadline;
+                arm = true;
+            }
+        }
+        if (!inPlace)
+            return SetOnLoop(state, deadline, user);
+        if (arm)
+            ArmAsio(deadline);
+        return id;
+    }
+
+    KELVO_HOT_INLINE void Clear(Kelvo_TimerState& state, std::uint32_t id)
+    {
+        if (!m_loop.InThread()) {
+            ClearOffLoop(state, id);
+        } else if (!m_lock.TryEnterFromLoop()) {
+            ClearOnLoopSpun(state, id);
+        } else {
+            LoopLock::BiasedSection section(m_lock);
+            m_queue.Cancel(&state, id);
+        }
+    }
+
     // Cancels everything of the object, waits for its expiry in flight when
     // called off the loop, and frees the state (at once or after the expiry).
     void Release(Kelvo_TimerState* state);
@@ -47,6 +97,15 @@ private:
     explicit TimerService(Loop& loop);
     ~TimerService() = delete;
 
+    static void RoundTrip(void* loop);
+    // The loop's paths when arming needs more than the parked node or
+    // another thread holds or waits for the lock.
+    std::uint32_t SetOnLoop(Kelvo_TimerState& state, std::int64_t deadline, int user);
+    void ClearOnLoopSpun(Kelvo_TimerState& state, std::uint32_t id);
+    // Under either lock; earlier: the asio timer is to be set for deadline.
+    std::uint32_t ArmLocked(Kelvo_TimerState& state, std::int64_t deadline, int user, bool& earlier);
+    std::uint32_t SetOffLoop(Kelvo_TimerState& state, std::int64_t deadline, int user);
+    void ClearOffLoop(Kelvo_TimerState& state, std::uint32_t id);
     void ArmAsio(std::int64_t deadline);
     void OnAsioTimer(std::uint64_t seq);
     void Rearm();
@@ -56,6 +115,7 @@ private:
     void EndExpiry(Kelvo_TimerState* state);
 
     Loop& m_loop;
+    const DeadlineClock m_clock;
     LoopLock m_lock;
     std::condition_variable_any m_expiryDone;
     TimerQueue m_queue;

@@ -36,14 +36,14 @@ def tables(text):
     return found
 
 
-def fold(values):
+def fold(values, rates=False):
     try:
         numbers = [float(v) for v in values]
     except ValueError:
         return values[-1]
     mid = statistics.median(numbers)
     lo, hi = min(numbers), max(numbers)
-    if max(abs(x) for x in numbers) >= 100000:  # frames per second
+    if rates and max(abs(x) for x in numbers) >= 100000:  # frames per second
         return f"{mid / 1e6:.2f} M ({lo / 1e6:.2f}–{hi / 1e6:.2f})"
     return f"{mid:.2f} ({lo:.2f}–{hi:.2f})" if max(abs(x) for x in numbers) < 10 else \
         f"{mid:.1f} ({lo:.1f}–{hi:.1f})"
@@ -61,7 +61,9 @@ def print_folded(outputs):
         for name in rows:
             runs = [o.get(header, {}).get(name) for o in outputs]
             runs = [r for r in runs if r]
-            cells = [fold([r[k] for r in runs]) for k in range(len(runs[0]))]
+            # Only the throughput table counts frames per second.
+            rates = header[0] == "stream"
+            cells = [fold([r[k] for r in runs], rates) for k in range(len(runs[0]))]
             print("| " + " | ".join([name] + cells) + f" | ({len(runs)})")
 
 

@@ -18,6 +18,7 @@ import matplotlib.pyplot as plt  # noqa: E402
 
 SHOWN = [
     ("raw", "raw blocking socket", "black"),
+    ("raw-poll", "raw busy-polling, pinned", "grey"),
     ("library", "libmdlink (default)", "tab:blue"),
     ("low-latency", "libmdlink, MDLINK_LOOP_POLL=1", "tab:orange"),
 ]

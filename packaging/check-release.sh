@@ -45,10 +45,14 @@ echo "exports:"
 bash "$here/../tests/abi/check_mdlink_exports.sh" "$dir/lib/libmdlink.so" | sed 's/^/  libmdlink.so: /' || status=1
 bash "$here/../tests/base/check_exports.sh" "$dir/lib/libkelvobase.so" | sed 's/^/  libkelvobase.so: /' || status=1
 # The programs export nothing of the runtime they carry (glibc's stdout and
-# stderr are there as copies the program holds for glibc).
+# stderr are there as copies the program holds for glibc). mdcli builds the
+# redundant client itself, so it holds a copy of the interface's type
+# information, which libmdlink exports too: the linker exports the program's
+# copy so that the type keeps one identity in the process.
 for p in mdfront mdcli; do
     leaked=$(nm -D --defined-only "$dir/bin/$p" | awk '{ print $3 }' |
-        grep -Ev '^(_IO_stdin_used|__data_start|_edata|_end|__bss_start|data_start|_init|_fini)$|@GLIBC_' || true)
+        grep -Ev '^(_IO_stdin_used|__data_start|_edata|_end|__bss_start|data_start|_init|_fini)$|@GLIBC_' |
+        grep -Ev '^_ZT[IS]15CThostFtdcMdApi$' || true)
     [ -z "$leaked" ] || fail "$p exports: $(echo $leaked | cut -c1-200)"
 done
 [ "$status" -eq 0 ] && echo "release check passed: glibc $floor or older, no C++ runtime needed, exports as published"

@@ -18,16 +18,16 @@ namespace bench {
 
 namespace {
 
-const char* const Names[] = {"raw", "naive", "library", "low-latency", "raw-epoll"};
-
-// The last processor: the sender's busy thread is left the others.
-std::string LoopCpu()
-{
-    const long cpus = sysconf(_SC_NPROCESSORS_ONLN);
-    return std::to_string(cpus > 1 ? cpus - 1 : 0);
-}
+const char* const Names[] = {"raw", "naive", "library", "low-latency", "raw-epoll", "raw-poll"};
+constexpr int NameCount = sizeof Names / sizeof Names[0];
 
 } // namespace
+
+int PollCpu()
+{
+    const long cpus = sysconf(_SC_NPROCESSORS_ONLN);
+    return cpus > 1 ? static_cast<int>(cpus - 1) : 0;
+}
 
 const char* Name(Receiver receiver)
 {
@@ -36,7 +36,7 @@ const char* Name(Receiver receiver)
 
 bool FromName(const std::string& name, Receiver& receiver)
 {
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < NameCount; ++i) {
         if (name == Names[i]) {
             receiver = static_cast<Receiver>(i);
             return true;
@@ -71,7 +71,7 @@ std::vector<std::int64_t> ChildLatency(Receiver receiver, int port, long frames,
         env.emplace_back(*e);
     if (receiver == Receiver::LowLatency) {
         env.push_back("MDLINK_LOOP_POLL=1");
-        env.push_back("MDLINK_LOOP_CPU=" + LoopCpu());
+        env.push_back("MDLINK_LOOP_CPU=" + std::to_string(PollCpu()));
     }
     std::vector<char*> argv, envp;
     for (std::string& a : args)

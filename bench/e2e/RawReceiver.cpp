@@ -1,7 +1,8 @@
 // The receivers without the library: the raw one, what the machine can do
-// (a blocking socket read in 64 KiB chunks, the frames walked in place), and
-// the naive one, what a simple reading of the receive steps gives (two
-// blocking reads per frame, header then body).
+// (a blocking socket read in 64 KiB chunks, the frames walked in place), the
+// naive one, what a simple reading of the receive steps gives (two blocking
+// reads per frame, header then body), and the raw one waiting as an event
+// loop does (epoll) or not waiting at all (polling on a pinned CPU).
 #include "Receivers.h"
 #include "ReferenceDecoder.h"
 #include "Stream.h"
@@ -11,6 +12,8 @@
 #include <asio/ip/tcp.hpp>
 #include <asio/read.hpp>
 
+#include <pthread.h>
+#include <sched.h>
 #include <sys/epoll.h>
 #include <unistd.h>
 
@@ -124,13 +127,70 @@ void ReceiveEpoll(int port, long frames, const OnFrame& onFrame)
         throw std::runtime_error("the epoll receiver lost its socket");
 }
 
+// Keeps the calling thread on one CPU while it lives, then gives it back
+// the CPUs it had.
+class PinnedThread {
+public:
+    explicit PinnedThread(int cpu)
+    {
+        m_pinned = pthread_getaffinity_np(pthread_self(), sizeof m_previous, &m_previous) == 0;
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(static_cast<unsigned>(cpu), &one);
+        m_pinned = m_pinned && pthread_setaffinity_np(pthread_self(), sizeof one, &one) == 0;
+    }
+    ~PinnedThread()
+    {
+        if (m_pinned)
+            pthread_setaffinity_np(pthread_self(), sizeof m_previous, &m_previous);
+    }
+    PinnedThread(const PinnedThread&) = delete;
+    PinnedThread& operator=(const PinnedThread&) = delete;
+
+private:
+    cpu_set_t m_previous;
+    bool m_pinned;
+};
+
+// The raw receiver never asleep: non-blocking reads in a loop on a pinned
+// CPU, each frame seen at the first read after it arrived.
+void ReceivePoll(int port, long frames, const OnFrame& onFrame)
+{
+    asio::io_context io;
+    tcp::socket socket = Connect(io, port);
+    socket.non_blocking(true);
+    const int fd = socket.native_handle();
+    const PinnedThread pinned(PollCpu());
+    std::vector<unsigned char> buffer(1 << 20);
+    std::size_t filled = 0;
+    long seen = 0;
+    while (seen < frames) {
+        const ssize_t n = ::recv(fd, buffer.data() + filled, 65536, 0);
+        if (n > 0) {
+            filled += static_cast<std::size_t>(n);
+            seen += WalkFrames(buffer, filled, onFrame);
+        } else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+            break;
+        }
+    }
+    if (seen < frames)
+        throw std::runtime_error("the polling receiver lost its socket");
+}
+
 using ReceiveFn = void (*)(int, long, const OnFrame&);
 
 ReceiveFn Pick(Receiver receiver)
 {
-    if (receiver == Receiver::RawEpoll)
+    switch (receiver) {
+    case Receiver::RawEpoll:
         return ReceiveEpoll;
-    return receiver == Receiver::Naive ? ReceiveNaive : ReceiveRaw;
+    case Receiver::RawPoll:
+        return ReceivePoll;
+    case Receiver::Naive:
+        return ReceiveNaive;
+    default:
+        return ReceiveRaw;
+    }
 }
 
 volatile double g_sink;

@@ -5,6 +5,8 @@
 //               reading of the receive steps
 //   RawEpoll    the raw receiver as an event loop has to be: a non-blocking
 //               socket, epoll_wait, then reads until the socket is empty
+//   RawPoll     non-blocking reads in a loop on a pinned CPU, never asleep:
+//               the lowest latency the machine allows
 //   Library     libmdlink, whose OnRtnDepthMarketData counts or samples
 //   LowLatency  libmdlink with its loop thread polling on a pinned CPU
 //               (MDLINK_LOOP_POLL, MDLINK_LOOP_CPU), in a child process,
@@ -17,7 +19,7 @@
 
 namespace bench {
 
-enum class Receiver { Raw, Naive, Library, LowLatency, RawEpoll };
+enum class Receiver { Raw, Naive, Library, LowLatency, RawEpoll, RawPoll };
 
 const char* Name(Receiver receiver);
 // False for an unknown name.
@@ -29,8 +31,13 @@ struct Throughput {
     double FramesPerSecond() const { return seconds > 0 ? (frames - 1) / seconds : 0; }
 };
 
-// Raw, Naive and RawEpoll; decode: text bodies go through the reference
-// decoder.
+// The CPU the polling receivers keep busy (the library's loop in the
+// low-latency mode, RawPoll): the last one, the sender's busy thread is left
+// the others.
+int PollCpu();
+
+// Raw, Naive, RawEpoll and RawPoll; decode: text bodies go through the
+// reference decoder.
 Throughput PlainThroughput(Receiver receiver, int port, long frames, bool decode);
 Throughput LibraryThroughput(int port, long frames);
 

@@ -1,14 +1,38 @@
 #include "Sender.h"
 
+#include "Receivers.h"
 #include "Stream.h"
 
 #include <asio/write.hpp>
+
+#include <pthread.h>
+#include <sched.h>
+#include <unistd.h>
 
 #include <cstring>
 
 namespace bench {
 
 using asio::ip::tcp;
+
+namespace {
+
+// Keeps the calling thread off the CPU a polling receiver spins on, where
+// there is another: two busy threads on one CPU would take turns.
+void AvoidPollCpu()
+{
+    const long cpus = sysconf(_SC_NPROCESSORS_ONLN);
+    if (cpus < 2 || cpus > CPU_SETSIZE)
+        return;
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    for (long cpu = 0; cpu < cpus; ++cpu)
+        if (cpu != PollCpu())
+            CPU_SET(static_cast<unsigned>(cpu), &set);
+    pthread_setaffinity_np(pthread_self(), sizeof set, &set);
+}
+
+} // namespace
 
 Sender::Sender() : acceptor_(io_, tcp::endpoint(asio::ip::address_v4::loopback(), 0))
 {
@@ -46,6 +70,7 @@ void Sender::Blast(const std::string& block, long repeats)
 void Sender::Pace(const std::string& frames, std::size_t frameSize, long count, long intervalNs)
 {
     thread_ = std::thread([this, &frames, frameSize, count, intervalNs] {
+        AvoidPollCpu();
         tcp::socket socket = Accept();
         std::string frame;
         asio::error_code ec;

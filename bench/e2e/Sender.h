@@ -21,7 +21,8 @@ public:
     // Sends block (a whole number of frames) repeats times, in one thread.
     void Blast(const std::string& block, long repeats);
     // Sends each frame of frames (all of frameSize bytes) interval_ns apart,
-    // stamped, cycling over them until count frames went out.
+    // stamped, cycling over them until count frames went out; busy between
+    // frames, on any CPU but the one polling receivers spin on.
     void Pace(const std::string& frames, std::size_t frameSize, long count, long intervalNs);
     // Accepts connections links and keeps them open, idle, until destroyed.
     void Hold(int connections);

@@ -1,8 +1,10 @@
 // bench_e2e: what the library costs against what the machine can do, and
 // against a simple implementation, measured in one run on loopback.
 //   throughput  frames per second: naive, raw and libmdlink, binary and text
-//   latency     one-way wire-to-callback latency of paced frames: raw, naive,
-//               libmdlink and its low-latency mode; p50/p99/p99.9
+//   latency     one-way wire-to-callback latency of paced frames: raw (blocking,
+//               epoll, busy-polling), naive, libmdlink and its low-latency
+//               mode; p50/p99/p99.9, and each mode's p50 against the raw
+//               receiver that waits the same way
 //   memory      heap allocations per frame on the loop thread, resident memory
 //               of an idle client
 //   syscalls    system calls per frame at a low rate, each receiver alone in a
@@ -117,7 +119,8 @@ std::vector<std::int64_t> Sample(Receiver receiver, const std::string& frames, l
     Sender sender;
     sender.Pace(frames, frameSize, total, 1000000000L / rate);
     std::vector<std::int64_t> samples;
-    if (receiver == Receiver::LowLatency || !wrapper.empty())
+    // The polling receivers alike, each in a process of its own.
+    if (receiver == Receiver::LowLatency || receiver == Receiver::RawPoll || !wrapper.empty())
         samples = ChildLatency(receiver, sender.Port(), total, warmup, wrapper);
     else if (receiver == Receiver::Library)
         samples = LibraryLatency(sender.Port(), total, warmup);
@@ -127,8 +130,20 @@ std::vector<std::int64_t> Sample(Receiver receiver, const std::string& frames, l
     return samples;
 }
 
-const Receiver LatencyReceivers[] = {Receiver::Raw, Receiver::RawEpoll, Receiver::Naive, Receiver::Library,
-                                     Receiver::LowLatency};
+const Receiver LatencyReceivers[] = {Receiver::Raw,     Receiver::RawEpoll, Receiver::RawPoll,
+                                     Receiver::Naive,   Receiver::Library,  Receiver::LowLatency};
+
+// Each of the library's modes against the raw receiver that waits as it does.
+struct Pairing {
+    const char* name;
+    Receiver library;
+    Receiver raw;
+};
+const Pairing LatencyPairings[] = {
+    {"libmdlink - raw-epoll (epoll)", Receiver::Library, Receiver::RawEpoll},
+    {"low-latency - raw-poll (polling)", Receiver::LowLatency, Receiver::RawPoll},
+    {"libmdlink - raw (blocking read)", Receiver::Library, Receiver::Raw},
+};
 
 void LatencyTable(const Scale& s, const std::string& csv)
 {
@@ -148,7 +163,8 @@ void LatencyTable(const Scale& s, const std::string& csv)
                 out << Name(r) << ',' << static_cast<double>(ns) / 1000.0 << '\n';
     }
     std::printf("\nOne-way latency, wire to callback (µs; %d runs of %ld binary frames at %ld/s after %ld "
-                "warm-up; low-latency: MDLINK_LOOP_POLL=1, loop pinned to the last CPU)\n\n",
+                "warm-up; low-latency: MDLINK_LOOP_POLL=1, loop pinned to the last CPU; raw-poll: "
+                "non-blocking reads in a loop pinned there too)\n\n",
                 s.runs, s.latencyFrames, s.latencyRate, s.latencyWarmup);
     std::printf("| %-24s | %8s | %8s | %8s | %9s | %9s |\n", "receiver", "p50", "p99", "p99.9", "p50 / raw",
                 "p99 / raw");
@@ -160,7 +176,11 @@ void LatencyTable(const Scale& s, const std::string& csv)
         std::printf("| %-24s | %8.1f | %8.1f | %8.1f | %9.2f | %9.2f |\n", Name(r), p50, p99, p999, p50 / r50,
                     p99 / r99);
     }
-    std::printf("\n- libmdlink - raw at p50: %+.1f µs\n", Percentile(samples[Receiver::Library], 0.5) - r50);
+    std::printf("\n| %-32s | %12s |\n", "p50 against raw, microseconds", "difference");
+    std::printf("%s\n", Rule({32, 12}).c_str());
+    for (const Pairing& p : LatencyPairings)
+        std::printf("| %-32s | %+12.2f |\n", p.name,
+                    Percentile(samples[p.library], 0.5) - Percentile(samples[p.raw], 0.5));
 }
 
 void MemoryTable(const Scale& s)

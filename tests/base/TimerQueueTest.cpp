@@ -110,6 +110,32 @@ TEST(TimerQueue, CancelledTimersNeverFireAndCancelAllFreesTheSpare)
     EXPECT_TRUE(PopAll(queue, 1000).empty());
 }
 
+// A parked node stays in its owner's list: re-armed after the owner armed
+// others, it becomes the latest armed; freed at the top of the heap, it
+// leaves the list.
+TEST(TimerQueue, AParkedNodeKeepsTheOwnersArmingOrder)
+{
+    TimerQueue queue(2);
+    TimerOwner owner;
+    const std::uint32_t a = queue.Arm(&owner, 10, 0);
+    const std::uint32_t b = queue.Arm(&owner, 20, 0);
+    ASSERT_TRUE(queue.Cancel(&owner, a));  // parked, first in the list
+    const std::uint32_t c = queue.Arm(&owner, 30, 0);
+    const std::uint32_t d = queue.Arm(&owner, 40, 0);  // past the cap: b goes
+    EXPECT_FALSE(queue.Cancel(&owner, b));
+    EXPECT_EQ(owner.count, 2u);
+    EXPECT_EQ(queue.NodeCountForTest(), 2u);
+    EXPECT_EQ(PopAll(queue, 100), (std::vector<std::uint32_t>{c, d}));
+
+    const std::uint32_t e = queue.Arm(&owner, 110, 0);
+    const std::uint32_t f = queue.Arm(&owner, 120, 0);
+    ASSERT_TRUE(queue.Cancel(&owner, e));
+    EXPECT_EQ(PopAll(queue, 200), std::vector<std::uint32_t>{f});  // e's node freed on the way
+    EXPECT_EQ(owner.first, kNoNode);
+    EXPECT_EQ(owner.last, kNoNode);
+    EXPECT_EQ(owner.parked, kNoNode);
+}
+
 TEST(TimerQueue, TheCounterWrapsPastZero)
 {
     TimerQueue queue(16);

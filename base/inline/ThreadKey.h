@@ -1,0 +1,33 @@
+// A value that tells the calling thread from every other live thread, read
+// without a function call where the platform allows: the thread pointer on
+// Linux x86-64 and AArch64 (one register or segment read, where
+// std::this_thread::get_id() is a call into the C library), the thread id
+// elsewhere. The loop compares it on every timer call of the receive path.
+#pragma once
+
+#include <cstdint>
+#include <thread>
+
+namespace kelvo {
+
+#if defined(__linux__) && (defined(__x86_64__) || defined(__aarch64__))
+
+using ThreadKey = const void*;
+
+inline ThreadKey ThisThreadKey()
+{
+    return __builtin_thread_pointer();
+}
+
+#else
+
+using ThreadKey = std::thread::id;
+
+inline ThreadKey ThisThreadKey()
+{
+    return std::this_thread::get_id();
+}
+
+#endif
+
+}  // namespace kelvo

@@ -1,0 +1,271 @@
+// The timer lock when the process-wide barrier fails (BarrierFault): the lock
+// gives up its bias for good, and a thread whose barrier failed enters only
+// after a round trip through the loop, so never while the loop is inside.
+// First a LoopLock of its own against a loop thread of the test's, then the
+// base library's timers. Thread-sanitizer builds have no biased lock at all;
+// there the cases that need one are skipped.
+#include "BarrierFault.h"
+#include "FrameClient.h"
+#include "LoopLock.h"
+
+#include "KelvoBase.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <ostream>
+#include <thread>
+#include <vector>
+
+namespace kelvotest {
+namespace {
+
+// The loop's stand-in: one thread running what is posted, in order.
+class TestLoop {
+public:
+    TestLoop() : m_thread([this] { Run(); }) {}
+    ~TestLoop()
+    {
+        Post({});
+        m_thread.join();
+    }
+
+    // Runs fn on the loop thread and waits for it.
+    void Call(const std::function<void()>& fn)
+    {
+        Signal done;
+        Post([&] {
+            fn();
+            done.Set();
+        });
+        ASSERT_TRUE(done.Wait());
+    }
+    void Post(std::function<void()> fn)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_tasks.push_back(std::move(fn));
+        m_changed.notify_all();
+    }
+
+    // LoopLock's round trip; counts the trips begun.
+    static void RoundTrip(void* self)
+    {
+        auto* loop = static_cast<TestLoop*>(self);
+        {
+            std::lock_guard<std::mutex> lock(loop->m_mutex);
+            ++loop->m_roundTrips;
+            loop->m_changed.notify_all();
+        }
+        loop->Call([] {});
+    }
+    int RoundTrips()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_roundTrips;
+    }
+    bool WaitRoundTrips(int n)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::seconds(20), [&] { return m_roundTrips >= n; });
+    }
+
+private:
+    void Run()
+    {
+        for (;;) {
+            std::function<void()> fn;
+            {
+                std::unique_lock<std::mutex> lock(m_mutex);
+                m_changed.wait(lock, [&] { return !m_tasks.empty(); });
+                fn = std::move(m_tasks.front());
+                m_tasks.pop_front();
+            }
+            if (!fn)
+                return;
+            fn();
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<std::function<void()>> m_tasks;
+    int m_roundTrips = 0;
+    std::thread m_thread;
+};
+
+// Where the barrier fails and what that costs a thread taking the lock.
+struct FailureCase {
+    const char* where;
+    bool failRegistration;
+    bool failBarrier;
+    int roundTrips;  // of the first lock() after the failure
+};
+
+// Every case starts with a barrier that works, also when one program runs
+// them all.
+void PrintTo(const FailureCase& c, std::ostream* out)
+{
+    *out << "failing at " << c.where;
+}
+
+class BarrierFailure : public ::testing::TestWithParam<FailureCase> {
+protected:
+    void SetUp() override { Reset(); }
+    void TearDown() override { Reset(); }
+    static void Reset()
+    {
+        BarrierFault::failRegistration = false;
+        BarrierFault::failBarrier = false;
+    }
+};
+
+TEST_P(BarrierFailure, TheLockStopsFavouringTheLoopForGoodAndExcludesItAfterARoundTrip)
+{
+    const FailureCase& c = GetParam();
+    TestLoop loop;
+    BarrierFault::failRegistration = c.failRegistration;
+    kelvo::LoopLock lock(&TestLoop::RoundTrip, &loop);
+    if (!c.failRegistration && !lock.BiasedForTest())
+        GTEST_SKIP() << "no process-wide barrier in this build or on this kernel";
+    const int barriersBefore = BarrierFault::barriers.load();
+
+    // The loop inside a section while another thread's barrier fails.
+    Signal inside;
+    Signal leave;
+    bool biased = false;
+    loop.Post([&] {
+        biased = lock.TryEnterFromLoop();
+        if (biased) {
+            kelvo::LoopLock::BiasedSection section(lock);
+            inside.Set();
+            leave.Wait();
+        } else {
+            std::lock_guard<kelvo::SpinLock> spin(lock.Spin());
+            inside.Set();
+            leave.Wait();
+        }
+    });
+    ASSERT_TRUE(inside.Wait());
+    EXPECT_EQ(biased, !c.failRegistration);
+    BarrierFault::failBarrier = c.failBarrier;
+    std::atomic<bool> entered{false};
+    std::thread other([&] {
+        lock.lock();
+        entered = true;
+        lock.unlock();
+    });
+    if (c.roundTrips > 0) {
+        // The other thread waits on the loop, which is still inside.
+        ASSERT_TRUE(loop.WaitRoundTrips(c.roundTrips));
+        EXPECT_FALSE(entered.load());
+    }
+    leave.Set();
+    other.join();
+    EXPECT_TRUE(entered.load());
+    EXPECT_EQ(loop.RoundTrips(), c.roundTrips);
+    EXPECT_FALSE(lock.BiasedForTest());
+
+    // For good: the loop takes the spin lock from now on, and other threads
+    // neither try the barrier again nor wait for the loop.
+    loop.Call([&] {
+        biased = lock.TryEnterFromLoop();
+        if (!biased) {
+            std::lock_guard<kelvo::SpinLock> spin(lock.Spin());
+            EXPECT_FALSE(lock.Spin().try_lock());
+        }
+    });
+    EXPECT_FALSE(biased);
+    std::thread([&] {
+        lock.lock();
+        lock.unlock();
+    }).join();
+    EXPECT_EQ(BarrierFault::barriers.load() - barriersBefore, c.failBarrier ? 1 : 0);
+    EXPECT_EQ(loop.RoundTrips(), c.roundTrips);
+}
+
+INSTANTIATE_TEST_SUITE_P(Where, BarrierFailure,
+                         ::testing::Values(FailureCase{"registration", true, false, 0},
+                                           FailureCase{"barrier", false, true, 1}),
+                         [](const ::testing::TestParamInfo<FailureCase>& info) { return info.param.where; });
+
+// The base library's own timers with every barrier failing: the first timer
+// call from another thread switches the lock through the real loop, and
+// timers still fire once, cleared ones never.
+class Recorder : public Kelvo_Timer {
+public:
+    void OnTimer(unsigned int id, int, int) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_fired.push_back(id);
+        m_changed.notify_all();
+    }
+    bool WaitFired(std::size_t n)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::seconds(20), [&] { return m_fired.size() >= n; });
+    }
+    std::vector<unsigned int> Fired()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_fired;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<unsigned int> m_fired;
+};
+
+using BarrierFailureInTheLibrary = BarrierFailure;
+
+TEST_F(BarrierFailureInTheLibrary, TimersArmedAndClearedFromOtherThreadsStillFireOnce)
+{
+    const int registrations = BarrierFault::registrations.load();
+    const int barriers = BarrierFault::barriers.load();
+    BarrierFault::failBarrier = true;
+    Recorder idle;
+    Recorder others;
+    others.ClearTimer(others.SetTimer(60000, 0, 0, 0, nullptr));
+    if (BarrierFault::registrations.load() == registrations)
+        GTEST_SKIP() << "no process-wide barrier in this build, or the timers were in use before";
+    EXPECT_EQ(BarrierFault::barriers.load() - barriers, 1) << "tried once, then given up for good";
+
+    std::atomic<bool> done{false};
+    unsigned int last = 0;
+    std::thread loopJob([&] {
+        RunOnLoop([&] {
+            unsigned int id = 0;
+            for (long i = 0; i < 20000 || !done.load(); ++i) {
+                idle.ClearTimer(id);
+                id = idle.SetTimer(60000, 1, 0, 0, nullptr);
+            }
+            idle.ClearTimer(id);
+            last = idle.SetTimer(0, 2, 0, 0, nullptr);
+        });
+    });
+    std::vector<unsigned int> kept;
+    for (int i = 0; i < 400; ++i) {
+        const unsigned int id = others.SetTimer(static_cast<unsigned int>(i % 5), 0, 0, 0, nullptr);
+        if (i % 2 == 0)
+            others.ClearTimer(id);
+        else
+            kept.push_back(id);
+    }
+    done = true;
+    loopJob.join();
+    ASSERT_TRUE(idle.WaitFired(1));
+    ASSERT_TRUE(others.WaitFired(kept.size()));
+    EXPECT_EQ(idle.Fired(), std::vector<unsigned int>{last});
+    std::vector<unsigned int> fired = others.Fired();
+    std::sort(fired.begin(), fired.end());
+    std::sort(kept.begin(), kept.end());
+    EXPECT_EQ(fired, kept);
+    EXPECT_EQ(BarrierFault::barriers.load() - barriers, 1);
+}
+
+}  // namespace
+}  // namespace kelvotest
