@@ -1,5 +1,6 @@
 # What `cmake --install` puts where (GNUInstallDirs): the two headers, the
-# two shared libraries, mdfront and mdcli, a CMake package (mdlink::mdlink)
+# two shared libraries, mdfront, mdcli and (where libnats is found) mdrelay,
+# a CMake package (mdlink::mdlink)
 # and mdlink.pc. Object libraries, test-only targets and the fast-time base
 # library stay out.
 include(GNUInstallDirs)
@@ -20,12 +21,14 @@ install(EXPORT mdlinkTargets NAMESPACE mdlink:: DESTINATION ${MDLINK_CMAKE_DIR})
 if(TARGET mdfront)
   install(TARGETS mdfront RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
-if(TARGET mdcli)
-  # mdcli finds libmdlink in the library folder beside its own.
-  file(RELATIVE_PATH bin_to_lib /${CMAKE_INSTALL_BINDIR} /${CMAKE_INSTALL_LIBDIR})
-  set_target_properties(mdcli PROPERTIES INSTALL_RPATH "\$ORIGIN/${bin_to_lib}")
-  install(TARGETS mdcli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-endif()
+# mdcli and mdrelay find libmdlink in the library folder beside their own.
+file(RELATIVE_PATH bin_to_lib /${CMAKE_INSTALL_BINDIR} /${CMAKE_INSTALL_LIBDIR})
+foreach(tool mdcli mdrelay)
+  if(TARGET ${tool})
+    set_target_properties(${tool} PROPERTIES INSTALL_RPATH "\$ORIGIN/${bin_to_lib}")
+    install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  endif()
+endforeach()
 
 write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/mdlinkConfigVersion.cmake
                                  COMPATIBILITY SameMajorVersion)

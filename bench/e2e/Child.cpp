@@ -23,12 +23,6 @@ constexpr int NameCount = sizeof Names / sizeof Names[0];
 
 } // namespace
 
-int PollCpu()
-{
-    const long cpus = sysconf(_SC_NPROCESSORS_ONLN);
-    return cpus > 1 ? static_cast<int>(cpus - 1) : 0;
-}
-
 const char* Name(Receiver receiver)
 {
     return Names[static_cast<int>(receiver)];

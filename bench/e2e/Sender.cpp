@@ -15,6 +15,14 @@ namespace bench {
 
 using asio::ip::tcp;
 
+// Here rather than with the receivers' processes: bench_relay takes the
+// sender without them.
+int PollCpu()
+{
+    const long cpus = sysconf(_SC_NPROCESSORS_ONLN);
+    return cpus > 1 ? static_cast<int>(cpus - 1) : 0;
+}
+
 namespace {
 
 // Keeps the calling thread off the CPU a polling receiver spins on, where

@@ -26,6 +26,7 @@ directory.
 """
 
 from ._compiled import _core
+from ._bus import BusReader
 from ._client import DEFAULT_ENCODING, DEFAULT_EVENT_QUEUE_SIZE, MAX_LINKS, Client
 from ._events import (HEARTBEAT_TIMEOUT, LINK_LOST, Event, Handler, LoginError,
                       LoginTimeoutError, reason_text)
@@ -33,6 +34,8 @@ from ._frames import exchange_times, to_frame
 from ._reader import DEFAULT_QUEUE_SIZE, depth_dtype
 
 ClosedError = _core.ClosedError
+#: Raised by BusReader when the bus cannot be read (a ConnectionError).
+BusError = getattr(_core, "BusError", ConnectionError)
 Depth = _core.Depth
 ForQuote = _core.ForQuote
 LoginResponse = _core.LoginResponse
@@ -44,8 +47,8 @@ __version__ = _core.__version__
 LATE_BOUNDS_US = _core.LATE_BOUNDS_US
 
 __all__ = [
-    "Client", "Handler", "Event", "Depth", "LoginResponse", "RspInfo", "ForQuote",
-    "ClosedError", "LoginError", "LoginTimeoutError", "api_version", "depth_dtype",
+    "Client", "BusReader", "BusError", "Handler", "Event", "Depth", "LoginResponse", "RspInfo",
+    "ForQuote", "ClosedError", "LoginError", "LoginTimeoutError", "api_version", "depth_dtype",
     "reason_text", "to_frame", "exchange_times", "DEFAULT_QUEUE_SIZE",
     "DEFAULT_EVENT_QUEUE_SIZE", "DEFAULT_ENCODING", "LINK_LOST", "HEARTBEAT_TIMEOUT",
     "MAX_LINKS", "LATE_BOUNDS_US",

@@ -20,6 +20,9 @@
 #include "DepthQueue.h"
 #include "Records.h"
 #include "Session.h"
+#ifdef MDLINK_WITH_NATS
+#include "BusSession.h"
+#endif
 
 #include "MdApi.h"
 
@@ -163,4 +166,10 @@ PYBIND11_MODULE(_core, m)
     }, "members(record) -> [(name, kind, offset, size)] of a record type.");
     mdpy::AddDepthQueue(m);
     mdpy::AddSession(m);
+#ifdef MDLINK_WITH_NATS
+    mdpy::AddBusSession(m); // BusReader: built where libnats is found
+    m.attr("has_bus") = true;
+#else
+    m.attr("has_bus") = false;
+#endif
 }

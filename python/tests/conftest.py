@@ -3,6 +3,7 @@
 import csv
 import faulthandler
 import os
+import shutil
 import socket
 import subprocess
 import sys
@@ -143,3 +144,65 @@ def log_folder(tmp_path_factory):
     os.chdir(tmp_path_factory.mktemp("work"))
     yield
     os.chdir(previous)
+
+
+class NatsServer:
+    """A JetStream nats-server on a free loopback port, its store under `folder`."""
+
+    def __init__(self, program, folder):
+        with socket.socket() as s:
+            s.bind(("127.0.0.1", 0))
+            self.port = s.getsockname()[1]
+        self.url = f"nats://127.0.0.1:{self.port}"
+        self.proc = subprocess.Popen([program, "-js", "-a", "127.0.0.1", "-p", str(self.port),
+                                      "-sd", str(folder)],
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+        def listening():
+            with socket.socket() as s:
+                return s.connect_ex(("127.0.0.1", self.port)) == 0
+        wait_until(listening, what="nats-server to listen")
+
+    def stop(self):
+        self.proc.terminate()
+        self.proc.wait(30)
+
+
+@pytest.fixture
+def nats_server(tmp_path):
+    """A JetStream server for the test. Skips without nats-server (or a
+    package built without libnats-dev), unless MDLINK_REQUIRE_NATS=1 (CI)."""
+    import mdlink
+    program = shutil.which("nats-server")
+    reason = ("nats-server not found: install the Debian package nats-server" if not program
+              else None if mdlink._core.has_bus else "mdlink was built without libnats-dev")
+    if reason:
+        if os.environ.get("MDLINK_REQUIRE_NATS") == "1":
+            pytest.fail(reason)
+        pytest.skip(reason)
+    server = NatsServer(program, tmp_path / "store")
+    yield server
+    server.stop()
+
+
+class Relay:
+    """mdrelay publishing a front's records into a server; its output in a file."""
+
+    def __init__(self, front, server, instruments, folder):
+        self.output = folder / f"relay-{instruments}.out"
+        with open(self.output, "w") as out:
+            self.proc = subprocess.Popen(
+                [os.path.join(BIN_DIR, "mdrelay"), "--front", front.address, "--nats", server.url,
+                 "--instruments", instruments, "--status-interval", "100ms"],
+                stdout=out, stderr=subprocess.STDOUT)
+
+    def status(self):
+        """The last counters line, as a dict."""
+        with open(self.output) as f:
+            lines = [line for line in f if line.startswith("mdrelay: received=")]
+        return {k: int(v) for k, v in (p.split("=") for p in lines[-1].split()[1:])} if lines else {}
+
+    def stop(self):
+        """SIGTERM; the exit status."""
+        self.proc.terminate()
+        return self.proc.wait(60)

@@ -134,9 +134,14 @@ void CliSpi::OnRtnForQuoteRsp(CThostFtdcForQuoteRspField* pForQuoteRsp)
     if (!pForQuoteRsp)
         return;
     board_.AddForQuote();
-    board_.AddEvent("for-quote notice " + Text(pForQuoteRsp->ForQuoteSysID, sizeof pForQuoteRsp->ForQuoteSysID) +
-                    " for " + Text(pForQuoteRsp->InstrumentID, sizeof pForQuoteRsp->InstrumentID) +
-                    " at " + Text(pForQuoteRsp->ForQuoteTime, sizeof pForQuoteRsp->ForQuoteTime));
+    board_.AddEvent(ForQuoteText(*pForQuoteRsp));
+}
+
+std::string CliSpi::ForQuoteText(const CThostFtdcForQuoteRspField& q)
+{
+    return "for-quote notice " + Text(q.ForQuoteSysID, sizeof q.ForQuoteSysID) + " for " +
+           Text(q.InstrumentID, sizeof q.InstrumentID) + " at " +
+           Text(q.ForQuoteTime, sizeof q.ForQuoteTime);
 }
 
 } // namespace mdcli

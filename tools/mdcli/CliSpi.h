@@ -38,6 +38,8 @@ public:
 
     // The words mdcli prints for a disconnection reason.
     static std::string DisconnectText(int reason);
+    // The event line of a for-quote notice.
+    static std::string ForQuoteText(const CThostFtdcForQuoteRspField& q);
 
 private:
     void Subscribe();

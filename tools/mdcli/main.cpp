@@ -6,8 +6,8 @@
 #include "LinkSummary.h"
 #include "MarketBoard.h"
 #include "MdApi.h"
-#include "RedundantMdApi.h"
-#include "Terminal.h"
+#include "NewClient.h"
+#include "Screen.h"
 #include "Ticker.h"
 
 #include <chrono>
@@ -19,54 +19,6 @@
 namespace {
 
 constexpr std::chrono::milliseconds RefreshPeriod{100}; // at most ten redraws a second
-
-enum class Display { Quiet, Terminal, Lines };
-
-void Refresh(mdcli::MarketBoard& board, mdcli::Ticker& ticker, Display display)
-{
-    const std::vector<std::string> events = board.TakeEvents();
-    std::string out;
-    if (display == Display::Quiet) {
-        out = mdcli::Ticker::Lines(events, {});
-    } else if (display == Display::Lines) {
-        out = mdcli::Ticker::Lines(events, board.Rows(true));
-    } else {
-        if (events.empty() && board.Rows(true).empty())
-            return; // nothing new: leave the screen alone
-        int columns = 0;
-        int lines = 0;
-        mdcli::TerminalSize(columns, lines);
-        out = ticker.Redraw(events, board.Rows(false), columns, lines - 1,
-                            board.HiddenInstruments());
-    }
-    if (!out.empty()) {
-        std::fputs(out.c_str(), stdout);
-        std::fflush(stdout);
-    }
-}
-
-CThostFtdcMdApi* NewSingleClient()
-{
-    return CThostFtdcMdApi::CreateFtdcMdApi("", false, false);
-}
-
-// --links: the links are plain clients of the shared library, which makes
-// them only while MDLINK_LINKS does not ask for more.
-CThostFtdcMdApi* CreateClient(const mdcli::CliOptions& opts, mdlink::CRedundantMdApi*& redundant)
-{
-    redundant = nullptr;
-    if (opts.links == 0)
-        return NewSingleClient();
-#ifdef _WIN32
-    _putenv_s("MDLINK_LINKS", "");
-#else
-    unsetenv("MDLINK_LINKS");
-#endif
-    if (opts.links == 1)
-        return NewSingleClient();
-    redundant = mdlink::CRedundantMdApi::Create(opts.links, &NewSingleClient);
-    return redundant;
-}
 
 bool Expired(const mdcli::CliOptions& opts, std::chrono::steady_clock::time_point start)
 {
@@ -98,13 +50,11 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "mdcli: %s\n", error.c_str());
         return 1;
     }
-    const Display display = opts.quiet ? Display::Quiet
-                            : (mdcli::StdoutIsTerminal() && mdcli::EnableAnsi()) ? Display::Terminal
-                                                                                 : Display::Lines;
+    const mdcli::Display display = mdcli::ChooseDisplay(opts.quiet);
     mdcli::MarketBoard board;
     mdcli::CliSpi spi(opts, board, opts.csv.empty() ? nullptr : &csv);
     mdlink::CRedundantMdApi* redundant = nullptr;
-    CThostFtdcMdApi* api = CreateClient(opts, redundant);
+    CThostFtdcMdApi* api = mdcli::NewClient(opts.links, redundant);
     spi.Attach(api);
     api->RegisterSpi(&spi);
     std::vector<std::string> fronts = opts.fronts; // the interface takes mutable text
@@ -119,21 +69,14 @@ int main(int argc, char** argv)
     const auto start = std::chrono::steady_clock::now();
     while (!mdtools::Interrupted() && !Expired(opts, start)) {
         std::this_thread::sleep_for(RefreshPeriod);
-        Refresh(board, ticker, display);
+        mdcli::Refresh(board, ticker, display);
     }
     mdlink::RedundantLinkCounters links[mdlink::RedundantMaxLinks];
     const int linkCount = redundant ? redundant->GetLinkCounters(links, mdlink::RedundantMaxLinks) : 0;
     api->Release(); // waits until no callback runs; none follows
-    Refresh(board, ticker, display);
+    mdcli::Refresh(board, ticker, display);
     if (!csv.Close())
         std::fprintf(stderr, "mdcli: writing %s failed\n", opts.csv.c_str());
-    std::printf("mdcli: %s depth records for %s instruments, %s for-quote notices\n",
-                std::to_string(board.Records()).c_str(), std::to_string(board.Instruments()).c_str(),
-                std::to_string(board.ForQuotes()).c_str());
-    for (const std::string& line : mdcli::LinkSummary(links, linkCount))
-        std::printf("mdcli: %s\n", line.c_str());
-    if (board.HiddenRecords() > 0)
-        std::printf("mdcli: %s more instrument ids not shown (%s records)\n",
-                    board.HiddenText().c_str(), std::to_string(board.HiddenRecords()).c_str());
+    std::fputs(mdcli::Summary(board, "mdcli", mdcli::LinkSummary(links, linkCount)).c_str(), stdout);
     return board.Records() > 0 ? 0 : 1;
 }

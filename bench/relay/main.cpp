@@ -1,0 +1,236 @@
+// bench_relay: what mdrelay sustains into JetStream against what the NATS
+// client library alone does, and what it adds to the latency, measured in
+// one run on servers it starts on loopback.
+//   rate      records a second into one node and a three-node cluster (three
+//             replicas), memory and file storage, message ids on: a bare
+//             asynchronous publisher, then the highest rate at which the
+//             relay keeps up with an mdfront offering 0.2, 0.3, ... 1.1 times
+//             the bare publisher's; and the library's own rate from an
+//             mdfront sending as fast as it can, inside the relay and in a
+//             plain application
+//   latency   one-way latency of paced records, front -> application and
+//             front -> relay -> stream -> consumer, p50 and p99
+// Usage: bench_relay [--smoke] [--rounds N] [--seconds S] [rate] [latency]
+#include "BarePublisher.h"
+#include "NatsServers.h"
+#include "Runs.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace benchrelay;
+
+struct Settings {
+    int rounds = 3;
+    double seconds = 5;
+    double warmup = 2;
+    long bareRecords = 300000;
+    long latencyRecords = 5000;
+    long latencyWarmup = 500;
+    std::vector<int> nodes = {1, 3};
+    std::vector<const char*> storages = {"memory", "file"};
+    bool rate = false;
+    bool latency = false;
+};
+
+double Median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+std::string Figure(const std::vector<double>& v)
+{
+    char buf[96];
+    const auto [lo, hi] = std::minmax_element(v.begin(), v.end());
+    std::snprintf(buf, sizeof buf, "%.0f (%.0f–%.0f)", Median(v), *lo, *hi);
+    return buf;
+}
+
+double Percentile(std::vector<std::int64_t> v, double p)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return static_cast<double>(v[static_cast<std::size_t>(p * (v.size() - 1))]) / 1000.0;
+}
+
+// An mdfront offering `rate` records a second in all (0: as fast as it can).
+std::string StartFront(relaytest::Child& front, double rate, const std::filesystem::path& dir)
+{
+    const std::string out = (dir / "front.out").string();
+    std::filesystem::remove(out);
+    front.Start({MDFRONT_PROGRAM, "--port", "0", "--rate", std::to_string(rate / 4),
+                 "--instruments", "au2612,ag2612,IF2612,IC2612"},
+                out);
+    std::string port;
+    relaytest::Eventually([&] {
+        const std::string text = front.Output();
+        const std::size_t at = text.find("listening on 127.0.0.1:");
+        if (at == std::string::npos)
+            return false;
+        port = std::to_string(std::atoi(text.c_str() + at + 23));
+        return true;
+    });
+    return "tcp://127.0.0.1:" + port;
+}
+
+// The highest of offered rates (fractions of the bare publisher's) at which
+// the relay keeps up: nothing dropped, stored as fast as received. Stops at
+// the first it cannot keep up with.
+struct Sustained {
+    double rate = 0;
+    double publishUs = 0, libraryUs = 0;
+};
+
+Sustained SustainedRate(const Settings& s, const std::string& urls, const char* storage, int nodes,
+                        double bare, const std::filesystem::path& dir)
+{
+    Sustained best;
+    for (double share : {0.2, 0.3, 0.4, 0.5, 0.6, 0.7, 0.8, 0.9, 1.0, 1.1}) {
+        relaytest::Child frontProcess;
+        const std::string front = StartFront(frontProcess, share * bare, dir);
+        const RelayFigures f = RelayRate(urls, front, {"--storage", storage, "--replicas",
+                                                       std::to_string(nodes)},
+                                         s.warmup, s.seconds, dir);
+        if (!f.keptUp)
+            break;
+        best.rate = f.stored;
+        best.publishUs = f.publishUsPerRecord;
+        best.libraryUs = f.libraryUsPerRecord;
+    }
+    return best;
+}
+
+void Rates(const Settings& s, const std::filesystem::path& dir)
+{
+    std::printf("| Servers | Storage | bare publisher, records/s | mdrelay sustains, records/s "
+                "| relay / bare | CPU µs a record: bare / relay publishing / relay's library |\n"
+                "|---|---|---|---|---|---|\n");
+    for (int nodes : s.nodes) {
+        relaytest::NatsCluster cluster(nodes, dir / ("servers" + std::to_string(nodes)));
+        if (!cluster.Start()) {
+            std::fprintf(stderr, "bench_relay: the servers did not start\n");
+            return;
+        }
+        for (const char* storage : s.storages) {
+            std::vector<double> bare, relay, ratio, bareCpu, relayCpu, libraryCpu;
+            for (int r = 0; r < s.rounds; ++r) {
+                FreshStream(cluster.Urls(), storage, nodes);
+                const BareFigures b = BarePublish(cluster.Urls(), s.bareRecords, 4096);
+                const Sustained k = SustainedRate(s, cluster.Urls(), storage, nodes, b.rate, dir);
+                bare.push_back(b.rate);
+                bareCpu.push_back(b.cpuUsPerRecord);
+                relay.push_back(k.rate);
+                ratio.push_back(b.rate > 0 ? k.rate / b.rate : 0);
+                relayCpu.push_back(k.publishUs);
+                libraryCpu.push_back(k.libraryUs);
+            }
+            std::printf("| %s | %s | %s | %s | %.2f | %.1f / %.1f / %.1f |\n",
+                        nodes == 1 ? "one node" : "three nodes, 3 replicas", storage,
+                        Figure(bare).c_str(), Figure(relay).c_str(), Median(ratio),
+                        Median(bareCpu), Median(relayCpu), Median(libraryCpu));
+            std::fflush(stdout);
+        }
+    }
+    // The library's own rate from a front sending as fast as it can: alone,
+    // and inside the relay, whose queue gives way rather than hold it back.
+    std::vector<double> alone, inside;
+    relaytest::Child frontProcess;
+    const std::string front = StartFront(frontProcess, 0, dir);
+    relaytest::NatsCluster one(1, dir / "library");
+    if (!one.Start())
+        return;
+    for (int r = 0; r < s.rounds; ++r) {
+        alone.push_back(LibraryRate(front, s.warmup, s.seconds));
+        inside.push_back(RelayRate(one.Urls(), front, {"--storage", "memory"}, s.warmup,
+                                   s.seconds, dir)
+                             .received);
+    }
+    std::printf("\n| mdfront as fast as it can (four instruments) | records/s |\n|---|---|\n"
+                "| the library in a plain application | %s |\n"
+                "| the library inside mdrelay | %s |\n\n",
+                Figure(alone).c_str(), Figure(inside).c_str());
+}
+
+void Latency(const Settings& s, const std::filesystem::path& dir)
+{
+    relaytest::NatsCluster cluster(1, dir / "latency");
+    if (!cluster.Start()) {
+        std::fprintf(stderr, "bench_relay: the server did not start\n");
+        return;
+    }
+    const long interval = 1'000'000; // 1000 records a second
+    std::printf("| Path (1000 records/s, %ld samples) | p50 µs | p99 µs |\n|---|---|---|\n",
+                s.latencyRecords);
+    const auto direct = DirectLatency(s.latencyRecords, s.latencyWarmup, interval);
+    std::printf("| front -> application (libmdlink) | %.1f | %.1f |\n", Percentile(direct, 0.5),
+                Percentile(direct, 0.99));
+    for (bool lowLatency : {false, true}) {
+        for (const char* storage : s.storages) {
+            const auto bus = RelayLatency(cluster.Urls(), storage, lowLatency, s.latencyRecords,
+                                          s.latencyWarmup, interval, dir);
+            const char* mode = lowLatency ? "mdrelay --low-latency" : "mdrelay";
+            std::printf("| front -> %s -> one node, %s -> consumer | %.1f | %.1f |\n", mode,
+                        storage, Percentile(bus, 0.5), Percentile(bus, 0.99));
+            std::printf("| added by the bus (%s, %s) | %.1f | %.1f |\n", mode, storage,
+                        Percentile(bus, 0.5) - Percentile(direct, 0.5),
+                        Percentile(bus, 0.99) - Percentile(direct, 0.99));
+        }
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Settings s;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--smoke") {
+            s.rounds = 1;
+            s.seconds = 0.5;
+            s.warmup = 0.2;
+            s.bareRecords = 2000;
+            s.latencyRecords = 200;
+            s.latencyWarmup = 20;
+            s.nodes = {1};
+            s.storages = {"memory"};
+        } else if (a == "--rounds" && i + 1 < argc) {
+            s.rounds = std::max(1, std::atoi(argv[++i]));
+        } else if (a == "--seconds" && i + 1 < argc) {
+            s.seconds = std::atof(argv[++i]);
+        } else if (a == "rate") {
+            s.rate = true;
+        } else if (a == "latency") {
+            s.latency = true;
+        } else {
+            std::fprintf(stderr, "usage: bench_relay [--smoke] [--rounds N] [--seconds S] "
+                                 "[rate] [latency]\n");
+            return 2;
+        }
+    }
+    if (!s.rate && !s.latency)
+        s.rate = s.latency = true;
+    std::string why;
+    if (relaytest::NatsServerPath(why).empty()) {
+        std::fprintf(stderr, "bench_relay: %s\n", why.c_str());
+        return 1;
+    }
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                                      ("bench_relay-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    if (s.rate)
+        Rates(s, dir);
+    if (s.latency)
+        Latency(s, dir);
+    std::filesystem::remove_all(dir);
+    return 0;
+}

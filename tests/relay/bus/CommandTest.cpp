@@ -1,0 +1,124 @@
+// mdrelay's command line against a real server: exit codes, the stream
+// checked and never changed unasked, and NATS credentials that never pass
+// through the command line.
+#include "RelayFixture.h"
+
+#include <fstream>
+
+namespace relaytest {
+namespace {
+
+class CommandTest : public RelayTest {
+protected:
+    int Run(const std::string& name, const std::string& urls, std::vector<std::string> flags,
+            const std::vector<std::string>& env = {})
+    {
+        flags.insert(flags.end(), {"--duration", "0.3"});
+        Child& relay = StartRelay(name, urls, flags, env);
+        const int status = relay.Wait(Patience);
+        output_ = relay.Output();
+        return status;
+    }
+
+    std::string output_;
+};
+
+TEST_F(CommandTest, ExitCodes)
+{
+    REQUIRE_NATS_SERVER();
+    StartFront(10);
+    NatsCluster bus(1, dir_ / "bus");
+    ASSERT_TRUE(bus.Start());
+    std::ofstream("ids.txt") << "au2612 # gold\nIF2612\n";
+    struct Case {
+        std::vector<std::string> flags;
+        std::string urls;
+        int status;
+    };
+    const std::string down = "nats://127.0.0.1:" + std::to_string(FreePort());
+    const std::vector<Case> cases = {
+        {{}, bus.Urls(), 0},
+        {{"--instruments-file", "ids.txt"}, bus.Urls(), 0},
+        {{"--storage", "disk"}, bus.Urls(), 2},
+        {{"--nosuch"}, bus.Urls(), 2},
+        {{"--instruments-file", "missing.txt"}, bus.Urls(), 2},
+        {{"--prefix", "md.*"}, bus.Urls(), 2},
+        {{"--duplicate-window", "2h", "--max-age", "1h"}, bus.Urls(), 2},
+        {{}, down, 3},
+        {{"--stream", "OTHER", "--prefix", "md"}, bus.Urls(), 4}, // md.> is MD's already
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Run("r", c.urls, c.flags), c.status) << output_;
+    }
+}
+
+TEST_F(CommandTest, ExistingStreamReportedNotChangedUnasked)
+{
+    REQUIRE_NATS_SERVER();
+    StartFront(10);
+    NatsCluster bus(1, dir_ / "bus");
+    ASSERT_TRUE(bus.Start());
+    BusClient client(bus.Urls());
+    ASSERT_EQ(Run("r", bus.Urls(), {}), 0) << output_;
+    const std::int64_t day = 24LL * 3600 * 1'000'000'000;
+    EXPECT_EQ(client.State("MD").maxAgeNs, day);
+
+    EXPECT_EQ(Run("r", bus.Urls(), {"--max-age", "1h"}), 4);
+    EXPECT_NE(output_.find("max-age: the stream has 1d, the options say 1h"), std::string::npos)
+        << output_;
+    EXPECT_EQ(client.State("MD").maxAgeNs, day);
+    EXPECT_EQ(Run("r", bus.Urls(), {"--max-age", "1h", "--stream-mismatch", "use"}), 0) << output_;
+    EXPECT_NE(output_.find("max-age: the stream has 1d"), std::string::npos) << output_;
+    EXPECT_EQ(client.State("MD").maxAgeNs, day);
+    EXPECT_EQ(Run("r", bus.Urls(), {"--max-age", "1h", "--stream-mismatch", "update"}), 0)
+        << output_;
+    EXPECT_EQ(client.State("MD").maxAgeNs, day / 24);
+    EXPECT_EQ(Run("r", bus.Urls(), {"--max-age", "1h"}), 0) << output_;
+}
+
+TEST_F(CommandTest, CredentialsFromAFileOrTheEnvironment)
+{
+    REQUIRE_NATS_SERVER();
+    StartFront(10);
+    NatsCluster bus(1, dir_ / "bus",
+                    "authorization {\n  users: [ {user: relay, password: \"pass word\"} ]\n}\n");
+    bus.SetLogin("relay", "pass word");
+    ASSERT_TRUE(bus.Start());
+    std::ofstream("right.txt") << "pass word\n";
+    std::ofstream("wrong.txt") << "guess\n";
+    struct Case {
+        std::vector<std::string> flags;
+        std::vector<std::string> env;
+        int status;
+    };
+    const std::vector<Case> cases = {
+        {{"--nats-user", "relay", "--nats-password-file", "right.txt"}, {}, 0},
+        {{"--nats-user", "relay"}, {"MDRELAY_NATS_PASSWORD=pass word"}, 0},
+        {{"--nats-user", "relay", "--nats-password-file", "wrong.txt"}, {}, 3},
+        {{}, {}, 3},
+        {{"--nats-password-file", "right.txt"}, {}, 2},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Run("r", bus.Urls(), c.flags, c.env), c.status) << output_;
+}
+
+// SIGTERM with the bus gone: what is left after --flush is counted, and the
+// exit code says so.
+TEST_F(CommandTest, StoppedWithRecordsUnacknowledged)
+{
+    REQUIRE_NATS_SERVER();
+    StartFront(100);
+    NatsCluster bus(1, dir_ / "bus");
+    ASSERT_TRUE(bus.Start());
+    BusClient client(bus.Urls());
+    Child& relay = StartRelay("r", bus.Urls(), {"--flush", "500ms"});
+    ASSERT_TRUE(Eventually([&] { return client.State("MD").messages >= 50; }));
+    bus.Nodes()[0]->Kill();
+    ASSERT_TRUE(Eventually([&] { return LastStatus(relay.Output())["queued"] > 0; }));
+    EXPECT_EQ(StopRelay(relay), 1) << relay.Output();
+    EXPECT_NE(relay.Output().find("records left unacknowledged"), std::string::npos)
+        << relay.Output();
+}
+
+} // namespace
+} // namespace relaytest

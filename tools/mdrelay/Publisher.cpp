@@ -1,0 +1,307 @@
+#include "Publisher.h"
+
+#include "RecordKey.h"
+
+#include <pthread.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+
+namespace mdrelay {
+
+namespace {
+
+// Longest sleep before the thread looks again at the deadline and the queue.
+constexpr std::int64_t IdleWaitNs = 50'000'000;
+// Records came within this: the thread naps NapNs between looks at the queue.
+constexpr std::int64_t BusyWindowNs = 20'000'000;
+constexpr std::int64_t NapNs = 200'000;
+constexpr std::int64_t FirstProbePauseNs = 100'000'000;
+constexpr std::int64_t LongestProbePauseNs = 2'000'000'000;
+
+std::int64_t SteadyNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+} // namespace
+
+std::uint64_t SequenceOf(natsMsg* msg)
+{
+    const char* value = nullptr;
+    BusRecordInfo info;
+    if (!msg || natsMsgHeader_Get(msg, HeaderRecord, &value) != NATS_OK ||
+        CheckBusRecord(value, static_cast<std::size_t>(natsMsg_GetDataLength(msg)), info) !=
+            BusCheck::Ok)
+        return 0;
+    return info.sequence;
+}
+
+Publisher::Publisher(RecordQueue& queue, NatsLink& link, const PublisherSettings& settings)
+    : queue_(queue), link_(link), settings_(settings), subjects_(settings.prefix),
+      window_(PublishWindow::Limits{settings.inFlight, settings.stallNs, FirstProbePauseNs,
+                                    LongestProbePauseNs})
+{
+}
+
+Publisher::~Publisher()
+{
+    Finish(0);
+}
+
+void Publisher::Start()
+{
+    thread_ = std::thread([this] {
+        pthread_setname_np(pthread_self(), "mdrelay-publish");
+        while (Step()) {
+        }
+    });
+}
+
+void Publisher::LinkChanged(bool)
+{
+    {
+        std::lock_guard<std::mutex> lk(mu_);
+        rebind_ = true;
+    }
+    cv_.notify_one();
+    queue_.Wake();
+}
+
+void Publisher::Rebind()
+{
+    if (js_) {
+        TakeBack(); // their acknowledgements went with the connection
+        jsCtx_Destroy(js_);
+        js_ = nullptr;
+    }
+    jsOptions o;
+    jsOptions_Init(&o);
+    // Our window holds at most inFlight; the client library's own bound is
+    // never what stops a publish.
+    o.PublishAsync.MaxPending = static_cast<std::int64_t>(settings_.inFlight) * 2;
+    o.PublishAsync.AckHandler = OnAck;
+    o.PublishAsync.AckHandlerClosure = this;
+    link_.WithConnection([&](natsConnection* nc) {
+        if (nc && natsConnection_JetStream(&js_, nc, &o) != NATS_OK)
+            js_ = nullptr;
+    });
+    std::lock_guard<std::mutex> lk(mu_);
+    connected_ = js_ != nullptr;
+}
+
+bool Publisher::Step()
+{
+    if (!ready_ && stagedAt_ < stagedCount_) {
+        const RelayRecord& r = staged_[stagedAt_++];
+        ready_ = Build(r);
+        readySeq_ = r.sequence;
+        if (!ready_)
+            ++unbuilt_;
+        return true;
+    }
+    std::unique_lock<std::mutex> lk(mu_);
+    if (rebind_) {
+        rebind_ = false;
+        lk.unlock();
+        Rebind();
+        return true;
+    }
+    const std::int64_t now = SteadyNs();
+    if (finishing_ && (Done() || now >= deadlineNs_))
+        return false;
+    std::int64_t wakeAt = 0;
+    const PublishWindow::Step step =
+        connected_ ? window_.Next(now, &wakeAt) : PublishWindow::Step::Wait;
+    if (step == PublishWindow::Step::Resend) {
+        natsMsg* msg = static_cast<natsMsg*>(window_.Resend(now));
+        lk.unlock();
+        ++retried_;
+        Send(msg, SequenceOf(msg));
+        return true;
+    }
+    if (step == PublishWindow::Step::SendNew && ready_) {
+        natsMsg* msg = ready_;
+        ready_ = nullptr;
+        window_.SentNew(readySeq_, now);
+        lk.unlock();
+        ++published_;
+        Send(msg, readySeq_);
+        return true;
+    }
+    if (step == PublishWindow::Step::SendNew) {
+        lk.unlock();
+        TakeRecords(now);
+        return true;
+    }
+    const std::int64_t until = wakeAt > 0 ? std::min(wakeAt, now + IdleWaitNs) : now + IdleWaitNs;
+    waiting_ = true;
+    cv_.wait_for(lk, std::chrono::nanoseconds(until - now));
+    waiting_ = false;
+    return true;
+}
+
+void Publisher::TakeRecords(std::int64_t now)
+{
+    stagedAt_ = 0;
+    // While records come, nap between looks instead of sleeping until the
+    // library's thread wakes this one: a wake-up is a system call on that
+    // thread for every record. After a quiet while, sleep until woken.
+    const bool busy = !settings_.wakePerRecord && now - lastRecordNs_ < BusyWindowNs;
+    stagedCount_ = queue_.Pop(staged_, Batch,
+                              std::chrono::milliseconds(busy ? 0 : IdleWaitNs / 1'000'000));
+    if (stagedCount_ > 0)
+        lastRecordNs_ = now;
+    else if (busy)
+        std::this_thread::sleep_for(std::chrono::nanoseconds(NapNs));
+}
+
+natsMsg* Publisher::Build(const RelayRecord& r)
+{
+    const char* subject;
+    if (r.kind == RecordKind::Depth) {
+        CThostFtdcDepthMarketDataField d;
+        std::memcpy(&d, r.bytes, sizeof d);
+        subject = subjects_.Depth(d);
+    } else {
+        CThostFtdcForQuoteRspField q;
+        std::memcpy(&q, r.bytes, sizeof q);
+        subject = subjects_.ForQuote(q);
+    }
+    natsMsg* msg = nullptr;
+    if (natsMsg_Create(&msg, subject, nullptr, reinterpret_cast<const char*>(r.bytes), r.size) !=
+        NATS_OK)
+        return nullptr;
+    char id[33], record[320];
+    KeyText(KeyOf(static_cast<std::uint8_t>(r.kind), r.bytes, r.size), id);
+    RecordHeader(record, sizeof record, r.kind, r.recvNs, r.sequence, settings_.relayName.c_str());
+    natsStatus s = natsMsgHeader_Set(msg, HeaderMsgId, id);
+    if (s == NATS_OK)
+        s = natsMsgHeader_Set(msg, HeaderRecord, record);
+    if (s != NATS_OK) {
+        natsMsg_Destroy(msg);
+        return nullptr;
+    }
+    return msg;
+}
+
+void Publisher::Send(natsMsg* msg, std::uint64_t seq)
+{
+    jsPubOptions o;
+    jsPubOptions_Init(&o);
+    o.MaxWait = settings_.ackWaitNs / 1'000'000;
+    if (js_PublishMsgAsync(js_, &msg, &o) == NATS_OK || !msg)
+        return; // the client library has it; OnAck tells what became of it
+    // Not sent (the link is down, say): it waits in the window like a failed one.
+    ++failedAcks_;
+    std::lock_guard<std::mutex> lk(mu_);
+    if (!window_.Failed(seq, msg, SteadyNs()))
+        natsMsg_Destroy(msg);
+}
+
+void Publisher::OnAck(jsCtx*, natsMsg* msg, jsPubAck* pa, jsPubAckErr*, void* closure)
+{
+    auto* self = static_cast<Publisher*>(closure);
+    const std::uint64_t seq = SequenceOf(msg);
+    bool kept = false, wake = false;
+    {
+        std::lock_guard<std::mutex> lk(self->mu_);
+        if (self->closed_) {
+            // Finish has taken everything back; nothing of this one is held.
+        } else if (pa) {
+            self->window_.Acked(seq);
+            ++self->acknowledged_;
+            if (pa->Duplicate)
+                ++self->duplicates_;
+        } else {
+            ++self->failedAcks_;
+            kept = self->window_.Failed(seq, msg, SteadyNs());
+        }
+        wake = self->waiting_ && self->WorthWaking();
+    }
+    if (wake)
+        self->cv_.notify_one();
+    if (!kept)
+        natsMsg_Destroy(msg);
+}
+
+void Publisher::TakeBack()
+{
+    natsMsgList list{};
+    if (!js_ || js_PublishAsyncGetPendingList(&list, js_) != NATS_OK)
+        return; // nothing pending
+    {
+        std::lock_guard<std::mutex> lk(mu_);
+        const std::int64_t now = SteadyNs();
+        for (int i = 0; i < list.Count; ++i) {
+            ++failedAcks_;
+            if (!closed_ && window_.Failed(SequenceOf(list.Msgs[i]), list.Msgs[i], now))
+                list.Msgs[i] = nullptr;
+        }
+    }
+    natsMsgList_Destroy(&list);
+}
+
+bool Publisher::WorthWaking() const
+{
+    // A full window wakes the thread once a quarter of it is free, not at
+    // every acknowledgement: one wake-up then sends a batch.
+    return window_.CurrentState() != PublishWindow::State::Flowing || window_.InFlight() == 0 ||
+           window_.Held() + settings_.inFlight / 4 <= settings_.inFlight;
+}
+
+bool Publisher::Done() const
+{
+    return !ready_ && stagedAt_ == stagedCount_ && window_.Held() == 0 && queue_.Size() == 0;
+}
+
+std::uint64_t Publisher::Finish(std::int64_t flushNs)
+{
+    {
+        std::lock_guard<std::mutex> lk(mu_);
+        if (!finishing_)
+            deadlineNs_ = SteadyNs() + flushNs;
+        finishing_ = true;
+    }
+    cv_.notify_one();
+    queue_.Wake();
+    if (thread_.joinable())
+        thread_.join();
+    {
+        std::lock_guard<std::mutex> lk(mu_);
+        closed_ = true;
+    }
+    TakeBack(); // no acknowledgement reaches the window from here on
+    std::lock_guard<std::mutex> lk(mu_);
+    const std::uint64_t left = queue_.Size() + (stagedCount_ - stagedAt_) + (ready_ ? 1 : 0) +
+                               window_.Held();
+    window_.Clear([](void* msg) { natsMsg_Destroy(static_cast<natsMsg*>(msg)); });
+    natsMsg_Destroy(ready_);
+    ready_ = nullptr;
+    stagedAt_ = stagedCount_;
+    if (js_)
+        jsCtx_Destroy(js_);
+    js_ = nullptr;
+    return left;
+}
+
+PublisherCounters Publisher::Counters() const
+{
+    PublisherCounters c;
+    c.published = published_;
+    c.acknowledged = acknowledged_;
+    c.duplicates = duplicates_;
+    c.retried = retried_;
+    c.failedAcks = failedAcks_;
+    c.unbuilt = unbuilt_;
+    std::lock_guard<std::mutex> lk(mu_);
+    c.inFlight = window_.InFlight();
+    c.held = window_.Held();
+    return c;
+}
+
+} // namespace mdrelay

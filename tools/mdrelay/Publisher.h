@@ -1,0 +1,128 @@
+// The publishing thread, between the record queue and JetStream.
+//
+//   library thread        publishing thread                 NATS client threads
+//   --------------        -----------------                 -------------------
+//   RelaySpi --Push--> RecordQueue --Pop--> build message
+//                                           PublishWindow says SendNew/Resend
+//                                           js_PublishMsgAsync ----> server
+//                                                         <---- OnAck: acked or failed
+//                                           (wakes on acks, failures, the link's
+//                                            state and new records)
+//
+// Every message carries its record's content-derived id, so the stream
+// stores a record once however often it goes out. A failed acknowledgement
+// (a timeout, no stream leader, a lost server) keeps the message; the
+// PublishWindow decides when it goes again, and keeps the stream's order.
+// While the link is down nothing is published: the queue holds the records
+// (dropping the oldest when full). When it goes down, whatever was in
+// flight is taken back from the client library and counted as failed; the
+// next connection gets a JetStream context of its own.
+#pragma once
+
+#include "NatsLink.h"
+#include "PublishWindow.h"
+#include "RecordQueue.h"
+#include "Subjects.h"
+
+#include <nats/nats.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace mdrelay {
+
+struct PublisherSettings {
+    std::string prefix = "md";
+    std::string relayName = "mdrelay";
+    std::size_t inFlight = 4096;
+    std::int64_t ackWaitNs = 5'000'000'000;
+    std::int64_t stallNs = 1'000'000'000;
+    // Woken by the library's thread for every record, for the lowest
+    // latency; else naps while records come (up to 0.2 ms added).
+    bool wakePerRecord = false;
+};
+
+struct PublisherCounters {
+    std::uint64_t published = 0;    // first sends
+    std::uint64_t acknowledged = 0; // stored, or known to be stored already
+    std::uint64_t duplicates = 0;   // acknowledged as a duplicate by the server
+    std::uint64_t retried = 0;      // sent again after a failed acknowledgement
+    std::uint64_t failedAcks = 0;
+    std::uint64_t unbuilt = 0;      // messages that could not be made (no memory)
+    std::size_t inFlight = 0;
+    std::size_t held = 0;           // in flight, or failed and waiting to go again
+};
+
+class Publisher {
+public:
+    Publisher(RecordQueue& queue, NatsLink& link, const PublisherSettings& settings);
+    ~Publisher();
+    Publisher(const Publisher&) = delete;
+    Publisher& operator=(const Publisher&) = delete;
+
+    // Starts the thread, which makes its JetStream context on the link's
+    // connection (acknowledgements come to it).
+    void Start();
+    // Tell it the link's state (from NatsLink's listener).
+    void LinkChanged(bool connected);
+    // Once nothing more is pushed: publishes what is left, waiting at most
+    // flushNs for the acknowledgements; then stops. Returns the records left
+    // unacknowledged (queued or held).
+    std::uint64_t Finish(std::int64_t flushNs);
+
+    PublisherCounters Counters() const;
+
+private:
+    static void OnAck(jsCtx*, natsMsg* msg, jsPubAck* pa, jsPubAckErr* pae, void* closure);
+    void Run();
+    bool Step();
+    // Moves records off the queue into staged_.
+    void TakeRecords(std::int64_t now);
+    // Gives up the context of a connection that failed, and makes one on
+    // the link's current connection, if it is up.
+    void Rebind();
+    void TakeBack();
+    natsMsg* Build(const RelayRecord& r);
+    void Send(natsMsg* msg, std::uint64_t seq);
+    bool Done() const;
+    // With mu_ held: whether an acknowledgement should wake a waiting thread.
+    bool WorthWaking() const;
+
+    RecordQueue& queue_;
+    NatsLink& link_;
+    const PublisherSettings settings_;
+    SubjectBuilder subjects_;
+    jsCtx* js_ = nullptr;
+    std::thread thread_;
+
+    mutable std::mutex mu_;
+    std::condition_variable cv_;
+    PublishWindow window_;
+    bool connected_ = false;  // a context on a live connection
+    bool rebind_ = true;
+    bool finishing_ = false;
+    bool waiting_ = false;    // the thread sleeps on cv_
+    bool closed_ = false;     // acks no longer touch the window
+    std::int64_t deadlineNs_ = 0;
+
+    // The publishing thread's own: records popped, and one message built
+    // and not yet sent.
+    static constexpr std::size_t Batch = 64;
+    RelayRecord staged_[Batch];
+    std::size_t stagedAt_ = 0, stagedCount_ = 0;
+    natsMsg* ready_ = nullptr;
+    std::uint64_t readySeq_ = 0;
+    std::int64_t lastRecordNs_ = 0;
+
+    std::atomic<std::uint64_t> published_{0}, acknowledged_{0}, duplicates_{0}, retried_{0},
+        failedAcks_{0}, unbuilt_{0};
+};
+
+// The relay sequence number a message carries in its header; 0 when none.
+std::uint64_t SequenceOf(natsMsg* msg);
+
+} // namespace mdrelay

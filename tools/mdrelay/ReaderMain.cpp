@@ -1,0 +1,131 @@
+// The reading mode: records from the stream onto mdcli's board, ticker and
+// CSV file, as if a front had sent them, with the relay's receive time.
+#include "BusConsumer.h"
+#include "CliSpi.h"
+#include "CsvWriter.h"
+#include "Interrupt.h"
+#include "Modes.h"
+#include "NatsLink.h"
+#include "ReadOptions.h"
+#include "Screen.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <thread>
+
+namespace mdrelay {
+
+namespace {
+
+constexpr std::chrono::milliseconds RefreshPeriod{100};
+constexpr std::int64_t CloseWaitMs = 5000;
+
+int Fail(int code, const std::string& message)
+{
+    std::fprintf(stderr, "mdrelay: %s\n", message.c_str());
+    return code;
+}
+
+// On the client library's threads; board and file take their own locks.
+void Show(const BusDelivery& d, mdcli::MarketBoard& board, mdcli::CsvWriter* csv)
+{
+    const long long recvUs = d.info.recvNs / 1000;
+    if (d.info.kind == RecordKind::Depth) {
+        CThostFtdcDepthMarketDataField depth;
+        std::memcpy(&depth, d.payload, sizeof depth);
+        board.AddDepth(depth, recvUs);
+        if (csv)
+            csv->Write(recvUs, depth);
+    } else {
+        CThostFtdcForQuoteRspField notice;
+        std::memcpy(&notice, d.payload, sizeof notice);
+        board.AddForQuote();
+        board.AddEvent(mdcli::CliSpi::ForQuoteText(notice));
+    }
+}
+
+std::string Describe(const ReadOptions& o, const std::vector<std::string>& filters)
+{
+    std::string text = "stream " + o.bus.stream + ", ";
+    for (std::size_t i = 0; i < filters.size(); ++i)
+        text += (i ? "," : "") + filters[i];
+    if (!o.durable.empty())
+        text += ", durable " + o.durable;
+    return text;
+}
+
+// What the client library calls back into; it outlives the library's threads.
+struct Parts {
+    mdcli::MarketBoard board;
+    mdcli::CsvWriter csv;
+    mdcli::CsvWriter* file = nullptr;
+    NatsLink link;
+    BusConsumer consumer{[this](const BusDelivery& d) { Show(d, board, file); }};
+};
+
+int Read(const ReadOptions& o, Parts& p)
+{
+    std::string error;
+    if (!p.link.Connect(o.bus, error))
+        return Fail(ExitNoBus, error);
+    ConsumerSpec spec;
+    spec.stream = o.bus.stream;
+    spec.filters = ReadFilters(o);
+    spec.start = o.start;
+    spec.durable = o.durable;
+    if (!p.consumer.Start(p.link.Connection(), spec, error))
+        return Fail(ExitStream, error);
+    p.board.AddEvent("reading " + Describe(o, spec.filters) + " from " + p.link.ConnectedUrl());
+    mdtools::InstallInterruptHandler();
+    const mdcli::Display display = mdcli::ChooseDisplay(o.quiet);
+    mdcli::Ticker ticker;
+    const auto start = std::chrono::steady_clock::now();
+    const auto expired = [&] {
+        return o.durationSeconds > 0 && std::chrono::steady_clock::now() - start >=
+                                            std::chrono::duration<double>(o.durationSeconds);
+    };
+    while (!mdtools::Interrupted() && !(o.toEnd && p.consumer.AtEnd()) && !expired()) {
+        std::this_thread::sleep_for(RefreshPeriod);
+        mdcli::Refresh(p.board, ticker, display);
+    }
+    p.consumer.Stop(); // no callback runs from here on
+    mdcli::Refresh(p.board, ticker, display);
+    std::fputs(mdcli::Summary(p.board, "mdrelay").c_str(), stdout);
+    if (p.consumer.Skipped() > 0)
+        std::printf("mdrelay: %llu messages of another format skipped\n",
+                    static_cast<unsigned long long>(p.consumer.Skipped()));
+    return p.board.Records() + p.board.ForQuotes() > 0 ? ExitOk : ExitUnflushed;
+}
+
+} // namespace
+
+int RunReader(const std::vector<std::string>& args)
+{
+    ReadOptions o;
+    std::string error;
+    if (!ParseReadOptions(args, o, error))
+        return Fail(ExitUsage, error + " (try --read --help)");
+    if (o.help) {
+        std::fputs(ReadUsage().c_str(), stdout);
+        return ExitOk;
+    }
+    auto parts = std::make_unique<Parts>();
+    if (!o.csv.empty()) {
+        if (!parts->csv.Open(o.csv, error))
+            return Fail(ExitUsage, error);
+        parts->file = &parts->csv;
+    }
+    int code = Read(o, *parts);
+    parts->consumer.Stop();
+    parts->link.Close();
+    // The client library's threads end before the objects they call back.
+    nats_CloseAndWait(CloseWaitMs);
+    if (!parts->csv.Close())
+        code = Fail(ExitUsage, "writing " + o.csv + " failed");
+    parts.reset();
+    return code;
+}
+
+} // namespace mdrelay

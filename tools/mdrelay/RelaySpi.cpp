@@ -1,0 +1,26 @@
+#include "RelaySpi.h"
+
+#include <chrono>
+
+namespace mdrelay {
+
+std::int64_t WallClockNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+void RelaySpi::OnRtnDepthMarketData(CThostFtdcDepthMarketDataField* depth)
+{
+    if (depth)
+        queue_.Push(RecordKind::Depth, depth, sizeof *depth, WallClockNs());
+}
+
+void RelaySpi::OnRtnForQuoteRsp(CThostFtdcForQuoteRspField* notice)
+{
+    if (notice)
+        queue_.Push(RecordKind::ForQuote, notice, sizeof *notice, WallClockNs());
+}
+
+} // namespace mdrelay

@@ -1,0 +1,29 @@
+// The relay's callbacks on the library's thread: the session of mdcli (log
+// in on every connection, subscribe after each good login, events on the
+// board), with every depth record and for-quote notice pushed onto the
+// record queue instead of shown. Nothing here waits.
+#pragma once
+
+#include "CliSpi.h"
+#include "RecordQueue.h"
+
+namespace mdrelay {
+
+class RelaySpi final : public mdcli::CliSpi {
+public:
+    RelaySpi(const mdcli::CliOptions& session, mdcli::MarketBoard& events, RecordQueue& queue)
+        : CliSpi(session, events, nullptr), queue_(queue)
+    {
+    }
+
+    void OnRtnDepthMarketData(CThostFtdcDepthMarketDataField* depth) override;
+    void OnRtnForQuoteRsp(CThostFtdcForQuoteRspField* notice) override;
+
+private:
+    RecordQueue& queue_;
+};
+
+// The local time in ns since the epoch (a vDSO read, no system call).
+std::int64_t WallClockNs();
+
+} // namespace mdrelay

@@ -1,0 +1,99 @@
+// One link to the bus, made as operators expect: any of the listed servers
+// (and those the cluster announces), credentials from a file or the
+// environment, TLS, and reconnection to any server for as long as the
+// process runs.
+//
+// Two ways to come back after a failure:
+//   ByClient         the client library reconnects the same connection;
+//                    subscriptions carry on (the readers)
+//   FreshConnection  the failed connection is closed and a new one opened
+//                    (the relay). The client library's own reconnection
+//                    sends again, after reconnecting, bytes that were
+//                    waiting to go out when the link failed; a record among
+//                    them would be stored before the relay's retries of
+//                    older ones. A fresh connection sends nothing old.
+#pragma once
+
+#include "BusOptions.h"
+
+#include <nats/nats.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace mdrelay {
+
+class NatsLink {
+public:
+    enum class Reconnect { ByClient, FreshConnection };
+    // Called on the client library's threads (or the link's own), with the
+    // link's new state.
+    using Listener = std::function<void(bool up)>;
+
+    NatsLink() = default;
+    ~NatsLink();
+    NatsLink(const NatsLink&) = delete;
+    NatsLink& operator=(const NatsLink&) = delete;
+
+    // Both set before Connect.
+    void SetListener(Listener listener) { listener_ = std::move(listener); }
+    void SetReconnect(Reconnect how) { how_ = how; }
+
+    // False with a message when no server could be reached, the login was
+    // refused, or a credentials or certificate file could not be used.
+    bool Connect(const BusOptions& options, std::string& error);
+    // Returns once the client library can no longer call back into this object.
+    void Close();
+
+    // The connection (null while down), under the link's lock: whatever f
+    // makes of it (a JetStream context holds its own reference) stays
+    // valid after a fresh connection replaces it.
+    void WithConnection(const std::function<void(natsConnection*)>& f);
+    // The connection as it is now; with ByClient it never changes.
+    natsConnection* Connection();
+
+    bool Up() const { return up_.load(); }
+    std::uint64_t Reconnections() const { return reconnections_.load(); }
+    std::string ConnectedUrl();
+
+    // "what failed: the client library's words for it"
+    static std::string ErrorText(const char* what, natsStatus s);
+
+private:
+    static void OnDisconnected(natsConnection*, void* closure);
+    static void OnReconnected(natsConnection*, void* closure);
+    static void OnClosed(natsConnection*, void* closure);
+    static void OnError(natsConnection*, natsSubscription*, natsStatus s, void* closure);
+    bool Configure(const BusOptions& o, std::string& error);
+    void SetUp(bool up);
+    // FreshConnection: waits for a failure, then connects again until it
+    // succeeds or Close.
+    void Redial();
+    bool DialOnce();
+
+    Reconnect how_ = Reconnect::ByClient;
+    Listener listener_;
+    natsOptions* opts_ = nullptr;
+    std::vector<std::string> servers_; // the given ones, then those learned
+
+    std::mutex mu_;
+    std::condition_variable cv_;
+    natsConnection* conn_ = nullptr;
+    bool failed_ = false;   // FreshConnection: conn_ closed on its own
+    bool closing_ = false;
+    std::uint64_t made_ = 0;   // connections made
+    std::uint64_t closed_ = 0; // closed callbacks seen
+    std::thread redial_;
+
+    std::atomic<bool> up_{false};
+    std::atomic<std::uint64_t> reconnections_{0};
+    std::atomic<std::int64_t> lastErrorPrintNs_{0};
+};
+
+} // namespace mdrelay
