@@ -7,19 +7,19 @@
 #include "BarrierFault.h"
 #include "FrameClient.h"
 #include "LoopLock.h"
+#include "RecordingTimer.h"
 
 #include "KelvoBase.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <thread>
-#include <vector>
 
 namespace kelvotest {
 namespace {
@@ -139,15 +139,14 @@ TEST_P(BarrierFailure, TheLockStopsFavouringTheLoopForGoodAndExcludesItAfterARou
     bool biased = false;
     loop.Post([&] {
         biased = lock.TryEnterFromLoop();
-        if (biased) {
-            kelvo::LoopLock::BiasedSection section(lock);
-            inside.Set();
-            leave.Wait();
-        } else {
-            std::lock_guard<kelvo::SpinLock> spin(lock.Spin());
-            inside.Set();
-            leave.Wait();
-        }
+        std::optional<kelvo::LoopLock::BiasedSection> section;
+        std::unique_lock<kelvo::SpinLock> spin(lock.Spin(), std::defer_lock);
+        if (biased)
+            section.emplace(lock);
+        else
+            spin.lock();
+        inside.Set();
+        leave.Wait();
     });
     ASSERT_TRUE(inside.Wait());
     EXPECT_EQ(biased, !c.failRegistration);
@@ -195,31 +194,6 @@ INSTANTIATE_TEST_SUITE_P(Where, BarrierFailure,
 // The base library's own timers with every barrier failing: the first timer
 // call from another thread switches the lock through the real loop, and
 // timers still fire once, cleared ones never.
-class Recorder : public Kelvo_Timer {
-public:
-    void OnTimer(unsigned int id, int, int) override
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_fired.push_back(id);
-        m_changed.notify_all();
-    }
-    bool WaitFired(std::size_t n)
-    {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        return m_changed.wait_for(lock, std::chrono::seconds(20), [&] { return m_fired.size() >= n; });
-    }
-    std::vector<unsigned int> Fired()
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_fired;
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::vector<unsigned int> m_fired;
-};
-
 using BarrierFailureInTheLibrary = BarrierFailure;
 
 TEST_F(BarrierFailureInTheLibrary, TimersArmedAndClearedFromOtherThreadsStillFireOnce)
@@ -227,43 +201,12 @@ TEST_F(BarrierFailureInTheLibrary, TimersArmedAndClearedFromOtherThreadsStillFir
     const int registrations = BarrierFault::registrations.load();
     const int barriers = BarrierFault::barriers.load();
     BarrierFault::failBarrier = true;
-    Recorder idle;
-    Recorder others;
-    others.ClearTimer(others.SetTimer(60000, 0, 0, 0, nullptr));
+    RecordingTimer first;
+    first.ClearTimer(first.SetTimer(60000, 0, 0, 0, nullptr));
     if (BarrierFault::registrations.load() == registrations)
         GTEST_SKIP() << "no process-wide barrier in this build, or the timers were in use before";
     EXPECT_EQ(BarrierFault::barriers.load() - barriers, 1) << "tried once, then given up for good";
-
-    std::atomic<bool> done{false};
-    unsigned int last = 0;
-    std::thread loopJob([&] {
-        RunOnLoop([&] {
-            unsigned int id = 0;
-            for (long i = 0; i < 20000 || !done.load(); ++i) {
-                idle.ClearTimer(id);
-                id = idle.SetTimer(60000, 1, 0, 0, nullptr);
-            }
-            idle.ClearTimer(id);
-            last = idle.SetTimer(0, 2, 0, 0, nullptr);
-        });
-    });
-    std::vector<unsigned int> kept;
-    for (int i = 0; i < 400; ++i) {
-        const unsigned int id = others.SetTimer(static_cast<unsigned int>(i % 5), 0, 0, 0, nullptr);
-        if (i % 2 == 0)
-            others.ClearTimer(id);
-        else
-            kept.push_back(id);
-    }
-    done = true;
-    loopJob.join();
-    ASSERT_TRUE(idle.WaitFired(1));
-    ASSERT_TRUE(others.WaitFired(kept.size()));
-    EXPECT_EQ(idle.Fired(), std::vector<unsigned int>{last});
-    std::vector<unsigned int> fired = others.Fired();
-    std::sort(fired.begin(), fired.end());
-    std::sort(kept.begin(), kept.end());
-    EXPECT_EQ(fired, kept);
+    ExpectReArmsAndForeignTimersFireOnce(1, 400);
     EXPECT_EQ(BarrierFault::barriers.load() - barriers, 1);
 }
 
