@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -27,13 +28,17 @@ namespace {
 // The loop's stand-in: one thread running what is posted, in order.
 class TestLoop {
 public:
-    TestLoop() : m_thread([this] { Run(); }) {}
     ~TestLoop()
     {
         Post({});
         m_thread.join();
     }
-
+    void Post(std::function<void()> fn)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_tasks.push_back(std::move(fn));
+        m_changed.notify_all();
+    }
     // Runs fn on the loop thread and waits for it.
     void Call(const std::function<void()>& fn)
     {
@@ -44,34 +49,16 @@ public:
         });
         ASSERT_TRUE(done.Wait());
     }
-    void Post(std::function<void()> fn)
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_tasks.push_back(std::move(fn));
-        m_changed.notify_all();
-    }
-
     // LoopLock's round trip; counts the trips begun.
     static void RoundTrip(void* self)
     {
         auto* loop = static_cast<TestLoop*>(self);
-        {
-            std::lock_guard<std::mutex> lock(loop->m_mutex);
-            ++loop->m_roundTrips;
-            loop->m_changed.notify_all();
-        }
+        ++loop->roundTrips;
+        loop->roundTripBegun.Set();
         loop->Call([] {});
     }
-    int RoundTrips()
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_roundTrips;
-    }
-    bool WaitRoundTrips(int n)
-    {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        return m_changed.wait_for(lock, std::chrono::seconds(20), [&] { return m_roundTrips >= n; });
-    }
+    std::atomic<int> roundTrips{0};
+    Signal roundTripBegun;
 
 private:
     void Run()
@@ -93,8 +80,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<std::function<void()>> m_tasks;
-    int m_roundTrips = 0;
-    std::thread m_thread;
+    std::thread m_thread{[this] { Run(); }};
 };
 
 // Where the barrier fails and what that costs a thread taking the lock.
@@ -159,13 +145,13 @@ TEST_P(BarrierFailure, TheLockStopsFavouringTheLoopForGoodAndExcludesItAfterARou
     });
     if (c.roundTrips > 0) {
         // The other thread waits on the loop, which is still inside.
-        ASSERT_TRUE(loop.WaitRoundTrips(c.roundTrips));
+        ASSERT_TRUE(loop.roundTripBegun.Wait());
         EXPECT_FALSE(entered.load());
     }
     leave.Set();
     other.join();
     EXPECT_TRUE(entered.load());
-    EXPECT_EQ(loop.RoundTrips(), c.roundTrips);
+    EXPECT_EQ(loop.roundTrips.load(), c.roundTrips);
     EXPECT_FALSE(lock.BiasedForTest());
 
     // For good: the loop takes the spin lock from now on, and other threads
@@ -183,7 +169,7 @@ TEST_P(BarrierFailure, TheLockStopsFavouringTheLoopForGoodAndExcludesItAfterARou
         lock.unlock();
     }).join();
     EXPECT_EQ(BarrierFault::barriers.load() - barriersBefore, c.failBarrier ? 1 : 0);
-    EXPECT_EQ(loop.RoundTrips(), c.roundTrips);
+    EXPECT_EQ(loop.roundTrips.load(), c.roundTrips);
 }
 
 INSTANTIATE_TEST_SUITE_P(Where, BarrierFailure,
