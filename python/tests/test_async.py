@@ -81,11 +81,11 @@ def test_close_ends_pending_awaits(front, closer):
     assert (tick, event, len(batch)) == (None, None, 0)
 
 
-def test_cancelled_await_leaves_the_client_usable(front):
+def test_cancelled_await_leaves_the_client_usable_across_event_loops_and_threads(front):
     f = front("--rate", "100")
+    client = mdlink.Client(f.address, **CREDENTIALS)
 
-    async def main():
-        client = mdlink.Client(f.address, **CREDENTIALS)
+    async def cancelled_then_a_tick():
         waiting = asyncio.create_task(client.anext_tick())
         await asyncio.sleep(0.05)
         waiting.cancel()
@@ -93,20 +93,12 @@ def test_cancelled_await_leaves_the_client_usable(front):
             await waiting
         assert not client._wake._futures
         client.subscribe("au2612")
-        tick = await client.anext_tick(timeout=30)
-        client.close()
-        return tick
+        return await client.anext_tick(timeout=30)
 
-    assert asyncio.run(main()).InstrumentID == "au2612"
-
-
-def test_one_client_across_event_loops_and_threads(front):
-    f = front("--rate", "100")
-    client = mdlink.Client(f.address, **CREDENTIALS)
-    client.subscribe("au2612")
-    first = asyncio.run(client.anext_tick(timeout=30))
+    first = asyncio.run(cancelled_then_a_tick())
     second = asyncio.run(client.anext_tick(timeout=30))  # a new loop takes the descriptor over
     pulled = client.next_tick(timeout=30)
+    assert first.InstrumentID == "au2612"
     assert first.receive_time <= second.receive_time <= pulled.receive_time
     client.close()
     wait_until(lambda: client.closed, what="closed")

@@ -49,14 +49,6 @@ def test_login_subscription_and_their_events(front):
         client.unsubscribe("IF2612")
         e = client.next_event(timeout=30)
         assert (e.kind, e.instrument_id, e.ok) == ("unsubscribed", "IF2612", True)
-
-
-def test_state_after_close(front):
-    f = front()
-    client = mdlink.Client(f.address, **CREDENTIALS)
-    client.wait_login(timeout=30)
-    assert client.connected and client.logged_in
-    client.close()
     assert (client.closed, client.connected, client.logged_in) == (True, False, False)
     with pytest.raises(mdlink.ClosedError):
         client.wait_login(timeout=1)
@@ -72,22 +64,6 @@ def test_login_timeout_says_why():
     assert late.value.reason == errno.ECONNREFUSED
     assert os.strerror(errno.ECONNREFUSED) in str(late.value)
     assert "every 3 s" in str(late.value)
-
-
-def test_link_events_are_logged(front, caplog):
-    f = front("--refuse-logins")
-    with caplog.at_level(logging.INFO, logger="mdlink"):
-        with mdlink.Client(f.address, **CREDENTIALS) as client:
-            with pytest.raises(mdlink.LoginError):
-                client.wait_login(timeout=30)
-            f.stop()
-            wait_until(lambda: not client.connected, what="the lost link")
-            wait_until(lambda: any(r.levelno == logging.WARNING and "disconnected" in r.message
-                                   for r in caplog.records), what="the log record")
-    lines = [(r.levelname, r.getMessage()) for r in caplog.records if r.name == "mdlink"]
-    assert lines[0] == ("INFO", f"mdlink client of {f.address}: connected, logging in")
-    assert lines[1][0] == "WARNING" and "login refused: error" in lines[1][1]
-    assert lines[2][0] == "WARNING" and "disconnected: connection lost" in lines[2][1]
 
 
 def test_ids_go_out_and_come_back_in_the_clients_encoding(front):
@@ -121,16 +97,25 @@ def test_receive_time_of_ticks_and_batches(front):
     assert bytes(client.batch_bytes(0, with_time=True)) == b""
 
 
-def test_refused_login_raises_and_is_an_event(front):
+def test_refused_login_raises_is_an_event_and_is_logged(front, caplog):
     f = front("--refuse-logins")
-    with mdlink.Client(f.address, **CREDENTIALS) as client:
-        with pytest.raises(mdlink.LoginError) as refused:
-            client.wait_login(timeout=30)
-        assert refused.value.info.ErrorID != 0
-        assert not client.logged_in
-        e = [e for e in kinds(client, 2) if e.kind == "login"][0]
-        assert not e.ok and e.error.ErrorID == refused.value.info.ErrorID
-        assert e.error.ErrorMsg == refused.value.info.ErrorMsg != ""
+    with caplog.at_level(logging.INFO, logger="mdlink"):
+        with mdlink.Client(f.address, **CREDENTIALS) as client:
+            with pytest.raises(mdlink.LoginError) as refused:
+                client.wait_login(timeout=30)
+            assert refused.value.info.ErrorID != 0
+            assert not client.logged_in
+            e = [e for e in kinds(client, 2) if e.kind == "login"][0]
+            assert not e.ok and e.error.ErrorID == refused.value.info.ErrorID
+            assert e.error.ErrorMsg == refused.value.info.ErrorMsg != ""
+            f.stop()
+            wait_until(lambda: not client.connected, what="the lost link")
+            wait_until(lambda: any(r.levelno == logging.WARNING and "disconnected" in r.message
+                                   for r in caplog.records), what="the log record")
+    lines = [(r.levelname, r.getMessage()) for r in caplog.records if r.name == "mdlink"]
+    assert lines[0] == ("INFO", f"mdlink client of {f.address}: connected, logging in")
+    assert lines[1][0] == "WARNING" and "login refused: error" in lines[1][1]
+    assert lines[2][0] == "WARNING" and "disconnected: connection lost" in lines[2][1]
 
 
 def expected_record(row, form):
@@ -225,8 +210,6 @@ def test_event_queue_is_bounded_too(front):
         wait_until(lambda: client.events_dropped >= 5, what="dropped events")
         events = list(client.events(timeout=0))
         assert 1 <= len(events) <= 3 and all(e.kind == "for_quote" for e in events)
-
-
 
 
 def test_links_hold_two_fronts_and_deliver_each_record_once(front):

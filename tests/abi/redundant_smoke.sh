@@ -10,22 +10,9 @@ set -euo pipefail
 app=$1
 mdfront=$2
 work=$(mktemp -d)
-pids=()
-cleanup() {
-    for p in "${pids[@]}"; do kill -9 "$p" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
+trap 'kill -9 $(jobs -p) 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$work"' EXIT
 
 feed=(--shared-feed --seed 5 --rate 40 --instruments au2612,ag2612)
-start_front() { # name, extra flags...
-    local name=$1
-    shift
-    "$mdfront" "${feed[@]}" "$@" >"$work/$name.out" 2>&1 &
-    pids+=($!)
-    echo $!
-}
 # Waits (up to a minute) for a line matching $2 in file $1.
 await() {
     for _ in $(seq 600); do
@@ -37,28 +24,26 @@ await() {
     return 1
 }
 port_of() {
+    await "$work/$1.out" "listening"
     sed -n 's/^mdfront listening on [0-9.]*:\([0-9]*\)$/\1/p' "$work/$1.out"
 }
 
-lead=$(start_front lead --port 0)
-start_front lag --port 0 --delay-ms 20 >/dev/null
-await "$work/lead.out" "listening"
-await "$work/lag.out" "listening"
+"$mdfront" "${feed[@]}" --port 0 >"$work/lead.out" 2>&1 &
+lead=$!
+"$mdfront" "${feed[@]}" --port 0 --delay-ms 20 >"$work/lag.out" 2>&1 &
 lead_port=$(port_of lead)
 lag_port=$(port_of lag)
 
 (cd "$work" && MDLINK_LINKS=2 "$app" "tcp://127.0.0.1:$lead_port" "tcp://127.0.0.1:$lag_port" 400 \
     >"$work/app.out" 2>&1; echo "exit $?" >>"$work/app.out") &
-pids+=($!)
 await "$work/app.out" "^records 100$"
 kill -9 "$lead"
 await "$work/app.out" "^records 200$"
-start_front lead --port "$lead_port" >/dev/null
+"$mdfront" "${feed[@]}" --port "$lead_port" >"$work/lead.out" 2>&1 &
 await "$work/app.out" "^exit "
 cat "$work/app.out"
 grep -q "^exit 0$" "$work/app.out"
-log=$(cat "$work"/KVMDLog/*.log)
-grep -q "KVMDLinks\].*link 0 \[tcp://127.0.0.1:$lead_port\] lost" <<<"$log" || {
+grep -q "KVMDLinks\].*link 0 \[tcp://127.0.0.1:$lead_port\] lost" "$work"/KVMDLog/*.log || {
     echo "no record of the lost link in the log" >&2
     exit 1
 }

@@ -7,19 +7,20 @@
 #include "BarrierFault.h"
 #include "FrameClient.h"
 #include "LoopLock.h"
+#include "RecordingTimer.h"
 
 #include "KelvoBase.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <thread>
-#include <vector>
 
 namespace kelvotest {
 namespace {
@@ -27,13 +28,17 @@ namespace {
 // The loop's stand-in: one thread running what is posted, in order.
 class TestLoop {
 public:
-    TestLoop() : m_thread([this] { Run(); }) {}
     ~TestLoop()
     {
         Post({});
         m_thread.join();
     }
-
+    void Post(std::function<void()> fn)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_tasks.push_back(std::move(fn));
+        m_changed.notify_all();
+    }
     // Runs fn on the loop thread and waits for it.
     void Call(const std::function<void()>& fn)
     {
@@ -44,34 +49,16 @@ public:
         });
         ASSERT_TRUE(done.Wait());
     }
-    void Post(std::function<void()> fn)
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_tasks.push_back(std::move(fn));
-        m_changed.notify_all();
-    }
-
     // LoopLock's round trip; counts the trips begun.
     static void RoundTrip(void* self)
     {
         auto* loop = static_cast<TestLoop*>(self);
-        {
-            std::lock_guard<std::mutex> lock(loop->m_mutex);
-            ++loop->m_roundTrips;
-            loop->m_changed.notify_all();
-        }
+        ++loop->roundTrips;
+        loop->roundTripBegun.Set();
         loop->Call([] {});
     }
-    int RoundTrips()
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_roundTrips;
-    }
-    bool WaitRoundTrips(int n)
-    {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        return m_changed.wait_for(lock, std::chrono::seconds(20), [&] { return m_roundTrips >= n; });
-    }
+    std::atomic<int> roundTrips{0};
+    Signal roundTripBegun;
 
 private:
     void Run()
@@ -93,8 +80,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<std::function<void()>> m_tasks;
-    int m_roundTrips = 0;
-    std::thread m_thread;
+    std::thread m_thread{[this] { Run(); }};
 };
 
 // Where the barrier fails and what that costs a thread taking the lock.
@@ -139,15 +125,14 @@ TEST_P(BarrierFailure, TheLockStopsFavouringTheLoopForGoodAndExcludesItAfterARou
     bool biased = false;
     loop.Post([&] {
         biased = lock.TryEnterFromLoop();
-        if (biased) {
-            kelvo::LoopLock::BiasedSection section(lock);
-            inside.Set();
-            leave.Wait();
-        } else {
-            std::lock_guard<kelvo::SpinLock> spin(lock.Spin());
-            inside.Set();
-            leave.Wait();
-        }
+        std::optional<kelvo::LoopLock::BiasedSection> section;
+        std::unique_lock<kelvo::SpinLock> spin(lock.Spin(), std::defer_lock);
+        if (biased)
+            section.emplace(lock);
+        else
+            spin.lock();
+        inside.Set();
+        leave.Wait();
     });
     ASSERT_TRUE(inside.Wait());
     EXPECT_EQ(biased, !c.failRegistration);
@@ -160,13 +145,13 @@ TEST_P(BarrierFailure, TheLockStopsFavouringTheLoopForGoodAndExcludesItAfterARou
     });
     if (c.roundTrips > 0) {
         // The other thread waits on the loop, which is still inside.
-        ASSERT_TRUE(loop.WaitRoundTrips(c.roundTrips));
+        ASSERT_TRUE(loop.roundTripBegun.Wait());
         EXPECT_FALSE(entered.load());
     }
     leave.Set();
     other.join();
     EXPECT_TRUE(entered.load());
-    EXPECT_EQ(loop.RoundTrips(), c.roundTrips);
+    EXPECT_EQ(loop.roundTrips.load(), c.roundTrips);
     EXPECT_FALSE(lock.BiasedForTest());
 
     // For good: the loop takes the spin lock from now on, and other threads
@@ -184,7 +169,7 @@ TEST_P(BarrierFailure, TheLockStopsFavouringTheLoopForGoodAndExcludesItAfterARou
         lock.unlock();
     }).join();
     EXPECT_EQ(BarrierFault::barriers.load() - barriersBefore, c.failBarrier ? 1 : 0);
-    EXPECT_EQ(loop.RoundTrips(), c.roundTrips);
+    EXPECT_EQ(loop.roundTrips.load(), c.roundTrips);
 }
 
 INSTANTIATE_TEST_SUITE_P(Where, BarrierFailure,
@@ -195,31 +180,6 @@ INSTANTIATE_TEST_SUITE_P(Where, BarrierFailure,
 // The base library's own timers with every barrier failing: the first timer
 // call from another thread switches the lock through the real loop, and
 // timers still fire once, cleared ones never.
-class Recorder : public Kelvo_Timer {
-public:
-    void OnTimer(unsigned int id, int, int) override
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_fired.push_back(id);
-        m_changed.notify_all();
-    }
-    bool WaitFired(std::size_t n)
-    {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        return m_changed.wait_for(lock, std::chrono::seconds(20), [&] { return m_fired.size() >= n; });
-    }
-    std::vector<unsigned int> Fired()
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_fired;
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::vector<unsigned int> m_fired;
-};
-
 using BarrierFailureInTheLibrary = BarrierFailure;
 
 TEST_F(BarrierFailureInTheLibrary, TimersArmedAndClearedFromOtherThreadsStillFireOnce)
@@ -227,43 +187,12 @@ TEST_F(BarrierFailureInTheLibrary, TimersArmedAndClearedFromOtherThreadsStillFir
     const int registrations = BarrierFault::registrations.load();
     const int barriers = BarrierFault::barriers.load();
     BarrierFault::failBarrier = true;
-    Recorder idle;
-    Recorder others;
-    others.ClearTimer(others.SetTimer(60000, 0, 0, 0, nullptr));
+    RecordingTimer first;
+    first.ClearTimer(first.SetTimer(60000, 0, 0, 0, nullptr));
     if (BarrierFault::registrations.load() == registrations)
         GTEST_SKIP() << "no process-wide barrier in this build, or the timers were in use before";
     EXPECT_EQ(BarrierFault::barriers.load() - barriers, 1) << "tried once, then given up for good";
-
-    std::atomic<bool> done{false};
-    unsigned int last = 0;
-    std::thread loopJob([&] {
-        RunOnLoop([&] {
-            unsigned int id = 0;
-            for (long i = 0; i < 20000 || !done.load(); ++i) {
-                idle.ClearTimer(id);
-                id = idle.SetTimer(60000, 1, 0, 0, nullptr);
-            }
-            idle.ClearTimer(id);
-            last = idle.SetTimer(0, 2, 0, 0, nullptr);
-        });
-    });
-    std::vector<unsigned int> kept;
-    for (int i = 0; i < 400; ++i) {
-        const unsigned int id = others.SetTimer(static_cast<unsigned int>(i % 5), 0, 0, 0, nullptr);
-        if (i % 2 == 0)
-            others.ClearTimer(id);
-        else
-            kept.push_back(id);
-    }
-    done = true;
-    loopJob.join();
-    ASSERT_TRUE(idle.WaitFired(1));
-    ASSERT_TRUE(others.WaitFired(kept.size()));
-    EXPECT_EQ(idle.Fired(), std::vector<unsigned int>{last});
-    std::vector<unsigned int> fired = others.Fired();
-    std::sort(fired.begin(), fired.end());
-    std::sort(kept.begin(), kept.end());
-    EXPECT_EQ(fired, kept);
+    ExpectReArmsAndForeignTimersFireOnce(1, 400);
     EXPECT_EQ(BarrierFault::barriers.load() - barriers, 1);
 }
 

@@ -4,6 +4,7 @@
 // while what it inherited stays inert and leaves the parent's links alone.
 #include "FrameClient.h"
 #include "Peer.h"
+#include "RecordingTimer.h"
 #include "TestFrames.h"
 
 #include "KelvoBase.h"
@@ -44,11 +45,6 @@ bool LoopCallsRunHere()
     return ranOn == std::this_thread::get_id() && Kelvo_LOOP_InThread() == 0;
 }
 
-class ExitingTimer : public Kelvo_Timer {
-public:
-    void OnTimer(unsigned int, int, int) override { EndLoopThread(); }
-};
-
 // Each scenario ends the loop thread from one kind of callback, then the
 // objects involved are destroyed from this thread: nothing may abort or hang.
 struct Scenario {
@@ -71,7 +67,8 @@ bool FromCalledFunction()
 
 bool FromTimerExpiry()
 {
-    auto timer = std::make_unique<ExitingTimer>();
+    auto timer = std::make_unique<RecordingTimer>();
+    timer->hook = [](unsigned int) { EndLoopThread(); };
     timer->SetTimer(1, 0, 0, 0, nullptr);
     const bool ok = LoopCallsRunHere();
     timer.reset();  // waits for an expiry in flight: there is none any more
@@ -82,23 +79,20 @@ bool FromConnectionCallback(bool onFrame)
 {
     Listener listener;
     auto client = std::make_unique<FrameClient>();
-    std::unique_ptr<PeerConn> peer;
     if (onFrame) {
         client->onFrame = [](FrameClient&, std::size_t) { EndLoopThread(); };
-        peer = Connected(*client, listener);
-        if (!peer || !peer->Write(MakeFrame(1, 1, 16)))
-            return false;
     } else {
         client->onEvent = [](FrameClient&, const ClientEvent& e) {
             if (e.kind == ClientEvent::Disconnected)
                 EndLoopThread();
             return 0;
         };
-        peer = Connected(*client, listener);
-        if (!peer)
-            return false;
-        peer->Close();
     }
+    std::unique_ptr<PeerConn> peer = Connected(*client, listener);
+    if (!peer || (onFrame && !peer->Write(MakeFrame(1, 1, 16))))
+        return false;
+    if (!onFrame)
+        peer->Close();
     const bool ok = LoopCallsRunHere();
     client.reset();  // closes on this thread now
     return ok;
@@ -157,7 +151,7 @@ TEST(Fork, TheChildGetsALoopOfItsOwnAndTheParentKeepsItsLink)
     ASSERT_TRUE(peer);
     ASSERT_TRUE(peer->Write(MakeFrame(1, 1, 8)));
     ASSERT_TRUE(parentClient->WaitFrames(1));
-    ExitingTimer parentTimer;  // never armed: inherited, it must stay inert
+    RecordingTimer parentTimer;  // never armed: inherited, it must stay inert
     const long parentLoop = LoopThreadId();
 
     // Each check the child makes is one bit of its exit code.
@@ -165,14 +159,9 @@ TEST(Fork, TheChildGetsALoopOfItsOwnAndTheParentKeepsItsLink)
         int failed = 0;
         const long childLoop = LoopThreadId();
         failed |= (childLoop == 0 || childLoop == getpid() || childLoop == parentLoop) ? 1 : 0;
-        Signal fired;
-        struct OwnTimer : Kelvo_Timer {
-            Signal* fired = nullptr;
-            void OnTimer(unsigned int, int, int) override { fired->Set(); }
-        } own;
-        own.fired = &fired;
+        RecordingTimer own;
         failed |= own.SetTimer(5, 0, 0, 0, nullptr) == 0 ? 2 : 0;
-        failed |= fired.Wait() ? 0 : 4;
+        failed |= own.WaitFired(1) ? 0 : 4;
         // What came from the parent does nothing in the child.
         failed |= parentTimer.SetTimer(5, 0, 0, 0, nullptr) == 0 ? 0 : 8;
         Kelvo_String* frame = new Kelvo_String("x");

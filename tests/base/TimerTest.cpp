@@ -3,6 +3,7 @@
 // ClearTimer from another thread waiting for an expiry in flight. Only the
 // ORDER of expiries is asserted, never their timing.
 #include "FrameClient.h"
+#include "RecordingTimer.h"
 
 #include "KelvoBase.h"
 
@@ -23,44 +24,6 @@
 
 namespace kelvotest {
 namespace {
-
-// Records (id, user) of every expiry; can run a hook inside OnTimer.
-class RecordingTimer : public Kelvo_Timer {
-public:
-    void OnTimer(unsigned int id, int reserved, int user) override
-    {
-        if (Kelvo_LOOP_InThread() == 0 || reserved != 0)
-            ++errors;
-        if (hook)
-            hook(id);
-        // Last, and notified under the lock: once a waiter sees the expiry
-        // it may destroy this object, whose members the base destructor
-        // cannot protect.
-        std::lock_guard<std::mutex> lock(m_mutex);
-        fired.push_back(id);
-        users.push_back(user);
-        m_changed.notify_all();
-    }
-    bool WaitFired(std::size_t n)
-    {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        return m_changed.wait_for(lock, std::chrono::seconds(20), [&] { return fired.size() >= n; });
-    }
-    std::vector<unsigned int> Fired()
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return fired;
-    }
-
-    std::function<void(unsigned int)> hook;
-    std::vector<unsigned int> fired;
-    std::vector<int> users;
-    std::atomic<int> errors{0};
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-};
 
 TEST(Timer, ExpiriesComeInDeadlineOrderAndTiesInArmingOrder)
 {
@@ -372,49 +335,7 @@ TEST(Timer, ArmedFromManyThreadsEveryTimerFiresOnce)
 // threads arm and clear theirs: nothing is lost, nothing cleared fires.
 TEST(Timer, LoopReArmsWhileOtherThreadsArmAndClearEveryTimerFiresOnce)
 {
-    RecordingTimer idle;
-    RecordingTimer others;
-    constexpr int kThreads = 2;
-    constexpr int kEach = 1000;
-    std::atomic<int> running{kThreads};
-    unsigned int last = 0;
-    std::thread loopJob([&] {
-        RunOnLoop([&] {
-            unsigned int id = 0;
-            for (long i = 0; i < 20000 || running.load() > 0; ++i) {
-                idle.ClearTimer(id);
-                id = idle.SetTimer(60000, 1, 0, 0, nullptr);
-            }
-            idle.ClearTimer(id);
-            last = idle.SetTimer(0, 2, 0, 0, nullptr);
-        });
-    });
-    std::mutex keptMutex;
-    std::set<unsigned int> kept;
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&, t] {
-            for (int i = 0; i < kEach; ++i) {
-                const unsigned int id = others.SetTimer(static_cast<unsigned int>(i % 5), t, 0, 0, nullptr);
-                if (i % 2 == 0) {
-                    others.ClearTimer(id);
-                } else {
-                    std::lock_guard<std::mutex> lock(keptMutex);
-                    kept.insert(id);
-                }
-            }
-            --running;
-        });
-    }
-    for (std::thread& thread : threads)
-        thread.join();
-    loopJob.join();
-    ASSERT_TRUE(idle.WaitFired(1));
-    ASSERT_TRUE(others.WaitFired(kept.size()));
-    EXPECT_EQ(idle.Fired(), std::vector<unsigned int>{last});
-    const std::vector<unsigned int> fired = others.Fired();
-    EXPECT_EQ(fired.size(), kept.size());
-    EXPECT_EQ(std::set<unsigned int>(fired.begin(), fired.end()), kept);
+    ExpectReArmsAndForeignTimersFireOnce(2, 1000);
 }
 
 }  // namespace

@@ -168,9 +168,7 @@ TEST_F(RedundantClient, AfterATotalLossTheApplicationStartsAgain)
     EXPECT_EQ(spi.Count("FrontConnected"), 2);
     Up(1);
     EXPECT_EQ(NewRequests(1), Strings()); // the application logs in: no copy goes out
-    CThostFtdcReqUserLoginField req{};
-    std::snprintf(req.UserID, sizeof req.UserID, "other");
-    EXPECT_EQ(api->ReqUserLogin(&req, 2), 0);
+    EXPECT_EQ(AppLogin(2, "other"), 0);
     EXPECT_EQ(NewRequests(0), Strings({"login other 2"}));
     EXPECT_EQ(NewRequests(1), Strings({"login other 2"}));
     LoginAnswer(0, 0, 2);
@@ -200,7 +198,7 @@ TEST_F(RedundantClient, RequestsAnswerAsTheSingleClientDoes)
     EXPECT_EQ(api->GetTradingDay(), nullptr);
 }
 
-TEST_F(RedundantClient, RecordsAndNoticesOnceEach)
+TEST_F(RedundantClient, RecordsAndNoticesOnceEachAndTheirCountersWritten)
 {
     Start(2);
     Up(0);
@@ -231,6 +229,16 @@ TEST_F(RedundantClient, RecordsAndNoticesOnceEach)
     EXPECT_EQ(c[1].NoticesFirst, 1u);
     EXPECT_EQ(c[0].NoticeCopies, 1u);
     EXPECT_EQ(c[0].Connects, 1u);
+
+    // Written once a minute and at Release.
+    fake::World::Get().Advance(60000);
+    int records = 0;
+    for (const std::string& m : Messages())
+        records += m.rfind("link 0 [tcp://10.0.0.1:7000] up: connects 1, losses 0; depth first 1,", 0) == 0;
+    EXPECT_EQ(records, 1);
+    api->Release();
+    api = nullptr;
+    EXPECT_TRUE(Logged("Release: 2 links, 2 up, 1 instruments, 0 forgotten"));
 }
 
 TEST_F(RedundantClient, RecordsAllocateNothingOnceTheirInstrumentsAreKnown)
@@ -283,21 +291,6 @@ TEST_F(RedundantClient, ACallbackThatThrowsCostsNoRecordBehindIt)
     EXPECT_EQ(records, 3);
 }
 
-TEST_F(RedundantClient, WritesItsCountersOnceAMinuteAndAtRelease)
-{
-    Start(2);
-    Up(0);
-    Depth(0, Record("au2612", "10:00:00", 0, 1));
-    fake::World::Get().Advance(60000);
-    int records = 0;
-    for (const std::string& m : Messages())
-        records += m.rfind("link 0 [tcp://10.0.0.1:7000] up: connects 1, losses 0; depth first 1,", 0) == 0;
-    EXPECT_EQ(records, 1);
-    api->Release();
-    api = nullptr;
-    EXPECT_TRUE(Logged("Release: 2 links, 1 up, 1 instruments, 0 forgotten"));
-}
-
 TEST_F(RedundantClient, ReleaseInsideACallbackEndsEveryLinkAndCallsBackNoMore)
 {
     Start(2);
@@ -340,7 +333,7 @@ TEST_F(RedundantClient, InheritedAcrossForkItIsInert)
     Up(0);
     AppLogin();
     LoginAnswer(0);
-    const std::size_t sent = RequestsOf(0).size();
+    const std::size_t sent = Link(0).requests.size();
     fake::World::Get().forkGeneration++;
     const int calls = fake::World::Get().loopCalls;
     EXPECT_EQ(AppSubscribe({"au2612"}), -1);
@@ -349,7 +342,7 @@ TEST_F(RedundantClient, InheritedAcrossForkItIsInert)
     EXPECT_EQ(redundant->GetLinkCounters(counters, 2), 0);
     api->Release();
     api = nullptr;
-    EXPECT_EQ(RequestsOf(0).size(), sent);
+    EXPECT_EQ(Link(0).requests.size(), sent);
     EXPECT_EQ(fake::World::Get().loopCalls, calls);
     EXPECT_TRUE(Link(0).released);
     EXPECT_TRUE(Link(1).released);

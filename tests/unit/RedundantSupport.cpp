@@ -20,26 +20,20 @@ CThostFtdcMdApi* MakeLink()
     return Made().back().get();
 }
 
-std::string JoinIds(char* ids[], int n)
-{
-    std::string out;
-    for (int i = 0; i < n; ++i)
-        out += (i ? "," : "") + std::string(ids[i]);
-    return out;
-}
-
 } // namespace
 
 int FakeLink::ReqUserLogin(CThostFtdcReqUserLoginField* req, int requestId)
 {
-    requests.push_back("login " + std::string(req ? req->UserID : "-") + " " +
-                       std::to_string(requestId));
+    requests.push_back("login " + std::string(req ? req->UserID : "-") + " " + std::to_string(requestId));
     return result;
 }
 
 int FakeLink::Keep(const char* what, char* ids[], int n)
 {
-    requests.push_back(std::string(what) + " " + JoinIds(ids, n));
+    std::string line = what;
+    for (int i = 0; i < n; ++i)
+        line += (i ? "," : " ") + std::string(ids[i]);
+    requests.push_back(line);
     return result;
 }
 
@@ -78,16 +72,6 @@ int RedundantFixture::Links() const
     return static_cast<int>(Made().size());
 }
 
-void RedundantFixture::Up(int k)
-{
-    fake::InLoop([&] { Link(k).spi->OnFrontConnected(); });
-}
-
-void RedundantFixture::Down(int k, int reason)
-{
-    fake::InLoop([&] { Link(k).spi->OnFrontDisconnected(reason); });
-}
-
 void RedundantFixture::LoginAnswer(int k, int error, int requestId)
 {
     CThostFtdcRspUserLoginField login{};
@@ -104,12 +88,6 @@ void RedundantFixture::SubAnswer(int k, const char* id, int error, int requestId
     fake::InLoop([&] { Link(k).spi->OnRspSubMarketData(&instrument, &info, requestId, true); });
 }
 
-void RedundantFixture::Depth(int k, const CThostFtdcDepthMarketDataField& d)
-{
-    CThostFtdcDepthMarketDataField copy = d;
-    fake::InLoop([&] { Link(k).spi->OnRtnDepthMarketData(&copy); });
-}
-
 void RedundantFixture::Notice(int k, const char* sysId)
 {
     CThostFtdcForQuoteRspField q{};
@@ -119,10 +97,10 @@ void RedundantFixture::Notice(int k, const char* sysId)
     fake::InLoop([&] { Link(k).spi->OnRtnForQuoteRsp(&q); });
 }
 
-int RedundantFixture::AppLogin(int requestId)
+int RedundantFixture::AppLogin(int requestId, const char* user)
 {
     CThostFtdcReqUserLoginField req{};
-    std::snprintf(req.UserID, sizeof req.UserID, "trader");
+    std::snprintf(req.UserID, sizeof req.UserID, "%s", user);
     return api->ReqUserLogin(&req, requestId);
 }
 
@@ -132,11 +110,6 @@ int RedundantFixture::AppSubscribe(std::vector<std::string> ids)
     for (std::string& id : ids)
         ptrs.push_back(&id[0]);
     return api->SubscribeMarketData(ptrs.data(), static_cast<int>(ptrs.size()));
-}
-
-std::vector<std::string> RedundantFixture::RequestsOf(int k) const
-{
-    return Made()[static_cast<std::size_t>(k)]->requests;
 }
 
 std::vector<std::string> RedundantFixture::NewRequests(int k)

@@ -54,16 +54,18 @@ protected:
     int Links() const;
 
     // The links' callbacks, as the loop delivers them.
-    void Up(int k);
-    void Down(int k, int reason = 0x2001);
+    void Up(int k) { fake::InLoop([&] { Link(k).spi->OnFrontConnected(); }); }
+    void Down(int k, int reason = 0x2001) { fake::InLoop([&] { Link(k).spi->OnFrontDisconnected(reason); }); }
     void LoginAnswer(int k, int error = 0, int requestId = 1);
     void SubAnswer(int k, const char* id, int error = 0, int requestId = 3);
-    void Depth(int k, const CThostFtdcDepthMarketDataField& d);
+    void Depth(int k, CThostFtdcDepthMarketDataField d)
+    {
+        fake::InLoop([&] { Link(k).spi->OnRtnDepthMarketData(&d); });
+    }
     void Notice(int k, const char* sysId);
-    int AppLogin(int requestId = 1);
+    int AppLogin(int requestId = 1, const char* user = "trader");
     int AppSubscribe(std::vector<std::string> ids);
 
-    std::vector<std::string> RequestsOf(int k) const;
     // The requests of link k since the last call for it.
     std::vector<std::string> NewRequests(int k);
 

@@ -114,6 +114,8 @@ void Session::Record(Event e)
         MarkReleased();
     } else if (!released_) {
         Act(e);
+        if (onEvent)
+            onEvent(e);
     }
     std::lock_guard<std::mutex> lock(mu_);
     --active_;

@@ -70,6 +70,7 @@ public:
     std::vector<std::string> quotes;      // for-quote notices, likewise
     bool keepDepth = true;                // false: depth records are only counted
     std::optional<Kind> releaseOn;        // Release from inside the first such callback
+    std::function<void(const Event&)> onEvent; // in every callback, after the session's steps
 
     std::vector<Event> Events() const;
     std::vector<Event> Of(Kind kind) const;

@@ -14,48 +14,26 @@
 namespace e2e {
 namespace {
 
-// Ends the loop thread in the first depth callback.
-class ExitingSpi final : public CThostFtdcMdSpi {
-public:
-    CThostFtdcMdApi* api = nullptr;
-    std::atomic<bool> exiting{false};
-
-    void OnFrontConnected() override
-    {
-        CThostFtdcReqUserLoginField req{};
-        api->ReqUserLogin(&req, 1);
-    }
-    void OnRspUserLogin(CThostFtdcRspUserLoginField*, CThostFtdcRspInfoField*, int, bool) override
-    {
-        char id[] = "au2612";
-        char* ids[] = {id};
-        api->SubscribeMarketData(ids, 1);
-    }
-    void OnRtnDepthMarketData(CThostFtdcDepthMarketDataField*) override
-    {
-        exiting.store(true);
-        pthread_exit(nullptr);
-    }
-};
-
 using ForcedUnwind = ClientTest;
 
 TEST_F(ForcedUnwind, ACallbackEndingTheLoopThreadLeavesReleaseWorking)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     mdfront::FrontServer& front = AddFront(BaseConfig());
-    const std::string address = Address(front);
+    session_->instruments = {"au2612"};
+    std::atomic<bool> exiting{false};
+    session_->onEvent = [&](const Event& e) {
+        if (e.kind == Kind::Depth) {
+            exiting.store(true);
+            pthread_exit(nullptr);
+        }
+    };
     EXPECT_EXIT(
         {
-            ExitingSpi spi;
-            spi.api = CThostFtdcMdApi::CreateFtdcMdApi("", false, false);
-            spi.api->RegisterSpi(&spi);
-            std::string writable = address;
-            spi.api->RegisterFront(&writable[0]);
-            spi.api->Init();
-            while (!spi.exiting.load())
+            StartClient({Address(front)});
+            while (!exiting.load())
                 std::this_thread::yield();
-            spi.api->Release(); // runs here now: the loop thread is gone
+            api_->Release(); // runs here now: the loop thread is gone
             std::exit(0);
         },
         ::testing::ExitedWithCode(0), "");
