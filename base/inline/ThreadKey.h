@@ -16,7 +16,16 @@ using ThreadKey = const void*;
 
 inline ThreadKey ThisThreadKey()
 {
+#if defined(__x86_64__)
+    // The thread control block's pointer to itself, at %fs:0 (the C
+    // library's ABI); g++ before 11 lacks __builtin_thread_pointer here, and
+    // the release is built with such a compiler.
+    const void* self;
+    asm("mov %%fs:0, %0" : "=r"(self));
+    return self;
+#else
     return __builtin_thread_pointer();
+#endif
 }
 
 #else
