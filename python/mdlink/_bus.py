@@ -116,28 +116,9 @@ class BusReader(TickReader):
             session.close()
 
     @property
-    def closed(self):
-        return self._session.closed
-
-    @property
     def skipped(self):
         """Messages of a format or kind this reader does not know."""
         return self._session.skipped
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
-
-    async def __aenter__(self):
-        return self
-
-    async def __aexit__(self, *exc):
-        self.close()
-
-    def __del__(self):
-        self.close()
 
     def _forget_parent(self):
         # In a fork() child: the parent's connection, let go of here.

@@ -75,25 +75,6 @@ class Client(TickReader):
         if session is not None:
             session.close()
 
-    @property
-    def closed(self):
-        return self._session.closed
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
-
-    async def __aenter__(self):
-        return self
-
-    async def __aexit__(self, *exc):
-        self.close()
-
-    def __del__(self):
-        self.close()
-
     def join(self, timeout=None):
         """Waits until the client is closed (by a callback or another
         thread); True if it is. Ctrl-C interrupts it."""

@@ -1,6 +1,8 @@
 """Reading depth records off a queue filled by the library's thread: one at
 a time, in numpy batches, or awaited in asyncio. Any object with a ``_queue``
-(a _core.DepthQueue) and a ``_wake`` (its AsyncWake) reads this way."""
+(a _core.DepthQueue) and a ``_wake`` (its AsyncWake) reads this way; its
+owner has a ``_session`` and a ``close()``, which ``with``, ``async with``
+and collection call."""
 
 from . import _checks
 from ._asyncwake import AsyncWake
@@ -121,6 +123,27 @@ class TickReader:
         return _as_array(queue.take_batch(max_records, 0, 1, bool(with_time)), with_time)
 
     # ---- counters ----
+
+    # ---- life: the owner's session and close() ----
+
+    @property
+    def closed(self):
+        return self._session.closed
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    async def __aenter__(self):
+        return self
+
+    async def __aexit__(self, *exc):
+        self.close()
+
+    def __del__(self):
+        self.close()
 
     received = property(lambda self: self._queue.received,
                         doc="Depth records received since the start.")
