@@ -207,13 +207,19 @@ int main(int argc, char** argv)
             s.rounds = std::max(1, std::atoi(argv[++i]));
         } else if (a == "--seconds" && i + 1 < argc) {
             s.seconds = std::atof(argv[++i]);
+        } else if (a == "--nodes" && i + 1 < argc) {
+            // One setting only, for a quicker look: 1 or 3 servers.
+            s.nodes = {std::atoi(argv[++i]) == 3 ? 3 : 1};
+        } else if (a == "--storage" && i + 1 < argc) {
+            const std::string v = argv[++i];
+            s.storages = {v == "file" ? "file" : "memory"};
         } else if (a == "rate") {
             s.rate = true;
         } else if (a == "latency") {
             s.latency = true;
         } else {
             std::fprintf(stderr, "usage: bench_relay [--smoke] [--rounds N] [--seconds S] "
-                                 "[rate] [latency]\n");
+                                 "[--nodes 1|3] [--storage memory|file] [rate] [latency]\n");
             return 2;
         }
     }
