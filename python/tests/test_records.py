@@ -133,8 +133,15 @@ def test_type_stubs_name_every_public_name_and_member():
         fields = [n.target.id for n in classes[record].body if isinstance(n, ast.AnnAssign)]
         assert [f for f in fields if f not in extras] == \
             [m[0] for m in mdlink._core.members(record)], record
-    body = classes["Client"].body
-    names = {n.name for n in body if isinstance(n, (ast.FunctionDef, ast.AsyncFunctionDef))}
-    names |= {n.target.id for n in body if isinstance(n, ast.AnnAssign)}
-    public = {n for n in dir(mdlink.Client) if not n.startswith("_")}
-    assert public <= names
+
+    def stub_names(name):
+        node = classes[name]
+        names = {n.name for n in node.body if isinstance(n, (ast.FunctionDef, ast.AsyncFunctionDef))}
+        names |= {n.target.id for n in node.body if isinstance(n, ast.AnnAssign)}
+        for base in node.bases:
+            names |= stub_names(base.id)
+        return names
+
+    for cls in (mdlink.Client, mdlink.BusReader):
+        public = {n for n in dir(cls) if not n.startswith("_")}
+        assert public <= stub_names(cls.__name__), cls.__name__
