@@ -57,7 +57,7 @@ public:
             c.tally_.Fail(std::string(what) + " on client " + std::to_string(c.index_) +
                           " reached a callback object that RegisterSpi had replaced");
         }
-        if (const int ms = c.blockMs_.exchange(0)) {
+        if (const int ms = c.TakeBlockMs()) {
             ++c.tally_.blocks;
             std::this_thread::sleep_for(std::chrono::milliseconds(ms));
         }
@@ -258,12 +258,10 @@ void Client::ReleaseHere()
 
 void Client::Misbehave(Callback cb)
 {
-    if (releaseInCallback_.exchange(false))
+    if (TakeReleaseInCallback())
         ReleaseHere();
-    int budget = throwBudget_.load();
-    while (budget > 0 && !throwBudget_.compare_exchange_weak(budget, budget - 1)) {
-    }
-    if (budget <= 0)
+    const int budget = TakeThrow();
+    if (budget == 0)
         return;
     ++tally_.thrown[static_cast<int>(cb)];
     if (budget % 4 == 0)

@@ -68,9 +68,6 @@ public:
     void ReleaseFromThread(bool atEnd = false) override;
     void SwitchSpi() override;
 
-    void ArmThrows(int count) override { throwBudget_.fetch_add(count); }
-    void ArmBlock(int ms) override { blockMs_.store(ms); }
-    void ArmReleaseInCallback() override { releaseInCallback_.store(true); }
 
 private:
     class Spi;
@@ -98,9 +95,6 @@ private:
     int currentSpi_ = 0;
     std::atomic<int> allowedSpis_{0}; // bit per callback object that may be called
 
-    std::atomic<int> throwBudget_{0};
-    std::atomic<int> blockMs_{0};
-    std::atomic<bool> releaseInCallback_{false};
     bool releaseCalled_ = false;         // under the slot's lock
     bool releasedHere_ = false;          // loop thread
     std::atomic<bool> released_{false};  // Release has returned (or its callback has)

@@ -121,7 +121,7 @@ public:
             c.tally_.Fail(std::string(what) + " on pair client " + std::to_string(c.index_) +
                           " reached a callback object that RegisterSpi had replaced");
         }
-        if (const int ms = c.blockMs_.exchange(0)) {
+        if (const int ms = c.TakeBlockMs()) {
             ++c.tally_.blocks;
             std::this_thread::sleep_for(std::chrono::milliseconds(ms));
         }
@@ -257,7 +257,7 @@ void PairClient::OnConnected(int spi)
     std::strcpy(req.BrokerID, "9999");
     std::snprintf(req.UserID, sizeof req.UserID, "pair%d", index_);
     api_->ReqUserLogin(&req, 1);
-    if (releaseInCallback_.exchange(false))
+    if (TakeReleaseInCallback())
         ReleaseHere();
 }
 
@@ -268,7 +268,7 @@ void PairClient::OnDisconnected(int spi, int reason)
         std::lock_guard<std::mutex> lk(tally_.mu);
         ++tally_.pairDisconnects[reason];
     }
-    if (releaseInCallback_.exchange(false))
+    if (TakeReleaseInCallback())
         ReleaseHere();
 }
 
@@ -299,7 +299,7 @@ void PairClient::OnDepth(int spi, const CThostFtdcDepthMarketDataField* d)
         }
         Lost(lost, *d);
     }
-    if (releaseInCallback_.exchange(false))
+    if (TakeReleaseInCallback())
         ReleaseHere();
     MaybeThrow();
 }
@@ -326,10 +326,8 @@ void PairClient::ReleaseHere()
 // err records, under that callback's name.
 void PairClient::MaybeThrow()
 {
-    int budget = throwBudget_.load();
-    while (budget > 0 && !throwBudget_.compare_exchange_weak(budget, budget - 1)) {
-    }
-    if (budget <= 0)
+    const int budget = TakeThrow();
+    if (budget == 0)
         return;
     ++tally_.thrown[static_cast<int>(Callback::RtnDepthMarketData)];
     if (budget % 4 == 0)

@@ -37,9 +37,6 @@ public:
     void ReleaseFromThread(bool atEnd = false) override;
     void SwitchSpi() override;
 
-    void ArmThrows(int count) override { throwBudget_.fetch_add(count); }
-    void ArmBlock(int ms) override { blockMs_.store(ms); }
-    void ArmReleaseInCallback() override { releaseInCallback_.store(true); }
 
     // From the spies, on the loop thread.
     void LinkUp(int link);
@@ -79,9 +76,6 @@ private:
     // connection; -1 for none. Loop thread.
     std::vector<std::vector<int>> previous_;
 
-    std::atomic<int> throwBudget_{0};
-    std::atomic<int> blockMs_{0};
-    std::atomic<bool> releaseInCallback_{false};
     bool releaseCalled_ = false;        // under the slot's lock
     bool releasedHere_ = false;         // loop thread
     std::atomic<bool> released_{false}; // Release has returned (or its callback has)

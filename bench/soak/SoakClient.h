@@ -3,6 +3,8 @@
 // serving one feed (PairClient.h).
 #pragma once
 
+#include <atomic>
+
 namespace soak {
 
 class SoakClient {
@@ -16,9 +18,27 @@ public:
     virtual void SwitchSpi() = 0;
 
     // Any thread: what the next callbacks do wrong.
-    virtual void ArmThrows(int count) = 0;
-    virtual void ArmBlock(int ms) = 0;
-    virtual void ArmReleaseInCallback() = 0;
+    void ArmThrows(int count) { throwBudget_.fetch_add(count); }
+    void ArmBlock(int ms) { blockMs_.store(ms); }
+    void ArmReleaseInCallback() { releaseInCallback_.store(true); }
+
+protected:
+    // Callbacks take what was armed, each fault once.
+    // The throw budget before this one was taken, 0 when none was left.
+    int TakeThrow()
+    {
+        int budget = throwBudget_.load();
+        while (budget > 0 && !throwBudget_.compare_exchange_weak(budget, budget - 1)) {
+        }
+        return budget > 0 ? budget : 0;
+    }
+    int TakeBlockMs() { return blockMs_.exchange(0); }
+    bool TakeReleaseInCallback() { return releaseInCallback_.exchange(false); }
+
+private:
+    std::atomic<int> throwBudget_{0};
+    std::atomic<int> blockMs_{0};
+    std::atomic<bool> releaseInCallback_{false};
 };
 
 } // namespace soak
