@@ -26,7 +26,7 @@ CKelvoMDClient::CKelvoMDClient()
 // Release has closed the connection before we get here.
 CKelvoMDClient::~CKelvoMDClient()
 {
-    FlushSpiFaults();
+    SpiFaults.Flush();
     HeaderBuffer.reset();
     Supervisor.reset();
     Logger.reset();

@@ -16,6 +16,7 @@
 
 #include "KelvoBase.h"
 #include "MdApi.h"
+#include "log/SpiFaultRecords.h"
 #include "wire/FrameHeader.h"
 
 #include "ForcedUnwind.h"
@@ -73,7 +74,7 @@ public:
     void WriteLog(int level, const char* tag, const char* format, ...) KELVO_PRINTF(4, 5);
     CHeartBeat* GetSupervisor() const { return Supervisor.get(); }
 
-    // The application's callbacks the client makes, for SpiThrew.
+    // The application's callbacks the client makes, for SpiFaults.
     enum SpiCallback {
         CbFrontConnected,
         CbFrontDisconnected,
@@ -86,11 +87,12 @@ public:
         CbRtnForQuoteRsp,
         SpiCallbackCount
     };
+    static_assert(SpiCallbackCount == mdlink::SpiCallbackCount, "numbered as the records name them");
 
 private:
     // Calls the application's callback, if one is registered; an exception
     // escaping it is counted and logged, and the client goes on as if it had
-    // returned (api/SpiGuard.cpp).
+    // returned (log/SpiFaultRecords.h).
     template <class... Params, class... Args>
     void CallSpi(SpiCallback which, void (CThostFtdcMdSpi::*callback)(Params...), Args&&... args)
     {
@@ -99,16 +101,13 @@ private:
         try {
             (Spi->*callback)(std::forward<Args>(args)...);
         } catch (const std::exception& e) {
-            SpiThrew(which, e.what());
+            SpiFaults.Threw(which, e.what());
         }
         KELVO_LET_FORCED_UNWIND_THROUGH
         catch (...) {
-            SpiThrew(which, nullptr);
+            SpiFaults.Threw(which, nullptr);
         }
     }
-    void SpiThrew(SpiCallback which, const char* what);
-    void WriteSpiFault(SpiCallback which);
-    void FlushSpiFaults();
 
     struct ListRequest;
     int SendInstrumentList(const ListRequest& kind, char* ids[], int count);
@@ -141,11 +140,5 @@ private:
     // may be reading Spi and FrontList.
     bool Started;
 
-    struct SpiFault {
-        std::uint32_t written = 0;
-        std::uint32_t pending = 0; // not yet in a record
-        unsigned int lastRecordMs = 0;
-        char what[128] = {};
-    };
-    SpiFault SpiFaults[SpiCallbackCount];
+    mdlink::SpiFaultRecords<CKelvoMDClient> SpiFaults{*this};
 };

@@ -1,20 +1,17 @@
 // Exceptions out of the application's callbacks, as the redundant client
-// calls them: contained and told, the way the single client does. Each is
-// counted in an err record naming the callback:
-//   <callback> threw: <what> (<N> since the last record)
-// per callback the first few one by one, then at most one a second; Flush
-// (at Release) writes what is still counted. The client goes on as if the
-// callback had returned: nothing unwinds through its arbitration or its
-// bookkeeping, and no record waiting behind the one that threw is lost.
+// calls them: contained and told the way the single client does
+// (log/SpiFaultRecords.h). The client goes on as if the callback had
+// returned: nothing unwinds through its arbitration or its bookkeeping, and
+// no record waiting behind the one that threw is lost.
 #pragma once
 
-#include <cstdint>
+#include "log/SpiFaultRecords.h"
 
 namespace mdlink {
 
 class CRedundantMdClient;
 
-class CallbackFaults {
+class CallbackFaults : public SpiFaultRecords<CRedundantMdClient> {
 public:
     enum Callback {
         FrontConnected,
@@ -28,24 +25,9 @@ public:
         RtnForQuoteRsp,
         Count
     };
+    static_assert(Count == SpiCallbackCount, "numbered as the records name them");
 
-    explicit CallbackFaults(CRedundantMdClient& log) : log_(log) {}
-
-    void Threw(Callback which, const char* what);
-    void Flush();
-
-private:
-    struct Fault {
-        std::uint32_t written = 0;
-        std::uint32_t pending = 0; // not yet in a record
-        unsigned int lastRecordMs = 0;
-        char what[128] = {};
-    };
-
-    void Write(Callback which);
-
-    CRedundantMdClient& log_;
-    Fault faults_[Count];
+    using SpiFaultRecords::SpiFaultRecords;
 };
 
 } // namespace mdlink
