@@ -186,12 +186,13 @@ void Resources(Table& tab, const RunFigures& f)
         tab.Row("resident anonymous memory after warm-up / at the end, clients released",
                 Format("%.1f MiB / %.1f MiB (%+.0f KiB)", f.warm.residentBytes / 1048576.0,
                        f.end.residentBytes / 1048576.0, growth / 1024),
-                growth < static_cast<double>(MaxGrowthBytes));
+                growth < static_cast<double>(MaxResidentGrowthBytes));
+        const double heapGrowth = static_cast<double>(f.end.heapInUseBytes) -
+                                  static_cast<double>(f.warm.heapInUseBytes);
         tab.Row("heap in use at the same points",
                 Format("%.1f MiB / %.1f MiB (%+.0f KiB)", f.warm.heapInUseBytes / 1048576.0,
-                       f.end.heapInUseBytes / 1048576.0,
-                       (static_cast<double>(f.end.heapInUseBytes) -
-                        static_cast<double>(f.warm.heapInUseBytes)) / 1024));
+                       f.end.heapInUseBytes / 1048576.0, heapGrowth / 1024),
+                heapGrowth < static_cast<double>(MaxHeapGrowthBytes));
         tab.Row("resident anonymous memory, clients running",
                 Format("%.1f MiB / %.1f MiB", f.warmInFlight.residentBytes / 1048576.0,
                        f.endInFlight.residentBytes / 1048576.0));
