@@ -29,7 +29,11 @@ bool CanBarrierAllThreads()
 #elif defined(__linux__)
     return syscall(SYS_membarrier, MEMBARRIER_CMD_REGISTER_PRIVATE_EXPEDITED, 0, 0) == 0;
 #elif defined(_WIN32)
-    return true;
+    // Wine (8.0 at least) implements FlushProcessWriteBuffers as a stub that
+    // does nothing, and a Windows build may well run there: without the
+    // barrier the loop could enter while another thread is inside.
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll == nullptr || GetProcAddress(ntdll, "wine_get_version") == nullptr;
 #else
     return false;
 #endif

@@ -11,9 +11,10 @@
 // barrier, or the loop's following load sees their announcement and it takes
 // the spin lock like everybody else.
 //
-// Where no such barrier exists (an old kernel) or a thread sanitizer could
-// not follow it, the loop takes the spin lock too: one announcement is
-// kept for good, so the loop always finds one.
+// Where no such barrier exists (an old kernel, Wine, whose version of the
+// Windows call is a stub that does nothing) or a thread sanitizer could not
+// follow it, the loop takes the spin lock too: one announcement is kept for
+// good, so the loop always finds one.
 //
 // A barrier that fails after it was registered (it has never been seen to)
 // leaves the thread unsure whether the loop is inside, so the lock gives up

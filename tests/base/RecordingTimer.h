@@ -81,8 +81,13 @@ inline void ExpectReArmsAndForeignTimersFireOnce(int threads, int each)
     for (int t = 0; t < threads; ++t) {
         arming.emplace_back([&, t] {
             for (int i = 0; i < each; ++i) {
-                const unsigned int id = others.SetTimer(static_cast<unsigned int>(i % 5), t, 0, 0, nullptr);
-                if (i % 2 == 0) {
+                // A timer to be cleared is never due before its clear: an
+                // expiry already running when ClearTimer is called still
+                // runs, and a preempted thread could let that happen.
+                const bool clear = i % 2 == 0;
+                const unsigned int ms = clear ? 60000u : static_cast<unsigned int>(i % 5);
+                const unsigned int id = others.SetTimer(ms, t, 0, 0, nullptr);
+                if (clear) {
                     others.ClearTimer(id);
                 } else {
                     std::lock_guard<std::mutex> lock(keptMutex);
