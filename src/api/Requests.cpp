@@ -6,6 +6,7 @@
 // index at which the previous frame was cut; the closing frame takes
 // count + 1 minus that index. Fronts rely on these numbers as they are.
 #include "api/Boundary.h"
+#include "api/ListArguments.h"
 #include "api/MdClient.h"
 
 #include "wire/SendFrame.h"
@@ -29,15 +30,8 @@ constexpr int LoginRecordSize = static_cast<int>(sizeof(CThostFtdcReqUserLoginFi
 
 int CKelvoMDClient::SendInstrumentList(const ListRequest& kind, char* ids[], int count)
 {
-    if (count == 0)
-        return kind.resultForNone;
-    if (count < 0)
-        return 0;
-    if (!ids)
-        return -1;
-    for (int i = 0; i < count; ++i)
-        if (!ids[i])
-            return -1;
+    if (const std::optional<int> refused = ListRefusal(ids, count, kind.resultForNone))
+        return *refused;
 
     FrameHeader header;
     header.Marker = kind.marker;

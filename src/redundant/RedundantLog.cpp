@@ -5,36 +5,18 @@
 
 #include "MinuteTimer.h"
 
-#include <cstdarg>
+#include "log/LogRecord.h"
+
 #include <cstdio>
 
 namespace mdlink {
 
-namespace {
-
-const char* LevelText(int level)
-{
-    switch (level) {
-    case 1: return "<err>";
-    case 2: return "<war>";
-    case 3: return "<app>";
-    case 4: return "<dbg>";
-    default: return "";
-    }
-}
-
-} // namespace
-
 void CRedundantMdClient::WriteLog(int level, const char* tag, const char* format, ...)
 {
-    char prefix[200] = {};
-    std::snprintf(prefix, sizeof prefix, "%s[%10s][%12s]", LevelText(level), "KVMDLinks", tag);
-    char message[2001] = {};
     va_list args;
     va_start(args, format);
-    std::vsnprintf(message, 2000, format, args);
+    WriteLogRecord(*logger_, level, "KVMDLinks", tag, format, args);
     va_end(args);
-    logger_->Trace(level, "%s - %s", prefix, message);
 }
 
 void MinuteTimer::OnTimer(unsigned int id, int, int)

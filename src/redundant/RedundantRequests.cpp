@@ -6,6 +6,7 @@
 #include "RedundantClient.h"
 
 #include "api/Boundary.h"
+#include "api/ListArguments.h"
 
 namespace mdlink {
 
@@ -82,15 +83,8 @@ int CRedundantMdClient::UnSubscribeForQuoteRsp(char* ppInstrumentID[], int nCoun
 int CRedundantMdClient::SendList(ListKind kind, char* ids[], int count)
 {
     const ListRequest& request = RequestOf(kind);
-    if (count == 0)
-        return request.resultForNone;
-    if (count < 0)
-        return 0;
-    if (!ids)
-        return -1;
-    for (int i = 0; i < count; ++i)
-        if (!ids[i])
-            return -1;
+    if (const std::optional<int> refused = ListRefusal(ids, count, request.resultForNone))
+        return *refused;
     if (Inherited())
         return -1;
     std::lock_guard<std::mutex> lock(mu_);
