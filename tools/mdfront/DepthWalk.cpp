@@ -22,16 +22,6 @@ const Profile Profiles[] = {
     {1000, 60000, 80000, 5}, {100, 5000, 9000, 15},
 };
 
-std::uint64_t HashText(const std::string& s)
-{
-    std::uint64_t h = 1469598103934665603ull;
-    for (unsigned char c : s) {
-        h ^= c;
-        h *= 1099511628211ull;
-    }
-    return h;
-}
-
 // Products whose usual scale is known; any other id gets one by its hash.
 std::size_t ProfileOf(const std::string& id, std::uint64_t hash)
 {
@@ -50,12 +40,32 @@ std::size_t ProfileOf(const std::string& id, std::uint64_t hash)
     return static_cast<std::size_t>(hash % (sizeof Profiles / sizeof Profiles[0]));
 }
 
-double Price(long long hundredths)
+} // namespace
+
+std::uint64_t HashText(const std::string& s)
 {
-    return static_cast<double>(hundredths) / 100.0;
+    std::uint64_t h = 1469598103934665603ull;
+    for (unsigned char c : s) {
+        h ^= c;
+        h *= 1099511628211ull;
+    }
+    return h;
 }
 
-} // namespace
+CThostFtdcDepthMarketDataField StampedDepth(const InstrumentInfo& instrument, const std::string& tradingDay,
+                                            const mdtools::LocalStamp& at)
+{
+    CThostFtdcDepthMarketDataField d;
+    std::memset(&d, 0, sizeof d);
+    CopyText(d.TradingDay, sizeof d.TradingDay, tradingDay);
+    CopyText(d.InstrumentID, sizeof d.InstrumentID, instrument.id);
+    CopyText(d.ExchangeID, sizeof d.ExchangeID, instrument.exchange);
+    CopyText(d.ExchangeInstID, sizeof d.ExchangeInstID, instrument.id);
+    CopyText(d.ActionDay, sizeof d.ActionDay, at.date);
+    CopyText(d.UpdateTime, sizeof d.UpdateTime, at.time);
+    d.UpdateMillisec = at.millis;
+    return d;
+}
 
 DepthWalk::DepthWalk(const InstrumentInfo& instrument, const std::string& tradingDay,
                      std::uint64_t seed)
@@ -63,17 +73,18 @@ DepthWalk::DepthWalk(const InstrumentInfo& instrument, const std::string& tradin
 {
     const std::uint64_t h = HashText(instrument.id);
     const Profile& p = Profiles[ProfileOf(instrument.id, h)];
-    tick_ = p.tick;
-    multiplier_ = p.multiplier;
+    const long long tick = p.tick;
+    ref_.tick = tick;
+    ref_.multiplier = p.multiplier;
     const long long span = p.highest - p.lowest;
     const long long base = (p.lowest + static_cast<long long>((h >> 8) % static_cast<std::uint64_t>(span))) * 100;
-    preSettle_ = base / tick_ * tick_;
-    preClose_ = preSettle_ + tick_ * Uniform(-5, 5);
-    upper_ = preSettle_ * 108 / 100 / tick_ * tick_;
-    lower_ = (preSettle_ * 92 / 100 + tick_ - 1) / tick_ * tick_;
-    last_ = preClose_;
-    preOpenInterest_ = Uniform(20000, 200000);
-    openInterest_ = preOpenInterest_;
+    ref_.preSettle = base / tick * tick;
+    ref_.preClose = ref_.preSettle + tick * Uniform(-5, 5);
+    ref_.upper = ref_.preSettle * 108 / 100 / tick * tick;
+    ref_.lower = (ref_.preSettle * 92 / 100 + tick - 1) / tick * tick;
+    last_ = ref_.preClose;
+    ref_.preOpenInterest = Uniform(20000, 200000);
+    openInterest_ = ref_.preOpenInterest;
 }
 
 int DepthWalk::Uniform(int lo, int hi)
@@ -88,62 +99,48 @@ void DepthWalk::Step()
         open_ = high_ = low_ = last_;
     } else {
         const int r = Uniform(0, 9);
-        const long long move = r < 3 ? -tick_ : (r < 7 ? 0 : tick_);
+        const long long move = r < 3 ? -ref_.tick : (r < 7 ? 0 : ref_.tick);
         last_ += move;
-        if (last_ > upper_)
-            last_ = upper_;
-        if (last_ < lower_)
-            last_ = lower_;
+        if (last_ > ref_.upper)
+            last_ = ref_.upper;
+        if (last_ < ref_.lower)
+            last_ = ref_.lower;
     }
     high_ = last_ > high_ ? last_ : high_;
     low_ = last_ < low_ ? last_ : low_;
     const int traded = Uniform(0, 20);
     volume_ += traded;
-    turnover_ += static_cast<double>(traded) * Price(last_) * multiplier_;
+    turnover_ += static_cast<double>(traded) * Price(last_) * ref_.multiplier;
     openInterest_ += Uniform(-5, 5);
 }
 
 void DepthWalk::FillBook(CThostFtdcDepthMarketDataField& d)
 {
-    const long long bid1 = Uniform(0, 1) == 0 ? last_ : last_ - tick_;
-    double* bidPrice[] = {&d.BidPrice1, &d.BidPrice2, &d.BidPrice3, &d.BidPrice4, &d.BidPrice5};
-    double* askPrice[] = {&d.AskPrice1, &d.AskPrice2, &d.AskPrice3, &d.AskPrice4, &d.AskPrice5};
-    int* bidVolume[] = {&d.BidVolume1, &d.BidVolume2, &d.BidVolume3, &d.BidVolume4, &d.BidVolume5};
-    int* askVolume[] = {&d.AskVolume1, &d.AskVolume2, &d.AskVolume3, &d.AskVolume4, &d.AskVolume5};
-    for (int level = 0; level < 5; ++level) {
-        *bidPrice[level] = Price(bid1 - tick_ * level);
-        *askPrice[level] = Price(bid1 + tick_ * (level + 1));
-        *bidVolume[level] = Uniform(1, 300);
-        *askVolume[level] = Uniform(1, 300);
-    }
+    const long long bid1 = Uniform(0, 1) == 0 ? last_ : last_ - ref_.tick;
+    FillLevels(d, bid1, ref_.tick, [&](int& bid, int& ask) {
+        bid = Uniform(1, 300);
+        ask = Uniform(1, 300);
+    });
 }
 
 CThostFtdcDepthMarketDataField DepthWalk::Next(const mdtools::LocalStamp& now)
 {
     Step();
-    CThostFtdcDepthMarketDataField d;
-    std::memset(&d, 0, sizeof d);
-    CopyText(d.TradingDay, sizeof d.TradingDay, tradingDay_);
-    CopyText(d.InstrumentID, sizeof d.InstrumentID, instrument_.id);
-    CopyText(d.ExchangeID, sizeof d.ExchangeID, instrument_.exchange);
-    CopyText(d.ExchangeInstID, sizeof d.ExchangeInstID, instrument_.id);
-    CopyText(d.ActionDay, sizeof d.ActionDay, now.date);
-    CopyText(d.UpdateTime, sizeof d.UpdateTime, now.time);
-    d.UpdateMillisec = now.millis;
+    CThostFtdcDepthMarketDataField d = StampedDepth(instrument_, tradingDay_, now);
     d.LastPrice = Price(last_);
-    d.PreSettlementPrice = Price(preSettle_);
-    d.PreClosePrice = Price(preClose_);
-    d.PreOpenInterest = static_cast<double>(preOpenInterest_);
+    d.PreSettlementPrice = Price(ref_.preSettle);
+    d.PreClosePrice = Price(ref_.preClose);
+    d.PreOpenInterest = static_cast<double>(ref_.preOpenInterest);
     d.OpenPrice = Price(open_);
     d.HighestPrice = Price(high_);
     d.LowestPrice = Price(low_);
     d.Volume = volume_;
     d.Turnover = turnover_;
     d.OpenInterest = static_cast<double>(openInterest_);
-    d.UpperLimitPrice = Price(upper_);
-    d.LowerLimitPrice = Price(lower_);
+    d.UpperLimitPrice = Price(ref_.upper);
+    d.LowerLimitPrice = Price(ref_.lower);
     if (volume_ > 0)
-        d.AveragePrice = std::round(turnover_ / volume_ / multiplier_ * 1000.0) / 1000.0;
+        d.AveragePrice = std::round(turnover_ / volume_ / ref_.multiplier * 1000.0) / 1000.0;
     FillBook(d);
     return d;
 }

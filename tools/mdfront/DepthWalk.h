@@ -26,14 +26,36 @@ struct WalkProfile {
     int multiplier = 10;
 };
 
+// What both generators share: an id's hash (FNV-1a), a price from
+// hundredths, a record holding only the instrument and its stamp, and the
+// five levels of the book around bid1, their volumes drawn by
+// volumes(bid, ask) level by level.
+std::uint64_t HashText(const std::string& s);
+inline double Price(long long hundredths)
+{
+    return static_cast<double>(hundredths) / 100.0;
+}
+CThostFtdcDepthMarketDataField StampedDepth(const InstrumentInfo& instrument, const std::string& tradingDay,
+                                            const mdtools::LocalStamp& at);
+template <class Volumes>
+void FillLevels(CThostFtdcDepthMarketDataField& d, long long bid1, long long tick, Volumes volumes)
+{
+    double* bidPrice[] = {&d.BidPrice1, &d.BidPrice2, &d.BidPrice3, &d.BidPrice4, &d.BidPrice5};
+    double* askPrice[] = {&d.AskPrice1, &d.AskPrice2, &d.AskPrice3, &d.AskPrice4, &d.AskPrice5};
+    int* bidVolume[] = {&d.BidVolume1, &d.BidVolume2, &d.BidVolume3, &d.BidVolume4, &d.BidVolume5};
+    int* askVolume[] = {&d.AskVolume1, &d.AskVolume2, &d.AskVolume3, &d.AskVolume4, &d.AskVolume5};
+    for (int level = 0; level < 5; ++level) {
+        *bidPrice[level] = Price(bid1 - tick * level);
+        *askPrice[level] = Price(bid1 + tick * (level + 1));
+        volumes(*bidVolume[level], *askVolume[level]);
+    }
+}
+
 class DepthWalk {
 public:
     DepthWalk(const InstrumentInfo& instrument, const std::string& tradingDay, std::uint64_t seed);
 
-    WalkProfile Reference() const
-    {
-        return {tick_, preSettle_, preClose_, upper_, lower_, preOpenInterest_, multiplier_};
-    }
+    const WalkProfile& Reference() const { return ref_; }
 
     // Moves one step and returns the record, stamped with `now`.
     CThostFtdcDepthMarketDataField Next(const mdtools::LocalStamp& now);
@@ -46,19 +68,13 @@ private:
     InstrumentInfo instrument_;
     std::string tradingDay_;
     std::mt19937_64 rng_;
-    long long tick_ = 1;        // hundredths
-    long long preSettle_ = 0;   // hundredths
-    long long preClose_ = 0;
-    long long upper_ = 0;
-    long long lower_ = 0;
-    long long last_ = 0;
+    WalkProfile ref_;
+    long long last_ = 0;        // hundredths, as all prices
     long long open_ = 0;
     long long high_ = 0;
     long long low_ = 0;
-    int multiplier_ = 10;
     int volume_ = 0;
     double turnover_ = 0;
-    long long preOpenInterest_ = 0;
     long long openInterest_ = 0;
     bool started_ = false;
 };

@@ -1,11 +1,8 @@
 #include "SharedFeed.h"
 
-#include "FrameBuilder.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 
 namespace mdfront {
 
@@ -22,24 +19,9 @@ std::uint64_t Mix(std::uint64_t x)
     return x ^ (x >> 31);
 }
 
-std::uint64_t HashId(const std::string& s)
-{
-    std::uint64_t h = 1469598103934665603ull;
-    for (unsigned char c : s) {
-        h ^= c;
-        h *= 1099511628211ull;
-    }
-    return h;
-}
-
 long long MicrosOf(SlotClock::TimePoint t)
 {
     return std::chrono::duration_cast<std::chrono::microseconds>(t.time_since_epoch()).count();
-}
-
-double Price(long long hundredths)
-{
-    return static_cast<double>(hundredths) / 100.0;
 }
 
 } // namespace
@@ -80,7 +62,7 @@ SlotFeed::SlotFeed(const InstrumentInfo& instrument, const std::string& tradingD
     : instrument_(instrument),
       tradingDay_(tradingDay),
       seed_(seed),
-      idHash_(HashId(instrument.id)),
+      idHash_(HashText(instrument.id)),
       profile_(DepthWalk(instrument, tradingDay, seed).Reference())
 {
 }
@@ -100,15 +82,7 @@ CThostFtdcDepthMarketDataField SlotFeed::At(std::int64_t slot, const SlotClock& 
     const long long low = std::max(p.lower, std::min(p.preClose, last) - p.tick * static_cast<long long>((h >> 12) % 3));
 
     const mdtools::LocalStamp at = mdtools::ToLocalStamp(clock.StartOf(slot));
-    CThostFtdcDepthMarketDataField d;
-    std::memset(&d, 0, sizeof d);
-    CopyText(d.TradingDay, sizeof d.TradingDay, tradingDay_);
-    CopyText(d.InstrumentID, sizeof d.InstrumentID, instrument_.id);
-    CopyText(d.ExchangeID, sizeof d.ExchangeID, instrument_.exchange);
-    CopyText(d.ExchangeInstID, sizeof d.ExchangeInstID, instrument_.id);
-    CopyText(d.ActionDay, sizeof d.ActionDay, at.date);
-    CopyText(d.UpdateTime, sizeof d.UpdateTime, at.time);
-    d.UpdateMillisec = at.millis;
+    CThostFtdcDepthMarketDataField d = StampedDepth(instrument_, tradingDay_, at);
     d.Volume = clock.NumberInDay(slot);
     d.LastPrice = Price(last);
     d.PreSettlementPrice = Price(p.preSettle);
@@ -123,18 +97,12 @@ CThostFtdcDepthMarketDataField SlotFeed::At(std::int64_t slot, const SlotClock& 
     d.LowerLimitPrice = Price(p.lower);
     d.AveragePrice = Price(last);
     const long long bid1 = ((h >> 32) & 1) ? last : last - p.tick;
-    double* bidPrice[] = {&d.BidPrice1, &d.BidPrice2, &d.BidPrice3, &d.BidPrice4, &d.BidPrice5};
-    double* askPrice[] = {&d.AskPrice1, &d.AskPrice2, &d.AskPrice3, &d.AskPrice4, &d.AskPrice5};
-    int* bidVolume[] = {&d.BidVolume1, &d.BidVolume2, &d.BidVolume3, &d.BidVolume4, &d.BidVolume5};
-    int* askVolume[] = {&d.AskVolume1, &d.AskVolume2, &d.AskVolume3, &d.AskVolume4, &d.AskVolume5};
     std::uint64_t v = Mix(h);
-    for (int level = 0; level < 5; ++level) {
-        *bidPrice[level] = Price(bid1 - p.tick * level);
-        *askPrice[level] = Price(bid1 + p.tick * (level + 1));
-        *bidVolume[level] = 1 + static_cast<int>(v % 300);
-        *askVolume[level] = 1 + static_cast<int>((v >> 9) % 300);
+    FillLevels(d, bid1, p.tick, [&](int& bid, int& ask) {
+        bid = 1 + static_cast<int>(v % 300);
+        ask = 1 + static_cast<int>((v >> 9) % 300);
         v = Mix(v);
-    }
+    });
     return d;
 }
 
