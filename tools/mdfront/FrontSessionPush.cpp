@@ -119,10 +119,6 @@ void FrontSession::PushTick()
 {
     if (!MayPush())
         return;
-    if (slots_) {
-        PushSlots();
-        return;
-    }
     if (queuedBytes_ > MaxBacklog) {
         pushTimer_.expires_after(BacklogRetry);
         auto self = shared_from_this();
@@ -130,6 +126,10 @@ void FrontSession::PushTick()
             if (!e)
                 self->PushTick();
         });
+        return;
+    }
+    if (slots_) {
+        PushSlots();
         return;
     }
     const auto now = std::chrono::steady_clock::now();

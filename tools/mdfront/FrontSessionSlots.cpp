@@ -25,15 +25,6 @@ SlotFeed& FrontSession::SlotFeedOf(const std::string& id)
 
 void FrontSession::PushSlots()
 {
-    if (queuedBytes_ > MaxBacklog) {
-        pushTimer_.expires_after(BacklogRetry);
-        auto self = shared_from_this();
-        pushTimer_.async_wait([self](const asio::error_code& e) {
-            if (!e)
-                self->PushTick();
-        });
-        return;
-    }
     const std::int64_t now = slots_->SlotAt(std::chrono::system_clock::now());
     for (std::size_t i = 0; i < subs_.size() && MayPush(); ++i) {
         Subscription& s = subs_[i];
