@@ -10,8 +10,6 @@ namespace mdfront {
 namespace {
 
 constexpr std::int64_t MaxBurst = 1000;
-constexpr std::size_t MaxBacklog = 1u << 20;
-constexpr std::chrono::milliseconds BacklogRetry{5};
 
 } // namespace
 
