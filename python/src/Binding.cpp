@@ -18,6 +18,7 @@
 // callback. While the interpreter finalizes, a thread that asks for the GIL
 // is ended by pthread_exit: see Gil.h.
 #include "DepthQueue.h"
+#include "Gil.h"
 #include "Records.h"
 #include "Session.h"
 #ifdef MDLINK_WITH_NATS
@@ -70,6 +71,17 @@ std::shared_ptr<Session> MakeSession(std::vector<std::string> fronts, std::strin
     return s;
 }
 
+// The Session a Python object holds, or null while pybind11 has not built
+// it (the factory runs with the GIL let go, so the collector may visit the
+// object then). A cast would not do: pybind11 hands an unbuilt instance
+// fresh uninitialised memory instead of failing.
+Session* BuiltSession(PyObject* self)
+{
+    const py::detail::value_and_holder vh =
+        reinterpret_cast<py::detail::instance*>(self)->get_value_and_holder(nullptr, false);
+    return vh.inst && vh.holder_constructed() ? vh.value_ptr<Session>() : nullptr;
+}
+
 // A Session is collectable: the garbage collector sees the handler's
 // callbacks it holds, and clearing it closes it.
 void CollectableSession(PyHeapTypeObject* heap)
@@ -78,18 +90,27 @@ void CollectableSession(PyHeapTypeObject* heap)
     type->tp_flags |= Py_TPFLAGS_HAVE_GC;
     type->tp_traverse = [](PyObject* self, visitproc visit, void* arg) {
         Py_VISIT(Py_TYPE(self));
-        try {
-            return py::cast<Session&>(py::handle(self)).Traverse(visit, arg);
-        } catch (...) {
-            return 0; // not constructed
-        }
+        Session* s = BuiltSession(self);
+        return s ? s->Traverse(visit, arg) : 0;
     };
     type->tp_clear = [](PyObject* self) {
-        try {
-            py::cast<Session&>(py::handle(self)).Close();
-        } catch (...) {
+        if (Session* s = BuiltSession(self)) {
+            try {
+                s->Close();
+            }
+            MDPY_PASS_FORCED_UNWIND
+            catch (...) {
+                // The collector has nobody to tell.
+            }
         }
         return 0;
+    };
+    // Out of the collector's sight before the Session goes: its destructor
+    // lets the GIL go while it closes, and another thread's collection must
+    // not visit a Session being destroyed.
+    type->tp_dealloc = [](PyObject* self) {
+        PyObject_GC_UnTrack(self);
+        py::detail::pybind11_object_dealloc(self);
     };
 }
 

@@ -7,7 +7,7 @@ import sys
 import weakref
 
 import mdlink
-from conftest import wait_until
+from conftest import run_python, wait_until
 
 CREDENTIALS = dict(broker="9999", user="demo", password="demo")
 
@@ -93,3 +93,22 @@ sys.exit(3)  # neither closed: the interpreter must still end, with this code
     done = subprocess.run([sys.executable, "-c", script], env=env, timeout=120,
                           capture_output=True, text=True)
     assert done.returncode == 3, done.stderr
+
+
+def test_collector_sees_nothing_of_a_client_not_yet_built():
+    # The collector may visit a client while it is built (building lets
+    # the GIL go); what it then finds must not be read as built. Freed
+    # memory of the client's size, full of bad pointers, makes a misread
+    # crash.
+    done = run_python("""
+        import gc
+        from mdlink import _core
+        for _ in range(100):
+            junk = bytearray(b"\\x01" * 751)
+            del junk
+            unbuilt = _core.Session.__new__(_core.Session)
+            assert gc.get_referents(unbuilt) == [_core.Session]
+            del unbuilt
+        print("seen")
+    """)
+    assert (done.returncode, done.stdout) == (0, "seen\n"), done.stderr
