@@ -68,7 +68,6 @@ public:
     void ReleaseFromThread(bool atEnd = false) override;
     void SwitchSpi() override;
 
-
 private:
     class Spi;
     class Scope;

@@ -37,7 +37,6 @@ public:
     void ReleaseFromThread(bool atEnd = false) override;
     void SwitchSpi() override;
 
-
     // From the spies, on the loop thread.
     void LinkUp(int link);
     void Brought(int link, const CThostFtdcDepthMarketDataField& d);
