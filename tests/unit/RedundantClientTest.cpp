@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <stdexcept>
+#include <string>
 
 namespace test {
 namespace {
@@ -239,6 +241,24 @@ TEST_F(RedundantClient, RecordsAndNoticesOnceEachAndTheirCountersWritten)
     api->Release();
     api = nullptr;
     EXPECT_TRUE(Logged("Release: 2 links, 2 up, 1 instruments, 0 forgotten"));
+}
+
+TEST_F(RedundantClient, LogRecordsTakeTheSingleClientsLayoutAndLimitUnderTheirOwnModule)
+{
+#if defined(_WIN32)
+    const std::size_t kept = 2000;
+#else
+    const std::size_t kept = 1999;
+#endif
+    Start(2);
+    auto& client = static_cast<mdlink::CRedundantMdClient&>(*redundant);
+    const std::string prefix = "<war>[ KVMDLinks][       Links] - ";
+    for (const std::size_t length : {std::size_t{1}, kept, std::size_t{3000}}) {
+        client.WriteLog(2, "Links", "%s", std::string(length, 'm').c_str());
+        const std::string text = fake::World::Get().Texts().back();
+        ASSERT_EQ(text.substr(0, prefix.size()), prefix) << length;
+        EXPECT_EQ(text.size() - prefix.size(), std::min(length, kept)) << length;
+    }
 }
 
 TEST_F(RedundantClient, RecordsAllocateNothingOnceTheirInstrumentsAreKnown)
