@@ -58,7 +58,7 @@ void BM_ArbitrateOffer(benchmark::State& state)
     for (auto _ : state) {
         int link = 0;
         CThostFtdcDepthMarketDataField& d = feed.Step(step++, link);
-        benchmark::DoNotOptimize(arbiter.Offer(link, d));
+        benchmark::DoNotOptimize(arbiter.Offer(link, d, static_cast<std::uint32_t>(step >> 10)));
     }
 }
 BENCHMARK(BM_ArbitrateOffer);

@@ -14,11 +14,16 @@ const char ApiVersion[] = "1.4.1.3";
 // The single client, exactly as the factory has always made it. The inner
 // clients of a redundant client come from here, never from the factory
 // itself, which would read the variable again.
-CThostFtdcMdApi* NewSingleClient()
+CKelvoMDClient* MakeSingle()
 {
     CKelvoMDClient* client = new CKelvoMDClient();
     client->WriteLog(3, "InitApi", "CreateFtdcMdApi static Version Foreign 1.4.1.3");
     return client;
+}
+
+CThostFtdcMdApi* NewSingleClient()
+{
+    return MakeSingle();
 }
 
 } // namespace
@@ -27,10 +32,18 @@ CThostFtdcMdApi* CThostFtdcMdApi::CreateFtdcMdApi(const char*, const bool, const
 {
     // On Windows any failure gives a null client.
     return mdlink::AtBoundary<CThostFtdcMdApi*>(nullptr, []() -> CThostFtdcMdApi* {
-        const int links = mdlink::LinksFromText(std::getenv(mdlink::LinksVariable));
-        if (links >= 2)
-            return mdlink::CRedundantMdApi::Create(links, &NewSingleClient);
-        return NewSingleClient();
+        const char* text = std::getenv(mdlink::LinksVariable);
+        const mdlink::LinksReading setting = mdlink::ReadLinks(text);
+        // Above the most, Create is given what was asked, and says so.
+        if (setting.what == mdlink::LinksReading::What::AboveMost)
+            return mdlink::CRedundantMdApi::Create(setting.requested, &NewSingleClient);
+        if (setting.links >= 2)
+            return mdlink::CRedundantMdApi::Create(setting.links, &NewSingleClient);
+        CKelvoMDClient* client = MakeSingle();
+        if (setting.what == mdlink::LinksReading::What::Unreadable)
+            client->WriteLog(2, "InitApi", "%s=\"%.64s\" is not a number of links (1 to %d): the single client",
+                             mdlink::LinksVariable, text, static_cast<int>(mdlink::RedundantMaxLinks));
+        return client;
     });
 }
 

@@ -14,9 +14,13 @@
 //   2. Both times known and different: times are read on a 24-hour circle.
 //      A time less than 12 hours after the last one is newer, one less than
 //      12 hours before it is older. Night sessions run past midnight within
-//      one trading day (23:59:59.500 -> 00:00:00.000 is half a second later),
-//      and no trading day has a pause of 12 hours or more without a change
-//      of TradingDay.
+//      one trading day (23:59:59.500 -> 00:00:00.000 is half a second later).
+//      What the circle needs is that a record's successor within one trading
+//      day is less than 12 hours later on the clock's face, not in elapsed
+//      time: a Friday night session and Monday's day session share one
+//      TradingDay some 54 hours apart, yet the longest pause on the face,
+//      from a night session's close (02:30 at the latest) to the day's open
+//      (09:00), is 6.5 hours.
 //   3. Otherwise the smaller volume is older, the larger newer.
 //   4. Equal in all three: the same time. Such records are not older; two
 //      different records stamped alike are both news.

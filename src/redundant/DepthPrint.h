@@ -1,6 +1,8 @@
 // A 64-bit fingerprint of a depth record's members, to recognise a copy of
 // a record another link brought: equal records have equal prints. The
-// padding between members is left out (a front may send anything there).
+// padding between members is left out (a front may send anything there),
+// and so are TradingDay and ActionDay: two fronts that label one feed with
+// different days bring the same records, not news twice.
 //
 // Eight independent multiply-rotate lanes over the record's 51 words; each
 // step is a bijection of its lane for a given word, so records that differ
@@ -80,7 +82,7 @@ private:
             std::memset(bytes + offset, 0xFF, size);
         };
 #define MDLINK_PRINT_MEMBER(m) member(offsetof(F, m), sizeof(F::m))
-        MDLINK_PRINT_MEMBER(TradingDay); MDLINK_PRINT_MEMBER(InstrumentID);
+        MDLINK_PRINT_MEMBER(InstrumentID);
         MDLINK_PRINT_MEMBER(ExchangeID); MDLINK_PRINT_MEMBER(ExchangeInstID);
         MDLINK_PRINT_MEMBER(LastPrice); MDLINK_PRINT_MEMBER(PreSettlementPrice);
         MDLINK_PRINT_MEMBER(PreClosePrice); MDLINK_PRINT_MEMBER(PreOpenInterest);
@@ -101,7 +103,7 @@ private:
         MDLINK_PRINT_MEMBER(AskPrice4); MDLINK_PRINT_MEMBER(AskVolume4);
         MDLINK_PRINT_MEMBER(BidPrice5); MDLINK_PRINT_MEMBER(BidVolume5);
         MDLINK_PRINT_MEMBER(AskPrice5); MDLINK_PRINT_MEMBER(AskVolume5);
-        MDLINK_PRINT_MEMBER(AveragePrice); MDLINK_PRINT_MEMBER(ActionDay);
+        MDLINK_PRINT_MEMBER(AveragePrice);
 #undef MDLINK_PRINT_MEMBER
         MaskTable t;
         std::memcpy(t.word, bytes, sizeof t.word);

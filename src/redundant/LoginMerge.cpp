@@ -9,6 +9,31 @@ std::deque<std::uint64_t>& LoginMerge::Owed(int link)
     return owed_[static_cast<std::size_t>(link)];
 }
 
+void LoginMerge::Await(int link, std::uint64_t round)
+{
+    rounds_[round].pending |= 1u << link;
+}
+
+bool LoginMerge::Awaits(int link, std::uint64_t round) const
+{
+    auto it = rounds_.find(round);
+    return it != rounds_.end() && (it->second.pending & (1u << link)) != 0;
+}
+
+bool LoginMerge::Expire(std::uint64_t round, LoginResponse& out)
+{
+    auto it = rounds_.find(round);
+    if (it == rounds_.end())
+        return false;
+    Round& r = it->second;
+    r.pending = 0;
+    const bool settled = !r.answered && r.hasError;
+    if (settled)
+        out = r.firstError;
+    rounds_.erase(it);
+    return settled;
+}
+
 void LoginMerge::Expect(int link, std::uint64_t round)
 {
     Owed(link).push_back(round);

@@ -1,12 +1,15 @@
 // Login responses from several links, answered once per application login.
 //
-// The application's login goes out on every link that is up: a round. Each
-// link answers its logins in order, so every link keeps a queue of the
-// rounds it owes an answer (or Own, the redundant client's own login of a
-// link that came up later). A round is answered to the application once:
-// with the first success; or, when every link it went out on answered with
-// an error (or was lost first), with the first error. Own logins and the
-// answers after a round's are not the application's.
+// The application's login is a round: it goes out on every link that is up,
+// and on each link that comes up while the round is open (Await, then
+// Expect). Each connection answers its logins in order, so every link keeps
+// a queue of the rounds it owes an answer (or Own, the redundant client's
+// own login of a link that came up later); a front that never answers has
+// its link closed at the login deadline, which empties the queue. A round
+// is answered to the application once: with the first success; or, when no
+// link owes it anything more (each refused, was lost after it was sent, or
+// the round's deadline passed: Expire), with the first error. Own logins
+// and the answers after a round's are not the application's.
 //
 // Not thread-safe: the redundant client calls it under its session lock.
 #pragma once
@@ -35,8 +38,20 @@ public:
     static constexpr std::uint64_t Own = 0;
 
     std::uint64_t BeginRound() { return nextRound_++; }
+    // The round waits for a link that is not up yet.
+    void Await(int link, std::uint64_t round);
     // The link owes an answer to `round` (or Own).
     void Expect(int link, std::uint64_t round);
+    // Whether the round still waits for any link, and for this one.
+    bool Unanswered(std::uint64_t round) const
+    {
+        auto it = rounds_.find(round);
+        return it != rounds_.end() && !it->second.answered;
+    }
+    bool Awaits(int link, std::uint64_t round) const;
+    // The deadline passed: nobody owes the round anything more. True with
+    // the first error in `out` when that answers it.
+    bool Expire(std::uint64_t round, LoginResponse& out);
     // The last Expect on this link did not go out after all.
     void Withdraw(int link);
 

@@ -3,7 +3,7 @@
 #include "RedundantClient.h"
 
 #include "LinkSpi.h"
-#include "MinuteTimer.h"
+#include "RedundantTimer.h"
 
 #include "api/Boundary.h"
 #include "api/LoopCall.h"
@@ -20,7 +20,8 @@ CRedundantMdApi* CRedundantMdApi::Create(int links, ClientFactory factory)
 {
     return AtBoundary<CRedundantMdApi*>(nullptr, [&]() -> CRedundantMdApi* {
         CRedundantMdClient* client = new CRedundantMdClient(links, factory);
-        client->WriteLog(3, "InitApi", "CreateFtdcMdApi static Version Foreign 1.4.1.3, %d links%s",
+        client->WriteLog(links > RedundantMaxLinks ? 2 : 3, "InitApi",
+                         "CreateFtdcMdApi static Version Foreign 1.4.1.3, %d links%s",
                          links < 1 ? 1 : (links > RedundantMaxLinks ? RedundantMaxLinks : links),
                          links > RedundantMaxLinks ? " (the most there may be)" : "");
         return client;
@@ -30,7 +31,7 @@ CRedundantMdApi* CRedundantMdApi::Create(int links, ClientFactory factory)
 CRedundantMdClient::CRedundantMdClient(int links, ClientFactory factory)
     : wanted_(links < 1 ? 1 : (links > RedundantMaxLinks ? RedundantMaxLinks : links)),
       factory_(factory),
-      arbiter_(wanted_)
+      arbiter_(wanted_, nullptr, this)
 {
     logger_.reset(new Kelvo_Log(1));
     logger_->SetMainDir("./KVMDLog");
@@ -67,20 +68,30 @@ void CRedundantMdClient::RegisterFront(char* pszFrontAddress)
             return;
         }
         WriteLog(3, "RegFront", "RegisterFront : %s", pszFrontAddress);
-        Link* link = nullptr;
         {
             std::lock_guard<std::mutex> lock(mu_);
             if (!started_) {
                 fronts_.push_back(pszFrontAddress);
                 return;
             }
-            // After Init the links take new fronts in turn.
-            const std::size_t k = dealt_++ % links_.size();
-            link = &links_[k];
-            link->fronts += std::string(" ") + pszFrontAddress;
-            WriteLog(3, "RegFront", "link %d takes %s", static_cast<int>(k), pszFrontAddress);
         }
-        link->inner->RegisterFront(pszFrontAddress); // waits for the loop: not under the lock
+        // After Init the links take new fronts in turn; on the loop, where a
+        // link's client is replaced when it connects again.
+        const std::string front = pszFrontAddress;
+        CallOnLoop([this, &front] {
+            CThostFtdcMdApi* inner = nullptr;
+            {
+                std::lock_guard<std::mutex> lock(mu_);
+                const std::size_t k = dealt_++ % links_.size();
+                Link& link = links_[k];
+                link.frontList.push_back(front);
+                link.fronts += " " + front;
+                inner = link.inner;
+                WriteLog(3, "RegFront", "link %d takes %s", static_cast<int>(k), front.c_str());
+            }
+            if (inner)
+                inner->RegisterFront(const_cast<char*>(front.c_str()));
+        });
     });
 }
 
@@ -126,7 +137,6 @@ void CRedundantMdClient::Init()
                 ReleaseLinks();
                 std::lock_guard<std::mutex> lock(mu_);
                 links_.clear();
-                board_.reset();
                 responses_.reset();
             }
             throw;
@@ -159,11 +169,11 @@ void CRedundantMdClient::MakeLinks(std::size_t count)
     for (std::size_t i = 0; i < fronts_.size(); ++i) {
         Link& l = links[i % count];
         l.inner->RegisterFront(&fronts_[i][0]);
+        l.frontList.push_back(fronts_[i]);
         l.fronts += (l.fronts.empty() ? "" : " ") + fronts_[i];
     }
     dealt_ = fronts_.size();
     links_.swap(links);
-    board_.reset(new LinkBoard(static_cast<int>(count)));
     responses_.reset(new ResponseMerge(static_cast<int>(count)));
     for (std::size_t k = 0; k < count; ++k)
         WriteLog(3, "Init", "Init: link %d holds %s", static_cast<int>(k), links_[k].fronts.c_str());
@@ -171,8 +181,11 @@ void CRedundantMdClient::MakeLinks(std::size_t count)
 
 void CRedundantMdClient::StartOnLoop()
 {
-    timer_.reset(new MinuteTimer(*this));
-    timer_->Arm();
+    minute_.reset(new RedundantTimer(*this, &CRedundantMdClient::OnMinute, "redundant counters"));
+    watch_.reset(new RedundantTimer(*this, &CRedundantMdClient::OnWatch, "redundant links"));
+    hold_.reset(new RedundantTimer(*this, &CRedundantMdClient::OnHoldDue, "redundant hold"));
+    minute_->Arm(60 * 1000);
+    watch_->Arm(WatchMs);
     for (Link& l : links_)
         l.inner->Init();
 }
@@ -214,10 +227,14 @@ void CRedundantMdClient::Shutdown()
     if (released_)
         return;
     released_ = true;
-    timer_.reset();
+    minute_.reset();
+    watch_.reset();
+    hold_.reset();
     faults_.Flush();
     WriteCounters("Release");
     ReleaseLinks();
+    std::lock_guard<std::mutex> lock(mu_);
+    session_.ForgetLogin();
 }
 
 void CRedundantMdClient::ReleaseLinks()
@@ -237,6 +254,7 @@ int CRedundantMdClient::GetLinkCounters(RedundantLinkCounters* out, int max)
             return 0;
         int n = 0;
         CallOnLoop([&] {
+            const std::uint32_t now = Kelvo_THREAD_GetTickCount();
             std::lock_guard<std::mutex> lock(mu_);
             n = static_cast<int>(links_.size()) < max ? static_cast<int>(links_.size()) : max;
             for (int k = 0; k < n; ++k) {
@@ -245,11 +263,18 @@ int CRedundantMdClient::GetLinkCounters(RedundantLinkCounters* out, int max)
                 RedundantLinkCounters& c = out[k];
                 c = RedundantLinkCounters();
                 std::snprintf(c.Fronts, sizeof c.Fronts, "%s", l.fronts.c_str());
-                c.Up = board_->IsUp(k) ? 1 : 0;
+                c.Up = l.state == State::Connected || l.state == State::Usable ? 1 : 0;
+                c.LoggedIn = l.state == State::Usable ? 1 : 0;
+                c.LastRecordAgeMs = a.anyRecord ? static_cast<long long>(now - a.lastRecordMs) : -1;
                 c.Connects = l.connects;
+                c.Reconnections = l.connects > 0 ? l.connects - 1 : 0;
                 c.Losses = l.losses;
+                c.LoginsRefused = l.refused;
+                c.LoginTimeouts = l.timeouts;
+                c.Records = a.records;
                 c.First = a.first;
                 c.Copies = a.copies;
+                c.LateCopies = a.lateCopies;
                 c.Older = a.older;
                 c.Held = a.held;
                 c.NoticesFirst = l.noticesFirst;
@@ -261,6 +286,19 @@ int CRedundantMdClient::GetLinkCounters(RedundantLinkCounters* out, int max)
             }
         });
         return n;
+    });
+}
+
+void CRedundantMdClient::RegisterLinkWatcher(RedundantLinkWatcher* watcher)
+{
+    AtBoundary([&] {
+        if (Inherited())
+            return;
+        if (!started_) {
+            watcher_ = watcher;
+            return;
+        }
+        CallOnLoop([this, watcher] { watcher_ = watcher; });
     });
 }
 

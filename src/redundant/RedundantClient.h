@@ -15,21 +15,29 @@
 //   link i holds fronts i, i + N, i + 2N, ... (F < N: F links, logged), and
 //   fails over among its own only, so no two links ever hold one front.
 //   Fronts registered after Init go to the links in turn.
-// - Connection events: LinkBoard.h.
-// - Login: the last login record the application sent is kept and sent on
-//   every link that is up and on each link as it comes up while another is
-//   up. After a total loss the application logs in itself (it heard
-//   OnFrontDisconnected and then OnFrontConnected): until it does, links
-//   that come up are left alone; its login replaces the copy.
-//   ReqUserLogin returns 0 when the login went out on at least one link.
-//   OnRspUserLogin comes once per application login (LoginMerge.h).
-// - Subscriptions go to every logged-in link (every link that is up when
-//   none is logged in) and are remembered, minus unsubscriptions; a link
-//   that logs in later is subscribed by the redundant client itself. They
-//   are forgotten at a total loss, when the application subscribes again as
-//   it would on a single client. Responses: once per instrument and call
-//   (ResponseMerge.h); those to the client's own re-subscriptions are logged.
-//   Requests return 0 when sent on at least one link, else -1.
+// - A link is connecting, connected (its connection is up), usable (logged
+//   in and subscribed again) or waiting (closed after a refused or
+//   unanswered login, connecting again after a delay that doubles).
+// - Connected means usable. Before the application's first login, and after
+//   a total loss, OnFrontConnected comes on the first link's connection (the
+//   application logs in from it). Once its login was accepted the
+//   application hears OnFrontDisconnected as soon as no link is usable, and
+//   every link still connected is closed to start again from a clean slate,
+//   as a single client's connection is; before that, once no link is
+//   connected and no login round waits for one.
+// - Login: the application's login is a round (LoginMerge.h) over every
+//   link, sent on each as it is connected, until the first success or
+//   RedundantLoginTimeoutMs; after its first success the kept copy logs in
+//   every link that connects. A refused or unanswered login closes the link
+//   (a warning at most once a minute per link).
+// - Subscriptions go to every usable link (every connected link when none
+//   is usable) and are remembered, minus unsubscriptions, when they went out
+//   on one; a link that logs in later is subscribed by the redundant client
+//   itself. They are forgotten at a total loss, when the application
+//   subscribes again as it would on a single client. Responses: once per
+//   instrument and call (ResponseMerge.h); those to the client's own
+//   re-subscriptions are logged. Requests return 0 when sent on at least one
+//   link, else -1.
 // - Depth records: DepthArbiter.h. For-quote notices: ForQuoteWindow.h.
 // - Release, RegisterSpi and requests behave as on the single client, from
 //   any thread and from inside any callback. Inherited by a forked child,
@@ -41,7 +49,6 @@
 #include "CallbackFaults.h"
 #include "DepthArbiter.h"
 #include "ForQuoteWindow.h"
-#include "LinkBoard.h"
 #include "LoginMerge.h"
 #include "RedundantMdApi.h"
 #include "ResponseMerge.h"
@@ -57,11 +64,14 @@
 namespace mdlink {
 
 class LinkSpi;
-class MinuteTimer;
+class RedundantTimer;
 
-class CRedundantMdClient final : public CRedundantMdApi {
+class CRedundantMdClient final : public CRedundantMdApi, private ArbiterNotes {
 public:
     CRedundantMdClient(int links, ClientFactory factory);
+
+    // How often the links' login deadlines and reconnection delays are looked at.
+    static constexpr unsigned int WatchMs = 250;
 
     // CThostFtdcMdApi, in its slot order.
     void Release() override;
@@ -81,6 +91,7 @@ public:
     int ReqQryMulticastInstrument(CThostFtdcQryMulticastInstrumentField*, int) override { return 0; }
 
     int GetLinkCounters(RedundantLinkCounters* out, int max) override;
+    void RegisterLinkWatcher(RedundantLinkWatcher* watcher) override;
 
     // The links' callbacks, on the loop thread (RedundantEvents.cpp).
     void LinkConnected(int link);
@@ -92,6 +103,11 @@ public:
     void LinkDepth(int link, CThostFtdcDepthMarketDataField* depth);
     void LinkForQuote(int link, CThostFtdcForQuoteRspField* notice);
 
+    // Timers, on the loop.
+    void OnMinute();
+    void OnWatch();
+    void OnHoldDue();
+
     // Once a minute on the loop, and at Release (RedundantLog.cpp).
     void WriteCounters(const char* when);
     void WriteLog(int level, const char* tag, const char* format, ...) KELVO_PRINTF(4, 5);
@@ -99,19 +115,49 @@ public:
 private:
     ~CRedundantMdClient();
 
+    enum class State { Connecting, Connected, Usable, Waiting };
+
     struct Link {
-        CThostFtdcMdApi* inner = nullptr;
+        CThostFtdcMdApi* inner = nullptr; // null while waiting
         std::unique_ptr<LinkSpi> spi;
+        std::vector<std::string> frontList;
         std::string fronts; // blank-separated, for log records
         // Under the session lock.
-        bool loggedIn = false;
+        State state = State::Connecting;
+        std::uint32_t loginDueMs = 0;   // a login out on it must be answered by then
+        bool loginOut = false;
+        std::uint32_t reconnectMs = 0;  // waiting: connects again then
+        std::uint32_t delayMs = 0;      // the next wait; 0: RedundantReconnectMs
+        std::uint32_t warnedMs = 0;
+        bool warned = false;
+        bool lostOnce = false;
         std::uint64_t connects = 0;
         std::uint64_t losses = 0;
+        std::uint64_t refused = 0;
+        std::uint64_t timeouts = 0;
         // Loop thread.
         std::uint64_t noticesFirst = 0;
         std::uint64_t noticeCopies = 0;
     };
 
+    // What a handler tells the application (and the watcher) once it has
+    // left the session lock, in order.
+    struct Tells {
+        bool connected = false;
+        bool disconnected = false;
+        int reason = 0;
+        std::vector<LoginResponse> logins;
+        struct Watch {
+            int link;
+            bool up;
+            int reason;
+        };
+        std::vector<Watch> watch;
+        std::vector<int> linksDown; // for the arbiter
+        bool forget = false;        // a total loss: the order starts again
+    };
+
+    static const char* StateName(State state);
     // RedundantClient.cpp
     void MakeLinks(std::size_t count);
     void StartOnLoop();
@@ -120,9 +166,17 @@ private:
     // RedundantRequests.cpp
     int SendList(ListKind kind, char* ids[], int count);
     void SubscribeOwn(int link);
-    void LoginOwn(int link);
+    void LoginOwn(int link, std::uint32_t now);
     // RedundantEvents.cpp
+    int Count(State at_least) const;
+    void Evaluate(int link, int reason, Tells& tells);
+    void Recycle(int link, std::uint32_t now, bool failed, Tells& tells);
+    void Reconnect(int link);
+    void Warn(Link& l, std::uint32_t now, const char* format, ...) KELVO_PRINTF(4, 5);
+    void Tell(Tells& tells);
+    void ArmHold();
     void DeliverReleased();
+    void Note(Kind kind, int link, const char* instrument, std::uint64_t count) override;
     // Calls the application, when it is still to be called; an exception
     // out of it is contained and logged (CallbackFaults.h).
     template <class F>
@@ -145,19 +199,28 @@ private:
 
     // The session lock: everything application threads and the loop share.
     std::mutex mu_;
-    std::unique_ptr<LinkBoard> board_;
     std::unique_ptr<ResponseMerge> responses_;
     LoginMerge logins_;
     SessionMemory session_;
-    bool awaitingLogin_ = false; // after a total loss, until the application logs in
+    bool toldConnected_ = false; // the application last heard OnFrontConnected
+    bool established_ = false;   // its login was accepted; a link usable since
+    std::uint64_t round_ = 0;    // its login round, while unanswered
+    std::uint32_t roundDueMs_ = 0;
+    int reporter_ = 0;           // whose failed attempts it hears while disconnected
+    // Time for login deadlines and reconnection delays: WatchMs a watch, so
+    // that it runs at the base layer's pace (a time-scaled one's in tests).
+    std::uint32_t clockMs_ = 0;
 
     // Loop thread only.
     CThostFtdcMdSpi* spi_ = nullptr;
+    RedundantLinkWatcher* watcher_ = nullptr;
     bool released_ = false;
     DepthArbiter arbiter_;
     ForQuoteWindow quotes_;
     CallbackFaults faults_{*this};
-    std::unique_ptr<MinuteTimer> timer_;
+    std::unique_ptr<RedundantTimer> minute_;
+    std::unique_ptr<RedundantTimer> watch_;
+    std::unique_ptr<RedundantTimer> hold_;
 };
 
 } // namespace mdlink

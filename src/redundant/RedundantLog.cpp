@@ -3,7 +3,6 @@
 // minute and at Release, every link's counters.
 #include "RedundantClient.h"
 
-#include "MinuteTimer.h"
 
 #include "log/LogRecord.h"
 
@@ -19,22 +18,19 @@ void CRedundantMdClient::WriteLog(int level, const char* tag, const char* format
     va_end(args);
 }
 
-void MinuteTimer::OnTimer(unsigned int id, int, int)
+const char* CRedundantMdClient::StateName(State state)
 {
-    if (id != id_)
-        return;
-    client_.WriteCounters("minute");
-    Arm();
+    static const char* const names[] = {"connecting", "connected", "usable", "waiting"};
+    return names[static_cast<int>(state)];
 }
 
 // One record per link; the lateness of its copies as counts per bucket.
 void CRedundantMdClient::WriteCounters(const char* when)
 {
     std::lock_guard<std::mutex> lock(mu_);
-    WriteLog(3, "Counters", "%s: %d links, %d up, %d instruments, %llu forgotten", when,
-             static_cast<int>(links_.size()), board_ ? board_->UpCount() : 0,
-             static_cast<int>(arbiter_.Instruments()),
-             static_cast<unsigned long long>(arbiter_.Evictions()));
+    WriteLog(3, "Counters", "%s: %d links, %d usable, %d instruments, hold %u ms", when,
+             static_cast<int>(links_.size()), Count(State::Usable), static_cast<int>(arbiter_.Instruments()),
+             arbiter_.HoldMs());
     for (std::size_t k = 0; k < links_.size(); ++k) {
         const Link& l = links_[k];
         const ArbiterCounters& a = arbiter_.CountersOf(static_cast<int>(k));
@@ -51,13 +47,15 @@ void CRedundantMdClient::WriteCounters(const char* when)
             used += w;
         }
         WriteLog(3, "Counters",
-                 "link %d [%s] %s: connects %llu, losses %llu; depth first %llu, copies %llu, "
-                 "older %llu; notices first %llu, copies %llu; copies late (%llu timed, max %lluus):%s",
-                 static_cast<int>(k), l.fronts.c_str(),
-                 board_ && board_->IsUp(static_cast<int>(k)) ? "up" : "down",
+                 "link %d [%s] %s: connects %llu, losses %llu, logins refused %llu, unanswered %llu; "
+                 "depth records %llu, first %llu, copies %llu (late %llu), older %llu, held %llu; "
+                 "notices first %llu, copies %llu; copies late (%llu timed, max %lluus):%s",
+                 static_cast<int>(k), l.fronts.c_str(), StateName(l.state),
                  static_cast<unsigned long long>(l.connects), static_cast<unsigned long long>(l.losses),
-                 static_cast<unsigned long long>(a.first), static_cast<unsigned long long>(a.copies),
-                 static_cast<unsigned long long>(a.older),
+                 static_cast<unsigned long long>(l.refused), static_cast<unsigned long long>(l.timeouts),
+                 static_cast<unsigned long long>(a.records), static_cast<unsigned long long>(a.first),
+                 static_cast<unsigned long long>(a.copies), static_cast<unsigned long long>(a.lateCopies),
+                 static_cast<unsigned long long>(a.older), static_cast<unsigned long long>(a.held),
                  static_cast<unsigned long long>(l.noticesFirst),
                  static_cast<unsigned long long>(l.noticeCopies),
                  static_cast<unsigned long long>(a.lateTimed),

@@ -41,18 +41,51 @@ inline constexpr unsigned int RedundantLateBoundsUs[RedundantLateBuckets - 1] = 
 
 struct RedundantLinkCounters {
     char Fronts[128];                 // the fronts this link holds, blank-separated (cut to fit)
-    int Up;                           // 1 while the link is up
-    unsigned long long Connects;      // times it came up
-    unsigned long long Losses;        // times it was lost while up
+    int Up;                           // 1 while its connection is up
+    int LoggedIn;                     // 1 while usable: logged in and subscribed again
+    long long LastRecordAgeMs;        // since the last depth record it brought; -1: none yet
+    unsigned long long Connects;      // times its connection came up
+    unsigned long long Reconnections; // connections after the first
+    unsigned long long Losses;        // times its connection was lost while up
+    unsigned long long LoginsRefused; // logins its fronts refused
+    unsigned long long LoginTimeouts; // logins left unanswered for RedundantLoginTimeoutMs
+    unsigned long long Records;       // depth records it brought
     unsigned long long First;         // depth records it delivered first
     unsigned long long Copies;        // copies of delivered records it brought later, dropped
+    unsigned long long LateCopies;    // of those, copies of records 8 or more deliveries back
     unsigned long long Older;         // records older than the last delivered, dropped
     unsigned long long Held;          // records held while the link joined ahead of the others
     unsigned long long NoticesFirst;  // for-quote notices it delivered first
     unsigned long long NoticeCopies;  // for-quote notices already delivered, dropped
-    unsigned long long LateTimed;     // copies whose lateness was timed (a sample)
+    unsigned long long LateTimed;     // copies whose lateness was timed (every copy)
     unsigned long long Late[RedundantLateBuckets];
     unsigned long long LateMaxUs;     // the latest timed copy
+};
+
+// A login neither accepted nor refused within this time closes the link, as
+// a refused one does; it connects again after RedundantReconnectMs, doubled
+// after each further failure up to RedundantMaxReconnectMs.
+enum {
+    RedundantLoginTimeoutMs = 10000,
+    RedundantReconnectMs = 3000,
+    RedundantMaxReconnectMs = 60000
+};
+
+// Reasons a link was lost besides its connection's own (0x2001, 0x2002, ...).
+enum { RedundantLoginRefused = -1, RedundantLoginUnanswered = -2 };
+
+// Told of each link's loss and return, on the loop thread, after the
+// application's own callbacks for the same event; must not block.
+class RedundantLinkWatcher {
+public:
+    // The link is usable again (logged in, subscribed again).
+    virtual void OnLinkUp(int link, const char* fronts) = 0;
+    // The link stopped being usable: the connection's
+    // reason, or RedundantLoginRefused / RedundantLoginUnanswered.
+    virtual void OnLinkDown(int link, const char* fronts, int reason) = 0;
+
+protected:
+    ~RedundantLinkWatcher() = default;
 };
 
 class CRedundantMdApi : public CThostFtdcMdApi {
@@ -64,6 +97,10 @@ public:
     // Fills up to max entries, one per link made by Init (none before);
     // returns how many. Any thread, also inside a callback; not after Release.
     virtual int GetLinkCounters(RedundantLinkCounters* out, int max) = 0;
+
+    // Null stops the telling; from any thread, before or after Init. Once it
+    // returns, the watcher it replaced is called no more.
+    virtual void RegisterLinkWatcher(RedundantLinkWatcher* watcher) = 0;
 
 protected:
     ~CRedundantMdApi() {}

@@ -37,23 +37,35 @@ int CRedundantMdClient::ReqUserLogin(CThostFtdcReqUserLoginField* pReqUserLoginF
         if (Inherited())
             return -1;
         std::lock_guard<std::mutex> lock(mu_);
-        const int links = board_ ? board_->Links() : 0;
+        const int links = static_cast<int>(links_.size());
         const std::uint64_t round = logins_.BeginRound();
+        const std::uint32_t now = clockMs_;
         int sent = 0;
         for (int k = 0; k < links; ++k) {
-            if (!board_->IsUp(k))
+            Link& l = links_[static_cast<std::size_t>(k)];
+            if (l.state != State::Connected && l.state != State::Usable) {
+                // Sent when it connects, while the round waits.
+                logins_.Await(k, round);
                 continue;
+            }
             logins_.Expect(k, round);
-            if (links_[static_cast<std::size_t>(k)].inner->ReqUserLogin(pReqUserLoginField, nRequestID) == 0)
+            if (l.inner->ReqUserLogin(pReqUserLoginField, nRequestID) == 0) {
                 ++sent;
-            else
+                l.loginOut = true;
+                l.loginDueMs = now + RedundantLoginTimeoutMs;
+            } else {
                 logins_.Withdraw(k);
+            }
         }
         WriteLog(3, "Login", "ReqUserLogin: sent on %d of %d links", sent, links);
-        if (sent == 0)
+        if (sent == 0) {
+            LoginResponse none;
+            logins_.Expire(round, none);
             return -1;
+        }
         session_.KeepLogin(pReqUserLoginField, nRequestID);
-        awaitingLogin_ = false;
+        round_ = round;
+        roundDueMs_ = now + RedundantLoginTimeoutMs;
         return 0;
     });
 }
@@ -78,8 +90,8 @@ int CRedundantMdClient::UnSubscribeForQuoteRsp(char* ppInstrumentID[], int nCoun
     return AtBoundary(-1, [&] { return SendList(ListKind::UnSubForQuote, ppInstrumentID, nCount); });
 }
 
-// Remembered, then sent to every logged-in link (every link that is up when
-// none is: the fronts answer as they would the single client).
+// Sent to every usable link (every connected link when none is: the
+// fronts answer as they would the single client), then remembered.
 int CRedundantMdClient::SendList(ListKind kind, char* ids[], int count)
 {
     const ListRequest& request = RequestOf(kind);
@@ -88,23 +100,24 @@ int CRedundantMdClient::SendList(ListKind kind, char* ids[], int count)
     if (Inherited())
         return -1;
     std::lock_guard<std::mutex> lock(mu_);
-    session_.Apply(kind, ids, count);
-    const int links = board_ ? board_->Links() : 0;
-    bool anyLoggedIn = false;
-    for (int k = 0; k < links; ++k)
-        anyLoggedIn = anyLoggedIn || (board_->IsUp(k) && links_[static_cast<std::size_t>(k)].loggedIn);
+    const int links = static_cast<int>(links_.size());
+    const State at = Count(State::Usable) > 0 ? State::Usable : State::Connected;
     const std::uint64_t call = responses_ ? responses_->BeginCall() : 0;
     int sent = 0;
     for (int k = 0; k < links; ++k) {
         Link& link = links_[static_cast<std::size_t>(k)];
-        if (!board_->IsUp(k) || (anyLoggedIn && !link.loggedIn))
+        if (link.state != State::Usable && (at == State::Usable || link.state != State::Connected))
             continue;
         // A link that cannot send is going down: what it owes goes with it.
-        responses_->Expect(k, kind, call, count);
+        responses_->Expect(k, kind, call, ids, count);
         if ((link.inner->*request.send)(ids, count) == 0)
             ++sent;
     }
     WriteLog(3, "Sub", "%s: %d ids, sent on %d of %d links", request.name, count, sent, links);
+    // Only what went out is remembered: a link that logs in later must not
+    // be subscribed to what the application was refused.
+    if (sent > 0)
+        session_.Apply(kind, ids, count);
     return sent > 0 ? 0 : -1;
 }
 
@@ -114,12 +127,12 @@ void CRedundantMdClient::SubscribeOwn(int link)
     Link& l = links_[static_cast<std::size_t>(link)];
     if (!session_.Market().empty()) {
         IdList ids(session_.Market());
-        responses_->Expect(link, ListKind::SubMarket, ResponseMerge::Own, ids.Count());
+        responses_->Expect(link, ListKind::SubMarket, ResponseMerge::Own, ids.Ids(), ids.Count());
         l.inner->SubscribeMarketData(ids.Ids(), ids.Count());
     }
     if (!session_.ForQuote().empty()) {
         IdList ids(session_.ForQuote());
-        responses_->Expect(link, ListKind::SubForQuote, ResponseMerge::Own, ids.Count());
+        responses_->Expect(link, ListKind::SubForQuote, ResponseMerge::Own, ids.Ids(), ids.Count());
         l.inner->SubscribeForQuoteRsp(ids.Ids(), ids.Count());
     }
     if (!session_.Empty())
@@ -127,17 +140,29 @@ void CRedundantMdClient::SubscribeOwn(int link)
                  static_cast<int>(session_.Market().size()), static_cast<int>(session_.ForQuote().size()));
 }
 
-// A link that came up while another was up logs in with the kept copy.
-void CRedundantMdClient::LoginOwn(int link)
+// A link that connects while the application's login round waits for it
+// joins that round; one that connects once the application is logged in
+// logs in with the kept copy.
+void CRedundantMdClient::LoginOwn(int link, std::uint32_t now)
 {
-    if (!session_.HasLogin() || awaitingLogin_)
+    if (!session_.HasLogin())
         return;
-    logins_.Expect(link, LoginMerge::Own);
-    const int r = links_[static_cast<std::size_t>(link)].inner->ReqUserLogin(session_.Login(),
-                                                                          session_.LoginRequestId());
-    if (r != 0)
+    std::uint64_t round = LoginMerge::Own;
+    if (round_ != 0 && logins_.Awaits(link, round_))
+        round = round_;
+    else if (!established_)
+        return;
+    Link& l = links_[static_cast<std::size_t>(link)];
+    logins_.Expect(link, round);
+    const int r = l.inner->ReqUserLogin(session_.Login(), session_.LoginRequestId());
+    if (r != 0) {
         logins_.Withdraw(link);
-    WriteLog(3, "Login", "link %d: login %s", link, r == 0 ? "sent" : "could not be sent");
+    } else {
+        l.loginOut = true;
+        l.loginDueMs = now + RedundantLoginTimeoutMs;
+    }
+    WriteLog(3, "Login", "link %d: login %s%s", link, r == 0 ? "sent" : "could not be sent",
+             round == LoginMerge::Own ? "" : " (the application's)");
 }
 
 } // namespace mdlink

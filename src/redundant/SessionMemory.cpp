@@ -1,5 +1,7 @@
 #include "SessionMemory.h"
 
+#include <cstddef>
+
 namespace mdlink {
 
 void SessionMemory::KeepLogin(const CThostFtdcReqUserLoginField* record, int requestId)
@@ -8,6 +10,17 @@ void SessionMemory::KeepLogin(const CThostFtdcReqUserLoginField* record, int req
     loginHasRecord_ = record != nullptr;
     login_ = record ? *record : CThostFtdcReqUserLoginField();
     loginRequestId_ = requestId;
+}
+
+void SessionMemory::ForgetLogin()
+{
+    // Through a volatile pointer, so that the stores are not left out as
+    // dead: the object is freed right after.
+    volatile unsigned char* p = reinterpret_cast<volatile unsigned char*>(&login_);
+    for (std::size_t i = 0; i < sizeof login_; ++i)
+        p[i] = 0;
+    hasLogin_ = false;
+    loginHasRecord_ = false;
 }
 
 void SessionMemory::Apply(ListKind kind, char* ids[], int count)

@@ -23,8 +23,11 @@ public:
     // Null for a login without a record.
     CThostFtdcReqUserLoginField* Login() { return loginHasRecord_ ? &login_ : nullptr; }
     int LoginRequestId() const { return loginRequestId_; }
+    // The copy (its password too) overwritten, at Release.
+    void ForgetLogin();
 
-    // Subscriptions add their ids, unsubscriptions remove them.
+    // Subscriptions add their ids, unsubscriptions remove them: only those
+    // that went out on a link.
     void Apply(ListKind kind, char* ids[], int count);
     bool Empty() const { return market_.empty() && forQuote_.empty(); }
     const std::set<std::string>& Market() const { return market_; }

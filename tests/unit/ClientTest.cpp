@@ -5,8 +5,10 @@
 #include <new>
 
 #include "api/FrontAddress.h"
+#include "RedundantMdApi.h"
 
 #include <cstdint>
+#include <cstdlib>
 
 using namespace mdlink;
 using test::ClientFixture;
@@ -40,6 +42,55 @@ TEST(EntryPoints, EveryClientIsIndependentWithItsOwnLog)
     }
     a->Release();
     b->Release();
+}
+
+void SetLinksVariable(const char* value)
+{
+#ifdef _WIN32
+    _putenv_s("MDLINK_LINKS", value ? value : "");
+#else
+    if (value)
+        setenv("MDLINK_LINKS", value, 1);
+    else
+        unsetenv("MDLINK_LINKS");
+#endif
+}
+
+TEST(EntryPoints, TheLinksVariableIsReadOneWayAndAnUnreadableValueIsSaid)
+{
+    struct Case {
+        const char* value;
+        bool redundant;
+        const char* warning; // null: none
+    };
+    const Case cases[] = {
+        {"1", false, nullptr},
+        {" 2 ", true, nullptr},
+        {"abc", false, "MDLINK_LINKS=\"abc\" is not a number of links (1 to 8): the single client"},
+        {"+2", false, "MDLINK_LINKS=\"+2\" is not a number of links (1 to 8): the single client"},
+        {"0", false, "MDLINK_LINKS=\"0\" is not a number of links (1 to 8): the single client"},
+        {"12", true, "CreateFtdcMdApi static Version Foreign 1.4.1.3, 8 links (the most there may be)"},
+    };
+    for (const Case& c : cases) {
+        fake::World::Get().Restart();
+        SetLinksVariable(c.value);
+        CThostFtdcMdApi* api = CThostFtdcMdApi::CreateFtdcMdApi();
+        SetLinksVariable(nullptr);
+        ASSERT_NE(api, nullptr);
+        EXPECT_EQ(dynamic_cast<CRedundantMdApi*>(api) != nullptr, c.redundant) << c.value;
+        std::vector<std::string> warnings;
+        for (const fake::TraceLine& line : fake::World::Get().lines)
+            if (line.level == 2)
+                warnings.push_back(line.text);
+        if (c.warning) {
+            ASSERT_EQ(warnings.size(), 1u) << c.value;
+            EXPECT_NE(warnings[0].find(c.warning), std::string::npos) << warnings[0];
+        } else {
+            EXPECT_TRUE(warnings.empty()) << c.value << ": " << warnings.front();
+        }
+        api->Release();
+        fake::World::Get().RunPosted();
+    }
 }
 
 struct AddressCase {

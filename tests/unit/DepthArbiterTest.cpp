@@ -1,10 +1,9 @@
 // The arbitration's pure parts: the "older" rule, the arbiter on a fake
-// pair of links, the instrument table's bound, the for-quote window and the
-// MDLINK_LINKS setting.
+// pair of links and a virtual clock, the for-quote window and the links
+// setting.
 #include "DepthArbiter.h"
 #include "DepthOrder.h"
 #include "ForQuoteWindow.h"
-#include "InstrumentTable.h"
 #include "LinksSetting.h"
 #include "RedundantSupport.h"
 
@@ -73,6 +72,7 @@ struct Offer {
     int link;
     CThostFtdcDepthMarketDataField record;
     Verdict want;
+    std::uint32_t atMs = 0; // the loop's tick when it comes
 };
 
 TEST(DepthArbiter, FirstCopyOrOlder)
@@ -84,6 +84,8 @@ TEST(DepthArbiter, FirstCopyOrOlder)
     const auto ag = Record("ag", "10:00:00", 0, 1);
     const auto night = Record("au", "23:59:59", 500, 50);
     const auto morning = Record("au", "00:00:00", 0, 51);
+    const auto r1Later = Record("au", "10:00:00", 0, 1, 100.0, "20261209"); // r1 labelled a day on
+    const auto r3Later = Record("au", "10:00:01", 0, 3, 100.0, "20261209");
     struct Scenario {
         const char* what;
         std::vector<Offer> offers;
@@ -91,7 +93,7 @@ TEST(DepthArbiter, FirstCopyOrOlder)
     const Scenario scenarios[] = {
         {"the copy of the other link is dropped",
          {{0, r1, Verdict::First}, {1, r1, Verdict::Copy}, {1, r2, Verdict::First}, {0, r2, Verdict::Copy}}},
-        {"an older record is dropped, the newer one delivered",
+        {"an older record from another link is dropped, the newer one delivered",
          {{0, r2, Verdict::First}, {1, r1, Verdict::Older}, {1, r3, Verdict::First}}},
         {"records stamped alike are all delivered, late copies of either known",
          {{0, r2, Verdict::First}, {0, r2b, Verdict::First}, {1, r2, Verdict::Copy},
@@ -99,19 +101,25 @@ TEST(DepthArbiter, FirstCopyOrOlder)
         {"a front repeating a record has it delivered as often",
          {{0, r1, Verdict::First}, {0, r1, Verdict::First}, {1, r1, Verdict::Copy},
           {1, r1, Verdict::Copy}, {1, r1, Verdict::First}}},
-        {"a repeat after newer records is older",
-         {{0, r1, Verdict::First}, {0, r2, Verdict::First}, {0, r1, Verdict::Older}}},
+        {"the leading link going back in time is followed; the other's copies stay copies",
+         {{0, r1, Verdict::First}, {0, r3, Verdict::First}, {0, r1, Verdict::First}, {1, r1, Verdict::Copy},
+          {1, r3, Verdict::Copy}, {1, r1, Verdict::Copy}, {0, r2, Verdict::First}}},
         {"instruments are arbitrated apart",
          {{0, r3, Verdict::First}, {1, ag, Verdict::First}, {0, ag, Verdict::Copy}}},
         {"midnight in a night session",
          {{0, night, Verdict::First}, {1, night, Verdict::Copy}, {1, morning, Verdict::First},
           {0, morning, Verdict::Copy}}},
+        {"fronts labelling one feed with different days bring copies, whichever leads",
+         {{0, r1, Verdict::First}, {1, r1Later, Verdict::Copy}, {1, r3Later, Verdict::First},
+          {0, r3, Verdict::Copy}}},
+        {"a copy older than the window is older",
+         {{0, r1, Verdict::First, 0}, {0, r3, Verdict::First, 10}, {1, r1, Verdict::Older, 3000}}},
     };
     for (const Scenario& s : scenarios) {
         mdlink::DepthArbiter arbiter(2, &FakeNow);
         int i = 0;
         for (const Offer& o : s.offers) {
-            EXPECT_EQ(arbiter.Offer(o.link, o.record), o.want) << s.what << ", offer " << i;
+            EXPECT_EQ(arbiter.Offer(o.link, o.record, o.atMs), o.want) << s.what << ", offer " << i;
             ++i;
         }
     }
@@ -126,57 +134,124 @@ std::vector<int> Released(mdlink::DepthArbiter& arbiter)
     return out;
 }
 
-CThostFtdcDepthMarketDataField Slot(int n)
+CThostFtdcDepthMarketDataField Slot(int n, const char* day = "20261208")
 {
-    return Record("au", "10:00:00", 0, n);
+    return Record("au", "10:00:00", 0, n, 100.0, day);
 }
 
 TEST(DepthArbiter, ALinkBackAheadOfTheOthersWaitsForThem)
 {
     mdlink::DepthArbiter arbiter(2, &FakeNow);
-    EXPECT_EQ(arbiter.Offer(0, Slot(1)), Verdict::First);
-    EXPECT_EQ(arbiter.Offer(1, Slot(1)), Verdict::Copy);
+    EXPECT_EQ(arbiter.Offer(0, Slot(1), 0), Verdict::First);
+    EXPECT_EQ(arbiter.Offer(1, Slot(1), 0), Verdict::Copy);
     arbiter.LinkDown(0);
-    EXPECT_EQ(arbiter.Offer(1, Slot(2)), Verdict::First);
+    EXPECT_EQ(arbiter.Offer(1, Slot(2), 0), Verdict::First);
     // Back, with 4 and 5 while 3 is still on its way over link 1: held.
-    EXPECT_EQ(arbiter.Offer(0, Slot(4)), Verdict::Held);
-    EXPECT_EQ(arbiter.Offer(0, Slot(5)), Verdict::Held);
-    EXPECT_EQ(arbiter.Offer(1, Slot(3)), Verdict::First);
+    EXPECT_EQ(arbiter.Offer(0, Slot(4), 1), Verdict::Held);
+    EXPECT_EQ(arbiter.Offer(0, Slot(5), 1), Verdict::Held);
+    EXPECT_TRUE(arbiter.Holding());
+    EXPECT_EQ(arbiter.Offer(1, Slot(3), 2), Verdict::First);
     EXPECT_TRUE(Released(arbiter).empty());
     // Link 1 delivers 4, which link 0 holds: what link 0 holds after it follows.
-    EXPECT_EQ(arbiter.Offer(1, Slot(4)), Verdict::First);
+    EXPECT_EQ(arbiter.Offer(1, Slot(4), 3), Verdict::First);
     EXPECT_EQ(Released(arbiter), std::vector<int>({5}));
-    EXPECT_EQ(arbiter.Offer(1, Slot(5)), Verdict::Copy);
-    EXPECT_EQ(arbiter.Offer(0, Slot(6)), Verdict::First); // in step again, leading
+    EXPECT_FALSE(arbiter.Holding());
+    EXPECT_EQ(arbiter.Offer(1, Slot(5), 4), Verdict::Copy);
+    EXPECT_EQ(arbiter.Offer(0, Slot(6), 5), Verdict::First); // in step again, leading
     EXPECT_EQ(arbiter.CountersOf(0).held, 2u);
 
     // Back again and ahead, then the other link goes: what it held is delivered.
     arbiter.LinkDown(0);
-    EXPECT_EQ(arbiter.Offer(1, Slot(6)), Verdict::Copy);
-    EXPECT_EQ(arbiter.Offer(0, Slot(8)), Verdict::Held);
-    EXPECT_EQ(arbiter.Offer(0, Slot(9)), Verdict::Held);
+    EXPECT_EQ(arbiter.Offer(1, Slot(6), 6), Verdict::Copy);
+    EXPECT_EQ(arbiter.Offer(0, Slot(8), 6), Verdict::Held);
+    EXPECT_EQ(arbiter.Offer(0, Slot(9), 6), Verdict::Held);
     arbiter.LinkDown(1);
     EXPECT_EQ(Released(arbiter), std::vector<int>({8, 9}));
-    EXPECT_EQ(arbiter.Offer(0, Slot(10)), Verdict::First);
+    EXPECT_EQ(arbiter.Offer(0, Slot(10), 7), Verdict::First);
 
     // A joining link that turns out to be behind follows at once.
-    EXPECT_EQ(arbiter.Offer(1, Slot(9)), Verdict::Copy);
-    EXPECT_EQ(arbiter.Offer(1, Slot(11)), Verdict::First);
+    EXPECT_EQ(arbiter.Offer(1, Slot(9), 8), Verdict::Copy);
+    EXPECT_EQ(arbiter.Offer(1, Slot(11), 9), Verdict::First);
 }
 
-TEST(DepthArbiter, AJoiningLinkTooFarAheadStopsWaiting)
+TEST(DepthArbiter, AJoiningLinkWaitsNoLongerThanTheHold)
 {
     mdlink::DepthArbiter arbiter(2, &FakeNow);
-    arbiter.Offer(1, Slot(1));
-    const int ahead = mdlink::DepthArbiter::HeldPerInstrument;
-    for (int n = 0; n < ahead; ++n)
-        EXPECT_EQ(arbiter.Offer(0, Slot(10 + n)), Verdict::Held);
-    EXPECT_EQ(arbiter.Offer(0, Slot(10 + ahead)), Verdict::Held);
+    arbiter.Offer(1, Slot(1), 0);
+    arbiter.Offer(0, Slot(1), 0);
+    arbiter.LinkDown(0);
+    // No lag measured yet: the least hold.
+    const std::uint32_t hold = arbiter.HoldMs();
+    EXPECT_EQ(hold, 20u);
+    for (int n = 0; n < 40; ++n)
+        EXPECT_EQ(arbiter.Offer(0, Slot(10 + n), 100 + static_cast<std::uint32_t>(n)), Verdict::Held);
+    EXPECT_EQ(arbiter.NextDueMs(), 100 + hold);
+    arbiter.Expire(100 + hold - 1);
+    EXPECT_TRUE(Released(arbiter).empty());
+    arbiter.Expire(100 + hold);
     const std::vector<int> released = Released(arbiter);
-    ASSERT_EQ(released.size(), static_cast<std::size_t>(ahead + 1));
+    ASSERT_EQ(released.size(), 40u); // the link's whole run, in order, once the first is due
     EXPECT_EQ(released.front(), 10);
-    EXPECT_EQ(released.back(), 10 + ahead);
-    EXPECT_EQ(arbiter.Offer(1, Slot(2)), Verdict::Older);
+    EXPECT_EQ(released.back(), 49);
+    EXPECT_FALSE(arbiter.Holding());
+    EXPECT_EQ(arbiter.Offer(1, Slot(2), 200), Verdict::Older);
+
+    // The hold follows the lag the copies show, up to its cap.
+    mdlink::DepthArbiter lagging(2, &FakeNow);
+    g_now = 0;
+    for (int n = 1; n <= 200; ++n) {
+        lagging.Offer(0, Slot(n), static_cast<std::uint32_t>(n));
+        g_now += 40000000; // every copy 40 ms late
+        lagging.Offer(1, Slot(n), static_cast<std::uint32_t>(n));
+    }
+    EXPECT_GE(lagging.HoldMs(), 130u);
+    EXPECT_LE(lagging.HoldMs(), mdlink::DepthArbiter::MaxHoldMs);
+}
+
+TEST(DepthArbiter, ALinkBringingOnlyOlderRecordsIsFollowedOnceNothingElseComes)
+{
+    // The leading front served a later trading day and is gone; the other
+    // serves the day before.
+    mdlink::DepthArbiter arbiter(2, &FakeNow);
+    EXPECT_EQ(arbiter.Offer(0, Slot(5, "20261210"), 0), Verdict::First);
+    arbiter.LinkDown(0);
+    std::uint32_t t = 10;
+    for (; t < mdlink::DepthArbiter::FollowMs + 10; t += 50)
+        EXPECT_EQ(arbiter.Offer(1, Slot(static_cast<int>(t), "20261209"), t), Verdict::Older) << t;
+    EXPECT_EQ(arbiter.Offer(1, Slot(static_cast<int>(t), "20261209"), t), Verdict::First);
+    EXPECT_EQ(arbiter.Offer(1, Slot(static_cast<int>(t) + 1, "20261209"), t + 50), Verdict::First);
+
+    // While another link keeps delivering, older records stay dropped.
+    mdlink::DepthArbiter busy(2, &FakeNow);
+    for (std::uint32_t ms = 0; ms < 3000; ms += 50) {
+        EXPECT_EQ(busy.Offer(0, Slot(static_cast<int>(ms) + 1000, "20261210"), ms), Verdict::First);
+        const auto other = Record("au", "10:00:00", 0, static_cast<int>(ms), 99.0, "20261209");
+        EXPECT_EQ(busy.Offer(1, other, ms), Verdict::Older);
+    }
+}
+
+class NoteBook : public mdlink::ArbiterNotes {
+public:
+    void Note(Kind kind, int link, const char* instrument, std::uint64_t count) override
+    {
+        static const char* const names[] = {"back", "followed", "older"};
+        lines.push_back(std::string(names[static_cast<int>(kind)]) + " " + std::to_string(link) + " " +
+                        instrument + " " + std::to_string(count));
+    }
+    std::vector<std::string> lines;
+};
+
+TEST(DepthArbiter, StepsBackAndDropsAreToldOncePerInstrumentAndMinute)
+{
+    NoteBook notes;
+    mdlink::DepthArbiter arbiter(2, &FakeNow, &notes);
+    arbiter.Offer(0, Slot(10), 0);
+    arbiter.Offer(1, Slot(3), 1);
+    arbiter.Offer(1, Slot(4), 2);
+    arbiter.Offer(0, Slot(2), 3); // the leading link goes back
+    arbiter.Offer(0, Slot(1), 4);
+    arbiter.Offer(1, Slot(0), 60001);
+    EXPECT_EQ(notes.lines, std::vector<std::string>({"older 1 au 1", "back 0 au 0", "older 1 au 2"}));
 }
 
 TEST(DepthArbiter, CountsAndLateness)
@@ -187,58 +262,28 @@ TEST(DepthArbiter, CountsAndLateness)
     const std::uint64_t lags[] = {120000, 20000000};
     for (int i = 0; i < 2; ++i) {
         const auto r = Record("au", "10:00:00", 0, i + 1);
-        g_now += 2000000; // far apart: every record is timed
-        arbiter.Offer(0, r);
+        g_now += 2000000;
+        arbiter.Offer(0, r, 0);
         g_now += lags[i];
-        arbiter.Offer(1, r);
+        arbiter.Offer(1, r, 0);
     }
-    arbiter.Offer(1, Record("au", "09:00:00", 0, 9));
+    arbiter.Offer(1, Record("au", "09:00:00", 0, 9), 0);
     const mdlink::ArbiterCounters& lag = arbiter.CountersOf(1);
     EXPECT_EQ(lag.lateTimed, 2u);
     EXPECT_EQ(lag.late[3], 1u);
     EXPECT_EQ(lag.late[7], 1u);
     EXPECT_EQ(lag.lateMaxNs, 20000000u);
-}
+    EXPECT_EQ(lag.records, 3u);
+    EXPECT_EQ(lag.older, 1u);
 
-TEST(DepthArbiter, TimesFewerRecordsAsTheyComeFaster)
-{
-    mdlink::DepthArbiter arbiter(2, &FakeNow);
-    g_now = 1;
-    int timed = 0;
-    for (int i = 1; i <= 200; ++i) {
-        g_now += 1000; // 1 us apart
-        const auto r = Record("au", "10:00:00", 0, i);
-        arbiter.Offer(0, r);
-        const std::uint64_t before = arbiter.CountersOf(1).lateTimed;
-        arbiter.Offer(1, r);
-        timed += static_cast<int>(arbiter.CountersOf(1).lateTimed - before);
-    }
-    EXPECT_EQ(arbiter.SampleEvery(), mdlink::DepthArbiter::MaxSampleEvery);
-    EXPECT_GT(timed, 0);
-    EXPECT_LT(timed, 20);
-    g_now += 10000000; // a pause: the next record timed finds it, and the period halves
-    for (int i = 0; i <= 32 && arbiter.SampleEvery() == mdlink::DepthArbiter::MaxSampleEvery; ++i)
-        arbiter.Offer(0, Record("au", "10:00:01", 0, 1000 + i));
-    EXPECT_EQ(arbiter.SampleEvery(), mdlink::DepthArbiter::MaxSampleEvery / 2);
-}
-
-TEST(InstrumentTable, GrowsThenStaysBounded)
-{
-    mdlink::InstrumentTable<int> table(64, 8);
-    char id[31] = {};
-    for (int i = 0; i < 1000; ++i) {
-        std::snprintf(id, sizeof id, "id%d", i);
-        bool fresh = false;
-        table.Find(mdlink::InstrumentKey::Of(id), fresh) = i;
-        EXPECT_TRUE(fresh);
-    }
-    EXPECT_EQ(table.Capacity(), 64u);
-    EXPECT_LE(table.Size(), 64u);
-    EXPECT_EQ(table.Evictions() + table.Size(), 1000u);
-    // The last one in is there, with its value, and stays found.
-    bool fresh = true;
-    EXPECT_EQ(table.Find(mdlink::InstrumentKey::Of(id), fresh), 999);
-    EXPECT_FALSE(fresh);
+    // A copy of a record 8 or more deliveries back is a late copy, not older.
+    mdlink::DepthArbiter late(2, &FakeNow);
+    for (int n = 1; n <= 20; ++n)
+        late.Offer(0, Slot(n), static_cast<std::uint32_t>(n));
+    EXPECT_EQ(late.Offer(1, Slot(3), 30), Verdict::Copy);
+    EXPECT_EQ(late.Offer(1, Slot(19), 31), Verdict::Copy);
+    EXPECT_EQ(late.CountersOf(1).copies, 2u);
+    EXPECT_EQ(late.CountersOf(1).lateCopies, 1u);
 }
 
 TEST(InstrumentKey, TextPastTheTerminatorDoesNotCount)
@@ -269,14 +314,27 @@ TEST(ForQuoteWindow, OncePerSysIdWithinTheWindow)
     EXPECT_TRUE(window.Admit(q));
 }
 
-TEST(LinksSetting, OnlyANumberFromTwoOn)
+TEST(LinksSetting, ADecimalNumberWithBlanksAround)
 {
-    const std::pair<const char*, int> cases[] = {
-        {nullptr, 1}, {"", 1}, {"0", 1}, {"1", 1}, {"2", 2}, {"02", 2}, {"8", 8}, {"12", 12},
-        {"2x", 1}, {" 2", 1}, {"-2", 1}, {"two", 1}, {"99999999999", 1000},
+    using What = mdlink::LinksReading::What;
+    struct Case {
+        const char* text;
+        What what;
+        int links;
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(mdlink::LinksFromText(c.first), c.second) << (c.first ? c.first : "(unset)");
+    const Case cases[] = {
+        {nullptr, What::Unset, 1}, {"", What::Unset, 1},      {"  ", What::Unset, 1},
+        {"1", What::Links, 1},     {"2", What::Links, 2},     {"02", What::Links, 2},
+        {"2 ", What::Links, 2},    {" 2", What::Links, 2},    {"\t8\n", What::Links, 8},
+        {"9", What::AboveMost, 8}, {"99999999999999999999", What::AboveMost, 8},
+        {"+2", What::Unreadable, 1}, {"2x", What::Unreadable, 1}, {"abc", What::Unreadable, 1},
+        {"-1", What::Unreadable, 1}, {"0", What::Unreadable, 1},  {"2 2", What::Unreadable, 1},
+    };
+    for (const Case& c : cases) {
+        const mdlink::LinksReading r = mdlink::ReadLinks(c.text);
+        EXPECT_EQ(r.what, c.what) << (c.text ? c.text : "(unset)");
+        EXPECT_EQ(r.links, c.links) << (c.text ? c.text : "(unset)");
+    }
 }
 
 } // namespace

@@ -79,35 +79,125 @@ TEST_F(RedundantClient, TellsTheApplicationOfTheFirstLinkUpAndTheLastDown)
     }
 }
 
-TEST_F(RedundantClient, LoginGoesOutOnLinksUpAndIsAnsweredOnce)
+TEST_F(RedundantClient, LoginIsAnsweredByTheFirstLinkToAcceptIt)
 {
     Start(2);
     EXPECT_EQ(AppLogin(), -1); // no link up: sent nowhere
     Up(0);
-    Up(1);
+    ASSERT_EQ(spi.Count("FrontConnected"), 1);
     EXPECT_EQ(AppLogin(7), 0);
     EXPECT_EQ(NewRequests(0), Strings({"login trader 7"}));
+    // The first front refuses; the round waits for the link not up yet.
+    LoginAnswer(0, 3, 7);
+    EXPECT_TRUE(Link(0).released);
+    EXPECT_EQ(spi.Count("RspUserLogin"), 0);
+    EXPECT_EQ(spi.Count("FrontDisconnected"), 0);
+    Up(1);
     EXPECT_EQ(NewRequests(1), Strings({"login trader 7"}));
     LoginAnswer(1, 0, 7);
-    LoginAnswer(0, 0, 7);
     ASSERT_EQ(spi.Count("RspUserLogin"), 1);
     EXPECT_STREQ(spi.events.back().login.UserID, "link1");
+    EXPECT_EQ(spi.events.back().info.ErrorID, 0);
 
-    // Every link refuses: the first error, once all have answered.
+    // The refused link connects again after 3 s with a client of its own,
+    // and logs in with the kept copy.
+    fake::World::Get().Advance(mdlink::RedundantReconnectMs);
+    EXPECT_EQ(Clients(), 3);
+    EXPECT_EQ(Link(0).inits, 1);
+    EXPECT_EQ(Link(0).fronts, Strings({"tcp://10.0.0.1:7000"}));
+    Up(0);
+    EXPECT_EQ(NewRequests(0), Strings({"login trader 7"}));
+    LoginAnswer(0, 0, 7);
+
+    // Every link refuses: the first error, once all have answered; with no
+    // link left the application hears of it.
     AppLogin(8);
     LoginAnswer(0, 3, 8);
     EXPECT_EQ(spi.Count("RspUserLogin"), 1);
     LoginAnswer(1, 5, 8);
     ASSERT_EQ(spi.Count("RspUserLogin"), 2);
-    EXPECT_EQ(spi.events.back().info.ErrorID, 3);
+    ASSERT_EQ(spi.events.size(), 4u);
+    EXPECT_EQ(spi.events[2].info.ErrorID, 3);
+    EXPECT_EQ(spi.events[3].kind, "FrontDisconnected");
 
-    // One refuses, the other is lost before it answers: the error then.
-    AppLogin(9);
-    LoginAnswer(1, 4, 9);
-    Down(0);
-    ASSERT_EQ(spi.Count("RspUserLogin"), 3);
-    EXPECT_EQ(spi.events.back().info.ErrorID, 4);
+    mdlink::RedundantLinkCounters c[2];
+    ASSERT_EQ(redundant->GetLinkCounters(c, 2), 2);
+    EXPECT_EQ(c[0].LoginsRefused, 2u);
+    EXPECT_EQ(c[0].Reconnections, 1u);
+    EXPECT_EQ(c[1].LoginsRefused, 1u);
+    EXPECT_EQ(c[0].LoggedIn + c[0].Up, 0);
+}
+
+TEST_F(RedundantClient, NoUsableLinkLeftIsToldAtOnceWhateverTheOtherIsDoing)
+{
+    enum class Other { NeverConnected, Refused, LoginUnanswered };
+    for (Other other : {Other::NeverConnected, Other::Refused, Other::LoginUnanswered}) {
+        SetUp();
+        spi.events.clear();
+        Start(2);
+        Up(1);
+        AppLogin(1);
+        LoginAnswer(1);
+        if (other != Other::NeverConnected)
+            Up(0); // logs in with the kept copy
+        if (other == Other::Refused)
+            LoginAnswer(0, 3);
+        Down(1, 0x2001);
+        const int c = static_cast<int>(other);
+        ASSERT_EQ(spi.Count("FrontDisconnected"), 1) << c;
+        EXPECT_EQ(spi.events.back().reason, 0x2001) << c;
+        // Connections start again from a clean slate: the next one is told.
+        if (other == Other::LoginUnanswered) {
+            EXPECT_TRUE(Link(0).released) << c;
+        }
+        fake::World::Get().Advance(mdlink::RedundantReconnectMs);
+        Up(0);
+        EXPECT_EQ(spi.Count("FrontConnected"), 2) << c;
+        EXPECT_EQ(NewRequests(0), Strings()) << c; // the application logs in itself
+        TearDown();
+        api = nullptr;
+    }
+}
+
+TEST_F(RedundantClient, AnUnansweredLoginClosesTheLinkAndRefusedOnesBackOff)
+{
+    Start(2);
+    Up(0);
+    Up(1);
+    AppLogin(1);
+    LoginAnswer(1, 0, 1);
+    ASSERT_EQ(spi.Count("RspUserLogin"), 1);
+    // Link 0's front took the connection and never answers: closed at the
+    // deadline, a warning said; the application, served by link 1, hears nothing.
+    fake::World::Get().Advance(mdlink::RedundantLoginTimeoutMs);
+    EXPECT_TRUE(Link(0).released);
+    EXPECT_TRUE(Logged("link 0 [tcp://10.0.0.1:7000]: login not answered in 10000 ms: closed, "
+                       "connecting again in 3000 ms"));
     EXPECT_EQ(spi.Count("FrontDisconnected"), 0);
+
+    // A front refusing every login is tried after 3, 6, 12 s..., warned of once a minute.
+    std::vector<std::uint64_t> waits;
+    for (int i = 0; i < 4; ++i) {
+        const int made = Clients();
+        std::uint64_t waited = 0;
+        while (Clients() == made && waited < 120000) {
+            fake::World::Get().Advance(mdlink::CRedundantMdClient::WatchMs);
+            waited += mdlink::CRedundantMdClient::WatchMs;
+        }
+        waits.push_back(waited);
+        Up(0);
+        LoginAnswer(0, 3, 1);
+    }
+    EXPECT_EQ(waits, std::vector<std::uint64_t>({3000, 6000, 12000, 24000}));
+    // Within the minute of the timeout's warning: that one alone.
+    int warnings = 0;
+    for (const std::string& m : Messages())
+        warnings += m.find("link 0 [tcp://10.0.0.1:7000]: login") != std::string::npos;
+    EXPECT_EQ(warnings, 1);
+    // Link 1 going now leaves nothing usable: the application is told at once.
+    Down(1, 0x2001);
+    ASSERT_EQ(spi.Count("FrontDisconnected"), 1);
+    EXPECT_EQ(spi.events.back().reason, 0x2001);
 }
 
 TEST_F(RedundantClient, LinksComingUpLaterAreLoggedInAndSubscribedByTheClient)
@@ -181,6 +271,80 @@ TEST_F(RedundantClient, AfterATotalLossTheApplicationStartsAgain)
     EXPECT_EQ(NewRequests(1), Strings({"login other 2"})); // the new copy
 }
 
+TEST_F(RedundantClient, OnlyWhatWentOutIsSubscribedAgainAndAnswersMatchByName)
+{
+    Start(2);
+    Up(0);
+    AppLogin(1);
+    LoginAnswer(0);
+    Down(0); // a total loss
+    EXPECT_EQ(AppSubscribe({"cu2611"}), -1); // refused: no link
+    Up(0);
+    AppLogin(2);
+    LoginAnswer(0, 0, 2);
+    EXPECT_EQ(AppSubscribe({"au2612", "ag2612", "rb2605"}), 0);
+    NewRequests(0);
+    Up(1);
+    LoginAnswer(1, 0, 2);
+    EXPECT_EQ(NewRequests(1), Strings({"login trader 2", "sub ag2612,au2612,rb2605"}));
+
+    // Link 0's front skips one answer: every other answer is still its own.
+    EXPECT_EQ(AppSubscribe({"a", "b", "c"}), 0);
+    SubAnswer(0, "b");
+    SubAnswer(0, "c");
+    SubAnswer(1, "a");
+    SubAnswer(1, "b");
+    SubAnswer(1, "c");
+    Strings answered;
+    for (const SpiEvent& e : spi.events)
+        if (e.kind == "RspSubMarketData")
+            answered.push_back(e.instrument + (e.isLast ? " last" : ""));
+    EXPECT_EQ(answered, Strings({"b", "c", "a last"}));
+}
+
+class LinkEvents : public mdlink::RedundantLinkWatcher {
+public:
+    void OnLinkUp(int link, const char* fronts) override { seen.push_back("up " + std::to_string(link) + " " + fronts); }
+    void OnLinkDown(int link, const char* fronts, int reason) override
+    {
+        seen.push_back("down " + std::to_string(link) + " " + fronts + " " + std::to_string(reason));
+    }
+    Strings seen;
+};
+
+TEST_F(RedundantClient, ALinkJoiningAheadWaitsForTheHoldOnlyAndItsLossAndReturnAreTold)
+{
+    LinkEvents events;
+    Start(2);
+    redundant->RegisterLinkWatcher(&events);
+    Up(0);
+    Up(1);
+    AppLogin(1);
+    LoginAnswer(0);
+    LoginAnswer(1);
+    Depth(1, Record("au2612", "10:00:00", 0, 1));
+    Depth(0, Record("au2612", "10:00:00", 0, 1));
+    Down(0, 0x2001);
+    Up(0);
+    LoginAnswer(0);
+    // Back and ahead of link 1: held for the hold, then delivered.
+    Depth(0, Record("au2612", "10:00:02", 0, 3));
+    EXPECT_EQ(spi.Count("RtnDepthMarketData"), 1);
+    fake::World::Get().Advance(20);
+    ASSERT_EQ(spi.Count("RtnDepthMarketData"), 2);
+    EXPECT_EQ(spi.events.back().depth.Volume, 3);
+    EXPECT_EQ(events.seen, Strings({"up 0 tcp://10.0.0.1:7000", "up 1 tcp://10.0.0.2:7000",
+                                    "down 0 tcp://10.0.0.1:7000 8193", "up 0 tcp://10.0.0.1:7000"}));
+    EXPECT_TRUE(Logged("link 0 [tcp://10.0.0.1:7000] lost (0x2001), 1 of 2 links usable"));
+    EXPECT_TRUE(Logged("link 0 [tcp://10.0.0.1:7000] back, 2 of 2 links usable"));
+    mdlink::RedundantLinkCounters c[2];
+    redundant->GetLinkCounters(c, 2);
+    EXPECT_EQ(c[0].Held, 1u);
+    EXPECT_EQ(c[0].LoggedIn, 1);
+    EXPECT_EQ(c[0].Records, 2u);
+    EXPECT_EQ(c[0].LastRecordAgeMs, 20);
+}
+
 TEST_F(RedundantClient, RequestsAnswerAsTheSingleClientDoes)
 {
     Start(2);
@@ -236,11 +400,13 @@ TEST_F(RedundantClient, RecordsAndNoticesOnceEachAndTheirCountersWritten)
     fake::World::Get().Advance(60000);
     int records = 0;
     for (const std::string& m : Messages())
-        records += m.rfind("link 0 [tcp://10.0.0.1:7000] up: connects 1, losses 0; depth first 1,", 0) == 0;
+        records += m.rfind("link 0 [tcp://10.0.0.1:7000] connected: connects 1, losses 0, logins refused 0, "
+                           "unanswered 0; depth records 3, first 1, copies 1 (late 0), older 1, held 0;",
+                           0) == 0;
     EXPECT_EQ(records, 1);
     api->Release();
     api = nullptr;
-    EXPECT_TRUE(Logged("Release: 2 links, 2 up, 1 instruments, 0 forgotten"));
+    EXPECT_TRUE(Logged("Release: 2 links, 0 usable, 1 instruments, hold 20 ms"));
 }
 
 TEST_F(RedundantClient, LogRecordsTakeTheSingleClientsLayoutAndLimitUnderTheirOwnModule)

@@ -59,15 +59,27 @@ void RedundantFixture::Start(int links, int fronts)
         api->RegisterFront(&address[0]);
     }
     api->Init();
-    seen_.assign(Made().size(), 0);
+    links_ = static_cast<int>(Made().size());
+    seen_.clear();
 }
 
+// A link closed and connecting again has a new client: the newest one
+// that calls back to the link's callback object.
 FakeLink& RedundantFixture::Link(int k)
 {
+    CThostFtdcMdSpi* linkSpi = Made()[static_cast<std::size_t>(k)]->spi;
+    for (auto it = Made().rbegin(); it != Made().rend(); ++it)
+        if ((*it)->spi == linkSpi)
+            return **it;
     return *Made()[static_cast<std::size_t>(k)];
 }
 
 int RedundantFixture::Links() const
+{
+    return links_;
+}
+
+int RedundantFixture::Clients() const
 {
     return static_cast<int>(Made().size());
 }
@@ -115,7 +127,7 @@ int RedundantFixture::AppSubscribe(std::vector<std::string> ids)
 std::vector<std::string> RedundantFixture::NewRequests(int k)
 {
     const std::vector<std::string>& all = Link(k).requests;
-    std::size_t& seen = seen_[static_cast<std::size_t>(k)];
+    std::size_t& seen = seen_[&Link(k)];
     std::vector<std::string> out(all.begin() + static_cast<long>(seen), all.end());
     seen = all.size();
     return out;

@@ -7,6 +7,7 @@
 #include "RedundantClient.h"
 #include "TestSupport.h"
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -50,8 +51,9 @@ protected:
 
     // Creates the client with `links` links, registers spi and fronts, Inits.
     void Start(int links, int fronts = 2);
-    FakeLink& Link(int k);
+    FakeLink& Link(int k); // the link's current client
     int Links() const;
+    int Clients() const; // made so far, new ones for links connecting again
 
     // The links' callbacks, as the loop delivers them.
     void Up(int k) { fake::InLoop([&] { Link(k).spi->OnFrontConnected(); }); }
@@ -74,7 +76,8 @@ protected:
     RecordingSpi spi;
 
 private:
-    std::vector<std::size_t> seen_;
+    std::map<const FakeLink*, std::size_t> seen_;
+    int links_ = 0;
 };
 
 // A depth record of one instrument at a time of day and a volume.

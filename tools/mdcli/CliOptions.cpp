@@ -1,5 +1,6 @@
 #include "CliOptions.h"
 
+#include "LinksSetting.h"
 #include "MarketBoard.h"
 #include "MdApi.h"
 #include "NumberText.h"
@@ -47,12 +48,13 @@ bool Apply(const std::string& name, const std::string& value, CliOptions& o, std
     } else if (name == "csv") {
         o.csv = value;
     } else if (name == "links") {
-        long long n = 0;
-        if (!mdtools::ParseInt(value, n) || n < 1 || n > 8) {
+        // Read as MDLINK_LINKS is; here more than the most is a mistake too.
+        const mdlink::LinksReading r = mdlink::ReadLinks(value.c_str());
+        if (r.what != mdlink::LinksReading::What::Links) {
             error = "bad value '" + value + "' for --links (1 to 8)";
             return false;
         }
-        o.links = static_cast<int>(n);
+        o.links = r.links;
     } else if (name == "duration") {
         if (!mdtools::ParseDouble(value, o.duration_seconds) || o.duration_seconds < 0) {
             error = "bad value '" + value + "' for --duration";

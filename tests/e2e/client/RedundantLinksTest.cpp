@@ -48,15 +48,18 @@ protected:
         return cfg;
     }
 
-    void StartPair()
+    void StartPair(const mdfront::FrontConfig& lead = Feed(), const mdfront::FrontConfig& lag = Feed(30),
+                   bool waitForLag = true)
     {
-        lead_ = &AddFront(Feed());
-        lag_ = &AddFront(Feed(30));
+        lead_ = &AddFront(lead);
+        lag_ = &AddFront(lag);
         lead_->SetPort(lead_->Port()); // a restart comes back where the link looks
         lag_->SetPort(lag_->Port());
         session_->instruments = {"au2612", "ag2612"};
         StartClient({Address(*lead_), Address(*lag_)});
-        ASSERT_TRUE(SubscribedOn(*lag_));
+        if (waitForLag) {
+            ASSERT_TRUE(SubscribedOn(*lag_));
+        }
         ASSERT_TRUE(session_->WaitCount(Kind::Depth, 20));
     }
 
@@ -184,6 +187,51 @@ TEST_F(RedundantLinks, BothLostIsOneDisconnectionAndOneFrontBackIsOneConnection)
     EXPECT_EQ(session_->Count(Kind::Login), 2u);
     const std::size_t n = lag_->ConnectionCount();
     EXPECT_EQ(lag_->Stats(n - 1).user, "trader");
+}
+
+// The other front at its edges: the application is answered by the link
+// that can serve it, and hears at once when none can.
+TEST_F(RedundantLinks, ARefusingFrontNeitherAnswersTheLoginNorHidesTheLossOfTheOther)
+{
+    // Registered first and refusing: the second link's acceptance answers.
+    mdfront::FrontConfig refusing = Feed();
+    refusing.faults.refuse_logins = true;
+    StartPair(refusing, Feed(30), false);
+    ASSERT_TRUE(session_->WaitCount(Kind::Login, 1));
+    const Event login = session_->Of(Kind::Login).front();
+    EXPECT_EQ(login.info.ErrorID, 0);
+    ExpectRecordsGoOn();
+    // The refusing front is not hammered: its link waits, then tries again.
+    EXPECT_TRUE(lead_->WaitUntil(Patience, [&] { return lead_->ConnectionCount() >= 2; }));
+    EXPECT_EQ(session_->Count(Kind::Disconnected), 0u);
+
+    // The only usable link goes: the application hears it.
+    lag_->Stop();
+    ASSERT_TRUE(session_->WaitCount(Kind::Disconnected, 1));
+    EXPECT_EQ(session_->Of(Kind::Disconnected).front().reason, ReasonLinkLost);
+}
+
+TEST_F(RedundantLinks, TheOtherFrontsRecordsComeWhenTheLaterDaysFrontGoes)
+{
+    mdfront::FrontConfig later = Feed();
+    later.trading_day = "20261210";
+    mdfront::FrontConfig earlier = Feed(30);
+    earlier.trading_day = "20261209";
+    StartPair(later, earlier);
+    ExpectRecordsGoOn();
+    std::size_t fromLater = 0;
+    for (const Event& e : session_->Of(Kind::Depth))
+        fromLater += std::string(e.depth.TradingDay) == "20261210";
+    EXPECT_EQ(fromLater, session_->Count(Kind::Depth)); // the earlier day's copies are copies
+    lead_->Stop();
+    ASSERT_TRUE(session_->WaitUntil([&] {
+        for (const Event& e : session_->Of(Kind::Depth))
+            if (std::string(e.depth.TradingDay) == "20261209")
+                return true;
+        return false;
+    }));
+    ExpectRecordsGoOn();
+    EXPECT_EQ(session_->Count(Kind::Disconnected), 0u);
 }
 
 } // namespace
