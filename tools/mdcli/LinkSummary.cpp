@@ -28,13 +28,17 @@ std::vector<std::string> LinkSummary(const mdlink::RedundantLinkCounters* links,
     std::vector<std::string> out;
     for (int k = 0; k < count; ++k) {
         const mdlink::RedundantLinkCounters& c = links[k];
-        char line[512];
+        char line[640];
+        char age[32] = "-";
+        if (c.LastRecordAgeMs >= 0)
+            std::snprintf(age, sizeof age, "%lldms", c.LastRecordAgeMs);
         std::snprintf(line, sizeof line,
-                      "link %d [%s]: %s, first %llu, copies %llu, older %llu, held %llu; "
-                      "came up %llu times, lost %llu; copies late: half %s, 99%% %s, at most %lluus "
-                      "(%llu timed)",
-                      k, c.Fronts, c.Up ? "up" : "down", c.First, c.Copies, c.Older, c.Held,
-                      c.Connects, c.Losses, c.LateTimed ? LateQuantile(c, 0.5).c_str() : "-",
+                      "link %d [%s]: %s, records %llu (last %s ago), first %llu, copies %llu (late %llu), "
+                      "older %llu, held %llu; came up %llu times, lost %llu, logins refused %llu, "
+                      "unanswered %llu; copies late: half %s, 99%% %s, at most %lluus (%llu timed)",
+                      k, c.Fronts, c.LoggedIn ? "usable" : (c.Up ? "up, not logged in" : "down"), c.Records, age,
+                      c.First, c.Copies, c.LateCopies, c.Older, c.Held, c.Connects, c.Losses, c.LoginsRefused,
+                      c.LoginTimeouts, c.LateTimed ? LateQuantile(c, 0.5).c_str() : "-",
                       c.LateTimed ? LateQuantile(c, 0.99).c_str() : "-", c.LateMaxUs, c.LateTimed);
         out.push_back(line);
     }
