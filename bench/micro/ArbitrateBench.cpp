@@ -3,8 +3,9 @@
 // callback to the application's (an empty one), with records arriving over
 // two links, each delivered by the first and dropped as a copy from the
 // second. Each iteration is one record arriving; records cycle over 64
-// instruments, each newer than the last of its instrument, written in
-// place as a receive path writes them.
+// instruments, each newer than the last of its instrument (its time moving
+// on a millisecond a record), written in place as a receive path writes
+// them.
 #include "DepthArbiter.h"
 #include "RedundantMdApi.h"
 
@@ -40,13 +41,31 @@ public:
         CThostFtdcDepthMarketDataField& d = records_[static_cast<std::size_t>((step >> 1) % Instruments)];
         if (link == 0) {
             ++d.Volume;
-            d.UpdateMillisec = (d.UpdateMillisec + 1) % 1000;
+            if (++d.UpdateMillisec == 1000) {
+                d.UpdateMillisec = 0;
+                NextSecond(d.UpdateTime);
+            }
             d.LastPrice += 0.5;
         }
         return d;
     }
 
 private:
+    // "HH:MM:SS" one second on, so that the feed's time never goes back.
+    static void NextSecond(char* t)
+    {
+        const int pos[] = {7, 6, 4, 3, 1, 0};
+        const char top[] = {'9', '5', '9', '5', '9', '9'};
+        for (int i = 0; i < 6; ++i) {
+            char& c = t[pos[i]];
+            if (c < top[i]) {
+                ++c;
+                return;
+            }
+            c = '0';
+        }
+    }
+
     std::vector<CThostFtdcDepthMarketDataField> records_;
 };
 

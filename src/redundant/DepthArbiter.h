@@ -62,7 +62,7 @@ struct ArbiterCounters {
     std::uint64_t held = 0;
     std::uint32_t lastRecordMs = 0; // tick of the last record it brought
     bool anyRecord = false;
-    std::uint64_t lateTimed = 0;
+    std::uint64_t lateTimed = 0; // copies timed: those of one record a millisecond
     std::uint64_t late[RedundantLateBuckets] = {};
     std::uint64_t lateMaxNs = 0;
 };
@@ -119,7 +119,7 @@ public:
 private:
     struct Print {
         std::uint64_t hash;
-        std::uint64_t firstNs;  // first delivered at
+        std::uint64_t firstNs;  // first delivered at; 0: not timed
         std::uint32_t atMs;     // delivered at (tick)
         std::uint32_t serial;   // delivery number within the instrument
         std::uint8_t delivered;
@@ -177,6 +177,8 @@ private:
     std::size_t releasedRead_ = 0;
     ArbiterCounters counters_[MaxLinks];
     std::uint64_t lagUs_ = 0; // average lateness of copies, over every link
+    std::uint32_t lastTimedMs_ = 0;
+    bool timedAny_ = false;
 };
 
 } // namespace mdlink

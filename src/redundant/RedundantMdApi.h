@@ -57,7 +57,7 @@ struct RedundantLinkCounters {
     unsigned long long Held;          // records held while the link joined ahead of the others
     unsigned long long NoticesFirst;  // for-quote notices it delivered first
     unsigned long long NoticeCopies;  // for-quote notices already delivered, dropped
-    unsigned long long LateTimed;     // copies whose lateness was timed (every copy)
+    unsigned long long LateTimed;     // copies whose lateness was timed (of one record a millisecond)
     unsigned long long Late[RedundantLateBuckets];
     unsigned long long LateMaxUs;     // the latest timed copy
 };

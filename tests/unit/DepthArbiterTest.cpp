@@ -263,17 +263,24 @@ TEST(DepthArbiter, CountsAndLateness)
     for (int i = 0; i < 2; ++i) {
         const auto r = Record("au", "10:00:00", 0, i + 1);
         g_now += 2000000;
-        arbiter.Offer(0, r, 0);
+        arbiter.Offer(0, r, static_cast<std::uint32_t>(i));
         g_now += lags[i];
-        arbiter.Offer(1, r, 0);
+        arbiter.Offer(1, r, static_cast<std::uint32_t>(i));
     }
+    // Within one tick only the first record is timed.
+    const auto r3 = Record("au", "10:00:01", 0, 3);
+    const auto r4 = Record("au", "10:00:01", 0, 4);
+    arbiter.Offer(0, r3, 1);
+    arbiter.Offer(0, r4, 1);
+    arbiter.Offer(1, r3, 1);
+    arbiter.Offer(1, r4, 1);
     arbiter.Offer(1, Record("au", "09:00:00", 0, 9), 0);
     const mdlink::ArbiterCounters& lag = arbiter.CountersOf(1);
     EXPECT_EQ(lag.lateTimed, 2u);
     EXPECT_EQ(lag.late[3], 1u);
     EXPECT_EQ(lag.late[7], 1u);
     EXPECT_EQ(lag.lateMaxNs, 20000000u);
-    EXPECT_EQ(lag.records, 3u);
+    EXPECT_EQ(lag.records, 5u);
     EXPECT_EQ(lag.older, 1u);
 
     // A copy of a record 8 or more deliveries back is a late copy, not older.
