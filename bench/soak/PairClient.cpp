@@ -9,14 +9,6 @@
 
 namespace soak {
 
-namespace {
-
-// The client whose Init is making links now (Init calls the factory on the
-// calling thread, the driver's).
-thread_local PairClient* g_making = nullptr;
-
-} // namespace
-
 // One link's inner client, seen through: every record it brings is noted
 // before the redundant client gets it.
 class PairClient::SpyApi final : public CThostFtdcMdApi, private CThostFtdcMdSpi {
@@ -138,10 +130,11 @@ private:
     PairClient& c_;
 };
 
-CThostFtdcMdApi* PairClient::MakeSpiedLink()
+// Each link's client, at Init and whenever the link starts over.
+CThostFtdcMdApi* PairClient::MakeSpiedLink(int link)
 {
     CThostFtdcMdApi* inner = CThostFtdcMdApi::CreateFtdcMdApi();
-    return inner ? new SpyApi(*g_making, g_making->linksMade_++, inner) : nullptr;
+    return inner ? new SpyApi(*this, link, inner) : nullptr;
 }
 
 PairClient::PairClient(const ClientShared& shared, Slot& slot, int index, int generation)
@@ -163,8 +156,7 @@ PairClient::~PairClient()
 
 void PairClient::Start()
 {
-    g_making = this;
-    api_ = mdlink::CRedundantMdApi::Create(2, &MakeSpiedLink);
+    api_ = mdlink::CRedundantMdApi::Create(2, [this](int link) { return MakeSpiedLink(link); });
     if (!api_)
         throw std::runtime_error("no redundant client");
     allowedSpis_.store(1);
@@ -174,7 +166,6 @@ void PairClient::Start()
     for (std::string front : pair)
         api_->RegisterFront(&front[0]);
     api_->Init();
-    g_making = nullptr;
 }
 
 // The links' counters, while the client is still there.

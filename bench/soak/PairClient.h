@@ -45,7 +45,7 @@ private:
     class AppSpi;
     class Scope;
     class SpyApi;
-    static CThostFtdcMdApi* MakeSpiedLink();
+    CThostFtdcMdApi* MakeSpiedLink(int link);
 
     // The application's callbacks, on the loop thread.
     void OnConnected(int spi);
@@ -70,7 +70,6 @@ private:
     std::atomic<int> allowedSpis_{0};
     std::vector<std::string> instruments_;
     std::vector<SlotCheck> checks_; // per instrument; loop thread (driver once released)
-    int linksMade_ = 0;
     // Per link and instrument, the number the link brought last on its
     // connection; -1 for none. Loop thread.
     std::vector<std::vector<int>> previous_;

@@ -116,7 +116,10 @@ DepthArbiter::Verdict DepthArbiter::Older(int link, Instrument& in, const Record
     if (link == in.lastLink) {
         Tell(in, ArbiterNotes::Kind::SteppedBack, link, d.InstrumentID, nowMs);
         follow = true;
-    } else {
+    } else if (NewerWithinTheDay(stamp, in.last)) {
+        // Older by its trading day alone: another day's front. (A link that
+        // lags within the day is not followed: what it brings was news long
+        // ago.)
         if (!(in.olderRun & bit)) {
             in.olderRun |= bit;
             in.olderSinceMs[link] = nowMs;

@@ -17,10 +17,12 @@
 //              - it comes from the link that delivered the last record, on
 //                the same connection: a front replaying its day, restarting
 //                it, or stepping its clock back is followed;
-//              - that link has brought only older records for FollowMs
-//                while nothing was delivered (the leading link is gone and
-//                this one serves an earlier trading day, say): it is
-//                followed from then on;
+//              - that link has brought for FollowMs, while nothing was
+//                delivered, only records older by their trading day alone
+//                (later within the day): the leading link served a later
+//                day and is gone; this one is followed from then on. A
+//                link lagging within the day is never followed: what it
+//                brings was news long ago;
 //   held     when it is newer but its link is joining (below);
 //   first    otherwise: delivered, its print kept, the stamp advanced.
 //

@@ -13,13 +13,19 @@
 #include <cstdint>
 #include <cstdio>
 #include <new>
+#include <utility>
 
 namespace mdlink {
 
 CRedundantMdApi* CRedundantMdApi::Create(int links, ClientFactory factory)
 {
+    return Create(links, LinkFactory([factory](int) { return factory ? factory() : nullptr; }));
+}
+
+CRedundantMdApi* CRedundantMdApi::Create(int links, LinkFactory factory)
+{
     return AtBoundary<CRedundantMdApi*>(nullptr, [&]() -> CRedundantMdApi* {
-        CRedundantMdClient* client = new CRedundantMdClient(links, factory);
+        CRedundantMdClient* client = new CRedundantMdClient(links, std::move(factory));
         client->WriteLog(links > RedundantMaxLinks ? 2 : 3, "InitApi",
                          "CreateFtdcMdApi static Version Foreign 1.4.1.3, %d links%s",
                          links < 1 ? 1 : (links > RedundantMaxLinks ? RedundantMaxLinks : links),
@@ -28,9 +34,9 @@ CRedundantMdApi* CRedundantMdApi::Create(int links, ClientFactory factory)
     });
 }
 
-CRedundantMdClient::CRedundantMdClient(int links, ClientFactory factory)
+CRedundantMdClient::CRedundantMdClient(int links, LinkFactory factory)
     : wanted_(links < 1 ? 1 : (links > RedundantMaxLinks ? RedundantMaxLinks : links)),
-      factory_(factory),
+      factory_(std::move(factory)),
       arbiter_(wanted_, nullptr, this)
 {
     logger_.reset(new Kelvo_Log(1));
@@ -152,7 +158,7 @@ void CRedundantMdClient::MakeLinks(std::size_t count)
     std::vector<Link> links(count);
     try {
         for (std::size_t k = 0; k < count; ++k) {
-            links[k].inner = factory_ ? factory_() : nullptr;
+            links[k].inner = factory_ ? factory_(static_cast<int>(k)) : nullptr;
             if (!links[k].inner)
                 throw std::bad_alloc();
             links[k].spi.reset(new LinkSpi(*this, static_cast<int>(k)));

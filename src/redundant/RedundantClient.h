@@ -68,7 +68,7 @@ class RedundantTimer;
 
 class CRedundantMdClient final : public CRedundantMdApi, private ArbiterNotes {
 public:
-    CRedundantMdClient(int links, ClientFactory factory);
+    CRedundantMdClient(int links, LinkFactory factory);
 
     // How often the links' login deadlines and reconnection delays are looked at.
     static constexpr unsigned int WatchMs = 250;
@@ -188,7 +188,7 @@ private:
 
     const unsigned int generation_ = Kelvo_LOOP_Generation();
     const int wanted_;
-    const ClientFactory factory_;
+    const LinkFactory factory_;
     std::unique_ptr<Kelvo_Log> logger_;
 
     // Before Init: the fronts registered; after it, how many were dealt.

@@ -139,7 +139,7 @@ void CRedundantMdClient::Reconnect(int link)
     Link& l = links_[static_cast<std::size_t>(link)];
     CThostFtdcMdApi* inner = nullptr;
     try {
-        inner = factory_ ? factory_() : nullptr;
+        inner = factory_ ? factory_(link) : nullptr;
     }
     KELVO_LET_FORCED_UNWIND_THROUGH
     catch (...) {

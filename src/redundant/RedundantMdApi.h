@@ -25,10 +25,16 @@
 
 #include "MdApi.h"
 
+#include <functional>
+
 namespace mdlink {
 
-// Makes one plain client for one link; null on failure.
+// Makes one plain client for one link; null on failure. Called at Init for
+// each link, and again, on the loop thread, for a link closed to start over
+// (after a refused or unanswered login, or at a total loss).
 typedef CThostFtdcMdApi* (*ClientFactory)();
+// The same, told which link the client is for.
+using LinkFactory = std::function<CThostFtdcMdApi*(int link)>;
 
 enum { RedundantMaxLinks = 8 };
 
@@ -93,6 +99,7 @@ public:
     // links: clamped to 1..RedundantMaxLinks. Writes its records to the
     // client log ("./KVMDLog"), module "KVMDLinks".
     static CRedundantMdApi* Create(int links, ClientFactory factory);
+    static CRedundantMdApi* Create(int links, LinkFactory factory);
 
     // Fills up to max entries, one per link made by Init (none before);
     // returns how many. Any thread, also inside a callback; not after Release.

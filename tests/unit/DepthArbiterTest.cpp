@@ -221,6 +221,15 @@ TEST(DepthArbiter, ALinkBringingOnlyOlderRecordsIsFollowedOnceNothingElseComes)
     EXPECT_EQ(arbiter.Offer(1, Slot(static_cast<int>(t), "20261209"), t), Verdict::First);
     EXPECT_EQ(arbiter.Offer(1, Slot(static_cast<int>(t) + 1, "20261209"), t + 50), Verdict::First);
 
+    // A link lagging within the day past the window is never followed, however
+    // long nothing else comes: what it brings was delivered long ago.
+    mdlink::DepthArbiter lagging(2, &FakeNow);
+    for (int n = 1; n <= 10; ++n)
+        lagging.Offer(0, Slot(n), static_cast<std::uint32_t>(n));
+    lagging.LinkDown(0);
+    for (std::uint32_t ms = 3000; ms < 6000; ms += 100)
+        EXPECT_EQ(lagging.Offer(1, Slot(static_cast<int>(ms / 1000)), ms), Verdict::Older) << ms;
+
     // While another link keeps delivering, older records stay dropped.
     mdlink::DepthArbiter busy(2, &FakeNow);
     for (std::uint32_t ms = 0; ms < 3000; ms += 50) {
