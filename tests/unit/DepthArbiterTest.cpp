@@ -5,10 +5,12 @@
 #include "DepthOrder.h"
 #include "ForQuoteWindow.h"
 #include "LinksSetting.h"
+#include "SessionMemory.h"
 #include "RedundantSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace test {
@@ -328,6 +330,23 @@ TEST(ForQuoteWindow, OncePerSysIdWithinTheWindow)
     }
     std::strcpy(q.ForQuoteSysID, "17"); // out of the window: news again
     EXPECT_TRUE(window.Admit(q));
+}
+
+TEST(SessionMemory, TheLoginCopyIsOverwrittenWhenForgotten)
+{
+    mdlink::SessionMemory memory;
+    CThostFtdcReqUserLoginField login{};
+    std::strcpy(login.UserID, "trader");
+    std::strcpy(login.Password, "secret");
+    memory.KeepLogin(&login, 7);
+    CThostFtdcReqUserLoginField* kept = memory.Login();
+    ASSERT_NE(kept, nullptr);
+    EXPECT_STREQ(kept->Password, "secret");
+    memory.ForgetLogin();
+    EXPECT_FALSE(memory.HasLogin());
+    EXPECT_EQ(memory.Login(), nullptr);
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(kept);
+    EXPECT_EQ(std::count(bytes, bytes + sizeof *kept, 0), static_cast<long>(sizeof *kept));
 }
 
 TEST(LinksSetting, ADecimalNumberWithBlanksAround)
