@@ -110,6 +110,24 @@ def instrument_ids(value, codec):
     return encoded
 
 
+def joined_instrument_ids(value, codec):
+    """instrument_ids(value, codec) as one buffer, each id followed by a NUL:
+    no Python object per id on the way to the library. Ids all in ASCII (a
+    universe of a million, say) are checked at once; otherwise, or when one
+    is wrong, one by one."""
+    value = _strings("instrument_ids", value, ["au2612", "IF2612"])
+    if not value:
+        return b""
+    try:
+        text = "\0".join(value)
+    except TypeError:
+        text = None  # an id that is no str: named below
+    if (text is not None and text.isascii() and text.count("\0") == len(value) - 1
+            and min(map(len, value)) >= 1 and max(map(len, value)) <= MAX_ID_BYTES):
+        return text.encode("ascii") + b"\0"  # every codec accepted writes ASCII as is
+    return b"\0".join(instrument_ids(value, codec)) + b"\0"
+
+
 def count(name, value, least=0, most=None):
     if isinstance(value, bool) or not isinstance(value, numbers.Integral):
         raise TypeError(f"{name} must be an int, not {_kind(value)}")

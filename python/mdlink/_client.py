@@ -114,7 +114,7 @@ class Client(TickReader):
         self._request(instrument_ids, True, False)
 
     def _request(self, instrument_ids, for_quote, subscribe):
-        ids = _checks.instrument_ids(instrument_ids, self.encoding)
+        ids = _checks.joined_instrument_ids(instrument_ids, self.encoding)
         self._session.request(ids, for_quote, subscribe)
 
     # ---- the login ----

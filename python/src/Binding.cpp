@@ -147,7 +147,15 @@ void AddSession(py::module_& m)
         .def("forget_after_fork", &Session::ForgetAfterFork)
         .def_property_readonly("closed", &Session::Closed)
         .def_property_readonly("depth", &Session::Depth)
-        .def("request", &Session::Request, py::arg("ids"), py::arg("for_quote"), py::arg("subscribe"))
+        .def("request",
+             [](Session& s, const py::bytes& ids, bool forQuote, bool subscribe) {
+                 if (s.Closed())
+                     throw ClosedError("the client is closed");
+                 std::string mine = ids; // one copy; the rest with the GIL let go
+                 GilRelease unlocked;
+                 return s.Request(mine, forQuote, subscribe);
+             },
+             py::arg("ids"), py::arg("for_quote"), py::arg("subscribe"))
         .def("next_event", [](Session& s, py::object t) { return s.NextEvent(Seconds(t)); })
         .def("wait_login", [](Session& s, py::object t) { return s.WaitLogin(Seconds(t)); })
         .def("join", [](Session& s, py::object t) { return s.Join(Seconds(t)); })

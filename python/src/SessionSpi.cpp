@@ -109,13 +109,16 @@ void Session::OnRspUserLogin(CThostFtdcRspUserLoginField* login, CThostFtdcRspIn
             login_ = login ? *login : CThostFtdcRspUserLoginField{};
             loginHasInfo_ = info != nullptr;
             loginInfo_ = info ? *info : CThostFtdcRspInfoField{};
-            if (ok) {
-                instruments = instruments_;
-                forQuotes = forQuotes_;
-            }
             w = Room().Changed();
         }
         Room().Notify(w);
+        if (ok) {
+            // Copied after the state is Ok: a request that saw it otherwise
+            // changed the lists before.
+            std::lock_guard<std::mutex> lk(subscriptionsMu_);
+            instruments = instruments_.Ids();
+            forQuotes = forQuotes_.Ids();
+        }
         // Every (re)connection starts with no subscription at the front.
         if (!instruments.empty())
             Send(instruments, false, true);

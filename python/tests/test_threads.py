@@ -6,13 +6,14 @@ A fault here shows as a deadlock: the watchdog in conftest ends the run."""
 import _thread
 import gc
 import logging
+import sys
 import threading
 import traceback
 
 import pytest
 
 import mdlink
-from conftest import CREDENTIALS, wait_until
+from conftest import CREDENTIALS, refused_address, wait_until
 
 
 
@@ -232,6 +233,34 @@ def test_waiting_releases_the_gil(front):
     assert client.next_tick(timeout=None) is None  # nothing subscribed: only the close ends it
     t.join()
     assert len(progress) == 1000
+
+
+@pytest.mark.parametrize("request_kind", ["subscribe", "unsubscribe"])
+def test_a_large_request_lets_go_of_the_gil(front, request_kind):
+    # With the switch interval out of reach, the main thread gives the GIL up
+    # only where the binding lets it go; a handler of another client that
+    # runs between two reads of its count ran during the request itself.
+    f = front("--rate", "1000")
+    counter = Recorder()
+    ids = [f"x{i:06d}" for i in range(20000)]
+    with mdlink.Client(refused_address()) as idle, \
+            mdlink.Client(f.address, **CREDENTIALS, handler=counter) as ticking:
+        ticking.subscribe("au2612")
+        wait_until(lambda: counter.ticks > 0, what="the first tick")
+        joined = b"\0".join(i.encode() for i in ids) + b"\0"
+        interval = sys.getswitchinterval()
+        sys.setswitchinterval(1000)
+        try:
+            for attempt in range(100):
+                if request_kind == "unsubscribe":
+                    idle._session.request(joined, False, True)
+                before = counter.ticks
+                idle._session.request(joined, False, request_kind == "subscribe")
+                if counter.ticks != before:
+                    break
+        finally:
+            sys.setswitchinterval(interval)
+        assert counter.ticks != before, "no callback ran during 100 requests"
 
 
 def test_ctrl_c_interrupts_a_wait(front):
