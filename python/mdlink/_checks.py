@@ -139,15 +139,17 @@ def count(name, value, least=0, most=None):
 
 
 def timeout(value):
-    """Seconds as a float (negative reads as 0), or None for no limit."""
+    """Seconds as a float, or None for no limit (None or math.inf). NaN and
+    negative values are refused: a wait cannot end before it starts."""
     if value is None:
         return None
     if isinstance(value, bool) or not isinstance(value, numbers.Real):
         raise TypeError(f"timeout must be a number of seconds or None, not {_kind(value)}")
     value = float(value)
-    if math.isnan(value):
-        raise ValueError("timeout must be a number of seconds or None, not NaN")
-    return max(value, 0.0)
+    if math.isnan(value) or value < 0:
+        raise ValueError(f"timeout must be a number of seconds from 0 (math.inf or None: "
+                         f"no limit), not {value}")
+    return None if math.isinf(value) else value
 
 
 def handler(value):

@@ -30,6 +30,8 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <cmath>
+
 namespace py = pybind11;
 
 namespace mdpy {
@@ -41,7 +43,9 @@ double Seconds(const py::object& timeout)
     if (timeout.is_none())
         return -1;
     const double t = timeout.cast<double>();
-    return t < 0 ? 0 : t;
+    if (std::isnan(t) || t < 0)
+        throw py::value_error("timeout must be a number of seconds from 0, or None");
+    return t;
 }
 
 std::shared_ptr<Session> MakeSession(std::vector<std::string> fronts, std::string broker,

@@ -1,6 +1,8 @@
 """The client against mdfront: login, subscriptions, depth data, events, the queue."""
 
+import asyncio
 import errno
+import math
 import logging
 import os
 import time
@@ -232,3 +234,36 @@ def test_links_hold_two_fronts_and_deliver_each_record_once(front):
     assert client.link_counters() == []
     with pytest.raises(ValueError, match="links"):
         mdlink.Client([a.address], links=9)
+
+
+class CloseOnDepth(mdlink.Handler):
+    def __init__(self):
+        self.client = None
+
+    def on_depth(self, tick):
+        self.client.close()
+
+
+# An endless timeout waits for what comes (a tick, an event, the close), as
+# None does; before, it overflowed into no wait at all.
+ENDLESS_WAITS = {
+    "next_tick": lambda c: c.next_tick(timeout=math.inf) is not None,
+    "ticks": lambda c: next(c.ticks(timeout=math.inf)) is not None,
+    "batch": lambda c: len(c.batch(timeout=math.inf)) > 0,
+    "batch_bytes": lambda c: len(c.batch_bytes(timeout=1e12)) > 0,
+    "anext_tick": lambda c: asyncio.run(c.anext_tick(timeout=math.inf)) is not None,
+    "next_event": lambda c: c.next_event(timeout=math.inf) is not None,
+    "wait_login": lambda c: c.wait_login(timeout=math.inf) is not None,
+    "join": lambda c: c.join(timeout=math.inf),
+}
+
+
+@pytest.mark.parametrize("call", ENDLESS_WAITS)
+def test_an_endless_timeout_waits(front, call):
+    f = front("--rate", "20")
+    handler = CloseOnDepth() if call == "join" else None
+    with mdlink.Client(f.address, **CREDENTIALS, handler=handler) as client:
+        if handler:
+            handler.client = client
+        client.subscribe("au2612")
+        assert ENDLESS_WAITS[call](client)
