@@ -4,14 +4,12 @@ from . import _checks, _events, _exit
 from ._asyncwake import EVENTS_ONLY, AsyncWake
 from ._compiled import _core
 from ._events import Event, LoginError, LoginTimeoutError, reason_text
-from ._reader import DEFAULT_QUEUE_SIZE, TickReader
+from ._reader import DEFAULT_ENCODING, DEFAULT_QUEUE_SIZE, TickReader
 
 ClosedError = _core.ClosedError
 
 #: Events that may wait between the library's thread and Python.
 DEFAULT_EVENT_QUEUE_SIZE = 4096
-#: Codec of the texts in records (ASCII reads the same).
-DEFAULT_ENCODING = "gb18030"
 #: The most links one client may hold.
 MAX_LINKS = 8
 
@@ -59,10 +57,11 @@ class Client(TickReader):
         self._session = _core.Session(
             fronts, *login, queue_size, event_queue_size, encoding, depth_callback, dispatch,
             kinds, sorted(set(kinds) | set(_events.LINK_KINDS)), links)
-        self._start_reading(self._session.depth)
-        self.encoding = encoding
-        self.fronts = tuple(fronts)
+        self._start_reading(self._session.depth, encoding)
+        self._fronts = tuple(fronts)
         _exit.track(self)
+
+    fronts = property(lambda self: self._fronts, doc="The front addresses, in turn.")
 
     # ---- life ----
 

@@ -10,6 +10,8 @@ from ._compiled import _core
 
 #: Depth records that may wait between the library's thread and Python.
 DEFAULT_QUEUE_SIZE = 65536
+#: Codec of the texts in records (ASCII reads the same).
+DEFAULT_ENCODING = _core.DEFAULT_ENCODING
 #: Bytes of one record as published, and of its receive time after it.
 RECORD_SIZE = 408
 TIME_SIZE = 8
@@ -21,9 +23,19 @@ def depth_dtype(with_time=False):
     """The numpy dtype of batch rows: the depth record's members at their
     offsets (texts as fixed-width bytes), 408 bytes a row; with
     ``with_time``, then ``receive_time`` (datetime64[ns]), 416 bytes."""
-    with_time = bool(with_time)
-    if with_time not in _dtypes:
+    return _dtype(bool(with_time), None)
+
+
+def _dtype(with_time, encoding):
+    """depth_dtype(with_time), carrying the codec of its texts (for
+    to_frame) in its metadata when `encoding` is given: equal to the plain
+    one, and kept by slices and copies."""
+    key = (with_time, encoding)
+    if key not in _dtypes:
         import numpy as np
+        if encoding is not None:
+            _dtypes[key] = np.dtype(_dtype(with_time, None), metadata={"encoding": encoding})
+            return _dtypes[key]
         fmt = {"text": lambda size: f"S{size}", "double": lambda size: "<f8",
                "int": lambda size: "<i4"}
         names, formats, offsets = [], [], []
@@ -35,18 +47,22 @@ def depth_dtype(with_time=False):
             names.append("receive_time")
             formats.append("<M8[ns]")
             offsets.append(RECORD_SIZE)
-        _dtypes[with_time] = np.dtype({
+        _dtypes[key] = np.dtype({
             "names": names, "formats": formats, "offsets": offsets,
             "itemsize": RECORD_SIZE + (TIME_SIZE if with_time else 0)})
-    return _dtypes[with_time]
+    return _dtypes[key]
 
 
 class TickReader:
     """Depth records as they come, pulled or awaited."""
 
-    def _start_reading(self, queue):
+    def _start_reading(self, queue, encoding):
         self._queue = queue
         self._wake = AsyncWake(queue)
+        self._encoding = encoding
+
+    encoding = property(lambda self: self._encoding,
+                        doc="Codec of the texts in records and of the ids sent.")
 
     # ---- pulled ----
 
@@ -78,8 +94,8 @@ class TickReader:
         bigger batches. No Python object per record:
         ``mdlink.to_frame(client.batch())`` is one step. ``with_time`` adds
         each record's ``receive_time``."""
-        return _as_array(self.batch_bytes(max_records, timeout, min_records, with_time=with_time),
-                         with_time)
+        return self._as_array(
+            self.batch_bytes(max_records, timeout, min_records, with_time=with_time), with_time)
 
     def batch_bytes(self, max_records=DEFAULT_QUEUE_SIZE, timeout=None, min_records=1, *,
                     with_time=False):
@@ -120,9 +136,11 @@ class TickReader:
         if max_records > 0:
             await self._wake.poll(lambda: True if queue.queued >= least else None, least,
                                   _checks.timeout(timeout))
-        return _as_array(queue.take_batch(max_records, 0, 1, bool(with_time)), with_time)
+        return self._as_array(queue.take_batch(max_records, 0, 1, bool(with_time)), with_time)
 
-    # ---- counters ----
+    def _as_array(self, data, with_time):
+        import numpy as np
+        return np.frombuffer(data, dtype=_dtype(bool(with_time), self._encoding))
 
     # ---- life: the owner's session and close() ----
 
@@ -154,8 +172,3 @@ class TickReader:
     queue_size = property(lambda self: self._queue.queue_size)
     waiting = property(lambda self: self._queue.waiting,
                        doc="Threads blocked in a wait on this client.")
-
-
-def _as_array(data, with_time):
-    import numpy as np
-    return np.frombuffer(data, dtype=depth_dtype(with_time))

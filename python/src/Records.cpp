@@ -405,6 +405,12 @@ bool AddRecordTypes(PyObject* module)
     DefaultEncoding = PyUnicode_InternFromString("gb18030");
     if (!DefaultEncoding)
         return false;
+    // The package's default, named here only.
+    Py_INCREF(DefaultEncoding);
+    if (PyModule_AddObject(module, "DEFAULT_ENCODING", DefaultEncoding) < 0) {
+        Py_DECREF(DefaultEncoding);
+        return false;
+    }
     for (RecordInfo& info : Infos) {
         if (!MakeType(info))
             return false;

@@ -105,11 +105,12 @@ def wait_until(predicate, timeout=60, what="condition"):
         time.sleep(0.005)
 
 
-def write_replay_csv(path, rows):
-    """A CSV of depth records as mdfront --replay reads it (every member by name)."""
+def write_replay_csv(path, rows, encoding="utf-8"):
+    """A CSV of depth records as mdfront --replay reads it (every member by
+    name), its texts written in `encoding`."""
     import mdlink
     names = [m[0] for m in mdlink._core.members("Depth")]
-    with open(path, "w", newline="") as f:
+    with open(path, "w", newline="", encoding=encoding) as f:
         w = csv.writer(f)
         w.writerow(["RecvTimeUs", *names])
         for i, row in enumerate(rows):

@@ -79,6 +79,23 @@ def test_frame_of_a_batch_and_of_ticks(front, tmp_path):
         mdlink.to_frame(b"not records")
 
 
+@pytest.mark.parametrize("encoding", ["utf-8", "gb18030"])
+def test_frames_in_the_clients_encoding(front, tmp_path, encoding):
+    # The records carry the codec of the client that read them.
+    rows = sample_rows("铜2612", 2)
+    write_replay_csv(tmp_path / "replay.csv", rows, encoding)
+    f = front("--replay", str(tmp_path / "replay.csv"), "--rate", "50")
+    with mdlink.Client(f.address, **CREDENTIALS, encoding=encoding) as client:
+        client.subscribe("铜2612")
+        batch = client.batch(2, timeout=30, min_records=2)
+        tick = client.next_tick(timeout=30)
+    assert tick.InstrumentID == "铜2612"
+    for frame in (mdlink.to_frame(batch), mdlink.to_frame(batch[1:]), mdlink.to_frame([tick])):
+        assert frame["InstrumentID"].tolist() == ["铜2612"] * len(frame)
+    # Told otherwise, it decodes as told.
+    assert mdlink.to_frame(batch, encoding="latin-1")["InstrumentID"][0] != "铜2612"
+
+
 def test_frame_texts_in_the_encoding():
     a = records([("20261208", "09:00:00", 0, "")] * 2)
     a["InstrumentID"] = ["铜2612".encode("gb18030"), b"\xff\xfe"]
