@@ -1,8 +1,11 @@
 """Type information for mdlink: the market-data client library from Python."""
 
 import datetime
-from typing import (Any, AsyncIterator, Dict, Iterable, Iterator, List, Optional, Self, Sequence,
-                    Tuple, Union)
+from typing import (Any, AsyncIterator, Dict, Iterable, Iterator, List, Optional, Sequence, Tuple,
+                    Union)
+
+# typing.Self is Python 3.11's; the package runs from 3.9.
+from typing_extensions import Self
 
 __version__: str
 
@@ -142,7 +145,7 @@ def depth_dtype(with_time: bool = ...) -> Any:
 def exchange_times(records: Any, holidays: Iterable[Any] = ...) -> Any:
     """The exchange time of each row of a batch (datetime64[ns])."""
 
-def to_frame(records: Any, encoding: str = ..., holidays: Iterable[Any] = ...) -> Any:
+def to_frame(records: Any, encoding: Optional[str] = ..., holidays: Iterable[Any] = ...) -> Any:
     """A pandas DataFrame of depth records, with exchange_time and receive_time."""
 
 class Event:
@@ -201,11 +204,13 @@ class _TickReader:
     def queue_size(self) -> int: ...
     @property
     def waiting(self) -> int: ...
+    @property
+    def encoding(self) -> str: ...
 
 class Client(_TickReader):
     """One market-data client: a link to one of `fronts` at a time."""
-    encoding: str
-    fronts: Tuple[str, ...]
+    @property
+    def fronts(self) -> Tuple[str, ...]: ...
     def __init__(self, fronts: Union[str, Sequence[str]], broker: str = ..., user: str = ...,
                  password: str = ..., *, handler: Optional[Any] = ...,
                  queue_size: int = ..., event_queue_size: int = ...,
@@ -239,7 +244,6 @@ class BusError(ConnectionError):
 class BusReader(_TickReader):
     """Depth records that mdrelay published, read back from its NATS JetStream stream."""
     servers: Tuple[str, ...]
-    encoding: str
     def __init__(self, servers: Union[str, Sequence[str]],
                  instruments: Optional[Union[str, Iterable[str]]] = ...,
                  since: Optional[Union[datetime.datetime, datetime.timedelta, str, int]] = ...,
