@@ -156,6 +156,9 @@ def handler(value):
     if value is None:
         return None
     from ._events import Handler
+    if isinstance(value, type):
+        raise TypeError(f"handler must be an object, not the class {value.__name__}: "
+                        f"pass {value.__name__}()")
     if not isinstance(value, Handler) and not any(
             callable(getattr(value, m, None)) for m in _HANDLER_METHODS):
         raise TypeError(f"handler must be a mdlink.Handler or define at least one of "

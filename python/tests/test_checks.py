@@ -31,6 +31,7 @@ CLIENT_CASES = [
     (lambda: mdlink.Client(GOOD, encoding=b"utf-8"), TypeError, "encoding must be a str"),
     (lambda: mdlink.Client(GOOD, encoding="no-such-codec"), LookupError, "no-such-codec"),
     (lambda: mdlink.Client(GOOD, handler=object()), TypeError, "handler must be a mdlink.Handler"),
+    (lambda: mdlink.Client(GOOD, handler=mdlink.Handler), TypeError, "not the class Handler"),
 ]
 
 # (call on an open client, exception, words the message must hold)
