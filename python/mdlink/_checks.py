@@ -5,6 +5,7 @@ what it accepts."""
 import codecs
 import math
 import numbers
+import sys
 
 #: The only scheme the library speaks; it reads the six characters as a prefix.
 SCHEME = "tcp://"
@@ -14,6 +15,9 @@ MAX_HOST = 127
 MAX_ID_BYTES = 30
 #: Bytes each login text may take (the login record's members, less the NUL).
 LOGIN_BYTES = {"broker": 10, "user": 15, "password": 40}
+
+#: Characters every usable codec writes as ASCII bytes.
+_ASCII = "".join(map(chr, range(1, 128)))
 
 _HANDLER_METHODS = ("on_connected", "on_disconnected", "on_login", "on_subscribed",
                     "on_for_quote", "on_depth")
@@ -76,10 +80,24 @@ def fronts(value):
 
 
 def encoding(value):
-    """The codec's canonical name (LookupError for an unknown one)."""
+    """The codec's canonical name. Ids, logins and the records' texts are
+    ASCII-based byte strings: a codec that writes ASCII otherwise (UTF-16,
+    EBCDIC) is refused."""
     if not isinstance(value, str):
         raise TypeError(f"encoding must be a str naming a codec, not {_kind(value)}")
-    return codecs.lookup(value).name
+    try:
+        info = codecs.lookup(value)
+    except LookupError:
+        raise ValueError(f"encoding {value!r} is no codec Python knows; use one such as "
+                         f"'gb18030' or 'utf-8'") from None
+    try:
+        same = _ASCII.encode(info.name) == _ASCII.encode("ascii")
+    except (UnicodeError, TypeError, LookupError):
+        same = False  # a codec of bytes to bytes, such as 'base64'
+    if not same:
+        raise ValueError(f"encoding {value!r} does not write ASCII as ASCII, as the records' "
+                         f"texts are; use one such as 'gb18030' or 'utf-8'")
+    return info.name
 
 
 def login_text(name, value, codec):
@@ -110,6 +128,10 @@ def instrument_ids(value, codec):
     return encoded
 
 
+#: The largest count the compiled part takes.
+MAX_COUNT = sys.maxsize
+
+
 def joined_instrument_ids(value, codec):
     """instrument_ids(value, codec) as one buffer, each id followed by a NUL:
     no Python object per id on the way to the library. Ids all in ASCII (a
@@ -128,12 +150,12 @@ def joined_instrument_ids(value, codec):
     return b"\0".join(instrument_ids(value, codec)) + b"\0"
 
 
-def count(name, value, least=0, most=None):
+def count(name, value, least=0, most=MAX_COUNT):
     if isinstance(value, bool) or not isinstance(value, numbers.Integral):
         raise TypeError(f"{name} must be an int, not {_kind(value)}")
     if value < least:
         raise ValueError(f"{name} must be at least {least}, not {value}")
-    if most is not None and value > most:
+    if value > most:
         raise ValueError(f"{name} must be at most {most}, not {value}")
     return int(value)
 

@@ -48,6 +48,8 @@ class LoginTimeoutError(TimeoutError):
 
 def reason_text(reason):
     """What a disconnection reason means."""
+    if isinstance(reason, bool) or not isinstance(reason, int):
+        raise TypeError(f"reason must be an int, not {type(reason).__name__}")
     if reason == LINK_LOST:
         return "connection lost"
     if reason == HEARTBEAT_TIMEOUT:
