@@ -163,12 +163,20 @@ class TickReader:
     def __del__(self):
         self.close()
 
+    def counters(self):
+        """``received``, ``consumed``, ``dropped`` and ``queued`` (see each),
+        read at one moment: received == consumed + dropped + queued."""
+        return dict(zip(("received", "consumed", "dropped", "queued"), self._queue.counters()))
+
     received = property(lambda self: self._queue.received,
                         doc="Depth records received since the start.")
+    consumed = property(lambda self: self._queue.consumed,
+                        doc="Depth records handed to a reader or to the handler.")
     dropped = property(lambda self: self._queue.dropped,
-                       doc="Depth records dropped because the queue was full (oldest first).")
+                       doc="Depth records dropped because the queue was full: the oldest "
+                           "queued one goes for each new one.")
     queued = property(lambda self: self._queue.queued,
-                      doc="Depth records waiting for a reader.")
+                      doc="Depth records waiting for a reader (at most queue_size).")
     queue_size = property(lambda self: self._queue.queue_size)
     waiting = property(lambda self: self._queue.waiting,
                        doc="Threads blocked in a wait on this client.")

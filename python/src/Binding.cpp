@@ -136,6 +136,8 @@ void AddDepthQueue(py::module_& m)
         .def_property_readonly("waiting", &DepthQueue::Waiting)
         .def_property_readonly("received", &DepthQueue::Received)
         .def_property_readonly("dropped", &DepthQueue::Dropped)
+        .def_property_readonly("consumed", &DepthQueue::Consumed)
+        .def("counters", &DepthQueue::Counters)
         .def_property_readonly("queue_size", &DepthQueue::Capacity);
 }
 

@@ -205,6 +205,34 @@ def test_full_queue_drops_the_oldest_and_counts(front, tmp_path):
         assert client.queued == 0 and client.dropped == 32
 
 
+def test_a_reader_part_way_keeps_the_drop_policy_and_the_counts(front, tmp_path):
+    # A record taken by a reader is gone from the queue: when the queue
+    # overflows after, the records left are still the newest, in order.
+    rows = sample_rows("au2612", 40)
+    write_replay_csv(tmp_path / "replay.csv", rows)
+    f = front("--replay", str(tmp_path / "replay.csv"), "--rate", "100",
+              "--silent-after-frames", "42")
+    with mdlink.Client(f.address, queue_size=8, **CREDENTIALS) as client:
+        client.subscribe("au2612")
+        seen = []
+
+        def counted():
+            counts = client.counters()
+            seen.append(counts)
+            return counts
+
+        wait_until(lambda: counted()["queued"] == 8, what="a full queue")
+        first = client.next_tick(timeout=0)
+        wait_until(lambda: counted()["received"] == 40, what="all 40 depth frames")
+        rest = client.batch(100, timeout=0)
+        assert [first.Volume, *rest["Volume"]][1:] == [r["Volume"] for r in rows[-8:]]
+        assert first.Volume < rest["Volume"][0]
+        counted()
+    assert all(c["received"] == c["consumed"] + c["dropped"] + c["queued"] and
+               c["queued"] <= 8 for c in seen), seen
+    assert seen[-1] == {"received": 40, "consumed": 9, "dropped": 31, "queued": 0}
+
+
 def test_event_queue_is_bounded_too(front):
     f = front("--forquote-interval", "0.01")
     with mdlink.Client(f.address, event_queue_size=3, **CREDENTIALS) as client:
