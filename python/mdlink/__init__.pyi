@@ -145,7 +145,8 @@ def depth_dtype(with_time: bool = ...) -> Any:
 def exchange_times(records: Any, holidays: Iterable[Any] = ...) -> Any:
     """The exchange time of each row of a batch (datetime64[ns])."""
 
-def to_frame(records: Any, encoding: Optional[str] = ..., holidays: Iterable[Any] = ...) -> Any:
+def to_frame(records: Any, encoding: Optional[str] = ..., holidays: Iterable[Any] = ..., *,
+             aware: Optional[bool] = ...) -> Any:
     """A pandas DataFrame of depth records, with exchange_time and receive_time."""
 
 class Event:

@@ -1,8 +1,9 @@
 """Depth records as a pandas DataFrame, with each record's exchange time.
 
 The exchange time is the record's calendar day at the exchange plus
-``UpdateTime`` and ``UpdateMillisec``, in the exchange's local time (no time
-zone attached). Night sessions belong to the next trading day, and their
+``UpdateTime`` and ``UpdateMillisec``, in the exchange's local time: no time
+zone attached, as numpy has none (``to_frame(aware=True)`` attaches
+Asia/Shanghai). Night sessions belong to the next trading day, and their
 ``UpdateTime`` wraps past midnight, so the calendar day comes from
 ``TradingDay`` by one rule:
 
@@ -19,9 +20,13 @@ read as one (or whose ``UpdateMillisec`` is not 0 to 999) gets NaT.
 """
 
 import datetime
+import warnings
 
 from . import _checks
 from ._reader import DEFAULT_ENCODING, depth_dtype
+
+#: The exchanges' time zone (China Standard Time, no daylight saving since 1991).
+EXCHANGE_TZ = "Asia/Shanghai"
 
 #: UpdateTime from which a record belongs to the evening before its trading day.
 EVENING_FROM = 18 * 3600
@@ -152,14 +157,27 @@ def _as_records(data):
     return np.frombuffer(joined, dtype=depth_dtype(with_time=True)), codecs.pop() if codecs else None
 
 
-def to_frame(records, encoding=None, holidays=()):
+def to_frame(records, encoding=None, holidays=(), *, aware=None):
     """A pandas DataFrame of depth records (``Client.batch()``'s array, or
     Depth objects): the members by name, ids and texts as ``str`` (decoded
     with ``encoding``; by default the client's that read them, which the
-    records carry, else the package's default), ``exchange_time``
-    (datetime64[ns], the exchange's local time, see :func:`exchange_times`)
-    and, when the records carry it, ``receive_time`` (datetime64[ns], UTC)."""
+    records carry, else the package's default), ``exchange_time`` (see
+    :func:`exchange_times`) and, when the records carry it,
+    ``receive_time``.
+
+    ``aware=True``: both times zone-aware, ``exchange_time`` in
+    Asia/Shanghai and ``receive_time`` in UTC, so that subtracting one from
+    the other is right. ``aware=False``: as numpy holds them, naive:
+    ``exchange_time`` the exchange's wall clock, ``receive_time`` UTC. Not
+    given: naive, with a FutureWarning; the default becomes True in the next
+    release."""
     import pandas as pd
+    if aware is None:
+        warnings.warn("to_frame's times become zone-aware by default in the next release; "
+                      "pass aware=True (or aware=False to keep them naive)", FutureWarning,
+                      stacklevel=2)
+    elif not isinstance(aware, bool):
+        raise TypeError(f"aware must be True or False, not {type(aware).__name__}")
     records, theirs = _as_records(records)
     encoding = _checks.encoding(encoding if encoding is not None else theirs or DEFAULT_ENCODING)
     times = exchange_times(records, holidays)
@@ -168,4 +186,9 @@ def to_frame(records, encoding=None, holidays=()):
         frame[name] = _decode(records[name], encoding)
     at = frame.columns.get_loc("receive_time") if "receive_time" in frame else len(frame.columns)
     frame.insert(at, "exchange_time", times)
+    if aware:
+        frame["exchange_time"] = frame["exchange_time"].dt.tz_localize(
+            EXCHANGE_TZ, ambiguous="NaT", nonexistent="NaT")
+        if "receive_time" in frame:
+            frame["receive_time"] = frame["receive_time"].dt.tz_localize("UTC")
     return frame

@@ -21,7 +21,7 @@ def pulled() -> None:
         client.next_tick(timeout="1")  # type: ignore[arg-type]
         client.no_such_call()  # type: ignore[attr-defined]
         wrong: str = client.received  # type: ignore[assignment]
-        print(wrong, mdlink.to_frame(client.batch(with_time=True)))
+        print(wrong, mdlink.to_frame(client.batch(with_time=True), aware=True))
 
 
 async def awaited() -> None:
