@@ -67,14 +67,14 @@ class TickReader:
     # ---- pulled ----
 
     def next_tick(self, timeout=None):
-        """The next depth record, or None after ``timeout`` seconds (None:
-        no limit) or once closed and drained."""
+        """The next depth record, or None after ``timeout`` seconds (None or
+        math.inf: no limit) or at the end (:attr:`at_end` tells which)."""
         return self._queue.next_depth(_checks.timeout(timeout))
 
     def ticks(self, timeout=None):
         """Iterates over depth records as they come. Ends when none came for
-        ``timeout`` seconds (None: never) or the client is closed and its
-        queue drained."""
+        ``timeout`` seconds (None or math.inf: never) or at the end, once
+        closed and drained (:attr:`at_end` tells which)."""
         timeout = _checks.timeout(timeout)
         next_depth = self._queue.next_depth
         while True:
@@ -110,7 +110,7 @@ class TickReader:
 
     async def anext_tick(self, timeout=None):
         """Awaits the next depth record; None after ``timeout`` seconds
-        (None: no limit) or once closed and drained."""
+        (None or math.inf: no limit) or at the end (:attr:`at_end`)."""
         return await self._wake.poll(lambda: self._queue.next_depth(0), 1,
                                      _checks.timeout(timeout))
 
@@ -146,7 +146,18 @@ class TickReader:
 
     @property
     def closed(self):
+        """Closed by close() (or at the end of the process, or in a fork()
+        child)."""
         return self._session.closed
+
+    @property
+    def at_end(self):
+        """No record will come any more: closed, or (a BusReader with
+        ``to_end``) at the end of what was stored, and every queued record
+        read. When a read gives None or an iterator ends, this tells the end
+        (True) from a timeout (False)."""
+        queue = self._queue
+        return queue.closed and queue.queued == 0
 
     def __enter__(self):
         return self

@@ -233,6 +233,27 @@ def test_a_reader_part_way_keeps_the_drop_policy_and_the_counts(front, tmp_path)
     assert seen[-1] == {"received": 40, "consumed": 9, "dropped": 31, "queued": 0}
 
 
+@pytest.mark.parametrize("ending", ["timeout", "close", "close with records queued"])
+def test_a_timeout_told_from_the_end(front, tmp_path, ending):
+    rows = sample_rows("au2612", 5)
+    write_replay_csv(tmp_path / "replay.csv", rows)
+    f = front("--replay", str(tmp_path / "replay.csv"), "--rate", "0",
+              "--silent-after-frames", "7")
+    with mdlink.Client(f.address, **CREDENTIALS) as client:
+        client.subscribe("au2612")
+        wait_until(lambda: client.received == 5, what="the 5 depth frames")
+        if ending == "close":
+            assert len(client.batch(5, timeout=0)) == 5
+        if ending != "timeout":
+            client.close()
+        assert not client.at_end if ending != "close" else client.at_end
+        read = list(client.ticks(timeout=0.01))
+        assert len(read) == (0 if ending == "close" else 5)
+        assert client.next_tick(timeout=0.01) is None
+        assert (client.at_end, client.closed) == ((False, False) if ending == "timeout" else
+                                                  (True, True))
+
+
 def test_event_queue_is_bounded_too(front):
     f = front("--forquote-interval", "0.01")
     with mdlink.Client(f.address, event_queue_size=3, **CREDENTIALS) as client:
