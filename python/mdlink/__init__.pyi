@@ -1,8 +1,9 @@
 """Type information for mdlink: the market-data client library from Python."""
 
 import datetime
-from typing import (Any, AsyncIterator, Dict, Iterable, Iterator, List, Optional, Sequence, Tuple,
-                    Union)
+import enum
+from typing import (Any, AsyncIterator, Callable, Dict, Iterable, Iterator, List, Optional,
+                    Sequence, Tuple, Union)
 
 # typing.Self is Python 3.11's; the package runs from 3.9.
 from typing_extensions import Self
@@ -12,8 +13,24 @@ __version__: str
 DEFAULT_QUEUE_SIZE: int
 DEFAULT_EVENT_QUEUE_SIZE: int
 DEFAULT_ENCODING: str
-LINK_LOST: int
-HEARTBEAT_TIMEOUT: int
+class Reason(enum.IntEnum):
+    """Disconnection reasons of the library; equal to their numbers."""
+    LINK_LOST = 0x2001
+    HEARTBEAT_TIMEOUT = 0x2002
+
+class EventKind(str, enum.Enum):
+    """What an Event is; each equal to its name as a str."""
+    CONNECTED = "connected"
+    DISCONNECTED = "disconnected"
+    LOGIN = "login"
+    SUBSCRIBED = "subscribed"
+    UNSUBSCRIBED = "unsubscribed"
+    FOR_QUOTE_SUBSCRIBED = "for_quote_subscribed"
+    FOR_QUOTE_UNSUBSCRIBED = "for_quote_unsubscribed"
+    FOR_QUOTE = "for_quote"
+
+LINK_LOST: Reason
+HEARTBEAT_TIMEOUT: Reason
 MAX_LINKS: int
 LATE_BOUNDS_US: Tuple[int, ...]
 
@@ -151,7 +168,7 @@ def to_frame(records: Any, encoding: Optional[str] = ..., holidays: Iterable[Any
 
 class Event:
     """Something that happened on the link."""
-    kind: str
+    kind: EventKind
     reason: int
     login: Optional[LoginResponse]
     error: Optional[RspInfo]
@@ -220,7 +237,9 @@ class Client(_TickReader):
     def __init__(self, fronts: Union[str, Sequence[str]], broker: str = ..., user: str = ...,
                  password: str = ..., *, handler: Optional[Any] = ...,
                  queue_size: int = ..., event_queue_size: int = ...,
-                 encoding: str = ..., links: int = ...) -> None: ...
+                 encoding: str = ..., links: int = ...,
+                 on_tick: Optional[Callable[[Depth], Any]] = ...,
+                 on_event: Optional[Callable[["Event"], Any]] = ...) -> None: ...
     def link_counters(self) -> List[Dict[str, Any]]: ...
     def join(self, timeout: Optional[float] = ...) -> bool: ...
     def subscribe(self, instrument_ids: Union[str, Iterable[str]]) -> None: ...

@@ -174,7 +174,16 @@ def timeout(value):
     return None if math.isinf(value) else value
 
 
-def handler(value):
+def callback(name, value):
+    """A plain callable given for one kind of callback (or None)."""
+    if value is not None and not callable(value):
+        raise TypeError(f"{name} must be a callable such as a function, not {_kind(value)}")
+    return value
+
+
+def handler(value, on_tick=None, on_event=None):
+    if value is not None and (on_tick is not None or on_event is not None):
+        raise TypeError("give either handler or on_tick and on_event, not both")
     if value is None:
         return None
     from ._events import Handler

@@ -24,7 +24,10 @@ class Client(TickReader):
 
     ``fronts``: "tcp://host:port" addresses, tried in turn (failover).
     ``broker``, ``user``, ``password``: sent in the login on every connection.
-    ``handler``: optional push-style handler (see :class:`Handler`).
+    ``handler``: optional push-style handler (see :class:`Handler`); or,
+    instead, plain callables: ``on_tick(tick)`` for every depth record and
+    ``on_event(event)`` for every :class:`Event`, on the library's thread as
+    a handler's methods run.
     ``queue_size``: depth records that may wait for a reader (default
     65536, about 27 MB at most); when full, the oldest is dropped and
     :attr:`dropped` counts it. Memory never grows past it.
@@ -44,7 +47,7 @@ class Client(TickReader):
 
     def __init__(self, fronts, broker="", user="", password="", *, handler=None,
                  queue_size=DEFAULT_QUEUE_SIZE, event_queue_size=DEFAULT_EVENT_QUEUE_SIZE,
-                 encoding=DEFAULT_ENCODING, links=1):
+                 encoding=DEFAULT_ENCODING, links=1, on_tick=None, on_event=None):
         fronts = _checks.fronts(fronts)
         links = _checks.count("links", links, least=1, most=MAX_LINKS)
         encoding = _checks.encoding(encoding)
@@ -52,8 +55,11 @@ class Client(TickReader):
                  for name, value in (("broker", broker), ("user", user), ("password", password))]
         queue_size = _checks.count("queue_size", queue_size, least=1)
         event_queue_size = _checks.count("event_queue_size", event_queue_size, least=1)
-        depth_callback, kinds = _events.handler_parts(_checks.handler(handler))
-        dispatch = _events.dispatcher(handler, kinds, _label(fronts))
+        on_tick = _checks.callback("on_tick", on_tick)
+        on_event = _checks.callback("on_event", on_event)
+        handler = _checks.handler(handler, on_tick, on_event)
+        depth_callback, kinds = _events.handler_parts(handler, on_tick, on_event)
+        dispatch = _events.dispatcher(handler, kinds, _label(fronts), on_event)
         self._session = _core.Session(
             fronts, *login, queue_size, event_queue_size, encoding, depth_callback, dispatch,
             kinds, sorted(set(kinds) | set(_events.LINK_KINDS)), links)

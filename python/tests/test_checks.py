@@ -40,6 +40,10 @@ CALL_CASES = [
     (lambda: mdlink.Client(GOOD, links=9), ValueError, "links must be at most 8"),
     (lambda: mdlink.Client(GOOD, handler=object()), TypeError, "handler must be a mdlink.Handler"),
     (lambda: mdlink.Client(GOOD, handler=mdlink.Handler), TypeError, "not the class Handler"),
+    (lambda: mdlink.Client(GOOD, on_tick=5), TypeError, "on_tick must be a callable"),
+    (lambda: mdlink.Client(GOOD, on_event="print"), TypeError, "on_event must be a callable"),
+    (lambda: mdlink.Client(GOOD, handler=mdlink.Handler(), on_tick=print), TypeError,
+     "either handler or on_tick"),
     # Calls of the package itself.
     (lambda: mdlink.reason_text("0x2001"), TypeError, "reason must be an int"),
     (lambda: mdlink.Depth.from_bytes(b"au2612", encoding="nope"), ValueError, "encoding 'nope'"),

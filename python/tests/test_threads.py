@@ -55,6 +55,32 @@ def test_push_handler_gets_every_kind_on_the_library_thread(front):
         assert client.queued == 0 and client.next_event(timeout=0) is None
 
 
+def test_plain_callables_as_the_handler(front):
+    f = front("--rate", "200")
+    ticks, events = [], []
+    done = threading.Event()
+
+    def on_tick(tick):
+        ticks.append(tick.InstrumentID)
+        if len(ticks) == 3:
+            done.set()
+
+    with mdlink.Client(f.address, **CREDENTIALS, on_tick=on_tick, on_event=events.append) as c:
+        c.subscribe("au2612")
+        assert done.wait(60)
+        assert c.next_event(timeout=0) is None and c.next_tick(timeout=0) is None  # none queued
+    assert ticks[:3] == ["au2612"] * 3
+    # Kinds are enum members equal to today's strings, reasons to their numbers.
+    kinds = [e.kind for e in events]
+    assert kinds[:3] == ["connected", "login", "subscribed"]
+    assert kinds[:3] == [mdlink.EventKind.CONNECTED, mdlink.EventKind.LOGIN,
+                         mdlink.EventKind.SUBSCRIBED]
+    assert f"{kinds[0]}" == str(kinds[0]) == "connected" and hash(kinds[0]) == hash("connected")
+    assert mdlink.LINK_LOST == 0x2001 and mdlink.Reason(0x2002) is mdlink.HEARTBEAT_TIMEOUT
+    assert mdlink.Event("disconnected", reason=0x2001).reason is mdlink.Reason.LINK_LOST
+    assert mdlink.Event("disconnected", reason=111).reason == 111
+
+
 def test_kinds_the_handler_leaves_out_are_queued(front):
     class OnlyDepth:
         ticks = 0
