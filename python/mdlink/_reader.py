@@ -160,13 +160,15 @@ class TickReader:
         return queue.closed and queue.queued == 0
 
     def __enter__(self):
+        if self.closed:
+            raise _core.ClosedError("the client is closed: make a new one to use with `with`")
         return self
 
     def __exit__(self, *exc):
         self.close()
 
     async def __aenter__(self):
-        return self
+        return self.__enter__()
 
     async def __aexit__(self, *exc):
         self.close()

@@ -316,3 +316,17 @@ def test_an_endless_timeout_waits(front, call):
             handler.client = client
         client.subscribe("au2612")
         assert ENDLESS_WAITS[call](client)
+
+
+def test_with_on_a_closed_client_raises():
+    client = mdlink.Client(refused_address())
+    client.close()
+    with pytest.raises(mdlink.ClosedError):
+        with client:
+            pass
+
+    async def awaited():
+        async with client:
+            pass
+    with pytest.raises(mdlink.ClosedError):
+        asyncio.run(awaited())
