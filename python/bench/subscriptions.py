@@ -12,11 +12,14 @@ the front paces at one record every 2 ms; a Python thread notes the time
 every millisecond. Printed per count: the seconds each call took, the
 longest gap between two of B's records (their receive_time, set on the
 library's thread) and the longest gap of the Python thread, both over the
-time from the subscribe to the end of the unsubscribe.
+time from the subscribe to the end of the unsubscribe. Last, the same two
+calls on a client that is not logged in (nothing is sent): the package's
+own part, without the library's sending.
 """
 
 import argparse
 import os
+import socket
 import subprocess
 import sys
 import threading
@@ -87,6 +90,20 @@ def one_count(address, count):
         return t1 - t0, t2 - t1, max(gaps, default=float("nan")), ticker.longest_gap(), len(during)
 
 
+def own_part(count):
+    """subscribe and unsubscribe seconds on a client that never logs in."""
+    ids = [f"x{i:07d}" for i in range(count)]
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        nowhere = f"tcp://127.0.0.1:{s.getsockname()[1]}"
+    with mdlink.Client(nowhere) as idle:
+        t0 = time.monotonic()
+        idle.subscribe(ids)
+        t1 = time.monotonic()
+        idle.unsubscribe(ids)
+        return t1 - t0, time.monotonic() - t1
+
+
 def main():
     p = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     p.add_argument("--ids", type=int, nargs="+", default=[20000, 40000, 1000000])
@@ -95,11 +112,13 @@ def main():
     proc, address = start_front(args.bin)
     try:
         print(f"{'ids':>9} {'subscribe s':>12} {'unsubscribe s':>14} "
-              f"{'other client max gap ms':>24} {'Python thread max gap ms':>25} {'records':>8}")
+              f"{'other client max gap ms':>24} {'Python thread max gap ms':>25} {'records':>8} "
+              f"{'not sent: subscribe s':>22} {'unsubscribe s':>14}")
         for count in args.ids:
             sub, unsub, gap, stall, n = one_count(address, count)
+            own_sub, own_unsub = own_part(count)
             print(f"{count:>9} {sub:>12.3f} {unsub:>14.3f} {gap * 1e3:>24.1f} "
-                  f"{stall * 1e3:>25.1f} {n:>8}", flush=True)
+                  f"{stall * 1e3:>25.1f} {n:>8} {own_sub:>22.3f} {own_unsub:>14.3f}", flush=True)
     finally:
         proc.terminate()
         proc.wait(30)
