@@ -138,6 +138,7 @@ void AddDepthQueue(py::module_& m)
         .def_property_readonly("dropped", &DepthQueue::Dropped)
         .def_property_readonly("consumed", &DepthQueue::Consumed)
         .def("counters", &DepthQueue::Counters)
+        .def_property_readonly("allocated", &DepthQueue::Allocated)
         .def_property_readonly("queue_size", &DepthQueue::Capacity);
 }
 

@@ -68,10 +68,13 @@ py::object DepthQueue::Next(double timeout)
     };
     bool got;
     {
+        DepthRing::Storage drained; // freed after the lock
         // The loop thread never waits for the GIL holding this lock: safe
         // to take with the GIL held, and cheaper than letting it go.
         std::lock_guard<std::mutex> lk(room_.mu);
         got = take();
+        if (!got)
+            drained = ring_.TakeStorageIfDrained();
     }
     if (!got && timeout != 0)
         got = room_.Wait(timeout, take);
@@ -98,6 +101,11 @@ py::object DepthQueue::TakeBatch(std::size_t max, double timeout, std::size_t le
         return out;
     unsigned char* dst = reinterpret_cast<unsigned char*>(PyByteArray_AS_STRING(out.ptr()));
     const std::size_t n = CopyOut(dst, count, withTime);
+    {
+        DepthRing::Storage drained; // freed after the lock
+        std::lock_guard<std::mutex> lk(room_.mu);
+        drained = ring_.TakeStorageIfDrained();
+    }
     if (n < count && PyByteArray_Resize(out.ptr(), static_cast<Py_ssize_t>(n * stride)) < 0)
         throw py::error_already_set();
     return out;
@@ -136,6 +144,12 @@ std::size_t DepthQueue::Queued()
 {
     std::lock_guard<std::mutex> lk(room_.mu);
     return ring_.Size();
+}
+
+std::size_t DepthQueue::Allocated()
+{
+    std::lock_guard<std::mutex> lk(room_.mu);
+    return ring_.Allocated();
 }
 
 py::tuple DepthQueue::Counters()

@@ -44,6 +44,8 @@ public:
     // (received, consumed, dropped, queued), read at one moment: the first
     // is always the sum of the others.
     pybind11::tuple Counters();
+    // Records the storage has room for now (it grows as records wait).
+    std::size_t Allocated();
 
     WaitRoom& Room() { return room_; }
     std::size_t Capacity() const { return ring_.Capacity(); }

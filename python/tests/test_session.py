@@ -197,12 +197,14 @@ def test_full_queue_drops_the_oldest_and_counts(front, tmp_path):
     with mdlink.Client(f.address, queue_size=8, **CREDENTIALS) as client:
         client.subscribe("au2612")
         wait_until(lambda: client.received == 40, what="all 40 depth frames")
-        assert client.dropped == 32 and client.queued == 8
+        assert client.dropped == 32 and client.queued == 8 and client._queue.allocated == 8
         # More than the queue can hold is never waited for.
         kept = client.batch(100, timeout=None, min_records=1000)
         assert list(kept["Volume"]) == [r["Volume"] for r in rows[-8:]]
         assert client.next_tick(timeout=0) is None
         assert client.queued == 0 and client.dropped == 32
+        # Drained after an overflow, the queue's storage is given back.
+        assert client._queue.allocated == 0
 
 
 def test_a_reader_part_way_keeps_the_drop_policy_and_the_counts(front, tmp_path):
