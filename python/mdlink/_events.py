@@ -27,6 +27,9 @@ class EventKind(str, enum.Enum):
     def __str__(self):
         return self.value
 
+    def __repr__(self):  # printed as the str it was, in lists and events alike
+        return repr(self.value)
+
     def __format__(self, spec):
         return format(self.value, spec)
 

@@ -272,15 +272,17 @@ int Session::Request(std::string& ids, bool forQuote, bool subscribe)
         ptrs.push_back(&ids[at]);
     Subscriptions& kept = forQuote ? forQuotes_ : instruments_;
     std::lock_guard<std::mutex> serial(requestMu_);
-    for (std::size_t from = 0; from < ptrs.size(); from += RequestSlice) {
+    bool loggedIn = false;
+    for (std::size_t from = 0; from < ptrs.size() || from == 0; from += RequestSlice) {
         std::lock_guard<std::mutex> lk(subscriptionsMu_);
         kept.Apply(ptrs.data() + from, std::min(RequestSlice, ptrs.size() - from), subscribe);
-    }
-    // Read after the lists changed: a login from now on sends them whole.
-    bool loggedIn;
-    {
-        std::lock_guard<std::mutex> lk(Room().mu);
-        loggedIn = loginState_ == LoginState::Ok;
+        if (from + RequestSlice >= ptrs.size()) {
+            // With the last slice, as a login sets its state and copies the
+            // lists: either that login sends these ids or this request does
+            // (both, for the earlier slices of a large request).
+            std::lock_guard<std::mutex> room(Room().mu);
+            loggedIn = loginState_ == LoginState::Ok;
+        }
     }
     if (!loggedIn || ptrs.empty())
         return 0; // sent after the next login

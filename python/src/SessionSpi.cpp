@@ -104,21 +104,24 @@ void Session::OnRspUserLogin(CThostFtdcRspUserLoginField* login, CThostFtdcRspIn
         std::vector<std::string> instruments, forQuotes;
         WaitRoom::Wake w;
         {
-            std::lock_guard<std::mutex> lk(Room().mu);
-            loginState_ = ok ? LoginState::Ok : LoginState::Failed;
-            login_ = login ? *login : CThostFtdcRspUserLoginField{};
-            loginHasInfo_ = info != nullptr;
-            loginInfo_ = info ? *info : CThostFtdcRspInfoField{};
-            w = Room().Changed();
+            // The state set and the lists copied in one step as a request
+            // sees them (its lock first, as there): what a request added
+            // after, it sends itself.
+            std::lock_guard<std::mutex> lists(subscriptionsMu_);
+            {
+                std::lock_guard<std::mutex> lk(Room().mu);
+                loginState_ = ok ? LoginState::Ok : LoginState::Failed;
+                login_ = login ? *login : CThostFtdcRspUserLoginField{};
+                loginHasInfo_ = info != nullptr;
+                loginInfo_ = info ? *info : CThostFtdcRspInfoField{};
+                w = Room().Changed();
+            }
+            if (ok) {
+                instruments = instruments_.Ids();
+                forQuotes = forQuotes_.Ids();
+            }
         }
         Room().Notify(w);
-        if (ok) {
-            // Copied after the state is Ok: a request that saw it otherwise
-            // changed the lists before.
-            std::lock_guard<std::mutex> lk(subscriptionsMu_);
-            instruments = instruments_.Ids();
-            forQuotes = forQuotes_.Ids();
-        }
         // Every (re)connection starts with no subscription at the front.
         if (!instruments.empty())
             Send(instruments, false, true);
