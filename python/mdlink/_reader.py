@@ -88,7 +88,7 @@ class TickReader:
         """Up to ``max_records`` queued depth records as one numpy structured
         array (dtype :func:`depth_dtype`, oldest first).
 
-        Waits up to ``timeout`` seconds (None: no limit) until ``min_records``
+        Waits up to ``timeout`` seconds (None or math.inf: no limit) until ``min_records``
         are queued, then takes what is there; after the timeout, whatever is
         queued (possibly nothing). A larger ``min_records`` makes fewer,
         bigger batches. No Python object per record:

@@ -322,6 +322,9 @@ def test_an_endless_timeout_waits(front, call):
 
 def test_with_on_a_closed_client_raises():
     client = mdlink.Client(refused_address())
+    for name in ("encoding", "fronts"):  # set once, at construction
+        with pytest.raises(AttributeError):
+            setattr(client, name, "utf-8")
     client.close()
     with pytest.raises(mdlink.ClosedError):
         with client:
