@@ -87,7 +87,8 @@ def one_count(address, count):
         before = times[times < start_ns]
         if len(before) and len(during):
             gaps.append((during[0] - before[-1]) / 1e9)
-        return t1 - t0, t2 - t1, max(gaps, default=float("nan")), ticker.longest_gap(), len(during)
+        longest = max(gaps, default=float("nan"))
+        return t1 - t0, t2 - t1, longest, ticker.longest_gap(), len(during)
 
 
 def own_part(count):

@@ -119,7 +119,8 @@ def _holidays(value):
     try:
         days = list(value)
     except TypeError:
-        raise TypeError(f"holidays must be a list of dates, not {type(value).__name__}") from None
+        raise TypeError(f"holidays must be a list of dates, not "
+                        f"{type(value).__name__}") from None
     for i, day in enumerate(days):
         if not isinstance(day, (str, datetime.date, np.datetime64)):
             raise TypeError(f"holidays[{i}] must be a date ('YYYY-MM-DD', a datetime.date or "
@@ -127,7 +128,8 @@ def _holidays(value):
         try:
             np.datetime64(day, "D")
         except ValueError:
-            raise ValueError(f"holidays[{i}] {day!r} is not a date such as '2026-10-01'") from None
+            raise ValueError(f"holidays[{i}] {day!r} is not a date such as "
+                             f"'2026-10-01'") from None
     return days
 
 
@@ -154,7 +156,8 @@ def _as_records(data):
                          f"give to_frame the encoding")
     joined = b"".join(t.to_bytes() + t.receive_time.to_bytes(8, "little", signed=True)
                       for t in ticks)
-    return np.frombuffer(joined, dtype=depth_dtype(with_time=True)), codecs.pop() if codecs else None
+    records = np.frombuffer(joined, dtype=depth_dtype(with_time=True))
+    return records, codecs.pop() if codecs else None
 
 
 def to_frame(records, encoding=None, holidays=(), *, aware=None):

@@ -59,10 +59,11 @@ py::object DepthQueue::Next(double timeout)
     Depth d;
     std::int64_t nanos = 0;
     auto take = [&] {
-        const std::size_t n = ring_.Take(1, [&](const Depth* r, const std::int64_t* t, std::size_t) {
-            std::memcpy(static_cast<void*>(&d), r, sizeof d);
-            nanos = *t;
-        });
+        const std::size_t n =
+            ring_.Take(1, [&](const Depth* r, const std::int64_t* t, std::size_t) {
+                std::memcpy(static_cast<void*>(&d), r, sizeof d);
+                nanos = *t;
+            });
         consumed_ += n;
         return n == 1;
     };

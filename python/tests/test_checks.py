@@ -46,7 +46,8 @@ CALL_CASES = [
      "either handler or on_tick"),
     # Calls of the package itself.
     (lambda: mdlink.reason_text("0x2001"), TypeError, "reason must be an int"),
-    (lambda: mdlink.Depth.from_bytes(b"au2612", encoding="nope"), ValueError, "encoding 'nope'"),
+    (lambda: mdlink.Depth.from_bytes(b"au2612", encoding="nope"), ValueError,
+     "encoding 'nope'"),
     (lambda: mdlink.Depth.from_bytes(b"au2612", encoding=8), TypeError, "encoding must be a str"),
     (lambda: mdlink.to_frame(b"not records", aware=True), TypeError, "not bytes"),
     (lambda: mdlink.to_frame(7, aware=True), TypeError, "not int"),
