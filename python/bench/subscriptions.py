@@ -22,6 +22,7 @@ import os
 import socket
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 
@@ -110,7 +111,11 @@ def main():
     p.add_argument("--ids", type=int, nargs="+", default=[20000, 40000, 1000000])
     p.add_argument("--bin", default=os.environ.get("MDLINK_BIN_DIR", DEFAULT_BIN))
     args = p.parse_args()
-    proc, address = start_front(args.bin)
+    bin_dir = os.path.abspath(args.bin)
+    # The library logs every id it sends to ./KVMDLog: hundreds of MB, removed after.
+    work = tempfile.TemporaryDirectory()
+    os.chdir(work.name)
+    proc, address = start_front(bin_dir)
     try:
         print(f"{'ids':>9} {'subscribe s':>12} {'unsubscribe s':>14} "
               f"{'other client max gap ms':>24} {'Python thread max gap ms':>25} {'records':>8} "
@@ -123,6 +128,7 @@ def main():
     finally:
         proc.terminate()
         proc.wait(30)
+        work.cleanup()
 
 
 if __name__ == "__main__":
