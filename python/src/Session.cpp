@@ -237,6 +237,12 @@ void Subscriptions::Apply(char* const* ids, std::size_t count, bool subscribe)
         Compact();
 }
 
+void Subscriptions::Reserve(std::size_t more)
+{
+    at_.reserve(at_.size() + more);
+    order_.reserve(order_.size() + more);
+}
+
 void Subscriptions::Compact()
 {
     std::size_t to = 0;
@@ -272,6 +278,10 @@ int Session::Request(std::string& ids, bool forQuote, bool subscribe)
         ptrs.push_back(&ids[at]);
     Subscriptions& kept = forQuote ? forQuotes_ : instruments_;
     std::lock_guard<std::mutex> serial(requestMu_);
+    if (subscribe && ptrs.size() > RequestSlice) {
+        std::lock_guard<std::mutex> lk(subscriptionsMu_);
+        kept.Reserve(ptrs.size());
+    }
     bool loggedIn = false;
     for (std::size_t from = 0; from < ptrs.size() || from == 0; from += RequestSlice) {
         std::lock_guard<std::mutex> lk(subscriptionsMu_);

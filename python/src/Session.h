@@ -49,6 +49,8 @@ class Subscriptions {
 public:
     // Adds (or removes) each id that is not (or is) kept.
     void Apply(char* const* ids, std::size_t count, bool subscribe);
+    // Room for `more` ids at once, rather than growing step by step.
+    void Reserve(std::size_t more);
     std::vector<std::string> Ids() const;
 
 private:
