@@ -210,10 +210,11 @@ def test_full_queue_drops_the_oldest_and_counts(front, tmp_path):
 def test_a_reader_part_way_keeps_the_drop_policy_and_the_counts(front, tmp_path):
     # A record taken by a reader is gone from the queue: when the queue
     # overflows after, the records left are still the newest, in order.
-    rows = sample_rows("au2612", 40)
+    # Paced over a second: the first read comes well before the last record.
+    rows = sample_rows("au2612", 200)
     write_replay_csv(tmp_path / "replay.csv", rows)
-    f = front("--replay", str(tmp_path / "replay.csv"), "--rate", "100",
-              "--silent-after-frames", "42")
+    f = front("--replay", str(tmp_path / "replay.csv"), "--rate", "200",
+              "--silent-after-frames", "202")
     with mdlink.Client(f.address, queue_size=8, **CREDENTIALS) as client:
         client.subscribe("au2612")
         seen = []
@@ -225,14 +226,14 @@ def test_a_reader_part_way_keeps_the_drop_policy_and_the_counts(front, tmp_path)
 
         wait_until(lambda: counted()["queued"] == 8, what="a full queue")
         first = client.next_tick(timeout=0)
-        wait_until(lambda: counted()["received"] == 40, what="all 40 depth frames")
+        wait_until(lambda: counted()["received"] == 200, what="all 200 depth frames")
         rest = client.batch(100, timeout=0)
         assert [first.Volume, *rest["Volume"]][1:] == [r["Volume"] for r in rows[-8:]]
         assert first.Volume < rest["Volume"][0]
         counted()
     assert all(c["received"] == c["consumed"] + c["dropped"] + c["queued"] and
                c["queued"] <= 8 for c in seen), seen
-    assert seen[-1] == {"received": 40, "consumed": 9, "dropped": 31, "queued": 0}
+    assert seen[-1] == {"received": 200, "consumed": 9, "dropped": 191, "queued": 0}
 
 
 @pytest.mark.parametrize("ending", ["timeout", "close", "close with records queued"])
