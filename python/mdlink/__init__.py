@@ -16,8 +16,8 @@ asyncio::
             ...
 
 Push style (applications): pass ``handler=`` an object with any of the
-methods of :class:`Handler`; they run on the library's thread with the GIL
-held.
+methods of :class:`Handler`, or plain callables ``on_tick=`` and
+``on_event=``; they run on the library's thread with the GIL held.
 
 The client logs in on every connection and, after every reconnection,
 subscribes again to everything subscribed so far. Link events go to the
