@@ -50,8 +50,8 @@ def main():
         np.save(out + ".npy", records)
         print(f"{len(records)} records to {out}.npy (pandas is not installed)")
         return
-    # Ids and texts as str, the exchange time and the receive time as datetimes.
-    frame = mdlink.to_frame(records)
+    # Ids and texts as str, the exchange time (Asia/Shanghai) and the receive time (UTC).
+    frame = mdlink.to_frame(records, aware=True)
     if "--pickle" in sys.argv:
         frame.to_pickle(out)
     else:

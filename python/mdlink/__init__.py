@@ -16,8 +16,8 @@ asyncio::
             ...
 
 Push style (applications): pass ``handler=`` an object with any of the
-methods of :class:`Handler`; they run on the library's thread with the GIL
-held.
+methods of :class:`Handler`, or plain callables ``on_tick=`` and
+``on_event=``; they run on the library's thread with the GIL held.
 
 The client logs in on every connection and, after every reconnection,
 subscribes again to everything subscribed so far. Link events go to the
@@ -28,8 +28,8 @@ directory.
 from ._compiled import _core
 from ._bus import BusReader
 from ._client import DEFAULT_ENCODING, DEFAULT_EVENT_QUEUE_SIZE, MAX_LINKS, Client
-from ._events import (HEARTBEAT_TIMEOUT, LINK_LOST, Event, Handler, LoginError,
-                      LoginTimeoutError, reason_text)
+from ._events import (HEARTBEAT_TIMEOUT, LINK_LOST, Event, EventKind, Handler, LoginError,
+                      LoginTimeoutError, Reason, reason_text)
 from ._frames import exchange_times, to_frame
 from ._reader import DEFAULT_QUEUE_SIZE, depth_dtype
 
@@ -51,5 +51,5 @@ __all__ = [
     "ForQuote", "ClosedError", "LoginError", "LoginTimeoutError", "api_version", "depth_dtype",
     "reason_text", "to_frame", "exchange_times", "DEFAULT_QUEUE_SIZE",
     "DEFAULT_EVENT_QUEUE_SIZE", "DEFAULT_ENCODING", "LINK_LOST", "HEARTBEAT_TIMEOUT",
-    "MAX_LINKS", "LATE_BOUNDS_US",
+    "MAX_LINKS", "LATE_BOUNDS_US", "EventKind", "Reason",
 ]

@@ -1,16 +1,36 @@
 """Type information for mdlink: the market-data client library from Python."""
 
 import datetime
-from typing import (Any, AsyncIterator, Dict, Iterable, Iterator, List, Optional, Self, Sequence,
-                    Tuple, Union)
+import enum
+from typing import (Any, AsyncIterator, Callable, Dict, Iterable, Iterator, List, Optional,
+                    Sequence, Tuple, Union)
+
+# typing.Self is Python 3.11's; the package runs from 3.9.
+from typing_extensions import Self
 
 __version__: str
 
 DEFAULT_QUEUE_SIZE: int
 DEFAULT_EVENT_QUEUE_SIZE: int
 DEFAULT_ENCODING: str
-LINK_LOST: int
-HEARTBEAT_TIMEOUT: int
+class Reason(enum.IntEnum):
+    """Disconnection reasons of the library; equal to their numbers."""
+    LINK_LOST = 0x2001
+    HEARTBEAT_TIMEOUT = 0x2002
+
+class EventKind(str, enum.Enum):
+    """What an Event is; each equal to its name as a str."""
+    CONNECTED = "connected"
+    DISCONNECTED = "disconnected"
+    LOGIN = "login"
+    SUBSCRIBED = "subscribed"
+    UNSUBSCRIBED = "unsubscribed"
+    FOR_QUOTE_SUBSCRIBED = "for_quote_subscribed"
+    FOR_QUOTE_UNSUBSCRIBED = "for_quote_unsubscribed"
+    FOR_QUOTE = "for_quote"
+
+LINK_LOST: Reason
+HEARTBEAT_TIMEOUT: Reason
 MAX_LINKS: int
 LATE_BOUNDS_US: Tuple[int, ...]
 
@@ -142,12 +162,13 @@ def depth_dtype(with_time: bool = ...) -> Any:
 def exchange_times(records: Any, holidays: Iterable[Any] = ...) -> Any:
     """The exchange time of each row of a batch (datetime64[ns])."""
 
-def to_frame(records: Any, encoding: str = ..., holidays: Iterable[Any] = ...) -> Any:
+def to_frame(records: Any, encoding: Optional[str] = ..., holidays: Iterable[Any] = ..., *,
+             aware: Optional[bool] = ...) -> Any:
     """A pandas DataFrame of depth records, with exchange_time and receive_time."""
 
 class Event:
     """Something that happened on the link."""
-    kind: str
+    kind: EventKind
     reason: int
     login: Optional[LoginResponse]
     error: Optional[RspInfo]
@@ -177,6 +198,8 @@ class _TickReader:
     def close(self) -> None: ...
     @property
     def closed(self) -> bool: ...
+    @property
+    def at_end(self) -> bool: ...
     def __enter__(self) -> Self: ...
     def __exit__(self, *exc: Any) -> None: ...
     async def __aenter__(self) -> Self: ...
@@ -194,22 +217,29 @@ class _TickReader:
     @property
     def received(self) -> int: ...
     @property
+    def consumed(self) -> int: ...
+    @property
     def dropped(self) -> int: ...
+    def counters(self) -> Dict[str, int]: ...
     @property
     def queued(self) -> int: ...
     @property
     def queue_size(self) -> int: ...
     @property
     def waiting(self) -> int: ...
+    @property
+    def encoding(self) -> str: ...
 
 class Client(_TickReader):
     """One market-data client: a link to one of `fronts` at a time."""
-    encoding: str
-    fronts: Tuple[str, ...]
+    @property
+    def fronts(self) -> Tuple[str, ...]: ...
     def __init__(self, fronts: Union[str, Sequence[str]], broker: str = ..., user: str = ...,
                  password: str = ..., *, handler: Optional[Any] = ...,
                  queue_size: int = ..., event_queue_size: int = ...,
-                 encoding: str = ..., links: int = ...) -> None: ...
+                 encoding: str = ..., links: int = ...,
+                 on_tick: Optional[Callable[[Depth], Any]] = ...,
+                 on_event: Optional[Callable[["Event"], Any]] = ...) -> None: ...
     def link_counters(self) -> List[Dict[str, Any]]: ...
     def join(self, timeout: Optional[float] = ...) -> bool: ...
     def subscribe(self, instrument_ids: Union[str, Iterable[str]]) -> None: ...
@@ -239,7 +269,6 @@ class BusError(ConnectionError):
 class BusReader(_TickReader):
     """Depth records that mdrelay published, read back from its NATS JetStream stream."""
     servers: Tuple[str, ...]
-    encoding: str
     def __init__(self, servers: Union[str, Sequence[str]],
                  instruments: Optional[Union[str, Iterable[str]]] = ...,
                  since: Optional[Union[datetime.datetime, datetime.timedelta, str, int]] = ...,

@@ -9,7 +9,7 @@ import time
 from . import _checks, _exit
 from ._asyncwake import AsyncWake
 from ._compiled import _core
-from ._reader import DEFAULT_QUEUE_SIZE, TickReader
+from ._reader import DEFAULT_ENCODING, DEFAULT_QUEUE_SIZE, TickReader
 
 #: The stream and subject prefix mdrelay uses unless told otherwise.
 DEFAULT_STREAM = "MD"
@@ -86,7 +86,7 @@ class BusReader(TickReader):
     def __init__(self, servers, instruments=None, since=None, *, last=None, from_start=False,
                  to_end=False, durable=None, stream=DEFAULT_STREAM, prefix=DEFAULT_PREFIX,
                  user="", password="", token="", creds="", tls_ca="", tls_cert="", tls_key="",
-                 name="", queue_size=DEFAULT_QUEUE_SIZE, encoding="gb18030"):
+                 name="", queue_size=DEFAULT_QUEUE_SIZE, encoding=DEFAULT_ENCODING):
         if not getattr(_core, "has_bus", False):
             raise RuntimeError("mdlink was built without NATS: BusReader needs the Debian "
                                "package libnats-dev when the package is built")
@@ -103,9 +103,8 @@ class BusReader(TickReader):
         self._session = _core.BusSession(
             servers, stream, prefix, ids, start, time_ns, count, durable or "", bool(to_end),
             _checks.count("queue_size", queue_size, least=1), encoding, login)
-        self._start_reading(self._session.depth)
+        self._start_reading(self._session.depth, encoding)
         self.servers = tuple(servers)
-        self.encoding = encoding
         _exit.track(self)
 
     def close(self):

@@ -5,6 +5,7 @@ what it accepts."""
 import codecs
 import math
 import numbers
+import sys
 
 #: The only scheme the library speaks; it reads the six characters as a prefix.
 SCHEME = "tcp://"
@@ -14,6 +15,9 @@ MAX_HOST = 127
 MAX_ID_BYTES = 30
 #: Bytes each login text may take (the login record's members, less the NUL).
 LOGIN_BYTES = {"broker": 10, "user": 15, "password": 40}
+
+#: Characters every usable codec writes as ASCII bytes.
+_ASCII = "".join(map(chr, range(1, 128)))
 
 _HANDLER_METHODS = ("on_connected", "on_disconnected", "on_login", "on_subscribed",
                     "on_for_quote", "on_depth")
@@ -76,10 +80,24 @@ def fronts(value):
 
 
 def encoding(value):
-    """The codec's canonical name (LookupError for an unknown one)."""
+    """The codec's canonical name. Ids, logins and the records' texts are
+    ASCII-based byte strings: a codec that writes ASCII otherwise (UTF-16,
+    EBCDIC) is refused."""
     if not isinstance(value, str):
         raise TypeError(f"encoding must be a str naming a codec, not {_kind(value)}")
-    return codecs.lookup(value).name
+    try:
+        info = codecs.lookup(value)
+    except LookupError:
+        raise ValueError(f"encoding {value!r} is no codec Python knows; use one such as "
+                         f"'gb18030' or 'utf-8'") from None
+    try:
+        same = _ASCII.encode(info.name) == _ASCII.encode("ascii")
+    except (UnicodeError, TypeError, LookupError):
+        same = False  # a codec of bytes to bytes, such as 'base64'
+    if not same:
+        raise ValueError(f"encoding {value!r} does not write ASCII as ASCII, as the records' "
+                         f"texts are; use one such as 'gb18030' or 'utf-8'")
+    return info.name
 
 
 def login_text(name, value, codec):
@@ -110,32 +128,68 @@ def instrument_ids(value, codec):
     return encoded
 
 
-def count(name, value, least=0, most=None):
+#: The largest count the compiled part takes.
+MAX_COUNT = sys.maxsize
+
+
+def joined_instrument_ids(value, codec):
+    """instrument_ids(value, codec) as one buffer, each id followed by a NUL:
+    no Python object per id on the way to the library. Ids all in ASCII (a
+    universe of a million, say) are checked at once; otherwise, or when one
+    is wrong, one by one."""
+    value = _strings("instrument_ids", value, ["au2612", "IF2612"])
+    if not value:
+        return b""
+    try:
+        text = "\0".join(value)
+    except TypeError:
+        text = None  # an id that is no str: named below
+    if (text is not None and text.isascii() and text.count("\0") == len(value) - 1
+            and min(map(len, value)) >= 1 and max(map(len, value)) <= MAX_ID_BYTES):
+        return text.encode("ascii") + b"\0"  # every codec accepted writes ASCII as is
+    return b"\0".join(instrument_ids(value, codec)) + b"\0"
+
+
+def count(name, value, least=0, most=MAX_COUNT):
     if isinstance(value, bool) or not isinstance(value, numbers.Integral):
         raise TypeError(f"{name} must be an int, not {_kind(value)}")
     if value < least:
         raise ValueError(f"{name} must be at least {least}, not {value}")
-    if most is not None and value > most:
+    if value > most:
         raise ValueError(f"{name} must be at most {most}, not {value}")
     return int(value)
 
 
 def timeout(value):
-    """Seconds as a float (negative reads as 0), or None for no limit."""
+    """Seconds as a float, or None for no limit (None or math.inf). NaN and
+    negative values are refused: a wait cannot end before it starts."""
     if value is None:
         return None
     if isinstance(value, bool) or not isinstance(value, numbers.Real):
         raise TypeError(f"timeout must be a number of seconds or None, not {_kind(value)}")
     value = float(value)
-    if math.isnan(value):
-        raise ValueError("timeout must be a number of seconds or None, not NaN")
-    return max(value, 0.0)
+    if math.isnan(value) or value < 0:
+        raise ValueError(f"timeout must be a number of seconds from 0 (math.inf or None: "
+                         f"no limit), not {value}")
+    return None if math.isinf(value) else value
 
 
-def handler(value):
+def callback(name, value):
+    """A plain callable given for one kind of callback (or None)."""
+    if value is not None and not callable(value):
+        raise TypeError(f"{name} must be a callable such as a function, not {_kind(value)}")
+    return value
+
+
+def handler(value, on_tick=None, on_event=None):
+    if value is not None and (on_tick is not None or on_event is not None):
+        raise TypeError("give either handler or on_tick and on_event, not both")
     if value is None:
         return None
     from ._events import Handler
+    if isinstance(value, type):
+        raise TypeError(f"handler must be an object, not the class {value.__name__}: "
+                        f"pass {value.__name__}()")
     if not isinstance(value, Handler) and not any(
             callable(getattr(value, m, None)) for m in _HANDLER_METHODS):
         raise TypeError(f"handler must be a mdlink.Handler or define at least one of "

@@ -4,14 +4,12 @@ from . import _checks, _events, _exit
 from ._asyncwake import EVENTS_ONLY, AsyncWake
 from ._compiled import _core
 from ._events import Event, LoginError, LoginTimeoutError, reason_text
-from ._reader import DEFAULT_QUEUE_SIZE, TickReader
+from ._reader import DEFAULT_ENCODING, DEFAULT_QUEUE_SIZE, TickReader
 
 ClosedError = _core.ClosedError
 
 #: Events that may wait between the library's thread and Python.
 DEFAULT_EVENT_QUEUE_SIZE = 4096
-#: Codec of the texts in records (ASCII reads the same).
-DEFAULT_ENCODING = "gb18030"
 #: The most links one client may hold.
 MAX_LINKS = 8
 
@@ -26,7 +24,10 @@ class Client(TickReader):
 
     ``fronts``: "tcp://host:port" addresses, tried in turn (failover).
     ``broker``, ``user``, ``password``: sent in the login on every connection.
-    ``handler``: optional push-style handler (see :class:`Handler`).
+    ``handler``: optional push-style handler (see :class:`Handler`); or,
+    instead, plain callables: ``on_tick(tick)`` for every depth record and
+    ``on_event(event)`` for every :class:`Event`, on the library's thread as
+    a handler's methods run.
     ``queue_size``: depth records that may wait for a reader (default
     65536, about 27 MB at most); when full, the oldest is dropped and
     :attr:`dropped` counts it. Memory never grows past it.
@@ -46,7 +47,7 @@ class Client(TickReader):
 
     def __init__(self, fronts, broker="", user="", password="", *, handler=None,
                  queue_size=DEFAULT_QUEUE_SIZE, event_queue_size=DEFAULT_EVENT_QUEUE_SIZE,
-                 encoding=DEFAULT_ENCODING, links=1):
+                 encoding=DEFAULT_ENCODING, links=1, on_tick=None, on_event=None):
         fronts = _checks.fronts(fronts)
         links = _checks.count("links", links, least=1, most=MAX_LINKS)
         encoding = _checks.encoding(encoding)
@@ -54,15 +55,19 @@ class Client(TickReader):
                  for name, value in (("broker", broker), ("user", user), ("password", password))]
         queue_size = _checks.count("queue_size", queue_size, least=1)
         event_queue_size = _checks.count("event_queue_size", event_queue_size, least=1)
-        depth_callback, kinds = _events.handler_parts(_checks.handler(handler))
-        dispatch = _events.dispatcher(handler, kinds, _label(fronts))
+        on_tick = _checks.callback("on_tick", on_tick)
+        on_event = _checks.callback("on_event", on_event)
+        handler = _checks.handler(handler, on_tick, on_event)
+        depth_callback, kinds = _events.handler_parts(handler, on_tick, on_event)
+        dispatch = _events.dispatcher(handler, kinds, _label(fronts), on_event)
         self._session = _core.Session(
             fronts, *login, queue_size, event_queue_size, encoding, depth_callback, dispatch,
             kinds, sorted(set(kinds) | set(_events.LINK_KINDS)), links)
-        self._start_reading(self._session.depth)
-        self.encoding = encoding
-        self.fronts = tuple(fronts)
+        self._start_reading(self._session.depth, encoding)
+        self._fronts = tuple(fronts)
         _exit.track(self)
+
+    fronts = property(lambda self: self._fronts, doc="The front addresses, in turn.")
 
     # ---- life ----
 
@@ -114,7 +119,7 @@ class Client(TickReader):
         self._request(instrument_ids, True, False)
 
     def _request(self, instrument_ids, for_quote, subscribe):
-        ids = _checks.instrument_ids(instrument_ids, self.encoding)
+        ids = _checks.joined_instrument_ids(instrument_ids, self.encoding)
         self._session.request(ids, for_quote, subscribe)
 
     # ---- the login ----

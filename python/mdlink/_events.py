@@ -1,13 +1,41 @@
 """What happens on a link: events, the handler that may take them, and the
 log lines the ``mdlink`` logger gets for the link's life."""
 
+import enum
 import logging
 import os
 
-#: Reasons given with a disconnection, besides the platform's error number of
-#: a failed connection attempt.
-LINK_LOST = 0x2001
-HEARTBEAT_TIMEOUT = 0x2002
+
+class Reason(enum.IntEnum):
+    """Reasons given with a disconnection, besides the platform's error
+    number of a failed connection attempt; equal to their numbers."""
+    LINK_LOST = 0x2001
+    HEARTBEAT_TIMEOUT = 0x2002
+
+
+class EventKind(str, enum.Enum):
+    """What an :class:`Event` is; each equal to its name as a str."""
+    CONNECTED = "connected"
+    DISCONNECTED = "disconnected"
+    LOGIN = "login"
+    SUBSCRIBED = "subscribed"
+    UNSUBSCRIBED = "unsubscribed"
+    FOR_QUOTE_SUBSCRIBED = "for_quote_subscribed"
+    FOR_QUOTE_UNSUBSCRIBED = "for_quote_unsubscribed"
+    FOR_QUOTE = "for_quote"
+
+    def __str__(self):
+        return self.value
+
+    def __repr__(self):  # printed as the str it was, in lists and events alike
+        return repr(self.value)
+
+    def __format__(self, spec):
+        return format(self.value, spec)
+
+
+LINK_LOST = Reason.LINK_LOST
+HEARTBEAT_TIMEOUT = Reason.HEARTBEAT_TIMEOUT
 #: Seconds after which the library connects again.
 RETRY_SECONDS = 3
 
@@ -48,6 +76,8 @@ class LoginTimeoutError(TimeoutError):
 
 def reason_text(reason):
     """What a disconnection reason means."""
+    if isinstance(reason, bool) or not isinstance(reason, int):
+        raise TypeError(f"reason must be an int, not {type(reason).__name__}")
     if reason == LINK_LOST:
         return "connection lost"
     if reason == HEARTBEAT_TIMEOUT:
@@ -70,8 +100,8 @@ class Event:
 
     def __init__(self, kind, reason=0, login=None, error=None, instrument_id=None,
                  request_id=0, is_last=False, notice=None):
-        self.kind = kind
-        self.reason = reason
+        self.kind = EventKind(kind)
+        self.reason = Reason(reason) if reason in _REASONS else reason
         self.login = login
         self.error = error
         self.instrument_id = instrument_id
@@ -85,7 +115,7 @@ class Event:
         return self.error is None or self.error.ErrorID == 0
 
     def __repr__(self):
-        parts = [f"kind={self.kind!r}"]
+        parts = [f"kind={self.kind.value!r}"]
         for name in self.__slots__[1:]:
             value = getattr(self, name)
             if value not in (None, 0, False):
@@ -130,10 +160,14 @@ def _overridden(handler, name):
     return getattr(method, "__func__", None) is not getattr(Handler, name)
 
 
-def handler_parts(handler):
-    """(the depth callback or None, the event kinds the handler takes)."""
+_REASONS = frozenset(Reason)
+
+
+def handler_parts(handler, on_tick=None, on_event=None):
+    """(the depth callback or None, the event kinds the handler takes); or
+    for plain callables, ``on_tick`` and every kind when ``on_event``."""
     if handler is None:
-        return None, []
+        return on_tick, list(_EVENT_METHODS) if on_event is not None else []
     depth = handler.on_depth if _overridden(handler, "on_depth") else None
     kinds = [kind for kind, method in _EVENT_METHODS.items() if _overridden(handler, method)]
     return depth, kinds
@@ -153,11 +187,12 @@ def log_link(label, t):
         _log.info("%s: logged in, trading day %s", label, t[2].TradingDay if t[2] else "?")
 
 
-def dispatcher(handler, kinds, label):
+def dispatcher(handler, kinds, label, on_event=None):
     """The callable the library's thread gives event tuples to: logs link
-    events, then calls the handler's method for the kinds it takes. It refers
-    to the handler only, not to the client: no reference cycle through the
-    compiled session unless the handler makes one."""
+    events, then calls the handler's method for the kinds it takes (or
+    on_event with an Event). It refers to the handler only, not to the
+    client: no reference cycle through the compiled session unless the
+    handler makes one."""
     kinds = frozenset(kinds)
 
     def dispatch(t):
@@ -166,7 +201,9 @@ def dispatcher(handler, kinds, label):
             log_link(label, t)
         if kind not in kinds:
             return
-        if kind == "connected":
+        if on_event is not None:
+            on_event(Event(*t))
+        elif kind == "connected":
             handler.on_connected()
         elif kind == "disconnected":
             handler.on_disconnected(t[1])

@@ -10,6 +10,8 @@ from ._compiled import _core
 
 #: Depth records that may wait between the library's thread and Python.
 DEFAULT_QUEUE_SIZE = 65536
+#: Codec of the texts in records (ASCII reads the same).
+DEFAULT_ENCODING = _core.DEFAULT_ENCODING
 #: Bytes of one record as published, and of its receive time after it.
 RECORD_SIZE = 408
 TIME_SIZE = 8
@@ -21,9 +23,19 @@ def depth_dtype(with_time=False):
     """The numpy dtype of batch rows: the depth record's members at their
     offsets (texts as fixed-width bytes), 408 bytes a row; with
     ``with_time``, then ``receive_time`` (datetime64[ns]), 416 bytes."""
-    with_time = bool(with_time)
-    if with_time not in _dtypes:
+    return _dtype(bool(with_time), None)
+
+
+def _dtype(with_time, encoding):
+    """depth_dtype(with_time), carrying the codec of its texts (for
+    to_frame) in its metadata when `encoding` is given: equal to the plain
+    one, and kept by slices and copies."""
+    key = (with_time, encoding)
+    if key not in _dtypes:
         import numpy as np
+        if encoding is not None:
+            _dtypes[key] = np.dtype(_dtype(with_time, None), metadata={"encoding": encoding})
+            return _dtypes[key]
         fmt = {"text": lambda size: f"S{size}", "double": lambda size: "<f8",
                "int": lambda size: "<i4"}
         names, formats, offsets = [], [], []
@@ -35,30 +47,34 @@ def depth_dtype(with_time=False):
             names.append("receive_time")
             formats.append("<M8[ns]")
             offsets.append(RECORD_SIZE)
-        _dtypes[with_time] = np.dtype({
+        _dtypes[key] = np.dtype({
             "names": names, "formats": formats, "offsets": offsets,
             "itemsize": RECORD_SIZE + (TIME_SIZE if with_time else 0)})
-    return _dtypes[with_time]
+    return _dtypes[key]
 
 
 class TickReader:
     """Depth records as they come, pulled or awaited."""
 
-    def _start_reading(self, queue):
+    def _start_reading(self, queue, encoding):
         self._queue = queue
         self._wake = AsyncWake(queue)
+        self._encoding = encoding
+
+    encoding = property(lambda self: self._encoding,
+                        doc="Codec of the texts in records and of the ids sent.")
 
     # ---- pulled ----
 
     def next_tick(self, timeout=None):
-        """The next depth record, or None after ``timeout`` seconds (None:
-        no limit) or once closed and drained."""
+        """The next depth record, or None after ``timeout`` seconds (None or
+        math.inf: no limit) or at the end (:attr:`at_end` tells which)."""
         return self._queue.next_depth(_checks.timeout(timeout))
 
     def ticks(self, timeout=None):
         """Iterates over depth records as they come. Ends when none came for
-        ``timeout`` seconds (None: never) or the client is closed and its
-        queue drained."""
+        ``timeout`` seconds (None or math.inf: never) or at the end, once
+        closed and drained (:attr:`at_end` tells which)."""
         timeout = _checks.timeout(timeout)
         next_depth = self._queue.next_depth
         while True:
@@ -72,14 +88,14 @@ class TickReader:
         """Up to ``max_records`` queued depth records as one numpy structured
         array (dtype :func:`depth_dtype`, oldest first).
 
-        Waits up to ``timeout`` seconds (None: no limit) until ``min_records``
+        Waits up to ``timeout`` seconds (None or math.inf: no limit) until ``min_records``
         are queued, then takes what is there; after the timeout, whatever is
         queued (possibly nothing). A larger ``min_records`` makes fewer,
         bigger batches. No Python object per record:
         ``mdlink.to_frame(client.batch())`` is one step. ``with_time`` adds
         each record's ``receive_time``."""
-        return _as_array(self.batch_bytes(max_records, timeout, min_records, with_time=with_time),
-                         with_time)
+        return self._as_array(
+            self.batch_bytes(max_records, timeout, min_records, with_time=with_time), with_time)
 
     def batch_bytes(self, max_records=DEFAULT_QUEUE_SIZE, timeout=None, min_records=1, *,
                     with_time=False):
@@ -94,7 +110,7 @@ class TickReader:
 
     async def anext_tick(self, timeout=None):
         """Awaits the next depth record; None after ``timeout`` seconds
-        (None: no limit) or once closed and drained."""
+        (None or math.inf: no limit) or at the end (:attr:`at_end`)."""
         return await self._wake.poll(lambda: self._queue.next_depth(0), 1,
                                      _checks.timeout(timeout))
 
@@ -120,24 +136,39 @@ class TickReader:
         if max_records > 0:
             await self._wake.poll(lambda: True if queue.queued >= least else None, least,
                                   _checks.timeout(timeout))
-        return _as_array(queue.take_batch(max_records, 0, 1, bool(with_time)), with_time)
+        return self._as_array(queue.take_batch(max_records, 0, 1, bool(with_time)), with_time)
 
-    # ---- counters ----
+    def _as_array(self, data, with_time):
+        import numpy as np
+        return np.frombuffer(data, dtype=_dtype(bool(with_time), self._encoding))
 
     # ---- life: the owner's session and close() ----
 
     @property
     def closed(self):
+        """Closed by close() (or at the end of the process, or in a fork()
+        child)."""
         return self._session.closed
 
+    @property
+    def at_end(self):
+        """No record will come any more: closed, or (a BusReader with
+        ``to_end``) at the end of what was stored, and every queued record
+        read. When a read gives None or an iterator ends, this tells the end
+        (True) from a timeout (False)."""
+        queue = self._queue
+        return queue.closed and queue.queued == 0
+
     def __enter__(self):
+        if self.closed:
+            raise _core.ClosedError("the client is closed: make a new one to use with `with`")
         return self
 
     def __exit__(self, *exc):
         self.close()
 
     async def __aenter__(self):
-        return self
+        return self.__enter__()
 
     async def __aexit__(self, *exc):
         self.close()
@@ -145,17 +176,20 @@ class TickReader:
     def __del__(self):
         self.close()
 
+    def counters(self):
+        """``received``, ``consumed``, ``dropped`` and ``queued`` (see each),
+        read at one moment: received == consumed + dropped + queued."""
+        return dict(zip(("received", "consumed", "dropped", "queued"), self._queue.counters()))
+
     received = property(lambda self: self._queue.received,
                         doc="Depth records received since the start.")
+    consumed = property(lambda self: self._queue.consumed,
+                        doc="Depth records handed to a reader or to the handler.")
     dropped = property(lambda self: self._queue.dropped,
-                       doc="Depth records dropped because the queue was full (oldest first).")
+                       doc="Depth records dropped because the queue was full: the oldest "
+                           "queued one goes for each new one.")
     queued = property(lambda self: self._queue.queued,
-                      doc="Depth records waiting for a reader.")
+                      doc="Depth records waiting for a reader (at most queue_size).")
     queue_size = property(lambda self: self._queue.queue_size)
     waiting = property(lambda self: self._queue.waiting,
                        doc="Threads blocked in a wait on this client.")
-
-
-def _as_array(data, with_time):
-    import numpy as np
-    return np.frombuffer(data, dtype=depth_dtype(with_time))

@@ -30,6 +30,8 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <cmath>
+
 namespace py = pybind11;
 
 namespace mdpy {
@@ -41,7 +43,9 @@ double Seconds(const py::object& timeout)
     if (timeout.is_none())
         return -1;
     const double t = timeout.cast<double>();
-    return t < 0 ? 0 : t;
+    if (std::isnan(t) || t < 0)
+        throw py::value_error("timeout must be a number of seconds from 0, or None");
+    return t;
 }
 
 std::shared_ptr<Session> MakeSession(std::vector<std::string> fronts, std::string broker,
@@ -132,6 +136,9 @@ void AddDepthQueue(py::module_& m)
         .def_property_readonly("waiting", &DepthQueue::Waiting)
         .def_property_readonly("received", &DepthQueue::Received)
         .def_property_readonly("dropped", &DepthQueue::Dropped)
+        .def_property_readonly("consumed", &DepthQueue::Consumed)
+        .def("counters", &DepthQueue::Counters)
+        .def_property_readonly("allocated", &DepthQueue::Allocated)
         .def_property_readonly("queue_size", &DepthQueue::Capacity);
 }
 
@@ -147,7 +154,15 @@ void AddSession(py::module_& m)
         .def("forget_after_fork", &Session::ForgetAfterFork)
         .def_property_readonly("closed", &Session::Closed)
         .def_property_readonly("depth", &Session::Depth)
-        .def("request", &Session::Request, py::arg("ids"), py::arg("for_quote"), py::arg("subscribe"))
+        .def("request",
+             [](Session& s, const py::bytes& ids, bool forQuote, bool subscribe) {
+                 if (s.Closed())
+                     throw ClosedError("the client is closed");
+                 std::string mine = ids; // one copy; the rest with the GIL let go
+                 GilRelease unlocked;
+                 return s.Request(mine, forQuote, subscribe);
+             },
+             py::arg("ids"), py::arg("for_quote"), py::arg("subscribe"))
         .def("next_event", [](Session& s, py::object t) { return s.NextEvent(Seconds(t)); })
         .def("wait_login", [](Session& s, py::object t) { return s.WaitLogin(Seconds(t)); })
         .def("join", [](Session& s, py::object t) { return s.Join(Seconds(t)); })

@@ -11,7 +11,6 @@ namespace mdpy {
 
 namespace {
 
-constexpr std::size_t ReadChunk = 256;   // records a reader takes per lock
 constexpr std::size_t CopyChunk = 4096;  // records a batch copies per lock
 constexpr std::size_t TimeSize = sizeof(std::int64_t);
 
@@ -32,61 +31,55 @@ DepthQueue::DepthQueue(std::size_t capacity, py::object encoding)
 
 void DepthQueue::Push(const Depth& d, std::int64_t nanos)
 {
-    received_.fetch_add(1, std::memory_order_relaxed);
     WaitRoom::Wake w;
     {
         std::lock_guard<std::mutex> lk(room_.mu);
+        received_ += 1;
         if (ring_.Push(d, nanos))
-            dropped_.fetch_add(1, std::memory_order_relaxed);
+            dropped_ += 1;
         w = room_.DepthAdded(ring_.Size());
     }
     room_.Notify(w);
 }
 
+void DepthQueue::CountPushed()
+{
+    std::lock_guard<std::mutex> lk(room_.mu);
+    received_ += 1;
+    consumed_ += 1;
+}
+
+// One record at a time off the ring itself, the lock taken per record: no
+// reader holds records the ring has let go of, so the oldest queued record
+// is always the one a full queue drops, and concurrent readers cannot
+// deliver out of order what they took in turn.
 py::object DepthQueue::Next(double timeout)
 {
     RefuseWaitInsideCallback("next_tick", timeout);
-    if (pendingPos_ == pending_.size() && !Refill(timeout))
-        return py::none();
-    const std::size_t i = pendingPos_++;
-    return Steal(NewDepth(pending_[i].d, pendingTimes_[i], encoding_));
-}
-
-// Fills `pending_` from the ring; false when nothing came in time. The
-// records are taken into buffers of this call's own: another reader may run
-// while the GIL is let go.
-bool DepthQueue::Refill(double timeout)
-{
-    std::vector<Slot> buf;
-    std::vector<std::int64_t> times;
-    buf.swap(spare_);
-    times.swap(spareTimes_);
-    buf.resize(ReadChunk);
-    times.resize(ReadChunk);
-    std::size_t n = 0;
-    room_.Wait(timeout, [&] {
-        ring_.Take(ReadChunk, [&](const Depth* d, const std::int64_t* t, std::size_t count) {
-            std::memcpy(static_cast<void*>(&buf[n].d), d, count * sizeof(Depth));
-            std::copy(t, t + count, times.begin() + static_cast<std::ptrdiff_t>(n));
-            n += count;
-        });
-        return n > 0;
-    });
-    buf.resize(n);
-    times.resize(n);
-    if (pendingPos_ == pending_.size()) {
-        pending_.swap(buf);
-        pendingTimes_.swap(times);
-        pendingPos_ = 0;
-    } else {
-        pending_.insert(pending_.end(), buf.begin(), buf.end());
-        pendingTimes_.insert(pendingTimes_.end(), times.begin(), times.end());
+    Depth d;
+    std::int64_t nanos = 0;
+    auto take = [&] {
+        const std::size_t n =
+            ring_.Take(1, [&](const Depth* r, const std::int64_t* t, std::size_t) {
+                std::memcpy(static_cast<void*>(&d), r, sizeof d);
+                nanos = *t;
+            });
+        consumed_ += n;
+        return n == 1;
+    };
+    bool got;
+    {
+        DepthRing::Storage drained; // freed after the lock
+        // The loop thread never waits for the GIL holding this lock: safe
+        // to take with the GIL held, and cheaper than letting it go.
+        std::lock_guard<std::mutex> lk(room_.mu);
+        got = take();
+        if (!got)
+            drained = ring_.TakeStorageIfDrained();
     }
-    buf.clear();
-    times.clear();
-    spare_.swap(buf);
-    spareTimes_.swap(times);
-    return pendingPos_ < pending_.size();
+    if (!got && timeout != 0)
+        got = room_.Wait(timeout, take);
+    return got ? Steal(NewDepth(d, nanos, encoding_)) : py::none();
 }
 
 py::object DepthQueue::TakeBatch(std::size_t max, double timeout, std::size_t least, bool withTime)
@@ -94,13 +87,12 @@ py::object DepthQueue::TakeBatch(std::size_t max, double timeout, std::size_t le
     RefuseWaitInsideCallback("batch", timeout);
     const std::size_t stride = sizeof(Depth) + (withTime ? TimeSize : 0);
     least = std::max<std::size_t>(1, std::min({least, max, ring_.Capacity()}));
-    const std::size_t ready = pending_.size() - pendingPos_;
-    if (max > 0 && ready < least) {
+    if (max > 0) {
         {
             std::lock_guard<std::mutex> lk(room_.mu);
-            room_.WaitForDepth(least - ready);
+            room_.WaitForDepth(least);
         }
-        room_.Wait(timeout, [&] { return ring_.Size() >= least - ready; });
+        room_.Wait(timeout, [&] { return ring_.Size() >= least; });
         std::lock_guard<std::mutex> lk(room_.mu);
         room_.DoneWaitingForDepth();
     }
@@ -109,14 +101,12 @@ py::object DepthQueue::TakeBatch(std::size_t max, double timeout, std::size_t le
     if (count == 0)
         return out;
     unsigned char* dst = reinterpret_cast<unsigned char*>(PyByteArray_AS_STRING(out.ptr()));
-    std::size_t n = std::min(count, pending_.size() - pendingPos_);
-    for (std::size_t i = 0; i < n; ++i) {
-        std::memcpy(dst + i * stride, &pending_[pendingPos_ + i].d, sizeof(Depth));
-        if (withTime)
-            std::memcpy(dst + i * stride + sizeof(Depth), &pendingTimes_[pendingPos_ + i], TimeSize);
+    const std::size_t n = CopyOut(dst, count, withTime);
+    {
+        DepthRing::Storage drained; // freed after the lock
+        std::lock_guard<std::mutex> lk(room_.mu);
+        drained = ring_.TakeStorageIfDrained();
     }
-    pendingPos_ += n;
-    n += CopyOut(dst + n * stride, count - n, withTime);
     if (n < count && PyByteArray_Resize(out.ptr(), static_cast<Py_ssize_t>(n * stride)) < 0)
         throw py::error_already_set();
     return out;
@@ -144,6 +134,7 @@ std::size_t DepthQueue::CopyOut(unsigned char* dst, std::size_t count, bool with
                 }
                 n += k;
             });
+        consumed_ += got;
         if (got == 0)
             break;
     }
@@ -153,7 +144,26 @@ std::size_t DepthQueue::CopyOut(unsigned char* dst, std::size_t count, bool with
 std::size_t DepthQueue::Queued()
 {
     std::lock_guard<std::mutex> lk(room_.mu);
-    return ring_.Size() + pending_.size() - pendingPos_;
+    return ring_.Size();
+}
+
+std::size_t DepthQueue::Allocated()
+{
+    std::lock_guard<std::mutex> lk(room_.mu);
+    return ring_.Allocated();
+}
+
+py::tuple DepthQueue::Counters()
+{
+    std::uint64_t received, consumed, dropped, queued;
+    {
+        std::lock_guard<std::mutex> lk(room_.mu);
+        received = received_;
+        consumed = consumed_;
+        dropped = dropped_;
+        queued = ring_.Size();
+    }
+    return py::make_tuple(received, consumed, dropped, queued);
 }
 
 void DepthQueue::Close()
@@ -172,15 +182,32 @@ void DepthQueue::ForgetAfterFork()
 {
     room_.ForgetAfterFork();
     ring_ = DepthRing(ring_.Capacity());
-    pending_.clear();
-    pendingTimes_.clear();
-    pendingPos_ = 0;
+    // Nothing of the parent's is queued: what it queued counts as dropped here.
+    dropped_ = received_ - consumed_;
 }
 
 bool DepthQueue::Closed()
 {
     std::lock_guard<std::mutex> lk(room_.mu);
     return room_.closed;
+}
+
+std::uint64_t DepthQueue::Received()
+{
+    std::lock_guard<std::mutex> lk(room_.mu);
+    return received_;
+}
+
+std::uint64_t DepthQueue::Consumed()
+{
+    std::lock_guard<std::mutex> lk(room_.mu);
+    return consumed_;
+}
+
+std::uint64_t DepthQueue::Dropped()
+{
+    std::lock_guard<std::mutex> lk(room_.mu);
+    return dropped_;
 }
 
 int DepthQueue::Waiting()

@@ -9,9 +9,7 @@
 
 #include <pybind11/pybind11.h>
 
-#include <atomic>
 #include <cstdint>
-#include <vector>
 
 namespace mdpy {
 
@@ -21,9 +19,11 @@ public:
     DepthQueue(std::size_t capacity, pybind11::object encoding);
 
     // ---- producer (any thread but a reader's) ----
+    // When the queue is full the oldest queued record is dropped: readers
+    // get the newest records, each in the order it came.
     void Push(const Depth& d, std::int64_t nanos);
-    // A record handed to a callback instead: counted as received.
-    void CountPushed() { received_.fetch_add(1, std::memory_order_relaxed); }
+    // A record handed to a callback instead: received and consumed at once.
+    void CountPushed();
 
     // ---- readers (Python, GIL held) ----
     // Next record, or None after `timeout` seconds (negative: no limit) or
@@ -41,31 +41,26 @@ public:
     // In a child made by fork(): closed, with nothing of the parent's queued.
     void ForgetAfterFork();
 
+    // (received, consumed, dropped, queued), read at one moment: the first
+    // is always the sum of the others.
+    pybind11::tuple Counters();
+    // Records the storage has room for now (it grows as records wait).
+    std::size_t Allocated();
+
     WaitRoom& Room() { return room_; }
     std::size_t Capacity() const { return ring_.Capacity(); }
-    std::uint64_t Received() const { return received_.load(std::memory_order_relaxed); }
-    std::uint64_t Dropped() const { return dropped_.load(std::memory_order_relaxed); }
+    std::uint64_t Received();
+    std::uint64_t Consumed();
+    std::uint64_t Dropped();
     int Waiting();
 
 private:
-    bool Refill(double timeout);
     std::size_t CopyOut(unsigned char* dst, std::size_t count, bool withTime);
 
     WaitRoom room_;
-    DepthRing ring_;                  // under room_.mu
-    std::atomic<std::uint64_t> received_{0}, dropped_{0};
-
-    // Readers' side, used with the GIL held: records taken off the ring a
-    // chunk at a time. Slots are not zeroed when the vector grows: each is
-    // written before it is read.
-    struct Slot {
-        Depth d;
-        Slot() {}
-    };
-    static_assert(sizeof(Slot) == sizeof(Depth), "slots are read as an array of records");
-    std::vector<Slot> pending_, spare_;
-    std::vector<std::int64_t> pendingTimes_, spareTimes_;
-    std::size_t pendingPos_ = 0;
+    DepthRing ring_; // under room_.mu
+    // Under room_.mu, so that one look sees them agree.
+    std::uint64_t received_ = 0, consumed_ = 0, dropped_ = 0;
 
     pybind11::object encodingObject_; // keeps `encoding_` alive
     PyObject* encoding_;

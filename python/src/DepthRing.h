@@ -27,6 +27,7 @@ public:
     bool Push(const Depth& d, std::int64_t nanos)
     {
         if (size_ == cap_) {
+            overflowed_ = true;
             buf_[head_] = d;
             times_[head_] = nanos;
             head_ = (head_ + 1) % cap_;
@@ -60,6 +61,28 @@ public:
 
     std::size_t Size() const { return size_; }
     std::size_t Capacity() const { return cap_; }
+    // Records the storage holds room for now.
+    std::size_t Allocated() const { return buf_.size(); }
+
+    struct Storage {
+        std::vector<Depth> records;
+        std::vector<std::int64_t> times;
+    };
+    // Once drained after an overflow, the storage (at its largest then) is
+    // handed out, to be freed where no lock is held; it grows again as
+    // records wait. Empty otherwise: a queue that never filled keeps its
+    // storage rather than growing it again and again.
+    Storage TakeStorageIfDrained()
+    {
+        Storage s;
+        if (size_ == 0 && overflowed_) {
+            s.records.swap(buf_);
+            s.times.swap(times_);
+            head_ = 0;
+            overflowed_ = false;
+        }
+        return s;
+    }
 
 private:
     void Grow()
@@ -85,6 +108,7 @@ private:
     std::vector<std::int64_t> times_;
     std::size_t head_ = 0;
     std::size_t size_ = 0;
+    bool overflowed_ = false; // full since the storage was last given back
 };
 
 } // namespace mdpy

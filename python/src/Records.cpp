@@ -209,6 +209,18 @@ PyObject* ToBytes(PyObject* self, PyObject*)
                                      static_cast<Py_ssize_t>(InfoOf(self)->size));
 }
 
+// The codec's name as the package checks every encoding argument (an
+// unknown one is refused even where the texts are ASCII and need none).
+PyObject* CheckedEncoding(PyObject* encoding)
+{
+    PyObject* checks = PyImport_ImportModule("mdlink._checks");
+    if (!checks)
+        return nullptr;
+    PyObject* name = PyObject_CallMethod(checks, "encoding", "O", encoding);
+    Py_DECREF(checks);
+    return name;
+}
+
 PyObject* FromBytes(PyObject* cls, PyObject* args, PyObject* kwargs)
 {
     static const char* keywords[] = {"data", "encoding", "receive_time", nullptr};
@@ -232,9 +244,12 @@ PyObject* FromBytes(PyObject* cls, PyObject* args, PyObject* kwargs)
         PyErr_SetString(PyExc_TypeError, "from_bytes: encoding must be a str or None");
     else if (nanos != 0 && !Infos[static_cast<int>(kind)].timed)
         PyErr_Format(PyExc_TypeError, "from_bytes: %s has no receive_time", Py_TYPE(cls)->tp_name);
-    else
-        result = NewRecord(kind, buf.buf, static_cast<std::size_t>(buf.len),
-                           encoding == Py_None ? nullptr : encoding);
+    else if (encoding == Py_None)
+        result = NewRecord(kind, buf.buf, static_cast<std::size_t>(buf.len), nullptr);
+    else if (PyObject* codec = CheckedEncoding(encoding)) {
+        result = NewRecord(kind, buf.buf, static_cast<std::size_t>(buf.len), codec);
+        Py_DECREF(codec);
+    }
     if (result && Infos[static_cast<int>(kind)].timed)
         *TimeOf(result, Infos[static_cast<int>(kind)]) = nanos;
     PyBuffer_Release(&buf);
@@ -405,6 +420,12 @@ bool AddRecordTypes(PyObject* module)
     DefaultEncoding = PyUnicode_InternFromString("gb18030");
     if (!DefaultEncoding)
         return false;
+    // The package's default, named here only.
+    Py_INCREF(DefaultEncoding);
+    if (PyModule_AddObject(module, "DEFAULT_ENCODING", DefaultEncoding) < 0) {
+        Py_DECREF(DefaultEncoding);
+        return false;
+    }
     for (RecordInfo& info : Infos) {
         if (!MakeType(info))
             return false;

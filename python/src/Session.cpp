@@ -213,44 +213,112 @@ pybind11::list Session::LinkCounters()
     return out;
 }
 
-int Session::Request(const std::vector<std::string>& ids, bool forQuote, bool subscribe)
+namespace {
+
+// Ids a request adds or removes per hold of the lock a login needs.
+constexpr std::size_t RequestSlice = 16384;
+
+} // namespace
+
+void Subscriptions::Apply(char* const* ids, std::size_t count, bool subscribe)
+{
+    std::string id;
+    for (std::size_t k = 0; k < count; ++k) {
+        id.assign(ids[k]);
+        if (subscribe) {
+            if (at_.emplace(id, order_.size()).second)
+                order_.push_back(id);
+        } else if (auto it = at_.find(id); it != at_.end()) {
+            order_[it->second].clear();
+            at_.erase(it);
+        }
+    }
+    if (order_.size() > 64 && at_.size() < order_.size() / 2)
+        Compact();
+}
+
+void Subscriptions::Reserve(std::size_t more)
+{
+    at_.reserve(at_.size() + more);
+    order_.reserve(order_.size() + more);
+}
+
+void Subscriptions::Compact()
+{
+    std::size_t to = 0;
+    for (std::string& id : order_) {
+        if (id.empty())
+            continue;
+        at_[id] = to;
+        if (&order_[to] != &id)
+            order_[to] = std::move(id);
+        ++to;
+    }
+    order_.resize(to);
+}
+
+std::vector<std::string> Subscriptions::Ids() const
+{
+    std::vector<std::string> ids;
+    ids.reserve(at_.size());
+    for (const std::string& id : order_)
+        if (!id.empty())
+            ids.push_back(id);
+    return ids;
+}
+
+int Session::Request(std::string& ids, bool forQuote, bool subscribe)
 {
     if (Closed())
         throw ClosedError("the client is closed");
-    std::vector<std::string>& list = forQuote ? forQuotes_ : instruments_;
-    bool loggedIn;
-    {
-        std::lock_guard<std::mutex> lk(Room().mu);
-        for (const std::string& id : ids) {
-            auto it = std::find(list.begin(), list.end(), id);
-            if (subscribe && it == list.end())
-                list.push_back(id);
-            else if (!subscribe && it != list.end())
-                list.erase(it);
-        }
-        loggedIn = loginState_ == LoginState::Ok;
+    if (!ids.empty() && ids.back() != '\0')
+        ids.push_back('\0');
+    std::vector<char*> ptrs;
+    for (std::size_t at = 0; at < ids.size(); at = ids.find('\0', at) + 1)
+        ptrs.push_back(&ids[at]);
+    Subscriptions& kept = forQuote ? forQuotes_ : instruments_;
+    std::lock_guard<std::mutex> serial(requestMu_);
+    if (subscribe && ptrs.size() > RequestSlice) {
+        std::lock_guard<std::mutex> lk(subscriptionsMu_);
+        kept.Reserve(ptrs.size());
     }
-    if (!loggedIn || ids.empty())
+    bool loggedIn = false;
+    for (std::size_t from = 0; from < ptrs.size() || from == 0; from += RequestSlice) {
+        std::lock_guard<std::mutex> lk(subscriptionsMu_);
+        kept.Apply(ptrs.data() + from, std::min(RequestSlice, ptrs.size() - from), subscribe);
+        if (from + RequestSlice >= ptrs.size()) {
+            // With the last slice, as a login sets its state and copies the
+            // lists: either that login sends these ids or this request does
+            // (both, for the earlier slices of a large request).
+            std::lock_guard<std::mutex> room(Room().mu);
+            loggedIn = loginState_ == LoginState::Ok;
+        }
+    }
+    if (!loggedIn || ptrs.empty())
         return 0; // sent after the next login
-    GilRelease unlocked;
-    return Send(ids, forQuote, subscribe);
+    return Send(ptrs, forQuote, subscribe);
 }
 
-int Session::Send(const std::vector<std::string>& ids, bool forQuote, bool subscribe)
+int Session::Send(std::vector<std::string>& ids, bool forQuote, bool subscribe)
 {
     std::vector<char*> ptrs;
-    std::vector<std::string> copies(ids);
-    for (std::string& id : copies)
+    ptrs.reserve(ids.size());
+    for (std::string& id : ids)
         ptrs.push_back(&id[0]);
-    const int n = static_cast<int>(ptrs.size());
+    return Send(ptrs, forQuote, subscribe);
+}
+
+int Session::Send(std::vector<char*>& ids, bool forQuote, bool subscribe)
+{
+    const int n = static_cast<int>(ids.size());
     std::lock_guard<std::mutex> lk(apiMu_);
     if (!api_)
         return -1;
     if (forQuote)
-        return subscribe ? api_->SubscribeForQuoteRsp(ptrs.data(), n)
-                         : api_->UnSubscribeForQuoteRsp(ptrs.data(), n);
-    return subscribe ? api_->SubscribeMarketData(ptrs.data(), n)
-                     : api_->UnSubscribeMarketData(ptrs.data(), n);
+        return subscribe ? api_->SubscribeForQuoteRsp(ids.data(), n)
+                         : api_->UnSubscribeForQuoteRsp(ids.data(), n);
+    return subscribe ? api_->SubscribeMarketData(ids.data(), n)
+                     : api_->UnSubscribeMarketData(ids.data(), n);
 }
 
 py::object Session::NextEvent(double timeout)

@@ -20,6 +20,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace mdpy {
@@ -41,6 +42,24 @@ struct Options {
     int links = 1;                      // 2 or more: a redundant client of that many links
 };
 
+// The ids a client keeps subscribed, in the order they were first
+// subscribed: adding or removing an id costs the same however many there
+// are. Not thread-safe.
+class Subscriptions {
+public:
+    // Adds (or removes) each id that is not (or is) kept.
+    void Apply(char* const* ids, std::size_t count, bool subscribe);
+    // Room for `more` ids at once, rather than growing step by step.
+    void Reserve(std::size_t more);
+    std::vector<std::string> Ids() const;
+
+private:
+    void Compact();
+
+    std::vector<std::string> order_;                  // removed ids left empty
+    std::unordered_map<std::string, std::size_t> at_; // id -> its place in order_
+};
+
 class Session final : public CThostFtdcMdSpi, public std::enable_shared_from_this<Session> {
 public:
     explicit Session(Options o);
@@ -60,8 +79,9 @@ public:
     // client inert in the child).
     void ForgetAfterFork();
 
-    // `ids` are encoded already. 0, or the library's -1.
-    int Request(const std::vector<std::string>& ids, bool forQuote, bool subscribe);
+    // `ids`: the ids, encoded and checked already, each followed by a NUL.
+    // 0, or the library's -1. Runs with the GIL let go.
+    int Request(std::string& ids, bool forQuote, bool subscribe);
     pybind11::object NextEvent(double timeout);
     // (ok, login record or None, rsp info or None) once logged in or
     // refused; None after the timeout or once closed.
@@ -106,7 +126,8 @@ private:
 
     WaitRoom& Room() { return depth_->Room(); }
     CThostFtdcMdApi* TakeApi();
-    int Send(const std::vector<std::string>& ids, bool forQuote, bool subscribe);
+    int Send(std::vector<std::string>& ids, bool forQuote, bool subscribe);
+    int Send(std::vector<char*>& ids, bool forQuote, bool subscribe);
     void Answer(EventKind kind, CThostFtdcSpecificInstrumentField* i, CThostFtdcRspInfoField* info,
                 int id, bool last);
     void Deliver(const EventRecord& e);
@@ -124,13 +145,19 @@ private:
     // Under Room().mu:
     Life life_ = Life::Open;
     std::deque<EventRecord> events_;
-    std::vector<std::string> instruments_, forQuotes_;
     LoginState loginState_ = LoginState::None;
     CThostFtdcRspUserLoginField login_{};
     CThostFtdcRspInfoField loginInfo_{};
     bool loginHasInfo_ = false;
     bool hasReason_ = false;
     int lastReason_ = 0;
+
+    // What is subscribed, under its own lock: the loop thread takes it only
+    // to copy the lists at a login, and a request holds it for a slice of
+    // its ids at a time.
+    std::mutex subscriptionsMu_;
+    Subscriptions instruments_, forQuotes_;
+    std::mutex requestMu_; // one request at a time, in the order they came
 
     std::mutex apiMu_;               // api_ against Close
     CThostFtdcMdApi* api_ = nullptr;

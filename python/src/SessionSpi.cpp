@@ -104,16 +104,22 @@ void Session::OnRspUserLogin(CThostFtdcRspUserLoginField* login, CThostFtdcRspIn
         std::vector<std::string> instruments, forQuotes;
         WaitRoom::Wake w;
         {
-            std::lock_guard<std::mutex> lk(Room().mu);
-            loginState_ = ok ? LoginState::Ok : LoginState::Failed;
-            login_ = login ? *login : CThostFtdcRspUserLoginField{};
-            loginHasInfo_ = info != nullptr;
-            loginInfo_ = info ? *info : CThostFtdcRspInfoField{};
-            if (ok) {
-                instruments = instruments_;
-                forQuotes = forQuotes_;
+            // The state set and the lists copied in one step as a request
+            // sees them (its lock first, as there): what a request added
+            // after, it sends itself.
+            std::lock_guard<std::mutex> lists(subscriptionsMu_);
+            {
+                std::lock_guard<std::mutex> lk(Room().mu);
+                loginState_ = ok ? LoginState::Ok : LoginState::Failed;
+                login_ = login ? *login : CThostFtdcRspUserLoginField{};
+                loginHasInfo_ = info != nullptr;
+                loginInfo_ = info ? *info : CThostFtdcRspInfoField{};
+                w = Room().Changed();
             }
-            w = Room().Changed();
+            if (ok) {
+                instruments = instruments_.Ids();
+                forQuotes = forQuotes_.Ids();
+            }
         }
         Room().Notify(w);
         // Every (re)connection starts with no subscription at the front.

@@ -29,6 +29,8 @@ namespace mdpy {
 class WaitRoom {
 public:
     static constexpr std::size_t Never = ~std::size_t(0);
+    // Seconds from which a timeout means no limit (math.inf included).
+    static constexpr double MaxTimeout = 3e9;
 
     // What a change must wake (Notify it after unlocking `mu`).
     struct Wake {
@@ -44,7 +46,7 @@ public:
 
     // Waits, with the GIL let go, until ready() (called under `mu`) is true,
     // the room is closed (when `endOnClose`) or the time is up (negative: no
-    // limit). A timeout of 0 looks once, GIL held. A signal handler that
+    // limit, as from MaxTimeout on). A timeout of 0 looks once, GIL held. A signal handler that
     // raises (Ctrl-C) ends the wait with that exception.
     template <class F>
     bool Wait(double timeout, F ready, bool endOnClose = true);
@@ -87,7 +89,8 @@ bool WaitRoom::Wait(double timeout, F ready, bool endOnClose)
         std::lock_guard<std::mutex> lk(mu);
         return ready();
     }
-    const bool forever = timeout < 0;
+    // Past a century the deadline would overflow the clock: no limit then.
+    const bool forever = timeout < 0 || !(timeout < MaxTimeout);
     const Clock::time_point deadline =
         forever ? Clock::time_point::max()
                 : Clock::now() + std::chrono::duration_cast<Clock::duration>(

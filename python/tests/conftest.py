@@ -84,11 +84,13 @@ def refused_address():
         return f"tcp://127.0.0.1:{s.getsockname()[1]}"
 
 
-def run_python(script, timeout=120, **values):
-    """Runs `script` in a fresh interpreter that imports this mdlink, with
-    `values` as globals; the CompletedProcess, with text output."""
+def run_python(script, timeout=120, imports_first=(), **values):
+    """Runs `script` in a fresh interpreter that imports this mdlink (after
+    the modules in `imports_first`), with `values` as globals; the
+    CompletedProcess, with text output."""
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
-    prelude = "import os, sys, threading, time\nimport mdlink\n"
+    prelude = "import os, sys, threading, time\n"
+    prelude += "".join(f"import {module}\n" for module in imports_first) + "import mdlink\n"
     prelude += "".join(f"{name} = {value!r}\n" for name, value in values.items())
     return subprocess.run([sys.executable, "-c", prelude + textwrap.dedent(script)], env=env,
                           timeout=timeout, capture_output=True, text=True)
@@ -103,11 +105,12 @@ def wait_until(predicate, timeout=60, what="condition"):
         time.sleep(0.005)
 
 
-def write_replay_csv(path, rows):
-    """A CSV of depth records as mdfront --replay reads it (every member by name)."""
+def write_replay_csv(path, rows, encoding="utf-8"):
+    """A CSV of depth records as mdfront --replay reads it (every member by
+    name), its texts written in `encoding`."""
     import mdlink
     names = [m[0] for m in mdlink._core.members("Depth")]
-    with open(path, "w", newline="") as f:
+    with open(path, "w", newline="", encoding=encoding) as f:
         w = csv.writer(f)
         w.writerow(["RecvTimeUs", *names])
         for i, row in enumerate(rows):

@@ -25,6 +25,7 @@ def test_from_a_time_exactly_what_was_stored_since(front, nats_server, tmp_path)
     later = publish(f, nats_server, "IF2612", 100, tmp_path)  # a new link numbers from 1
     with mdlink.BusReader(nats_server.url, since=since, to_end=True) as reader:
         ticks = list(reader.ticks(timeout=60))
+        assert reader.at_end and not reader.closed  # the end, told from a timeout and a close
     assert [t.InstrumentID for t in ticks] == ["IF2612"] * later
     assert [t.Volume for t in ticks] == list(range(1, later + 1))
     times = [t.receive_time for t in ticks]  # the relay's, from the header

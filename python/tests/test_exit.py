@@ -122,3 +122,47 @@ def test_process_ends_cleanly(front, case):
     assert done.returncode == 0, done.stderr
     assert "terminate called" not in done.stderr
     assert expected in done.stdout
+
+
+# The main thread ends while a worker of each kind reads a client; Python
+# joins those workers at exit (a pool's through its own exit hook), so the
+# client must be closed first, whichever module was imported first.
+WORKERS = {
+    "ThreadPoolExecutor": """
+        from concurrent.futures import ThreadPoolExecutor
+        pool = ThreadPoolExecutor(1)
+        pool.submit(read)
+        """,
+    "asyncio.to_thread": """
+        import asyncio
+        async def start():
+            global reading
+            reading = asyncio.ensure_future(asyncio.to_thread(read))
+            await asyncio.to_thread(started.wait, 60)
+        asyncio.new_event_loop().run_until_complete(start())
+        """,
+    "threading.Thread": """
+        threading.Thread(target=read).start()
+        """,
+}
+
+
+@pytest.mark.parametrize("first", [(), ("concurrent.futures.thread",)],
+                         ids=["mdlink first", "pool module first"])
+@pytest.mark.parametrize("worker", WORKERS)
+def test_exit_with_a_worker_reading(front, worker, first):
+    f = front("--rate", "200")
+    script = """
+        started = threading.Event()
+        c = mdlink.Client(ADDRESS, "9999", "demo", "demo")
+        c.subscribe("au2612")
+        def read():
+            for tick in c.ticks():
+                started.set()
+            print("reader ended", flush=True)
+        """ + WORKERS[worker] + """
+        assert started.wait(60)
+        """
+    done = run_python(script, 30, imports_first=first, ADDRESS=f.address)
+    assert done.returncode == 0, done.stderr
+    assert "reader ended" in done.stdout

@@ -63,8 +63,8 @@ def test_frame_of_a_batch_and_of_ticks(front, tmp_path):
         client.subscribe("au2612")
         batch = client.batch(3, timeout=30, min_records=3, with_time=True)
         ticks = [client.next_tick(timeout=30) for _ in range(3)]
-    from_batch = mdlink.to_frame(batch)
-    from_ticks = mdlink.to_frame(ticks)
+    from_batch = mdlink.to_frame(batch, aware=False)
+    from_ticks = mdlink.to_frame(ticks, aware=False)
     assert list(from_batch.columns)[-2:] == ["exchange_time", "receive_time"]
     assert from_batch["receive_time"].dtype == np.dtype("M8[ns]")
     assert list(from_batch["receive_time"].astype("int64")) == list(batch["receive_time"].astype("int64"))
@@ -76,13 +76,52 @@ def test_frame_of_a_batch_and_of_ticks(front, tmp_path):
         assert frame["exchange_time"].tolist() == [
             pd.Timestamp(f"2026-12-08T{r['UpdateTime']}.{r['UpdateMillisec']:03d}") for r in rows]
     with pytest.raises(TypeError):
-        mdlink.to_frame(b"not records")
+        mdlink.to_frame(b"not records", aware=False)
+
+
+@pytest.mark.parametrize("encoding", ["utf-8", "gb18030"])
+def test_frames_in_the_clients_encoding(front, tmp_path, encoding):
+    # The records carry the codec of the client that read them.
+    rows = sample_rows("铜2612", 2)
+    write_replay_csv(tmp_path / "replay.csv", rows, encoding)
+    f = front("--replay", str(tmp_path / "replay.csv"), "--rate", "50")
+    with mdlink.Client(f.address, **CREDENTIALS, encoding=encoding) as client:
+        client.subscribe("铜2612")
+        batch = client.batch(2, timeout=30, min_records=2)
+        tick = client.next_tick(timeout=30)
+    assert tick.InstrumentID == "铜2612"
+    for frame in (mdlink.to_frame(batch, aware=False), mdlink.to_frame(batch[1:], aware=True),
+                  mdlink.to_frame([tick], aware=False)):
+        assert frame["InstrumentID"].tolist() == ["铜2612"] * len(frame)
+    # Told otherwise, it decodes as told.
+    assert mdlink.to_frame(batch, encoding="latin-1", aware=False)["InstrumentID"][0] != "铜2612"
 
 
 def test_frame_texts_in_the_encoding():
     a = records([("20261208", "09:00:00", 0, "")] * 2)
     a["InstrumentID"] = ["铜2612".encode("gb18030"), b"\xff\xfe"]
-    frame = mdlink.to_frame(a)
+    frame = mdlink.to_frame(a, aware=False)
     assert frame["InstrumentID"].tolist() == ["铜2612", "\ufffd\ufffd"]
     assert "receive_time" not in frame and frame["ExchangeID"].tolist() == ["", ""]
-    assert mdlink.to_frame(a, encoding="latin-1")["InstrumentID"][1] == "\xff\xfe"
+    assert mdlink.to_frame(a, encoding="latin-1", aware=False)["InstrumentID"][1] == "\xff\xfe"
+
+
+@pytest.mark.parametrize("aware", [True, False, None])
+def test_frame_times_with_and_without_zones(aware):
+    # Received at 01:30:00.250 UTC: 09:30:00.250 on the exchange's clock.
+    a = np.zeros(2, dtype=mdlink.depth_dtype(with_time=True))
+    a["TradingDay"], a["UpdateTime"], a["UpdateMillisec"] = "20261208", "09:30:00", 250
+    a["receive_time"] = np.datetime64("2026-12-08T01:30:00.250", "ns")
+    if aware is None:
+        with pytest.warns(FutureWarning, match="aware=True"):
+            frame = mdlink.to_frame(a)
+    else:
+        frame = mdlink.to_frame(a, aware=aware)
+    local, received = frame["exchange_time"], frame["receive_time"]
+    if aware:
+        assert (str(local.dt.tz), str(received.dt.tz)) == ("Asia/Shanghai", "UTC")
+        assert (received - local).tolist() == [pd.Timedelta(0)] * 2
+        assert local[0] == pd.Timestamp("2026-12-08T09:30:00.250", tz="Asia/Shanghai")
+    else:  # as numpy holds them: a naive difference is off by the zone's 8 hours
+        assert local.dt.tz is None and received.dt.tz is None
+        assert (local - received).tolist() == [pd.Timedelta(hours=8)] * 2

@@ -40,3 +40,10 @@ def test_import_says_which_python_the_module_was_built_for(tmp_path, rename, wor
     assert last.startswith("ImportError: ") and words in last, done.stderr
     running = f"Python {sys.version_info.major}.{sys.version_info.minor}"
     assert running in last and "pip install --no-build-isolation ." in last
+
+
+def test_import_leaves_asyncio_until_the_first_await():
+    done = subprocess.run([sys.executable, "-c", "import sys, mdlink; print('asyncio' in sys.modules)"],
+                          capture_output=True, text=True, timeout=60,
+                          env=dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path)))
+    assert done.stdout.strip() == "False", done.stderr

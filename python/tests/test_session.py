@@ -1,6 +1,8 @@
 """The client against mdfront: login, subscriptions, depth data, events, the queue."""
 
+import asyncio
 import errno
+import math
 import logging
 import os
 import time
@@ -195,12 +197,64 @@ def test_full_queue_drops_the_oldest_and_counts(front, tmp_path):
     with mdlink.Client(f.address, queue_size=8, **CREDENTIALS) as client:
         client.subscribe("au2612")
         wait_until(lambda: client.received == 40, what="all 40 depth frames")
-        assert client.dropped == 32 and client.queued == 8
+        assert client.dropped == 32 and client.queued == 8 and client._queue.allocated == 8
         # More than the queue can hold is never waited for.
         kept = client.batch(100, timeout=None, min_records=1000)
         assert list(kept["Volume"]) == [r["Volume"] for r in rows[-8:]]
         assert client.next_tick(timeout=0) is None
         assert client.queued == 0 and client.dropped == 32
+        # Drained after an overflow, the queue's storage is given back.
+        assert client._queue.allocated == 0
+
+
+def test_a_reader_part_way_keeps_the_drop_policy_and_the_counts(front, tmp_path):
+    # A record taken by a reader is gone from the queue: when the queue
+    # overflows after, the records left are still the newest, in order.
+    # Paced over a second: the first read comes well before the last record.
+    rows = sample_rows("au2612", 200)
+    write_replay_csv(tmp_path / "replay.csv", rows)
+    f = front("--replay", str(tmp_path / "replay.csv"), "--rate", "200",
+              "--silent-after-frames", "202")
+    with mdlink.Client(f.address, queue_size=8, **CREDENTIALS) as client:
+        client.subscribe("au2612")
+        seen = []
+
+        def counted():
+            counts = client.counters()
+            seen.append(counts)
+            return counts
+
+        wait_until(lambda: counted()["queued"] == 8, what="a full queue")
+        first = client.next_tick(timeout=0)
+        wait_until(lambda: counted()["received"] == 200, what="all 200 depth frames")
+        rest = client.batch(100, timeout=0)
+        assert [first.Volume, *rest["Volume"]][1:] == [r["Volume"] for r in rows[-8:]]
+        assert first.Volume < rest["Volume"][0]
+        counted()
+    assert all(c["received"] == c["consumed"] + c["dropped"] + c["queued"] and
+               c["queued"] <= 8 for c in seen), seen
+    assert seen[-1] == {"received": 200, "consumed": 9, "dropped": 191, "queued": 0}
+
+
+@pytest.mark.parametrize("ending", ["timeout", "close", "close with records queued"])
+def test_a_timeout_told_from_the_end(front, tmp_path, ending):
+    rows = sample_rows("au2612", 5)
+    write_replay_csv(tmp_path / "replay.csv", rows)
+    f = front("--replay", str(tmp_path / "replay.csv"), "--rate", "0",
+              "--silent-after-frames", "7")
+    with mdlink.Client(f.address, **CREDENTIALS) as client:
+        client.subscribe("au2612")
+        wait_until(lambda: client.received == 5, what="the 5 depth frames")
+        if ending == "close":
+            assert len(client.batch(5, timeout=0)) == 5
+        if ending != "timeout":
+            client.close()
+        assert not client.at_end if ending != "close" else client.at_end
+        read = list(client.ticks(timeout=0.01))
+        assert len(read) == (0 if ending == "close" else 5)
+        assert client.next_tick(timeout=0.01) is None
+        assert (client.at_end, client.closed) == ((False, False) if ending == "timeout" else
+                                                  (True, True))
 
 
 def test_event_queue_is_bounded_too(front):
@@ -232,3 +286,53 @@ def test_links_hold_two_fronts_and_deliver_each_record_once(front):
     assert client.link_counters() == []
     with pytest.raises(ValueError, match="links"):
         mdlink.Client([a.address], links=9)
+
+
+class CloseOnDepth(mdlink.Handler):
+    def __init__(self):
+        self.client = None
+
+    def on_depth(self, tick):
+        self.client.close()
+
+
+# An endless timeout waits for what comes (a tick, an event, the close), as
+# None does; before, it overflowed into no wait at all.
+ENDLESS_WAITS = {
+    "next_tick": lambda c: c.next_tick(timeout=math.inf) is not None,
+    "ticks": lambda c: next(c.ticks(timeout=math.inf)) is not None,
+    "batch": lambda c: len(c.batch(timeout=math.inf)) > 0,
+    "batch_bytes": lambda c: len(c.batch_bytes(timeout=1e12)) > 0,
+    "anext_tick": lambda c: asyncio.run(c.anext_tick(timeout=math.inf)) is not None,
+    "next_event": lambda c: c.next_event(timeout=math.inf) is not None,
+    "wait_login": lambda c: c.wait_login(timeout=math.inf) is not None,
+    "join": lambda c: c.join(timeout=math.inf),
+}
+
+
+@pytest.mark.parametrize("call", ENDLESS_WAITS)
+def test_an_endless_timeout_waits(front, call):
+    f = front("--rate", "20")
+    handler = CloseOnDepth() if call == "join" else None
+    with mdlink.Client(f.address, **CREDENTIALS, handler=handler) as client:
+        if handler:
+            handler.client = client
+        client.subscribe("au2612")
+        assert ENDLESS_WAITS[call](client)
+
+
+def test_with_on_a_closed_client_raises():
+    client = mdlink.Client(refused_address())
+    for name in ("encoding", "fronts"):  # set once, at construction
+        with pytest.raises(AttributeError):
+            setattr(client, name, "utf-8")
+    client.close()
+    with pytest.raises(mdlink.ClosedError):
+        with client:
+            pass
+
+    async def awaited():
+        async with client:
+            pass
+    with pytest.raises(mdlink.ClosedError):
+        asyncio.run(awaited())

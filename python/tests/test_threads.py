@@ -6,13 +6,14 @@ A fault here shows as a deadlock: the watchdog in conftest ends the run."""
 import _thread
 import gc
 import logging
+import sys
 import threading
 import traceback
 
 import pytest
 
 import mdlink
-from conftest import CREDENTIALS, wait_until
+from conftest import CREDENTIALS, refused_address, wait_until
 
 
 
@@ -52,6 +53,32 @@ def test_push_handler_gets_every_kind_on_the_library_thread(front):
         assert h.loop_thread != threading.get_ident()
         # Pushed kinds are not queued as well.
         assert client.queued == 0 and client.next_event(timeout=0) is None
+
+
+def test_plain_callables_as_the_handler(front):
+    f = front("--rate", "200")
+    ticks, events = [], []
+    done = threading.Event()
+
+    def on_tick(tick):
+        ticks.append(tick.InstrumentID)
+        if len(ticks) == 3:
+            done.set()
+
+    with mdlink.Client(f.address, **CREDENTIALS, on_tick=on_tick, on_event=events.append) as c:
+        c.subscribe("au2612")
+        assert done.wait(60)
+        assert c.next_event(timeout=0) is None and c.next_tick(timeout=0) is None  # none queued
+    assert ticks[:3] == ["au2612"] * 3
+    # Kinds are enum members equal to today's strings, reasons to their numbers.
+    kinds = [e.kind for e in events]
+    assert kinds[:3] == ["connected", "login", "subscribed"]
+    assert kinds[:3] == [mdlink.EventKind.CONNECTED, mdlink.EventKind.LOGIN,
+                         mdlink.EventKind.SUBSCRIBED]
+    assert f"{kinds[0]}" == str(kinds[0]) == "connected" and hash(kinds[0]) == hash("connected")
+    assert mdlink.LINK_LOST == 0x2001 and mdlink.Reason(0x2002) is mdlink.HEARTBEAT_TIMEOUT
+    assert mdlink.Event("disconnected", reason=0x2001).reason is mdlink.Reason.LINK_LOST
+    assert mdlink.Event("disconnected", reason=111).reason == 111
 
 
 def test_kinds_the_handler_leaves_out_are_queued(front):
@@ -232,6 +259,34 @@ def test_waiting_releases_the_gil(front):
     assert client.next_tick(timeout=None) is None  # nothing subscribed: only the close ends it
     t.join()
     assert len(progress) == 1000
+
+
+@pytest.mark.parametrize("request_kind", ["subscribe", "unsubscribe"])
+def test_a_large_request_lets_go_of_the_gil(front, request_kind):
+    # With the switch interval out of reach, the main thread gives the GIL up
+    # only where the binding lets it go; a handler of another client that
+    # runs between two reads of its count ran during the request itself.
+    f = front("--rate", "1000")
+    counter = Recorder()
+    ids = [f"x{i:06d}" for i in range(20000)]
+    with mdlink.Client(refused_address()) as idle, \
+            mdlink.Client(f.address, **CREDENTIALS, handler=counter) as ticking:
+        ticking.subscribe("au2612")
+        wait_until(lambda: counter.ticks > 0, what="the first tick")
+        joined = b"\0".join(i.encode() for i in ids) + b"\0"
+        interval = sys.getswitchinterval()
+        sys.setswitchinterval(1000)
+        try:
+            for attempt in range(100):
+                if request_kind == "unsubscribe":
+                    idle._session.request(joined, False, True)
+                before = counter.ticks
+                idle._session.request(joined, False, request_kind == "subscribe")
+                if counter.ticks != before:
+                    break
+        finally:
+            sys.setswitchinterval(interval)
+        assert counter.ticks != before, "no callback ran during 100 requests"
 
 
 def test_ctrl_c_interrupts_a_wait(front):
