@@ -17,6 +17,7 @@ class Reason(enum.IntEnum):
     """Disconnection reasons of the library; equal to their numbers."""
     LINK_LOST = 0x2001
     HEARTBEAT_TIMEOUT = 0x2002
+    LOGIN_REFUSED = -1
 
 class EventKind(str, enum.Enum):
     """What an Event is; each equal to its name as a str."""
@@ -28,6 +29,8 @@ class EventKind(str, enum.Enum):
     FOR_QUOTE_SUBSCRIBED = "for_quote_subscribed"
     FOR_QUOTE_UNSUBSCRIBED = "for_quote_unsubscribed"
     FOR_QUOTE = "for_quote"
+    LINK_UP = "link_up"
+    LINK_DOWN = "link_down"
 
 LINK_LOST: Reason
 HEARTBEAT_TIMEOUT: Reason
@@ -176,10 +179,13 @@ class Event:
     request_id: int
     is_last: bool
     notice: Optional[ForQuote]
+    link: Optional[int]
+    fronts: Optional[str]
     def __init__(self, kind: str, reason: int = ..., login: Optional[LoginResponse] = ...,
                  error: Optional[RspInfo] = ..., instrument_id: Optional[str] = ...,
                  request_id: int = ..., is_last: bool = ...,
-                 notice: Optional[ForQuote] = ...) -> None: ...
+                 notice: Optional[ForQuote] = ..., link: Optional[int] = ...,
+                 fronts: Optional[str] = ...) -> None: ...
     @property
     def ok(self) -> bool: ...
 
@@ -190,6 +196,8 @@ class Handler:
     def on_login(self, login: Optional[LoginResponse], error: Optional[RspInfo]) -> None: ...
     def on_subscribed(self, event: Event) -> None: ...
     def on_for_quote(self, notice: ForQuote) -> None: ...
+    def on_link_down(self, link: int, fronts: str, reason: int) -> None: ...
+    def on_link_up(self, link: int, fronts: str) -> None: ...
     def on_depth(self, tick: Depth) -> None: ...
 
 class _TickReader:

@@ -87,9 +87,14 @@ class Client(TickReader):
 
     def link_counters(self):
         """One dict per link of a client made with ``links`` of 2 or more:
-        ``fronts`` it holds, ``up``, ``connects``, ``losses``, depth records
-        it delivered ``first``, ``copies`` it brought later and ``older``
-        ones (both dropped), records ``held`` while it caught up, for-quote
+        ``fronts`` it holds, ``up`` (its connection), ``logged_in`` (usable:
+        logged in and subscribed again), ``last_record_age`` (seconds since
+        its last depth record, None before the first), ``connects``,
+        ``reconnections``, ``losses``, ``logins_refused``, ``login_timeouts``,
+        depth ``records`` it brought, those it delivered ``first``,
+        ``copies`` it brought later (``late_copies``: of records 8 or more
+        deliveries back) and ``older`` ones (both dropped), records ``held``
+        while it caught up, for-quote
         ``notices_first`` and ``notice_copies``, and how late its copies
         came: ``late`` counts per bucket of ``mdlink.LATE_BOUNDS_US``
         (``late_timed`` copies timed, a sample), ``late_max_us``. An empty

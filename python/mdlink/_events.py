@@ -11,6 +11,9 @@ class Reason(enum.IntEnum):
     number of a failed connection attempt; equal to their numbers."""
     LINK_LOST = 0x2001
     HEARTBEAT_TIMEOUT = 0x2002
+    #: link_down events of a client with ``links``: the link's front refused
+    #: a login; the link connects again later.
+    LOGIN_REFUSED = -1
 
 
 class EventKind(str, enum.Enum):
@@ -23,6 +26,8 @@ class EventKind(str, enum.Enum):
     FOR_QUOTE_SUBSCRIBED = "for_quote_subscribed"
     FOR_QUOTE_UNSUBSCRIBED = "for_quote_unsubscribed"
     FOR_QUOTE = "for_quote"
+    LINK_UP = "link_up"
+    LINK_DOWN = "link_down"
 
     def __str__(self):
         return self.value
@@ -40,7 +45,7 @@ HEARTBEAT_TIMEOUT = Reason.HEARTBEAT_TIMEOUT
 RETRY_SECONDS = 3
 
 #: Kinds that are always passed to Python, for the log.
-LINK_KINDS = ("connected", "disconnected", "login")
+LINK_KINDS = ("connected", "disconnected", "login", "link_up", "link_down")
 
 _EVENT_METHODS = {
     "connected": "on_connected",
@@ -51,6 +56,8 @@ _EVENT_METHODS = {
     "for_quote_subscribed": "on_subscribed",
     "for_quote_unsubscribed": "on_subscribed",
     "for_quote": "on_for_quote",
+    "link_up": "on_link_up",
+    "link_down": "on_link_down",
 }
 
 _log = logging.getLogger("mdlink")
@@ -82,6 +89,9 @@ def reason_text(reason):
         return "connection lost"
     if reason == HEARTBEAT_TIMEOUT:
         return "heartbeat timeout: the library moves to the next front"
+    if reason == Reason.LOGIN_REFUSED:
+        return "login refused: the link connects again later"
+
     return f"connection failed: {os.strerror(reason)} ({reason})"
 
 
@@ -91,15 +101,19 @@ class Event:
     ``kind`` is one of ``connected``, ``disconnected`` (``reason``), ``login``
     (``login``, ``error``), ``subscribed``, ``unsubscribed``,
     ``for_quote_subscribed``, ``for_quote_unsubscribed`` (``instrument_id``,
-    ``error``) and ``for_quote`` (``notice``). ``error`` is the front's
-    RspInfo when it sent one (ErrorID 0 is success).
+    ``error``), ``for_quote`` (``notice``), and for a client with ``links``
+    of 2 or more ``link_down`` (``link``, ``fronts``, ``reason``: the
+    connection's, or ``Reason.LOGIN_REFUSED``) and
+    ``link_up`` (``link``, ``fronts``): one link lost or back while the
+    others carry on. ``error`` is the front's RspInfo when it sent one
+    (ErrorID 0 is success).
     """
 
     __slots__ = ("kind", "reason", "login", "error", "instrument_id", "request_id",
-                 "is_last", "notice")
+                 "is_last", "notice", "link", "fronts")
 
     def __init__(self, kind, reason=0, login=None, error=None, instrument_id=None,
-                 request_id=0, is_last=False, notice=None):
+                 request_id=0, is_last=False, notice=None, link=None, fronts=None):
         self.kind = EventKind(kind)
         self.reason = Reason(reason) if reason in _REASONS else reason
         self.login = login
@@ -108,6 +122,8 @@ class Event:
         self.request_id = request_id
         self.is_last = is_last
         self.notice = notice
+        self.link = link
+        self.fronts = fronts
 
     @property
     def ok(self):
@@ -149,6 +165,13 @@ class Handler:
     def on_for_quote(self, notice):
         """A for-quote notice (ForQuote)."""
 
+    def on_link_down(self, link, fronts, reason):
+        """With ``links``: link number ``link`` (holding ``fronts``) is no
+        longer usable (``reason`` as in :class:`Event`); others carry on."""
+
+    def on_link_up(self, link, fronts):
+        """With ``links``: link number ``link`` is usable again."""
+
     def on_depth(self, tick):
         """A depth record (Depth)."""
 
@@ -176,7 +199,11 @@ def handler_parts(handler, on_tick=None, on_event=None):
 def log_link(label, t):
     """The log line of a link event (an event tuple of a kind in LINK_KINDS)."""
     kind = t[0]
-    if kind == "connected":
+    if kind == "link_down":
+        _log.warning("%s: link %d [%s] lost: %s", label, t[8], t[9], reason_text(t[1]))
+    elif kind == "link_up":
+        _log.warning("%s: link %d [%s] usable again", label, t[8], t[9])
+    elif kind == "connected":
         _log.info("%s: connected, logging in", label)
     elif kind == "disconnected":
         _log.warning("%s: disconnected: %s; the library connects again in %d s", label,
@@ -211,6 +238,10 @@ def dispatcher(handler, kinds, label, on_event=None):
             handler.on_login(t[2], t[3])
         elif kind == "for_quote":
             handler.on_for_quote(t[7])
+        elif kind == "link_down":
+            handler.on_link_down(t[8], t[9], t[1])
+        elif kind == "link_up":
+            handler.on_link_up(t[8], t[9])
         else:
             handler.on_subscribed(Event(*t))
     return dispatch

@@ -15,12 +15,15 @@ enum class EventKind {
     ForQuoteSubscribed,
     ForQuoteUnsubscribed,
     ForQuote,
+    LinkUp,   // a link of a redundant client usable again
+    LinkDown, // one no longer usable, the others carrying on
     Count
 };
 
 inline const char* const EventNames[] = {
     "connected",  "disconnected", "login", "subscribed", "unsubscribed", "for_quote_subscribed",
-    "for_quote_unsubscribed", "for_quote"};
+    "for_quote_unsubscribed", "for_quote", "link_up", "link_down"};
+static_assert(sizeof EventNames / sizeof EventNames[0] == static_cast<int>(EventKind::Count), "a name a kind");
 
 struct EventRecord {
     EventKind kind = EventKind::Connected;
@@ -35,6 +38,8 @@ struct EventRecord {
     CThostFtdcRspInfoField info{};
     CThostFtdcSpecificInstrumentField instrument{};
     CThostFtdcForQuoteRspField notice{};
+    int link = -1; // link events: the link's index and its fronts
+    char fronts[128] = {};
 };
 
 // The event of a response: its kind, its request and place in the answer,

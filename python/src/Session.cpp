@@ -107,6 +107,8 @@ void Session::Start()
         redundant_ = redundant;
     }
     api->RegisterSpi(this);
+    if (redundant)
+        redundant->RegisterLinkWatcher(this);
     for (const std::string& f : opt_.fronts) {
         std::vector<char> text(f.begin(), f.end());
         text.push_back('\0');
@@ -197,10 +199,18 @@ pybind11::list Session::LinkCounters()
         py::dict d;
         d["fronts"] = std::string(c.Fronts);
         d["up"] = c.Up != 0;
+        d["logged_in"] = c.LoggedIn != 0;
+        d["last_record_age"] = c.LastRecordAgeMs < 0 ? py::object(py::none())
+                                                     : py::object(py::float_(static_cast<double>(c.LastRecordAgeMs) / 1000.0));
         d["connects"] = c.Connects;
+        d["reconnections"] = c.Reconnections;
         d["losses"] = c.Losses;
+        d["logins_refused"] = c.LoginsRefused;
+        d["login_timeouts"] = c.LoginTimeouts;
+        d["records"] = c.Records;
         d["first"] = c.First;
         d["copies"] = c.Copies;
+        d["late_copies"] = c.LateCopies;
         d["older"] = c.Older;
         d["held"] = c.Held;
         d["notices_first"] = c.NoticesFirst;

@@ -60,7 +60,9 @@ private:
     std::unordered_map<std::string, std::size_t> at_; // id -> its place in order_
 };
 
-class Session final : public CThostFtdcMdSpi, public std::enable_shared_from_this<Session> {
+class Session final : public CThostFtdcMdSpi,
+                      private mdlink::RedundantLinkWatcher,
+                      public std::enable_shared_from_this<Session> {
 public:
     explicit Session(Options o);
     // Runs with the GIL held: from Python's deallocation, or on the loop
@@ -118,6 +120,10 @@ public:
     void OnRspUnSubForQuoteRsp(CThostFtdcSpecificInstrumentField* i, CThostFtdcRspInfoField* info,
                                int id, bool last) override;
     void OnRtnForQuoteRsp(CThostFtdcForQuoteRspField* notice) override;
+    // A redundant client's links (RedundantLinkWatcher), on the loop thread.
+    void OnLinkUp(int link, const char* fronts) override;
+    void OnLinkDown(int link, const char* fronts, int reason) override;
+    void LinkEvent(EventKind kind, int link, const char* fronts, int reason);
     void OnRtnDepthMarketData(CThostFtdcDepthMarketDataField* d) override;
 
 private:

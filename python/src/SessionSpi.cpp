@@ -185,6 +185,28 @@ void Session::OnRtnDepthMarketData(CThostFtdcDepthMarketDataField* d)
            [&] { CallHandler(opt_.depthCallback.ptr(), NewDepth(*d, now, encoding_)); });
 }
 
+void Session::OnLinkUp(int link, const char* fronts)
+{
+    LinkEvent(EventKind::LinkUp, link, fronts, 0);
+}
+
+void Session::OnLinkDown(int link, const char* fronts, int reason)
+{
+    LinkEvent(EventKind::LinkDown, link, fronts, reason);
+}
+
+void Session::LinkEvent(EventKind kind, int link, const char* fronts, int reason)
+{
+    Guard([&] {
+        EventRecord e;
+        e.kind = kind;
+        e.reason = reason;
+        e.link = link;
+        CopyText(e.fronts, sizeof e.fronts, fronts ? fronts : "");
+        Deliver(e);
+    });
+}
+
 void Session::Answer(EventKind kind, CThostFtdcSpecificInstrumentField* i,
                      CThostFtdcRspInfoField* info, int id, bool last)
 {
@@ -242,11 +264,16 @@ py::object Session::EventTuple(const EventRecord& e)
         if (!instrument)
             throw py::error_already_set();
     }
+    py::object link = py::none(), fronts = py::none();
+    if (e.link >= 0) {
+        link = py::int_(e.link);
+        fronts = py::str(e.fronts);
+    }
     return py::make_tuple(EventNames[static_cast<int>(e.kind)], e.reason,
                           record(e.hasLogin, RecordKind::Login, &e.login, sizeof e.login),
                           record(e.hasInfo, RecordKind::RspInfo, &e.info, sizeof e.info),
                           instrument, e.requestId, e.isLast,
-                          record(e.hasNotice, RecordKind::ForQuote, &e.notice, sizeof e.notice));
+                          record(e.hasNotice, RecordKind::ForQuote, &e.notice, sizeof e.notice), link, fronts);
 }
 
 } // namespace mdpy

@@ -281,8 +281,13 @@ def test_links_hold_two_fronts_and_deliver_each_record_once(front):
         assert [c["fronts"] for c in links] == [a.address, b.address]
         assert sum(c["first"] for c in links) >= len(slots)
         assert len(links[0]["late"]) == len(mdlink.LATE_BOUNDS_US) + 1
-        kinds_seen = [e.kind for e in client.events(timeout=0)]
-        assert "disconnected" not in kinds_seen
+        assert [c["logged_in"] for c in links] == [False, True]
+        assert links[1]["records"] >= 20 and links[1]["last_record_age"] < 30
+        events = [(e.kind, e.link, e.fronts) for e in client.events(timeout=0)
+                  if e.kind in ("link_up", "link_down", "disconnected")]
+        # Each link usable, then the first lost; the application is not disconnected.
+        assert sorted(events[:2]) == [("link_up", 0, a.address), ("link_up", 1, b.address)]
+        assert events[2:] == [("link_down", 0, a.address)]
     assert client.link_counters() == []
     with pytest.raises(ValueError, match="links"):
         mdlink.Client([a.address], links=9)

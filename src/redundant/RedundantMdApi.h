@@ -77,8 +77,9 @@ enum {
     RedundantMaxReconnectMs = 60000
 };
 
-// Reasons a link was lost besides its connection's own (0x2001, 0x2002, ...).
-enum { RedundantLoginRefused = -1, RedundantLoginUnanswered = -2 };
+// The reason a usable link was lost when its front refused a login (the
+// others are its connection's: 0x2001, 0x2002, ...).
+enum { RedundantLoginRefused = -1 };
 
 // Told of each link's loss and return, on the loop thread, after the
 // application's own callbacks for the same event; must not block.
@@ -86,8 +87,8 @@ class RedundantLinkWatcher {
 public:
     // The link is usable again (logged in, subscribed again).
     virtual void OnLinkUp(int link, const char* fronts) = 0;
-    // The link stopped being usable: the connection's
-    // reason, or RedundantLoginRefused / RedundantLoginUnanswered.
+    // The link stopped being usable: the connection's reason, or
+    // RedundantLoginRefused.
     virtual void OnLinkDown(int link, const char* fronts, int reason) = 0;
 
 protected:
