@@ -9,7 +9,7 @@ include(CMakePackageConfigHelpers)
 set(MDLINK_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/mdlink)
 
 # An installed library finds its neighbour wherever the folder is moved.
-set_target_properties(kelvobase PROPERTIES INSTALL_RPATH "./;\$ORIGIN")
+set_target_properties(kelvobase PROPERTIES INSTALL_RPATH "\$ORIGIN;./")
 
 install(FILES include/MdApi.h include/KelvoBase.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(TARGETS mdlink kelvobase EXPORT mdlinkTargets

@@ -19,10 +19,10 @@ if [ "$actual" != "$expected" ]; then
     diff <(printf '%s\n' "$expected") <(printf '%s\n' "$actual") || true
     exit 1
 fi
-# Run-time search path: "./" first.
+# Run-time search path: the library's own directory first, then "./".
 runpath=$(readelf -d "$lib" | sed -n 's/.*(RUNPATH).*\[\(.*\)\]/\1/p; s/.*(RPATH).*\[\(.*\)\]/\1/p')
 case "$runpath" in
-    ./:*|./) ;;
-    *) echo "run-time search path does not start with ./: '$runpath'"; exit 1 ;;
+    '$ORIGIN:./'*) ;;
+    *) echo "run-time search path does not start with \$ORIGIN:./: '$runpath'"; exit 1 ;;
 esac
 echo "exports and search path as published"

@@ -35,8 +35,8 @@ if(NOT installed STREQUAL EXPECTED)
 endif()
 foreach(lib libmdlink.so libkelvobase.so)
   file(READ_ELF ${prefix}/${LIBDIR}/${lib} RUNPATH runpath) # a list: ':' reads as ';'
-  if(NOT runpath STREQUAL "./;$ORIGIN")
-    message(FATAL_ERROR "${lib}: run-time search path '${runpath}', expected './:$ORIGIN'")
+  if(NOT runpath STREQUAL "$ORIGIN;./")
+    message(FATAL_ERROR "${lib}: run-time search path '${runpath}', expected '$ORIGIN:./'")
   endif()
 endforeach()
 
