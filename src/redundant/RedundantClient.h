@@ -7,8 +7,8 @@
 //   ReqUserLogin, Subscribe...     depth     --> DepthArbiter --> application, first copy only
 //     under the session lock:      for-quote --> ForQuoteWindow --> application
 //     remember, send on links      responses --> Login/ResponseMerge (session lock)
-//   Release, GetLinkCounters       link up/down --> LinkBoard (session lock)
-//     carried onto the loop
+//   Release, GetLinkCounters       link states, login rounds (session lock)
+//     carried onto the loop        timers: watch (deadlines, reconnections), hold, minute
 //
 // What the application sees, the published interface otherwise unchanged:
 // - Fronts are dealt to links at Init like cards: with F fronts and N links,
