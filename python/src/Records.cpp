@@ -1,6 +1,7 @@
 #include "Records.h"
 
 #include "MdApi.h"
+#include "wire/DepthMembers.h"
 
 #include <structmember.h>
 
@@ -24,21 +25,11 @@ struct Member {
 #define MDPY_TEXT(R, m) {#m, MemberKind::Text, offsetof(R, m), sizeof(R::m)}
 #define MDPY_DBL(R, m) {#m, MemberKind::Double, offsetof(R, m), sizeof(double)}
 #define MDPY_INT(R, m) {#m, MemberKind::Int, offsetof(R, m), sizeof(int)}
-#define MDPY_LEVEL(n) MDPY_DBL(D, BidPrice##n), MDPY_INT(D, BidVolume##n), \
-                      MDPY_DBL(D, AskPrice##n), MDPY_INT(D, AskVolume##n)
 
-using D = CThostFtdcDepthMarketDataField;
-const Member DepthMembers[] = {
-    MDPY_TEXT(D, TradingDay), MDPY_TEXT(D, InstrumentID), MDPY_TEXT(D, ExchangeID),
-    MDPY_TEXT(D, ExchangeInstID), MDPY_DBL(D, LastPrice), MDPY_DBL(D, PreSettlementPrice),
-    MDPY_DBL(D, PreClosePrice), MDPY_DBL(D, PreOpenInterest), MDPY_DBL(D, OpenPrice),
-    MDPY_DBL(D, HighestPrice), MDPY_DBL(D, LowestPrice), MDPY_INT(D, Volume),
-    MDPY_DBL(D, Turnover), MDPY_DBL(D, OpenInterest), MDPY_DBL(D, ClosePrice),
-    MDPY_DBL(D, SettlementPrice), MDPY_DBL(D, UpperLimitPrice), MDPY_DBL(D, LowerLimitPrice),
-    MDPY_DBL(D, PreDelta), MDPY_DBL(D, CurrDelta), MDPY_TEXT(D, UpdateTime),
-    MDPY_INT(D, UpdateMillisec), MDPY_LEVEL(1), MDPY_LEVEL(2), MDPY_LEVEL(3), MDPY_LEVEL(4),
-    MDPY_LEVEL(5), MDPY_DBL(D, AveragePrice), MDPY_TEXT(D, ActionDay),
-};
+// The depth record's members in their order, from their one list.
+#define MDPY_DEPTH(kind, name, offset, width) {#name, MemberKind::kind, offset, width},
+const Member DepthMembers[] = {MDLINK_DEPTH_MEMBERS(MDPY_DEPTH)};
+#undef MDPY_DEPTH
 
 using L = CThostFtdcRspUserLoginField;
 const Member LoginMembers[] = {
@@ -60,7 +51,6 @@ const Member ForQuoteMembers[] = {
 #undef MDPY_TEXT
 #undef MDPY_DBL
 #undef MDPY_INT
-#undef MDPY_LEVEL
 
 struct RecordInfo {
     const char* name; // qualified type name
@@ -86,7 +76,7 @@ RecordInfo Infos[] = {
          "Depth market data of one instrument: the members of the interface's depth record,\n"
          "under the same names. Numbers are float or int, texts str. receive_time: when the\n"
          "library delivered it, nanoseconds since the epoch (0 when unknown).",
-         DepthMembers, sizeof(D), true),
+         DepthMembers, sizeof(CThostFtdcDepthMarketDataField), true),
     Info("mdlink.LoginResponse", "The front's answer to a successful login.", LoginMembers,
          sizeof(L)),
     Info("mdlink.RspInfo",

@@ -10,6 +10,7 @@
 #pragma once
 
 #include "MdApi.h"
+#include "wire/DepthMembers.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -81,30 +82,12 @@ private:
         auto member = [&bytes](std::size_t offset, std::size_t size) {
             std::memset(bytes + offset, 0xFF, size);
         };
-#define MDLINK_PRINT_MEMBER(m) member(offsetof(F, m), sizeof(F::m))
-        MDLINK_PRINT_MEMBER(InstrumentID);
-        MDLINK_PRINT_MEMBER(ExchangeID); MDLINK_PRINT_MEMBER(ExchangeInstID);
-        MDLINK_PRINT_MEMBER(LastPrice); MDLINK_PRINT_MEMBER(PreSettlementPrice);
-        MDLINK_PRINT_MEMBER(PreClosePrice); MDLINK_PRINT_MEMBER(PreOpenInterest);
-        MDLINK_PRINT_MEMBER(OpenPrice); MDLINK_PRINT_MEMBER(HighestPrice);
-        MDLINK_PRINT_MEMBER(LowestPrice); MDLINK_PRINT_MEMBER(Volume);
-        MDLINK_PRINT_MEMBER(Turnover); MDLINK_PRINT_MEMBER(OpenInterest);
-        MDLINK_PRINT_MEMBER(ClosePrice); MDLINK_PRINT_MEMBER(SettlementPrice);
-        MDLINK_PRINT_MEMBER(UpperLimitPrice); MDLINK_PRINT_MEMBER(LowerLimitPrice);
-        MDLINK_PRINT_MEMBER(PreDelta); MDLINK_PRINT_MEMBER(CurrDelta);
-        MDLINK_PRINT_MEMBER(UpdateTime); MDLINK_PRINT_MEMBER(UpdateMillisec);
-        MDLINK_PRINT_MEMBER(BidPrice1); MDLINK_PRINT_MEMBER(BidVolume1);
-        MDLINK_PRINT_MEMBER(AskPrice1); MDLINK_PRINT_MEMBER(AskVolume1);
-        MDLINK_PRINT_MEMBER(BidPrice2); MDLINK_PRINT_MEMBER(BidVolume2);
-        MDLINK_PRINT_MEMBER(AskPrice2); MDLINK_PRINT_MEMBER(AskVolume2);
-        MDLINK_PRINT_MEMBER(BidPrice3); MDLINK_PRINT_MEMBER(BidVolume3);
-        MDLINK_PRINT_MEMBER(AskPrice3); MDLINK_PRINT_MEMBER(AskVolume3);
-        MDLINK_PRINT_MEMBER(BidPrice4); MDLINK_PRINT_MEMBER(BidVolume4);
-        MDLINK_PRINT_MEMBER(AskPrice4); MDLINK_PRINT_MEMBER(AskVolume4);
-        MDLINK_PRINT_MEMBER(BidPrice5); MDLINK_PRINT_MEMBER(BidVolume5);
-        MDLINK_PRINT_MEMBER(AskPrice5); MDLINK_PRINT_MEMBER(AskVolume5);
-        MDLINK_PRINT_MEMBER(AveragePrice);
+#define MDLINK_PRINT_MEMBER(kind, name, offset, width) member(offset, width);
+        MDLINK_DEPTH_MEMBERS(MDLINK_PRINT_MEMBER)
 #undef MDLINK_PRINT_MEMBER
+        // The days are labels a front may set its own way (see above).
+        std::memset(bytes + offsetof(F, TradingDay), 0, sizeof(F::TradingDay));
+        std::memset(bytes + offsetof(F, ActionDay), 0, sizeof(F::ActionDay));
         MaskTable t;
         std::memcpy(t.word, bytes, sizeof t.word);
         return t;

@@ -2,6 +2,7 @@
 // helpers that keep text members of received records terminated.
 #pragma once
 
+#include "DepthMembers.h"
 #include "MdApi.h"
 
 #include <cstddef>
@@ -42,50 +43,15 @@ MDLINK_CHECK_AT(CThostFtdcForQuoteRspField, ForQuoteTime, 61, 9);
 MDLINK_CHECK_AT(CThostFtdcForQuoteRspField, ActionDay, 70, 9);
 MDLINK_CHECK_AT(CThostFtdcForQuoteRspField, ExchangeID, 79, 9);
 
-MDLINK_CHECK_AT(CThostFtdcDepthMarketDataField, TradingDay, 0, 9);
-MDLINK_CHECK_AT(CThostFtdcDepthMarketDataField, InstrumentID, 9, 31);
-MDLINK_CHECK_AT(CThostFtdcDepthMarketDataField, ExchangeID, 40, 9);
-MDLINK_CHECK_AT(CThostFtdcDepthMarketDataField, ExchangeInstID, 49, 31);
-MDLINK_CHECK_AT(CThostFtdcDepthMarketDataField, LastPrice, 80, 8);
-MDLINK_CHECK_AT(CThostFtdcDepthMarketDataField, PreSettlementPrice, 88, 8);
-MDLINK_CHECK_AT(CThostFtdcDepthMarketDataField, PreClosePrice, 96, 8);
-MDLINK_CHECK_AT(CThostFtdcDepthMarketDataField, PreOpenInterest, 104, 8);
-MDLINK_CHECK_AT(CThostFtdcDepthMarketDataField, OpenPrice, 112, 8);
-MDLINK_CHECK_AT(CThostFtdcDepthMarketDataField, HighestPrice, 120, 8);
-MDLINK_CHECK_AT(CThostFtdcDepthMarketDataField, LowestPrice, 128, 8);
-MDLINK_CHECK_AT(CThostFtdcDepthMarketDataField, Volume, 136, 4);
-MDLINK_CHECK_AT(CThostFtdcDepthMarketDataField, Turnover, 144, 8);
-MDLINK_CHECK_AT(CThostFtdcDepthMarketDataField, OpenInterest, 152, 8);
-MDLINK_CHECK_AT(CThostFtdcDepthMarketDataField, ClosePrice, 160, 8);
-MDLINK_CHECK_AT(CThostFtdcDepthMarketDataField, SettlementPrice, 168, 8);
-MDLINK_CHECK_AT(CThostFtdcDepthMarketDataField, UpperLimitPrice, 176, 8);
-MDLINK_CHECK_AT(CThostFtdcDepthMarketDataField, LowerLimitPrice, 184, 8);
-MDLINK_CHECK_AT(CThostFtdcDepthMarketDataField, PreDelta, 192, 8);
-MDLINK_CHECK_AT(CThostFtdcDepthMarketDataField, CurrDelta, 200, 8);
-MDLINK_CHECK_AT(CThostFtdcDepthMarketDataField, UpdateTime, 208, 9);
-MDLINK_CHECK_AT(CThostFtdcDepthMarketDataField, UpdateMillisec, 220, 4);
-MDLINK_CHECK_AT(CThostFtdcDepthMarketDataField, BidPrice1, 224, 8);
-MDLINK_CHECK_AT(CThostFtdcDepthMarketDataField, BidVolume1, 232, 4);
-MDLINK_CHECK_AT(CThostFtdcDepthMarketDataField, AskPrice1, 240, 8);
-MDLINK_CHECK_AT(CThostFtdcDepthMarketDataField, AskVolume1, 248, 4);
-MDLINK_CHECK_AT(CThostFtdcDepthMarketDataField, BidPrice2, 256, 8);
-MDLINK_CHECK_AT(CThostFtdcDepthMarketDataField, BidVolume2, 264, 4);
-MDLINK_CHECK_AT(CThostFtdcDepthMarketDataField, AskPrice2, 272, 8);
-MDLINK_CHECK_AT(CThostFtdcDepthMarketDataField, AskVolume2, 280, 4);
-MDLINK_CHECK_AT(CThostFtdcDepthMarketDataField, BidPrice3, 288, 8);
-MDLINK_CHECK_AT(CThostFtdcDepthMarketDataField, BidVolume3, 296, 4);
-MDLINK_CHECK_AT(CThostFtdcDepthMarketDataField, AskPrice3, 304, 8);
-MDLINK_CHECK_AT(CThostFtdcDepthMarketDataField, AskVolume3, 312, 4);
-MDLINK_CHECK_AT(CThostFtdcDepthMarketDataField, BidPrice4, 320, 8);
-MDLINK_CHECK_AT(CThostFtdcDepthMarketDataField, BidVolume4, 328, 4);
-MDLINK_CHECK_AT(CThostFtdcDepthMarketDataField, AskPrice4, 336, 8);
-MDLINK_CHECK_AT(CThostFtdcDepthMarketDataField, AskVolume4, 344, 4);
-MDLINK_CHECK_AT(CThostFtdcDepthMarketDataField, BidPrice5, 352, 8);
-MDLINK_CHECK_AT(CThostFtdcDepthMarketDataField, BidVolume5, 360, 4);
-MDLINK_CHECK_AT(CThostFtdcDepthMarketDataField, AskPrice5, 368, 8);
-MDLINK_CHECK_AT(CThostFtdcDepthMarketDataField, AskVolume5, 376, 4);
-MDLINK_CHECK_AT(CThostFtdcDepthMarketDataField, AveragePrice, 384, 8);
-MDLINK_CHECK_AT(CThostFtdcDepthMarketDataField, ActionDay, 392, 9);
+// The depth record's members from their one list (DepthMembers.h).
+#define MDLINK_CHECK_DEPTH(kind, name, offset, width) \
+    MDLINK_CHECK_AT(CThostFtdcDepthMarketDataField, name, offset, width);
+MDLINK_DEPTH_MEMBERS(MDLINK_CHECK_DEPTH)
+#undef MDLINK_CHECK_DEPTH
+static_assert(mdlink::DepthMembers[mdlink::DepthMemberCount - 1].offset +
+                      mdlink::DepthMembers[mdlink::DepthMemberCount - 1].width <=
+                  sizeof(CThostFtdcDepthMarketDataField),
+              "the list reaches no further than the record");
 
 #undef MDLINK_CHECK_AT
 
@@ -106,14 +72,20 @@ inline void TerminateRspInfoText(char* info)
     info[MDLINK_LAST_BYTE(CThostFtdcRspInfoField, ErrorMsg)] = 0;
 }
 
+template <MemberKind Kind>
+inline void TerminateIfText(char* body, std::size_t last)
+{
+    if constexpr (Kind == MemberKind::Text)
+        body[last] = 0;
+}
+
 inline void TerminateDepthTexts(char* body)
 {
-    body[MDLINK_LAST_BYTE(CThostFtdcDepthMarketDataField, TradingDay)] = 0;
-    body[MDLINK_LAST_BYTE(CThostFtdcDepthMarketDataField, InstrumentID)] = 0;
-    body[MDLINK_LAST_BYTE(CThostFtdcDepthMarketDataField, ExchangeID)] = 0;
-    body[MDLINK_LAST_BYTE(CThostFtdcDepthMarketDataField, ExchangeInstID)] = 0;
-    body[MDLINK_LAST_BYTE(CThostFtdcDepthMarketDataField, UpdateTime)] = 0;
-    body[MDLINK_LAST_BYTE(CThostFtdcDepthMarketDataField, ActionDay)] = 0;
+    // Every text member's last byte, chosen at compile time.
+#define MDLINK_TERMINATE_TEXT(kind, name, offset, width) \
+    TerminateIfText<MemberKind::kind>(body, (offset) + (width)-1);
+    MDLINK_DEPTH_MEMBERS(MDLINK_TERMINATE_TEXT)
+#undef MDLINK_TERMINATE_TEXT
 }
 
 inline void TerminateForQuoteTexts(char* body)

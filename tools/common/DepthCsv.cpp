@@ -1,6 +1,7 @@
 #include "DepthCsv.h"
 
 #include "NumberText.h"
+#include "wire/DepthMembers.h"
 
 #include <climits>
 #include <cstddef>
@@ -11,38 +12,10 @@ namespace mdtools {
 
 namespace {
 
-enum class Kind { Text, Double, Int };
-
-struct Column {
-    const char* name;
-    Kind kind;
-    std::size_t offset;
-    std::size_t width;
-};
-
-#define MDTOOLS_TEXT(m) {#m, Kind::Text, offsetof(CThostFtdcDepthMarketDataField, m), \
-                         sizeof(CThostFtdcDepthMarketDataField::m)}
-#define MDTOOLS_DBL(m) {#m, Kind::Double, offsetof(CThostFtdcDepthMarketDataField, m), sizeof(double)}
-#define MDTOOLS_INT(m) {#m, Kind::Int, offsetof(CThostFtdcDepthMarketDataField, m), sizeof(int)}
-#define MDTOOLS_LEVEL(n) MDTOOLS_DBL(BidPrice##n), MDTOOLS_INT(BidVolume##n), \
-                         MDTOOLS_DBL(AskPrice##n), MDTOOLS_INT(AskVolume##n)
-
-const Column Columns[] = {
-    MDTOOLS_TEXT(TradingDay), MDTOOLS_TEXT(InstrumentID), MDTOOLS_TEXT(ExchangeID),
-    MDTOOLS_TEXT(ExchangeInstID), MDTOOLS_DBL(LastPrice), MDTOOLS_DBL(PreSettlementPrice),
-    MDTOOLS_DBL(PreClosePrice), MDTOOLS_DBL(PreOpenInterest), MDTOOLS_DBL(OpenPrice),
-    MDTOOLS_DBL(HighestPrice), MDTOOLS_DBL(LowestPrice), MDTOOLS_INT(Volume),
-    MDTOOLS_DBL(Turnover), MDTOOLS_DBL(OpenInterest), MDTOOLS_DBL(ClosePrice),
-    MDTOOLS_DBL(SettlementPrice), MDTOOLS_DBL(UpperLimitPrice), MDTOOLS_DBL(LowerLimitPrice),
-    MDTOOLS_DBL(PreDelta), MDTOOLS_DBL(CurrDelta), MDTOOLS_TEXT(UpdateTime),
-    MDTOOLS_INT(UpdateMillisec), MDTOOLS_LEVEL(1), MDTOOLS_LEVEL(2), MDTOOLS_LEVEL(3),
-    MDTOOLS_LEVEL(4), MDTOOLS_LEVEL(5), MDTOOLS_DBL(AveragePrice), MDTOOLS_TEXT(ActionDay),
-};
-
-#undef MDTOOLS_TEXT
-#undef MDTOOLS_DBL
-#undef MDTOOLS_INT
-#undef MDTOOLS_LEVEL
+using mdlink::MemberKind;
+using Column = mdlink::RecordMember;
+// The record's members in their order, from their one list.
+const auto& Columns = mdlink::DepthMembers;
 
 const char* const TimeColumn = "RecvTimeUs";
 
@@ -64,12 +37,12 @@ void AppendCell(std::string& out, const std::string& cell)
 void AppendMember(std::string& out, const Column& col, const unsigned char* base)
 {
     const unsigned char* p = base + col.offset;
-    if (col.kind == Kind::Text) {
+    if (col.kind == MemberKind::Text) {
         const void* nul = std::memchr(p, 0, col.width);
         std::size_t len = nul ? static_cast<std::size_t>(static_cast<const unsigned char*>(nul) - p)
                               : col.width;
         AppendCell(out, std::string(reinterpret_cast<const char*>(p), len));
-    } else if (col.kind == Kind::Double) {
+    } else if (col.kind == MemberKind::Double) {
         double v;
         std::memcpy(&v, p, sizeof v);
         AppendDouble(out, v);
@@ -85,7 +58,7 @@ bool StoreMember(const Column& col, const std::string& cell, unsigned char* base
                  std::string& problem)
 {
     unsigned char* p = base + col.offset;
-    if (col.kind == Kind::Text) {
+    if (col.kind == MemberKind::Text) {
         // The last byte of a text member stays the terminator.
         std::memset(p, 0, col.width);
         std::memcpy(p, cell.data(), cell.size() < col.width ? cell.size() : col.width - 1);
@@ -94,7 +67,7 @@ bool StoreMember(const Column& col, const std::string& cell, unsigned char* base
     if (cell.empty())
         return true;
     problem = "malformed number in " + std::string(col.name);
-    if (col.kind == Kind::Double) {
+    if (col.kind == MemberKind::Double) {
         double v;
         if (!ParseDouble(cell, v))
             return false;
