@@ -1,6 +1,7 @@
 // The exported entry points: the factory and the version query.
 #include "api/Boundary.h"
 #include "api/MdClient.h"
+#include "log/LogRecord.h"
 
 #include "LinksSetting.h"
 #include "RedundantMdApi.h"
@@ -9,15 +10,14 @@
 
 namespace {
 
-const char ApiVersion[] = "1.4.1.3";
-
 // The single client, exactly as the factory has always made it. The inner
 // clients of a redundant client come from here, never from the factory
 // itself, which would read the variable again.
 CKelvoMDClient* MakeSingle()
 {
     CKelvoMDClient* client = new CKelvoMDClient();
-    client->WriteLog(3, "InitApi", "CreateFtdcMdApi static Version Foreign 1.4.1.3");
+    client->WriteLog(mdlink::LogInfo, "InitApi", "CreateFtdcMdApi static Version Foreign %s",
+                     mdlink::InterfaceVersion);
     return client;
 }
 
@@ -41,7 +41,7 @@ CThostFtdcMdApi* CThostFtdcMdApi::CreateFtdcMdApi(const char*, const bool, const
             return mdlink::CRedundantMdApi::Create(setting.links, &NewSingleClient);
         CKelvoMDClient* client = MakeSingle();
         if (setting.what == mdlink::LinksReading::What::Unreadable)
-            client->WriteLog(2, "InitApi", "%s=\"%.64s\" is not a number of links (1 to %d): the single client",
+            client->WriteLog(mdlink::LogWarning, "InitApi", "%s=\"%.64s\" is not a number of links (1 to %d): the single client",
                              mdlink::LinksVariable, text, static_cast<int>(mdlink::RedundantMaxLinks));
         return client;
     });
@@ -49,10 +49,10 @@ CThostFtdcMdApi* CThostFtdcMdApi::CreateFtdcMdApi(const char*, const bool, const
 
 const char* CThostFtdcMdApi::GetApiVersion()
 {
-    return ApiVersion;
+    return mdlink::InterfaceVersion;
 }
 
 extern "C" MDLINK_API const char* GetApiVersion()
 {
-    return ApiVersion;
+    return mdlink::InterfaceVersion;
 }

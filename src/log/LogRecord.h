@@ -12,6 +12,19 @@
 
 namespace mdlink {
 
+// The levels of a record (the base layer's numbers).
+enum LogLevel { LogError = 1, LogWarning = 2, LogInfo = 3, LogDebug = 4 };
+
+// Where both clients keep their log files, and for how many days.
+inline constexpr char LogDirectory[] = "./KVMDLog";
+inline constexpr char LogName[] = "KVMDLog";
+inline constexpr int LogKeepDays = 5;
+
+// The interface version GetApiVersion reports and the creation record
+// names: pinned, since applications compare it; not the project's own
+// version (CMake's project version).
+inline constexpr char InterfaceVersion[] = "1.4.1.3";
+
 inline const char* LogLevelText(int level)
 {
     switch (level) {

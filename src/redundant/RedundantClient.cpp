@@ -7,6 +7,7 @@
 
 #include "api/Boundary.h"
 #include "api/LoopCall.h"
+#include "log/LogRecord.h"
 
 #include "ForcedUnwind.h"
 
@@ -26,8 +27,8 @@ CRedundantMdApi* CRedundantMdApi::Create(int links, LinkFactory factory)
 {
     return AtBoundary<CRedundantMdApi*>(nullptr, [&]() -> CRedundantMdApi* {
         CRedundantMdClient* client = new CRedundantMdClient(links, std::move(factory));
-        client->WriteLog(links > RedundantMaxLinks ? 2 : 3, "InitApi",
-                         "CreateFtdcMdApi static Version Foreign 1.4.1.3, %d links%s",
+        client->WriteLog(links > RedundantMaxLinks ? LogWarning : LogInfo, "InitApi",
+                         "CreateFtdcMdApi static Version Foreign %s, %d links%s", InterfaceVersion,
                          links < 1 ? 1 : (links > RedundantMaxLinks ? RedundantMaxLinks : links),
                          links > RedundantMaxLinks ? " (the most there may be)" : "");
         return client;
@@ -40,8 +41,8 @@ CRedundantMdClient::CRedundantMdClient(int links, LinkFactory factory)
       arbiter_(wanted_, nullptr, this)
 {
     logger_.reset(new Kelvo_Log(1));
-    logger_->SetMainDir("./KVMDLog");
-    logger_->Init("KVMDLog", 5);
+    logger_->SetMainDir(LogDirectory);
+    logger_->Init(LogName, LogKeepDays);
 }
 
 // Release has released the inner clients and stopped the timer.
@@ -52,7 +53,7 @@ void CRedundantMdClient::RegisterSpi(CThostFtdcMdSpi* pSpi)
     AtBoundary([&] {
         if (Inherited())
             return;
-        WriteLog(3, "RegSpi", "RegisterSpi [0x%08x]",
+        WriteLog(LogInfo, "RegSpi", "RegisterSpi [0x%08x]",
                  static_cast<unsigned int>(reinterpret_cast<std::uintptr_t>(pSpi)));
         if (!started_) {
             spi_ = pSpi;
@@ -70,10 +71,10 @@ void CRedundantMdClient::RegisterFront(char* pszFrontAddress)
         if (Inherited())
             return;
         if (!pszFrontAddress) {
-            WriteLog(2, "RegFront", "RegisterFront: null address ignored");
+            WriteLog(LogWarning, "RegFront", "RegisterFront: null address ignored");
             return;
         }
-        WriteLog(3, "RegFront", "RegisterFront : %s", pszFrontAddress);
+        WriteLog(LogInfo, "RegFront", "RegisterFront : %s", pszFrontAddress);
         {
             std::lock_guard<std::mutex> lock(mu_);
             if (!started_) {
@@ -93,7 +94,7 @@ void CRedundantMdClient::RegisterFront(char* pszFrontAddress)
                 link.frontList.push_back(front);
                 link.fronts += " " + front;
                 inner = link.inner;
-                WriteLog(3, "RegFront", "link %d takes %s", static_cast<int>(k), front.c_str());
+                WriteLog(LogInfo, "RegFront", "link %d takes %s", static_cast<int>(k), front.c_str());
             }
             if (inner)
                 inner->RegisterFront(const_cast<char*>(front.c_str()));
@@ -107,7 +108,7 @@ void CRedundantMdClient::Init()
         if (Inherited())
             return;
         if (started_) {
-            WriteLog(2, "Init", "Init: already started");
+            WriteLog(LogWarning, "Init", "Init: already started");
             return;
         }
         std::size_t fronts = 0;
@@ -116,13 +117,13 @@ void CRedundantMdClient::Init()
             fronts = fronts_.size();
         }
         if (fronts == 0) {
-            WriteLog(1, "Init", "Init: no front registered");
+            WriteLog(LogError, "Init", "Init: no front registered");
             return;
         }
         const std::size_t count = fronts < static_cast<std::size_t>(wanted_) ? fronts
                                                                              : static_cast<std::size_t>(wanted_);
         if (count < static_cast<std::size_t>(wanted_))
-            WriteLog(2, "Init", "Init: %d links asked for, %d fronts registered: %d links",
+            WriteLog(LogWarning, "Init", "Init: %d links asked for, %d fronts registered: %d links",
                      wanted_, static_cast<int>(fronts), static_cast<int>(count));
         MakeLinks(count);
         started_ = true;
@@ -182,7 +183,7 @@ void CRedundantMdClient::MakeLinks(std::size_t count)
     links_.swap(links);
     responses_.reset(new ResponseMerge(static_cast<int>(count)));
     for (std::size_t k = 0; k < count; ++k)
-        WriteLog(3, "Init", "Init: link %d holds %s", static_cast<int>(k), links_[k].fronts.c_str());
+        WriteLog(LogInfo, "Init", "Init: link %d holds %s", static_cast<int>(k), links_[k].fronts.c_str());
 }
 
 void CRedundantMdClient::StartOnLoop()

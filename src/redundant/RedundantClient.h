@@ -55,6 +55,7 @@
 #include "SessionMemory.h"
 
 #include "KelvoBase.h"
+#include "log/LogRecord.h"
 
 #include <memory>
 #include <mutex>

@@ -74,7 +74,7 @@ void CRedundantMdClient::Warn(Link& l, std::uint32_t now, const char* format, ..
     va_start(args, format);
     std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
-    WriteLog(2, "Link", "%s", text);
+    WriteLog(LogWarning, "Link", "%s", text);
 }
 
 // After any change of a link's state: whether the application is to hear
@@ -100,7 +100,7 @@ void CRedundantMdClient::Evaluate(int link, int reason, Tells& tells)
         for (std::size_t k = 0; k < links_.size(); ++k)
             if (links_[k].state == State::Connected)
                 Recycle(static_cast<int>(k), now, false, tells);
-        WriteLog(2, "Link", "no link usable: the application is told (0x%x)", static_cast<unsigned>(reason));
+        WriteLog(LogWarning, "Link", "no link usable: the application is told (0x%x)", static_cast<unsigned>(reason));
         return;
     }
     if (toldConnected_ && round_ == 0 && Count(State::Connected) == 0) {
@@ -162,7 +162,7 @@ void CRedundantMdClient::Reconnect(int link)
         l.inner = inner;
         l.state = State::Connecting;
     }
-    WriteLog(3, "Link", "link %d [%s]: connecting again", link, l.fronts.c_str());
+    WriteLog(LogInfo, "Link", "link %d [%s]: connecting again", link, l.fronts.c_str());
     inner->Init();
 }
 
@@ -211,7 +211,7 @@ void CRedundantMdClient::LinkConnected(int link)
         l.state = State::Connected;
         l.loginOut = false;
         ++l.connects;
-        WriteLog(3, "Link", "link %d [%s] connected, %d of %d links usable", link, l.fronts.c_str(),
+        WriteLog(LogInfo, "Link", "link %d [%s] connected, %d of %d links usable", link, l.fronts.c_str(),
                  Count(State::Usable), static_cast<int>(links_.size()));
         if (!established_ && !toldConnected_) {
             // The application logs in from its callback.
@@ -233,7 +233,7 @@ void CRedundantMdClient::LinkDisconnected(int link, int reason)
         if (l.state == State::Connecting || l.state == State::Waiting) {
             // A failed attempt: heard as the single client's are, by one link.
             const bool report = !toldConnected_ && !established_ && link == reporter_;
-            WriteLog(3, "Link", "link %d [%s]: connection attempt failed (%d)%s", link, l.fronts.c_str(),
+            WriteLog(LogInfo, "Link", "link %d [%s]: connection attempt failed (%d)%s", link, l.fronts.c_str(),
                      reason, report ? ", reported" : "");
             if (report) {
                 tells.disconnected = true;
@@ -251,7 +251,7 @@ void CRedundantMdClient::LinkDisconnected(int link, int reason)
             tells.linksDown.push_back(link);
             if (wasUsable)
                 tells.watch.push_back({link, false, reason});
-            WriteLog(2, "Link", "link %d [%s] lost (0x%x), %d of %d links usable", link, l.fronts.c_str(),
+            WriteLog(LogWarning, "Link", "link %d [%s] lost (0x%x), %d of %d links usable", link, l.fronts.c_str(),
                      static_cast<unsigned>(reason), Count(State::Usable), static_cast<int>(links_.size()));
             Evaluate(link, reason, tells);
         }
@@ -284,7 +284,7 @@ void CRedundantMdClient::LinkLogin(int link, CThostFtdcRspUserLoginField* login,
                                             ", after the application had its answer", "",
                                             ", not asked for"};
         if (what != LoginMerge::What::Deliver)
-            WriteLog(3, "Login", "link %d: login %s%s (%d %s)", link, answer.Ok() ? "accepted" : "refused",
+            WriteLog(LogInfo, "Login", "link %d: login %s%s (%d %s)", link, answer.Ok() ? "accepted" : "refused",
                      whose[static_cast<int>(what)], answer.info.ErrorID, answer.info.ErrorMsg);
         if (answer.Ok()) {
             if (what == LoginMerge::What::Deliver)
@@ -297,7 +297,7 @@ void CRedundantMdClient::LinkLogin(int link, CThostFtdcRspUserLoginField* login,
                 SubscribeOwn(link);
                 tells.watch.push_back({link, true, 0});
                 if (l.lostOnce)
-                    WriteLog(2, "Link", "link %d [%s] back, %d of %d links usable", link, l.fronts.c_str(),
+                    WriteLog(LogWarning, "Link", "link %d [%s] back, %d of %d links usable", link, l.fronts.c_str(),
                              Count(State::Usable), static_cast<int>(links_.size()));
             }
         } else if (l.state == State::Connected || l.state == State::Usable) {
@@ -362,7 +362,7 @@ void CRedundantMdClient::LinkResponse(int link, ListKind kind,
         a = responses_->Take(link, kind, instrument ? instrument->InstrumentID : "");
     }
     if (a.what == ResponseMerge::What::Own || a.what == ResponseMerge::What::Unexpected) {
-        WriteLog(a.what == ResponseMerge::What::Own ? 3 : 2, "Sub", "link %d: %s [%s]%s: %d %s",
+        WriteLog(a.what == ResponseMerge::What::Own ? LogInfo : LogWarning, "Sub", "link %d: %s [%s]%s: %d %s",
                  link, KindName(kind), instrument ? instrument->InstrumentID : "",
                  a.what == ResponseMerge::What::Own ? "" : " not asked for",
                  info ? info->ErrorID : 0, info ? info->ErrorMsg : "");
@@ -447,16 +447,16 @@ void CRedundantMdClient::Note(Kind kind, int link, const char* instrument, std::
 {
     switch (kind) {
     case Kind::SteppedBack:
-        WriteLog(2, "Depth", "link %d: %s went back in time on the link that leads it: delivered, followed",
+        WriteLog(LogWarning, "Depth", "link %d: %s went back in time on the link that leads it: delivered, followed",
                  link, instrument);
         break;
     case Kind::Followed:
-        WriteLog(2, "Depth",
+        WriteLog(LogWarning, "Depth",
                  "link %d: %s: only older records for %u ms while nothing was delivered: followed from now on",
                  link, instrument, DepthArbiter::FollowMs);
         break;
     case Kind::DroppedOlder:
-        WriteLog(2, "Depth", "link %d: %s: %llu records older than the last delivered dropped", link,
+        WriteLog(LogWarning, "Depth", "link %d: %s: %llu records older than the last delivered dropped", link,
                  instrument, static_cast<unsigned long long>(count));
         break;
     }

@@ -28,7 +28,7 @@ const char* CRedundantMdClient::StateName(State state)
 void CRedundantMdClient::WriteCounters(const char* when)
 {
     std::lock_guard<std::mutex> lock(mu_);
-    WriteLog(3, "Counters", "%s: %d links, %d usable, %d instruments, hold %u ms", when,
+    WriteLog(LogInfo, "Counters", "%s: %d links, %d usable, %d instruments, hold %u ms", when,
              static_cast<int>(links_.size()), Count(State::Usable), static_cast<int>(arbiter_.Instruments()),
              arbiter_.HoldMs());
     for (std::size_t k = 0; k < links_.size(); ++k) {
@@ -46,7 +46,7 @@ void CRedundantMdClient::WriteCounters(const char* when)
                 break;
             used += w;
         }
-        WriteLog(3, "Counters",
+        WriteLog(LogInfo, "Counters",
                  "link %d [%s] %s: connects %llu, losses %llu, logins refused %llu, unanswered %llu; "
                  "depth records %llu, first %llu, copies %llu (late %llu), older %llu, held %llu; "
                  "notices first %llu, copies %llu; copies late (%llu timed, max %lluus):%s",

@@ -57,7 +57,7 @@ int CRedundantMdClient::ReqUserLogin(CThostFtdcReqUserLoginField* pReqUserLoginF
                 logins_.Withdraw(k);
             }
         }
-        WriteLog(3, "Login", "ReqUserLogin: sent on %d of %d links", sent, links);
+        WriteLog(LogInfo, "Login", "ReqUserLogin: sent on %d of %d links", sent, links);
         if (sent == 0) {
             LoginResponse none;
             logins_.Expire(round, none);
@@ -113,7 +113,7 @@ int CRedundantMdClient::SendList(ListKind kind, char* ids[], int count)
         if ((link.inner->*request.send)(ids, count) == 0)
             ++sent;
     }
-    WriteLog(3, "Sub", "%s: %d ids, sent on %d of %d links", request.name, count, sent, links);
+    WriteLog(LogInfo, "Sub", "%s: %d ids, sent on %d of %d links", request.name, count, sent, links);
     // Only what went out is remembered: a link that logs in later must not
     // be subscribed to what the application was refused.
     if (sent > 0)
@@ -136,7 +136,7 @@ void CRedundantMdClient::SubscribeOwn(int link)
         l.inner->SubscribeForQuoteRsp(ids.Ids(), ids.Count());
     }
     if (!session_.Empty())
-        WriteLog(3, "Sub", "link %d subscribed again: %d ids, %d for-quote ids", link,
+        WriteLog(LogInfo, "Sub", "link %d subscribed again: %d ids, %d for-quote ids", link,
                  static_cast<int>(session_.Market().size()), static_cast<int>(session_.ForQuote().size()));
 }
 
@@ -161,7 +161,7 @@ void CRedundantMdClient::LoginOwn(int link, std::uint32_t now)
         l.loginOut = true;
         l.loginDueMs = now + RedundantLoginTimeoutMs;
     }
-    WriteLog(3, "Login", "link %d: login %s%s", link, r == 0 ? "sent" : "could not be sent",
+    WriteLog(LogInfo, "Login", "link %d: login %s%s", link, r == 0 ? "sent" : "could not be sent",
              round == LoginMerge::Own ? "" : " (the application's)");
 }
 
