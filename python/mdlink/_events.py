@@ -46,6 +46,8 @@ RETRY_SECONDS = 3
 
 #: Kinds that are always passed to Python, for the log.
 LINK_KINDS = ("connected", "disconnected", "login", "link_up", "link_down")
+#: Answers to (un)subscriptions: passed to Python for the log only when refused.
+ANSWER_KINDS = ("subscribed", "unsubscribed", "for_quote_subscribed", "for_quote_unsubscribed")
 
 _EVENT_METHODS = {
     "connected": "on_connected",
@@ -226,6 +228,9 @@ def dispatcher(handler, kinds, label, on_event=None):
         kind = t[0]
         if kind in LINK_KINDS:
             log_link(label, t)
+        elif kind in ANSWER_KINDS and t[3] is not None and t[3].ErrorID != 0:
+            _log.warning("%s: %s %s refused: error %d: %s", label, kind, t[4], t[3].ErrorID,
+                         t[3].ErrorMsg)
         if kind not in kinds:
             return
         if on_event is not None:

@@ -227,7 +227,11 @@ void Session::Deliver(const EventRecord& e)
     const int k = static_cast<int>(e.kind);
     if (!push_[k])
         Queue(e);
-    if (call_[k])
+    // A refused (un)subscription goes to Python for its warning even when no
+    // handler takes answers: refusals are few, answers may be a million.
+    const bool refused = e.hasInfo && e.info.ErrorID != 0 && e.kind >= EventKind::Subscribed &&
+                         e.kind <= EventKind::ForQuoteUnsubscribed;
+    if (call_[k] || refused)
         Python(EventNames[k],
                [&] { CallHandler(opt_.eventCallback.ptr(), EventTuple(e).release().ptr()); });
 }

@@ -32,9 +32,10 @@ def kinds(client, count, timeout=30):
     return events
 
 
-def test_login_subscription_and_their_events(front):
+def test_login_subscription_and_their_events(front, caplog):
     f = front("--trading-day", "20261208", "--front-id", "7", "--instruments", "au2612,IF2612")
-    with mdlink.Client([f.address], **CREDENTIALS) as client:
+    with caplog.at_level(logging.WARNING, logger="mdlink"), \
+            mdlink.Client([f.address], **CREDENTIALS) as client:
         login = client.wait_login(timeout=30)
         assert (login.TradingDay, login.BrokerID, login.UserID, login.FrontID) == \
             ("20261208", "9999", "demo", 7)
@@ -46,6 +47,11 @@ def test_login_subscription_and_their_events(front):
         assert events[1].ok and events[1].login == login
         answers = {e.instrument_id: e.ok for e in events[2:]}
         assert answers == {"au2612": True, "IF2612": True, "zz9999": False}
+        # A refused subscription is a warning as well as an event (logged on the
+        # library's thread, maybe just after the event was queued).
+        wait_until(lambda: any(r.name == "mdlink" for r in caplog.records), what="the warning")
+        refused = [r.getMessage() for r in caplog.records if r.name == "mdlink"]
+        assert len(refused) == 1 and "subscribed zz9999 refused" in refused[0], refused
         ids = {client.next_tick(timeout=30).InstrumentID for _ in range(10)}
         assert ids == {"au2612", "IF2612"}
         client.unsubscribe("IF2612")
