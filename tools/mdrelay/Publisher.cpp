@@ -64,21 +64,24 @@ void Publisher::Start()
 
 void Publisher::LinkChanged(bool)
 {
-    {
-        std::lock_guard<std::mutex> lk(mu_);
-        rebind_ = true;
-    }
+    // The link's generation has changed already; the thread reads it under
+    // mu_ before it sleeps, so taking mu_ here means it cannot miss this.
+    { std::lock_guard<std::mutex> lk(mu_); }
     cv_.notify_one();
     queue_.Wake();
 }
 
-void Publisher::Rebind()
+void Publisher::Rebind(std::uint64_t generation)
 {
+    // Only this thread binds: a change of the link after the generation
+    // was read shows as another generation, and another rebind.
+    boundGeneration_ = generation;
     if (js_) {
         TakeBack(); // their acknowledgements went with the connection
         jsCtx_Destroy(js_);
         js_ = nullptr;
     }
+    jsPublished_ = false;
     jsOptions o;
     jsOptions_Init(&o);
     // Our window holds at most inFlight; the client library's own bound is
@@ -105,10 +108,10 @@ bool Publisher::Step()
         return true;
     }
     std::unique_lock<std::mutex> lk(mu_);
-    if (rebind_) {
-        rebind_ = false;
+    const std::uint64_t generation = link_.Generation();
+    if (generation != boundGeneration_) {
         lk.unlock();
-        Rebind();
+        Rebind(generation);
         return true;
     }
     const std::int64_t now = SteadyNs();
@@ -194,8 +197,10 @@ void Publisher::Send(natsMsg* msg, std::uint64_t seq)
     jsPubOptions o;
     jsPubOptions_Init(&o);
     o.MaxWait = settings_.ackWaitNs / 1'000'000;
-    if (js_PublishMsgAsync(js_, &msg, &o) == NATS_OK || !msg)
+    if (js_PublishMsgAsync(js_, &msg, &o) == NATS_OK || !msg) {
+        jsPublished_ = true;
         return; // the client library has it; OnAck tells what became of it
+    }
     // Not sent (the link is down, say): it waits in the window like a failed one.
     ++failedAcks_;
     std::lock_guard<std::mutex> lk(mu_);
@@ -232,7 +237,9 @@ void Publisher::OnAck(jsCtx*, natsMsg* msg, jsPubAck* pa, jsPubAckErr*, void* cl
 void Publisher::TakeBack()
 {
     natsMsgList list{};
-    if (!js_ || js_PublishAsyncGetPendingList(&list, js_) != NATS_OK)
+    // The client library makes a context's pending list at its first
+    // publish, and reads through a null one before.
+    if (!js_ || !jsPublished_ || js_PublishAsyncGetPendingList(&list, js_) != NATS_OK)
         return; // nothing pending
     {
         std::lock_guard<std::mutex> lk(mu_);

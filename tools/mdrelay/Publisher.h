@@ -16,7 +16,8 @@
 // While the link is down nothing is published: the queue holds the records
 // (dropping the oldest when full). When it goes down, whatever was in
 // flight is taken back from the client library and counted as failed; the
-// next connection gets a JetStream context of its own.
+// next connection gets a JetStream context of its own, made by the
+// publishing thread alone when it sees the link's generation change.
 #pragma once
 
 #include "NatsLink.h"
@@ -83,8 +84,9 @@ private:
     // Moves records off the queue into staged_.
     void TakeRecords(std::int64_t now);
     // Gives up the context of a connection that failed, and makes one on
-    // the link's current connection, if it is up.
-    void Rebind();
+    // the link's current connection, if it is up; generation is the link's,
+    // read before.
+    void Rebind(std::uint64_t generation);
     void TakeBack();
     natsMsg* Build(const RelayRecord& r);
     void Send(natsMsg* msg, std::uint64_t seq);
@@ -96,14 +98,16 @@ private:
     NatsLink& link_;
     const PublisherSettings settings_;
     SubjectBuilder subjects_;
+    // The publishing thread's own (and Finish's, once it has joined it).
     jsCtx* js_ = nullptr;
+    bool jsPublished_ = false;        // js_ has had a message
+    std::uint64_t boundGeneration_ = 0; // the link's when js_ was made
     std::thread thread_;
 
     mutable std::mutex mu_;
     std::condition_variable cv_;
     PublishWindow window_;
     bool connected_ = false;  // a context on a live connection
-    bool rebind_ = true;
     bool finishing_ = false;
     bool waiting_ = false;    // the thread sleeps on cv_
     bool closed_ = false;     // acks no longer touch the window

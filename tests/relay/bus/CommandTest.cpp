@@ -3,6 +3,7 @@
 // through the command line.
 #include "RelayFixture.h"
 
+#include <csignal>
 #include <fstream>
 
 namespace relaytest {
@@ -100,6 +101,35 @@ TEST_F(CommandTest, CredentialsFromAFileOrTheEnvironment)
     };
     for (const Case& c : cases)
         EXPECT_EQ(Run("r", bus.Urls(), c.flags, c.env), c.status) << output_;
+}
+
+// A relay that has published nothing (its front is gone) stops cleanly,
+// whether asked at once or after losing its bus and getting it back: its
+// JetStream contexts have no publishes pending to take back.
+TEST_F(CommandTest, StopsCleanlyHavingPublishedNothing)
+{
+    REQUIRE_NATS_SERVER();
+    StartFront(10);
+    fronts_[0]->Stop(); // the relay finds nobody there
+    NatsCluster bus(1, dir_ / "bus");
+    ASSERT_TRUE(bus.Start());
+    for (const bool busRestarted : {false, true}) {
+        SCOPED_TRACE(busRestarted ? "bus restarted" : "bus up");
+        Child& relay = StartRelay(busRestarted ? "r2" : "r1", bus.Urls());
+        // Its first counters: it runs, and stops on a signal.
+        ASSERT_TRUE(Eventually([&] { return LastStatus(relay.Output()).count("received") > 0; }))
+            << relay.Output();
+        if (busRestarted) {
+            bus.Nodes()[0]->Kill();
+            ASSERT_TRUE(bus.Nodes()[0]->Start());
+            ASSERT_TRUE(Eventually([&] {
+                return !relay.Running() || LastStatus(relay.Output())["reconnections"] >= 1;
+            })) << relay.Output();
+        }
+        relay.Signal(SIGINT);
+        EXPECT_EQ(relay.Wait(Patience), 0) << relay.Output();
+        EXPECT_EQ(LastStatus(relay.Output())["published"], 0u) << relay.Output();
+    }
 }
 
 // SIGTERM with the bus gone: what is left after --flush is counted, and the

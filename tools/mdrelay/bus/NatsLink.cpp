@@ -114,6 +114,7 @@ bool NatsLink::Connect(const BusOptions& options, std::string& error)
         return false;
     }
     up_ = true;
+    generation_.fetch_add(1, std::memory_order_release);
     if (how_ == Reconnect::FreshConnection)
         redial_ = std::thread([this] { Redial(); });
     return true;
@@ -211,6 +212,7 @@ std::string NatsLink::ConnectedUrl()
 void NatsLink::SetUp(bool up)
 {
     up_ = up;
+    generation_.fetch_add(1, std::memory_order_release);
     if (listener_)
         listener_(up);
 }

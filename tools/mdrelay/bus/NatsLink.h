@@ -55,6 +55,10 @@ public:
     // makes of it (a JetStream context holds its own reference) stays
     // valid after a fresh connection replaces it.
     void WithConnection(const std::function<void(natsConnection*)>& f);
+    // Changes whenever the link goes down or comes up, after the change: a
+    // user that reads it before WithConnection and finds it changed later
+    // knows that what it made may be of a connection that is gone.
+    std::uint64_t Generation() const { return generation_.load(std::memory_order_acquire); }
     // The connection as it is now; with ByClient it never changes.
     natsConnection* Connection();
 
@@ -92,6 +96,7 @@ private:
     std::thread redial_;
 
     std::atomic<bool> up_{false};
+    std::atomic<std::uint64_t> generation_{0};
     std::atomic<std::uint64_t> reconnections_{0};
     std::atomic<std::int64_t> lastErrorPrintNs_{0};
 };
