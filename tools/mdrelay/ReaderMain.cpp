@@ -69,7 +69,7 @@ int Read(const ReadOptions& o, Parts& p)
 {
     std::string error;
     if (!p.link.Connect(o.bus, error))
-        return Fail(ExitNoBus, error);
+        return Fail(p.link.ConfigFailed() ? ExitUsage : ExitNoBus, error);
     ConsumerSpec spec;
     spec.stream = o.bus.stream;
     spec.filters = ReadFilters(o);

@@ -179,7 +179,7 @@ int Run(const RelayOptions& o, const mdcli::CliOptions& session, Parts& p)
     const bool connected = p.link.Connect(o.bus, error);
     ThreadName("mdrelay");
     if (!connected)
-        return Fail(ExitNoBus, error);
+        return Fail(p.link.ConfigFailed() ? ExitUsage : ExitNoBus, error);
     std::printf("mdrelay %s connected to %s\n", o.bus.name.c_str(), p.link.ConnectedUrl().c_str());
     if (!PrepareStream(p.link, o, error))
         return Fail(ExitStream, error);

@@ -45,6 +45,14 @@ TEST_F(CommandTest, ExitCodes)
         {{"--instruments-file", "missing.txt"}, bus.Urls(), 2},
         {{"--prefix", "md.*"}, bus.Urls(), 2},
         {{"--duplicate-window", "2h", "--max-age", "1h"}, bus.Urls(), 2},
+        // Files that cannot be read and a name the protocol cannot carry are
+        // mistakes of the command line, not an unreachable server.
+        {{"--nats-user", "u", "--nats-password-file", "missing.txt"}, bus.Urls(), 2},
+        {{"--nats-token-file", "missing.txt"}, bus.Urls(), 2},
+        {{"--creds", "missing.creds"}, bus.Urls(), 2},
+        {{"--tls-ca", "missing.pem"}, bus.Urls(), 2},
+        {{"--tls-cert", "missing.pem", "--tls-key", "missing.key"}, bus.Urls(), 2},
+        {{"--name", "r\r\nPUB x 1"}, bus.Urls(), 2},
         {{}, down, 3},
         {{"--stream", "OTHER", "--prefix", "md"}, bus.Urls(), 4}, // md.> is MD's already
     };

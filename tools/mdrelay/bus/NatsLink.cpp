@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <random>
 
 namespace mdrelay {
@@ -21,6 +22,11 @@ std::int64_t SteadyNs()
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
+}
+
+bool Readable(const std::string& path)
+{
+    return std::ifstream(path, std::ios::binary).good();
 }
 
 } // namespace
@@ -46,6 +52,13 @@ bool NatsLink::Configure(const BusOptions& o, std::string& error)
     if ((password.empty() && !LoadSecret(o.passwordFile, NatsPasswordVariable, password, error)) ||
         (token.empty() && !LoadSecret(o.tokenFile, NatsTokenVariable, token, error)))
         return false;
+    // The client library reads the credentials file only when it connects,
+    // and then says no more than that the connection failed.
+    for (const std::string* file : {&o.credsFile, &o.tlsCa, &o.tlsCert, &o.tlsKey})
+        if (!file->empty() && !Readable(*file)) {
+            error = "cannot read " + *file;
+            return false;
+        }
     natsStatus s = natsOptions_Create(&opts_);
     if (s == NATS_OK)
         s = natsOptions_SetName(opts_, o.name.c_str());
@@ -105,7 +118,8 @@ bool NatsLink::DialOnce()
 
 bool NatsLink::Connect(const BusOptions& options, std::string& error)
 {
-    if (!Configure(options, error))
+    configFailed_ = !Configure(options, error);
+    if (configFailed_)
         return false;
     if (!DialOnce()) {
         natsStatus last = NATS_OK;

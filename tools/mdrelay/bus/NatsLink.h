@@ -46,8 +46,10 @@ public:
     void SetReconnect(Reconnect how) { how_ = how; }
 
     // False with a message when no server could be reached, the login was
-    // refused, or a credentials or certificate file could not be used.
+    // refused, or a credentials or certificate file could not be used
+    // (then ConfigFailed: a mistake no retry mends).
     bool Connect(const BusOptions& options, std::string& error);
+    bool ConfigFailed() const { return configFailed_; }
     // Returns once the client library can no longer call back into this object.
     void Close();
 
@@ -85,6 +87,7 @@ private:
     Listener listener_;
     natsOptions* opts_ = nullptr;
     std::vector<std::string> servers_; // the given ones, then those learned
+    bool configFailed_ = false;
 
     std::mutex mu_;
     std::condition_variable cv_;
