@@ -1,11 +1,13 @@
 #include "Publisher.h"
 
 #include "RecordKey.h"
+#include "StreamSetup.h"
 
 #include <pthread.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -93,8 +95,80 @@ void Publisher::Rebind(std::uint64_t generation)
         if (nc && natsConnection_JetStream(&js_, nc, &o) != NATS_OK)
             js_ = nullptr;
     });
+    if (js_ && bound_)
+        RecheckStream();
+    bound_ = bound_ || js_;
     std::lock_guard<std::mutex> lk(mu_);
     connected_ = js_ != nullptr;
+}
+
+void Publisher::RecheckStream()
+{
+    const StreamReport r = EnsureStream(js_, settings_.stream, settings_.mismatch);
+    const char* name = settings_.stream.name.c_str();
+    switch (r.outcome) {
+    case StreamOutcome::Created:
+        std::printf("mdrelay: stream %s was gone; created it again\n", name);
+        break;
+    case StreamOutcome::Updated:
+        std::printf("mdrelay: updated stream %s to the flags again\n", name);
+        break;
+    case StreamOutcome::Differs:
+        for (const std::string& d : r.differences)
+            std::fprintf(stderr, "mdrelay: stream %s differs now: %s\n", name, d.c_str());
+        break;
+    case StreamOutcome::Matches:
+    case StreamOutcome::Used:
+        break;
+    case StreamOutcome::Failed:
+        std::fprintf(stderr, "mdrelay: checking stream %s after reconnecting: %s\n", name,
+                     r.error.c_str());
+        return; // what it takes is as it was
+    }
+    std::fflush(stdout);
+    SetStreamSubjects(r.subjects);
+}
+
+void Publisher::SetStreamSubjects(const std::vector<std::string>& subjects)
+{
+    std::lock_guard<std::mutex> lk(mu_);
+    streamSubjects_ = subjects;
+    takesAll_ = TakesPrefix(subjects, settings_.prefix);
+    outside_.clear();
+}
+
+void Publisher::NotPermitted(const std::string& subject)
+{
+    std::lock_guard<std::mutex> lk(mu_);
+    notPermittedUntil_[subject] = SteadyNs() + Throttle::Minute;
+}
+
+const char* Publisher::RefusalOf(const char* subject, std::int64_t now)
+{
+    if (!takesAll_) {
+        auto it = outside_.find(subject);
+        if (it == outside_.end()) {
+            bool taken = false;
+            for (const std::string& s : streamSubjects_)
+                taken = taken || SubjectMatches(s, subject);
+            it = outside_.emplace(subject, !taken).first;
+        }
+        if (it->second)
+            return "the stream does not take it";
+    }
+    if (!notPermittedUntil_.empty()) {
+        const auto it = notPermittedUntil_.find(subject);
+        if (it != notPermittedUntil_.end() && now < it->second)
+            return "not permitted to this user";
+    }
+    return nullptr;
+}
+
+void Publisher::Refused(const char* subject, const char* why)
+{
+    ++refused_;
+    if (prints_.Allow(subject, SteadyNs()))
+        std::fprintf(stderr, "mdrelay: %s: %s; its records are counted as refused\n", subject, why);
 }
 
 bool Publisher::Step()
@@ -130,6 +204,13 @@ bool Publisher::Step()
     if (step == PublishWindow::Step::SendNew && ready_) {
         natsMsg* msg = ready_;
         ready_ = nullptr;
+        if (const char* why = RefusalOf(natsMsg_GetSubject(msg), now)) {
+            // Never sent: nothing waits for it, and the rest go on.
+            lk.unlock();
+            Refused(natsMsg_GetSubject(msg), why);
+            natsMsg_Destroy(msg);
+            return true;
+        }
         window_.SentNew(readySeq_, now);
         lk.unlock();
         ++published_;
@@ -208,13 +289,16 @@ void Publisher::Send(natsMsg* msg, std::uint64_t seq)
         natsMsg_Destroy(msg);
 }
 
-void Publisher::OnAck(jsCtx*, natsMsg* msg, jsPubAck* pa, jsPubAckErr*, void* closure)
+void Publisher::OnAck(jsCtx*, natsMsg* msg, jsPubAck* pa, jsPubAckErr* pae, void* closure)
 {
     auto* self = static_cast<Publisher*>(closure);
     const std::uint64_t seq = SequenceOf(msg);
+    const char* subject = natsMsg_GetSubject(msg);
+    const char* refusal = nullptr;
     bool kept = false, wake = false;
     {
         std::lock_guard<std::mutex> lk(self->mu_);
+        const std::int64_t now = SteadyNs();
         if (self->closed_) {
             // Finish has taken everything back; nothing of this one is held.
         } else if (pa) {
@@ -222,14 +306,27 @@ void Publisher::OnAck(jsCtx*, natsMsg* msg, jsPubAck* pa, jsPubAckErr*, void* cl
             ++self->acknowledged_;
             if (pa->Duplicate)
                 ++self->duplicates_;
+        } else if ((refusal = self->RefusalOf(subject, now)) != nullptr) {
+            // Sending it again would fail again, and hold the others back.
+            self->window_.Acked(seq);
         } else {
             ++self->failedAcks_;
-            kept = self->window_.Failed(seq, msg, SteadyNs());
+            kept = self->window_.Failed(seq, msg, now);
         }
         wake = self->waiting_ && self->WorthWaking();
     }
     if (wake)
         self->cv_.notify_one();
+    if (refusal) {
+        self->Refused(subject, refusal);
+    } else if (!pa && pae) {
+        // Named once a minute per subject and error: which subject fails,
+        // and why, is what an operator needs.
+        const std::string text =
+            pae->ErrText && *pae->ErrText ? pae->ErrText : natsStatus_GetText(pae->Err);
+        if (self->prints_.Allow(std::string(subject) + " " + text, SteadyNs()))
+            std::fprintf(stderr, "mdrelay: publishing to %s: %s\n", subject, text.c_str());
+    }
     if (!kept)
         natsMsg_Destroy(msg);
 }
@@ -305,6 +402,7 @@ PublisherCounters Publisher::Counters() const
     c.retried = retried_;
     c.failedAcks = failedAcks_;
     c.unbuilt = unbuilt_;
+    c.refused = refused_;
     std::lock_guard<std::mutex> lk(mu_);
     c.inFlight = window_.InFlight();
     c.held = window_.Held();

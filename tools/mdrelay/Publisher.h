@@ -23,7 +23,9 @@
 #include "NatsLink.h"
 #include "PublishWindow.h"
 #include "RecordQueue.h"
+#include "StreamSpec.h"
 #include "Subjects.h"
+#include "Throttle.h"
 
 #include <nats/nats.h>
 
@@ -33,6 +35,8 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_map>
+#include <vector>
 
 namespace mdrelay {
 
@@ -45,6 +49,10 @@ struct PublisherSettings {
     // Woken by the library's thread for every record, for the lowest
     // latency; else naps while records come (up to 0.2 ms added).
     bool wakePerRecord = false;
+    // Checked again after each reconnection: a stream kept in memory is
+    // gone after its server restarts, and is made again.
+    StreamSpec stream;
+    MismatchPolicy mismatch = MismatchPolicy::Fail;
 };
 
 struct PublisherCounters {
@@ -54,6 +62,8 @@ struct PublisherCounters {
     std::uint64_t retried = 0;      // sent again after a failed acknowledgement
     std::uint64_t failedAcks = 0;
     std::uint64_t unbuilt = 0;      // messages that could not be made (no memory)
+    std::uint64_t refused = 0;      // given up: the stream or the user's permissions
+                                    // do not take their subject
     std::size_t inFlight = 0;
     std::size_t held = 0;           // in flight, or failed and waiting to go again
 };
@@ -70,6 +80,11 @@ public:
     void Start();
     // Tell it the link's state (from NatsLink's listener).
     void LinkChanged(bool connected);
+    // The subjects the stream takes, as found before Start.
+    void SetStreamSubjects(const std::vector<std::string>& subjects);
+    // The server refused a publish to subject (the user may not): its
+    // records are refused for a minute, then tried again.
+    void NotPermitted(const std::string& subject);
     // Once nothing more is pushed: publishes what is left, waiting at most
     // flushNs for the acknowledgements; then stops. Returns the records left
     // unacknowledged (queued or held).
@@ -88,6 +103,14 @@ private:
     // read before.
     void Rebind(std::uint64_t generation);
     void TakeBack();
+    // After a reconnection: the stream made again if it is gone, its
+    // subjects read again.
+    void RecheckStream();
+    // With mu_ held: why records of subject are not to be sent; null when
+    // they are.
+    const char* RefusalOf(const char* subject, std::int64_t now);
+    // Counts a refused record, printing why once a minute per subject.
+    void Refused(const char* subject, const char* why);
     natsMsg* Build(const RelayRecord& r);
     void Send(natsMsg* msg, std::uint64_t seq);
     bool Done() const;
@@ -101,6 +124,7 @@ private:
     // The publishing thread's own (and Finish's, once it has joined it).
     jsCtx* js_ = nullptr;
     bool jsPublished_ = false;        // js_ has had a message
+    bool bound_ = false;              // a context was made once
     std::uint64_t boundGeneration_ = 0; // the link's when js_ was made
     std::thread thread_;
 
@@ -112,6 +136,13 @@ private:
     bool waiting_ = false;    // the thread sleeps on cv_
     bool closed_ = false;     // acks no longer touch the window
     std::int64_t deadlineNs_ = 0;
+    // What the bus does not take: subjects outside the stream's (all are
+    // in when takesAll_), and subjects the user may not publish to, until when.
+    std::vector<std::string> streamSubjects_;
+    bool takesAll_ = true;
+    std::unordered_map<std::string, bool> outside_;
+    std::unordered_map<std::string, std::int64_t> notPermittedUntil_;
+    Throttle prints_; // errors, once a minute per subject
 
     // The publishing thread's own: records popped, and one message built
     // and not yet sent.
@@ -123,7 +154,7 @@ private:
     std::int64_t lastRecordNs_ = 0;
 
     std::atomic<std::uint64_t> published_{0}, acknowledged_{0}, duplicates_{0}, retried_{0},
-        failedAcks_{0}, unbuilt_{0};
+        failedAcks_{0}, unbuilt_{0}, refused_{0};
 };
 
 // The relay sequence number a message carries in its header; 0 when none.

@@ -260,16 +260,19 @@ void NatsLink::OnClosed(natsConnection*, void* closure)
         self->SetUp(false);
 }
 
-void NatsLink::OnError(natsConnection*, natsSubscription*, natsStatus s, void* closure)
+void NatsLink::OnError(natsConnection* nc, natsSubscription*, natsStatus s, void* closure)
 {
     // Asynchronous errors (a slow consumer, a refused permission) can come
-    // once per message: at most one line a second.
+    // once per message: each text at most once a minute.
     auto* self = static_cast<NatsLink*>(closure);
-    const std::int64_t now = SteadyNs();
-    std::int64_t last = self->lastErrorPrintNs_.load();
-    if (now - last < 1'000'000'000 || !self->lastErrorPrintNs_.compare_exchange_strong(last, now))
-        return;
-    std::fprintf(stderr, "mdrelay: NATS: %s\n", natsStatus_GetText(s));
+    const char* detail = nullptr;
+    std::string text = natsStatus_GetText(s);
+    if (nc && natsConnection_GetLastError(nc, &detail) != NATS_OK && detail && *detail)
+        text += std::string(": ") + detail;
+    if (self->errorListener_)
+        self->errorListener_(s, text);
+    if (self->errorPrints_.Allow(text, SteadyNs()))
+        std::fprintf(stderr, "mdrelay: NATS: %s\n", text.c_str());
 }
 
 } // namespace mdrelay

@@ -15,6 +15,7 @@
 #pragma once
 
 #include "BusOptions.h"
+#include "Throttle.h"
 
 #include <nats/nats.h>
 
@@ -41,8 +42,13 @@ public:
     NatsLink(const NatsLink&) = delete;
     NatsLink& operator=(const NatsLink&) = delete;
 
-    // Both set before Connect.
+    // Called on the client library's threads with an asynchronous error and
+    // the server's words for it (a refused publish names its subject).
+    using ErrorListener = std::function<void(natsStatus, const std::string& text)>;
+
+    // All set before Connect.
     void SetListener(Listener listener) { listener_ = std::move(listener); }
+    void SetErrorListener(ErrorListener listener) { errorListener_ = std::move(listener); }
     void SetReconnect(Reconnect how) { how_ = how; }
 
     // False with a message when no server could be reached, the login was
@@ -85,6 +91,7 @@ private:
 
     Reconnect how_ = Reconnect::ByClient;
     Listener listener_;
+    ErrorListener errorListener_;
     natsOptions* opts_ = nullptr;
     std::vector<std::string> servers_; // the given ones, then those learned
     bool configFailed_ = false;
@@ -101,7 +108,7 @@ private:
     std::atomic<bool> up_{false};
     std::atomic<std::uint64_t> generation_{0};
     std::atomic<std::uint64_t> reconnections_{0};
-    std::atomic<std::int64_t> lastErrorPrintNs_{0};
+    Throttle errorPrints_; // per text: a refused publish prints once a minute per subject
 };
 
 } // namespace mdrelay
