@@ -118,6 +118,12 @@ bool PublishWindow::Failed(std::uint64_t seq, void* msg, std::int64_t nowNs)
     return true;
 }
 
+void PublishWindow::ProbeNow()
+{
+    pauseNs_ = limits_.firstPauseNs;
+    probeAtNs_ = 0;
+}
+
 std::uint64_t PublishWindow::Find(std::uint64_t seq) const
 {
     std::uint64_t lo = head_, hi = tail_;

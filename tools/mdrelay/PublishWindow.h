@@ -58,6 +58,13 @@ public:
     void Acked(std::uint64_t seq);
     bool Failed(std::uint64_t seq, void* msg, std::int64_t nowNs);
 
+    // The stream can take records again (a new leader): a waiting probe
+    // goes at once, and the pause starts again from the first.
+    void ProbeNow();
+
+    // When the oldest record held was last sent; 0 when none is held.
+    std::int64_t OldestSentNs() const { return Held() > 0 ? At(head_).sentNs : 0; }
+
     State CurrentState() const { return state_; }
     std::size_t Held() const { return static_cast<std::size_t>(tail_ - head_); }
     std::size_t InFlight() const { return inFlight_; }

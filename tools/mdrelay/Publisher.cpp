@@ -78,6 +78,7 @@ void Publisher::Rebind(std::uint64_t generation)
     // Only this thread binds: a change of the link after the generation
     // was read shows as another generation, and another rebind.
     boundGeneration_ = generation;
+    StopWatchingLeader();
     if (js_) {
         TakeBack(); // their acknowledgements went with the connection
         jsCtx_Destroy(js_);
@@ -94,12 +95,70 @@ void Publisher::Rebind(std::uint64_t generation)
     link_.WithConnection([&](natsConnection* nc) {
         if (nc && natsConnection_JetStream(&js_, nc, &o) != NATS_OK)
             js_ = nullptr;
+        if (js_)
+            WatchLeader(nc);
     });
     if (js_ && bound_)
         RecheckStream();
     bound_ = bound_ || js_;
+    if (js_)
+        leader_ = AskLeader();
     std::lock_guard<std::mutex> lk(mu_);
     connected_ = js_ != nullptr;
+}
+
+void Publisher::WatchLeader(natsConnection* nc)
+{
+    // A user not allowed to subscribe to advisories gets the server's
+    // refusal printed once; failures then wait for the ack wait.
+    const std::string subject =
+        "$JS.EVENT.ADVISORY.STREAM.LEADER_ELECTED." + settings_.stream.name;
+    if (natsConnection_Subscribe(&leaderSub_, nc, subject.c_str(), OnLeaderElected, this) !=
+        NATS_OK)
+        leaderSub_ = nullptr;
+}
+
+std::string Publisher::AskLeader()
+{
+    jsStreamInfo* si = nullptr;
+    std::string leader;
+    if (js_GetStreamInfo(&si, js_, settings_.stream.name.c_str(), nullptr, nullptr) == NATS_OK &&
+        si->Cluster && si->Cluster->Leader)
+        leader = si->Cluster->Leader;
+    jsStreamInfo_Destroy(si);
+    return leader;
+}
+
+void Publisher::ProbeLeader()
+{
+    const std::string leader = AskLeader();
+    if (leader.empty() || leader == leader_)
+        return; // no leader yet, or the same: acknowledgements may still come
+    leader_ = leader;
+    TakeBack();
+    std::lock_guard<std::mutex> lk(mu_);
+    window_.ProbeNow();
+}
+
+void Publisher::StopWatchingLeader()
+{
+    if (!leaderSub_)
+        return;
+    natsSubscription_Unsubscribe(leaderSub_);
+    natsSubscription_Destroy(leaderSub_);
+    leaderSub_ = nullptr;
+}
+
+void Publisher::OnLeaderElected(natsConnection*, natsSubscription*, natsMsg* msg, void* closure)
+{
+    auto* self = static_cast<Publisher*>(closure);
+    natsMsg_Destroy(msg);
+    {
+        std::lock_guard<std::mutex> lk(self->mu_);
+        self->leaderElected_ = true;
+    }
+    self->cv_.notify_one();
+    self->queue_.Wake();
 }
 
 void Publisher::RecheckStream()
@@ -188,6 +247,15 @@ bool Publisher::Step()
         Rebind(generation);
         return true;
     }
+    if (leaderElected_) {
+        leaderElected_ = false;
+        lk.unlock();
+        TakeBack(); // failed now: the window sends them again, oldest first
+        leader_.clear(); // the next probe learns the new one
+        std::lock_guard<std::mutex> relock(mu_);
+        window_.ProbeNow();
+        return true;
+    }
     const std::int64_t now = SteadyNs();
     if (finishing_ && (Done() || now >= deadlineNs_))
         return false;
@@ -220,6 +288,13 @@ bool Publisher::Step()
     if (step == PublishWindow::Step::SendNew) {
         lk.unlock();
         TakeRecords(now);
+        return true;
+    }
+    if (connected_ && window_.InFlight() > 0 && now >= nextLeaderProbeNs_ &&
+        now - window_.OldestSentNs() >= settings_.stallNs) {
+        nextLeaderProbeNs_ = now + settings_.stallNs;
+        lk.unlock();
+        ProbeLeader();
         return true;
     }
     const std::int64_t until = wakeAt > 0 ? std::min(wakeAt, now + IdleWaitNs) : now + IdleWaitNs;
@@ -379,6 +454,7 @@ std::uint64_t Publisher::Finish(std::int64_t flushNs)
         std::lock_guard<std::mutex> lk(mu_);
         closed_ = true;
     }
+    StopWatchingLeader();
     TakeBack(); // no acknowledgement reaches the window from here on
     std::lock_guard<std::mutex> lk(mu_);
     const std::uint64_t left = queue_.Size() + (stagedCount_ - stagedAt_) + (ready_ ? 1 : 0) +

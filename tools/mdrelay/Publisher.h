@@ -13,6 +13,9 @@
 // stores a record once however often it goes out. A failed acknowledgement
 // (a timeout, no stream leader, a lost server) keeps the message; the
 // PublishWindow decides when it goes again, and keeps the stream's order.
+// When the stream elects a new leader, what is in flight is taken back at
+// once and sent again (stored once, by its id) rather than left to time out:
+// the old leader never answers it.
 // While the link is down nothing is published: the queue holds the records
 // (dropping the oldest when full). When it goes down, whatever was in
 // flight is taken back from the client library and counted as failed; the
@@ -94,6 +97,16 @@ public:
 
 private:
     static void OnAck(jsCtx*, natsMsg* msg, jsPubAck* pa, jsPubAckErr* pae, void* closure);
+    // The stream has a new leader: what went to the old one gets no reply.
+    static void OnLeaderElected(natsConnection*, natsSubscription*, natsMsg* msg, void* closure);
+    // Listens for the stream's leader elections on the connection of js_.
+    void WatchLeader(natsConnection* nc);
+    void StopWatchingLeader();
+    // The stream's leader as the server names it now; empty when unknown.
+    std::string AskLeader();
+    // Publishing has waited the stall bound: when the stream has another
+    // leader than the one last seen, what is in flight went to the old one.
+    void ProbeLeader();
     void Run();
     bool Step();
     // Moves records off the queue into staged_.
@@ -125,6 +138,9 @@ private:
     jsCtx* js_ = nullptr;
     bool jsPublished_ = false;        // js_ has had a message
     bool bound_ = false;              // a context was made once
+    natsSubscription* leaderSub_ = nullptr;
+    std::string leader_;              // the stream's, as last seen
+    std::int64_t nextLeaderProbeNs_ = 0;
     std::uint64_t boundGeneration_ = 0; // the link's when js_ was made
     std::thread thread_;
 
@@ -132,6 +148,7 @@ private:
     std::condition_variable cv_;
     PublishWindow window_;
     bool connected_ = false;  // a context on a live connection
+    bool leaderElected_ = false; // since the thread last took back what was in flight
     bool finishing_ = false;
     bool waiting_ = false;    // the thread sleeps on cv_
     bool closed_ = false;     // acks no longer touch the window

@@ -92,6 +92,14 @@ TEST(PublishWindowTest, FailureDrainsThenProbesThenResendsOldestFirst)
         EXPECT_EQ(wakeAt, now + pause);
         now += pause;
     }
+    // A new leader: the probe goes without its pause, which starts again.
+    w.ProbeNow();
+    ASSERT_EQ(Next(w, now - 1), Step::Resend);
+    ASSERT_EQ(Seq(w.Resend(now)), 2u);
+    w.Failed(2, Msg(2), now);
+    EXPECT_EQ(Next(w, now + 100 * Ms - 1, &wakeAt), Step::Wait);
+    EXPECT_EQ(wakeAt, now + 100 * Ms);
+    now += 100 * Ms;
     ASSERT_EQ(Next(w, now), Step::Resend);
     ASSERT_EQ(Seq(w.Resend(now)), 2u);
     w.Acked(2);
