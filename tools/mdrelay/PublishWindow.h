@@ -62,8 +62,8 @@ public:
     // goes at once, and the pause starts again from the first.
     void ProbeNow();
 
-    // When the oldest record held was last sent; 0 when none is held.
-    std::int64_t OldestSentNs() const { return Held() > 0 ? At(head_).sentNs : 0; }
+    // When the oldest record in flight was sent; 0 when none is.
+    std::int64_t OldestInFlightNs() const;
 
     State CurrentState() const { return state_; }
     std::size_t Held() const { return static_cast<std::size_t>(tail_ - head_); }

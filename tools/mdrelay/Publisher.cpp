@@ -22,6 +22,7 @@ constexpr std::int64_t BusyWindowNs = 20'000'000;
 constexpr std::int64_t NapNs = 200'000;
 constexpr std::int64_t FirstProbePauseNs = 100'000'000;
 constexpr std::int64_t LongestProbePauseNs = 2'000'000'000;
+constexpr std::int64_t LeaderAskMs = 250;
 
 std::int64_t SteadyNs()
 {
@@ -120,9 +121,13 @@ void Publisher::WatchLeader(natsConnection* nc)
 
 std::string Publisher::AskLeader()
 {
+    // Briefly: without a leader nobody answers, and this thread waits.
+    jsOptions o;
+    jsOptions_Init(&o);
+    o.Wait = LeaderAskMs;
     jsStreamInfo* si = nullptr;
     std::string leader;
-    if (js_GetStreamInfo(&si, js_, settings_.stream.name.c_str(), nullptr, nullptr) == NATS_OK &&
+    if (js_GetStreamInfo(&si, js_, settings_.stream.name.c_str(), &o, nullptr) == NATS_OK &&
         si->Cluster && si->Cluster->Leader)
         leader = si->Cluster->Leader;
     jsStreamInfo_Destroy(si);
@@ -290,8 +295,17 @@ bool Publisher::Step()
         TakeRecords(now);
         return true;
     }
-    if (connected_ && window_.InFlight() > 0 && now >= nextLeaderProbeNs_ &&
-        now - window_.OldestSentNs() >= settings_.stallNs) {
+    const std::int64_t oldest = connected_ ? window_.OldestInFlightNs() : 0;
+    if (oldest > 0 && now - oldest >= settings_.ackWaitNs) {
+        // Timed out here rather than by the client library, which would keep
+        // a timer for every message until its deadline, answered or not. In
+        // order, everything sent since is failed with it: the window drains
+        // and probes then anyway, and what was stored is stored once.
+        lk.unlock();
+        TakeBack();
+        return true;
+    }
+    if (oldest > 0 && now >= nextLeaderProbeNs_ && now - oldest >= settings_.stallNs) {
         nextLeaderProbeNs_ = now + settings_.stallNs;
         lk.unlock();
         ProbeLeader();
@@ -350,10 +364,8 @@ natsMsg* Publisher::Build(const RelayRecord& r)
 
 void Publisher::Send(natsMsg* msg, std::uint64_t seq)
 {
-    jsPubOptions o;
-    jsPubOptions_Init(&o);
-    o.MaxWait = settings_.ackWaitNs / 1'000'000;
-    if (js_PublishMsgAsync(js_, &msg, &o) == NATS_OK || !msg) {
+    // No MaxWait: the window times acknowledgements out (see Step).
+    if (js_PublishMsgAsync(js_, &msg, nullptr) == NATS_OK || !msg) {
         jsPublished_ = true;
         return; // the client library has it; OnAck tells what became of it
     }

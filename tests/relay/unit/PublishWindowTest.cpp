@@ -122,6 +122,30 @@ TEST(PublishWindowTest, FailureDrainsThenProbesThenResendsOldestFirst)
     EXPECT_EQ(Next(w, now + 100 * Ms), Step::Resend);
 }
 
+// What the publisher times out: the oldest record still in flight, past
+// failed ones waiting to go again.
+TEST(PublishWindowTest, OldestInFlightPassesOverFailedRecords)
+{
+    PublishWindow w(Limits());
+    EXPECT_EQ(w.OldestInFlightNs(), 0);
+    w.SentNew(1, 10 * Ms);
+    w.SentNew(2, 20 * Ms);
+    w.SentNew(3, 30 * Ms);
+    const struct {
+        std::uint64_t seq;
+        bool failed;
+        std::int64_t oldest;
+    } steps[] = {{1, true, 20 * Ms}, {2, false, 30 * Ms}, {3, true, 0}};
+    for (const auto& s : steps) {
+        if (s.failed)
+            w.Failed(s.seq, Msg(s.seq), 40 * Ms);
+        else
+            w.Acked(s.seq);
+        EXPECT_EQ(w.OldestInFlightNs(), s.oldest) << "after record " << s.seq;
+    }
+    w.Clear([](void*) {});
+}
+
 TEST(PublishWindowTest, ClearHandsBackWhatItKeeps)
 {
     PublishWindow w(Limits());
