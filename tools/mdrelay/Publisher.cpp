@@ -203,8 +203,15 @@ void Publisher::SetStreamSubjects(const std::vector<std::string>& subjects)
 
 void Publisher::NotPermitted(const std::string& subject)
 {
-    std::lock_guard<std::mutex> lk(mu_);
-    notPermittedUntil_[subject] = SteadyNs() + Throttle::Minute;
+    {
+        std::lock_guard<std::mutex> lk(mu_);
+        // Newly refused: what is in flight is taken back rather than left to
+        // time out, holding the other subjects back that long.
+        const auto it = notPermittedUntil_.find(subject);
+        takeBack_ = takeBack_ || it == notPermittedUntil_.end() || it->second <= SteadyNs();
+        notPermittedUntil_[subject] = SteadyNs() + Throttle::Minute;
+    }
+    cv_.notify_one();
 }
 
 const char* Publisher::RefusalOf(const char* subject, std::int64_t now)
@@ -252,6 +259,14 @@ bool Publisher::Step()
         Rebind(generation);
         return true;
     }
+    if (takeBack_) {
+        takeBack_ = false;
+        lk.unlock();
+        TakeBack(); // sent again, but for the refused
+        std::lock_guard<std::mutex> relock(mu_);
+        window_.ProbeNow();
+        return true;
+    }
     if (leaderElected_) {
         leaderElected_ = false;
         lk.unlock();
@@ -269,9 +284,17 @@ bool Publisher::Step()
         connected_ ? window_.Next(now, &wakeAt) : PublishWindow::Step::Wait;
     if (step == PublishWindow::Step::Resend) {
         natsMsg* msg = static_cast<natsMsg*>(window_.Resend(now));
+        const std::uint64_t seq = SequenceOf(msg);
+        if (const char* why = RefusalOf(natsMsg_GetSubject(msg), now)) {
+            window_.Acked(seq); // given up: the others go on
+            lk.unlock();
+            Refused(natsMsg_GetSubject(msg), why);
+            natsMsg_Destroy(msg);
+            return true;
+        }
         lk.unlock();
         ++retried_;
-        Send(msg, SequenceOf(msg));
+        Send(msg, seq);
         return true;
     }
     if (step == PublishWindow::Step::SendNew && ready_) {

@@ -149,6 +149,7 @@ private:
     PublishWindow window_;
     bool connected_ = false;  // a context on a live connection
     bool leaderElected_ = false; // since the thread last took back what was in flight
+    bool takeBack_ = false;      // a subject newly refused
     bool finishing_ = false;
     bool waiting_ = false;    // the thread sleeps on cv_
     bool closed_ = false;     // acks no longer touch the window
