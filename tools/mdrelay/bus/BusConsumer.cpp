@@ -13,6 +13,14 @@ constexpr std::chrono::seconds StopWait{10};
 // (also how soon its thread sees Stop).
 constexpr int PullBatch = 256;
 constexpr std::int64_t PullWaitMs = 100;
+constexpr std::int64_t PullMarginMs = 20;
+
+std::int64_t SteadyNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 constexpr std::int64_t Second = 1'000'000'000;
 
 std::string JsError(const std::string& what, natsStatus s, jsErrCode code)
@@ -254,7 +262,12 @@ void BusConsumer::Pull(Feed& feed)
 {
     while (!stopping_.load()) {
         natsMsgList list{};
-        const natsStatus s = natsSubscription_Fetch(&list, feed.sub, PullBatch, PullWaitMs, nullptr);
+        jsFetchRequest req;
+        jsFetchRequest_Init(&req);
+        req.Batch = PullBatch;
+        req.Expires = PullWaitMs * 1'000'000; // the server sends nothing for it after
+        feed.lastFetchNs = SteadyNs();
+        const natsStatus s = natsSubscription_FetchRequest(&list, feed.sub, &req);
         for (int i = 0; i < list.Count; ++i) {
             OnMsg(nullptr, feed.sub, list.Msgs[i], &feed); // it destroys the message
             list.Msgs[i] = nullptr;
@@ -266,10 +279,25 @@ void BusConsumer::Pull(Feed& feed)
             cv_.wait_for(lk, std::chrono::milliseconds(PullWaitMs), [&] { return stopping_.load(); });
         }
     }
-    // What came after the last fetch returned goes back too.
+}
+
+void BusConsumer::EndPull(Feed& feed)
+{
+    // The last fetch may have been answered after it returned, until it
+    // expired: wait that out, let the server's last messages arrive (a
+    // round trip), and give them back; else they would wait the ack wait.
+    const std::int64_t expired = feed.lastFetchNs + (PullWaitMs + PullMarginMs) * 1'000'000;
+    const std::int64_t now = SteadyNs();
+    if (expired > now)
+        std::this_thread::sleep_for(std::chrono::nanoseconds(expired - now));
+    if (nc_)
+        natsConnection_FlushTimeout(nc_, 2000);
     natsMsg* msg = nullptr;
     while (natsSubscription_NextMsg(&msg, feed.sub, 0) == NATS_OK)
         OnMsg(nullptr, feed.sub, msg, &feed);
+    natsSubscription_Unsubscribe(feed.sub); // the durable consumer stays
+    natsSubscription_Destroy(feed.sub);
+    feed.sub = nullptr;
 }
 
 void BusConsumer::Resume(Feed& feed, const std::string& name, const jsConsumerInfo& ci,
@@ -381,9 +409,7 @@ void BusConsumer::Stop()
     for (auto& feed : feeds_) {
         if (feed->puller.joinable()) {
             feed->puller.join(); // it has given back what it held
-            natsSubscription_Unsubscribe(feed->sub); // the durable consumer stays
-            natsSubscription_Destroy(feed->sub);
-            feed->sub = nullptr;
+            EndPull(*feed);
         }
         if (!feed->sub)
             continue;

@@ -94,6 +94,7 @@ private:
         std::atomic<bool> atEnd{false};
         bool durable = false;        // acknowledged one by one, given back on Stop
         std::thread puller;          // a durable's: fetches, so nothing comes unasked
+        std::int64_t lastFetchNs = 0; // the puller's; read once it has ended
         bool complete = false;       // guarded by the owner's mutex
     };
 
@@ -101,6 +102,9 @@ private:
     static void OnComplete(void* closure);
     // A durable feed's thread: fetches batches and hands them to OnMsg until Stop.
     void Pull(Feed& feed);
+    // After the puller has ended: what the server still sent for its last
+    // fetch is given back too, then the subscription goes.
+    void EndPull(Feed& feed);
     bool Subscribe(Feed& feed, const std::string& filter, const ConsumerSpec& spec, int index,
                    std::string& error);
     // Where the feed's consumer starts, and whether it is at its end already.
