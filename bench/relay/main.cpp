@@ -13,7 +13,10 @@
 //   leader    records dropped, and the longest time without an
 //             acknowledgement, across a leader that steps down or is killed
 //             (8000 and 16000 records a second; not run unless asked)
-// Usage: bench_relay [--smoke] [--rounds N] [--seconds S] [rate] [latency] [leader]
+//   fixed     CPU a record of the bare publisher and of the relay at the same
+//             fixed rate, 20000 and 5000 a second, one node, file storage
+//             (not run unless asked)
+// Usage: bench_relay [--smoke] [--rounds N] [--seconds S] [rate] [latency] [leader] [fixed]
 #include "BarePublisher.h"
 #include "BusClient.h"
 #include "NatsServers.h"
@@ -47,6 +50,7 @@ struct Settings {
     bool rate = false;
     bool latency = false;
     bool leader = false;
+    bool fixed = false;
 };
 
 double Median(std::vector<double> v)
@@ -197,6 +201,41 @@ void Latency(const Settings& s, const std::filesystem::path& dir)
     }
 }
 
+// The CPU a record of the bare publisher and of the relay at the same
+// fixed rate, one node, file storage: batching at the top rate is cheaper,
+// so only equal rates compare.
+void FixedRates(const Settings& s, const std::filesystem::path& dir)
+{
+    relaytest::NatsCluster one(1, dir / "fixed");
+    if (!one.Start()) {
+        std::fprintf(stderr, "bench_relay: the server did not start\n");
+        return;
+    }
+    std::printf("| Fixed rate (one node, file) | records/s | CPU µs a record: bare publisher | "
+                "relay publishing (library thread excluded) | relay's library thread | "
+                "relay / bare |\n|---|---|---|---|---|---|\n");
+    for (const double rate : {20000.0, 5000.0}) {
+        std::vector<double> bare, relay, library, ratio;
+        for (int r = 0; r < s.rounds; ++r) {
+            FreshStream(one.Urls(), "file", 1);
+            const BareFigures b =
+                BarePublish(one.Urls(), static_cast<long>(rate * (s.warmup + s.seconds)), 4096, rate);
+            relaytest::Child frontProcess;
+            const std::string front = StartFront(frontProcess, rate, dir);
+            const RelayFigures f = RelayRate(one.Urls(), front, {}, s.warmup, s.seconds, dir);
+            frontProcess.Signal(SIGTERM);
+            frontProcess.Wait(relaytest::Patience);
+            bare.push_back(b.cpuUsPerRecord);
+            relay.push_back(f.publishUsPerRecord);
+            library.push_back(f.libraryUsPerRecord);
+            ratio.push_back(b.cpuUsPerRecord > 0 ? f.publishUsPerRecord / b.cpuUsPerRecord : 0);
+        }
+        std::printf("| | %.0f | %s | %s | %s | %.2f |\n", rate, Figure(bare, 1).c_str(),
+                    Figure(relay, 1).c_str(), Figure(library, 1).c_str(), Median(ratio));
+        std::fflush(stdout);
+    }
+}
+
 // Across a change of the stream's leader (asked to step down, or killed and
 // started again later) with an mdfront offering `rate` records a second:
 // the records the relay dropped, and the longest time its acknowledged
@@ -324,13 +363,16 @@ int main(int argc, char** argv)
             s.latency = true;
         } else if (a == "leader") {
             s.leader = true;
+        } else if (a == "fixed") {
+            s.fixed = true;
         } else {
             std::fprintf(stderr, "usage: bench_relay [--smoke] [--rounds N] [--seconds S] "
-                                 "[--nodes 1|3] [--storage memory|file] [rate] [latency] [leader]\n");
+                                 "[--nodes 1|3] [--storage memory|file] [rate] [latency] [leader] "
+                                 "[fixed]\n");
             return 2;
         }
     }
-    if (!s.rate && !s.latency && !s.leader)
+    if (!s.rate && !s.latency && !s.leader && !s.fixed)
         s.rate = s.latency = true;
     std::string why;
     if (relaytest::NatsServerPath(why).empty()) {
@@ -346,6 +388,8 @@ int main(int argc, char** argv)
         Latency(s, dir);
     if (s.leader)
         LeaderChanges(s, dir);
+    if (s.fixed)
+        FixedRates(s, dir);
     std::filesystem::remove_all(dir);
     return 0;
 }
