@@ -11,7 +11,7 @@ namespace {
 constexpr std::chrono::seconds StopWait{10};
 // A durable's fetches: records per batch, and how long one waits for any
 // (also how soon its thread sees Stop).
-constexpr int PullBatch = 256;
+constexpr int PullBatch = 100;
 constexpr std::int64_t PullWaitMs = 100;
 constexpr std::int64_t PullMarginMs = 20;
 
@@ -292,9 +292,20 @@ void BusConsumer::EndPull(Feed& feed)
         std::this_thread::sleep_for(std::chrono::nanoseconds(expired - now));
     if (nc_)
         natsConnection_FlushTimeout(nc_, 2000);
-    natsMsg* msg = nullptr;
-    while (natsSubscription_NextMsg(&msg, feed.sub, 0) == NATS_OK)
-        OnMsg(nullptr, feed.sub, msg, &feed);
+    // A pull subscription is read by fetching only: one that does not wait
+    // hands over what came (and asks for no more than it can give back).
+    natsMsgList list{};
+    jsFetchRequest req;
+    jsFetchRequest_Init(&req);
+    req.Batch = PullBatch;
+    req.NoWait = true;
+    req.Expires = PullWaitMs * 1'000'000;
+    natsSubscription_FetchRequest(&list, feed.sub, &req);
+    for (int i = 0; i < list.Count; ++i) {
+        OnMsg(nullptr, feed.sub, list.Msgs[i], &feed); // given back: stopping
+        list.Msgs[i] = nullptr;
+    }
+    natsMsgList_Destroy(&list);
     natsSubscription_Unsubscribe(feed.sub); // the durable consumer stays
     natsSubscription_Destroy(feed.sub);
     feed.sub = nullptr;
