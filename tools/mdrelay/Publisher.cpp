@@ -23,6 +23,8 @@ constexpr std::int64_t NapNs = 200'000;
 constexpr std::int64_t FirstProbePauseNs = 100'000'000;
 constexpr std::int64_t LongestProbePauseNs = 2'000'000'000;
 constexpr std::int64_t LeaderAskMs = 250;
+constexpr std::int64_t StreamAskMs = 1000;
+constexpr std::int64_t RecheckPauseNs = 1'000'000'000;
 
 std::int64_t SteadyNs()
 {
@@ -93,6 +95,9 @@ void Publisher::Rebind(std::uint64_t generation)
     o.PublishAsync.MaxPending = static_cast<std::int64_t>(settings_.inFlight) * 2;
     o.PublishAsync.AckHandler = OnAck;
     o.PublishAsync.AckHandlerClosure = this;
+    // The stream's questions (is it there, who leads it) are asked on this
+    // thread: without a leader nobody answers, and publishing waits.
+    o.Wait = StreamAskMs;
     link_.WithConnection([&](natsConnection* nc) {
         if (nc && natsConnection_JetStream(&js_, nc, &o) != NATS_OK)
             js_ = nullptr;
@@ -100,7 +105,7 @@ void Publisher::Rebind(std::uint64_t generation)
             WatchLeader(nc);
     });
     if (js_ && bound_)
-        RecheckStream();
+        recheckAtNs_ = SteadyNs(); // once there (Step), and again until answered
     bound_ = bound_ || js_;
     if (js_)
         leader_ = AskLeader();
@@ -185,11 +190,15 @@ void Publisher::RecheckStream()
     case StreamOutcome::Used:
         break;
     case StreamOutcome::Failed:
-        std::fprintf(stderr, "mdrelay: checking stream %s after reconnecting: %s\n", name,
-                     r.error.c_str());
+        // No leader yet, say: publishing goes on, and the check comes again.
+        if (prints_.Allow("check " + settings_.stream.name, SteadyNs()))
+            std::fprintf(stderr, "mdrelay: checking stream %s after reconnecting: %s\n", name,
+                         r.error.c_str());
+        recheckAtNs_ = SteadyNs() + RecheckPauseNs;
         return; // what it takes is as it was
     }
     std::fflush(stdout);
+    recheckAtNs_ = 0;
     SetStreamSubjects(r.subjects);
 }
 
@@ -279,6 +288,11 @@ bool Publisher::Step()
     const std::int64_t now = SteadyNs();
     if (finishing_ && (Done() || now >= deadlineNs_))
         return false;
+    if (recheckAtNs_ > 0 && now >= recheckAtNs_ && connected_) {
+        lk.unlock();
+        RecheckStream();
+        return true;
+    }
     std::int64_t wakeAt = 0;
     const PublishWindow::Step step =
         connected_ ? window_.Next(now, &wakeAt) : PublishWindow::Step::Wait;
@@ -319,7 +333,9 @@ bool Publisher::Step()
         return true;
     }
     const std::int64_t oldest = connected_ ? window_.OldestInFlightNs() : 0;
-    if (oldest > 0 && now - oldest >= settings_.ackWaitNs) {
+    if (oldest > 0 && now - oldest >= settings_.ackWaitNs && now >= nextTimeoutNs_) {
+        // Not again before a while, should the client library hold none of them.
+        nextTimeoutNs_ = now + IdleWaitNs;
         // Timed out here rather than by the client library, which would keep
         // a timer for every message until its deadline, answered or not. In
         // order, everything sent since is failed with it: the window drains

@@ -141,6 +141,8 @@ private:
     natsSubscription* leaderSub_ = nullptr;
     std::string leader_;              // the stream's, as last seen
     std::int64_t nextLeaderProbeNs_ = 0;
+    std::int64_t nextTimeoutNs_ = 0;
+    std::int64_t recheckAtNs_ = 0;    // the stream to be checked then; 0: not
     std::uint64_t boundGeneration_ = 0; // the link's when js_ was made
     std::thread thread_;
 
