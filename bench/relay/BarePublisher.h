@@ -12,7 +12,8 @@ struct BareFigures {
     double cpuUsPerRecord = 0; // this process's CPU time (all its threads) per record
 };
 
-// Publishes `records` with at most maxPending awaiting acknowledgement.
-BareFigures BarePublish(const std::string& urls, long records, int maxPending);
+// Publishes `records` with at most maxPending awaiting acknowledgement; at
+// `pace` records a second when given, else as fast as the stream takes them.
+BareFigures BarePublish(const std::string& urls, long records, int maxPending, double pace = 0);
 
 } // namespace benchrelay

@@ -10,17 +10,28 @@
 //             plain application
 //   latency   one-way latency of paced records, front -> application and
 //             front -> relay -> stream -> consumer, p50 and p99
-// Usage: bench_relay [--smoke] [--rounds N] [--seconds S] [rate] [latency]
+//   leader    records dropped, and the longest time without an
+//             acknowledgement, across a leader that steps down or is killed
+//             (8000 and 16000 records a second; not run unless asked)
+//   fixed     CPU a record of the bare publisher and of the relay at the same
+//             fixed rate, 20000 and 5000 a second, one node, file storage
+//             (not run unless asked)
+// Usage: bench_relay [--smoke] [--rounds N] [--seconds S] [rate] [latency] [leader] [fixed]
 #include "BarePublisher.h"
+#include "BusClient.h"
 #include "NatsServers.h"
 #include "Runs.h"
 
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -38,6 +49,8 @@ struct Settings {
     std::vector<const char*> storages = {"memory", "file"};
     bool rate = false;
     bool latency = false;
+    bool leader = false;
+    bool fixed = false;
 };
 
 double Median(std::vector<double> v)
@@ -46,11 +59,12 @@ double Median(std::vector<double> v)
     return v.empty() ? 0 : v[v.size() / 2];
 }
 
-std::string Figure(const std::vector<double>& v)
+std::string Figure(const std::vector<double>& v, int decimals = 0)
 {
     char buf[96];
     const auto [lo, hi] = std::minmax_element(v.begin(), v.end());
-    std::snprintf(buf, sizeof buf, "%.0f (%.0f–%.0f)", Median(v), *lo, *hi);
+    std::snprintf(buf, sizeof buf, "%.*f (%.*f–%.*f)", decimals, Median(v), decimals, *lo,
+                  decimals, *hi);
     return buf;
 }
 
@@ -187,6 +201,136 @@ void Latency(const Settings& s, const std::filesystem::path& dir)
     }
 }
 
+// The CPU a record of the bare publisher and of the relay at the same
+// fixed rate, one node, file storage: batching at the top rate is cheaper,
+// so only equal rates compare.
+void FixedRates(const Settings& s, const std::filesystem::path& dir)
+{
+    relaytest::NatsCluster one(1, dir / "fixed");
+    if (!one.Start()) {
+        std::fprintf(stderr, "bench_relay: the server did not start\n");
+        return;
+    }
+    std::printf("| Fixed rate (one node, file) | records/s | CPU µs a record: bare publisher | "
+                "relay publishing (library thread excluded) | relay's library thread | "
+                "relay / bare |\n|---|---|---|---|---|---|\n");
+    for (const double rate : {20000.0, 5000.0}) {
+        std::vector<double> bare, relay, library, ratio;
+        for (int r = 0; r < s.rounds; ++r) {
+            FreshStream(one.Urls(), "file", 1);
+            const BareFigures b =
+                BarePublish(one.Urls(), static_cast<long>(rate * (s.warmup + s.seconds)), 4096, rate);
+            relaytest::Child frontProcess;
+            const std::string front = StartFront(frontProcess, rate, dir);
+            const RelayFigures f = RelayRate(one.Urls(), front, {}, s.warmup, s.seconds, dir);
+            frontProcess.Signal(SIGTERM);
+            frontProcess.Wait(relaytest::Patience);
+            bare.push_back(b.cpuUsPerRecord);
+            relay.push_back(f.publishUsPerRecord);
+            library.push_back(f.libraryUsPerRecord);
+            ratio.push_back(b.cpuUsPerRecord > 0 ? f.publishUsPerRecord / b.cpuUsPerRecord : 0);
+        }
+        std::printf("| | %.0f | %s | %s | %s | %.2f |\n", rate, Figure(bare, 1).c_str(),
+                    Figure(relay, 1).c_str(), Figure(library, 1).c_str(), Median(ratio));
+        std::fflush(stdout);
+    }
+}
+
+// Across a change of the stream's leader (asked to step down, or killed and
+// started again later) with an mdfront offering `rate` records a second:
+// the records the relay dropped, and the longest time its acknowledged
+// counter stood still (from its status lines, 100 ms apart).
+struct LeaderFigures {
+    std::uint64_t dropped = 0;
+    double stillSeconds = 0;
+    double received = 0; // records a second the relay received, over the run
+};
+
+void Sleep(double seconds)
+{
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); // a measuring window
+}
+
+LeaderFigures LeaderChange(relaytest::NatsCluster& cluster, double rate, bool kill, double seconds,
+                           const std::filesystem::path& dir)
+{
+    LeaderFigures f;
+    relaytest::Child frontProcess;
+    const std::string front = StartFront(frontProcess, rate, dir);
+    relaytest::BusClient bus(cluster.Urls());
+    bus.Delete("MD");
+    relaytest::Child relay;
+    std::filesystem::remove(dir / "leader.out");
+    if (!relay.Start({MDRELAY_PROGRAM, "--front", front, "--nats", cluster.Urls(), "--instruments",
+                      "au2612,ag2612,IF2612,IC2612", "--status-interval", "100ms", "--name",
+                      "bench", "--replicas", "3"},
+                     (dir / "leader.out").string()))
+        return f;
+    relaytest::Eventually([&] { return bus.State("MD").messages > 0; });
+    Sleep(2);
+    const std::string leader = bus.State("MD").leader;
+    if (kill)
+        cluster.Node(leader).Kill();
+    else
+        bus.StepDown("MD");
+    Sleep(seconds);
+    relay.Signal(SIGTERM);
+    relay.Wait(relaytest::Patience);
+    if (kill)
+        cluster.Node(leader).Start();
+    std::istringstream lines(relay.Output());
+    std::uint64_t last = 0, firstReceived = 0, lastReceived = 0;
+    int still = 0, longest = 0, statusLines = 0;
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t at = line.find(" acknowledged=");
+        if (line.rfind("mdrelay: received=", 0) != 0 || at == std::string::npos)
+            continue;
+        const std::uint64_t acked = std::stoull(line.substr(at + 14));
+        still = acked == last ? still + 1 : 0;
+        longest = std::max(longest, still);
+        last = acked;
+        const std::size_t d = line.find(" dropped=");
+        f.dropped = std::stoull(line.substr(d + 9));
+        lastReceived = std::stoull(line.substr(18));
+        if (statusLines++ == 0)
+            firstReceived = lastReceived;
+    }
+    f.stillSeconds = longest * 0.1;
+    if (statusLines > 1)
+        f.received = (lastReceived - firstReceived) / ((statusLines - 1) * 0.1);
+    frontProcess.Signal(SIGTERM);
+    frontProcess.Wait(relaytest::Patience);
+    return f;
+}
+
+void LeaderChanges(const Settings& s, const std::filesystem::path& dir)
+{
+    relaytest::NatsCluster cluster(3, dir / "leader");
+    if (!cluster.Start()) {
+        std::fprintf(stderr, "bench_relay: the cluster did not start\n");
+        return;
+    }
+    std::printf("| Leader change (three nodes, 3 replicas, file) | offered/s | received/s | "
+                "dropped | longest without an acknowledgement, s |\n|---|---|---|---|---|\n");
+    for (const double rate : {8000.0, 16000.0}) {
+        for (const bool kill : {false, true}) {
+            std::vector<double> dropped, still, received;
+            for (int r = 0; r < s.rounds; ++r) {
+                const LeaderFigures f = LeaderChange(cluster, rate, kill, 10, dir);
+                dropped.push_back(static_cast<double>(f.dropped));
+                still.push_back(f.stillSeconds);
+                received.push_back(f.received);
+                cluster.WaitJetStream();
+            }
+            std::printf("| %s | %.0f | %s | %s | %s |\n",
+                        kill ? "leader killed" : "leader steps down", rate,
+                        Figure(received).c_str(), Figure(dropped).c_str(),
+                        Figure(still, 1).c_str());
+            std::fflush(stdout);
+        }
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -217,13 +361,18 @@ int main(int argc, char** argv)
             s.rate = true;
         } else if (a == "latency") {
             s.latency = true;
+        } else if (a == "leader") {
+            s.leader = true;
+        } else if (a == "fixed") {
+            s.fixed = true;
         } else {
             std::fprintf(stderr, "usage: bench_relay [--smoke] [--rounds N] [--seconds S] "
-                                 "[--nodes 1|3] [--storage memory|file] [rate] [latency]\n");
+                                 "[--nodes 1|3] [--storage memory|file] [rate] [latency] [leader] "
+                                 "[fixed]\n");
             return 2;
         }
     }
-    if (!s.rate && !s.latency)
+    if (!s.rate && !s.latency && !s.leader && !s.fixed)
         s.rate = s.latency = true;
     std::string why;
     if (relaytest::NatsServerPath(why).empty()) {
@@ -237,6 +386,10 @@ int main(int argc, char** argv)
         Rates(s, dir);
     if (s.latency)
         Latency(s, dir);
+    if (s.leader)
+        LeaderChanges(s, dir);
+    if (s.fixed)
+        FixedRates(s, dir);
     std::filesystem::remove_all(dir);
     return 0;
 }

@@ -60,3 +60,13 @@ def test_refusals(nats_server):
         mdlink.BusReader(nats_server.url, since="yesterday")
     with pytest.raises(TypeError):
         mdlink.BusReader(nats_server.url, since=1.5)
+
+
+def test_durable_resumed_to_the_end_reads_what_came_since(front, nats_server, tmp_path):
+    f = front("--rate", "200", "--stamp-sequence")
+    first = publish(f, nats_server, "au2612", 100, tmp_path)
+    with mdlink.BusReader(nats_server.url, durable="desk", from_start=True, to_end=True) as reader:
+        assert [t.Volume for t in reader.ticks(timeout=60)] == list(range(1, first + 1))
+    later = publish(f, nats_server, "au2612", 100, tmp_path)  # a new link numbers from 1
+    with mdlink.BusReader(nats_server.url, durable="desk", to_end=True) as reader:
+        assert [t.Volume for t in reader.ticks(timeout=60)] == list(range(1, later + 1))

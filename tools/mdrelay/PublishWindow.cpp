@@ -118,6 +118,23 @@ bool PublishWindow::Failed(std::uint64_t seq, void* msg, std::int64_t nowNs)
     return true;
 }
 
+std::int64_t PublishWindow::OldestInFlightNs() const
+{
+    if (inFlight_ == 0)
+        return 0;
+    // Flowing, the head is in flight; otherwise failed records may come first.
+    for (std::uint64_t i = head_; i < tail_; ++i)
+        if (At(i).status == Status::InFlight)
+            return At(i).sentNs;
+    return 0;
+}
+
+void PublishWindow::ProbeNow()
+{
+    pauseNs_ = limits_.firstPauseNs;
+    probeAtNs_ = 0;
+}
+
 std::uint64_t PublishWindow::Find(std::uint64_t seq) const
 {
     std::uint64_t lo = head_, hi = tail_;

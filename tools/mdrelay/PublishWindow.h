@@ -58,6 +58,13 @@ public:
     void Acked(std::uint64_t seq);
     bool Failed(std::uint64_t seq, void* msg, std::int64_t nowNs);
 
+    // The stream can take records again (a new leader): a waiting probe
+    // goes at once, and the pause starts again from the first.
+    void ProbeNow();
+
+    // When the oldest record in flight was sent; 0 when none is.
+    std::int64_t OldestInFlightNs() const;
+
     State CurrentState() const { return state_; }
     std::size_t Held() const { return static_cast<std::size_t>(tail_ - head_); }
     std::size_t InFlight() const { return inFlight_; }

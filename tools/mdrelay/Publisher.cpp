@@ -1,11 +1,13 @@
 #include "Publisher.h"
 
 #include "RecordKey.h"
+#include "StreamSetup.h"
 
 #include <pthread.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -20,6 +22,9 @@ constexpr std::int64_t BusyWindowNs = 20'000'000;
 constexpr std::int64_t NapNs = 200'000;
 constexpr std::int64_t FirstProbePauseNs = 100'000'000;
 constexpr std::int64_t LongestProbePauseNs = 2'000'000'000;
+constexpr std::int64_t LeaderAskMs = 250;
+constexpr std::int64_t StreamAskMs = 1000;
+constexpr std::int64_t RecheckPauseNs = 1'000'000'000;
 
 std::int64_t SteadyNs()
 {
@@ -64,21 +69,25 @@ void Publisher::Start()
 
 void Publisher::LinkChanged(bool)
 {
-    {
-        std::lock_guard<std::mutex> lk(mu_);
-        rebind_ = true;
-    }
+    // The link's generation has changed already; the thread reads it under
+    // mu_ before it sleeps, so taking mu_ here means it cannot miss this.
+    { std::lock_guard<std::mutex> lk(mu_); }
     cv_.notify_one();
     queue_.Wake();
 }
 
-void Publisher::Rebind()
+void Publisher::Rebind(std::uint64_t generation)
 {
+    // Only this thread binds: a change of the link after the generation
+    // was read shows as another generation, and another rebind.
+    boundGeneration_ = generation;
+    StopWatchingLeader();
     if (js_) {
         TakeBack(); // their acknowledgements went with the connection
         jsCtx_Destroy(js_);
         js_ = nullptr;
     }
+    jsPublished_ = false;
     jsOptions o;
     jsOptions_Init(&o);
     // Our window holds at most inFlight; the client library's own bound is
@@ -86,12 +95,160 @@ void Publisher::Rebind()
     o.PublishAsync.MaxPending = static_cast<std::int64_t>(settings_.inFlight) * 2;
     o.PublishAsync.AckHandler = OnAck;
     o.PublishAsync.AckHandlerClosure = this;
+    // The stream's questions (is it there, who leads it) are asked on this
+    // thread: without a leader nobody answers, and publishing waits.
+    o.Wait = StreamAskMs;
     link_.WithConnection([&](natsConnection* nc) {
         if (nc && natsConnection_JetStream(&js_, nc, &o) != NATS_OK)
             js_ = nullptr;
+        if (js_)
+            WatchLeader(nc);
     });
+    if (js_ && bound_)
+        recheckAtNs_ = SteadyNs(); // once there (Step), and again until answered
+    bound_ = bound_ || js_;
+    if (js_)
+        leader_ = AskLeader();
     std::lock_guard<std::mutex> lk(mu_);
     connected_ = js_ != nullptr;
+}
+
+void Publisher::WatchLeader(natsConnection* nc)
+{
+    // A user not allowed to subscribe to advisories gets the server's
+    // refusal printed once; failures then wait for the ack wait.
+    const std::string subject =
+        "$JS.EVENT.ADVISORY.STREAM.LEADER_ELECTED." + settings_.stream.name;
+    if (natsConnection_Subscribe(&leaderSub_, nc, subject.c_str(), OnLeaderElected, this) !=
+        NATS_OK)
+        leaderSub_ = nullptr;
+}
+
+std::string Publisher::AskLeader()
+{
+    // Briefly: without a leader nobody answers, and this thread waits.
+    jsOptions o;
+    jsOptions_Init(&o);
+    o.Wait = LeaderAskMs;
+    jsStreamInfo* si = nullptr;
+    std::string leader;
+    if (js_GetStreamInfo(&si, js_, settings_.stream.name.c_str(), &o, nullptr) == NATS_OK &&
+        si->Cluster && si->Cluster->Leader)
+        leader = si->Cluster->Leader;
+    jsStreamInfo_Destroy(si);
+    return leader;
+}
+
+void Publisher::ProbeLeader()
+{
+    const std::string leader = AskLeader();
+    if (leader.empty() || leader == leader_)
+        return; // no leader yet, or the same: acknowledgements may still come
+    leader_ = leader;
+    TakeBack();
+    std::lock_guard<std::mutex> lk(mu_);
+    window_.ProbeNow();
+}
+
+void Publisher::StopWatchingLeader()
+{
+    if (!leaderSub_)
+        return;
+    natsSubscription_Unsubscribe(leaderSub_);
+    natsSubscription_Destroy(leaderSub_);
+    leaderSub_ = nullptr;
+}
+
+void Publisher::OnLeaderElected(natsConnection*, natsSubscription*, natsMsg* msg, void* closure)
+{
+    auto* self = static_cast<Publisher*>(closure);
+    natsMsg_Destroy(msg);
+    {
+        std::lock_guard<std::mutex> lk(self->mu_);
+        self->leaderElected_ = true;
+    }
+    self->cv_.notify_one();
+    self->queue_.Wake();
+}
+
+void Publisher::RecheckStream()
+{
+    const StreamReport r = EnsureStream(js_, settings_.stream, settings_.mismatch);
+    const char* name = settings_.stream.name.c_str();
+    switch (r.outcome) {
+    case StreamOutcome::Created:
+        std::printf("mdrelay: stream %s was gone; created it again\n", name);
+        break;
+    case StreamOutcome::Updated:
+        std::printf("mdrelay: updated stream %s to the flags again\n", name);
+        break;
+    case StreamOutcome::Differs:
+        for (const std::string& d : r.differences)
+            std::fprintf(stderr, "mdrelay: stream %s differs now: %s\n", name, d.c_str());
+        break;
+    case StreamOutcome::Matches:
+    case StreamOutcome::Used:
+        break;
+    case StreamOutcome::Failed:
+        // No leader yet, say: publishing goes on, and the check comes again.
+        if (prints_.Allow("check " + settings_.stream.name, SteadyNs()))
+            std::fprintf(stderr, "mdrelay: checking stream %s after reconnecting: %s\n", name,
+                         r.error.c_str());
+        recheckAtNs_ = SteadyNs() + RecheckPauseNs;
+        return; // what it takes is as it was
+    }
+    std::fflush(stdout);
+    recheckAtNs_ = 0;
+    SetStreamSubjects(r.subjects);
+}
+
+void Publisher::SetStreamSubjects(const std::vector<std::string>& subjects)
+{
+    std::lock_guard<std::mutex> lk(mu_);
+    streamSubjects_ = subjects;
+    takesAll_ = TakesPrefix(subjects, settings_.prefix);
+    outside_.clear();
+}
+
+void Publisher::NotPermitted(const std::string& subject)
+{
+    {
+        std::lock_guard<std::mutex> lk(mu_);
+        // Newly refused: what is in flight is taken back rather than left to
+        // time out, holding the other subjects back that long.
+        const auto it = notPermittedUntil_.find(subject);
+        takeBack_ = takeBack_ || it == notPermittedUntil_.end() || it->second <= SteadyNs();
+        notPermittedUntil_[subject] = SteadyNs() + Throttle::Minute;
+    }
+    cv_.notify_one();
+}
+
+const char* Publisher::RefusalOf(const char* subject, std::int64_t now)
+{
+    if (!takesAll_) {
+        auto it = outside_.find(subject);
+        if (it == outside_.end()) {
+            bool taken = false;
+            for (const std::string& s : streamSubjects_)
+                taken = taken || SubjectMatches(s, subject);
+            it = outside_.emplace(subject, !taken).first;
+        }
+        if (it->second)
+            return "the stream does not take it";
+    }
+    if (!notPermittedUntil_.empty()) {
+        const auto it = notPermittedUntil_.find(subject);
+        if (it != notPermittedUntil_.end() && now < it->second)
+            return "not permitted to this user";
+    }
+    return nullptr;
+}
+
+void Publisher::Refused(const char* subject, const char* why)
+{
+    ++refused_;
+    if (prints_.Allow(subject, SteadyNs()))
+        std::fprintf(stderr, "mdrelay: %s: %s; its records are counted as refused\n", subject, why);
 }
 
 bool Publisher::Step()
@@ -105,28 +262,65 @@ bool Publisher::Step()
         return true;
     }
     std::unique_lock<std::mutex> lk(mu_);
-    if (rebind_) {
-        rebind_ = false;
+    const std::uint64_t generation = link_.Generation();
+    if (generation != boundGeneration_) {
         lk.unlock();
-        Rebind();
+        Rebind(generation);
+        return true;
+    }
+    if (takeBack_) {
+        takeBack_ = false;
+        lk.unlock();
+        TakeBack(); // sent again, but for the refused
+        std::lock_guard<std::mutex> relock(mu_);
+        window_.ProbeNow();
+        return true;
+    }
+    if (leaderElected_) {
+        leaderElected_ = false;
+        lk.unlock();
+        TakeBack(); // failed now: the window sends them again, oldest first
+        leader_.clear(); // the next probe learns the new one
+        std::lock_guard<std::mutex> relock(mu_);
+        window_.ProbeNow();
         return true;
     }
     const std::int64_t now = SteadyNs();
     if (finishing_ && (Done() || now >= deadlineNs_))
         return false;
+    if (recheckAtNs_ > 0 && now >= recheckAtNs_ && connected_) {
+        lk.unlock();
+        RecheckStream();
+        return true;
+    }
     std::int64_t wakeAt = 0;
     const PublishWindow::Step step =
         connected_ ? window_.Next(now, &wakeAt) : PublishWindow::Step::Wait;
     if (step == PublishWindow::Step::Resend) {
         natsMsg* msg = static_cast<natsMsg*>(window_.Resend(now));
+        const std::uint64_t seq = SequenceOf(msg);
+        if (const char* why = RefusalOf(natsMsg_GetSubject(msg), now)) {
+            window_.Acked(seq); // given up: the others go on
+            lk.unlock();
+            Refused(natsMsg_GetSubject(msg), why);
+            natsMsg_Destroy(msg);
+            return true;
+        }
         lk.unlock();
         ++retried_;
-        Send(msg, SequenceOf(msg));
+        Send(msg, seq);
         return true;
     }
     if (step == PublishWindow::Step::SendNew && ready_) {
         natsMsg* msg = ready_;
         ready_ = nullptr;
+        if (const char* why = RefusalOf(natsMsg_GetSubject(msg), now)) {
+            // Never sent: nothing waits for it, and the rest go on.
+            lk.unlock();
+            Refused(natsMsg_GetSubject(msg), why);
+            natsMsg_Destroy(msg);
+            return true;
+        }
         window_.SentNew(readySeq_, now);
         lk.unlock();
         ++published_;
@@ -136,6 +330,24 @@ bool Publisher::Step()
     if (step == PublishWindow::Step::SendNew) {
         lk.unlock();
         TakeRecords(now);
+        return true;
+    }
+    const std::int64_t oldest = connected_ ? window_.OldestInFlightNs() : 0;
+    if (oldest > 0 && now - oldest >= settings_.ackWaitNs && now >= nextTimeoutNs_) {
+        // Not again before a while, should the client library hold none of them.
+        nextTimeoutNs_ = now + IdleWaitNs;
+        // Timed out here rather than by the client library, which would keep
+        // a timer for every message until its deadline, answered or not. In
+        // order, everything sent since is failed with it: the window drains
+        // and probes then anyway, and what was stored is stored once.
+        lk.unlock();
+        TakeBack();
+        return true;
+    }
+    if (oldest > 0 && now >= nextLeaderProbeNs_ && now - oldest >= settings_.stallNs) {
+        nextLeaderProbeNs_ = now + settings_.stallNs;
+        lk.unlock();
+        ProbeLeader();
         return true;
     }
     const std::int64_t until = wakeAt > 0 ? std::min(wakeAt, now + IdleWaitNs) : now + IdleWaitNs;
@@ -191,11 +403,11 @@ natsMsg* Publisher::Build(const RelayRecord& r)
 
 void Publisher::Send(natsMsg* msg, std::uint64_t seq)
 {
-    jsPubOptions o;
-    jsPubOptions_Init(&o);
-    o.MaxWait = settings_.ackWaitNs / 1'000'000;
-    if (js_PublishMsgAsync(js_, &msg, &o) == NATS_OK || !msg)
+    // No MaxWait: the window times acknowledgements out (see Step).
+    if (js_PublishMsgAsync(js_, &msg, nullptr) == NATS_OK || !msg) {
+        jsPublished_ = true;
         return; // the client library has it; OnAck tells what became of it
+    }
     // Not sent (the link is down, say): it waits in the window like a failed one.
     ++failedAcks_;
     std::lock_guard<std::mutex> lk(mu_);
@@ -203,13 +415,16 @@ void Publisher::Send(natsMsg* msg, std::uint64_t seq)
         natsMsg_Destroy(msg);
 }
 
-void Publisher::OnAck(jsCtx*, natsMsg* msg, jsPubAck* pa, jsPubAckErr*, void* closure)
+void Publisher::OnAck(jsCtx*, natsMsg* msg, jsPubAck* pa, jsPubAckErr* pae, void* closure)
 {
     auto* self = static_cast<Publisher*>(closure);
     const std::uint64_t seq = SequenceOf(msg);
+    const char* subject = natsMsg_GetSubject(msg);
+    const char* refusal = nullptr;
     bool kept = false, wake = false;
     {
         std::lock_guard<std::mutex> lk(self->mu_);
+        const std::int64_t now = SteadyNs();
         if (self->closed_) {
             // Finish has taken everything back; nothing of this one is held.
         } else if (pa) {
@@ -217,14 +432,27 @@ void Publisher::OnAck(jsCtx*, natsMsg* msg, jsPubAck* pa, jsPubAckErr*, void* cl
             ++self->acknowledged_;
             if (pa->Duplicate)
                 ++self->duplicates_;
+        } else if ((refusal = self->RefusalOf(subject, now)) != nullptr) {
+            // Sending it again would fail again, and hold the others back.
+            self->window_.Acked(seq);
         } else {
             ++self->failedAcks_;
-            kept = self->window_.Failed(seq, msg, SteadyNs());
+            kept = self->window_.Failed(seq, msg, now);
         }
         wake = self->waiting_ && self->WorthWaking();
     }
     if (wake)
         self->cv_.notify_one();
+    if (refusal) {
+        self->Refused(subject, refusal);
+    } else if (!pa && pae) {
+        // Named once a minute per subject and error: which subject fails,
+        // and why, is what an operator needs.
+        const std::string text =
+            pae->ErrText && *pae->ErrText ? pae->ErrText : natsStatus_GetText(pae->Err);
+        if (self->prints_.Allow(std::string(subject) + " " + text, SteadyNs()))
+            std::fprintf(stderr, "mdrelay: publishing to %s: %s\n", subject, text.c_str());
+    }
     if (!kept)
         natsMsg_Destroy(msg);
 }
@@ -232,7 +460,9 @@ void Publisher::OnAck(jsCtx*, natsMsg* msg, jsPubAck* pa, jsPubAckErr*, void* cl
 void Publisher::TakeBack()
 {
     natsMsgList list{};
-    if (!js_ || js_PublishAsyncGetPendingList(&list, js_) != NATS_OK)
+    // The client library makes a context's pending list at its first
+    // publish, and reads through a null one before.
+    if (!js_ || !jsPublished_ || js_PublishAsyncGetPendingList(&list, js_) != NATS_OK)
         return; // nothing pending
     {
         std::lock_guard<std::mutex> lk(mu_);
@@ -275,6 +505,7 @@ std::uint64_t Publisher::Finish(std::int64_t flushNs)
         std::lock_guard<std::mutex> lk(mu_);
         closed_ = true;
     }
+    StopWatchingLeader();
     TakeBack(); // no acknowledgement reaches the window from here on
     std::lock_guard<std::mutex> lk(mu_);
     const std::uint64_t left = queue_.Size() + (stagedCount_ - stagedAt_) + (ready_ ? 1 : 0) +
@@ -298,6 +529,7 @@ PublisherCounters Publisher::Counters() const
     c.retried = retried_;
     c.failedAcks = failedAcks_;
     c.unbuilt = unbuilt_;
+    c.refused = refused_;
     std::lock_guard<std::mutex> lk(mu_);
     c.inFlight = window_.InFlight();
     c.held = window_.Held();

@@ -9,6 +9,7 @@
 #include "ReadOptions.h"
 #include "Screen.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -69,7 +70,7 @@ int Read(const ReadOptions& o, Parts& p)
 {
     std::string error;
     if (!p.link.Connect(o.bus, error))
-        return Fail(ExitNoBus, error);
+        return Fail(p.link.ConfigFailed() ? ExitUsage : ExitNoBus, error);
     ConsumerSpec spec;
     spec.stream = o.bus.stream;
     spec.filters = ReadFilters(o);
@@ -77,17 +78,21 @@ int Read(const ReadOptions& o, Parts& p)
     spec.durable = o.durable;
     if (!p.consumer.Start(p.link.Connection(), spec, error))
         return Fail(ExitStream, error);
+    for (const std::string& warning : p.consumer.Warnings())
+        std::fprintf(stderr, "mdrelay: %s\n", warning.c_str());
     p.board.AddEvent("reading " + Describe(o, spec.filters) + " from " + p.link.ConnectedUrl());
     mdtools::InstallInterruptHandler();
     const mdcli::Display display = mdcli::ChooseDisplay(o.quiet);
     mdcli::Ticker ticker;
     const auto start = std::chrono::steady_clock::now();
-    const auto expired = [&] {
-        return o.durationSeconds > 0 && std::chrono::steady_clock::now() - start >=
-                                            std::chrono::duration<double>(o.durationSeconds);
-    };
-    while (!mdtools::Interrupted() && !(o.toEnd && p.consumer.AtEnd()) && !expired()) {
-        std::this_thread::sleep_for(RefreshPeriod);
+    const auto end = o.durationSeconds > 0
+                         ? start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                       std::chrono::duration<double>(o.durationSeconds))
+                         : std::chrono::steady_clock::time_point::max();
+    while (!mdtools::Interrupted() && !(o.toEnd && p.consumer.AtEnd()) &&
+           std::chrono::steady_clock::now() < end) {
+        // A duration shorter than the refresh period is kept too.
+        std::this_thread::sleep_until(std::min(std::chrono::steady_clock::now() + RefreshPeriod, end));
         mdcli::Refresh(p.board, ticker, display);
     }
     p.consumer.Stop(); // no callback runs from here on

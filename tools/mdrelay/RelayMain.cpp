@@ -42,7 +42,7 @@ int Fail(int code, const std::string& message)
     return code;
 }
 
-bool PrepareStream(NatsLink& link, const RelayOptions& o, std::string& error)
+bool PrepareStream(NatsLink& link, const RelayOptions& o, Publisher& publisher, std::string& error)
 {
     jsCtx* js = nullptr;
     if (natsConnection_JetStream(&js, link.Connection(), nullptr) != NATS_OK) {
@@ -53,6 +53,14 @@ bool PrepareStream(NatsLink& link, const RelayOptions& o, std::string& error)
     jsCtx_Destroy(js);
     for (const std::string& d : r.differences)
         std::fprintf(stderr, "mdrelay: stream %s differs: %s\n", o.stream.name.c_str(), d.c_str());
+    if (r.outcome != StreamOutcome::Failed && r.outcome != StreamOutcome::Differs) {
+        publisher.SetStreamSubjects(r.subjects);
+        if (!TakesPrefix(r.subjects, o.bus.prefix))
+            std::fprintf(stderr,
+                         "mdrelay: stream %s does not take every subject under %s: records it "
+                         "does not take are refused\n",
+                         o.stream.name.c_str(), o.bus.prefix.c_str());
+    }
     switch (r.outcome) {
     case StreamOutcome::Created:
         std::printf("mdrelay: created stream %s\n", o.stream.name.c_str());
@@ -161,6 +169,8 @@ struct Parts {
         s.ackWaitNs = o.ackWaitNs;
         s.stallNs = o.stallNs;
         s.wakePerRecord = o.bus.sendAtOnce;
+        s.stream = o.stream;
+        s.mismatch = o.mismatch;
         return s;
     }
 
@@ -174,14 +184,19 @@ int Run(const RelayOptions& o, const mdcli::CliOptions& session, Parts& p)
     std::string error;
     p.link.SetReconnect(NatsLink::Reconnect::FreshConnection);
     p.link.SetListener([&p](bool connected) { p.publisher.LinkChanged(connected); });
+    p.link.SetErrorListener([&p](natsStatus s, const std::string& text) {
+        const std::string subject = s == NATS_NOT_PERMITTED ? RefusedSubject(text) : "";
+        if (!subject.empty())
+            p.publisher.NotPermitted(subject);
+    });
     // The NATS client's threads start here and take the name.
     ThreadName("nats-client");
     const bool connected = p.link.Connect(o.bus, error);
     ThreadName("mdrelay");
     if (!connected)
-        return Fail(ExitNoBus, error);
+        return Fail(p.link.ConfigFailed() ? ExitUsage : ExitNoBus, error);
     std::printf("mdrelay %s connected to %s\n", o.bus.name.c_str(), p.link.ConnectedUrl().c_str());
-    if (!PrepareStream(p.link, o, error))
+    if (!PrepareStream(p.link, o, p.publisher, error))
         return Fail(ExitStream, error);
     p.publisher.Start();
     mdtools::InstallInterruptHandler();

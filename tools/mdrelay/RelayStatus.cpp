@@ -10,6 +10,7 @@ std::string StatusLine(const RelayStatus& s)
                        " acknowledged=" + std::to_string(p.acknowledged) +
                        " duplicates=" + std::to_string(p.duplicates) +
                        " dropped=" + std::to_string(s.dropped + p.unbuilt) +
+                       " refused=" + std::to_string(p.refused) +
                        " reconnections=" + std::to_string(s.reconnections) +
                        " retried=" + std::to_string(p.retried) +
                        " queued=" + std::to_string(s.queued) +

@@ -1,6 +1,6 @@
 // The relay's counters, as printed once per status interval and at exit:
 //   mdrelay: received=N published=N acknowledged=N duplicates=N dropped=N
-//            reconnections=N retried=N queued=N in-flight=N
+//            refused=N reconnections=N retried=N queued=N in-flight=N
 // on one line, each a key=value pair that scripts can pick out.
 #pragma once
 

@@ -1,6 +1,7 @@
 #include "StreamSetup.h"
 
 #include "NatsLink.h"
+#include "Subjects.h"
 
 namespace mdrelay {
 
@@ -39,10 +40,21 @@ StreamReport Apply(jsCtx* js, const StreamSpec& spec, bool create)
         return r;
     }
     r.outcome = create ? StreamOutcome::Created : StreamOutcome::Updated;
+    r.subjects = spec.subjects;
     return r;
 }
 
 } // namespace
+
+bool TakesPrefix(const std::vector<std::string>& subjects, const std::string& prefix)
+{
+    // Only a subject ending in '>' takes tokens without end; if it takes
+    // one token under the prefix, it takes them all.
+    for (const std::string& s : subjects)
+        if (!s.empty() && s.back() == '>' && SubjectMatches(s, prefix + ".x"))
+            return true;
+    return false;
+}
 
 StreamSpec SpecOf(const jsStreamConfig& c)
 {
@@ -71,8 +83,10 @@ StreamReport EnsureStream(jsCtx* js, const StreamSpec& spec, MismatchPolicy poli
         r.error = NatsLink::ErrorText("reading the stream's configuration", s);
         return r;
     }
-    r.differences = StreamDifferences(spec, SpecOf(*info->Config));
+    const StreamSpec existing = SpecOf(*info->Config);
     jsStreamInfo_Destroy(info);
+    r.differences = StreamDifferences(spec, existing);
+    r.subjects = existing.subjects;
     if (r.differences.empty()) {
         r.outcome = StreamOutcome::Matches;
     } else if (policy == MismatchPolicy::Use) {

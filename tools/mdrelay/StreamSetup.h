@@ -26,7 +26,11 @@ struct StreamReport {
     StreamOutcome outcome = StreamOutcome::Failed;
     std::vector<std::string> differences;
     std::string error;
+    std::vector<std::string> subjects; // what the stream takes now (not when Failed)
 };
+
+// Whether a stream taking these subjects takes every subject under prefix.
+bool TakesPrefix(const std::vector<std::string>& subjects, const std::string& prefix);
 
 StreamReport EnsureStream(jsCtx* js, const StreamSpec& spec, MismatchPolicy policy);
 

@@ -55,6 +55,39 @@ TEST_F(RelayTest, LeaderKilledMidStreamEveryRecordStoredOnceInOrder)
     EXPECT_EQ(Consecutive(volumes), "");
 }
 
+// Leaders that step down, one after another: what was in flight to the old
+// leader gets no reply, and the relay sends it again as soon as the new one
+// is elected instead of waiting out the ack wait (here longer than any wait
+// of the test's).
+TEST_F(RelayTest, LeaderStepsDownPublishingGoesOnWithoutTheAckWait)
+{
+    REQUIRE_NATS_SERVER();
+    NatsCluster cluster(3, dir_ / "cluster");
+    ASSERT_TRUE(cluster.Start());
+    StartFront(1000);
+    Child& relay = StartRelay("r1", cluster.Urls(), {"--replicas", "3", "--ack-wait", "10m"});
+    BusClient bus(cluster.Urls());
+    ASSERT_TRUE(Eventually([&] { return bus.State("MD").messages >= 1000; })) << relay.Output();
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE("step-down " + std::to_string(i + 1));
+        const std::string leader = bus.State("MD").leader;
+        ASSERT_TRUE(bus.StepDown("MD"));
+        std::uint64_t stored = 0;
+        ASSERT_TRUE(Eventually([&] {
+            const StreamState s = bus.State("MD");
+            stored = s.messages;
+            return !s.leader.empty() && s.leader != leader;
+        }));
+        ASSERT_TRUE(Eventually([&] {
+            return !relay.Running() || bus.State("MD").messages >= stored + 1000;
+        })) << relay.Output();
+    }
+    ASSERT_EQ(StopRelay(relay), 0) << relay.Output();
+    auto status = LastStatus(relay.Output());
+    EXPECT_EQ(status["dropped"], 0u);
+    EXPECT_EQ(bus.State("MD").messages, status["received"]);
+}
+
 // The server down for ten seconds of the feed, then back with its store:
 // the relay holds what its queue bounds, drops the oldest beyond it, and
 // counts exactly what the stream misses.

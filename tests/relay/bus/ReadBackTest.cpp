@@ -5,6 +5,7 @@
 
 #include "DepthCsv.h"
 
+#include <algorithm>
 #include <ctime>
 
 namespace relaytest {
@@ -109,11 +110,70 @@ TEST_F(ReadBackTest, DurableReaderResumesWhereItStopped)
     ASSERT_EQ(Read(csv("one.csv"), &output), 0) << output;
     EXPECT_EQ(CsvVolumes(dir_ / "one.csv").size(), first);
 
-    const std::uint64_t second = Publish("r2", 100); // a new connection numbers from 1 again
-    ASSERT_EQ(Read(csv("two.csv"), &output), 0) << output;
-    EXPECT_EQ(CsvVolumes(dir_ / "two.csv").size(), second);
-    EXPECT_EQ(Consecutive(CsvVolumes(dir_ / "two.csv")), "");
-    EXPECT_EQ(Read(csv("three.csv"), &output), 1) << "nothing new to read\n" << output;
+    // Resumed with the same start flag, with none, and with one that asks
+    // for another start: each reads what was stored since; the last is
+    // told that its flag does not move the durable.
+    struct Resume {
+        std::vector<std::string> start;
+        std::string warning;
+    };
+    const std::vector<Resume> resumes = {
+        {{"--all"}, ""},
+        {{}, ""},
+        {{"--last", "5"}, "--last"},
+    };
+    int run = 0;
+    for (const Resume& r : resumes) {
+        SCOPED_TRACE(testing::PrintToString(r.start));
+        const std::string name = "r" + std::to_string(run + 2);
+        const std::uint64_t more = Publish(name, 100); // a new connection numbers from 1 again
+        const std::string file = "resumed" + std::to_string(++run) + ".csv";
+        std::vector<std::string> flags = {"--nats", bus_->Urls(), "--durable", "desk",
+                                          "--to-end", "--csv", file};
+        flags.insert(flags.end(), r.start.begin(), r.start.end());
+        ASSERT_EQ(Read(flags, &output), 0) << output;
+        EXPECT_EQ(CsvVolumes(dir_ / file).size(), more);
+        EXPECT_EQ(Consecutive(CsvVolumes(dir_ / file)), "");
+        const std::size_t warned = output.find("durable desk resumes where its last reader stopped");
+        EXPECT_EQ(warned != std::string::npos, !r.warning.empty()) << output;
+        if (!r.warning.empty() && warned != std::string::npos) {
+            EXPECT_NE(output.find(r.warning + " ignored", warned), std::string::npos) << output;
+        }
+    }
+    EXPECT_EQ(Read(csv("nothing.csv"), &output), 1) << "nothing new to read\n" << output;
+}
+
+// Readers of one durable stopped in the middle of a backlog, one after the
+// other: what one had received and not shown goes to the next, at once,
+// and together they show every record once.
+TEST_F(ReadBackTest, DurableReadersInTurnShowEveryRecordOnce)
+{
+    REQUIRE_NATS_SERVER();
+    ASSERT_TRUE(bus_->Start());
+    StartFront(2000);
+    Publish("r1", 6000);
+    BusClient client(bus_->Urls());
+    std::vector<int> want = Volumes(client.ReadAll("MD"));
+    std::vector<int> got;
+    std::string output;
+    int part = 0;
+    // Stopped at once: records are still on their way to the first two.
+    for (const char* stop : {"0.001", "0.001", ""}) {
+        const std::string file = "part" + std::to_string(++part) + ".csv";
+        std::vector<std::string> flags = {"--nats", bus_->Urls(), "--durable", "turns", "--all",
+                                          "--csv", file};
+        if (*stop)
+            flags.insert(flags.end(), {"--duration", stop});
+        else
+            flags.push_back("--to-end");
+        const int status = Read(flags, &output);
+        EXPECT_TRUE(status == 0 || (status == 1 && *stop)) << output;
+        for (const int v : CsvVolumes(dir_ / file))
+            got.push_back(v);
+    }
+    std::sort(got.begin(), got.end());
+    std::sort(want.begin(), want.end());
+    EXPECT_EQ(got, want);
 }
 
 TEST_F(ReadBackTest, ForQuoteNoticesOnASubjectOfTheirOwn)

@@ -220,9 +220,10 @@ TEST(OptionsTest, StatusLine)
     s.publisher.duplicates = 1;
     s.publisher.retried = 6;
     s.publisher.unbuilt = 1;
+    s.publisher.refused = 7;
     s.publisher.held = 1;
     EXPECT_EQ(StatusLine(s), "mdrelay: received=10 published=5 acknowledged=4 duplicates=1 "
-                             "dropped=3 reconnections=1 retried=6 queued=3 in-flight=1");
+                             "dropped=3 refused=7 reconnections=1 retried=6 queued=3 in-flight=1");
 }
 
 } // namespace

@@ -92,6 +92,14 @@ TEST(PublishWindowTest, FailureDrainsThenProbesThenResendsOldestFirst)
         EXPECT_EQ(wakeAt, now + pause);
         now += pause;
     }
+    // A new leader: the probe goes without its pause, which starts again.
+    w.ProbeNow();
+    ASSERT_EQ(Next(w, now - 1), Step::Resend);
+    ASSERT_EQ(Seq(w.Resend(now)), 2u);
+    w.Failed(2, Msg(2), now);
+    EXPECT_EQ(Next(w, now + 100 * Ms - 1, &wakeAt), Step::Wait);
+    EXPECT_EQ(wakeAt, now + 100 * Ms);
+    now += 100 * Ms;
     ASSERT_EQ(Next(w, now), Step::Resend);
     ASSERT_EQ(Seq(w.Resend(now)), 2u);
     w.Acked(2);
@@ -112,6 +120,30 @@ TEST(PublishWindowTest, FailureDrainsThenProbesThenResendsOldestFirst)
     w.Failed(3, Msg(3), now);
     EXPECT_EQ(Next(w, now + 100 * Ms - 1), Step::Wait);
     EXPECT_EQ(Next(w, now + 100 * Ms), Step::Resend);
+}
+
+// What the publisher times out: the oldest record still in flight, past
+// failed ones waiting to go again.
+TEST(PublishWindowTest, OldestInFlightPassesOverFailedRecords)
+{
+    PublishWindow w(Limits());
+    EXPECT_EQ(w.OldestInFlightNs(), 0);
+    w.SentNew(1, 10 * Ms);
+    w.SentNew(2, 20 * Ms);
+    w.SentNew(3, 30 * Ms);
+    const struct {
+        std::uint64_t seq;
+        bool failed;
+        std::int64_t oldest;
+    } steps[] = {{1, true, 20 * Ms}, {2, false, 30 * Ms}, {3, true, 0}};
+    for (const auto& s : steps) {
+        if (s.failed)
+            w.Failed(s.seq, Msg(s.seq), 40 * Ms);
+        else
+            w.Acked(s.seq);
+        EXPECT_EQ(w.OldestInFlightNs(), s.oldest) << "after record " << s.seq;
+    }
+    w.Clear([](void*) {});
 }
 
 TEST(PublishWindowTest, ClearHandsBackWhatItKeeps)

@@ -1,7 +1,9 @@
 // Subjects and message ids: the escaping rule, and ids that depend on the
 // record's content only.
 #include "RecordKey.h"
+#include "StreamSetup.h"
 #include "Subjects.h"
+#include "Throttle.h"
 
 #include <gtest/gtest.h>
 
@@ -106,6 +108,51 @@ TEST(RecordKeyTest, TheIdOfARecordIsItsContentsAlone)
     // Shorter inputs, whose last block is padded, differ from the padded bytes.
     unsigned char zeros[17] = {};
     EXPECT_NE(KeyOf(1, zeros, 16).low, KeyOf(1, zeros, 17).low);
+}
+
+TEST(SubjectsTest, StreamSubjectsAndRefusals)
+{
+    const struct {
+        const char* filter;
+        const char* subject;
+        bool matches;
+    } cases[] = {
+        {"md.>", "md.SHFE.au2612", true},
+        {"md.>", "md", false},
+        {">", "md.SHFE.au2612", true},
+        {"md.SHFE.>", "md.CFFEX.IF2612", false},
+        {"md.*.au2612", "md.SHFE.au2612", true},
+        {"md.*", "md.SHFE.au2612", false},
+        {"md.*.*", "md.forquote.SHFE.au2612", false},
+        {"md.SHFE.au2612", "md.SHFE.au2612", true},
+        {"md.SHFE.au2612", "md.SHFE.au26", false},
+        {"md.SHFE", "md.SHFE.au2612", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(SubjectMatches(c.filter, c.subject), c.matches) << c.filter << " " << c.subject;
+    EXPECT_TRUE(TakesPrefix({"other.>", "md.>"}, "md"));
+    EXPECT_TRUE(TakesPrefix({"*.>"}, "md.x"));
+    EXPECT_FALSE(TakesPrefix({"md.SHFE.>", "md.*.*"}, "md"));
+
+    EXPECT_EQ(RefusedSubject("Permissions Violation for Publish to \"md.CFFEX.IF2612\""),
+              "md.CFFEX.IF2612");
+    EXPECT_EQ(RefusedSubject("Permissions Violation for Publish to md.x.y"), "md.x.y");
+    EXPECT_EQ(RefusedSubject("Permissions Violation for Subscription to \"_INBOX.x\""), "");
+}
+
+TEST(SubjectsTest, ErrorsOncePerKeyAndPeriod)
+{
+    Throttle t(100);
+    const struct {
+        const char* key;
+        std::int64_t at;
+        bool allowed;
+    } steps[] = {
+        {"md.a", 0, true}, {"md.a", 99, false}, {"md.b", 99, true},
+        {"md.a", 100, true}, {"md.b", 150, false}, {"md.b", 199, true},
+    };
+    for (const auto& s : steps)
+        EXPECT_EQ(t.Allow(s.key, s.at), s.allowed) << s.key << " at " << s.at;
 }
 
 } // namespace

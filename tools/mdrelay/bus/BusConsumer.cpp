@@ -9,6 +9,18 @@ namespace mdrelay {
 namespace {
 
 constexpr std::chrono::seconds StopWait{10};
+// A durable's fetches: records per batch, and how long one waits for any
+// (also how soon its thread sees Stop).
+constexpr int PullBatch = 100;
+constexpr std::int64_t PullWaitMs = 100;
+constexpr std::int64_t PullMarginMs = 20;
+
+std::int64_t SteadyNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 constexpr std::int64_t Second = 1'000'000'000;
 
 std::string JsError(const std::string& what, natsStatus s, jsErrCode code)
@@ -190,75 +202,157 @@ bool BusConsumer::Subscribe(Feed& feed, const std::string& filter, const Consume
     jsSubOptions so;
     jsSubOptions_Init(&so);
     so.Stream = spec.stream.c_str();
-    jsConsumerConfig& cfg = so.Config;
-    if (!Position(feed, filter, spec, cfg, error))
-        return false;
     const std::string durable =
         spec.durable.empty() || spec.filters.size() == 1
             ? spec.durable
             : spec.durable + "_" + std::to_string(index + 1);
+    jsConsumerInfo* existing = nullptr;
+    if (!durable.empty() &&
+        js_GetConsumerInfo(&existing, js_, spec.stream.c_str(), durable.c_str(), nullptr,
+                           nullptr) != NATS_OK)
+        existing = nullptr;
+    // Durables made by earlier versions are pushed; they are read as they are.
+    bool pushed = false;
+    if (existing) {
+        pushed = existing->Config && existing->Config->DeliverSubject &&
+                 *existing->Config->DeliverSubject;
+        std::int64_t endTimeNs = 0;
+        const bool found = LastMatch(js_, spec.stream, filter, feed.endSeq, endTimeNs, error);
+        if (found)
+            Resume(feed, durable, *existing, spec);
+        jsConsumerInfo_Destroy(existing);
+        if (!found)
+            return false;
+    } else {
+        if (!Position(feed, filter, spec, so.Config, error))
+            return false;
+        if (!durable.empty()) {
+            so.Config.FilterSubject = filter.c_str();
+            if (!MakeDurable(durable, so.Config, spec.stream, error))
+                return false;
+        }
+    }
+    jsErrCode code = static_cast<jsErrCode>(0);
+    natsStatus s;
     if (durable.empty()) {
         so.Ordered = true;
     } else {
-        cfg.FilterSubject = filter.c_str();
-        bool created = false;
-        if (!MakeDurable(durable, cfg, spec.stream, created, error))
-            return false;
-        if (!created)
-            feed.notBeforeNs = 0; // it goes on from where it stopped
+        feed.durable = true;
+        so.ManualAck = true; // acknowledged once shown; given back when not
         so.Consumer = durable.c_str();
-        so.Config = jsConsumerConfig{};
         jsConsumerConfig_Init(&so.Config);
     }
-    jsErrCode code = static_cast<jsErrCode>(0);
-    const natsStatus s =
-        js_Subscribe(&feed.sub, js_, filter.c_str(), OnMsg, &feed, nullptr, &so, &code);
+    if (feed.durable && !pushed)
+        s = js_PullSubscribe(&feed.sub, js_, filter.c_str(), durable.c_str(), nullptr, &so, &code);
+    else
+        s = js_Subscribe(&feed.sub, js_, filter.c_str(), OnMsg, &feed, nullptr, &so, &code);
     if (s != NATS_OK) {
         feed.sub = nullptr;
         error = JsError("reading " + filter, s, code);
         return false;
     }
-    natsSubscription_SetOnCompleteCB(feed.sub, OnComplete, &feed);
-    jsConsumerInfo* ci = nullptr;
-    if (!durable.empty() && !feed.atEnd &&
-        js_GetConsumerInfo(&ci, js_, spec.stream.c_str(), durable.c_str(), nullptr, nullptr) ==
-            NATS_OK) {
-        // A durable consumer whose readers have taken (acknowledged) it all
-        // reads nothing older. Delivered is not enough: what was delivered
-        // to this reader may still wait for its callback.
-        if (ci->AckFloor.Stream >= feed.endSeq)
-            MarkAtEnd(feed);
-        jsConsumerInfo_Destroy(ci);
-    }
+    if (feed.durable && !pushed)
+        feed.puller = std::thread([this, &feed] { Pull(feed); });
+    else
+        natsSubscription_SetOnCompleteCB(feed.sub, OnComplete, &feed);
     return true;
 }
 
-bool BusConsumer::MakeDurable(const std::string& name, const jsConsumerConfig& start,
-                              const std::string& stream, bool& created, std::string& error)
+void BusConsumer::Pull(Feed& feed)
 {
-    created = false;
-    jsConsumerInfo* ci = nullptr;
-    if (js_GetConsumerInfo(&ci, js_, stream.c_str(), name.c_str(), nullptr, nullptr) == NATS_OK) {
-        jsConsumerInfo_Destroy(ci); // it goes on from where it stopped
-        return true;
+    while (!stopping_.load()) {
+        natsMsgList list{};
+        jsFetchRequest req;
+        jsFetchRequest_Init(&req);
+        req.Batch = PullBatch;
+        req.Expires = PullWaitMs * 1'000'000; // the server sends nothing for it after
+        feed.lastFetchNs = SteadyNs();
+        const natsStatus s = natsSubscription_FetchRequest(&list, feed.sub, &req);
+        for (int i = 0; i < list.Count; ++i) {
+            OnMsg(nullptr, feed.sub, list.Msgs[i], &feed); // it destroys the message
+            list.Msgs[i] = nullptr;
+        }
+        natsMsgList_Destroy(&list);
+        if (s != NATS_OK && s != NATS_TIMEOUT) {
+            // The link is down, say: ask again a little later.
+            std::unique_lock<std::mutex> lk(mu_);
+            cv_.wait_for(lk, std::chrono::milliseconds(PullWaitMs), [&] { return stopping_.load(); });
+        }
     }
-    natsInbox* inbox = nullptr;
-    natsInbox_Create(&inbox);
+}
+
+void BusConsumer::EndPull(Feed& feed)
+{
+    // The last fetch may have been answered after it returned, until it
+    // expired: wait that out, let the server's last messages arrive (a
+    // round trip), and give them back; else they would wait the ack wait.
+    const std::int64_t expired = feed.lastFetchNs + (PullWaitMs + PullMarginMs) * 1'000'000;
+    const std::int64_t now = SteadyNs();
+    if (expired > now)
+        std::this_thread::sleep_for(std::chrono::nanoseconds(expired - now));
+    if (nc_)
+        natsConnection_FlushTimeout(nc_, 2000);
+    // A pull subscription is read by fetching only: one that does not wait
+    // hands over what came (and asks for no more than it can give back).
+    natsMsgList list{};
+    jsFetchRequest req;
+    jsFetchRequest_Init(&req);
+    req.Batch = PullBatch;
+    req.NoWait = true;
+    req.Expires = PullWaitMs * 1'000'000;
+    natsSubscription_FetchRequest(&list, feed.sub, &req);
+    for (int i = 0; i < list.Count; ++i) {
+        OnMsg(nullptr, feed.sub, list.Msgs[i], &feed); // given back: stopping
+        list.Msgs[i] = nullptr;
+    }
+    natsMsgList_Destroy(&list);
+    natsSubscription_Unsubscribe(feed.sub); // the durable consumer stays
+    natsSubscription_Destroy(feed.sub);
+    feed.sub = nullptr;
+}
+
+void BusConsumer::Resume(Feed& feed, const std::string& name, const jsConsumerInfo& ci,
+                         const ConsumerSpec& spec)
+{
+    // Taken (acknowledged) up to the last record stored: nothing older to
+    // read. Delivered is not enough: a record given back comes again.
+    if (ci.AckFloor.Stream >= feed.endSeq)
+        MarkAtEnd(feed);
+    const char* flag = nullptr;
+    switch (spec.start.from) {
+    case ReadStart::From::New:
+        break;
+    case ReadStart::From::All:
+        if (!ci.Config || ci.Config->DeliverPolicy != js_DeliverAll)
+            flag = "--all";
+        break;
+    case ReadStart::From::Time:
+        flag = "--since";
+        break;
+    case ReadStart::From::Last:
+        flag = "--last";
+        break;
+    }
+    if (flag)
+        warnings_.push_back("durable " + name +
+                            " resumes where its last reader stopped (after stream record " +
+                            std::to_string(ci.AckFloor.Stream) + "); " + flag + " ignored");
+}
+
+bool BusConsumer::MakeDurable(const std::string& name, const jsConsumerConfig& start,
+                              const std::string& stream, std::string& error)
+{
+    jsConsumerInfo* ci = nullptr;
     jsConsumerConfig cfg = start;
     cfg.Durable = name.c_str();
     cfg.AckPolicy = js_AckExplicit;
-    cfg.DeliverSubject = inbox;
-    cfg.FlowControl = true;
-    cfg.Heartbeat = 5 * Second;
     jsErrCode code = static_cast<jsErrCode>(0);
     const natsStatus s = js_AddConsumer(&ci, js_, stream.c_str(), &cfg, nullptr, &code);
-    natsInbox_Destroy(inbox);
     jsConsumerInfo_Destroy(ci);
     if (s != NATS_OK) {
         error = JsError("creating the durable consumer " + name, s, code);
         return false;
     }
-    created = true;
     return true;
 }
 
@@ -266,6 +360,11 @@ void BusConsumer::OnMsg(natsConnection*, natsSubscription*, natsMsg* msg, void* 
 {
     Feed& feed = *static_cast<Feed*>(closure);
     BusConsumer& self = *feed.owner;
+    if (feed.durable && self.stopping_.load()) {
+        natsMsg_Nak(msg, nullptr); // for the next reader, now rather than after the ack wait
+        natsMsg_Destroy(msg);
+        return;
+    }
     jsMsgMetaData* meta = nullptr;
     std::uint64_t streamSeq = 0;
     std::int64_t storedNs = 0;
@@ -293,6 +392,8 @@ void BusConsumer::OnMsg(natsConnection*, natsSubscription*, natsMsg* msg, void* 
             ++self.skipped_;
         }
     }
+    if (feed.durable)
+        natsMsg_Ack(msg, nullptr);
     if (streamSeq >= feed.endSeq)
         self.MarkAtEnd(feed);
     natsMsg_Destroy(msg);
@@ -311,7 +412,16 @@ void BusConsumer::OnComplete(void* closure)
 void BusConsumer::Stop()
 {
     const bool subscribed = !feeds_.empty();
+    {
+        std::lock_guard<std::mutex> lk(mu_);
+        stopping_ = true;
+    }
+    cv_.notify_all();
     for (auto& feed : feeds_) {
+        if (feed->puller.joinable()) {
+            feed->puller.join(); // it has given back what it held
+            EndPull(*feed);
+        }
         if (!feed->sub)
             continue;
         natsSubscription_Unsubscribe(feed->sub);

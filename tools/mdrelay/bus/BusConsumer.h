@@ -2,7 +2,11 @@
 // filter (the server takes one filter per consumer), each delivering in
 // stream order on the client library's thread for that subscription.
 // Ordered ephemeral consumers by default; a durable one, which remembers
-// where its reader stopped, when a name is given. Used by mdrelay --read
+// where its reader stopped, when a name is given. A durable is pulled in
+// batches rather than pushed: the server sends nothing that was not asked
+// for, so a reader that stops gives back (nak) what it holds and the next
+// reader of that name has it at once, instead of after the ack wait the
+// server keeps for records it pushed into a subscription that was going. Used by mdrelay --read
 // and by the Python package's BusReader.
 #pragma once
 
@@ -17,6 +21,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace mdrelay {
@@ -63,8 +68,14 @@ public:
     // not be made (a durable bound to another filter, say).
     bool Start(natsConnection* nc, const ConsumerSpec& spec, std::string& error);
     // Returns once no callback runs or can start, and the acknowledgements
-    // of a durable consumer have reached the server.
+    // of a durable consumer have reached the server: what a durable's
+    // reader had received and not yet handed on is given back (nak), for
+    // the next reader of that name at once.
     void Stop();
+
+    // What Start found worth telling (a start flag that an existing durable
+    // does not follow).
+    const std::vector<std::string>& Warnings() const { return warnings_; }
 
     // Every record stored when Start ran has been delivered (or skipped):
     // each filter has reached the last record it matched then.
@@ -81,20 +92,31 @@ private:
         std::int64_t notBeforeNs = 0; // records stored before are not wanted (Time)
         std::uint64_t endSeq = 0;    // the last record it matched at Start
         std::atomic<bool> atEnd{false};
+        bool durable = false;        // acknowledged one by one, given back on Stop
+        std::thread puller;          // a durable's: fetches, so nothing comes unasked
+        std::int64_t lastFetchNs = 0; // the puller's; read once it has ended
         bool complete = false;       // guarded by the owner's mutex
     };
 
     static void OnMsg(natsConnection*, natsSubscription*, natsMsg* msg, void* closure);
     static void OnComplete(void* closure);
+    // A durable feed's thread: fetches batches and hands them to OnMsg until Stop.
+    void Pull(Feed& feed);
+    // After the puller has ended: what the server still sent for its last
+    // fetch is given back too, then the subscription goes.
+    void EndPull(Feed& feed);
     bool Subscribe(Feed& feed, const std::string& filter, const ConsumerSpec& spec, int index,
                    std::string& error);
     // Where the feed's consumer starts, and whether it is at its end already.
     bool Position(Feed& feed, const std::string& filter, const ConsumerSpec& spec,
                   jsConsumerConfig& cfg, std::string& error);
-    // Creates the durable consumer unless it exists; start holds the filter
-    // and where a new one begins.
+    // Creates the durable consumer; start holds the filter and where it begins.
     bool MakeDurable(const std::string& name, const jsConsumerConfig& start,
-                     const std::string& stream, bool& created, std::string& error);
+                     const std::string& stream, std::string& error);
+    // An existing durable goes on from where its last reader stopped: the
+    // feed is at its end when that reader had taken every record stored.
+    void Resume(Feed& feed, const std::string& name, const jsConsumerInfo& ci,
+                const ConsumerSpec& spec);
     void MarkAtEnd(Feed& feed);
 
     Sink sink_;
@@ -106,6 +128,8 @@ private:
     std::atomic<std::size_t> atEndCount_{0};
     std::atomic<bool> started_{false};
     std::atomic<bool> ended_{false};        // onEnd_ called
+    std::atomic<bool> stopping_{false};     // durable records go back unshown
+    std::vector<std::string> warnings_;
     std::mutex mu_;
     std::condition_variable cv_;
     std::atomic<std::uint64_t> delivered_{0};

@@ -28,6 +28,14 @@ bool ValidStreamName(const std::string& name)
            name.find_first_of(" .*>/\\\t\r\n") == std::string::npos;
 }
 
+bool ValidName(const std::string& name)
+{
+    for (const char c : name)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            return false;
+    return !name.empty();
+}
+
 bool ReadSecretFile(const std::string& path, std::string& secret, std::string& error)
 {
     std::ifstream in(path, std::ios::binary);

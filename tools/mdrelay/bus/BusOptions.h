@@ -37,6 +37,9 @@ struct BusOptions {
 std::vector<std::string> SplitList(const std::string& text);
 
 bool ValidStreamName(const std::string& name);
+// A client name the protocol can carry: no control characters (a line
+// end would cut the connect command short).
+bool ValidName(const std::string& name);
 
 // The first line of a file, without its line end; false with a message.
 bool ReadSecretFile(const std::string& path, std::string& secret, std::string& error);
@@ -64,7 +67,7 @@ void AddBusFlags(std::vector<Flag<Options>>& t)
                  [](const std::string& v, Options& o) { o.bus.prefix = v; return true; }});
     t.push_back({"name", "NAME", "this process's name on the bus and in the records' headers "
                  "(default: the host name)",
-                 [](const std::string& v, Options& o) { o.bus.name = v; return !v.empty(); }});
+                 [](const std::string& v, Options& o) { o.bus.name = v; return ValidName(v); }});
     t.push_back({"creds", "FILE", "NATS user credentials file",
                  [](const std::string& v, Options& o) { o.bus.credsFile = v; return !v.empty(); }});
     t.push_back({"nats-user", "NAME", "NATS user; the password comes from --nats-password-file "

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <random>
 
 namespace mdrelay {
@@ -21,6 +22,11 @@ std::int64_t SteadyNs()
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
+}
+
+bool Readable(const std::string& path)
+{
+    return std::ifstream(path, std::ios::binary).good();
 }
 
 } // namespace
@@ -46,6 +52,13 @@ bool NatsLink::Configure(const BusOptions& o, std::string& error)
     if ((password.empty() && !LoadSecret(o.passwordFile, NatsPasswordVariable, password, error)) ||
         (token.empty() && !LoadSecret(o.tokenFile, NatsTokenVariable, token, error)))
         return false;
+    // The client library reads the credentials file only when it connects,
+    // and then says no more than that the connection failed.
+    for (const std::string* file : {&o.credsFile, &o.tlsCa, &o.tlsCert, &o.tlsKey})
+        if (!file->empty() && !Readable(*file)) {
+            error = "cannot read " + *file;
+            return false;
+        }
     natsStatus s = natsOptions_Create(&opts_);
     if (s == NATS_OK)
         s = natsOptions_SetName(opts_, o.name.c_str());
@@ -105,7 +118,8 @@ bool NatsLink::DialOnce()
 
 bool NatsLink::Connect(const BusOptions& options, std::string& error)
 {
-    if (!Configure(options, error))
+    configFailed_ = !Configure(options, error);
+    if (configFailed_)
         return false;
     if (!DialOnce()) {
         natsStatus last = NATS_OK;
@@ -114,6 +128,7 @@ bool NatsLink::Connect(const BusOptions& options, std::string& error)
         return false;
     }
     up_ = true;
+    generation_.fetch_add(1, std::memory_order_release);
     if (how_ == Reconnect::FreshConnection)
         redial_ = std::thread([this] { Redial(); });
     return true;
@@ -211,6 +226,7 @@ std::string NatsLink::ConnectedUrl()
 void NatsLink::SetUp(bool up)
 {
     up_ = up;
+    generation_.fetch_add(1, std::memory_order_release);
     if (listener_)
         listener_(up);
 }
@@ -244,16 +260,19 @@ void NatsLink::OnClosed(natsConnection*, void* closure)
         self->SetUp(false);
 }
 
-void NatsLink::OnError(natsConnection*, natsSubscription*, natsStatus s, void* closure)
+void NatsLink::OnError(natsConnection* nc, natsSubscription*, natsStatus s, void* closure)
 {
     // Asynchronous errors (a slow consumer, a refused permission) can come
-    // once per message: at most one line a second.
+    // once per message: each text at most once a minute.
     auto* self = static_cast<NatsLink*>(closure);
-    const std::int64_t now = SteadyNs();
-    std::int64_t last = self->lastErrorPrintNs_.load();
-    if (now - last < 1'000'000'000 || !self->lastErrorPrintNs_.compare_exchange_strong(last, now))
-        return;
-    std::fprintf(stderr, "mdrelay: NATS: %s\n", natsStatus_GetText(s));
+    const char* detail = nullptr;
+    std::string text = natsStatus_GetText(s);
+    if (nc && natsConnection_GetLastError(nc, &detail) != NATS_OK && detail && *detail)
+        text += std::string(": ") + detail;
+    if (self->errorListener_)
+        self->errorListener_(s, text);
+    if (self->errorPrints_.Allow(text, SteadyNs()))
+        std::fprintf(stderr, "mdrelay: NATS: %s\n", text.c_str());
 }
 
 } // namespace mdrelay

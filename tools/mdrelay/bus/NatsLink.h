@@ -15,6 +15,7 @@
 #pragma once
 
 #include "BusOptions.h"
+#include "Throttle.h"
 
 #include <nats/nats.h>
 
@@ -41,13 +42,20 @@ public:
     NatsLink(const NatsLink&) = delete;
     NatsLink& operator=(const NatsLink&) = delete;
 
-    // Both set before Connect.
+    // Called on the client library's threads with an asynchronous error and
+    // the server's words for it (a refused publish names its subject).
+    using ErrorListener = std::function<void(natsStatus, const std::string& text)>;
+
+    // All set before Connect.
     void SetListener(Listener listener) { listener_ = std::move(listener); }
+    void SetErrorListener(ErrorListener listener) { errorListener_ = std::move(listener); }
     void SetReconnect(Reconnect how) { how_ = how; }
 
     // False with a message when no server could be reached, the login was
-    // refused, or a credentials or certificate file could not be used.
+    // refused, or a credentials or certificate file could not be used
+    // (then ConfigFailed: a mistake no retry mends).
     bool Connect(const BusOptions& options, std::string& error);
+    bool ConfigFailed() const { return configFailed_; }
     // Returns once the client library can no longer call back into this object.
     void Close();
 
@@ -55,6 +63,10 @@ public:
     // makes of it (a JetStream context holds its own reference) stays
     // valid after a fresh connection replaces it.
     void WithConnection(const std::function<void(natsConnection*)>& f);
+    // Changes whenever the link goes down or comes up, after the change: a
+    // user that reads it before WithConnection and finds it changed later
+    // knows that what it made may be of a connection that is gone.
+    std::uint64_t Generation() const { return generation_.load(std::memory_order_acquire); }
     // The connection as it is now; with ByClient it never changes.
     natsConnection* Connection();
 
@@ -79,8 +91,10 @@ private:
 
     Reconnect how_ = Reconnect::ByClient;
     Listener listener_;
+    ErrorListener errorListener_;
     natsOptions* opts_ = nullptr;
     std::vector<std::string> servers_; // the given ones, then those learned
+    bool configFailed_ = false;
 
     std::mutex mu_;
     std::condition_variable cv_;
@@ -92,8 +106,9 @@ private:
     std::thread redial_;
 
     std::atomic<bool> up_{false};
+    std::atomic<std::uint64_t> generation_{0};
     std::atomic<std::uint64_t> reconnections_{0};
-    std::atomic<std::int64_t> lastErrorPrintNs_{0};
+    Throttle errorPrints_; // per text: a refused publish prints once a minute per subject
 };
 
 } // namespace mdrelay

@@ -1,5 +1,6 @@
 #include "Subjects.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace mdrelay {
@@ -122,6 +123,47 @@ std::string ForQuoteFilter(const std::string& prefix, const std::string& instrum
 std::string AllFilter(const std::string& prefix)
 {
     return prefix + ".>";
+}
+
+bool SubjectMatches(const std::string& filter, const std::string& subject)
+{
+    std::size_t f = 0, s = 0;
+    for (;;) {
+        const std::size_t fe = std::min(filter.find('.', f), filter.size());
+        const std::size_t se = std::min(subject.find('.', s), subject.size());
+        if (f >= filter.size() || s >= subject.size())
+            return f >= filter.size() && s >= subject.size();
+        const std::string token = filter.substr(f, fe - f);
+        if (token == ">")
+            return true; // one token or more
+        if (token != "*" && token != subject.substr(s, se - s))
+            return false;
+        if ((fe == filter.size()) != (se == subject.size()))
+            return false;
+        if (fe == filter.size())
+            return true;
+        f = fe + 1;
+        s = se + 1;
+    }
+}
+
+std::string RefusedSubject(const std::string& text)
+{
+    const std::string marker = "Publish to ";
+    const std::size_t at = text.find(marker);
+    if (at == std::string::npos)
+        return "";
+    std::size_t from = at + marker.size();
+    std::size_t to;
+    if (from < text.size() && (text[from] == '"' || text[from] == '\'')) {
+        to = text.find(text[from], from + 1);
+        ++from;
+    } else {
+        to = text.find_first_of(" \t\r\n", from);
+    }
+    if (to == std::string::npos)
+        to = text.size();
+    return text.substr(from, to - from);
 }
 
 } // namespace mdrelay

@@ -61,4 +61,12 @@ std::string DepthFilter(const std::string& prefix, const std::string& instrument
 std::string ForQuoteFilter(const std::string& prefix, const std::string& instrument);
 std::string AllFilter(const std::string& prefix);
 
+// Whether a stream or consumer subject (with '*' for one token and '>' for
+// the rest) takes subject.
+bool SubjectMatches(const std::string& filter, const std::string& subject);
+
+// The subject a server's "Permissions Violation for Publish to "x"" names;
+// empty when the text names none.
+std::string RefusedSubject(const std::string& text);
+
 } // namespace mdrelay
