@@ -8,8 +8,6 @@
 
 #include "MdApi.h"
 
-#include <cstddef>
-
 // X(kind, name, offset, width), kind one of Text, Double, Int.
 #define MDLINK_DEPTH_MEMBERS(X)                                                                 \
     X(Text, TradingDay, 0, 9) X(Text, InstrumentID, 9, 31) X(Text, ExchangeID, 40, 9)           \
@@ -37,17 +35,19 @@ namespace mdlink {
 
 enum class MemberKind { Text, Double, Int };
 
+// Plain unsigned numbers: the layout check compiles this header without a
+// C++ library (as Visual C++ lays the records out).
 struct RecordMember {
     const char* name;
     MemberKind kind;
-    std::size_t offset;
-    std::size_t width;
+    unsigned offset;
+    unsigned width;
 };
 
 #define MDLINK_DEPTH_MEMBER_ENTRY(kind, name, offset, width) {#name, MemberKind::kind, offset, width},
 inline constexpr RecordMember DepthMembers[] = {MDLINK_DEPTH_MEMBERS(MDLINK_DEPTH_MEMBER_ENTRY)};
 #undef MDLINK_DEPTH_MEMBER_ENTRY
 
-inline constexpr std::size_t DepthMemberCount = sizeof DepthMembers / sizeof DepthMembers[0];
+inline constexpr unsigned DepthMemberCount = sizeof DepthMembers / sizeof DepthMembers[0];
 
 } // namespace mdlink

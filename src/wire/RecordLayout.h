@@ -73,7 +73,7 @@ inline void TerminateRspInfoText(char* info)
 }
 
 template <MemberKind Kind>
-inline void TerminateIfText(char* body, std::size_t last)
+inline void TerminateIfText(char* body, unsigned last)
 {
     if constexpr (Kind == MemberKind::Text)
         body[last] = 0;
