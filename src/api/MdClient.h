@@ -17,7 +17,7 @@
 #include "KelvoBase.h"
 #include "MdApi.h"
 #include "log/SpiFaultRecords.h"
-#include "wire/FrameHeader.h"
+#include "wire/FrameReader.h"
 
 #include "ForcedUnwind.h"
 
@@ -34,9 +34,6 @@ public:
     static constexpr int ReasonDisConnect = 0x2001;
     static constexpr int ReasonHeartBeatTimeout = 0x2002;
     static constexpr int ReconnectDelay = 3000;
-    static constexpr std::uint32_t BodyBufferSize = 800;
-    // Larger announced bodies mean the stream is corrupt: the link is dropped.
-    static constexpr std::uint32_t MaxBodyLength = 1024 * 1024;
 
     CKelvoMDClient();
 
@@ -114,28 +111,20 @@ private:
     void ResetReceiveState();
     void StopLink();
     void AppendFront(std::unique_ptr<Kelvo_SocketAddr> front);
-    char* BodyStore();
     void DispatchInstrumentRsp(char* body);
     void DispatchLoginRsp(char* body);
     void DispatchDepth(char* body);
     void DispatchForQuote(char* body);
 
-    std::unique_ptr<char[]> HeaderBuffer;
-    alignas(8) char BodyBuffer[BodyBufferSize];
-    bool ExpectBody;
-    bool HeaderPending;
-    std::uint32_t CurBodyLength;
-    // The header of the frame being received, decoded when it arrived.
-    mdlink::FrameHeader CurHeader;
+    // Frames out of the link's bytes; the header and body of the frame
+    // being dispatched stay in it.
+    mdlink::FrameReader Reader;
     std::uint32_t RspInfoSize;
     CThostFtdcMdSpi* Spi;
     std::int32_t FrontCursor;
     std::vector<std::unique_ptr<Kelvo_SocketAddr>> FrontList;
     std::unique_ptr<Kelvo_Log> Logger;
     std::unique_ptr<CHeartBeat> Supervisor;
-
-    // Bodies larger than BodyBuffer, up to MaxBodyLength.
-    std::vector<char> SpillBuffer;
     // Set by the first Init that found a front: from then on the loop thread
     // may be reading Spi and FrontList.
     bool Started;

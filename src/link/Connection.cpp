@@ -11,13 +11,9 @@
 
 void CKelvoMDClient::ResetReceiveState()
 {
-    HeaderPending = false;
-    ExpectBody = false;
-    CurBodyLength = 0;
-    CurHeader = mdlink::FrameHeader();
-    // A big body's buffer goes with its link: kept, it would stay resident
-    // (up to 1 MiB a client) for a body that may never come again.
-    std::vector<char>().swap(SpillBuffer);
+    // The first bytes of the next link are a header; a big body's buffer
+    // goes with this one.
+    Reader.Reset();
 }
 
 void CKelvoMDClient::OnConnectOk()
