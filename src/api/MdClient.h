@@ -66,7 +66,8 @@ public:
 
     // The front to connect to next, round robin; null when none is registered.
     Kelvo_SocketAddr* NextFront();
-    // Called by the supervisor when the third heartbeat went unanswered.
+    // Called through the supervisor's callbacks when the third heartbeat
+    // went unanswered.
     void HeartBeatTimeout();
     void WriteLog(int level, const char* tag, const char* format, ...) KELVO_PRINTF(4, 5);
     CHeartBeat* GetSupervisor() const { return Supervisor.get(); }

@@ -8,6 +8,31 @@
 #include "api/MdClient.h"
 
 #include "link/HeartBeat.h"
+#include "wire/SendFrame.h"
+
+namespace {
+
+// The supervisor's side of the client: its heartbeats go out on this link,
+// its timeout drops it, its lines go to this client's log.
+int SendHeartBeat(void* client, const mdlink::FrameHeader& header)
+{
+    return mdlink::SendFrame(*static_cast<CKelvoMDClient*>(client), header, nullptr, 0);
+}
+
+void HeartBeatTimedOut(void* client)
+{
+    static_cast<CKelvoMDClient*>(client)->HeartBeatTimeout();
+}
+
+void HeartBeatLog(void* client, const char* text)
+{
+    static_cast<CKelvoMDClient*>(client)->WriteLog(3, "HeartBeat", "%s", text);
+}
+
+const mdlink::HeartBeatCallbacks SupervisorCallbacks = {SendHeartBeat, HeartBeatTimedOut,
+                                                        HeartBeatLog};
+
+} // namespace
 
 void CKelvoMDClient::ResetReceiveState()
 {
@@ -19,7 +44,7 @@ void CKelvoMDClient::ResetReceiveState()
 void CKelvoMDClient::OnConnectOk()
 {
     WriteLog(3, "OnConnectOk", "OnConnectOk begin");
-    Supervisor->Start(this);
+    Supervisor->Start(&SupervisorCallbacks, this);
     CallSpi(CbFrontConnected, &CThostFtdcMdSpi::OnFrontConnected);
     WriteLog(3, "OnConnectOk", "OnConnectOk end");
 }
