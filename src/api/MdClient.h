@@ -1,13 +1,17 @@
 // CKelvoMDClient: the object behind CThostFtdcMdApi.
 //
 // One client owns one connection (its Kelvo_TcpClientHandler base), the
-// registered fronts, the receive state, its log and its heartbeat supervisor.
-// Its members are defined by subsystem:
+// registered fronts, its frame reader, its log and its heartbeat supervisor.
+// Its members are all defined here in api/, one file per subsystem:
 //   api/MdClient.cpp    construction, registration, Init, Release
 //   api/Requests.cpp    login and subscription requests
-//   wire/Receive.cpp    OnRecvBuffer, OnRecvData, HandleMsg
-//   link/Connection.cpp connection events and the heartbeat-timeout reconnect
-//   log/WriteLog.cpp    WriteLog
+//   api/Receive.cpp     OnRecvBuffer, OnRecvData (forwarded to the reader), HandleMsg
+//   api/Connection.cpp  connection events, the heartbeat-timeout reconnect and
+//                       the supervisor's callbacks
+//   api/WriteLog.cpp    WriteLog
+// What they build on lies below and knows no client: wire/ (frame format,
+// frame reader, text decoding, frame building), link/ (the heartbeat
+// supervisor, reached through its callbacks), log/ (the log record).
 //
 // Threads: application threads call the CThostFtdcMdApi operations; the base
 // layer's loop thread delivers every connection, receive and timer callback,

@@ -1,4 +1,5 @@
-// Connection events and the reconnect after a heartbeat timeout.
+// Connection events, the reconnect after a heartbeat timeout, and the
+// callbacks through which the supervisor reaches this client.
 //
 // A failed connect or a lost link is reported to the application and left to
 // the base layer, which connects again after the 3000 ms these callbacks
