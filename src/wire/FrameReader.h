@@ -5,16 +5,20 @@
 // header is asked for only when all 24 bytes are ready, a body only when all
 // of it is, each in one read; a count of 0 asks for nothing yet.
 //
-//   state        Next, given the bytes ready          Took                          then
-//   WaitHeader   >= 24: asks for 24                   -                             HeaderAsked
-//   HeaderAsked  asks for the same 24 again           body 0: HeartBeat             WaitHeader
-//                                                     body over 1 MiB: TooLarge     Corrupt
-//                                                     else: None                    WaitBody
-//   WaitBody     >= BodyLength: asks for the body     -                             BodyAsked
-//   BodyAsked    asks for the same body again         Body                          WaitHeader
-//   Corrupt      nothing                              None                          Corrupt
+//   state        event                                      next state
+//   WaitHeader   Next, 24 or more ready: asks for 24        HeaderAsked
+//   HeaderAsked  Took, BodyLength 0: HeartBeat              WaitHeader
+//   HeaderAsked  Took, BodyLength over 1 MiB: TooLarge      Corrupt
+//   HeaderAsked  Took, any other BodyLength: None           WaitBody
+//   WaitBody     Next, BodyLength or more ready: asks all   BodyAsked
+//   BodyAsked    Took: Body                                 WaitHeader
+//   Corrupt      Next: asks for nothing                     Corrupt
+//   any          Reset                                      WaitHeader
 //
-// Fewer bytes than wanted change nothing; a Took nobody asked for is None.
+// Each Next answers anew (in HeaderAsked as in WaitHeader, in BodyAsked as
+// in WaitBody; an answer of 0 withdraws the one before); a Took that no Next
+// asked for is None and changes nothing.
+//
 // Bodies up to 800 bytes land in a buffer inside the reader, larger ones in
 // a spill buffer made once the whole body is ready, kept while bodies that
 // fit it follow and given back by Reset. A body announced over 1 MiB leaves
@@ -60,6 +64,7 @@ public:
                 Now = State::HeaderAsked;
             } else {
                 size = 0;
+                Now = State::WaitHeader;
             }
             return HeaderStore.get();
         case State::WaitBody:
@@ -67,6 +72,7 @@ public:
             if (size < static_cast<long>(Length)) {
                 // Nothing is put there; a big body's buffer may not exist yet.
                 size = 0;
+                Now = State::WaitBody;
                 return BodyStore;
             }
             if (Length > BodyBufferSize && Spill.size() < Length)

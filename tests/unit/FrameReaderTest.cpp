@@ -208,6 +208,16 @@ TEST(FrameReader, AHandOverNobodyAskedForChangesNothing)
     EXPECT_EQ(reader.Took(), Event::None);
     EXPECT_EQ(reader.GetState(), State::WaitBody);
     EXPECT_EQ(reader.BodyLength(), 50u);
+
+    // An answer of 0 withdraws the request before it.
+    long size = 50;
+    reader.Next(size);
+    ASSERT_EQ(size, 50);
+    size = 49;
+    reader.Next(size);
+    EXPECT_EQ(size, 0);
+    EXPECT_EQ(reader.Took(), Event::None);
+    EXPECT_EQ(reader.GetState(), State::WaitBody);
 }
 
 TEST(FrameReader, ResetMidBodyReadsTheNextBytesAsAHeader)
