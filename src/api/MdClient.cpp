@@ -9,11 +9,7 @@
 #include <cstdint>
 
 CKelvoMDClient::CKelvoMDClient()
-    : HeaderBuffer(new char[25]),
-      ExpectBody(false),
-      HeaderPending(false),
-      CurBodyLength(0),
-      RspInfoSize(sizeof(CThostFtdcRspInfoField)),
+    : RspInfoSize(sizeof(CThostFtdcRspInfoField)),
       Spi(nullptr),
       FrontCursor(0),
       Started(false)
@@ -27,7 +23,6 @@ CKelvoMDClient::CKelvoMDClient()
 CKelvoMDClient::~CKelvoMDClient()
 {
     SpiFaults.Flush();
-    HeaderBuffer.reset();
     Supervisor.reset();
     Logger.reset();
     FrontList.clear();

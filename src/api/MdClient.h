@@ -1,13 +1,17 @@
 // CKelvoMDClient: the object behind CThostFtdcMdApi.
 //
 // One client owns one connection (its Kelvo_TcpClientHandler base), the
-// registered fronts, the receive state, its log and its heartbeat supervisor.
-// Its members are defined by subsystem:
+// registered fronts, its frame reader, its log and its heartbeat supervisor.
+// Its members are all defined here in api/, one file per subsystem:
 //   api/MdClient.cpp    construction, registration, Init, Release
 //   api/Requests.cpp    login and subscription requests
-//   wire/Receive.cpp    OnRecvBuffer, OnRecvData, HandleMsg
-//   link/Connection.cpp connection events and the heartbeat-timeout reconnect
-//   log/WriteLog.cpp    WriteLog
+//   api/Receive.cpp     OnRecvBuffer, OnRecvData (forwarded to the reader), HandleMsg
+//   api/Connection.cpp  connection events, the heartbeat-timeout reconnect and
+//                       the supervisor's callbacks
+//   api/WriteLog.cpp    WriteLog
+// What they build on lies below and knows no client: wire/ (frame format,
+// frame reader, text decoding, frame building), link/ (the heartbeat
+// supervisor, reached through its callbacks), log/ (the log record).
 //
 // Threads: application threads call the CThostFtdcMdApi operations; the base
 // layer's loop thread delivers every connection, receive and timer callback,
@@ -17,7 +21,7 @@
 #include "KelvoBase.h"
 #include "MdApi.h"
 #include "log/SpiFaultRecords.h"
-#include "wire/FrameHeader.h"
+#include "wire/FrameReader.h"
 
 #include "ForcedUnwind.h"
 
@@ -34,9 +38,6 @@ public:
     static constexpr int ReasonDisConnect = 0x2001;
     static constexpr int ReasonHeartBeatTimeout = 0x2002;
     static constexpr int ReconnectDelay = 3000;
-    static constexpr std::uint32_t BodyBufferSize = 800;
-    // Larger announced bodies mean the stream is corrupt: the link is dropped.
-    static constexpr std::uint32_t MaxBodyLength = 1024 * 1024;
 
     CKelvoMDClient();
 
@@ -69,7 +70,8 @@ public:
 
     // The front to connect to next, round robin; null when none is registered.
     Kelvo_SocketAddr* NextFront();
-    // Called by the supervisor when the third heartbeat went unanswered.
+    // Called through the supervisor's callbacks when the third heartbeat
+    // went unanswered.
     void HeartBeatTimeout();
     void WriteLog(int level, const char* tag, const char* format, ...) KELVO_PRINTF(4, 5);
     CHeartBeat* GetSupervisor() const { return Supervisor.get(); }
@@ -114,28 +116,20 @@ private:
     void ResetReceiveState();
     void StopLink();
     void AppendFront(std::unique_ptr<Kelvo_SocketAddr> front);
-    char* BodyStore();
     void DispatchInstrumentRsp(char* body);
     void DispatchLoginRsp(char* body);
     void DispatchDepth(char* body);
     void DispatchForQuote(char* body);
 
-    std::unique_ptr<char[]> HeaderBuffer;
-    alignas(8) char BodyBuffer[BodyBufferSize];
-    bool ExpectBody;
-    bool HeaderPending;
-    std::uint32_t CurBodyLength;
-    // The header of the frame being received, decoded when it arrived.
-    mdlink::FrameHeader CurHeader;
+    // Frames out of the link's bytes; the header and body of the frame
+    // being dispatched stay in it.
+    mdlink::FrameReader Reader;
     std::uint32_t RspInfoSize;
     CThostFtdcMdSpi* Spi;
     std::int32_t FrontCursor;
     std::vector<std::unique_ptr<Kelvo_SocketAddr>> FrontList;
     std::unique_ptr<Kelvo_Log> Logger;
     std::unique_ptr<CHeartBeat> Supervisor;
-
-    // Bodies larger than BodyBuffer, up to MaxBodyLength.
-    std::vector<char> SpillBuffer;
     // Set by the first Init that found a front: from then on the loop thread
     // may be reading Spi and FrontList.
     bool Started;

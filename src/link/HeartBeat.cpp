@@ -2,8 +2,9 @@
 //
 // Every body frame (OnActivity) and every accepted reply re-arms a 12 s idle
 // timer. Its expiry sends a heartbeat and arms a 3 s reply timer; each reply
-// expiry sends again, and the third hands over to HeartBeatTimeout: a silent
-// link is dropped 21 s after its last activity.
+// expiry sends again, and the third hands over to the owner's TimedOut: a
+// silent link is dropped 21 s after its last activity. Heartbeats go out,
+// and the supervisor's lines are logged, through the owner's callbacks.
 //
 //   state           IdleTimerId  ReplyTimerId  TryCount
 //   unarmed         0            0             any
@@ -17,12 +18,9 @@
 //   any             OnHeartBeatReply, matching   idle (stale idle expiry ignored later)
 //   idle            idle expiry                  awaiting reply, TryCount 0 (unarmed if the send failed)
 //   awaiting, 0/1   reply expiry                 awaiting reply, TryCount+1 (unarmed if the send failed)
-//   awaiting, 2     reply expiry                 HeartBeatTimeout, unarmed
+//   awaiting, 2     reply expiry                 TimedOut, unarmed
 //   any             expiry with a stale id       unchanged, logged
 #include "link/HeartBeat.h"
-
-#include "api/MdClient.h"
-#include "wire/SendFrame.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -30,7 +28,8 @@
 using namespace mdlink;
 
 CHeartBeat::CHeartBeat()
-    : IdleTimerId(0), ReplyTimerId(0), TryCount(0), Owner(nullptr), HeartBeatSeq(0)
+    : IdleTimerId(0), ReplyTimerId(0), TryCount(0), Callbacks(nullptr), Owner(nullptr),
+      HeartBeatSeq(0)
 {
 }
 
@@ -45,14 +44,14 @@ CHeartBeat::~CHeartBeat()
 
 void CHeartBeat::Log(const char* format, ...)
 {
-    if (!Owner)
+    if (!Callbacks)
         return;
     char text[128];
     va_list args;
     va_start(args, format);
     std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
-    Owner->WriteLog(3, "HeartBeat", "%s", text);
+    Callbacks->Log(Owner, text);
 }
 
 void CHeartBeat::ClearReply()
@@ -64,13 +63,14 @@ void CHeartBeat::ClearReply()
     }
 }
 
-void CHeartBeat::Start(CKelvoMDClient* owner)
+void CHeartBeat::Start(const HeartBeatCallbacks* callbacks, void* owner)
 {
     TryCount = 0;
     ClearTimer(IdleTimerId);
     ClearTimer(ReplyTimerId);
     ReplyTimerId = 0;
     IdleTimerId = SetTimer(IdleInterval, OwnerIdle, 0, 0, nullptr);
+    Callbacks = callbacks;
     Owner = owner;
 }
 
@@ -111,7 +111,7 @@ void CHeartBeat::SendHeartBeat()
     header.Tick = Kelvo_THREAD_GetTickCount();
     HeartBeatSeq += 1;
     ReplyTimerId = SetTimer(ReplyInterval, OwnerReply, 0, 0, nullptr);
-    if (!Owner || SendFrame(*Owner, header, nullptr, 0) == 0) {
+    if (!Callbacks || Callbacks->Send(Owner, header) == 0) {
         ClearTimer(ReplyTimerId);
         ReplyTimerId = 0;
     }
@@ -128,8 +128,8 @@ void CHeartBeat::OnTimer(unsigned int id, int, int user)
         TryCount += 1;
         if (TryCount == MaxTries) {
             ReplyTimerId = 0;
-            if (Owner)
-                Owner->HeartBeatTimeout();
+            if (Callbacks)
+                Callbacks->TimedOut(Owner);
             TryCount = 0;
         } else {
             SendHeartBeat();

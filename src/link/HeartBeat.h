@@ -6,7 +6,21 @@
 
 #include <cstdint>
 
-class CKelvoMDClient;
+namespace mdlink {
+
+// What the supervisor needs of whoever owns the link, called with the owner
+// given to Start: the supervisor knows no client.
+struct HeartBeatCallbacks {
+    // Hands a heartbeat frame (a header, no body) to the link; 0 when the
+    // link refused it.
+    int (*Send)(void* owner, const FrameHeader& header);
+    // The third heartbeat went unanswered: the link is to be given up.
+    void (*TimedOut)(void* owner);
+    // One line of the supervisor's own, already formatted.
+    void (*Log)(void* owner, const char* text);
+};
+
+} // namespace mdlink
 
 class CHeartBeat : public Kelvo_Timer {
 public:
@@ -20,7 +34,8 @@ public:
     ~CHeartBeat() override;
     void OnTimer(unsigned int id, int reserved, int user) override;
 
-    void Start(CKelvoMDClient* owner);
+    // Arms the idle timer; from now on the callbacks are made with owner.
+    void Start(const mdlink::HeartBeatCallbacks* callbacks, void* owner);
     void Stop();
     void OnActivity();
     void OnHeartBeatReply(const mdlink::FrameHeader& header);
@@ -39,6 +54,7 @@ private:
     std::uint32_t IdleTimerId;
     std::uint32_t ReplyTimerId;
     std::int32_t TryCount;
-    CKelvoMDClient* Owner;
+    const mdlink::HeartBeatCallbacks* Callbacks;
+    void* Owner;
     std::uint32_t HeartBeatSeq;
 };

@@ -62,6 +62,14 @@ def receive_seeds():
     }
 
 
+def frame_reader_seeds():
+    """frame_reader_fuzz: a chunk-size byte, then the stream, as for receive_fuzz;
+    and a body too large for the reader's own buffer."""
+    seeds = receive_seeds()
+    seeds["spill-body-in-7s"] = b"\x06" + frame(DEPTH, padded("20261209", 2000)) + FRAMES[9]
+    return seeds
+
+
 def number_size(largest):
     """Bytes the provider reads for a number in 0..largest."""
     size = 0
@@ -185,6 +193,7 @@ def depth_text_seeds():
 def main():
     for target, seeds in (("receive_fuzz", receive_seeds()),
                           ("receive_sequence_fuzz", sequence_seeds()),
+                          ("frame_reader_fuzz", frame_reader_seeds()),
                           ("depth_text_fuzz", depth_text_seeds())):
         folder = os.path.join(HERE, "corpus", target)
         os.makedirs(folder, exist_ok=True)

@@ -31,8 +31,66 @@ TEST(HeartBeatObject, NeverStartedArmsNothingAndClearsZeroTwice)
     EXPECT_EQ(w.clears[1].id, 0u);
 }
 
+// An owner of its own: the supervisor reaches whoever owns the link only
+// through the callbacks it was started with.
+struct RecordingOwner {
+    std::vector<std::int32_t> sent;
+    bool refuse = false;
+    int timeouts = 0;
+    std::vector<std::string> lines;
+
+    static const HeartBeatCallbacks Callbacks;
+};
+
+const HeartBeatCallbacks RecordingOwner::Callbacks = {
+    [](void* owner, const FrameHeader& header) {
+        RecordingOwner* o = static_cast<RecordingOwner*>(owner);
+        if (o->refuse)
+            return 0;
+        EXPECT_EQ(header.MsgType, MsgHeartBeat);
+        EXPECT_EQ(header.BodyLength, 0u);
+        o->sent.push_back(header.RequestId);
+        return 1;
+    },
+    [](void* owner) { static_cast<RecordingOwner*>(owner)->timeouts += 1; },
+    [](void* owner, const char* text) { static_cast<RecordingOwner*>(owner)->lines.push_back(text); },
+};
+
+TEST(HeartBeatObject, SendsTimesOutAndLogsThroughItsOwnersCallbacks)
+{
+    fake::World& w = fake::World::Get();
+    RecordingOwner owner;
+    CHeartBeat hb;
+    hb.Start(&RecordingOwner::Callbacks, &owner);
+    EXPECT_TRUE(owner.lines.empty());
+    w.Advance(12000 + 3000 + 3000);
+    EXPECT_EQ(owner.sent, (std::vector<std::int32_t>{0, 1, 2}));
+    EXPECT_EQ(owner.timeouts, 0);
+    w.Advance(2999);
+    EXPECT_EQ(owner.timeouts, 0);
+    w.Advance(1);
+    EXPECT_EQ(owner.timeouts, 1);
+    EXPECT_EQ(owner.sent.size(), 3u);
+    EXPECT_EQ(owner.lines, (std::vector<std::string>{
+                               "OnTimer begin", "Send HeartBeat", "OnTimer end",
+                               "OnTimer begin", "1 times try Send HeartBeat", "OnTimer end",
+                               "OnTimer begin", "2 times try Send HeartBeat", "OnTimer end",
+                               "OnTimer begin", "OnTimer end"}));
+
+    // A heartbeat the owner refuses leaves nothing to wait for.
+    owner.refuse = true;
+    hb.Start(&RecordingOwner::Callbacks, &owner);
+    w.Advance(12000);
+    EXPECT_EQ(hb.GetIdleTimerId(), 0u);
+    EXPECT_EQ(hb.GetReplyTimerId(), 0u);
+    w.Advance(60000);
+    EXPECT_EQ(owner.timeouts, 1);
+}
+
 class HeartBeat : public ClientFixture {
 protected:
+    // For restarting the client's supervisor by hand; outlives the client.
+    RecordingOwner owner;
     CHeartBeat* hb() { return client->GetSupervisor(); }
     void Reply(std::int32_t requestId) { fake::Feed(conn, RawHeader(MsgHeartBeat, 0, requestId)); }
     void Body() { fake::Feed(conn, Frame(0x7777, "x")); }
@@ -50,7 +108,7 @@ TEST_F(HeartBeat, ObjectDestroyedWhileAwaitingAReplyClearsBothAndNeverFires)
     Start();
     world().Reset();
     auto* standalone = new CHeartBeat();
-    standalone->Start(client);
+    standalone->Start(&RecordingOwner::Callbacks, &owner);
     world().Advance(12000);
     ASSERT_NE(standalone->GetReplyTimerId(), 0u);
     const unsigned int reply = standalone->GetReplyTimerId();
@@ -246,7 +304,7 @@ TEST_F(HeartBeat, StopKeepsTheTryCountUnlessAReplyWasAwaited)
     EXPECT_EQ(hb()->GetTryCount(), 1);
     EXPECT_EQ(hb()->GetIdleTimerId(), 0u);
 
-    hb()->Start(client);
+    hb()->Start(&RecordingOwner::Callbacks, &owner);
     world().Advance(15000);
     EXPECT_EQ(hb()->GetTryCount(), 1);
     hb()->Stop();
@@ -260,7 +318,7 @@ TEST_F(HeartBeat, StartClearsBothTimersAndArmsTheIdleOne)
     world().Advance(12000);
     const unsigned int reply = hb()->GetReplyTimerId();
     world().Reset();
-    hb()->Start(client);
+    hb()->Start(&RecordingOwner::Callbacks, &owner);
     ASSERT_EQ(world().clears.size(), 2u);
     EXPECT_EQ(world().clears[0].id, 0u);
     EXPECT_EQ(world().clears[1].id, reply);

@@ -1,4 +1,5 @@
-// Connection events and the reconnect after a heartbeat timeout.
+// Connection events, the reconnect after a heartbeat timeout, and the
+// callbacks through which the supervisor reaches this client.
 //
 // A failed connect or a lost link is reported to the application and left to
 // the base layer, which connects again after the 3000 ms these callbacks
@@ -8,22 +9,43 @@
 #include "api/MdClient.h"
 
 #include "link/HeartBeat.h"
+#include "wire/SendFrame.h"
+
+namespace {
+
+// The supervisor's side of the client: its heartbeats go out on this link,
+// its timeout drops it, its lines go to this client's log.
+int SendHeartBeat(void* client, const mdlink::FrameHeader& header)
+{
+    return mdlink::SendFrame(*static_cast<CKelvoMDClient*>(client), header, nullptr, 0);
+}
+
+void HeartBeatTimedOut(void* client)
+{
+    static_cast<CKelvoMDClient*>(client)->HeartBeatTimeout();
+}
+
+void HeartBeatLog(void* client, const char* text)
+{
+    static_cast<CKelvoMDClient*>(client)->WriteLog(3, "HeartBeat", "%s", text);
+}
+
+const mdlink::HeartBeatCallbacks SupervisorCallbacks = {SendHeartBeat, HeartBeatTimedOut,
+                                                        HeartBeatLog};
+
+} // namespace
 
 void CKelvoMDClient::ResetReceiveState()
 {
-    HeaderPending = false;
-    ExpectBody = false;
-    CurBodyLength = 0;
-    CurHeader = mdlink::FrameHeader();
-    // A big body's buffer goes with its link: kept, it would stay resident
-    // (up to 1 MiB a client) for a body that may never come again.
-    std::vector<char>().swap(SpillBuffer);
+    // The first bytes of the next link are a header; a big body's buffer
+    // goes with this one.
+    Reader.Reset();
 }
 
 void CKelvoMDClient::OnConnectOk()
 {
     WriteLog(3, "OnConnectOk", "OnConnectOk begin");
-    Supervisor->Start(this);
+    Supervisor->Start(&SupervisorCallbacks, this);
     CallSpi(CbFrontConnected, &CThostFtdcMdSpi::OnFrontConnected);
     WriteLog(3, "OnConnectOk", "OnConnectOk end");
 }

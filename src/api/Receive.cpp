@@ -1,20 +1,12 @@
 // The receive path: frames off the connection, to the application.
 //
 // The base layer asks OnRecvBuffer where to put the next bytes and how many
-// to take, then tells OnRecvData they are there. A header is taken only when
-// all 24 bytes are ready, a body only when all of it is.
-//
-//   state               HeaderPending  ExpectBody  next                       then
-//   waiting for header  false          false       OnRecvBuffer, >= 24 ready  header requested
-//   header requested    true           true        OnRecvData, body > 0       waiting for body
-//   header requested    true           true        OnRecvData, body 0         waiting for header (heartbeat reply)
-//   waiting for body    false          true        OnRecvBuffer, body ready   body requested
-//   body requested      false          false       OnRecvData: HandleMsg      waiting for header
-//
-// Bodies up to 800 bytes land in BodyBuffer, larger ones up to 1 MiB in
-// SpillBuffer, made once the whole body is ready; a larger announced body
-// means the stream is corrupt and the link is dropped (the format has no way
-// to find the next frame).
+// to take, then tells OnRecvData they are there; both hand the question to
+// the frame reader (wire/FrameReader.h), which keeps the stream's state. A
+// body goes to HandleMsg and on to the application by type; a frame without
+// a body is a heartbeat reply, for the supervisor. A body announced over
+// 1 MiB, or one there is no memory for, means the stream cannot be followed
+// (the format has no way to find the next frame): the link is dropped.
 #include "api/MdClient.h"
 
 #include "link/HeartBeat.h"
@@ -32,8 +24,8 @@ constexpr std::uint32_t InstrumentRecordSize = sizeof(CThostFtdcSpecificInstrume
 constexpr std::uint32_t LoginRecordSize = 160; // the 156-byte record and 4 unused bytes
 
 // A body shorter than the record it is read as: the rest reads as zero, never
-// as bytes of an earlier frame. Short bodies always lie in BodyBuffer, which
-// is larger than any record.
+// as bytes of an earlier frame. Short bodies always lie in the reader's own
+// buffer, which is larger than any record.
 void ZeroPastBody(char* body, std::uint32_t length, std::uint32_t recordSize)
 {
     if (length < recordSize)
@@ -50,51 +42,24 @@ void CopyMemberText(char (&member)[N], const char* source)
 
 } // namespace
 
-char* CKelvoMDClient::BodyStore()
-{
-    return CurBodyLength <= BodyBufferSize ? BodyBuffer : SpillBuffer.data();
-}
-
 char* CKelvoMDClient::OnRecvBuffer(long& size)
 {
-    if (ExpectBody) {
-        if (size < static_cast<long>(CurBodyLength)) {
-            size = 0;
-            return BodyStore();
-        }
-        // Made only now: a big body announced and never sent whole (a cut or
-        // corrupt stream) costs no memory.
-        if (CurBodyLength > BodyBufferSize && SpillBuffer.size() < CurBodyLength) {
-            try {
-                SpillBuffer.resize(CurBodyLength);
-            } catch (const std::bad_alloc&) {
-                // Without room for the body the stream cannot be followed.
-                WriteLog(1, "RecvData", "no memory for a body of %u bytes, dropping the link",
-                         CurBodyLength);
-                ResetReceiveState();
-                Abort();
-                size = 0;
-                return BodyBuffer;
-            }
-        }
-        size = static_cast<long>(CurBodyLength);
-        ExpectBody = false;
-        return BodyStore();
-    }
-    if (size >= static_cast<long>(FrameHeaderSize)) {
-        size = static_cast<long>(FrameHeaderSize);
-        HeaderPending = true;
-        ExpectBody = true;
-    } else {
+    try {
+        return Reader.Next(size);
+    } catch (const std::bad_alloc&) {
+        WriteLog(1, "RecvData", "no memory for a body of %u bytes, dropping the link",
+                 Reader.BodyLength());
+        ResetReceiveState();
+        Abort();
         size = 0;
+        return Reader.Body();
     }
-    return HeaderBuffer.get();
 }
 
 int CKelvoMDClient::OnRecvData(char* buffer, long)
 {
-    if (!HeaderPending) {
-        ExpectBody = false;
+    switch (Reader.Took()) {
+    case FrameReader::Event::Body:
         try {
             HandleMsg(buffer);
         }
@@ -107,25 +72,20 @@ int CKelvoMDClient::OnRecvData(char* buffer, long)
             ResetReceiveState();
             Abort();
         }
-        return 0;
-    }
-    HeaderPending = false;
-    // Decoded once here; the dispatch reads CurHeader, and the body length
-    // only from CurBodyLength.
-    CurHeader = DecodeHeader(reinterpret_cast<unsigned char*>(HeaderBuffer.get()));
-    CurBodyLength = CurHeader.BodyLength;
-    if (CurBodyLength == 0) {
-        ExpectBody = false;
+        break;
+    case FrameReader::Event::HeartBeat:
         WriteLog(3, "DataOK", "receive HeartBeat");
         if (Supervisor)
-            Supervisor->OnHeartBeatReply(CurHeader);
-        return 0;
-    }
-    if (CurBodyLength > MaxBodyLength) {
-        WriteLog(1, "RecvData", "body of %u bytes is too large, dropping the link", CurBodyLength);
+            Supervisor->OnHeartBeatReply(Reader.Header());
+        break;
+    case FrameReader::Event::TooLarge:
+        WriteLog(1, "RecvData", "body of %u bytes is too large, dropping the link",
+                 Reader.BodyLength());
         ResetReceiveState();
         Abort();
-        return 0;
+        break;
+    case FrameReader::Event::None:
+        break;
     }
     return 0;
 }
@@ -134,7 +94,7 @@ void CKelvoMDClient::HandleMsg(char* body)
 {
     if (Supervisor)
         Supervisor->OnActivity();
-    switch (CurHeader.MsgType) {
+    switch (Reader.Header().MsgType) {
     case MsgRspSubscribeMarketData:
     case MsgRspUnSubscribeMarketData:
     case MsgRspSubscribeForQuoteRsp:
@@ -157,14 +117,14 @@ void CKelvoMDClient::HandleMsg(char* body)
 
 void CKelvoMDClient::DispatchInstrumentRsp(char* body)
 {
-    const FrameHeader& header = CurHeader;
-    ZeroPastBody(body, CurBodyLength, InstrumentRecordSize);
+    const FrameHeader& header = Reader.Header();
+    ZeroPastBody(body, Reader.BodyLength(), InstrumentRecordSize);
     TerminateInstrumentText(body);
     // The response information sits at byte 31, unaligned for its int: the
     // application gets an aligned copy of it.
     CThostFtdcRspInfoField info;
     CThostFtdcRspInfoField* infoArg = nullptr;
-    if (CurBodyLength == InstrumentRecordSize + RspInfoSize) {
+    if (Reader.BodyLength() == InstrumentRecordSize + RspInfoSize) {
         std::memcpy(&info, body + InstrumentRecordSize, sizeof info);
         TerminateRspInfoText(reinterpret_cast<char*>(&info));
         infoArg = &info;
@@ -194,8 +154,8 @@ void CKelvoMDClient::DispatchInstrumentRsp(char* body)
 
 void CKelvoMDClient::DispatchLoginRsp(char* body)
 {
-    const FrameHeader& header = CurHeader;
-    ZeroPastBody(body, CurBodyLength, LoginRecordSize);
+    const FrameHeader& header = Reader.Header();
+    ZeroPastBody(body, Reader.BodyLength(), LoginRecordSize);
     CThostFtdcRspUserLoginField login;
     std::memset(&login, 0, sizeof login);
 #define MDLINK_COPY_LOGIN_TEXT(Member) \
@@ -217,7 +177,7 @@ void CKelvoMDClient::DispatchLoginRsp(char* body)
     login.SessionID = static_cast<int>(GetU32(raw + offsetof(CThostFtdcRspUserLoginField, SessionID)));
 
     CThostFtdcRspInfoField* info = nullptr;
-    if (CurBodyLength == LoginRecordSize + RspInfoSize) {
+    if (Reader.BodyLength() == LoginRecordSize + RspInfoSize) {
         info = reinterpret_cast<CThostFtdcRspInfoField*>(body + LoginRecordSize);
         TerminateRspInfoText(body + LoginRecordSize);
     }
@@ -227,9 +187,9 @@ void CKelvoMDClient::DispatchLoginRsp(char* body)
 
 void CKelvoMDClient::DispatchDepth(char* body)
 {
-    if (CurHeader.Marker == MarkerBinary) {
+    if (Reader.Header().Marker == MarkerBinary) {
         // Handed on in place: no copy, no allocation.
-        ZeroPastBody(body, CurBodyLength, sizeof(CThostFtdcDepthMarketDataField));
+        ZeroPastBody(body, Reader.BodyLength(), sizeof(CThostFtdcDepthMarketDataField));
         TerminateDepthTexts(body);
         CallSpi(CbRtnDepthMarketData, &CThostFtdcMdSpi::OnRtnDepthMarketData,
                 reinterpret_cast<CThostFtdcDepthMarketDataField*>(body));
@@ -241,13 +201,13 @@ void CKelvoMDClient::DispatchDepth(char* body)
     // every use it can make of it; a nested dispatch would get its own.
     CThostFtdcDepthMarketDataField record;
     std::memset(&record, 0, sizeof record);
-    DecodeDepthText(CurHeader.Marker, body, CurBodyLength, record);
+    DecodeDepthText(Reader.Header().Marker, body, Reader.BodyLength(), record);
     CallSpi(CbRtnDepthMarketData, &CThostFtdcMdSpi::OnRtnDepthMarketData, &record);
 }
 
 void CKelvoMDClient::DispatchForQuote(char* body)
 {
-    ZeroPastBody(body, CurBodyLength, sizeof(CThostFtdcForQuoteRspField));
+    ZeroPastBody(body, Reader.BodyLength(), sizeof(CThostFtdcForQuoteRspField));
     TerminateForQuoteTexts(body);
     CThostFtdcForQuoteRspField* notice = reinterpret_cast<CThostFtdcForQuoteRspField*>(body);
     WriteLog(4, "HNDMSG", "[OnRtnForQuoteRsp]:%s,%s,%s,%s,%s,%s", notice->TradingDay,
