@@ -11,6 +11,8 @@
 #include "link/HeartBeat.h"
 #include "wire/SendFrame.h"
 
+using namespace mdlink;
+
 namespace {
 
 // The supervisor's side of the client: its heartbeats go out on this link,
@@ -27,7 +29,7 @@ void HeartBeatTimedOut(void* client)
 
 void HeartBeatLog(void* client, const char* text)
 {
-    static_cast<CKelvoMDClient*>(client)->WriteLog(3, "HeartBeat", "%s", text);
+    static_cast<CKelvoMDClient*>(client)->WriteLog(LogInfo, "HeartBeat", "%s", text);
 }
 
 const mdlink::HeartBeatCallbacks SupervisorCallbacks = {SendHeartBeat, HeartBeatTimedOut,
@@ -44,43 +46,43 @@ void CKelvoMDClient::ResetReceiveState()
 
 void CKelvoMDClient::OnConnectOk()
 {
-    WriteLog(3, "OnConnectOk", "OnConnectOk begin");
+    WriteLog(LogInfo, "OnConnectOk", "OnConnectOk begin");
     Supervisor->Start(&SupervisorCallbacks, this);
     CallSpi(CbFrontConnected, &CThostFtdcMdSpi::OnFrontConnected);
-    WriteLog(3, "OnConnectOk", "OnConnectOk end");
+    WriteLog(LogInfo, "OnConnectOk", "OnConnectOk end");
 }
 
 int CKelvoMDClient::OnConnectFaild(void*, int reason)
 {
-    WriteLog(3, "ConnectFaild", "OnConnectFaild begin %d", reason);
+    WriteLog(LogInfo, "ConnectFaild", "OnConnectFaild begin %d", reason);
     Supervisor->Stop();
     ResetReceiveState();
     Kelvo_SocketAddr* next = NextFront();
     SetReconnectAddr(next->GetAddr(), next->GetPort());
     CallSpi(CbFrontDisconnected, &CThostFtdcMdSpi::OnFrontDisconnected, reason);
-    WriteLog(3, "ConnectFaild", "OnConnectFaild end");
+    WriteLog(LogInfo, "ConnectFaild", "OnConnectFaild end");
     return ReconnectDelay;
 }
 
 int CKelvoMDClient::OnDisConnect(void*, int reason)
 {
-    WriteLog(3, "DisConnect", "OnDisConnect begin %d", reason);
+    WriteLog(LogInfo, "DisConnect", "OnDisConnect begin %d", reason);
     Supervisor->Stop();
     ResetReceiveState();
     CallSpi(CbFrontDisconnected, &CThostFtdcMdSpi::OnFrontDisconnected, ReasonDisConnect);
-    WriteLog(3, "DisConnect", "OnDisConnect end");
+    WriteLog(LogInfo, "DisConnect", "OnDisConnect end");
     return ReconnectDelay;
 }
 
 void CKelvoMDClient::HeartBeatTimeout()
 {
-    WriteLog(3, "Timeout", "HeartBeatTimeout begin");
+    WriteLog(LogInfo, "Timeout", "HeartBeatTimeout begin");
     Supervisor->Stop();
     Close();
     ResetReceiveState();
     Kelvo_SocketAddr* front = NextFront();
-    WriteLog(3, "Timeout", "reConnect [%s] %d", front->GetAddr(), front->GetPort());
+    WriteLog(LogInfo, "Timeout", "reConnect [%s] %d", front->GetAddr(), front->GetPort());
     Connect(front->GetAddr(), front->GetPort());
     CallSpi(CbFrontDisconnected, &CThostFtdcMdSpi::OnFrontDisconnected, ReasonHeartBeatTimeout);
-    WriteLog(3, "Timeout", "HeartBeatTimeout end");
+    WriteLog(LogInfo, "Timeout", "HeartBeatTimeout end");
 }

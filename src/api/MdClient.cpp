@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+using namespace mdlink;
+
 CKelvoMDClient::CKelvoMDClient()
     : RspInfoSize(sizeof(CThostFtdcRspInfoField)),
       Spi(nullptr),
@@ -15,8 +17,8 @@ CKelvoMDClient::CKelvoMDClient()
       Started(false)
 {
     Logger.reset(new Kelvo_Log(1));
-    Logger->SetMainDir("./KVMDLog");
-    Logger->Init("KVMDLog", 5);
+    Logger->SetMainDir(mdlink::LogDirectory);
+    Logger->Init(mdlink::LogName, mdlink::LogKeepDays);
 }
 
 // Release has closed the connection before we get here.
@@ -66,14 +68,15 @@ void CKelvoMDClient::Init()
 {
     mdlink::AtBoundary([&] {
         if (Started) {
-            WriteLog(2, "Init", "Init: already started");
+            WriteLog(LogWarning, "Init", "Init: already started");
             return;
         }
         if (FrontList.empty()) {
-            WriteLog(1, "Init", "Init: no front registered");
+            WriteLog(LogError, "Init", "Init: no front registered");
             return;
         }
-        WriteLog(3, "Init", "Init version:2.0.0.1--->");
+        // Pinned on purpose: tools that read the client's logs look for it.
+        WriteLog(LogInfo, "Init", "Init version:2.0.0.1--->");
         Supervisor.reset(new CHeartBeat());
         Started = true;
         // On the loop, so that no callback runs before Init is done with this
@@ -84,7 +87,7 @@ void CKelvoMDClient::Init()
                 handedOver = true;
                 Kelvo_SocketAddr* front = NextFront();
                 Connect(front->GetAddr(), front->GetPort());
-                WriteLog(3, "Init", "Init <---");
+                WriteLog(LogInfo, "Init", "Init <---");
             });
         } catch (...) {
             // Never reached the loop (no memory, no loop thread): nothing was
@@ -125,7 +128,7 @@ int CKelvoMDClient::ReqQryMulticastInstrument(CThostFtdcQryMulticastInstrumentFi
 void CKelvoMDClient::RegisterSpi(CThostFtdcMdSpi* pSpi)
 {
     mdlink::AtBoundary([&] {
-        WriteLog(3, "RegSpi", "RegisterSpi [0x%08x]",
+        WriteLog(LogInfo, "RegSpi", "RegisterSpi [0x%08x]",
                  static_cast<unsigned int>(reinterpret_cast<std::uintptr_t>(pSpi)));
         if (!Started) {
             Spi = pSpi;
@@ -141,13 +144,13 @@ void CKelvoMDClient::RegisterFront(char* pszFrontAddress)
 {
     mdlink::AtBoundary([&] {
         if (!pszFrontAddress) {
-            WriteLog(2, "RegFront", "RegisterFront: null address ignored");
+            WriteLog(LogWarning, "RegFront", "RegisterFront: null address ignored");
             return;
         }
-        WriteLog(3, "RegFront", "RegisterFront : %s", pszFrontAddress);
+        WriteLog(LogInfo, "RegFront", "RegisterFront : %s", pszFrontAddress);
         std::unique_ptr<Kelvo_SocketAddr> front = mdlink::ParseFrontAddress(pszFrontAddress);
         if (!front) {
-            WriteLog(2, "RegFront", "RegisterFront: [%s] is not a front address, ignored",
+            WriteLog(LogWarning, "RegFront", "RegisterFront: [%s] is not a front address, ignored",
                      pszFrontAddress);
             return;
         }

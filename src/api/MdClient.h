@@ -65,6 +65,7 @@ public:
     int OnConnectFaild(void* reserved, int reason) override;
     int OnDisConnect(void* reserved, int reason) override;
     char* OnRecvBuffer(long& size) override;
+    // Virtual and in this slot on purpose: the published class layout has it.
     virtual void HandleMsg(char* body);
     int OnRecvData(char* buffer, long size) override;
 

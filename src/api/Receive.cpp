@@ -47,7 +47,7 @@ char* CKelvoMDClient::OnRecvBuffer(long& size)
     try {
         return Reader.Next(size);
     } catch (const std::bad_alloc&) {
-        WriteLog(1, "RecvData", "no memory for a body of %u bytes, dropping the link",
+        WriteLog(LogError, "RecvData", "no memory for a body of %u bytes, dropping the link",
                  Reader.BodyLength());
         ResetReceiveState();
         Abort();
@@ -68,18 +68,18 @@ int CKelvoMDClient::OnRecvData(char* buffer, long)
             // The library's own handling failed (no memory to arm a timer,
             // say): the link goes as lost rather than leaving the frame half
             // handled.
-            WriteLog(1, "RecvData", "a frame could not be handled, dropping the link");
+            WriteLog(LogError, "RecvData", "a frame could not be handled, dropping the link");
             ResetReceiveState();
             Abort();
         }
         break;
     case FrameReader::Event::HeartBeat:
-        WriteLog(3, "DataOK", "receive HeartBeat");
+        WriteLog(LogInfo, "DataOK", "receive HeartBeat");
         if (Supervisor)
             Supervisor->OnHeartBeatReply(Reader.Header());
         break;
     case FrameReader::Event::TooLarge:
-        WriteLog(1, "RecvData", "body of %u bytes is too large, dropping the link",
+        WriteLog(LogError, "RecvData", "body of %u bytes is too large, dropping the link",
                  Reader.BodyLength());
         ResetReceiveState();
         Abort();
@@ -210,7 +210,7 @@ void CKelvoMDClient::DispatchForQuote(char* body)
     ZeroPastBody(body, Reader.BodyLength(), sizeof(CThostFtdcForQuoteRspField));
     TerminateForQuoteTexts(body);
     CThostFtdcForQuoteRspField* notice = reinterpret_cast<CThostFtdcForQuoteRspField*>(body);
-    WriteLog(4, "HNDMSG", "[OnRtnForQuoteRsp]:%s,%s,%s,%s,%s,%s", notice->TradingDay,
+    WriteLog(LogDebug, "HNDMSG", "[OnRtnForQuoteRsp]:%s,%s,%s,%s,%s,%s", notice->TradingDay,
              notice->InstrumentID, notice->ForQuoteSysID, notice->ForQuoteTime, notice->ActionDay,
              notice->ExchangeID);
     CallSpi(CbRtnForQuoteRsp, &CThostFtdcMdSpi::OnRtnForQuoteRsp, notice);

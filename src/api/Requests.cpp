@@ -47,7 +47,7 @@ int CKelvoMDClient::SendInstrumentList(const ListRequest& kind, char* ids[], int
     };
     int cut = 0;
     for (int i = 0; i < count; ++i) {
-        WriteLog(3, kind.tag, kind.text, ids[i]);
+        WriteLog(LogInfo, kind.tag, kind.text, ids[i]);
         text.sprintf_append("%s", ids[i]);
         text.addch('|', 1);
         if (text.length() < FrameCutLength)

@@ -13,6 +13,7 @@
 #pragma once
 
 #include "KelvoBase.h"
+#include "log/LogRecord.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -66,7 +67,7 @@ private:
             "OnRspUnSubForQuoteRsp", "OnRtnDepthMarketData", "OnRtnForQuoteRsp",
         };
         Fault& f = faults_[which];
-        log_.WriteLog(1, "Callback", "%s threw: %s (%u since the last record)", names[which], f.what,
+        log_.WriteLog(LogError, "Callback", "%s threw: %s (%u since the last record)", names[which], f.what,
                       f.pending);
         f.pending = 0;
         f.written += 1;
