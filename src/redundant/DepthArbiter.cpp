@@ -98,6 +98,15 @@ DepthArbiter::Verdict DepthArbiter::Offer(int link, const Record& d, std::uint32
     }
     if (age == DepthAge::Newer)
         in.last = stamp;
+    return Accept(link, in, key, hash, stamp, p, nowMs);
+}
+
+// Delivered: a repeat of a print kept, or a new one; then what joining
+// links hold is looked at.
+DepthArbiter::Verdict DepthArbiter::Accept(int link, Instrument& in, const InstrumentKey& key,
+                                           std::uint64_t hash, const DepthStamp& stamp, Print* p,
+                                           std::uint32_t nowMs)
+{
     if (p)
         Repeat(link, in, *p, nowMs);
     else
@@ -141,13 +150,7 @@ DepthArbiter::Verdict DepthArbiter::Older(int link, Instrument& in, const Record
     in.last = stamp;
     in.stepped = true;
     in.steppedMs = nowMs;
-    if (p)
-        Repeat(link, in, *p, nowMs);
-    else
-        Deliver(link, in, hash, stamp, nowMs);
-    if (in.holding)
-        AfterDelivered(in, key, hash);
-    return Verdict::First;
+    return Accept(link, in, key, hash, stamp, p, nowMs);
 }
 
 void DepthArbiter::Tell(Instrument& in, ArbiterNotes::Kind kind, int link, const char* id, std::uint32_t nowMs)

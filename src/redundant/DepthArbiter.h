@@ -164,6 +164,8 @@ private:
     Verdict Older(int link, Instrument& in, const Record& d, const InstrumentKey& key, std::uint64_t hash,
                   const DepthStamp& stamp, Print* p, std::uint32_t nowMs);
     void Repeat(int link, Instrument& in, Print& p, std::uint32_t nowMs);
+    Verdict Accept(int link, Instrument& in, const InstrumentKey& key, std::uint64_t hash,
+                   const DepthStamp& stamp, Print* p, std::uint32_t nowMs);
     void Follows(int link, Instrument& in, const InstrumentKey& key);
     void AfterDelivered(Instrument& in, const InstrumentKey& key, std::uint64_t hash);
     void LetGo(int link, Instrument& in, const InstrumentKey& key, const std::uint64_t* after);
