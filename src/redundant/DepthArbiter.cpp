@@ -44,12 +44,6 @@ DepthArbiter::DepthArbiter(int links, Clock clock, ArbiterNotes* notes)
 {
 }
 
-std::uint32_t DepthArbiter::HoldMs() const
-{
-    const std::uint64_t ms = 20 + 3 * lagUs_ / 1000;
-    return ms < MaxHoldMs ? static_cast<std::uint32_t>(ms) : MaxHoldMs;
-}
-
 DepthArbiter::Verdict DepthArbiter::Offer(int link, const Record& d, std::uint32_t nowMs)
 {
     ArbiterCounters& c = counters_[link];
@@ -89,7 +83,7 @@ DepthArbiter::Verdict DepthArbiter::Offer(int link, const Record& d, std::uint32
         return Older(link, in, d, key, hash, stamp, p, nowMs);
     if (!(in.inStep & bit)) {
         if (in.inStep & ~bit) {
-            held_.push_back({link, key, d, hash, stamp, nowMs + HoldMs()});
+            held_.push_back({link, key, d, hash, stamp, nowMs + HoldMs});
             in.holding |= bit;
             ++c.held;
             return Verdict::Held;
@@ -262,8 +256,6 @@ DepthArbiter::Verdict DepthArbiter::Copy(int link, Instrument&, Print& p, std::s
     while (bucket < RedundantLateBuckets - 1 && us >= RedundantLateBoundsUs[bucket])
         ++bucket;
     ++c.late[bucket];
-    // A slow moving average: one stall does not stretch every hold.
-    lagUs_ = (lagUs_ * 15 + (us < 10000000 ? us : 10000000)) / 16;
     return Verdict::Copy;
 }
 

@@ -31,14 +31,16 @@
 // the way, which would then be older when it comes, and lost. So a link is
 // in step for an instrument once it has brought a record of it that was a
 // copy or older, or when no other link is in step. Until then its newer
-// records are held, each at most HoldMs(), and let go in order:
+// records are held, each at most HoldMs, and let go in order:
 //   - once a link in step delivers a record the joining link holds: those
 //     it holds after that follow it (its stream has no gap there);
 //   - when the oldest held is due (Expire, from the client's timer);
 //   - when no link in step is left (LinkDown).
-// HoldMs() is three times the links' measured lag (an average of how late
-// copies come) plus 20 ms, at most MaxHoldMs: while the lag stays under
-// that, no record of the links in step is lost, and no record waits longer.
+// HoldMs (300 ms) bounds the wait: no record is delivered more than that
+// late, and no record of the links in step is lost as older while the lag
+// between links stays under it. Usually the link in step catches up within
+// its lag and the hold ends then; the whole of it is waited only when that
+// link never brings the record (it fell silent).
 //
 // Loop thread only: no lock. Once an instrument is known and its window has
 // grown to the rate, nothing is allocated per record.
@@ -87,7 +89,7 @@ public:
     static constexpr std::uint32_t WindowMs = 2000;
     static constexpr std::size_t WindowRecords = 256;
     static constexpr std::uint32_t FollowMs = 1000;
-    static constexpr std::uint32_t MaxHoldMs = 300;
+    static constexpr std::uint32_t HoldMs = 300;
     static constexpr std::uint32_t NoteEveryMs = 60 * 1000;
     using Clock = std::uint64_t (*)(); // monotonic nanoseconds, for the lateness
     using Record = CThostFtdcDepthMarketDataField;
@@ -114,7 +116,6 @@ public:
 
     const ArbiterCounters& CountersOf(int link) const { return counters_[link]; }
     std::size_t Instruments() const { return table_.size(); }
-    std::uint32_t HoldMs() const;
 
     static std::uint64_t SteadyNs();
 
@@ -180,7 +181,6 @@ private:
     std::vector<Record> released_;
     std::size_t releasedRead_ = 0;
     ArbiterCounters counters_[MaxLinks];
-    std::uint64_t lagUs_ = 0; // average lateness of copies, over every link
     std::uint32_t lastTimedMs_ = 0;
     bool timedAny_ = false;
 };

@@ -30,7 +30,7 @@ void CRedundantMdClient::WriteCounters(const char* when)
     std::lock_guard<std::mutex> lock(mu_);
     WriteLog(LogInfo, "Counters", "%s: %d links, %d usable, %d instruments, hold %u ms", when,
              static_cast<int>(links_.size()), Count(State::Usable), static_cast<int>(arbiter_.Instruments()),
-             arbiter_.HoldMs());
+             DepthArbiter::HoldMs);
     for (std::size_t k = 0; k < links_.size(); ++k) {
         const Link& l = links_[k];
         const ArbiterCounters& a = arbiter_.CountersOf(static_cast<int>(k));

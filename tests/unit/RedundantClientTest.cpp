@@ -330,7 +330,9 @@ TEST_F(RedundantClient, ALinkJoiningAheadWaitsForTheHoldOnlyAndItsLossAndReturnA
     // Back and ahead of link 1: held for the hold, then delivered.
     Depth(0, Record("au2612", "10:00:02", 0, 3));
     EXPECT_EQ(spi.Count("RtnDepthMarketData"), 1);
-    fake::World::Get().Advance(20);
+    fake::World::Get().Advance(mdlink::DepthArbiter::HoldMs - 1);
+    EXPECT_EQ(spi.Count("RtnDepthMarketData"), 1);
+    fake::World::Get().Advance(1);
     ASSERT_EQ(spi.Count("RtnDepthMarketData"), 2);
     EXPECT_EQ(spi.events.back().depth.Volume, 3);
     EXPECT_EQ(events.seen, Strings({"up 0 tcp://10.0.0.1:7000", "up 1 tcp://10.0.0.2:7000",
@@ -342,7 +344,7 @@ TEST_F(RedundantClient, ALinkJoiningAheadWaitsForTheHoldOnlyAndItsLossAndReturnA
     EXPECT_EQ(c[0].Held, 1u);
     EXPECT_EQ(c[0].LoggedIn, 1);
     EXPECT_EQ(c[0].Records, 2u);
-    EXPECT_EQ(c[0].LastRecordAgeMs, 20);
+    EXPECT_EQ(c[0].LastRecordAgeMs, static_cast<long long>(mdlink::DepthArbiter::HoldMs));
 }
 
 TEST_F(RedundantClient, RequestsAnswerAsTheSingleClientDoes)
@@ -406,7 +408,7 @@ TEST_F(RedundantClient, RecordsAndNoticesOnceEachAndTheirCountersWritten)
     EXPECT_EQ(records, 1);
     api->Release();
     api = nullptr;
-    EXPECT_TRUE(Logged("Release: 2 links, 0 usable, 1 instruments, hold 20 ms"));
+    EXPECT_TRUE(Logged("Release: 2 links, 0 usable, 1 instruments, hold 300 ms"));
 }
 
 TEST_F(RedundantClient, LogRecordsTakeTheSingleClientsLayoutAndLimitUnderTheirOwnModule)
