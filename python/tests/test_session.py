@@ -194,12 +194,18 @@ def test_for_quote_notices_are_events(front):
         assert notices[0].ForQuoteSysID != notices[1].ForQuoteSysID
 
 
-def test_full_queue_drops_the_oldest_and_counts(front, tmp_path):
-    rows = sample_rows("au2612", 40)
+def replay_then_silent(front, tmp_path, count, rate):
+    """A front replaying `count` depth records of au2612 at `rate` (0: at
+    once) after the login and subscription answers, then silent."""
+    rows = sample_rows("au2612", count)
     write_replay_csv(tmp_path / "replay.csv", rows)
-    # Login answer, subscription answer, then 40 depth frames, then silence.
-    f = front("--replay", str(tmp_path / "replay.csv"), "--rate", "0",
-              "--silent-after-frames", "42")
+    f = front("--replay", str(tmp_path / "replay.csv"), "--rate", str(rate),
+              "--silent-after-frames", str(count + 2))
+    return f, rows
+
+
+def test_full_queue_drops_the_oldest_and_counts(front, tmp_path):
+    f, rows = replay_then_silent(front, tmp_path, 40, 0)
     with mdlink.Client(f.address, queue_size=8, **CREDENTIALS) as client:
         client.subscribe("au2612")
         wait_until(lambda: client.received == 40, what="all 40 depth frames")
@@ -217,10 +223,7 @@ def test_a_reader_part_way_keeps_the_drop_policy_and_the_counts(front, tmp_path)
     # A record taken by a reader is gone from the queue: when the queue
     # overflows after, the records left are still the newest, in order.
     # Paced over a second: the first read comes well before the last record.
-    rows = sample_rows("au2612", 200)
-    write_replay_csv(tmp_path / "replay.csv", rows)
-    f = front("--replay", str(tmp_path / "replay.csv"), "--rate", "200",
-              "--silent-after-frames", "202")
+    f, rows = replay_then_silent(front, tmp_path, 200, 200)
     with mdlink.Client(f.address, queue_size=8, **CREDENTIALS) as client:
         client.subscribe("au2612")
         seen = []
@@ -244,10 +247,7 @@ def test_a_reader_part_way_keeps_the_drop_policy_and_the_counts(front, tmp_path)
 
 @pytest.mark.parametrize("ending", ["timeout", "close", "close with records queued"])
 def test_a_timeout_told_from_the_end(front, tmp_path, ending):
-    rows = sample_rows("au2612", 5)
-    write_replay_csv(tmp_path / "replay.csv", rows)
-    f = front("--replay", str(tmp_path / "replay.csv"), "--rate", "0",
-              "--silent-after-frames", "7")
+    f, _ = replay_then_silent(front, tmp_path, 5, 0)
     with mdlink.Client(f.address, **CREDENTIALS) as client:
         client.subscribe("au2612")
         wait_until(lambda: client.received == 5, what="the 5 depth frames")

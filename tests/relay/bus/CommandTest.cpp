@@ -202,42 +202,43 @@ TEST_F(CommandTest, RefusedSubjectsCountedNamedAndNoStall)
     }
 }
 
-// A stream kept in memory is gone when its server restarts: the relay
-// makes it again once it has reconnected, and goes on.
-TEST_F(CommandTest, StreamInMemoryMadeAgainAfterARestart)
+// The bus's one server killed under a storing relay:
+// - a stream kept in memory is gone when the server restarts: the relay
+//   makes it again once it has reconnected, and goes on;
+// - SIGTERM with the bus gone: what is left after --flush is counted, and
+//   the exit code says so.
+TEST_F(CommandTest, TheBusServerKilledUnderTheRelay)
 {
     REQUIRE_NATS_SERVER();
+    struct Case {
+        std::vector<std::string> args;
+        bool restart;
+        const char* said;
+        int exit;
+    };
+    const Case cases[] = {
+        {{"--storage", "memory"}, true, "stream MD was gone; created it again", 0},
+        {{"--flush", "500ms"}, false, "records left unacknowledged", 1},
+    };
     StartFront(100);
-    NatsCluster bus(1, dir_ / "bus");
-    ASSERT_TRUE(bus.Start());
-    BusClient client(bus.Urls());
-    Child& relay = StartRelay("r", bus.Urls(), {"--storage", "memory"});
-    ASSERT_TRUE(Eventually([&] { return client.State("MD").messages >= 50; })) << relay.Output();
-    bus.Nodes()[0]->Kill();
-    ASSERT_TRUE(bus.Nodes()[0]->Start());
-    ASSERT_TRUE(Eventually([&] { return !relay.Running() || client.State("MD").messages >= 50; }))
-        << relay.Output();
-    EXPECT_NE(relay.Output().find("stream MD was gone; created it again"), std::string::npos)
-        << relay.Output();
-    EXPECT_EQ(StopRelay(relay), 0) << relay.Output();
-}
-
-// SIGTERM with the bus gone: what is left after --flush is counted, and the
-// exit code says so.
-TEST_F(CommandTest, StoppedWithRecordsUnacknowledged)
-{
-    REQUIRE_NATS_SERVER();
-    StartFront(100);
-    NatsCluster bus(1, dir_ / "bus");
-    ASSERT_TRUE(bus.Start());
-    BusClient client(bus.Urls());
-    Child& relay = StartRelay("r", bus.Urls(), {"--flush", "500ms"});
-    ASSERT_TRUE(Eventually([&] { return client.State("MD").messages >= 50; }));
-    bus.Nodes()[0]->Kill();
-    ASSERT_TRUE(Eventually([&] { return LastStatus(relay.Output())["queued"] > 0; }));
-    EXPECT_EQ(StopRelay(relay), 1) << relay.Output();
-    EXPECT_NE(relay.Output().find("records left unacknowledged"), std::string::npos)
-        << relay.Output();
+    int k = 0;
+    for (const Case& c : cases) {
+        NatsCluster bus(1, dir_ / ("bus" + std::to_string(k)));
+        ASSERT_TRUE(bus.Start());
+        BusClient client(bus.Urls());
+        Child& relay = StartRelay("r" + std::to_string(k++), bus.Urls(), c.args);
+        ASSERT_TRUE(Eventually([&] { return client.State("MD").messages >= 50; })) << relay.Output();
+        bus.Nodes()[0]->Kill();
+        if (c.restart) {
+            ASSERT_TRUE(bus.Nodes()[0]->Start());
+            ASSERT_TRUE(Eventually([&] { return !relay.Running() || client.State("MD").messages >= 50; }))
+                << relay.Output();
+        } else {
+            ASSERT_TRUE(Eventually([&] { return LastStatus(relay.Output())["queued"] > 0; }));
+        }
+        EXPECT_EQ(StopRelay(relay), c.exit) << relay.Output();
+        EXPECT_NE(relay.Output().find(c.said), std::string::npos) << relay.Output();
+    }
 }
 
 } // namespace
