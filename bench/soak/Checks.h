@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <set>
 
@@ -74,32 +75,40 @@ inline SeqVerdict Judge(const SeqCheck& c, std::uint64_t wholeBeforeFault, bool 
 // link may be lost while the client could have delivered it: a number a
 // link brings is owed when it is newer than everything delivered, or when
 // the same link's number before it (on the same connection) was delivered
-// (the link is in the pack: its next number cannot be stale news), unless
-// it is more than Behind numbers older than the last delivered: a link
-// joining ahead of the others waits for them that long at most. Numbers
-// that reached no link are nobody's to deliver; a link that comes back
-// behind the others owes nothing until it has caught up.
+// (the link is in the pack: its next number cannot be stale news), unless a
+// newer number reached a link HoldMs or more before it: a link joining ahead
+// of the others waits for them that long at most, however many records it
+// brought meanwhile (a stalled loop reads them late). Numbers that reached
+// no link are nobody's to deliver; a link that comes back behind the others
+// owes nothing until it has caught up. When the application is told that
+// every link is lost, the client starts its order again: so does the check.
 class SlotCheck {
 public:
-    // A link brought record n; `previous` is the number the same link
-    // brought before on this connection, or -1. Returns how many records
-    // this shows lost at once (an owed record already older than the last
-    // delivered, and not delivered).
-    std::uint64_t Brought(int n, int previous)
+    // How long the redundant client holds a joining link's records for the
+    // others, less what its coarse tick may round off.
+    static constexpr double HoldMs = 300 - 10;
+
+    // A link brought record n at atMs; `previous` is the number the same
+    // link brought before on this connection, or -1. Returns how many
+    // records this shows lost at once (an owed record already older than the
+    // last delivered, and not delivered).
+    std::uint64_t Brought(int n, int previous, double atMs)
     {
+        firstAt_.emplace(n, atMs); // keeps the first arrival
+        while (firstAt_.size() > Remembered)
+            firstAt_.erase(firstAt_.begin());
         if (!any_ || n > last_) {
             owed_.insert(n);
             return 0;
         }
         const bool inPack = previous == n - 1 && delivered_.count(previous) > 0;
-        return inPack && n >= last_ - Behind && delivered_.count(n) == 0 ? 1 : 0;
+        if (!inPack || delivered_.count(n) > 0)
+            return 0;
+        double newerAt = atMs;
+        for (auto it = firstAt_.upper_bound(n); it != firstAt_.end(); ++it)
+            newerAt = it->second < newerAt ? it->second : newerAt;
+        return atMs - newerAt < HoldMs ? 1 : 0;
     }
-
-    // How far behind a link's record may be and still be owed: the
-    // redundant client holds a joining link's records up to 300 ms for the
-    // others, so at the soak's 100 records a second none of theirs within
-    // 30 records is lost; 16 stays well inside that.
-    static constexpr int Behind = 16;
 
     // The application got record n. Returns false when it came again or out
     // of order; `lost` counts owed records below it that never came.
@@ -123,12 +132,14 @@ public:
         return inOrder;
     }
 
-    // The application released the client: nothing more is owed.
+    // The application released the client, or was told every link is lost:
+    // nothing more is owed, and the order starts again.
     void Forget()
     {
         any_ = false;
         owed_.clear();
         delivered_.clear();
+        firstAt_.clear();
     }
 
 private:
@@ -138,7 +149,8 @@ private:
     bool any_ = false;
     int last_ = 0;
     std::set<int> owed_;
-    std::set<int> delivered_; // the last few numbers delivered
+    std::set<int> delivered_;      // the last few numbers delivered
+    std::map<int, double> firstAt_; // the last few numbers brought: when first
 };
 
 // Reasons the library reports in OnFrontDisconnected besides error numbers.

@@ -2,6 +2,7 @@
 
 #include "KelvoBase.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
@@ -226,7 +227,9 @@ void PairClient::Brought(int link, const CThostFtdcDepthMarketDataField& d)
     if (i < 0 || releasedHere_)
         return; // released from a callback: nothing more is owed
     int& previous = previous_[static_cast<std::size_t>(link)][static_cast<std::size_t>(i)];
-    Lost(checks_[static_cast<std::size_t>(i)].Brought(d.Volume, previous), d);
+    const double atMs = std::chrono::duration<double, std::milli>(
+        std::chrono::steady_clock::now().time_since_epoch()).count();
+    Lost(checks_[static_cast<std::size_t>(i)].Brought(d.Volume, previous, atMs), d);
     previous = d.Volume;
 }
 
@@ -259,6 +262,10 @@ void PairClient::OnDisconnected(int spi, int reason)
         std::lock_guard<std::mutex> lk(tally_.mu);
         ++tally_.pairDisconnects[reason];
     }
+    // Every link is lost: the client forgets its order, and so may deliver
+    // again what a link brings next, as a single client's new connection would.
+    for (SlotCheck& c : checks_)
+        c.Forget();
     if (TakeReleaseInCallback())
         ReleaseHere();
 }
