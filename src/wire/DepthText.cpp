@@ -1,14 +1,10 @@
-// The text form of a depth record: fields separated by 0x01, by position.
-//
-//   0 exchange  1 exchange's instrument id  2 instrument id (may be empty)
-//   3..10 prices and volume   15..24 bid levels   35..44 ask levels
-//   55 update time  56 pre-close  57 turnover  58 milliseconds
-//   59..62 optional: open interest, trading day, average, settlement
-//   11..14, 25..34, 45..54 and 63 on are not used.
+// Decoding the text form of a depth record (wire/DepthTextFields.h says
+// which field carries what), in place and without allocating.
 #include "wire/DepthText.h"
 
 #include "ByteScan.h"
 #include "NumberText.h"
+#include "wire/DepthTextFields.h"
 #include "wire/FrameHeader.h"
 
 #include <cstddef>
@@ -20,41 +16,13 @@ namespace {
 
 using Record = CThostFtdcDepthMarketDataField;
 
-struct PriceField {
-    int index;
-    double Record::*member;
-};
-
-struct VolumeField {
-    int index;
-    int Record::*member;
-};
-
-const PriceField Prices[] = {
-    {3, &Record::LastPrice},         {4, &Record::OpenPrice},          {5, &Record::HighestPrice},
-    {6, &Record::LowestPrice},       {7, &Record::UpperLimitPrice},    {8, &Record::LowerLimitPrice},
-    {9, &Record::PreSettlementPrice}, {15, &Record::BidPrice1},        {17, &Record::BidPrice2},
-    {19, &Record::BidPrice3},        {21, &Record::BidPrice4},         {23, &Record::BidPrice5},
-    {35, &Record::AskPrice1},        {37, &Record::AskPrice2},         {39, &Record::AskPrice3},
-    {41, &Record::AskPrice4},        {43, &Record::AskPrice5},         {56, &Record::PreClosePrice},
-    {57, &Record::Turnover},
-};
-
-const VolumeField Volumes[] = {
-    {10, &Record::Volume},     {16, &Record::BidVolume1}, {18, &Record::BidVolume2},
-    {20, &Record::BidVolume3}, {22, &Record::BidVolume4}, {24, &Record::BidVolume5},
-    {36, &Record::AskVolume1}, {38, &Record::AskVolume2}, {40, &Record::AskVolume3},
-    {42, &Record::AskVolume4}, {44, &Record::AskVolume5}, {58, &Record::UpdateMillisec},
-};
-
 // One field: a range of the body, not terminated.
 struct Field {
     const char* text;
     std::size_t length;
 };
 
-// Fields 0 to 62 are read; later ones are not.
-constexpr int ReadFields = 63;
+constexpr int ReadFields = TextFieldsRead;
 
 // Appends to a text member, keeping its last byte for the terminator.
 template <std::size_t N>
@@ -101,9 +69,9 @@ bool StartsWithNoCase(const Field& text, const Field& prefix)
 
 void FormInstrumentID(std::uint32_t marker, const Field* fields, Record& record)
 {
-    const Field& exchange = fields[0];
-    const Field& exchangeInst = fields[1];
-    const Field& instrument = fields[2];
+    const Field& exchange = fields[TextFieldExchange];
+    const Field& exchangeInst = fields[TextFieldExchangeInst];
+    const Field& instrument = fields[TextFieldInstrument];
     MemberText<sizeof record.InstrumentID> id(record.InstrumentID);
     if (marker == MarkerTextJoined)
         id.Add(exchange).Add(" ", 1).Add(exchangeInst).Add(" ", 1).Add(instrument);
@@ -120,32 +88,25 @@ double Float(const Field& f)
     return kelvo::TextToFloat(f.text, f.text + f.length);
 }
 
-void FillNumbers(const Field* fields, Record& record)
+void Fill(double& member, const Field& f)
 {
-    for (const PriceField& f : Prices) {
-        const Field& field = fields[f.index];
-        if (field.length > 0)
-            record.*f.member = Float(field);
-    }
-    for (const VolumeField& f : Volumes) {
-        const Field& field = fields[f.index];
-        if (field.length > 0)
-            record.*f.member = kelvo::TextToInt(field.text, field.text + field.length, 10);
-    }
+    member = Float(f);
 }
 
-// Fields 59 to 62 count only when the record has them; a field it lacks
-// reads as empty, which comes to the same.
-void FillOptional(const Field* fields, Record& record)
+void Fill(int& member, const Field& f)
 {
-    if (fields[59].length > 0)
-        record.OpenInterest = Float(fields[59]);
-    if (fields[60].length > 0)
-        CopyText(record.TradingDay, fields[60]);
-    if (fields[61].length > 0)
-        record.AveragePrice = Float(fields[61]);
-    if (fields[62].length > 0)
-        record.SettlementPrice = Float(fields[62]);
+    member = kelvo::TextToInt(f.text, f.text + f.length, 10);
+}
+
+// A field the record lacks reads as empty, and an empty field leaves its
+// member zero: the optional fields need no case of their own.
+void FillNumbers(const Field* fields, Record& record)
+{
+#define MDLINK_FILL_NUMBER(index, kind, member) \
+    if (fields[index].length > 0)               \
+        Fill(record.member, fields[index]);
+    MDLINK_DEPTH_TEXT_NUMBERS(MDLINK_FILL_NUMBER)
+#undef MDLINK_FILL_NUMBER
 }
 
 // Collects fields as their ends are found.
@@ -224,11 +185,12 @@ void DecodeDepthText(std::uint32_t marker, const char* body, std::uint32_t lengt
     SplitFields(body, text ? length : 0, fields);
 
     FormInstrumentID(marker, fields, record);
-    CopyText(record.ExchangeID, fields[0]);
-    CopyText(record.ExchangeInstID, fields[1]);
+    CopyText(record.ExchangeID, fields[TextFieldExchange]);
+    CopyText(record.ExchangeInstID, fields[TextFieldExchangeInst]);
     FillNumbers(fields, record);
-    CopyText(record.UpdateTime, fields[55]);
-    FillOptional(fields, record);
+    CopyText(record.UpdateTime, fields[TextFieldUpdateTime]);
+    if (fields[TextFieldTradingDay].length > 0)
+        CopyText(record.TradingDay, fields[TextFieldTradingDay]);
 }
 
 } // namespace mdlink

@@ -1,6 +1,7 @@
 #include "DepthText.h"
 
 #include "NumberText.h"
+#include "wire/DepthTextFields.h"
 
 #include <cctype>
 #include <cstddef>
@@ -20,26 +21,12 @@ struct NumericField {
     std::size_t offset;
 };
 
-#define MDFRONT_DBL(i, m) {i, Kind::Double, offsetof(Depth, m)}
-#define MDFRONT_INT(i, m) {i, Kind::Int, offsetof(Depth, m)}
-
 // Every numeric member the text form carries, at its field index.
-const NumericField Carried[] = {
-    MDFRONT_DBL(3, LastPrice), MDFRONT_DBL(4, OpenPrice), MDFRONT_DBL(5, HighestPrice),
-    MDFRONT_DBL(6, LowestPrice), MDFRONT_DBL(7, UpperLimitPrice), MDFRONT_DBL(8, LowerLimitPrice),
-    MDFRONT_DBL(9, PreSettlementPrice), MDFRONT_INT(10, Volume),
-    MDFRONT_DBL(15, BidPrice1), MDFRONT_INT(16, BidVolume1), MDFRONT_DBL(17, BidPrice2),
-    MDFRONT_INT(18, BidVolume2), MDFRONT_DBL(19, BidPrice3), MDFRONT_INT(20, BidVolume3),
-    MDFRONT_DBL(21, BidPrice4), MDFRONT_INT(22, BidVolume4), MDFRONT_DBL(23, BidPrice5),
-    MDFRONT_INT(24, BidVolume5),
-    MDFRONT_DBL(35, AskPrice1), MDFRONT_INT(36, AskVolume1), MDFRONT_DBL(37, AskPrice2),
-    MDFRONT_INT(38, AskVolume2), MDFRONT_DBL(39, AskPrice3), MDFRONT_INT(40, AskVolume3),
-    MDFRONT_DBL(41, AskPrice4), MDFRONT_INT(42, AskVolume4), MDFRONT_DBL(43, AskPrice5),
-    MDFRONT_INT(44, AskVolume5),
-    MDFRONT_DBL(56, PreClosePrice), MDFRONT_DBL(57, Turnover), MDFRONT_INT(58, UpdateMillisec),
-    MDFRONT_DBL(59, OpenInterest), MDFRONT_DBL(61, AveragePrice), MDFRONT_DBL(62, SettlementPrice),
-};
+#define MDFRONT_CARRIED(index, kind, member) {index, Kind::kind, offsetof(Depth, member)},
+const NumericField Carried[] = {MDLINK_DEPTH_TEXT_NUMBERS(MDFRONT_CARRIED)};
+#undef MDFRONT_CARRIED
 
+#define MDFRONT_DBL(i, m) {i, Kind::Double, offsetof(Depth, m)}
 // Members the text form does not carry go into the unused fields 11 to 14,
 // so that a reader taking a value from the wrong index is noticed.
 const NumericField Uncarried[] = {
@@ -48,10 +35,12 @@ const NumericField Uncarried[] = {
 };
 
 #undef MDFRONT_DBL
-#undef MDFRONT_INT
 
-constexpr int FieldUpdateTime = 55;
-constexpr int FieldTradingDay = 60;
+using mdlink::TextFieldExchange;
+using mdlink::TextFieldExchangeInst;
+using mdlink::TextFieldInstrument;
+using mdlink::TextFieldTradingDay;
+using mdlink::TextFieldUpdateTime;
 
 std::string NumberField(const Depth& d, const NumericField& f, bool emptyZeros)
 {
@@ -105,18 +94,18 @@ std::vector<std::string> DepthTextFields(const Depth& d, const TextOptions& opt)
 {
     const int count = opt.field_count > 0 ? opt.field_count : 1;
     std::vector<std::string> fields(static_cast<std::size_t>(count > 64 ? count : 64), "0");
-    fields[0] = MemberText(d.ExchangeID, sizeof d.ExchangeID);
-    fields[1] = MemberText(d.ExchangeInstID, sizeof d.ExchangeInstID);
+    fields[TextFieldExchange] = MemberText(d.ExchangeID, sizeof d.ExchangeID);
+    fields[TextFieldExchangeInst] = MemberText(d.ExchangeInstID, sizeof d.ExchangeInstID);
     // The joined form builds its id from all three fields; field 2 stays
     // empty so the id reads "exchange instrument ".
-    fields[2] = opt.form == DepthForm::Joined ? std::string()
+    fields[TextFieldInstrument] = opt.form == DepthForm::Joined ? std::string()
                                               : MemberText(d.InstrumentID, sizeof d.InstrumentID);
     for (const NumericField& f : Carried)
         fields[static_cast<std::size_t>(f.index)] = NumberField(d, f, opt.empty_zeros);
     for (const NumericField& f : Uncarried)
         fields[static_cast<std::size_t>(f.index)] = NumberField(d, f, false);
-    fields[FieldUpdateTime] = MemberText(d.UpdateTime, sizeof d.UpdateTime);
-    fields[FieldTradingDay] = MemberText(d.TradingDay, sizeof d.TradingDay);
+    fields[TextFieldUpdateTime] = MemberText(d.UpdateTime, sizeof d.UpdateTime);
+    fields[TextFieldTradingDay] = MemberText(d.TradingDay, sizeof d.TradingDay);
     for (std::size_t i = TextFieldsAll; i < fields.size(); ++i)
         fields[i] = "extra";
     fields.resize(static_cast<std::size_t>(count));
@@ -163,11 +152,12 @@ Depth ExpectedFromText(const Depth& d, const TextOptions& opt)
     Depth e;
     std::memset(&e, 0, sizeof e);
     CopyText(e.InstrumentID, sizeof e.InstrumentID,
-             JoinedInstrumentId(opt.form, field(0), field(1), field(2)));
-    CopyText(e.ExchangeID, sizeof e.ExchangeID, field(0));
-    CopyText(e.ExchangeInstID, sizeof e.ExchangeInstID, field(1));
-    CopyText(e.UpdateTime, sizeof e.UpdateTime, field(FieldUpdateTime));
-    CopyText(e.TradingDay, sizeof e.TradingDay, field(FieldTradingDay));
+             JoinedInstrumentId(opt.form, field(TextFieldExchange), field(TextFieldExchangeInst),
+                                                     field(TextFieldInstrument)));
+    CopyText(e.ExchangeID, sizeof e.ExchangeID, field(TextFieldExchange));
+    CopyText(e.ExchangeInstID, sizeof e.ExchangeInstID, field(TextFieldExchangeInst));
+    CopyText(e.UpdateTime, sizeof e.UpdateTime, field(TextFieldUpdateTime));
+    CopyText(e.TradingDay, sizeof e.TradingDay, field(TextFieldTradingDay));
     const auto* src = reinterpret_cast<const unsigned char*>(&d);
     auto* dst = reinterpret_cast<unsigned char*>(&e);
     for (const NumericField& f : Carried) {

@@ -7,14 +7,15 @@
 #include "FrameBuilder.h"
 #include "FrontConfig.h"
 #include "MdApi.h"
+#include "wire/DepthTextFields.h"
 
 #include <string>
 #include <vector>
 
 namespace mdfront {
 
-constexpr int TextFieldsAlways = 59;  // fields 0..58 are always read
-constexpr int TextFieldsAll = 63;     // 59..62 are optional
+constexpr int TextFieldsAlways = mdlink::TextFieldsAlways; // fields 0..58 are always read
+constexpr int TextFieldsAll = mdlink::TextFieldsRead;       // 59..62 are optional
 constexpr char TextSeparator = '\x01';
 
 struct TextOptions {
