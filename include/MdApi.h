@@ -246,7 +246,8 @@ public:
     /* The three arguments are accepted for compatibility and not used. Logs
      * go to ./KVMDLog under the working directory. With MDLINK_LINKS=N
      * (N >= 2) in the environment the client holds N of the registered
-     * fronts at once and delivers each record once (see the README). */
+     * fronts at once and delivers each record once (see
+     * docs/redundant-links.md). */
     static MDLINK_STATIC_API CThostFtdcMdApi* CreateFtdcMdApi(const char* pszFlowPath = "",
                                                               const bool bIsUsingUdp = false,
                                                               const bool bIsMulticast = false);

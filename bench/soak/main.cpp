@@ -1,6 +1,6 @@
 // soak: many clients of the library against misbehaving simulated fronts,
 // with a misbehaving application, checking what a user relies on. See
-// `soak --help` and the README's Soak section.
+// `soak --help` and docs/soak.md.
 #include "Options.h"
 #include "Soak.h"
 
