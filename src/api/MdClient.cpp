@@ -1,9 +1,9 @@
 // Construction, registration, Init and Release of the client object.
 #include "api/MdClient.h"
 
-#include "api/Boundary.h"
+#include "calls/Boundary.h"
 #include "api/FrontAddress.h"
-#include "api/LoopCall.h"
+#include "calls/LoopCall.h"
 #include "link/HeartBeat.h"
 
 #include <cstdint>

@@ -11,7 +11,10 @@
 //   api/WriteLog.cpp    WriteLog
 // What they build on lies below and knows no client: wire/ (frame format,
 // frame reader, text decoding, frame building), link/ (the heartbeat
-// supervisor, reached through its callbacks), log/ (the log record).
+// supervisor, reached through its callbacks), log/ (the log record), calls/
+// (the interface calls' plumbing both clients share: the boundary, the loop
+// call, the list arguments). Above it: redundant/ (the client over several
+// of these) and Entry.cpp (the exported factory, which makes either).
 //
 // Threads: application threads call the CThostFtdcMdApi operations; the base
 // layer's loop thread delivers every connection, receive and timer callback,

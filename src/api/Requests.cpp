@@ -5,8 +5,8 @@
 // 512 bytes. Each frame's RequestId is (index of its last id + 1) minus the
 // index at which the previous frame was cut; the closing frame takes
 // count + 1 minus that index. Fronts rely on these numbers as they are.
-#include "api/Boundary.h"
-#include "api/ListArguments.h"
+#include "calls/Boundary.h"
+#include "calls/ListArguments.h"
 #include "api/MdClient.h"
 
 #include "wire/SendFrame.h"

@@ -5,8 +5,8 @@
 #include "LinkSpi.h"
 #include "RedundantTimer.h"
 
-#include "api/Boundary.h"
-#include "api/LoopCall.h"
+#include "calls/Boundary.h"
+#include "calls/LoopCall.h"
 #include "log/LogRecord.h"
 
 #include "ForcedUnwind.h"

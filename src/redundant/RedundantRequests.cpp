@@ -5,8 +5,8 @@
 // loop (an inner client's requests only queue their frames).
 #include "RedundantClient.h"
 
-#include "api/Boundary.h"
-#include "api/ListArguments.h"
+#include "calls/Boundary.h"
+#include "calls/ListArguments.h"
 
 namespace mdlink {
 

@@ -1,6 +1,7 @@
-// The exported entry points: the factory and the version query.
-#include "api/Boundary.h"
+// The exported entry points: the factory and the version query. Above both
+// clients: the factory makes the redundant one when links are asked for.
 #include "api/MdClient.h"
+#include "calls/Boundary.h"
 #include "log/LogRecord.h"
 
 #include "LinksSetting.h"
