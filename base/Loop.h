@@ -18,14 +18,17 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <memory>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 namespace kelvo {
 
 using Clock = std::chrono::steady_clock;
 
 class TimerService;
+class TcpLink;
 
 class Loop {
 public:
@@ -73,12 +76,21 @@ public:
     // The pthread_atfork hook that gives a forked child a loop of its own.
     static void OnForkChild();
 
+    // The low-latency mode reads up to PolledLinks links straight from their
+    // sockets on every turn, with no readiness wait between a frame's arrival
+    // and its read; further links, and everything else, go through the
+    // io_context. Loop thread: false when the link is to wait as usual.
+    static constexpr std::size_t PolledLinks = 4;
+    bool Polling() const { return m_polling; }
+    bool Poll(std::shared_ptr<TcpLink> link);
+
 private:
     Loop();
     ~Loop() = delete;
     static Loop& Start();
     static void AtExit();
     void Run();
+    void RunPolling();
     void Abandon();
 
     static std::atomic<Loop*> s_current;
@@ -93,6 +105,9 @@ private:
     // A parent's loop that a fork left behind, kept reachable, never touched.
     Loop* m_forsaken = nullptr;
     std::thread m_thread;
+    // Loop thread: the mode, and the links it reads itself.
+    bool m_polling = false;
+    std::vector<std::shared_ptr<TcpLink>> m_polled;
 };
 
 }  // namespace kelvo

@@ -33,6 +33,9 @@ public:
     void Shutdown();
     void StartRead();
     void StartWrite();
+    // The low-latency loop's read, one non-blocking attempt: false once the
+    // link reads no more (ended, or its handler went away).
+    bool PollOnce();
 
     // Read on the loop; set on the loop, under the core's send mutex.
     bool Connected() const { return m_connected; }
@@ -50,6 +53,7 @@ private:
     void ConnectTo(const asio::ip::tcp::endpoint& endpoint);
     void OnConnected(const asio::error_code& ec);
     void OnRead(const asio::error_code& ec, std::size_t n);
+    bool Take(const asio::error_code& ec, std::size_t n);
     bool Deliver();
     void OnWritten(const asio::error_code& ec);
     void Fail(int reason);
@@ -68,6 +72,7 @@ private:
     RecvBuffer m_recv;
     long m_wantSize = 0;  // a request larger than was ready, kept until it is
     char* m_wantDest = nullptr;
+    bool m_polled = false; // the low-latency loop reads it (Loop::Poll)
 
     // Loop thread: the frames being written and their buffers, kept to
     // reuse their memory.

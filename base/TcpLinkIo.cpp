@@ -3,6 +3,9 @@
 // Receive: one read completion serves as many frames as it brought:
 //   size = bytes ready; p = OnRecvBuffer(size); size 0: wait for more;
 //   else copy size bytes to p; OnRecvData(p, size); repeat.
+// The frames a read brought are called back before the next read is tried.
+// In the low-latency mode the loop itself reads a few links each turn
+// (Loop::Poll); the rest, and every other mode, read through the reactor.
 // Send: frames queued by any thread go out whole and in order, everything
 // queued by the time a write starts in one gather write.
 #include "TcpLink.h"
@@ -41,6 +44,8 @@ private:
 
 void TcpLink::StartRead()
 {
+    if (m_polled)
+        return; // read on the loop's next turn
     char* space = nullptr;
     std::size_t size = 0;
     if (!m_recv.PrepareRead(space, size)) {
@@ -49,6 +54,14 @@ void TcpLink::StartRead()
         return;
     }
     std::shared_ptr<TcpLink> self = shared_from_this();
+    if (Loop::Get().Polling()) {
+        asio::error_code ec;
+        m_socket.non_blocking(true, ec);
+        if (!ec && Loop::Get().Poll(self)) {
+            m_polled = true;
+            return;
+        }
+    }
     m_socket.async_read_some(
         asio::buffer(space, size),
         [self](const asio::error_code& ec, std::size_t n) {
@@ -56,13 +69,37 @@ void TcpLink::StartRead()
         });
 }
 
-void TcpLink::OnRead(const asio::error_code& ec, std::size_t n)
+bool TcpLink::PollOnce()
 {
     if (!Alive())
-        return;
+        return false;
+    char* space = nullptr;
+    std::size_t size = 0;
+    if (!m_recv.PrepareRead(space, size)) {
+        Fail(ReasonMessageSize());
+        return false;
+    }
+    asio::error_code ec;
+    const std::size_t n = m_socket.read_some(asio::buffer(space, size), ec);
+    if (ec == asio::error::would_block || ec == asio::error::try_again || ec == asio::error::interrupted)
+        return true;
+    return Take(ec, n);
+}
+
+void TcpLink::OnRead(const asio::error_code& ec, std::size_t n)
+{
+    if (Take(ec, n))
+        StartRead();
+}
+
+// What a read brought, or how it failed: true when the link reads on.
+bool TcpLink::Take(const asio::error_code& ec, std::size_t n)
+{
+    if (!Alive())
+        return false;
     if (ec) {
         Fail(ReasonOf(ec));
-        return;
+        return false;
     }
     m_recv.Commit(n);
     bool more = false;
@@ -75,10 +112,9 @@ void TcpLink::OnRead(const asio::error_code& ec, std::size_t n)
         // as lost, never as a read that silently stops.
         if (Alive())
             Fail(ReasonAborted());
-        return;
+        return false;
     }
-    if (more)
-        StartRead();
+    return more;
 }
 
 // False when the link ended (or its handler went away) inside a callback.

@@ -31,14 +31,17 @@ public:
     void OnRtnDepthMarketData(CThostFtdcDepthMarketDataField* d) override
     {
         // The clock is read per frame only when sampling latency.
-        if (seen_ == 0)
+        if (seen_ == 0) {
             first = NowNs();
+            firstCpu = ThreadCpuNs(); // the loop thread's
+        }
         if (sample_ && seen_ >= warmup_)
             samples.push_back(NowNs() - static_cast<std::int64_t>(d->PreDelta));
         if (allocations_ && seen_ == warmup_)
             StartCountingHere();
         if (++seen_ == frames_) {
             last = NowNs();
+            lastCpu = ThreadCpuNs();
             if (allocations_)
                 allocationCount = StopCounting();
             std::lock_guard<std::mutex> lock(mutex_);
@@ -54,7 +57,7 @@ public:
             throw std::runtime_error("the library did not receive every frame");
     }
 
-    std::int64_t first = 0, last = 0;
+    std::int64_t first = 0, last = 0, firstCpu = 0, lastCpu = 0;
     std::vector<std::int64_t> samples;
     long allocationCount = 0;
 
@@ -88,6 +91,7 @@ Throughput LibraryThroughput(int port, long frames)
     Throughput t;
     t.frames = frames;
     t.seconds = static_cast<double>(spi.last - spi.first) / 1e9;
+    t.cpuSeconds = static_cast<double>(spi.lastCpu - spi.firstCpu) / 1e9;
     return t;
 }
 

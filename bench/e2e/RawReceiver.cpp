@@ -200,11 +200,13 @@ volatile double g_sink;
 Throughput PlainThroughput(Receiver receiver, int port, long frames, bool decode)
 {
     Throughput t;
-    std::int64_t first = 0, last = 0;
-    // The clock is read only at the first and the last frame.
+    std::int64_t first = 0, last = 0, firstCpu = 0, lastCpu = 0;
+    // The clocks are read only at the first and the last frame.
     Pick(receiver)(port, frames, [&](const unsigned char* frame, std::uint32_t length) {
-        if (t.frames == 0)
+        if (t.frames == 0) {
             first = NowNs();
+            firstCpu = ThreadCpuNs();
+        }
         if (decode) {
             // Into a zeroed record on the stack, as an application would.
             CThostFtdcDepthMarketDataField record;
@@ -213,10 +215,13 @@ Throughput PlainThroughput(Receiver receiver, int port, long frames, bool decode
                                             length);
             g_sink = record.LastPrice;
         }
-        if (++t.frames == frames)
+        if (++t.frames == frames) {
             last = NowNs();
+            lastCpu = ThreadCpuNs();
+        }
     });
     t.seconds = static_cast<double>(last - first) / 1e9;
+    t.cpuSeconds = static_cast<double>(lastCpu - firstCpu) / 1e9;
     return t;
 }
 

@@ -27,8 +27,10 @@ bool FromName(const std::string& name, Receiver& receiver);
 
 struct Throughput {
     long frames = 0;
-    double seconds = 0; // first frame to last
+    double seconds = 0;    // first frame to last
+    double cpuSeconds = 0; // of the receiving thread, over the same frames
     double FramesPerSecond() const { return seconds > 0 ? (frames - 1) / seconds : 0; }
+    double CpuNsPerFrame() const { return frames > 1 ? cpuSeconds * 1e9 / static_cast<double>(frames - 1) : 0; }
 };
 
 // The CPU the polling receivers keep busy (the library's loop in the

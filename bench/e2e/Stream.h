@@ -6,6 +6,7 @@
 #include "MdApi.h"
 
 #include <chrono>
+#include <ctime>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -19,6 +20,15 @@ std::string DepthFrames(Form form, int count);
 
 // Where a binary frame carries its send time: a member no front fills.
 constexpr std::size_t StampOffset = 24 + offsetof(CThostFtdcDepthMarketDataField, PreDelta);
+
+// CPU time of the calling thread: what a receiver costs, whatever the
+// sender on the other core could deliver.
+inline std::int64_t ThreadCpuNs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
 
 inline std::int64_t NowNs()
 {

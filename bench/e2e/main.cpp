@@ -58,16 +58,24 @@ std::string Rule(std::initializer_list<int> widths)
     return s;
 }
 
-// Rate of one receiver taking frames from a fresh blasting sender.
+// One receiver taking frames from a fresh blasting sender.
 template <class Receive>
-double FramesPerSecond(const std::string& block, long frames, Receive receive)
+Throughput Take(const std::string& block, long frames, Receive receive)
 {
     Sender sender;
     sender.Blast(block, frames / BlockFrames);
-    const double rate = receive(sender.Port(), frames).FramesPerSecond();
+    const Throughput t = receive(sender.Port(), frames);
     sender.Wait();
-    return rate;
+    return t;
 }
+
+// What each receiver's thread spends per frame (medians, ns), for the
+// second table: the rate is bound by the one sending thread, the CPU is not.
+struct CpuRow {
+    const char* name;
+    double raw, epoll, lib;
+};
+std::vector<CpuRow> g_cpuRows;
 
 // The receivers take turns, so that the machine's drift during the run (this
 // is a shared virtual machine) falls on all alike; medians are shown. Text is
@@ -77,18 +85,26 @@ void ThroughputRow(const char* name, Form form, long frames, int runs)
 {
     const std::string block = DepthFrames(form, BlockFrames);
     const bool decode = form == Form::Text;
-    std::vector<double> naive, raw, lib;
+    std::vector<double> naive, raw, lib, rawCpu, epollCpu, libCpu;
     for (int i = 0; i < runs; ++i) {
-        naive.push_back(FramesPerSecond(block, frames / NaiveShare, [&](int port, long n) {
+        naive.push_back(Take(block, frames / NaiveShare, [&](int port, long n) {
             return PlainThroughput(Receiver::Naive, port, n, decode);
-        }));
-        raw.push_back(FramesPerSecond(block, frames, [&](int port, long n) {
+        }).FramesPerSecond());
+        const Throughput r = Take(block, frames, [&](int port, long n) {
             return PlainThroughput(Receiver::Raw, port, n, decode);
-        }));
-        lib.push_back(FramesPerSecond(block, frames, LibraryThroughput));
+        });
+        raw.push_back(r.FramesPerSecond());
+        rawCpu.push_back(r.CpuNsPerFrame());
+        epollCpu.push_back(Take(block, frames, [&](int port, long n) {
+            return PlainThroughput(Receiver::RawEpoll, port, n, decode);
+        }).CpuNsPerFrame());
+        const Throughput l = Take(block, frames, LibraryThroughput);
+        lib.push_back(l.FramesPerSecond());
+        libCpu.push_back(l.CpuNsPerFrame());
     }
     const double n = Median(naive), r = Median(raw), l = Median(lib);
     std::printf("| %-24s | %12.0f | %12.0f | %12.0f | %10.2f | %10.2f |\n", name, n, r, l, l / r, n / r);
+    g_cpuRows.push_back({name, Median(rawCpu), Median(epollCpu), Median(libCpu)});
 }
 
 void ThroughputTable(const Scale& s)
@@ -99,8 +115,17 @@ void ThroughputTable(const Scale& s)
     std::printf("| %-24s | %12s | %12s | %12s | %10s | %10s |\n", "stream", "naive", "raw", "libmdlink",
                 "lib / raw", "naive / raw");
     std::printf("%s\n", Rule({24, 12, 12, 12, 10, 10}).c_str());
+    g_cpuRows.clear();
     ThroughputRow("binary depth (432 B)", Form::Binary, s.binaryFrames, s.runs);
     ThroughputRow("text depth, 63 fields", Form::Text, s.textFrames, s.runs);
+    std::printf("\nReceiving thread's CPU time per frame (ns, thread CPU clock from the first frame to the last, "
+                "medians of the same runs; raw-epoll in runs of its own)\n\n");
+    std::printf("| %-24s | %9s | %9s | %9s | %10s | %12s |\n", "stream", "raw", "raw-epoll", "libmdlink",
+                "lib / raw", "lib / epoll");
+    std::printf("%s\n", Rule({24, 9, 9, 9, 10, 12}).c_str());
+    for (const CpuRow& c : g_cpuRows)
+        std::printf("| %-24s | %9.1f | %9.1f | %9.1f | %10.2f | %12.2f |\n", c.name, c.raw, c.epoll, c.lib,
+                    c.raw > 0 ? c.lib / c.raw : 0, c.epoll > 0 ? c.lib / c.epoll : 0);
 }
 
 double Percentile(std::vector<std::int64_t>& v, double p)
@@ -210,7 +235,9 @@ void MemoryTable(const Scale& s)
 }
 
 // strace's summary: system call name -> calls.
-std::map<std::string, long> StraceCounts(const std::string& path)
+// Calls by name from strace -c -U name,calls,errors; successful: less the
+// calls that failed (a non-blocking read that found nothing).
+std::map<std::string, long> StraceCounts(const std::string& path, bool successful)
 {
     std::map<std::string, long> counts;
     std::ifstream in(path);
@@ -218,26 +245,33 @@ std::map<std::string, long> StraceCounts(const std::string& path)
     while (std::getline(in, line)) {
         std::istringstream fields(line);
         std::string name;
-        long calls = 0;
-        if (fields >> name >> calls && name != "total")
-            counts[name] += calls;
+        long calls = 0, errors = 0;
+        if (!(fields >> name >> calls) || name == "total")
+            continue;
+        if (!(fields >> errors))
+            errors = 0;
+        counts[name] += successful ? calls - errors : calls;
     }
     return counts;
 }
 
 // Calls per frame of each receiver alone in a process: the difference
 // between a long and a short run, so that starting the process counts for
-// nothing.
+// nothing. A polling receiver's calls that find nothing come with time, not
+// with frames: for those only the reads that brought data count.
 void SyscallTable(const Scale& s)
 {
     const std::string frames = DepthFrames(Form::Binary, BlockFrames);
     std::printf("\nSystem calls per received frame (binary frames at %ld/s, each receiver alone in a process "
-                "under strace -f; calls of a %ld-frame run less those of a %ld-frame run)\n\n",
+                "under strace -f; calls of a %ld-frame run less those of a %ld-frame run; the polling "
+                "receivers: successful reads only)\n\n",
                 s.syscallRate, s.syscallFrames + s.syscallFrames / 10, s.syscallFrames / 10);
     std::printf("| %-24s | %9s | %s\n", "receiver", "per frame", "the calls per frame");
     std::printf("%s\n", Rule({24, 9}).c_str());
-    const Receiver receivers[] = {Receiver::Raw, Receiver::RawEpoll, Receiver::Naive, Receiver::Library};
+    const Receiver receivers[] = {Receiver::Raw,     Receiver::RawEpoll,   Receiver::RawPoll,
+                                  Receiver::Naive,   Receiver::Library,    Receiver::LowLatency};
     for (Receiver r : receivers) {
+        const bool polling = r == Receiver::RawPoll || r == Receiver::LowLatency;
         std::map<std::string, long> runs[2];
         const long counts[2] = {s.syscallFrames / 10, s.syscallFrames + s.syscallFrames / 10};
         for (int i = 0; i < 2; ++i) {
@@ -246,13 +280,16 @@ void SyscallTable(const Scale& s)
             if (fd < 0)
                 throw std::runtime_error("cannot create a file for strace");
             close(fd);
-            Sample(r, frames, counts[i], 0, s.syscallRate, {"strace", "-f", "-c", "-U", "name,calls", "-o", path});
-            runs[i] = StraceCounts(path);
+            Sample(r, frames, counts[i], 0, s.syscallRate,
+                   {"strace", "-f", "-c", "-U", "name,calls,errors", "-o", path});
+            runs[i] = StraceCounts(path, polling);
             std::remove(path);
         }
         double total = 0;
         std::string detail;
         for (const auto& [name, calls] : runs[1]) {
+            if (polling && name != "recvfrom" && name != "read" && name != "recvmsg")
+                continue;
             const double perFrame = static_cast<double>(calls - runs[0][name]) / static_cast<double>(s.syscallFrames);
             if (perFrame < 0.005)
                 continue;

@@ -100,6 +100,34 @@ TEST_P(RecvFraming, FramesLargerThanOneReadChunkArriveWhole)
     EXPECT_TRUE(client.Events().size() == 1);
 }
 
+// More links than the low-latency loop reads itself (it reads four, the
+// rest wait through the reactor): each gets its own frames, whole and in
+// order, however the links are shared out.
+TEST(RecvLinks, SixLinksAtOnceEachGetsItsOwnFrames)
+{
+    constexpr int Links = 6;
+    Listener listener;
+    std::vector<std::unique_ptr<FrameClient>> clients;
+    std::vector<std::unique_ptr<PeerConn>> peers;
+    for (int k = 0; k < Links; ++k) {
+        clients.push_back(std::make_unique<FrameClient>(k % 2 == 0));
+        peers.push_back(Connected(*clients.back(), listener));
+        ASSERT_TRUE(peers.back()) << "link " << k;
+    }
+    std::vector<std::vector<std::string>> sent(Links);
+    for (std::uint32_t i = 0; i < 30; ++i)
+        for (int k = 0; k < Links; ++k) {
+            sent[static_cast<std::size_t>(k)].push_back(MakeFrame(static_cast<std::uint32_t>(k), i, 10 * i % 97));
+            ASSERT_TRUE(peers[static_cast<std::size_t>(k)]->Write(sent[static_cast<std::size_t>(k)].back()));
+        }
+    for (int k = 0; k < Links; ++k) {
+        FrameClient& c = *clients[static_cast<std::size_t>(k)];
+        ASSERT_TRUE(c.WaitFrames(sent[static_cast<std::size_t>(k)].size())) << "link " << k;
+        EXPECT_EQ(c.Frames(), sent[static_cast<std::size_t>(k)]) << "link " << k;
+        EXPECT_EQ(c.OrderErrors(), 0) << "link " << k;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Chunkings, RecvFraming,
                          testing::Values(RecvCase{Chunking::OneByte, false},
                                          RecvCase{Chunking::OneByte, true},
