@@ -2,10 +2,8 @@
 
 #include "LinksSetting.h"
 #include "MarketBoard.h"
-#include "MdApi.h"
 #include "NumberText.h"
 
-#include <fstream>
 #include <sstream>
 
 namespace mdcli {
@@ -67,44 +65,7 @@ bool Apply(const std::string& name, const std::string& value, CliOptions& o, std
     return true;
 }
 
-// The first line of a file, without its line end ("\n" or "\r\n").
-bool ReadFirstLine(const std::string& path, std::string& line)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
-    std::getline(in, line);
-    if (in.bad())
-        return false;
-    if (!line.empty() && line.back() == '\r')
-        line.pop_back();
-    return true;
-}
-
 } // namespace
-
-bool ResolvePassword(CliOptions& o, const char* environment, std::string& error)
-{
-    if (o.password_given && !o.password_file.empty()) {
-        error = "give --password or --password-file, not both";
-        return false;
-    }
-    if (!o.password_file.empty()) {
-        if (!ReadFirstLine(o.password_file, o.password)) {
-            error = "cannot read the password file '" + o.password_file + "'";
-            return false;
-        }
-    } else if (!o.password_given && environment) {
-        o.password = environment;
-    }
-    // A longer one would be cut short in the login request and refused.
-    const std::size_t room = sizeof(CThostFtdcReqUserLoginField::Password) - 1;
-    if (o.password.size() > room) {
-        error = "the password is longer than " + std::to_string(room) + " characters";
-        return false;
-    }
-    return true;
-}
 
 std::vector<std::string> SplitList(const std::string& text)
 {
@@ -180,7 +141,7 @@ std::string CliUsage()
            "  --help                   show this text\n"
            "Without --password or --password-file, the password is read from the\n"
            "environment variable " + std::string(PasswordVariable) + " (none: empty).\n"
-           "The ticker keeps at most " + std::to_string(MarketBoard::DefaultMaxRows) +
+           "The ticker keeps at most " + std::to_string(mdtools::MarketBoard::DefaultMaxRows) +
            " instruments, in order of arrival; further\n"
            "ids are counted, and the count shown, but their records are not.\n";
 }

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-namespace mdcli {
+namespace mdtools {
 
 namespace {
 
@@ -132,4 +132,4 @@ std::string Ticker::Lines(const std::vector<std::string>& events,
     return out;
 }
 
-} // namespace mdcli
+} // namespace mdtools

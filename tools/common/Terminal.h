@@ -1,7 +1,7 @@
-// The little mdcli needs to know about its terminal.
+// The little a tool needs to know about its terminal.
 #pragma once
 
-namespace mdcli {
+namespace mdtools {
 
 bool StdoutIsTerminal();
 
@@ -12,4 +12,4 @@ void TerminalSize(int& columns, int& rows);
 // told; false when it cannot.
 bool EnableAnsi();
 
-} // namespace mdcli
+} // namespace mdtools

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-namespace mdcli {
+namespace mdtools {
 
 namespace {
 
@@ -45,4 +45,4 @@ std::vector<std::string> LinkSummary(const mdlink::RedundantLinkCounters* links,
     return out;
 }
 
-} // namespace mdcli
+} // namespace mdtools

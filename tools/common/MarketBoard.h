@@ -1,4 +1,4 @@
-// What mdcli has received so far, shared between the library's callback
+// What a tool has received so far, shared between the library's callback
 // thread (which writes) and the main thread (which draws). Every member
 // function takes the board's one lock.
 #pragma once
@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace mdcli {
+namespace mdtools {
 
 struct TickerRow {
     CThostFtdcDepthMarketDataField depth;
@@ -65,4 +65,4 @@ private:
     std::uint64_t hiddenRecords_ = 0;
 };
 
-} // namespace mdcli
+} // namespace mdtools

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-namespace mdcli {
+namespace mdtools {
 
 Display ChooseDisplay(bool quiet)
 {
@@ -51,4 +51,4 @@ std::string Summary(const MarketBoard& board, const char* program,
     return text;
 }
 
-} // namespace mdcli
+} // namespace mdtools

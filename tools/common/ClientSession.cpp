@@ -1,11 +1,11 @@
-#include "CliSpi.h"
+#include "ClientSession.h"
 
 #include "LocalTime.h"
 
 #include <cstring>
 #include <system_error>
 
-namespace mdcli {
+namespace mdtools {
 
 namespace {
 
@@ -32,7 +32,7 @@ std::string ErrorText(const CThostFtdcRspInfoField& info)
 
 } // namespace
 
-CliSpi::CliSpi(const CliOptions& options, MarketBoard& board, CsvWriter* csv)
+ClientSession::ClientSession(const SessionOptions& options, MarketBoard& board, CsvWriter* csv)
     : options_(options), board_(board), csv_(csv)
 {
     for (std::string& id : options_.instruments)
@@ -41,7 +41,7 @@ CliSpi::CliSpi(const CliOptions& options, MarketBoard& board, CsvWriter* csv)
         forQuoteIds_.push_back(&id[0]);
 }
 
-std::string CliSpi::DisconnectText(int reason)
+std::string ClientSession::DisconnectText(int reason)
 {
     if (reason == ReasonLinkLost)
         return "connection lost";
@@ -52,7 +52,7 @@ std::string CliSpi::DisconnectText(int reason)
            std::to_string(reason) + ")";
 }
 
-void CliSpi::OnFrontConnected()
+void ClientSession::OnFrontConnected()
 {
     board_.AddEvent("connected to the front");
     CThostFtdcReqUserLoginField req;
@@ -60,17 +60,17 @@ void CliSpi::OnFrontConnected()
     Copy(req.BrokerID, sizeof req.BrokerID, options_.broker);
     Copy(req.UserID, sizeof req.UserID, options_.user);
     Copy(req.Password, sizeof req.Password, options_.password);
-    Copy(req.UserProductInfo, sizeof req.UserProductInfo, "mdcli");
+    Copy(req.UserProductInfo, sizeof req.UserProductInfo, "mdcli"); // mdrelay's logins too
     if (api_->ReqUserLogin(&req, nextRequestId_++) != 0)
         board_.AddEvent("login request could not be sent");
 }
 
-void CliSpi::OnFrontDisconnected(int nReason)
+void ClientSession::OnFrontDisconnected(int nReason)
 {
     board_.AddEvent(DisconnectText(nReason));
 }
 
-void CliSpi::OnRspUserLogin(CThostFtdcRspUserLoginField* pRspUserLogin,
+void ClientSession::OnRspUserLogin(CThostFtdcRspUserLoginField* pRspUserLogin,
                             CThostFtdcRspInfoField* pRspInfo, int, bool)
 {
     if (pRspInfo && pRspInfo->ErrorID != 0) {
@@ -86,7 +86,7 @@ void CliSpi::OnRspUserLogin(CThostFtdcRspUserLoginField* pRspUserLogin,
     Subscribe();
 }
 
-void CliSpi::Subscribe()
+void ClientSession::Subscribe()
 {
     const int n = static_cast<int>(instrumentIds_.size());
     if (n > 0 && api_->SubscribeMarketData(instrumentIds_.data(), n) != 0)
@@ -96,7 +96,7 @@ void CliSpi::Subscribe()
         board_.AddEvent("for-quote subscription request could not be sent");
 }
 
-void CliSpi::SubscriptionAnswer(const char* what, CThostFtdcSpecificInstrumentField* instrument,
+void ClientSession::SubscriptionAnswer(const char* what, CThostFtdcSpecificInstrumentField* instrument,
                                 CThostFtdcRspInfoField* info)
 {
     const std::string id =
@@ -107,29 +107,29 @@ void CliSpi::SubscriptionAnswer(const char* what, CThostFtdcSpecificInstrumentFi
         board_.AddEvent(std::string(what) + " " + id);
 }
 
-void CliSpi::OnRspSubMarketData(CThostFtdcSpecificInstrumentField* pSpecificInstrument,
+void ClientSession::OnRspSubMarketData(CThostFtdcSpecificInstrumentField* pSpecificInstrument,
                                 CThostFtdcRspInfoField* pRspInfo, int, bool)
 {
     SubscriptionAnswer("subscribed", pSpecificInstrument, pRspInfo);
 }
 
-void CliSpi::OnRspSubForQuoteRsp(CThostFtdcSpecificInstrumentField* pSpecificInstrument,
+void ClientSession::OnRspSubForQuoteRsp(CThostFtdcSpecificInstrumentField* pSpecificInstrument,
                                  CThostFtdcRspInfoField* pRspInfo, int, bool)
 {
     SubscriptionAnswer("subscribed for-quote notices of", pSpecificInstrument, pRspInfo);
 }
 
-void CliSpi::OnRtnDepthMarketData(CThostFtdcDepthMarketDataField* pDepthMarketData)
+void ClientSession::OnRtnDepthMarketData(CThostFtdcDepthMarketDataField* pDepthMarketData)
 {
     if (!pDepthMarketData)
         return;
-    const long long now = mdtools::NowMicros();
+    const long long now = NowMicros();
     board_.AddDepth(*pDepthMarketData, now);
     if (csv_)
         csv_->Write(now, *pDepthMarketData);
 }
 
-void CliSpi::OnRtnForQuoteRsp(CThostFtdcForQuoteRspField* pForQuoteRsp)
+void ClientSession::OnRtnForQuoteRsp(CThostFtdcForQuoteRspField* pForQuoteRsp)
 {
     if (!pForQuoteRsp)
         return;
@@ -137,11 +137,11 @@ void CliSpi::OnRtnForQuoteRsp(CThostFtdcForQuoteRspField* pForQuoteRsp)
     board_.AddEvent(ForQuoteText(*pForQuoteRsp));
 }
 
-std::string CliSpi::ForQuoteText(const CThostFtdcForQuoteRspField& q)
+std::string ClientSession::ForQuoteText(const CThostFtdcForQuoteRspField& q)
 {
     return "for-quote notice " + Text(q.ForQuoteSysID, sizeof q.ForQuoteSysID) + " for " +
            Text(q.InstrumentID, sizeof q.InstrumentID) + " at " +
            Text(q.ForQuoteTime, sizeof q.ForQuoteTime);
 }
 
-} // namespace mdcli
+} // namespace mdtools

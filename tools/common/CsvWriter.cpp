@@ -2,7 +2,7 @@
 
 #include "DepthCsv.h"
 
-namespace mdcli {
+namespace mdtools {
 
 CsvWriter::~CsvWriter()
 {
@@ -41,4 +41,4 @@ bool CsvWriter::Close()
     return !failed_;
 }
 
-} // namespace mdcli
+} // namespace mdtools

@@ -8,7 +8,7 @@
 #include <mutex>
 #include <string>
 
-namespace mdcli {
+namespace mdtools {
 
 class CsvWriter {
 public:
@@ -29,4 +29,4 @@ private:
     bool failed_ = false;
 };
 
-} // namespace mdcli
+} // namespace mdtools

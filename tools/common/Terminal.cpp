@@ -12,7 +12,7 @@
 #include <unistd.h>
 #endif
 
-namespace mdcli {
+namespace mdtools {
 
 bool StdoutIsTerminal()
 {
@@ -55,4 +55,4 @@ bool EnableAnsi()
 #endif
 }
 
-} // namespace mdcli
+} // namespace mdtools

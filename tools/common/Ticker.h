@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace mdcli {
+namespace mdtools {
 
 class Ticker {
 public:
@@ -35,4 +35,4 @@ private:
     int drawn_ = 0; // table lines now on screen, below the events
 };
 
-} // namespace mdcli
+} // namespace mdtools

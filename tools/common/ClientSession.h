@@ -1,26 +1,27 @@
-// mdcli's callbacks. They run on the library's thread: everything they
-// learn goes to the MarketBoard (and the CSV file); the main thread draws.
+// A client tool's session with the fronts (mdcli's, and mdrelay's under its
+// queue): the callbacks, on the library's thread. Everything they learn goes
+// to the MarketBoard (and the CSV file); the main thread draws.
 // Logs in on every connection, since the library does not, and subscribes
 // after each successful login, since the front forgets subscriptions with
 // the link.
 #pragma once
 
-#include "CliOptions.h"
 #include "CsvWriter.h"
 #include "MarketBoard.h"
 #include "MdApi.h"
+#include "SessionOptions.h"
 
 #include <atomic>
 #include <string>
 #include <vector>
 
-namespace mdcli {
+namespace mdtools {
 
-class CliSpi : public CThostFtdcMdSpi {
+class ClientSession : public CThostFtdcMdSpi {
 public:
-    CliSpi(const CliOptions& options, MarketBoard& board, CsvWriter* csv);
-    CliSpi(const CliSpi&) = delete; // holds pointers into its own members
-    CliSpi& operator=(const CliSpi&) = delete;
+    ClientSession(const SessionOptions& options, MarketBoard& board, CsvWriter* csv);
+    ClientSession(const ClientSession&) = delete; // holds pointers into its own members
+    ClientSession& operator=(const ClientSession&) = delete;
 
     // The client to send requests on; set before Init.
     void Attach(CThostFtdcMdApi* api) { api_ = api; }
@@ -36,7 +37,7 @@ public:
     void OnRtnDepthMarketData(CThostFtdcDepthMarketDataField* pDepthMarketData) override;
     void OnRtnForQuoteRsp(CThostFtdcForQuoteRspField* pForQuoteRsp) override;
 
-    // The words mdcli prints for a disconnection reason.
+    // The words the tools print for a disconnection reason.
     static std::string DisconnectText(int reason);
     // The event line of a for-quote notice.
     static std::string ForQuoteText(const CThostFtdcForQuoteRspField& q);
@@ -46,7 +47,7 @@ private:
     void SubscriptionAnswer(const char* what, CThostFtdcSpecificInstrumentField* instrument,
                             CThostFtdcRspInfoField* info);
 
-    CliOptions options_;
+    SessionOptions options_;
     MarketBoard& board_;
     CsvWriter* csv_;
     CThostFtdcMdApi* api_ = nullptr;
@@ -56,4 +57,4 @@ private:
     std::vector<char*> forQuoteIds_;
 };
 
-} // namespace mdcli
+} // namespace mdtools

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-namespace mdcli {
+namespace mdtools {
 
 namespace {
 
@@ -31,4 +31,4 @@ CThostFtdcMdApi* NewClient(int links, mdlink::CRedundantMdApi*& redundant)
     return redundant;
 }
 
-} // namespace mdcli
+} // namespace mdtools

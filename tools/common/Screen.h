@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace mdcli {
+namespace mdtools {
 
 enum class Display { Quiet, Terminal, Lines };
 
@@ -25,4 +25,4 @@ void Refresh(MarketBoard& board, Ticker& ticker, Display display);
 std::string Summary(const MarketBoard& board, const char* program,
                     const std::vector<std::string>& lines = {});
 
-} // namespace mdcli
+} // namespace mdtools

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-namespace mdcli {
+namespace mdtools {
 
 MarketBoard::MarketBoard(std::size_t maxRows, std::size_t maxHiddenCounted)
     : maxRows_(maxRows), maxHiddenCounted_(maxHiddenCounted)
@@ -117,4 +117,4 @@ std::string MarketBoard::HiddenText() const
     return std::to_string(hidden_.size()) + (hidden_.size() >= maxHiddenCounted_ ? "+" : "");
 }
 
-} // namespace mdcli
+} // namespace mdtools

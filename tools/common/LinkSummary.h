@@ -1,4 +1,4 @@
-// mdcli's summary of a redundant client's links, one line each.
+// The summary of a redundant client's links, one line each (mdcli and mdrelay).
 #pragma once
 
 #include "RedundantMdApi.h"
@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-namespace mdcli {
+namespace mdtools {
 
 std::vector<std::string> LinkSummary(const mdlink::RedundantLinkCounters* links, int count);
 
-} // namespace mdcli
+} // namespace mdtools

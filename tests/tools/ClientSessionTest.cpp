@@ -1,6 +1,6 @@
-// mdcli's client logic against a fake client object: what it requests
+// The tools' client session against a fake client object: what it requests
 // when, what it tells the user, and what it writes to a CSV file.
-#include "CliSpi.h"
+#include "ClientSession.h"
 #include "CsvWriter.h"
 #include "DepthCsv.h"
 #include "MarketBoard.h"
@@ -13,7 +13,7 @@
 namespace toolstest {
 namespace {
 
-// Records the requests mdcli makes; every other operation does nothing.
+// Records the requests the session makes; every other operation does nothing.
 class FakeApi : public CThostFtdcMdApi {
 public:
     void Release() override {}
@@ -51,16 +51,16 @@ private:
     }
 };
 
-class CliSpiTest : public ::testing::Test {
+class ClientSessionTest : public ::testing::Test {
 protected:
-    CliSpiTest() : spi_(Options(), board_, nullptr) { spi_.Attach(&api_); }
+    ClientSessionTest() : spi_(Options(), board_, nullptr) { spi_.Attach(&api_); }
 
     FakeApi api_;
-    mdcli::MarketBoard board_;
-    mdcli::CliSpi spi_;
+    mdtools::MarketBoard board_;
+    mdtools::ClientSession spi_;
 };
 
-TEST_F(CliSpiTest, LogsInOnEveryConnection)
+TEST_F(ClientSessionTest, LogsInOnEveryConnection)
 {
     spi_.OnFrontConnected();
     spi_.OnFrontConnected();
@@ -73,7 +73,7 @@ TEST_F(CliSpiTest, LogsInOnEveryConnection)
     EXPECT_TRUE(HasEvent(board_.TakeEvents(), "connected to the front"));
 }
 
-TEST_F(CliSpiTest, SubscribesAfterEachSuccessfulLogin)
+TEST_F(ClientSessionTest, SubscribesAfterEachSuccessfulLogin)
 {
     CThostFtdcRspUserLoginField rsp;
     std::memset(&rsp, 0, sizeof rsp);
@@ -88,7 +88,7 @@ TEST_F(CliSpiTest, SubscribesAfterEachSuccessfulLogin)
     EXPECT_TRUE(HasEvent(board_.TakeEvents(), "logged in, trading day 20261208"));
 }
 
-TEST_F(CliSpiTest, FailedLoginSaysWhyAndSubscribesNothing)
+TEST_F(ClientSessionTest, FailedLoginSaysWhyAndSubscribesNothing)
 {
     CThostFtdcRspInfoField bad{};
     bad.ErrorID = 3;
@@ -98,7 +98,7 @@ TEST_F(CliSpiTest, FailedLoginSaysWhyAndSubscribesNothing)
     EXPECT_TRUE(HasEvent(board_.TakeEvents(), "login failed: error 3: invalid user or password"));
 }
 
-TEST_F(CliSpiTest, RefusedRequestsAreReported)
+TEST_F(ClientSessionTest, RefusedRequestsAreReported)
 {
     api_.result = -1;
     spi_.OnFrontConnected();
@@ -108,20 +108,20 @@ TEST_F(CliSpiTest, RefusedRequestsAreReported)
     EXPECT_TRUE(HasEvent(events, "subscription request could not be sent"));
 }
 
-TEST_F(CliSpiTest, DisconnectionsAreNamed)
+TEST_F(ClientSessionTest, DisconnectionsAreNamed)
 {
-    EXPECT_EQ(mdcli::CliSpi::DisconnectText(0x2001), "connection lost");
-    EXPECT_EQ(mdcli::CliSpi::DisconnectText(0x2002),
+    EXPECT_EQ(mdtools::ClientSession::DisconnectText(0x2001), "connection lost");
+    EXPECT_EQ(mdtools::ClientSession::DisconnectText(0x2002),
               "heartbeat timeout, the library moves to the next front");
     const int refused = static_cast<int>(std::errc::connection_refused);
-    EXPECT_EQ(mdcli::CliSpi::DisconnectText(refused),
+    EXPECT_EQ(mdtools::ClientSession::DisconnectText(refused),
               "connection failed: " + std::system_category().message(refused) + " (" +
                   std::to_string(refused) + ")");
     spi_.OnFrontDisconnected(0x2001);
     EXPECT_TRUE(HasEvent(board_.TakeEvents(), "connection lost"));
 }
 
-TEST_F(CliSpiTest, SubscriptionAnswersAndNoticesBecomeEvents)
+TEST_F(ClientSessionTest, SubscriptionAnswersAndNoticesBecomeEvents)
 {
     CThostFtdcSpecificInstrumentField inst{};
     std::strcpy(inst.InstrumentID, "zz1");
@@ -145,11 +145,11 @@ TEST_F(CsvOutputTest, DepthRecordsGoToTheFile)
 {
     const std::string path = "out.csv";
     {
-        mdcli::CsvWriter csv;
+        mdtools::CsvWriter csv;
         std::string error;
         ASSERT_TRUE(csv.Open(path, error)) << error;
-        mdcli::MarketBoard board;
-        mdcli::CliSpi spi(Options(), board, &csv);
+        mdtools::MarketBoard board;
+        mdtools::ClientSession spi(Options(), board, &csv);
         auto d = Depth("au2612", 452.34);
         spi.OnRtnDepthMarketData(&d);
         spi.OnRtnDepthMarketData(&d);
