@@ -27,7 +27,4 @@ constexpr const char* PasswordVariable = "MDCLI_PASSWORD";
 
 std::string CliUsage();
 
-// "a,b,,c" -> {"a", "b", "c"}
-std::vector<std::string> SplitList(const std::string& text);
-
 } // namespace mdcli
