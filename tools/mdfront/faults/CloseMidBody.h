@@ -1,7 +1,8 @@
 // After a number of frames, the next frame with a body goes out as its
 // header and half the body, and the link closes.
+#pragma once
+
 #include "FaultKit.h"
-#include "Faults.h"
 
 #include "wire/FrameHeader.h"
 
@@ -9,10 +10,21 @@
 
 namespace mdfront {
 
-namespace {
-
 class CloseMidBody : public Fault {
 public:
+    struct Settings {
+        // After this many frames, send only the header and half the body of
+        // the next frame that has a body, then close.
+        std::optional<std::uint64_t> close_mid_body_after_frames;
+    };
+    static EntryOf<Settings> Entry()
+    {
+        return {{{"close-mid-body", "N", "fault: after N frames, send the header and half the"
+                  " body of the next frame, then close",
+                  CountInto(&Settings::close_mid_body_after_frames)}},
+                WhenSet<CloseMidBody>(&Settings::close_mid_body_after_frames)};
+    }
+
     explicit CloseMidBody(std::uint64_t frames) : frames_(frames) {}
     bool TakeFrame(FaultHost& host, Bytes& frame, SentFrame& record) override
     {
@@ -30,15 +42,5 @@ private:
     static constexpr const char* Why = "close-mid-body fault";
     std::uint64_t frames_;
 };
-
-} // namespace
-
-FaultKind CloseMidBodyFault()
-{
-    return {{{"close-mid-body", "N", "fault: after N frames, send the header and half the"
-              " body of the next frame, then close",
-              CountInto(&FrontFaults::close_mid_body_after_frames)}},
-            WhenSet<CloseMidBody>(&FrontFaults::close_mid_body_after_frames)};
-}
 
 } // namespace mdfront

@@ -1,13 +1,23 @@
 // Random bytes right after a successful login response.
+#pragma once
+
 #include "FaultKit.h"
-#include "Faults.h"
 
 namespace mdfront {
 
-namespace {
-
 class GarbageAfterLogin : public Fault {
 public:
+    struct Settings {
+        // Random bytes written right after a successful login response.
+        std::size_t garbage_after_login = 0;
+    };
+    static EntryOf<Settings> Entry()
+    {
+        return {{{"garbage-after-login", "N", "fault: send N random bytes right after a"
+                  " successful login response", CountInto(&Settings::garbage_after_login, 1)}},
+                WhenSet<GarbageAfterLogin>(&Settings::garbage_after_login)};
+    }
+
     explicit GarbageAfterLogin(std::size_t bytes) : bytes_(bytes) {}
     void AfterLogin(FaultHost& host) override
     {
@@ -21,14 +31,5 @@ public:
 private:
     std::size_t bytes_;
 };
-
-} // namespace
-
-FaultKind GarbageAfterLoginFault()
-{
-    return {{{"garbage-after-login", "N", "fault: send N random bytes right after a"
-              " successful login response", CountInto(&FrontFaults::garbage_after_login, 1)}},
-            WhenSet<GarbageAfterLogin>(&FrontFaults::garbage_after_login)};
-}
 
 } // namespace mdfront
