@@ -11,7 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 BUILD_DIR=${MDLINK_BUILD_DIR:-build}
-PACKAGES=(cmake ninja-build g++ libasio-dev libgtest-dev googletest libbenchmark-dev libfast-float-dev
+PACKAGES=(cmake ninja-build g++ libasio-dev libcli11-dev libgtest-dev googletest libbenchmark-dev libfast-float-dev
           libfmt-dev pybind11-dev python3-dev python3-numpy python3-pytest python3-pandas pkg-config
           nats-server libnats-dev tzdata)
 

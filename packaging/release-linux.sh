@@ -23,8 +23,9 @@ suite=bullseye
 # What the userland needs to build and to build the application.
 target_packages=(g++ cmake ninja-build binutils)
 # Headers the build takes from this machine, the same as the developer build
-# uses: Asio (newer than Debian 11's), fast_float (not in Debian 11), {fmt}.
-host_packages=(debootstrap binutils libasio-dev libfast-float-dev libfmt-dev)
+# uses: Asio (newer than Debian 11's), fast_float and CLI11 (not in Debian 11),
+# {fmt}.
+host_packages=(debootstrap binutils libasio-dev libcli11-dev libfast-float-dev libfmt-dev)
 version=$(sed -n 's/^project(mdlink VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 name=mdlink-$version-linux-x86_64
 smoke=1
@@ -100,18 +101,20 @@ rm -rf "$work/src" "$work/deps" "$work/stage" "$work/smoke"
 mkdir -p "$work/src" "$work/deps/include" "$work/stage"
 # The sources as they are in the working tree (modification times kept, so
 # the kept build folder rebuilds only what changed).
-sources=(CMakeLists.txt cmake include base src tools)
+sources=(CMakeLists.txt cmake include base src bus tools)
 if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
     git ls-files --cached --others --exclude-standard -- "${sources[@]}" |
         while read -r f; do [ -e "$f" ] && echo "$f"; done | tar -cf - -T - | tar -xf - -C "$work/src"
 else
     tar -cf - "${sources[@]}" | tar -xf - -C "$work/src"
 fi
-cp -a /usr/include/asio /usr/include/asio.hpp /usr/include/fast_float /usr/include/fmt "$work/deps/include/"
+cp -a /usr/include/asio /usr/include/asio.hpp /usr/include/CLI /usr/include/fast_float /usr/include/fmt \
+    "$work/deps/include/"
 in_target cmake -S /mdlink/src -B /mdlink/build -G Ninja --no-warn-unused-cli \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMDLINK_STATIC_RUNTIME=ON -DMDLINK_WERROR=ON \
     -DMDLINK_TESTS=OFF -DMDLINK_BENCH=OFF -DMDLINK_PYTHON=OFF \
-    -DMDLINK_ASIO_HEADER=/mdlink/deps/include "-DCMAKE_CXX_FLAGS=-isystem /mdlink/deps/include" >/dev/null
+    -DMDLINK_ASIO_HEADER=/mdlink/deps/include -DMDLINK_CLI11_HEADER=/mdlink/deps/include \
+    "-DCMAKE_CXX_FLAGS=-isystem /mdlink/deps/include" >/dev/null
 in_target cmake --build /mdlink/build -j2
 in_target cmake --install /mdlink/build --prefix "/mdlink/stage/$name" --strip >/dev/null
 

@@ -1,7 +1,7 @@
 #include "Runs.h"
 
 #include "BusClient.h"
-#include "CliSpi.h"
+#include "ClientSession.h"
 #include "NatsServers.h"
 #include "Receivers.h"
 #include "Sender.h"
@@ -84,9 +84,9 @@ std::uint64_t Counter(const std::string& output, const std::string& name)
 
 // Counts depth records in the library's callback; logs in and subscribes
 // as mdcli does.
-class CountingSpi : public mdcli::CliSpi {
+class CountingSpi : public mdtools::ClientSession {
 public:
-    CountingSpi(const mdcli::CliOptions& o, mdcli::MarketBoard& b) : CliSpi(o, b, nullptr) {}
+    CountingSpi(const mdtools::SessionOptions& o, mdtools::MarketBoard& b) : ClientSession(o, b, nullptr) {}
     void OnRtnDepthMarketData(CThostFtdcDepthMarketDataField*) override
     {
         count.fetch_add(1, std::memory_order_relaxed);
@@ -155,10 +155,10 @@ RelayFigures RelayRate(const std::string& urls, const std::string& front,
 
 double LibraryRate(const std::string& front, double warmup, double seconds)
 {
-    mdcli::CliOptions o;
+    mdtools::SessionOptions o;
     o.fronts = {front};
     o.instruments = {"au2612", "ag2612", "IF2612", "IC2612"};
-    mdcli::MarketBoard board;
+    mdtools::MarketBoard board;
     CountingSpi spi(o, board);
     CThostFtdcMdApi* api = CThostFtdcMdApi::CreateFtdcMdApi("", false, false);
     spi.Attach(api);

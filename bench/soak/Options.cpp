@@ -1,10 +1,11 @@
 #include "Options.h"
 
+#include "CommandLine.h"
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <sstream>
 
 namespace soak {
 
@@ -16,48 +17,11 @@ const char* const FaultNames[] = {"none",  "silent",  "close-mid-body", "garbage
 static_assert(sizeof FaultNames / sizeof FaultNames[0] == static_cast<int>(Fault::Count_),
               "a name for every fault");
 
-[[noreturn]] void Usage(int status)
-{
-    std::FILE* out = status == 0 ? stdout : stderr;
-    std::fprintf(out,
-        "usage: soak [flags]\n"
-        "  --clients K        clients in this process (64)\n"
-        "  --fronts M         simulated fronts (4)\n"
-        "  --seconds T        length of the run (60)\n"
-        "  --seed S           random seed (default: from the clock; always printed)\n"
-        "  --faults LIST      front faults to choose from, comma-separated, or all / none:\n"
-        "                     silent, close-mid-body, garbage, announce, big-body, trickle,\n"
-        "                     refuse-login, short-body, unknown, kill (default all)\n"
-        "  --app LIST         application misbehaviour: throw, block, release, switch, all,\n"
-        "                     none (default all)\n"
-        "  --flood            many clients on one loop: fronts send as fast as they can,\n"
-        "                     no faults and no misbehaviour unless asked; per-client rates\n"
-        "  --rate R           depth records per second per instrument (100)\n"
-        "  --instruments N    instruments per client (2)\n"
-        "  --redundant R      of the K clients, R are redundant: two links each to a pair\n"
-        "                     of fronts serving one feed (default K/4; none with --flood)\n"
-        "  --warmup W         seconds before the resident-memory baseline (T/4, at most 30)\n"
-        "  --workdir DIR      working directory, where the clients' log goes (a fresh one)\n"
-        "  --verbose          a line per front run and per check that fails\n");
-    std::exit(status);
-}
-
-std::vector<std::string> SplitList(const std::string& text)
-{
-    std::vector<std::string> out;
-    std::stringstream in(text);
-    std::string item;
-    while (std::getline(in, item, ','))
-        if (!item.empty())
-            out.push_back(item);
-    return out;
-}
-
 void ParseFaults(const std::string& text, Options& o)
 {
     o.faults.clear();
     o.kills = false;
-    for (const std::string& name : SplitList(text)) {
+    for (const std::string& name : mdtools::SplitList(text)) {
         if (name == "none")
             continue;
         if (name == "all") {
@@ -76,17 +40,15 @@ void ParseFaults(const std::string& text, Options& o)
             else
                 o.faults.push_back(static_cast<Fault>(f));
         }
-        if (!known) {
-            std::fprintf(stderr, "soak: unknown fault '%s'\n", name.c_str());
-            Usage(2);
-        }
+        if (!known)
+            throw CLI::ValidationError("unknown fault '" + name + "'");
     }
 }
 
 void ParseApp(const std::string& text, AppChaos& a)
 {
     a = AppChaos();
-    for (const std::string& name : SplitList(text)) {
+    for (const std::string& name : mdtools::SplitList(text)) {
         if (name == "all")
             a.throws = a.blocks = a.releases = a.switches = true;
         else if (name == "throw")
@@ -97,22 +59,90 @@ void ParseApp(const std::string& text, AppChaos& a)
             a.releases = true;
         else if (name == "switch")
             a.switches = true;
-        else if (name != "none") {
-            std::fprintf(stderr, "soak: unknown application misbehaviour '%s'\n", name.c_str());
-            Usage(2);
-        }
+        else if (name != "none")
+            throw CLI::ValidationError("unknown application misbehaviour '" + name + "'");
     }
 }
 
-double Number(const char* flag, const char* text)
+double Number(const std::string& flag, const std::string& text)
 {
     char* end = nullptr;
-    const double v = std::strtod(text, &end);
-    if (end == text || *end != '\0' || v < 0) {
-        std::fprintf(stderr, "soak: %s wants a number, not '%s'\n", flag, text);
-        Usage(2);
-    }
+    const double v = std::strtod(text.c_str(), &end);
+    if (end == text.c_str() || *end != '\0' || v < 0)
+        throw CLI::ValidationError(flag + " wants a number, not '" + text + "'");
     return v;
+}
+
+// A flag whose value is a non-negative number, stored as T.
+template <class T>
+void AddNumber(CLI::App& app, const std::string& name, const std::string& value,
+               const std::string& help, T& into)
+{
+    mdtools::AddValueFlag(app, name, value, help, [&into, name](const std::string& v) {
+        into = static_cast<T>(Number("--" + name, v));
+        return true;
+    });
+}
+
+struct Given {
+    bool faults = false;
+    bool app = false;
+    bool help = false;
+};
+
+void Define(CLI::App& app, Options& o, Given& given)
+{
+    using mdtools::AddSwitch;
+    using mdtools::AddValueFlag;
+    mdtools::PrepareCommandLine(app);
+    app.add_flag_callback("-h,--help", [&given] { given.help = true; }, "show this text");
+    AddNumber(app, "clients", "K", "clients in this process (64)", o.clients);
+    AddNumber(app, "fronts", "M", "simulated fronts (4)", o.fronts);
+    AddNumber(app, "seconds", "T", "length of the run (60)", o.seconds);
+    AddValueFlag(app, "seed", "S", "random seed (default: from the clock; always printed)",
+                 [&o](const std::string& v) {
+                     o.seed = std::strtoull(v.c_str(), nullptr, 10);
+                     o.seedGiven = true;
+                     return true;
+                 });
+    AddValueFlag(app, "faults", "LIST", "front faults to choose from, comma-separated, or all / "
+                 "none: silent, close-mid-body, garbage, announce, big-body, trickle, "
+                 "refuse-login, short-body, unknown, kill (default all)",
+                 [&o, &given](const std::string& v) {
+                     ParseFaults(v, o);
+                     given.faults = true;
+                     return true;
+                 });
+    AddValueFlag(app, "app", "LIST", "application misbehaviour: throw, block, release, switch, "
+                 "all, none (default all)", [&o, &given](const std::string& v) {
+                     ParseApp(v, o.app);
+                     given.app = true;
+                     return true;
+                 });
+    AddSwitch(app, "flood", "many clients on one loop: fronts send as fast as they can, no "
+              "faults and no misbehaviour unless asked; per-client rates",
+              [&o] { o.flood = true; });
+    AddNumber(app, "rate", "R", "depth records per second per instrument (100)", o.rate);
+    AddNumber(app, "instruments", "N", "instruments per client (2)", o.instruments);
+    AddNumber(app, "redundant", "R", "of the K clients, R are redundant: two links each to a "
+              "pair of fronts serving one feed (default K/4; none with --flood)", o.redundant);
+    AddNumber(app, "warmup", "W", "seconds before the resident-memory baseline (T/4, at most 30)",
+              o.warmup);
+    AddValueFlag(app, "workdir", "DIR", "working directory, where the clients' log goes (a "
+                 "fresh one)", [&o](const std::string& v) { o.workdir = v; return true; });
+    AddSwitch(app, "verbose", "a line per front run and per check that fails",
+              [&o] { o.verbose = true; });
+}
+
+[[noreturn]] void Usage(int status)
+{
+    CLI::App app;
+    Options unused;
+    Given given;
+    Define(app, unused, given);
+    std::fputs(("usage: soak [flags]\n" + mdtools::FlagsHelp(app)).c_str(),
+               status == 0 ? stdout : stderr);
+    std::exit(status);
 }
 
 } // namespace
@@ -127,58 +157,20 @@ Options ParseOptions(int argc, char** argv)
     Options o;
     ParseFaults("all", o);
     ParseApp("all", o.app);
-    bool faultsGiven = false, appGiven = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string flag = argv[i];
-        if (flag == "--help" || flag == "-h")
-            Usage(0);
-        if (flag == "--flood") {
-            o.flood = true;
-            continue;
-        }
-        if (flag == "--verbose") {
-            o.verbose = true;
-            continue;
-        }
-        if (i + 1 >= argc) {
-            std::fprintf(stderr, "soak: %s wants a value\n", flag.c_str());
-            Usage(2);
-        }
-        const char* value = argv[++i];
-        if (flag == "--clients")
-            o.clients = static_cast<int>(Number(argv[i - 1], value));
-        else if (flag == "--fronts")
-            o.fronts = static_cast<int>(Number(argv[i - 1], value));
-        else if (flag == "--seconds")
-            o.seconds = Number(argv[i - 1], value);
-        else if (flag == "--seed") {
-            o.seed = std::strtoull(value, nullptr, 10);
-            o.seedGiven = true;
-        } else if (flag == "--faults") {
-            ParseFaults(value, o);
-            faultsGiven = true;
-        } else if (flag == "--app") {
-            ParseApp(value, o.app);
-            appGiven = true;
-        } else if (flag == "--rate")
-            o.rate = Number(argv[i - 1], value);
-        else if (flag == "--redundant")
-            o.redundant = static_cast<int>(Number(argv[i - 1], value));
-        else if (flag == "--instruments")
-            o.instruments = static_cast<int>(Number(argv[i - 1], value));
-        else if (flag == "--warmup")
-            o.warmup = Number(argv[i - 1], value);
-        else if (flag == "--workdir")
-            o.workdir = value;
-        else {
-            std::fprintf(stderr, "soak: unknown flag %s\n", flag.c_str());
-            Usage(2);
-        }
+    Given given;
+    CLI::App app;
+    Define(app, o, given);
+    std::string error;
+    if (!mdtools::ParseCommandLine(app, std::vector<std::string>(argv + 1, argv + argc), error)) {
+        std::fprintf(stderr, "soak: %s\n", error.c_str());
+        Usage(2);
     }
+    if (given.help)
+        Usage(0);
     if (o.flood) {
-        if (!faultsGiven)
+        if (!given.faults)
             ParseFaults("none", o);
-        if (!appGiven)
+        if (!given.app)
             ParseApp("none", o.app);
         o.rate = 0;
     }

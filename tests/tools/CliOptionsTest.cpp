@@ -72,7 +72,7 @@ TEST(LinkSummaryTest, OneLinePerLinkWithItsLateness)
     c[1].Late[5] = 39;  // [1, 3) ms
     c[1].Late[9] = 1;   // 100 ms or more
     c[1].LateMaxUs = 150000;
-    const std::vector<std::string> lines = mdcli::LinkSummary(c, 2);
+    const std::vector<std::string> lines = mdtools::LinkSummary(c, 2);
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0], "link 0 [tcp://a:1]: usable, records 12 (last 40ms ago), first 10, copies 0 (late 0), "
                         "older 0, held 0; came up 0 times, lost 0, logins refused 0, unanswered 0; "
@@ -128,7 +128,7 @@ TEST_F(CliPasswordTest, FlagFileOrEnvironment)
         CliOptions o;
         std::string error;
         ASSERT_TRUE(mdcli::ParseCliOptions(args, o, error)) << what << ": " << error;
-        EXPECT_EQ(mdcli::ResolvePassword(o, c.environment, error), c.ok) << what;
+        EXPECT_EQ(mdtools::ResolvePassword(o, c.environment, error), c.ok) << what;
         if (c.ok)
             EXPECT_EQ(o.password, c.password) << what;
         else

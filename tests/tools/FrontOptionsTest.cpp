@@ -50,6 +50,25 @@ TEST(FrontOptionsTest, FlagsFillTheConfig)
     EXPECT_EQ(o.config.jitter, std::chrono::microseconds(300));
 }
 
+// Each flag acts when it is met: --exchange names the exchange of the ids
+// in later --instruments only.
+TEST(FrontOptionsTest, FlagsApplyInTheOrderGiven)
+{
+    const struct {
+        std::vector<std::string> args;
+        const char* exchange;
+    } cases[] = {{{"--exchange", "DCE", "--instruments", "zz1"}, "DCE"},
+                 {{"--instruments", "zz1", "--exchange", "DCE"}, "SHFE"},
+                 {{"--exchange=INE", "--instruments=zz1,yy2"}, "INE"}};
+    for (const auto& c : cases) {
+        mdfront::FrontOptions o;
+        std::string error;
+        ASSERT_TRUE(mdfront::ParseFrontOptions(c.args, o, error)) << error;
+        ASSERT_FALSE(o.config.instruments.empty());
+        EXPECT_EQ(o.config.instruments[0].exchange, c.exchange) << c.args[0];
+    }
+}
+
 TEST(FrontOptionsTest, BadInputIsRefusedWithAReason)
 {
     const std::vector<std::vector<std::string>> bad = {

@@ -1,4 +1,4 @@
-// mdcli's board of latest records and the ticker that draws it.
+// The tools' board of latest records and the ticker that draws it.
 #include "MarketBoard.h"
 #include "Ticker.h"
 #include "ToolsTestSupport.h"
@@ -14,7 +14,7 @@ namespace {
 
 TEST(MarketBoardTest, KeepsTheLatestRecordPerInstrument)
 {
-    mdcli::MarketBoard board;
+    mdtools::MarketBoard board;
     board.AddDepth(Depth("au2612", 451), 1);
     board.AddDepth(Depth("ag2612", 7000), 2);
     board.AddDepth(Depth("au2612", 452), 3);
@@ -35,7 +35,7 @@ TEST(MarketBoardTest, KeepsTheLatestRecordPerInstrument)
 
 TEST(MarketBoardTest, AnUnterminatedIdIsReadWithinItsMember)
 {
-    mdcli::MarketBoard board;
+    mdtools::MarketBoard board;
     auto d = Depth("", 1);
     std::memset(d.InstrumentID, 'x', sizeof d.InstrumentID);
     board.AddDepth(d, 1);
@@ -45,7 +45,7 @@ TEST(MarketBoardTest, AnUnterminatedIdIsReadWithinItsMember)
 
 TEST(MarketBoardTest, RowsStopAtTheCapAndFurtherIdsAreCounted)
 {
-    mdcli::MarketBoard board(2, 3);
+    mdtools::MarketBoard board(2, 3);
     const char* const ids[] = {"a", "b", "c", "a", "d", "c", "e", "f", "b", "g"};
     for (const char* id : ids)
         board.AddDepth(Depth(id, 1), 1);
@@ -68,18 +68,18 @@ TEST(MarketBoardTest, RowsStopAtTheCapAndFurtherIdsAreCounted)
 
 TEST(MarketBoardTest, UnderTheCountingLimitTheCountIsExact)
 {
-    mdcli::MarketBoard board(1);
+    mdtools::MarketBoard board(1);
     for (const char* id : {"a", "b", "c", "b"})
         board.AddDepth(Depth(id, 1), 1);
     EXPECT_EQ(board.HiddenText(), "2");
-    EXPECT_EQ(mdcli::MarketBoard().HiddenText(), "0");
-    EXPECT_GE(mdcli::MarketBoard::DefaultMaxRows, 100u);
+    EXPECT_EQ(mdtools::MarketBoard().HiddenText(), "0");
+    EXPECT_GE(mdtools::MarketBoard::DefaultMaxRows, 100u);
 }
 
 TEST(TickerTest, HiddenIdsAreCountedUnderTheTable)
 {
-    mdcli::Ticker ticker;
-    std::vector<mdcli::TickerRow> rows(2);
+    mdtools::Ticker ticker;
+    std::vector<mdtools::TickerRow> rows(2);
     rows[0].depth = Depth("a", 1);
     rows[1].depth = Depth("b", 2);
     EXPECT_EQ(ticker.Redraw({}, rows, 200, 50).find("more instruments"), std::string::npos);
@@ -90,37 +90,37 @@ TEST(TickerTest, HiddenIdsAreCountedUnderTheTable)
 
 TEST(TickerTest, PricesAndChanges)
 {
-    EXPECT_EQ(mdcli::Ticker::Price(452.34), "452.34");
-    EXPECT_EQ(mdcli::Ticker::Price(3550), "3550");
-    EXPECT_EQ(mdcli::Ticker::Price(0), "-");
-    EXPECT_EQ(mdcli::Ticker::Price(DBL_MAX), "-");
+    EXPECT_EQ(mdtools::Ticker::Price(452.34), "452.34");
+    EXPECT_EQ(mdtools::Ticker::Price(3550), "3550");
+    EXPECT_EQ(mdtools::Ticker::Price(0), "-");
+    EXPECT_EQ(mdtools::Ticker::Price(DBL_MAX), "-");
     auto d = Depth("au2612", 452.5);
-    EXPECT_EQ(mdcli::Ticker::Change(d), "+2.5");
+    EXPECT_EQ(mdtools::Ticker::Change(d), "+2.5");
     d.PreSettlementPrice = DBL_MAX;
     d.PreClosePrice = 453;
-    EXPECT_EQ(mdcli::Ticker::Change(d), "-0.5");
+    EXPECT_EQ(mdtools::Ticker::Change(d), "-0.5");
     d.PreClosePrice = 0;
-    EXPECT_EQ(mdcli::Ticker::Change(d), "-");
+    EXPECT_EQ(mdtools::Ticker::Change(d), "-");
 }
 
 TEST(TickerTest, RowsShowTheColumns)
 {
-    mdcli::TickerRow row;
+    mdtools::TickerRow row;
     row.depth = Depth("au2612", 452.34);
     row.recv_us = 1700000000123456LL;
-    const std::string text = mdcli::Ticker::Row(row);
+    const std::string text = mdtools::Ticker::Row(row);
     for (const char* part : {"au2612", "452.34", "+2.34", "452.32", "452.36", "1234",
                              "10:11:12.500", ".123456"})
         EXPECT_NE(text.find(part), std::string::npos) << part << " in " << text;
-    const std::string line = mdcli::Ticker::PlainLine(row);
+    const std::string line = mdtools::Ticker::PlainLine(row);
     EXPECT_NE(line.find("bid=452.32 x7"), std::string::npos) << line;
     EXPECT_NE(line.find("updated=10:11:12.500"), std::string::npos) << line;
 }
 
 TEST(TickerTest, RedrawReplacesTheTableInPlace)
 {
-    mdcli::Ticker ticker;
-    std::vector<mdcli::TickerRow> rows(3);
+    mdtools::Ticker ticker;
+    std::vector<mdtools::TickerRow> rows(3);
     for (int i = 0; i < 3; ++i)
         rows[static_cast<std::size_t>(i)].depth = Depth(("i" + std::to_string(i)).c_str(), 1 + i);
     const std::string first = ticker.Redraw({"hello"}, rows, 200, 50);

@@ -1,16 +1,15 @@
 #include "CliOptions.h"
 
+#include "CommandLine.h"
 #include "LinksSetting.h"
 #include "MarketBoard.h"
-#include "MdApi.h"
 #include "NumberText.h"
-
-#include <fstream>
-#include <sstream>
 
 namespace mdcli {
 
 namespace {
+
+using namespace mdtools;
 
 // A front address: "tcp://", a host, ':' and a port of 1..65535.
 bool ValidFront(const std::string& text)
@@ -24,126 +23,72 @@ bool ValidFront(const std::string& text)
     return mdtools::ParseInt(text.substr(colon + 1), port) && port > 0 && port <= 65535;
 }
 
-bool Apply(const std::string& name, const std::string& value, CliOptions& o, std::string& error)
+// The flags, applied to o as they are met.
+void Define(CLI::App& app, CliOptions& o)
 {
-    if (name == "front") {
-        if (!ValidFront(value)) {
-            error = "bad front address '" + value + "' (want tcp://HOST:PORT)";
-            return false;
-        }
-        o.fronts.push_back(value);
-    } else if (name == "user") {
-        o.user = value;
-    } else if (name == "password") {
-        o.password = value;
-        o.password_given = true;
-    } else if (name == "password-file") {
-        o.password_file = value;
-    } else if (name == "broker") {
-        o.broker = value;
-    } else if (name == "instruments") {
-        o.instruments = SplitList(value);
-    } else if (name == "forquote") {
-        o.forquote = SplitList(value);
-    } else if (name == "csv") {
-        o.csv = value;
-    } else if (name == "links") {
-        // Read as MDLINK_LINKS is; here more than the most is a mistake too.
-        const mdlink::LinksReading r = mdlink::ReadLinks(value.c_str());
-        if (r.what != mdlink::LinksReading::What::Links) {
-            error = "bad value '" + value + "' for --links (1 to 8)";
-            return false;
-        }
-        o.links = r.links;
-    } else if (name == "duration") {
-        if (!mdtools::ParseDouble(value, o.duration_seconds) || o.duration_seconds < 0) {
-            error = "bad value '" + value + "' for --duration";
-            return false;
-        }
-    } else {
-        error = "unknown flag --" + name;
-        return false;
-    }
-    return true;
+    PrepareCommandLine(app);
+    AddValueFlag(app, "front", "tcp://HOST:PORT", "a front to connect to; repeat for failover (the "
+                 "library moves on after a heartbeat timeout)", [&o](const std::string& v) {
+                     if (!ValidFront(v))
+                         throw CLI::ValidationError("bad front address '" + v +
+                                                    "' (want tcp://HOST:PORT)");
+                     o.fronts.push_back(v);
+                     return true;
+                 });
+    AddValueFlag(app, "user", "NAME", "user id of the login",
+                 [&o](const std::string& v) { o.user = v; return true; });
+    AddValueFlag(app, "password", "TEXT", "password of the login (visible to every user of the "
+                 "machine in the process list: prefer --password-file or " +
+                 std::string(PasswordVariable) + ")", [&o](const std::string& v) {
+                     o.password = v;
+                     o.password_given = true;
+                     return true;
+                 });
+    AddValueFlag(app, "password-file", "FILE", "the password is the first line of FILE",
+                 [&o](const std::string& v) { o.password_file = v; return true; });
+    AddValueFlag(app, "broker", "ID", "broker id of the login",
+                 [&o](const std::string& v) { o.broker = v; return true; });
+    AddValueFlag(app, "instruments", "a,b,c", "instruments to subscribe depth data for",
+                 [&o](const std::string& v) { o.instruments = SplitList(v); return true; });
+    AddValueFlag(app, "forquote", "a,b", "instruments to subscribe for-quote notices for",
+                 [&o](const std::string& v) { o.forquote = SplitList(v); return true; });
+    AddValueFlag(app, "csv", "FILE", "write every depth record to FILE as CSV (a header, then the "
+                 "receive time in microseconds and every member); mdfront --replay FILE replays it",
+                 [&o](const std::string& v) { o.csv = v; return true; });
+    AddValueFlag(app, "duration", "SECONDS", "stop after this long (default: until Ctrl-C)",
+                 [&o](const std::string& v) {
+                     return mdtools::ParseDouble(v, o.duration_seconds) && o.duration_seconds >= 0;
+                 });
+    AddValueFlag(app, "links", "N", "hold N of the fronts at once, one link each, and show each "
+                 "record once, from the link that brings it first (1 to 8, whatever MDLINK_LINKS "
+                 "says); the summary gives each link's counters", [&o](const std::string& v) {
+                     // Read as MDLINK_LINKS is; here more than the most is a mistake too.
+                     const mdlink::LinksReading r = mdlink::ReadLinks(v.c_str());
+                     if (r.what != mdlink::LinksReading::What::Links)
+                         throw CLI::ValidationError("bad value '" + v + "' for --links (1 to 8)");
+                     o.links = r.links;
+                     return true;
+                 });
+    AddSwitch(app, "quiet", "no ticker: only events and the summary", [&o] { o.quiet = true; });
+    AddSwitch(app, "help", "show this text", [&o] { o.help = true; });
 }
 
-// The first line of a file, without its line end ("\n" or "\r\n").
-bool ReadFirstLine(const std::string& path, std::string& line)
+std::string FlagsText()
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
-    std::getline(in, line);
-    if (in.bad())
-        return false;
-    if (!line.empty() && line.back() == '\r')
-        line.pop_back();
-    return true;
+    CLI::App app;
+    CliOptions unused;
+    Define(app, unused);
+    return FlagsHelp(app);
 }
 
 } // namespace
 
-bool ResolvePassword(CliOptions& o, const char* environment, std::string& error)
-{
-    if (o.password_given && !o.password_file.empty()) {
-        error = "give --password or --password-file, not both";
-        return false;
-    }
-    if (!o.password_file.empty()) {
-        if (!ReadFirstLine(o.password_file, o.password)) {
-            error = "cannot read the password file '" + o.password_file + "'";
-            return false;
-        }
-    } else if (!o.password_given && environment) {
-        o.password = environment;
-    }
-    // A longer one would be cut short in the login request and refused.
-    const std::size_t room = sizeof(CThostFtdcReqUserLoginField::Password) - 1;
-    if (o.password.size() > room) {
-        error = "the password is longer than " + std::to_string(room) + " characters";
-        return false;
-    }
-    return true;
-}
-
-std::vector<std::string> SplitList(const std::string& text)
-{
-    std::vector<std::string> out;
-    std::stringstream ss(text);
-    std::string item;
-    while (std::getline(ss, item, ','))
-        if (!item.empty())
-            out.push_back(item);
-    return out;
-}
-
 bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& out, std::string& error)
 {
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string name = args[i];
-        if (name.rfind("--", 0) != 0) {
-            error = "unexpected argument '" + name + "'";
-            return false;
-        }
-        name = name.substr(2);
-        if (name == "help" || name == "quiet") {
-            (name == "help" ? out.help : out.quiet) = true;
-            continue;
-        }
-        std::string value;
-        const auto eq = name.find('=');
-        if (eq != std::string::npos) {
-            value = name.substr(eq + 1);
-            name = name.substr(0, eq);
-        } else if (i + 1 < args.size()) {
-            value = args[++i];
-        } else {
-            error = "--" + name + " needs a value";
-            return false;
-        }
-        if (!Apply(name, value, out, error))
-            return false;
-    }
+    CLI::App app;
+    Define(app, out);
+    if (!ParseCommandLine(app, args, error))
+        return false;
     if (!out.help && out.fronts.empty()) {
         error = "no --front given";
         return false;
@@ -156,31 +101,11 @@ std::string CliUsage()
     return "usage: mdcli --front tcp://HOST:PORT [flags]\n"
            "Connects to a market-data front, logs in, subscribes, and shows depth data\n"
            "as a live ticker (plain lines when stdout is not a terminal) or writes it\n"
-           "to a CSV file. Exits 0 when depth data arrived, 1 when none did.\n\n"
-           "flags:\n"
-           "  --front tcp://HOST:PORT  a front to connect to; repeat for failover\n"
-           "                           (the library moves on after a heartbeat timeout)\n"
-           "  --user NAME              user id of the login\n"
-           "  --password TEXT          password of the login (visible to every user of\n"
-           "                           the machine in the process list: prefer\n"
-           "                           --password-file or " + std::string(PasswordVariable) + ")\n"
-           "  --password-file FILE     the password is the first line of FILE\n"
-           "  --broker ID              broker id of the login\n"
-           "  --instruments a,b,c      instruments to subscribe depth data for\n"
-           "  --forquote a,b           instruments to subscribe for-quote notices for\n"
-           "  --csv FILE               write every depth record to FILE as CSV (a header,\n"
-           "                           then the receive time in microseconds and every\n"
-           "                           member); mdfront --replay FILE replays it\n"
-           "  --duration SECONDS       stop after this long (default: until Ctrl-C)\n"
-           "  --links N                hold N of the fronts at once, one link each, and\n"
-           "                           show each record once, from the link that brings\n"
-           "                           it first (1 to 8, whatever MDLINK_LINKS says); the\n"
-           "                           summary gives each link's counters\n"
-           "  --quiet                  no ticker: only events and the summary\n"
-           "  --help                   show this text\n"
+           "to a CSV file. Exits 0 when depth data arrived, 1 when none did.\n\n" +
+           FlagsText() +
            "Without --password or --password-file, the password is read from the\n"
            "environment variable " + std::string(PasswordVariable) + " (none: empty).\n"
-           "The ticker keeps at most " + std::to_string(MarketBoard::DefaultMaxRows) +
+           "The ticker keeps at most " + std::to_string(mdtools::MarketBoard::DefaultMaxRows) +
            " instruments, in order of arrival; further\n"
            "ids are counted, and the count shown, but their records are not.\n";
 }

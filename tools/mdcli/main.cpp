@@ -1,6 +1,6 @@
 // mdcli: a market-data client on the published interface only.
 #include "CliOptions.h"
-#include "CliSpi.h"
+#include "ClientSession.h"
 #include "CsvWriter.h"
 #include "Interrupt.h"
 #include "LinkSummary.h"
@@ -41,20 +41,20 @@ int main(int argc, char** argv)
         std::fputs(mdcli::CliUsage().c_str(), stdout);
         return 0;
     }
-    if (!mdcli::ResolvePassword(opts, std::getenv(mdcli::PasswordVariable), error)) {
+    if (!mdtools::ResolvePassword(opts, std::getenv(mdcli::PasswordVariable), error)) {
         std::fprintf(stderr, "mdcli: %s\n", error.c_str());
         return 2;
     }
-    mdcli::CsvWriter csv;
+    mdtools::CsvWriter csv;
     if (!opts.csv.empty() && !csv.Open(opts.csv, error)) {
         std::fprintf(stderr, "mdcli: %s\n", error.c_str());
         return 1;
     }
-    const mdcli::Display display = mdcli::ChooseDisplay(opts.quiet);
-    mdcli::MarketBoard board;
-    mdcli::CliSpi spi(opts, board, opts.csv.empty() ? nullptr : &csv);
+    const mdtools::Display display = mdtools::ChooseDisplay(opts.quiet);
+    mdtools::MarketBoard board;
+    mdtools::ClientSession spi(opts, board, opts.csv.empty() ? nullptr : &csv);
     mdlink::CRedundantMdApi* redundant = nullptr;
-    CThostFtdcMdApi* api = mdcli::NewClient(opts.links, redundant);
+    CThostFtdcMdApi* api = mdtools::NewClient(opts.links, redundant);
     spi.Attach(api);
     api->RegisterSpi(&spi);
     std::vector<std::string> fronts = opts.fronts; // the interface takes mutable text
@@ -65,18 +65,18 @@ int main(int argc, char** argv)
     mdtools::InstallInterruptHandler();
     api->Init();
 
-    mdcli::Ticker ticker;
+    mdtools::Ticker ticker;
     const auto start = std::chrono::steady_clock::now();
     while (!mdtools::Interrupted() && !Expired(opts, start)) {
         std::this_thread::sleep_for(RefreshPeriod);
-        mdcli::Refresh(board, ticker, display);
+        mdtools::Refresh(board, ticker, display);
     }
     mdlink::RedundantLinkCounters links[mdlink::RedundantMaxLinks];
     const int linkCount = redundant ? redundant->GetLinkCounters(links, mdlink::RedundantMaxLinks) : 0;
     api->Release(); // waits until no callback runs; none follows
-    mdcli::Refresh(board, ticker, display);
+    mdtools::Refresh(board, ticker, display);
     if (!csv.Close())
         std::fprintf(stderr, "mdcli: writing %s failed\n", opts.csv.c_str());
-    std::fputs(mdcli::Summary(board, "mdcli", mdcli::LinkSummary(links, linkCount)).c_str(), stdout);
+    std::fputs(mdtools::Summary(board, "mdcli", mdtools::LinkSummary(links, linkCount)).c_str(), stdout);
     return board.Records() > 0 ? 0 : 1;
 }

@@ -3,6 +3,8 @@
 // mdfront maps onto it one to one; tests fill it directly.
 #pragma once
 
+#include "faults/FaultRegistry.h"
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -19,42 +21,6 @@ enum class DepthForm { Binary, Text, Joined };
 struct InstrumentInfo {
     std::string id;
     std::string exchange;
-};
-
-// Faults apply to every connection, each counted per connection. "Frames"
-// are whole frames the front has queued on that connection, heartbeat
-// replies included; garbage bytes are not frames.
-struct FrontFaults {
-    // Stop sending anything (heartbeats unanswered, no data) but keep the
-    // link open and keep reading.
-    std::optional<std::chrono::milliseconds> silent_after_time;
-    std::optional<std::uint64_t> silent_after_frames;
-    // Close the link once this many frames have been written.
-    std::optional<std::uint64_t> close_after_frames;
-    // After this many frames, send only the header and half the body of the
-    // next frame that has a body, then close.
-    std::optional<std::uint64_t> close_mid_body_after_frames;
-    bool refuse_logins = false;
-    // Random bytes written right after a successful login response.
-    std::size_t garbage_after_login = 0;
-    // After a successful login: a depth header announcing this many body
-    // bytes, a few KiB of them, then silence.
-    std::uint32_t announce_body_length = 0;
-    // The first depth frame of each connection padded to this many body
-    // bytes (a binary record followed by zeros, or text with filler fields
-    // from index 63 on).
-    std::size_t big_body_length = 0;
-    // Every frame written one byte per send, with this delay between bytes.
-    std::optional<std::chrono::microseconds> trickle_delay;
-    // Frames of message types the client does not know, sent right after a
-    // successful login response, each with a body of unknown_body_length.
-    std::size_t unknown_frames = 0;
-    std::size_t unknown_body_length = 32;
-    // Bodies cut short to these lengths; 0 leaves the kind whole.
-    std::size_t short_depth = 0;      // binary depth, whole = 408
-    std::size_t short_instrument = 0; // (un)subscription responses, whole = 119
-    std::size_t short_forquote = 0;   // for-quote notices, whole = 88
-    std::size_t short_login = 0;      // login response, whole = 248
 };
 
 struct FrontConfig {

@@ -10,6 +10,7 @@ namespace mdrelay {
 
 namespace {
 
+using namespace mdtools;
 using O = ReadOptions;
 
 std::int64_t NowNs()
@@ -28,60 +29,65 @@ bool SetStart(O& o, ReadStart::From from)
     return true;
 }
 
-void AddStartFlags(std::vector<Flag<O>>& t)
+void AddStartFlags(CLI::App& app, O& o)
 {
-    t.push_back({"since", "TIME", "start at the records stored from TIME on: "
+    AddValueFlag(app, "since", "TIME", "start at the records stored from TIME on: "
                  "YYYY-MM-DDTHH:MM:SS[.fff] in local time (Z at the end: UTC), or a "
                  "duration ago such as 10m",
-                 [](const std::string& v, O& o) {
+                 [&o](const std::string& v) {
                      return SetStart(o, ReadStart::From::Time) &&
                             ParseTime(v, NowNs(), o.start.timeNs);
-                 }});
-    t.push_back({"last", "N", "start N records back from the end (per instrument)",
-                 [](const std::string& v, O& o) {
+                 });
+    AddValueFlag(app, "last", "N", "start N records back from the end (per instrument)",
+                 [&o](const std::string& v) {
                      long long n;
                      if (!SetStart(o, ReadStart::From::Last) || !mdtools::ParseInt(v, n) || n < 0)
                          return false;
                      o.start.last = static_cast<std::uint64_t>(n);
                      return true;
-                 }});
-    t.push_back({"all", nullptr, "start at the oldest record stored",
-                 [](const std::string&, O& o) { return SetStart(o, ReadStart::From::All); }});
-    t.push_back({"durable", "NAME", "a durable consumer: reading resumes where the last reader "
-                 "of that name stopped (one per instrument: NAME_1, NAME_2, ...)",
-                 [](const std::string& v, O& o) {
+                 });
+    AddCheckedSwitch(app, "all", "start at the oldest record stored",
+                     [&o] { return SetStart(o, ReadStart::From::All); });
+    AddValueFlag(app, "durable", "NAME", "a durable consumer: reading resumes where the last "
+                 "reader of that name stopped (one per instrument: NAME_1, NAME_2, ...)",
+                 [&o](const std::string& v) {
                      o.durable = v;
                      return ValidStreamName(v);
-                 }});
-    t.push_back({"to-end", nullptr, "stop once every record stored at start has been read",
-                 [](const std::string&, O& o) { return o.toEnd = true; }});
+                 });
+    AddSwitch(app, "to-end", "stop once every record stored at start has been read",
+              [&o] { o.toEnd = true; });
 }
 
-const std::vector<Flag<O>>& Table()
+void Define(CLI::App& app, O& o)
 {
-    static const std::vector<Flag<O>> table = [] {
-        std::vector<Flag<O>> t;
-        t.push_back({"help", nullptr, "show this text",
-                     [](const std::string&, O& o) { return o.help = true; }});
-        AddBusFlags(t);
-        t.push_back({"instruments", "a,b,c", "instruments to read (default: every record of "
-                     "the stream, for-quote notices included)",
-                     [](const std::string& v, O& o) { o.instruments = SplitList(v); return true; }});
-        t.push_back({"forquote", "a,b", "instruments whose for-quote notices to read",
-                     [](const std::string& v, O& o) { o.forquote = SplitList(v); return true; }});
-        AddStartFlags(t);
-        t.push_back({"csv", "FILE", "write every depth record to FILE as mdcli --csv does, "
-                     "with the relay's receive time",
-                     [](const std::string& v, O& o) { o.csv = v; return !v.empty(); }});
-        t.push_back({"duration", "SECONDS", "stop after this long (default: until Ctrl-C)",
-                     [](const std::string& v, O& o) {
-                         return mdtools::ParseDouble(v, o.durationSeconds) && o.durationSeconds >= 0;
-                     }});
-        t.push_back({"quiet", nullptr, "no ticker: only events and the summary",
-                     [](const std::string&, O& o) { return o.quiet = true; }});
-        return t;
-    }();
-    return table;
+    PrepareCommandLine(app);
+    AddSwitch(app, "help", "show this text", [&o] { o.help = true; });
+    AddBusFlags(app, o.bus);
+    AddValueFlag(app, "instruments", "a,b,c", "instruments to read (default: every record of "
+                 "the stream, for-quote notices included)",
+                 [&o](const std::string& v) {
+                     o.instruments = SplitList(v);
+                     return true;
+                 });
+    AddValueFlag(app, "forquote", "a,b", "instruments whose for-quote notices to read",
+                 [&o](const std::string& v) { o.forquote = SplitList(v); return true; });
+    AddStartFlags(app, o);
+    AddValueFlag(app, "csv", "FILE", "write every depth record to FILE as mdcli --csv does, "
+                 "with the relay's receive time",
+                 [&o](const std::string& v) { o.csv = v; return !v.empty(); });
+    AddValueFlag(app, "duration", "SECONDS", "stop after this long (default: until Ctrl-C)",
+                 [&o](const std::string& v) {
+                     return mdtools::ParseDouble(v, o.durationSeconds) && o.durationSeconds >= 0;
+                 });
+    AddSwitch(app, "quiet", "no ticker: only events and the summary", [&o] { o.quiet = true; });
+}
+
+std::string FlagsText()
+{
+    CLI::App app;
+    O unused;
+    Define(app, unused);
+    return FlagsHelp(app);
 }
 
 } // namespace
@@ -92,7 +98,9 @@ bool ParseReadOptions(const std::vector<std::string>& args, ReadOptions& out, st
     for (const std::string& a : args)
         if (a != "--read")
             rest.push_back(a);
-    if (!ParseFlags(Table(), rest, out, error))
+    CLI::App app;
+    Define(app, out);
+    if (!ParseCommandLine(app, rest, error))
         return false;
     return out.help || CheckBusOptions(out.bus, error);
 }
@@ -117,8 +125,8 @@ std::string ReadUsage()
            "or writes them as CSV. Live by default; --since, --last or --all read what is\n"
            "stored first. Exit codes: 0 records were read, 1 none were, 2 bad command\n"
            "line, 3 no NATS server could be reached, 4 the stream or a consumer could not\n"
-           "be used.\n\nflags:\n" +
-           FlagHelp(Table());
+           "be used.\n\n" +
+           FlagsText();
 }
 
 } // namespace mdrelay

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "BusConsumer.h"
-#include "BusOptions.h"
+#include "BusFlags.h"
 
 #include <string>
 #include <vector>

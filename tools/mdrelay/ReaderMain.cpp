@@ -1,7 +1,7 @@
-// The reading mode: records from the stream onto mdcli's board, ticker and
-// CSV file, as if a front had sent them, with the relay's receive time.
+// The reading mode: records from the stream onto the board, ticker and CSV
+// file mdcli shows, as if a front had sent them, with the relay's receive time.
 #include "BusConsumer.h"
-#include "CliSpi.h"
+#include "ClientSession.h"
 #include "CsvWriter.h"
 #include "Interrupt.h"
 #include "Modes.h"
@@ -30,7 +30,7 @@ int Fail(int code, const std::string& message)
 }
 
 // On the client library's threads; board and file take their own locks.
-void Show(const BusDelivery& d, mdcli::MarketBoard& board, mdcli::CsvWriter* csv)
+void Show(const BusDelivery& d, mdtools::MarketBoard& board, mdtools::CsvWriter* csv)
 {
     const long long recvUs = d.info.recvNs / 1000;
     if (d.info.kind == RecordKind::Depth) {
@@ -43,7 +43,7 @@ void Show(const BusDelivery& d, mdcli::MarketBoard& board, mdcli::CsvWriter* csv
         CThostFtdcForQuoteRspField notice;
         std::memcpy(&notice, d.payload, sizeof notice);
         board.AddForQuote();
-        board.AddEvent(mdcli::CliSpi::ForQuoteText(notice));
+        board.AddEvent(mdtools::ClientSession::ForQuoteText(notice));
     }
 }
 
@@ -59,9 +59,9 @@ std::string Describe(const ReadOptions& o, const std::vector<std::string>& filte
 
 // What the client library calls back into; it outlives the library's threads.
 struct Parts {
-    mdcli::MarketBoard board;
-    mdcli::CsvWriter csv;
-    mdcli::CsvWriter* file = nullptr;
+    mdtools::MarketBoard board;
+    mdtools::CsvWriter csv;
+    mdtools::CsvWriter* file = nullptr;
     NatsLink link;
     BusConsumer consumer{[this](const BusDelivery& d) { Show(d, board, file); }};
 };
@@ -82,8 +82,8 @@ int Read(const ReadOptions& o, Parts& p)
         std::fprintf(stderr, "mdrelay: %s\n", warning.c_str());
     p.board.AddEvent("reading " + Describe(o, spec.filters) + " from " + p.link.ConnectedUrl());
     mdtools::InstallInterruptHandler();
-    const mdcli::Display display = mdcli::ChooseDisplay(o.quiet);
-    mdcli::Ticker ticker;
+    const mdtools::Display display = mdtools::ChooseDisplay(o.quiet);
+    mdtools::Ticker ticker;
     const auto start = std::chrono::steady_clock::now();
     const auto end = o.durationSeconds > 0
                          ? start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
@@ -93,11 +93,11 @@ int Read(const ReadOptions& o, Parts& p)
            std::chrono::steady_clock::now() < end) {
         // A duration shorter than the refresh period is kept too.
         std::this_thread::sleep_until(std::min(std::chrono::steady_clock::now() + RefreshPeriod, end));
-        mdcli::Refresh(p.board, ticker, display);
+        mdtools::Refresh(p.board, ticker, display);
     }
     p.consumer.Stop(); // no callback runs from here on
-    mdcli::Refresh(p.board, ticker, display);
-    std::fputs(mdcli::Summary(p.board, "mdrelay").c_str(), stdout);
+    mdtools::Refresh(p.board, ticker, display);
+    std::fputs(mdtools::Summary(p.board, "mdrelay").c_str(), stdout);
     if (p.consumer.Skipped() > 0)
         std::printf("mdrelay: %llu messages of another format skipped\n",
                     static_cast<unsigned long long>(p.consumer.Skipped()));

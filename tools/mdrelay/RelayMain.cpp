@@ -84,7 +84,7 @@ bool PrepareStream(NatsLink& link, const RelayOptions& o, Publisher& publisher, 
 
 // The front session as mdcli runs it, its password settled as mdcli settles
 // one: from the file, else from the environment.
-bool Session(const RelayOptions& o, mdcli::CliOptions& s, std::string& error)
+bool Session(const RelayOptions& o, mdtools::SessionOptions& s, std::string& error)
 {
     s.fronts = o.fronts;
     s.broker = o.broker;
@@ -93,7 +93,7 @@ bool Session(const RelayOptions& o, mdcli::CliOptions& s, std::string& error)
     s.instruments = o.instruments;
     s.forquote = o.forquote;
     s.links = o.links;
-    return mdcli::ResolvePassword(s, std::getenv(FrontPasswordVariable), error);
+    return mdtools::ResolvePassword(s, std::getenv(FrontPasswordVariable), error);
 }
 
 RelayStatus Status(const RecordQueue& queue, const Publisher& publisher, const NatsLink& link)
@@ -107,9 +107,9 @@ RelayStatus Status(const RecordQueue& queue, const Publisher& publisher, const N
     return s;
 }
 
-void PrintEvents(mdcli::MarketBoard& events)
+void PrintEvents(mdtools::MarketBoard& events)
 {
-    const std::string text = mdcli::Ticker::Lines(events.TakeEvents(), {});
+    const std::string text = mdtools::Ticker::Lines(events.TakeEvents(), {});
     if (!text.empty()) {
         std::fputs(text.c_str(), stdout);
         std::fflush(stdout);
@@ -117,16 +117,16 @@ void PrintEvents(mdcli::MarketBoard& events)
 }
 
 // Runs the library's client until interrupted or the duration is over.
-void Relay(const RelayOptions& o, const mdcli::CliOptions& session, RecordQueue& queue,
+void Relay(const RelayOptions& o, const mdtools::SessionOptions& session, RecordQueue& queue,
            Publisher& publisher, NatsLink& link)
 {
-    mdcli::MarketBoard events;
+    mdtools::MarketBoard events;
     RelaySpi spi(session, events, queue);
     // The library's loop thread starts here (the links' clients in Init)
     // and takes the name.
     ThreadName("md-library");
     mdlink::CRedundantMdApi* redundant = nullptr;
-    CThostFtdcMdApi* api = mdcli::NewClient(o.links, redundant);
+    CThostFtdcMdApi* api = mdtools::NewClient(o.links, redundant);
     spi.Attach(api);
     api->RegisterSpi(&spi);
     std::vector<std::string> fronts = o.fronts; // the interface takes mutable text
@@ -151,7 +151,7 @@ void Relay(const RelayOptions& o, const mdcli::CliOptions& session, RecordQueue&
     const int linkCount = redundant ? redundant->GetLinkCounters(links, mdlink::RedundantMaxLinks) : 0;
     api->Release(); // waits until no callback runs; none follows
     PrintEvents(events);
-    for (const std::string& line : mdcli::LinkSummary(links, linkCount))
+    for (const std::string& line : mdtools::LinkSummary(links, linkCount))
         std::printf("mdrelay: %s\n", line.c_str());
 }
 
@@ -179,7 +179,7 @@ struct Parts {
     Publisher publisher;
 };
 
-int Run(const RelayOptions& o, const mdcli::CliOptions& session, Parts& p)
+int Run(const RelayOptions& o, const mdtools::SessionOptions& session, Parts& p)
 {
     std::string error;
     p.link.SetReconnect(NatsLink::Reconnect::FreshConnection);
@@ -216,7 +216,7 @@ int RunRelay(const std::vector<std::string>& args)
 {
     RelayOptions o;
     std::string error;
-    mdcli::CliOptions session;
+    mdtools::SessionOptions session;
     if (!ParseRelayOptions(args, o, error))
         return Fail(ExitUsage, error + " (try --help)");
     if (o.help) {

@@ -9,6 +9,7 @@ namespace mdrelay {
 
 namespace {
 
+using namespace mdtools;
 using O = RelayOptions;
 
 bool Count(const std::string& v, std::size_t& out, std::size_t max)
@@ -25,41 +26,41 @@ bool Positive(const std::string& v, std::int64_t& ns)
     return ParseDuration(v, ns) && ns > 0;
 }
 
-void AddFrontFlags(std::vector<Flag<O>>& t)
+void AddFrontFlags(CLI::App& app, O& o)
 {
-    t.push_back({"front", "tcp://HOST:PORT", "a front to connect to; repeat for failover",
-                 [](const std::string& v, O& o) {
+    AddValueFlag(app, "front", "tcp://HOST:PORT", "a front to connect to; repeat for failover",
+                 [&o](const std::string& v) {
                      o.fronts.push_back(v);
                      return v.rfind("tcp://", 0) == 0 && v.rfind(':') > 6;
-                 }});
-    t.push_back({"links", "N", "hold N of the fronts at once, one link each, and publish each "
+                 });
+    AddValueFlag(app, "links", "N", "hold N of the fronts at once, one link each, and publish each "
                  "record once, from the link that brings it first (1 to 8; default: one link, "
                  "or what MDLINK_LINKS says); the links' counters are printed at exit",
-                 [](const std::string& v, O& o) {
+                 [&o](const std::string& v) {
                      std::size_t n;
                      if (!Count(v, n, 8))
                          return false;
                      o.links = static_cast<int>(n);
                      return true;
-                 }});
-    t.push_back({"broker", "ID", "broker id of the login",
-                 [](const std::string& v, O& o) { o.broker = v; return true; }});
-    t.push_back({"user", "NAME", "user id of the login",
-                 [](const std::string& v, O& o) { o.user = v; return true; }});
-    t.push_back({"password-file", "FILE", "file whose first line is the login's password (else "
-                 "MDRELAY_FRONT_PASSWORD, when set)",
-                 [](const std::string& v, O& o) { o.passwordFile = v; return !v.empty(); }});
-    t.push_back({"instruments", "a,b,c", "instruments whose depth data to publish",
-                 [](const std::string& v, O& o) {
+                 });
+    AddValueFlag(app, "broker", "ID", "broker id of the login",
+                 [&o](const std::string& v) { o.broker = v; return true; });
+    AddValueFlag(app, "user", "NAME", "user id of the login",
+                 [&o](const std::string& v) { o.user = v; return true; });
+    AddValueFlag(app, "password-file", "FILE", "file whose first line is the login's password "
+                 "(else MDRELAY_FRONT_PASSWORD, when set)",
+                 [&o](const std::string& v) { o.passwordFile = v; return !v.empty(); });
+    AddValueFlag(app, "instruments", "a,b,c", "instruments whose depth data to publish",
+                 [&o](const std::string& v) {
                      for (const std::string& s : SplitList(v))
                          o.instruments.push_back(s);
                      return true;
-                 }});
-    t.push_back({"instruments-file", "FILE", "more instruments: ids separated by commas, "
+                 });
+    AddValueFlag(app, "instruments-file", "FILE", "more instruments: ids separated by commas, "
                  "spaces or lines; '#' starts a comment",
-                 [](const std::string& v, O& o) { o.instrumentsFile = v; return !v.empty(); }});
-    t.push_back({"forquote", "a,b", "instruments whose for-quote notices to publish",
-                 [](const std::string& v, O& o) { o.forquote = SplitList(v); return true; }});
+                 [&o](const std::string& v) { o.instrumentsFile = v; return !v.empty(); });
+    AddValueFlag(app, "forquote", "a,b", "instruments whose for-quote notices to publish",
+                 [&o](const std::string& v) { o.forquote = SplitList(v); return true; });
 }
 
 bool ParseStorage(const std::string& v, O& o)
@@ -83,75 +84,71 @@ bool ParseMismatch(const std::string& v, O& o)
     return true;
 }
 
-void AddStreamFlags(std::vector<Flag<O>>& t)
+void AddStreamFlags(CLI::App& app, O& o)
 {
-    t.push_back({"storage", "file|memory", "where the stream keeps records (default file)",
-                 ParseStorage});
-    t.push_back({"max-age", "DURATION", "records older than this are removed; 0: kept "
+    AddValueFlag(app, "storage", "file|memory", "where the stream keeps records (default file)",
+                 [&o](const std::string& v) { return ParseStorage(v, o); });
+    AddValueFlag(app, "max-age", "DURATION", "records older than this are removed; 0: kept "
                  "(default 24h)",
-                 [](const std::string& v, O& o) { return ParseDuration(v, o.stream.maxAgeNs); }});
-    t.push_back({"max-bytes", "SIZE", "the stream's size limit, oldest records removed first; "
+                 [&o](const std::string& v) { return ParseDuration(v, o.stream.maxAgeNs); });
+    AddValueFlag(app, "max-bytes", "SIZE", "the stream's size limit, oldest records removed first; "
                  "0: none (default 0)",
-                 [](const std::string& v, O& o) { return ParseSize(v, o.stream.maxBytes); }});
-    t.push_back({"replicas", "N", "copies of the stream in a cluster, 1 to 5 (default 1)",
-                 [](const std::string& v, O& o) {
+                 [&o](const std::string& v) { return ParseSize(v, o.stream.maxBytes); });
+    AddValueFlag(app, "replicas", "N", "copies of the stream in a cluster, 1 to 5 (default 1)",
+                 [&o](const std::string& v) {
                      std::size_t n;
                      if (!Count(v, n, 5))
                          return false;
                      o.stream.replicas = static_cast<int>(n);
                      return true;
-                 }});
-    t.push_back({"duplicate-window", "DURATION", "a record published again within this long is "
-                 "stored once (default 2m)",
-                 [](const std::string& v, O& o) { return Positive(v, o.stream.duplicateWindowNs); }});
-    t.push_back({"stream-mismatch", "fail|use|update", "when the stream exists and differs from "
-                 "these flags: exit, publish into it as it is, or change it (default fail; the "
-                 "differences are printed in every case)", ParseMismatch});
+                 });
+    AddValueFlag(app, "duplicate-window", "DURATION", "a record published again within this long "
+                 "is stored once (default 2m)",
+                 [&o](const std::string& v) { return Positive(v, o.stream.duplicateWindowNs); });
+    AddValueFlag(app, "stream-mismatch", "fail|use|update", "when the stream exists and differs "
+                 "from these flags: exit, publish into it as it is, or change it (default fail; "
+                 "the differences are printed in every case)",
+                 [&o](const std::string& v) { return ParseMismatch(v, o); });
 }
 
-void AddRelayFlags(std::vector<Flag<O>>& t)
+void AddRelayFlags(CLI::App& app, O& o)
 {
-    t.push_back({"queue", "N", "records held while the bus cannot take them; when full the "
+    AddValueFlag(app, "queue", "N", "records held while the bus cannot take them; when full the "
                  "oldest is dropped and counted (default 65536, about 28 MB)",
-                 [](const std::string& v, O& o) { return Count(v, o.queueRecords, 1u << 24); }});
-    t.push_back({"in-flight", "N", "records published and not yet acknowledged, at most "
+                 [&o](const std::string& v) { return Count(v, o.queueRecords, 1u << 24); });
+    AddValueFlag(app, "in-flight", "N", "records published and not yet acknowledged, at most "
                  "(default 4096)",
-                 [](const std::string& v, O& o) { return Count(v, o.inFlight, 1u << 20); }});
-    t.push_back({"ack-wait", "DURATION", "an acknowledgement not back by then counts as failed "
-                 "and the record is sent again (default 5s)",
-                 [](const std::string& v, O& o) { return Positive(v, o.ackWaitNs); }});
-    t.push_back({"stall", "DURATION", "no new record goes out while an older one has waited "
+                 [&o](const std::string& v) { return Count(v, o.inFlight, 1u << 20); });
+    AddValueFlag(app, "ack-wait", "DURATION", "an acknowledgement not back by then counts as "
+                 "failed and the record is sent again (default 5s)",
+                 [&o](const std::string& v) { return Positive(v, o.ackWaitNs); });
+    AddValueFlag(app, "stall", "DURATION", "no new record goes out while an older one has waited "
                  "this long for its acknowledgement (default 1s)",
-                 [](const std::string& v, O& o) { return Positive(v, o.stallNs); }});
-    t.push_back({"low-latency", nullptr, "write each record to the bus as it is published, "
+                 [&o](const std::string& v) { return Positive(v, o.stallNs); });
+    AddSwitch(app, "low-latency", "write each record to the bus as it is published, "
                  "the publishing thread woken for each (about 0.1 ms added from front to "
                  "consumer instead of about 1 ms; more CPU per record, a lower top rate)",
-                 [](const std::string&, O& o) { return o.bus.sendAtOnce = true; }});
-    t.push_back({"flush", "DURATION", "at exit, how long to wait for what is in flight "
+                 [&o] { o.bus.sendAtOnce = true; });
+    AddValueFlag(app, "flush", "DURATION", "at exit, how long to wait for what is in flight "
                  "(default 10s)",
-                 [](const std::string& v, O& o) { return ParseDuration(v, o.flushNs); }});
-    t.push_back({"status-interval", "DURATION", "how often the counters are printed "
+                 [&o](const std::string& v) { return ParseDuration(v, o.flushNs); });
+    AddValueFlag(app, "status-interval", "DURATION", "how often the counters are printed "
                  "(default 1m)",
-                 [](const std::string& v, O& o) { return Positive(v, o.statusNs); }});
-    t.push_back({"duration", "SECONDS", "stop after this long (default: until SIGINT/SIGTERM)",
-                 [](const std::string& v, O& o) {
+                 [&o](const std::string& v) { return Positive(v, o.statusNs); });
+    AddValueFlag(app, "duration", "SECONDS", "stop after this long (default: until SIGINT/SIGTERM)",
+                 [&o](const std::string& v) {
                      return mdtools::ParseDouble(v, o.durationSeconds) && o.durationSeconds >= 0;
-                 }});
+                 });
 }
 
-const std::vector<Flag<O>>& Table()
+void Define(CLI::App& app, O& o)
 {
-    static const std::vector<Flag<O>> table = [] {
-        std::vector<Flag<O>> t;
-        t.push_back({"help", nullptr, "show this text",
-                     [](const std::string&, O& o) { return o.help = true; }});
-        AddFrontFlags(t);
-        AddBusFlags(t);
-        AddStreamFlags(t);
-        AddRelayFlags(t);
-        return t;
-    }();
-    return table;
+    PrepareCommandLine(app);
+    AddSwitch(app, "help", "show this text", [&o] { o.help = true; });
+    AddFrontFlags(app, o);
+    AddBusFlags(app, o.bus);
+    AddStreamFlags(app, o);
+    AddRelayFlags(app, o);
 }
 
 bool Check(O& o, std::string& error)
@@ -172,6 +169,14 @@ bool Check(O& o, std::string& error)
     return true;
 }
 
+std::string FlagsText()
+{
+    CLI::App app;
+    O unused;
+    Define(app, unused);
+    return FlagsHelp(app);
+}
+
 } // namespace
 
 bool ParseRelayOptions(const std::vector<std::string>& args, RelayOptions& out, std::string& error)
@@ -180,7 +185,9 @@ bool ParseRelayOptions(const std::vector<std::string>& args, RelayOptions& out, 
     for (const std::string& a : args)
         if (a != "--publish")
             rest.push_back(a);
-    if (!ParseFlags(Table(), rest, out, error))
+    CLI::App app;
+    Define(app, out);
+    if (!ParseCommandLine(app, rest, error))
         return false;
     return out.help || Check(out, error);
 }
@@ -217,9 +224,8 @@ std::string RelayUsage()
            "Exit codes: 0 stopped, everything received published or counted as dropped;\n"
            "1 stopped with records still unacknowledged after --flush; 2 bad command line\n"
            "or unreadable file; 3 no NATS server could be reached or the login was refused;\n"
-           "4 the stream could not be created, or differs from the flags (--stream-mismatch).\n\n"
-           "flags:\n" +
-           FlagHelp(Table());
+           "4 the stream could not be created, or differs from the flags (--stream-mismatch).\n\n" +
+           FlagsText();
 }
 
 } // namespace mdrelay

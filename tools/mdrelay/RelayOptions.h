@@ -1,7 +1,7 @@
 // The command line of mdrelay's publishing mode.
 #pragma once
 
-#include "BusOptions.h"
+#include "BusFlags.h"
 #include "StreamSpec.h"
 
 #include <cstdint>

@@ -1,18 +1,18 @@
-// The relay's callbacks on the library's thread: the session of mdcli (log
-// in on every connection, subscribe after each good login, events on the
-// board), with every depth record and for-quote notice pushed onto the
+// The relay's callbacks on the library's thread: the tools' client session
+// (log in on every connection, subscribe after each good login, events on
+// the board), with every depth record and for-quote notice pushed onto the
 // record queue instead of shown. Nothing here waits.
 #pragma once
 
-#include "CliSpi.h"
+#include "ClientSession.h"
 #include "RecordQueue.h"
 
 namespace mdrelay {
 
-class RelaySpi final : public mdcli::CliSpi {
+class RelaySpi final : public mdtools::ClientSession {
 public:
-    RelaySpi(const mdcli::CliOptions& session, mdcli::MarketBoard& events, RecordQueue& queue)
-        : CliSpi(session, events, nullptr), queue_(queue)
+    RelaySpi(const mdtools::SessionOptions& session, mdtools::MarketBoard& events, RecordQueue& queue)
+        : ClientSession(session, events, nullptr), queue_(queue)
     {
     }
 

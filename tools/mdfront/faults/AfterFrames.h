@@ -26,12 +26,12 @@ public:
     }
 
     // The registry entry of such a fault: one count flag.
-    static FaultKind Kind(const char* flag, const char* help,
-                          std::optional<std::uint64_t> FrontFaults::*member, Act act,
-                          const char* why)
+    template <class S>
+    static EntryOf<S> Entry(const char* flag, const char* help,
+                            std::optional<std::uint64_t> S::*member, Act act, const char* why)
     {
         return {{{flag, "N", help, CountInto(member)}},
-                [member, act, why](const FrontFaults& f) -> std::unique_ptr<Fault> {
+                [member, act, why](const S& f) -> std::unique_ptr<Fault> {
                     if (!(f.*member))
                         return nullptr;
                     return std::make_unique<AfterFrames>(*(f.*member), act, why);

@@ -1,7 +1,8 @@
-// A fault is one entry: its command-line flags (name, value parsing, help)
-// and its hooks at the points where a session writes. The session builds
-// the faults its FrontFaults turn on and calls every hook in registry order;
-// adding a fault is one file here and one line in FaultRegistry.cpp.
+// A fault is one header here: its settings, its command-line flags (name,
+// value parsing, help) and its hooks at the points where a session writes.
+// FrontFaults holds every fault's settings; the session builds the faults
+// they turn on and calls every hook in registry order. Adding a fault is its
+// file and its line in FaultRegistry.h's list (with the file's #include).
 //
 //   accept ------> OnAccept
 //   login check -> RefusesLogin
@@ -11,7 +12,6 @@
 //   each write --> ByteDelay                 (one byte per send)
 #pragma once
 
-#include "FrontConfig.h"
 #include "FrontRecord.h"
 
 #include <chrono>
@@ -69,18 +69,29 @@ public:
     virtual std::optional<std::chrono::microseconds> ByteDelay() const { return std::nullopt; }
 };
 
-struct FaultFlag {
+// A fault's flag, parsed into its own settings S.
+template <class S>
+struct FlagOf {
     const char* name;
     const char* value; // nullptr: a switch without a value
     const char* help;
-    std::function<bool(const std::string& value, FrontFaults& out)> parse;
+    std::function<bool(const std::string& value, S& out)> parse;
 };
 
-struct FaultKind {
-    std::vector<FaultFlag> flags;
-    // The fault for one connection, or null when the settings leave it off.
-    std::function<std::unique_ptr<Fault>(const FrontFaults&)> make;
+// What a fault's file gives the registry: its flags, and the fault for one
+// connection, or null when the settings leave it off.
+template <class S>
+struct EntryOf {
+    std::vector<FlagOf<S>> flags;
+    std::function<std::unique_ptr<Fault>(const S&)> make;
 };
+
+// Every fault's settings (FaultRegistry.h).
+struct FrontFaults;
+
+// A registry entry over all the settings.
+using FaultFlag = FlagOf<FrontFaults>;
+using FaultKind = EntryOf<FrontFaults>;
 
 // Every fault, in the order their hooks run and --help lists them.
 const std::vector<FaultKind>& FaultKinds();

@@ -1,9 +1,8 @@
-// What the fault files share: parsing of flag values, and building a fault
-// from the one setting that turns it on.
+// What the fault files share: parsing of flag values into a fault's
+// settings, and building a fault from the one setting that turns it on.
 #pragma once
 
 #include "Fault.h"
-#include "FrontConfig.h"
 #include "NumberText.h"
 
 #include <chrono>
@@ -46,12 +45,11 @@ struct Stored<std::optional<T>> {
 };
 
 // Parses a count in [min, max] into one member of the settings.
-template <class T>
-std::function<bool(const std::string&, FrontFaults&)> CountInto(T FrontFaults::*member,
-                                                                std::uint64_t min = 0,
-                                                                std::uint64_t max = ~0ull)
+template <class S, class T>
+std::function<bool(const std::string&, S&)> CountInto(T S::*member, std::uint64_t min = 0,
+                                                      std::uint64_t max = ~0ull)
 {
-    return [member, min, max](const std::string& v, FrontFaults& f) {
+    return [member, min, max](const std::string& v, S& f) {
         std::uint64_t n;
         if (!ToCount(v, n, max) || n < min)
             return false;
@@ -61,11 +59,11 @@ std::function<bool(const std::string&, FrontFaults&)> CountInto(T FrontFaults::*
 }
 
 // Parses a non-negative number, converted by `convert`, into a duration setting.
-template <class D>
-std::function<bool(const std::string&, FrontFaults&)> DurationInto(std::optional<D> FrontFaults::*member,
-                                                                   D (*convert)(double))
+template <class S, class D>
+std::function<bool(const std::string&, S&)> DurationInto(std::optional<D> S::*member,
+                                                         D (*convert)(double))
 {
-    return [member, convert](const std::string& v, FrontFaults& f) {
+    return [member, convert](const std::string& v, S& f) {
         double n;
         if (!NonNegative(v, n))
             return false;
@@ -97,10 +95,10 @@ const T& ValueOf(const T& v)
 }
 
 // Builds F from the setting's value when the setting is on.
-template <class F, class T>
-std::function<std::unique_ptr<Fault>(const FrontFaults&)> WhenSet(T FrontFaults::*member)
+template <class F, class S, class T>
+std::function<std::unique_ptr<Fault>(const S&)> WhenSet(T S::*member)
 {
-    return [member](const FrontFaults& f) -> std::unique_ptr<Fault> {
+    return [member](const S& f) -> std::unique_ptr<Fault> {
         if (!IsSet(f.*member))
             return nullptr;
         return std::make_unique<F>(ValueOf(f.*member));
