@@ -5,6 +5,7 @@
 #include "ReadOptions.h"
 #include "RelayOptions.h"
 #include "RelayStatus.h"
+#include "StreamSetup.h"
 #include "StreamSpec.h"
 
 #include <gtest/gtest.h>
@@ -175,6 +176,10 @@ TEST(OptionsTest, StreamDifferencesNameEachMember)
                                         "storage: the stream has memory, the options say file",
                                         "max-bytes: the stream has 1G, the options say 0",
                                         "replicas: the stream has 3, the options say 1"}));
+    // Whether an existing stream's subjects take the relay's prefix.
+    EXPECT_TRUE(TakesPrefix({"other.>", "md.>"}, "md"));
+    EXPECT_TRUE(TakesPrefix({"*.>"}, "md.x"));
+    EXPECT_FALSE(TakesPrefix({"md.SHFE.>", "md.*.*"}, "md"));
 }
 
 TEST(OptionsTest, RecordHeaderWrittenAndChecked)
