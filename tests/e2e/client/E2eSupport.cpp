@@ -1,6 +1,7 @@
 #include "E2eSupport.h"
 
 #include "LocalTime.h"
+#include "wire/DepthMembers.h"
 
 #include <cstdlib>
 #include <fstream>
@@ -165,8 +166,8 @@ void Session::OnFrontDisconnected(int nReason)
     Record(e);
 }
 
-void Session::OnRspUserLogin(CThostFtdcRspUserLoginField* login, CThostFtdcRspInfoField* info,
-                             int requestId, bool isLast)
+void Session::OnRspUserLogin(CThostFtdcRspUserLoginField* login, CThostFtdcRspInfoField* info, int requestId,
+                             bool isLast)
 {
     Event e;
     e.kind = Kind::Login;
@@ -179,8 +180,8 @@ void Session::OnRspUserLogin(CThostFtdcRspUserLoginField* login, CThostFtdcRspIn
     Record(e);
 }
 
-void Session::Response(Kind kind, CThostFtdcSpecificInstrumentField* instrument,
-                       CThostFtdcRspInfoField* info, int requestId, bool isLast)
+void Session::Response(Kind kind, CThostFtdcSpecificInstrumentField* instrument, CThostFtdcRspInfoField* info,
+                       int requestId, bool isLast)
 {
     Event e;
     e.kind = kind;
@@ -193,8 +194,8 @@ void Session::Response(Kind kind, CThostFtdcSpecificInstrumentField* instrument,
     Record(e);
 }
 
-void Session::OnRspSubMarketData(CThostFtdcSpecificInstrumentField* instrument,
-                                 CThostFtdcRspInfoField* info, int requestId, bool isLast)
+void Session::OnRspSubMarketData(CThostFtdcSpecificInstrumentField* instrument, CThostFtdcRspInfoField* info,
+                                 int requestId, bool isLast)
 {
     Response(Kind::SubMd, instrument, info, requestId, isLast);
 }
@@ -205,8 +206,8 @@ void Session::OnRspUnSubMarketData(CThostFtdcSpecificInstrumentField* instrument
     Response(Kind::UnSubMd, instrument, info, requestId, isLast);
 }
 
-void Session::OnRspSubForQuoteRsp(CThostFtdcSpecificInstrumentField* instrument,
-                                  CThostFtdcRspInfoField* info, int requestId, bool isLast)
+void Session::OnRspSubForQuoteRsp(CThostFtdcSpecificInstrumentField* instrument, CThostFtdcRspInfoField* info,
+                                  int requestId, bool isLast)
 {
     Response(Kind::SubQuote, instrument, info, requestId, isLast);
 }
@@ -344,31 +345,23 @@ void ClientTest::ReleaseClient()
 std::string DepthDiff(const Depth& w, const Depth& g)
 {
     std::string out;
-#define E2E_TEXT(m)                                                                  \
-    if (std::memcmp(w.m, g.m, sizeof w.m) != 0)                                      \
+#define E2E_Text(m)                                                                                          \
+    if (std::memcmp(w.m, g.m, sizeof w.m) != 0)                                                              \
         out += " " #m "=" + Show(w.m, sizeof w.m) + "/" + Show(g.m, sizeof g.m);
-#define E2E_NUM(m)                                                                   \
-    if (w.m != g.m)                                                                  \
+#define E2E_Double(m)                                                                                        \
+    if (w.m != g.m)                                                                                          \
         out += " " #m "=" + Show(w.m, 0) + "/" + Show(g.m, 0);
-    E2E_TEXT(TradingDay) E2E_TEXT(InstrumentID) E2E_TEXT(ExchangeID) E2E_TEXT(ExchangeInstID)
-    E2E_TEXT(UpdateTime) E2E_TEXT(ActionDay)
-    E2E_NUM(LastPrice) E2E_NUM(PreSettlementPrice) E2E_NUM(PreClosePrice) E2E_NUM(PreOpenInterest)
-    E2E_NUM(OpenPrice) E2E_NUM(HighestPrice) E2E_NUM(LowestPrice) E2E_NUM(Volume)
-    E2E_NUM(Turnover) E2E_NUM(OpenInterest) E2E_NUM(ClosePrice) E2E_NUM(SettlementPrice)
-    E2E_NUM(UpperLimitPrice) E2E_NUM(LowerLimitPrice) E2E_NUM(PreDelta) E2E_NUM(CurrDelta)
-    E2E_NUM(UpdateMillisec) E2E_NUM(AveragePrice)
-    E2E_NUM(BidPrice1) E2E_NUM(BidVolume1) E2E_NUM(AskPrice1) E2E_NUM(AskVolume1)
-    E2E_NUM(BidPrice2) E2E_NUM(BidVolume2) E2E_NUM(AskPrice2) E2E_NUM(AskVolume2)
-    E2E_NUM(BidPrice3) E2E_NUM(BidVolume3) E2E_NUM(AskPrice3) E2E_NUM(AskVolume3)
-    E2E_NUM(BidPrice4) E2E_NUM(BidVolume4) E2E_NUM(AskPrice4) E2E_NUM(AskVolume4)
-    E2E_NUM(BidPrice5) E2E_NUM(BidVolume5) E2E_NUM(AskPrice5) E2E_NUM(AskVolume5)
-#undef E2E_TEXT
-#undef E2E_NUM
+#define E2E_Int(m) E2E_Double(m)
+#define E2E_MEMBER(kind, m, offset, width) E2E_##kind(m)
+    MDLINK_DEPTH_MEMBERS(E2E_MEMBER)
+#undef E2E_MEMBER
+#undef E2E_Int
+#undef E2E_Double
+#undef E2E_Text
     return out;
 }
 
-std::vector<mdfront::SentFrame> SentOfType(const mdfront::ConnectionRecord& conn,
-                                           std::uint32_t msgType)
+std::vector<mdfront::SentFrame> SentOfType(const mdfront::ConnectionRecord& conn, std::uint32_t msgType)
 {
     std::vector<mdfront::SentFrame> out;
     for (const mdfront::SentFrame& f : conn.sent)
