@@ -28,19 +28,19 @@ int (*VdsoClockGettime())(clockid_t, timespec*)
     return reinterpret_cast<int (*)(clockid_t, timespec*)>(read);
 }
 
-}  // namespace
+} // namespace
 
-DeadlineClock::DeadlineClock() : m_read(VdsoClockGettime())
+DeadlineClock::DeadlineClock() : read_(VdsoClockGettime())
 {
     timespec res{};
     timespec probe{};
-    if (clock_getres(CLOCK_MONOTONIC_COARSE, &res) == 0 && m_read(CLOCK_MONOTONIC_COARSE, &probe) == 0) {
-        m_clock = CLOCK_MONOTONIC_COARSE;
-        m_padNs = 2 * (static_cast<std::int64_t>(res.tv_sec) * 1000000000 + res.tv_nsec);
+    if (clock_getres(CLOCK_MONOTONIC_COARSE, &res) == 0 && read_(CLOCK_MONOTONIC_COARSE, &probe) == 0) {
+        clock_ = CLOCK_MONOTONIC_COARSE;
+        padNs_ = 2 * (static_cast<std::int64_t>(res.tv_sec) * 1000000000 + res.tv_nsec);
     } else {
         // No coarse clock: the full one, exact.
-        m_clock = CLOCK_MONOTONIC;
-        m_padNs = 0;
+        clock_ = CLOCK_MONOTONIC;
+        padNs_ = 0;
     }
 }
 
@@ -50,4 +50,4 @@ DeadlineClock::DeadlineClock() = default;
 
 #endif
 
-}  // namespace kelvo
+} // namespace kelvo

@@ -34,9 +34,9 @@ public:
     std::int64_t StartNs() const
     {
 #ifdef __linux__
-        timespec now;  // the reader fills it: the clock was tried when chosen
-        m_read(m_clock, &now);
-        return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec + m_padNs;
+        timespec now; // the reader fills it: the clock was tried when chosen
+        read_(clock_, &now);
+        return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec + padNs_;
 #else
         return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
 #endif
@@ -48,10 +48,10 @@ private:
 
     // The kernel's own reader in the vDSO, called directly: the C library's
     // clock_gettime wraps the same call, at about half its cost again.
-    Read m_read;
-    clockid_t m_clock;
-    std::int64_t m_padNs;
+    Read read_;
+    clockid_t clock_;
+    std::int64_t padNs_;
 #endif
 };
 
-}  // namespace kelvo
+} // namespace kelvo

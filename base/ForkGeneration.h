@@ -30,4 +30,4 @@ inline bool Inherited(unsigned generation)
 // Keeps a leak checker quiet about memory given up on purpose.
 void LeakOnPurpose(const void* object);
 
-}  // namespace kelvo
+} // namespace kelvo

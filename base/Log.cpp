@@ -37,7 +37,7 @@ using FileHandle = int;
 constexpr FileHandle kNoFile = -1;
 #endif
 
-constexpr std::size_t kPrefixLength = 24;  // "YYYY-MM-DD HH:MM:SS.mmm "
+constexpr std::size_t kPrefixLength = 24; // "YYYY-MM-DD HH:MM:SS.mmm "
 constexpr std::size_t kStackLine = 2048;
 constexpr std::int64_t kReopenPauseMs = 1000;
 
@@ -58,7 +58,12 @@ LocalTime Now()
     clock_gettime(CLOCK_REALTIME, &ts);
     std::tm tm{};
     localtime_r(&ts.tv_sec, &tm);
-    t = {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
+    t = {tm.tm_year + 1900,
+         tm.tm_mon + 1,
+         tm.tm_mday,
+         tm.tm_hour,
+         tm.tm_min,
+         tm.tm_sec,
          static_cast<int>(ts.tv_nsec / 1000000)};
 #endif
     return t;
@@ -67,9 +72,8 @@ LocalTime Now()
 FileHandle OpenAppend(const std::string& path)
 {
 #ifdef _WIN32
-    return CreateFileA(path.c_str(), FILE_APPEND_DATA,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                       OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
 #else
     return ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
 #endif
@@ -120,8 +124,8 @@ std::int64_t DayNumber(int year, int month, int day)
 int DateOfFile(const std::string& file, const std::string& name)
 {
     const std::size_t expected = name.size() + 1 + 8 + 4;
-    if (file.size() != expected || file.compare(0, name.size(), name) != 0 ||
-        file[name.size()] != '_' || file.compare(expected - 4, 4, ".log") != 0)
+    if (file.size() != expected || file.compare(0, name.size(), name) != 0 || file[name.size()] != '_' ||
+        file.compare(expected - 4, 4, ".log") != 0)
         return 0;
     int date = 0;
     for (std::size_t i = name.size() + 1; i < expected - 4; ++i) {
@@ -157,7 +161,7 @@ bool MakeDirs(const std::string& dir)
     return !ec && std::filesystem::is_directory(dir, ec);
 }
 
-}  // namespace
+} // namespace
 
 struct Kelvo_LogState {
     const unsigned generation = kelvo::ForkGeneration();
@@ -168,7 +172,7 @@ struct Kelvo_LogState {
     int keepDays = 0;
     FileHandle file = kNoFile;
     int fileDate = 0;
-    std::int64_t nextOpenMs = 0;  // no open is tried before this
+    std::int64_t nextOpenMs = 0; // no open is tried before this
 
     void CloseCurrent()
     {
@@ -263,8 +267,8 @@ void Kelvo_Log::Trace(int, const char* format, ...)
         return;
     const LocalTime t = Now();
     char stackLine[kStackLine];
-    std::snprintf(stackLine, sizeof stackLine, "%04d-%02d-%02d %02d:%02d:%02d.%03d ", t.year,
-                  t.month, t.day, t.hour, t.minute, t.second, t.millisecond);
+    std::snprintf(stackLine, sizeof stackLine, "%04d-%02d-%02d %02d:%02d:%02d.%03d ", t.year, t.month, t.day,
+                  t.hour, t.minute, t.second, t.millisecond);
 
     va_list args;
     va_start(args, format);

@@ -53,7 +53,7 @@ struct CallRecord {
 // Guards the start of a loop. Rebuilt in a forked child: a parent's thread
 // may have held it at the fork.
 std::mutex g_startMutex;
-Loop* g_forsaken = nullptr;  // the loops that forks left behind, newest first
+Loop* g_forsaken = nullptr; // the loops that forks left behind, newest first
 
 #ifndef _WIN32
 [[maybe_unused]] const bool g_forkHooked = pthread_atfork(nullptr, nullptr, &Loop::OnForkChild) == 0;
@@ -78,7 +78,7 @@ void PinToCpu(int cpu)
 #endif
 }
 
-}  // namespace
+} // namespace
 
 void LeakOnPurpose(const void* object)
 {
@@ -110,7 +110,7 @@ void Loop::OnForkChild()
     // can race, and nothing of the parent's loop may be touched.
     Loop* parent = s_current.load(std::memory_order_relaxed);
     if (parent != nullptr) {
-        parent->m_forsaken = g_forsaken;
+        parent->forsaken_ = g_forsaken;
         g_forsaken = parent;
     }
     s_current.store(nullptr, std::memory_order_relaxed);
@@ -118,9 +118,9 @@ void Loop::OnForkChild()
     g_forkGeneration.fetch_add(1, std::memory_order_relaxed);
 }
 
-Loop::Loop() : m_io(1), m_threadKey(ThreadKey()), m_stopped(false)
+Loop::Loop() : io_(1), threadKey_(ThreadKey()), stopped_(false)
 {
-    m_timers = new TimerService(*this);
+    timers_ = new TimerService(*this);
 #ifndef _WIN32
     // The loop thread takes no process signal: they stay with the
     // application's own threads.
@@ -128,27 +128,27 @@ Loop::Loop() : m_io(1), m_threadKey(ThreadKey()), m_stopped(false)
     sigset_t previous;
     sigfillset(&all);
     pthread_sigmask(SIG_BLOCK, &all, &previous);
-    m_thread = std::thread([this] { Run(); });
+    thread_ = std::thread([this] { Run(); });
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 #else
-    m_thread = std::thread([this] { Run(); });
+    thread_ = std::thread([this] { Run(); });
 #endif
 }
 
 void Loop::Run()
 {
     // Before any handler runs, so that InThread() is right inside all of them.
-    m_threadKey.store(ThisThreadKey(), std::memory_order_relaxed);
+    threadKey_.store(ThisThreadKey(), std::memory_order_relaxed);
     const LoopOptions options = LoopOptionsFromEnvironment();
     PinToCpu(options.cpu);
-    auto work = asio::make_work_guard(m_io);
+    auto work = asio::make_work_guard(io_);
     for (;;) {
         try {
             if (options.poll) {
-                m_polling = true;
+                polling_ = true;
                 RunPolling();
             } else {
-                m_io.run();
+                io_.run();
             }
             return;
         }
@@ -178,17 +178,17 @@ void Loop::RunPolling()
     constexpr unsigned AsioEvery = 16;
     unsigned turn = 0;
     for (;;) {
-        for (std::size_t i = 0; i < m_polled.size();) {
-            if (m_polled[i]->PollOnce()) {
+        for (std::size_t i = 0; i < polled_.size();) {
+            if (polled_[i]->PollOnce()) {
                 ++i;
                 continue;
             }
-            m_polled[i].swap(m_polled.back());
-            m_polled.pop_back();
+            polled_[i].swap(polled_.back());
+            polled_.pop_back();
         }
-        if (m_polled.empty() || ++turn % AsioEvery == 0) {
-            m_io.poll();
-            if (m_io.stopped())
+        if (polled_.empty() || ++turn % AsioEvery == 0) {
+            io_.poll();
+            if (io_.stopped())
                 return;
         }
     }
@@ -196,22 +196,22 @@ void Loop::RunPolling()
 
 bool Loop::Poll(std::shared_ptr<TcpLink> link)
 {
-    if (!m_polling || m_polled.size() >= PolledLinks)
+    if (!polling_ || polled_.size() >= PolledLinks)
         return false;
-    m_polled.push_back(std::move(link));
+    polled_.push_back(std::move(link));
     return true;
 }
 
 void Loop::Abandon()
 {
     {
-        std::lock_guard<std::mutex> lock(m_callMutex);
-        m_stopped.store(true, std::memory_order_release);
+        std::lock_guard<std::mutex> lock(callMutex_);
+        stopped_.store(true, std::memory_order_release);
         // No thread is the loop's any more, also not a new one given the
         // same id.
-        m_threadKey.store(ThreadKey(), std::memory_order_relaxed);
+        threadKey_.store(ThreadKey(), std::memory_order_relaxed);
     }
-    m_callDone.notify_all();
+    callDone_.notify_all();
 }
 
 void Loop::AtExit()
@@ -221,15 +221,15 @@ void Loop::AtExit()
     if (loop == nullptr)
         return;
     {
-        std::lock_guard<std::mutex> lock(loop->m_callMutex);
-        loop->m_stopped.store(true, std::memory_order_release);
+        std::lock_guard<std::mutex> lock(loop->callMutex_);
+        loop->stopped_.store(true, std::memory_order_release);
     }
-    loop->m_callDone.notify_all();
-    loop->m_io.stop();
+    loop->callDone_.notify_all();
+    loop->io_.stop();
 #ifndef _WIN32
     // exit() on the loop thread itself cannot wait for itself.
-    if (!loop->InThread() && loop->m_thread.joinable())
-        loop->m_thread.join();
+    if (!loop->InThread() && loop->thread_.joinable())
+        loop->thread_.join();
 #endif
     // Windows: static destructors run under the loader lock, where joining a
     // thread deadlocks; the stopped thread is left to the process's end.
@@ -244,9 +244,9 @@ void Loop::Call(void (*fn)(void*), void* arg)
     auto record = std::make_shared<CallRecord>();
     record->fn = fn;
     record->arg = arg;
-    asio::post(m_io, [this, record] {
+    asio::post(io_, [this, record] {
         {
-            std::lock_guard<std::mutex> lock(m_callMutex);
+            std::lock_guard<std::mutex> lock(callMutex_);
             if (record->state != CallRecord::Pending)
                 return;
             record->state = CallRecord::Taken;
@@ -258,24 +258,23 @@ void Loop::Call(void (*fn)(void*), void* arg)
         catch (abi::__forced_unwind&) {
             // The loop thread ends inside fn: the caller stops waiting.
             {
-                std::lock_guard<std::mutex> lock(m_callMutex);
+                std::lock_guard<std::mutex> lock(callMutex_);
                 record->state = CallRecord::Done;
             }
-            m_callDone.notify_all();
+            callDone_.notify_all();
             throw;
         }
 #endif
         catch (...) {
             record->error = std::current_exception();
         }
-        std::lock_guard<std::mutex> lock(m_callMutex);
+        std::lock_guard<std::mutex> lock(callMutex_);
         record->state = CallRecord::Done;
-        m_callDone.notify_all();
+        callDone_.notify_all();
     });
-    std::unique_lock<std::mutex> lock(m_callMutex);
-    m_callDone.wait(lock, [&] {
-        return record->state == CallRecord::Done ||
-               (record->state == CallRecord::Pending && Stopped());
+    std::unique_lock<std::mutex> lock(callMutex_);
+    callDone_.wait(lock, [&] {
+        return record->state == CallRecord::Done || (record->state == CallRecord::Pending && Stopped());
     });
     if (record->state == CallRecord::Pending) {
         record->state = CallRecord::Taken;
@@ -307,7 +306,7 @@ void Loop::KeepLoaded(const void* address)
 #endif
 }
 
-}  // namespace kelvo
+} // namespace kelvo
 
 extern "C" {
 
@@ -335,4 +334,4 @@ unsigned int Kelvo_LOOP_Generation(void)
     return kelvo::ForkGeneration();
 }
 
-}  // extern "C"
+} // extern "C"

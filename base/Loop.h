@@ -16,9 +16,9 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <thread>
-#include <memory>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -39,20 +39,17 @@ public:
         return loop != nullptr ? *loop : Start();
     }
 
-    asio::io_context& Context() { return m_io; }
-    TimerService& Timers() { return *m_timers; }
+    asio::io_context& Context() { return io_; }
+    TimerService& Timers() { return *timers_; }
 
-    bool InThread() const
-    {
-        return m_threadKey.load(std::memory_order_relaxed) == ThisThreadKey();
-    }
-    bool Stopped() const { return m_stopped.load(std::memory_order_acquire); }
+    bool InThread() const { return threadKey_.load(std::memory_order_relaxed) == ThisThreadKey(); }
+    bool Stopped() const { return stopped_.load(std::memory_order_acquire); }
 
     // Queues fn to run on the loop after the current handler.
     template <class Fn>
     void Post(Fn&& fn)
     {
-        asio::post(m_io, std::forward<Fn>(fn));
+        asio::post(io_, std::forward<Fn>(fn));
     }
 
     // Runs fn(arg) on the loop and waits; inline when already on the loop or
@@ -81,7 +78,7 @@ public:
     // and its read; further links, and everything else, go through the
     // io_context. Loop thread: false when the link is to wait as usual.
     static constexpr std::size_t PolledLinks = 4;
-    bool Polling() const { return m_polling; }
+    bool Polling() const { return polling_; }
     bool Poll(std::shared_ptr<TcpLink> link);
 
 private:
@@ -95,19 +92,19 @@ private:
 
     static std::atomic<Loop*> s_current;
 
-    asio::io_context m_io;
-    std::atomic<ThreadKey> m_threadKey;
-    std::atomic<bool> m_stopped;
+    asio::io_context io_;
+    std::atomic<ThreadKey> threadKey_;
+    std::atomic<bool> stopped_;
     // Kelvo_LOOP_Call's hand-over between a caller and the loop.
-    std::mutex m_callMutex;
-    std::condition_variable m_callDone;
-    TimerService* m_timers = nullptr;
+    std::mutex callMutex_;
+    std::condition_variable callDone_;
+    TimerService* timers_ = nullptr;
     // A parent's loop that a fork left behind, kept reachable, never touched.
-    Loop* m_forsaken = nullptr;
-    std::thread m_thread;
+    Loop* forsaken_ = nullptr;
+    std::thread thread_;
     // Loop thread: the mode, and the links it reads itself.
-    bool m_polling = false;
-    std::vector<std::shared_ptr<TcpLink>> m_polled;
+    bool polling_ = false;
+    std::vector<std::shared_ptr<TcpLink>> polled_;
 };
 
-}  // namespace kelvo
+} // namespace kelvo

@@ -52,23 +52,22 @@ bool BarrierAllThreads()
 #endif
 }
 
-}  // namespace
+} // namespace
 
-LoopLock::LoopLock(RoundTrip roundTrip, void* context)
-    : m_roundTrip(roundTrip), m_context(context)
+LoopLock::LoopLock(RoundTrip roundTrip, void* context) : roundTrip_(roundTrip), context_(context)
 {
     const bool biased = CanBarrierAllThreads();
-    m_foreign.store(biased ? 0 : 1, std::memory_order_relaxed);
-    m_mode.store(biased ? Biased : Spinning, std::memory_order_relaxed);
+    foreign_.store(biased ? 0 : 1, std::memory_order_relaxed);
+    mode_.store(biased ? Biased : Spinning, std::memory_order_relaxed);
 }
 
 void LoopLock::lock()
 {
-    m_foreign.fetch_add(1, std::memory_order_seq_cst);
-    const int mode = m_mode.load(std::memory_order_acquire);
+    foreign_.fetch_add(1, std::memory_order_seq_cst);
+    const int mode = mode_.load(std::memory_order_acquire);
     if (mode == Biased) {
         if (BarrierAllThreads()) {
-            while (m_loopInside.load(std::memory_order_acquire))
+            while (loopInside_.load(std::memory_order_acquire))
                 std::this_thread::yield();
         } else {
             GiveUpBias();
@@ -78,30 +77,30 @@ void LoopLock::lock()
         // over: this thread cannot rely on it.
         ConfirmSwitch();
     }
-    m_spin.lock();
+    spin_.lock();
 }
 
 void LoopLock::unlock()
 {
-    m_spin.unlock();
-    m_foreign.fetch_sub(1, std::memory_order_release);
+    spin_.unlock();
+    foreign_.fetch_sub(1, std::memory_order_release);
 }
 
 void LoopLock::GiveUpBias()
 {
     // Kept for good, and published before the mode: whoever sees Switching
     // sees it too.
-    m_foreign.fetch_add(1, std::memory_order_relaxed);
+    foreign_.fetch_add(1, std::memory_order_relaxed);
     int expected = Biased;
-    m_mode.compare_exchange_strong(expected, Switching, std::memory_order_release, std::memory_order_relaxed);
+    mode_.compare_exchange_strong(expected, Switching, std::memory_order_release, std::memory_order_relaxed);
     ConfirmSwitch();
 }
 
 void LoopLock::ConfirmSwitch()
 {
-    m_roundTrip(m_context);
+    roundTrip_(context_);
     int expected = Switching;
-    m_mode.compare_exchange_strong(expected, Spinning, std::memory_order_release, std::memory_order_relaxed);
+    mode_.compare_exchange_strong(expected, Spinning, std::memory_order_release, std::memory_order_relaxed);
 }
 
-}  // namespace kelvo
+} // namespace kelvo

@@ -49,33 +49,33 @@ public:
     // and a load, inline, with no flag to carry to the section's end.
     bool TryEnterFromLoop()
     {
-        m_loopInside.store(true, std::memory_order_relaxed);
+        loopInside_.store(true, std::memory_order_relaxed);
         // Order the store before the load on this thread; the other side's
         // process-wide barrier does the rest.
         std::atomic_signal_fence(std::memory_order_seq_cst);
-        if (m_foreign.load(std::memory_order_acquire) == 0)
+        if (foreign_.load(std::memory_order_acquire) == 0)
             return true;
-        m_loopInside.store(false, std::memory_order_release);
+        loopInside_.store(false, std::memory_order_release);
         return false;
     }
 
     class BiasedSection {
     public:
-        explicit BiasedSection(LoopLock& l) : m_inside(l.m_loopInside) {}
-        ~BiasedSection() { m_inside.store(false, std::memory_order_release); }
+        explicit BiasedSection(LoopLock& l) : inside_(l.loopInside_) {}
+        ~BiasedSection() { inside_.store(false, std::memory_order_release); }
         BiasedSection(const BiasedSection&) = delete;
         BiasedSection& operator=(const BiasedSection&) = delete;
 
     private:
-        std::atomic<bool>& m_inside;
+        std::atomic<bool>& inside_;
     };
 
     // The loop thread, for sections that may wait or unlock in the middle:
     // the spin lock alone, which every other thread takes as well.
-    SpinLock& Spin() { return m_spin; }
+    SpinLock& Spin() { return spin_; }
 
     // Whether the loop still enters with plain stores.
-    bool BiasedForTest() const { return m_mode.load(std::memory_order_acquire) == Biased; }
+    bool BiasedForTest() const { return mode_.load(std::memory_order_acquire) == Biased; }
 
 private:
     enum Mode { Biased, Switching, Spinning };
@@ -83,13 +83,13 @@ private:
     void GiveUpBias();
     void ConfirmSwitch();
 
-    SpinLock m_spin;
-    std::atomic<bool> m_loopInside{false};
+    SpinLock spin_;
+    std::atomic<bool> loopInside_{false};
     // Threads announced, plus one kept for good once the lock is not biased.
-    std::atomic<int> m_foreign;
-    std::atomic<int> m_mode;
-    const RoundTrip m_roundTrip;
-    void* const m_context;
+    std::atomic<int> foreign_;
+    std::atomic<int> mode_;
+    const RoundTrip roundTrip_;
+    void* const context_;
 };
 
-}  // namespace kelvo
+} // namespace kelvo

@@ -41,7 +41,7 @@ int CpuIndex(const char* text)
     return *text == '\0' ? static_cast<int>(value) : -1;
 }
 
-}  // namespace
+} // namespace
 
 LoopOptions ParseLoopOptions(const char* poll, const char* cpu)
 {
@@ -56,4 +56,4 @@ LoopOptions LoopOptionsFromEnvironment()
     return ParseLoopOptions(std::getenv("MDLINK_LOOP_POLL"), std::getenv("MDLINK_LOOP_CPU"));
 }
 
-}  // namespace kelvo
+} // namespace kelvo

@@ -19,4 +19,4 @@ LoopOptions ParseLoopOptions(const char* poll, const char* cpu);
 // From this process's environment.
 LoopOptions LoopOptionsFromEnvironment();
 
-}  // namespace kelvo
+} // namespace kelvo

@@ -42,7 +42,7 @@ int ReasonMessageSize()
 int ReasonHostNotFound()
 {
 #ifdef _WIN32
-    return asio::error::host_not_found;  // WSAHOST_NOT_FOUND
+    return asio::error::host_not_found; // WSAHOST_NOT_FOUND
 #else
     return ENXIO;
 #endif
@@ -53,4 +53,4 @@ int ReasonInvalid()
     return asio::error::invalid_argument;
 }
 
-}  // namespace kelvo
+} // namespace kelvo

@@ -9,10 +9,10 @@ namespace kelvo {
 
 int ReasonOf(const asio::error_code& ec);
 
-int ReasonAborted();       // ECONNABORTED / WSAECONNABORTED
-int ReasonTimedOut();      // ETIMEDOUT / WSAETIMEDOUT
-int ReasonMessageSize();   // EMSGSIZE / WSAEMSGSIZE
-int ReasonHostNotFound();  // ENXIO / WSAHOST_NOT_FOUND
-int ReasonInvalid();       // EINVAL / WSAEINVAL
+int ReasonAborted();      // ECONNABORTED / WSAECONNABORTED
+int ReasonTimedOut();     // ETIMEDOUT / WSAETIMEDOUT
+int ReasonMessageSize();  // EMSGSIZE / WSAEMSGSIZE
+int ReasonHostNotFound(); // ENXIO / WSAHOST_NOT_FOUND
+int ReasonInvalid();      // EINVAL / WSAEINVAL
 
-}  // namespace kelvo
+} // namespace kelvo

@@ -7,27 +7,26 @@ namespace kelvo {
 
 bool RecvBuffer::PrepareRead(char*& space, std::size_t& size)
 {
-    if (m_head == m_tail)
-        m_head = m_tail = 0;
-    if (m_capacity - m_tail < kChunk && m_head > 0) {
-        std::memmove(m_data.get(), m_data.get() + m_head, m_tail - m_head);
-        m_tail -= m_head;
-        m_head = 0;
+    if (head_ == tail_)
+        head_ = tail_ = 0;
+    if (capacity_ - tail_ < kChunk && head_ > 0) {
+        std::memmove(data_.get(), data_.get() + head_, tail_ - head_);
+        tail_ -= head_;
+        head_ = 0;
     }
-    if (m_capacity - m_tail < kChunk && m_capacity < kMaxCapacity) {
-        const std::size_t capacity =
-            std::min(kMaxCapacity, std::max(m_capacity * 2, 2 * kChunk));
+    if (capacity_ - tail_ < kChunk && capacity_ < kMaxCapacity) {
+        const std::size_t capacity = std::min(kMaxCapacity, std::max(capacity_ * 2, 2 * kChunk));
         std::unique_ptr<char[]> data(new char[capacity]);
-        if (m_tail > 0)
-            std::memcpy(data.get(), m_data.get(), m_tail);
-        m_data.swap(data);
-        m_capacity = capacity;
+        if (tail_ > 0)
+            std::memcpy(data.get(), data_.get(), tail_);
+        data_.swap(data);
+        capacity_ = capacity;
     }
-    if (m_tail == m_capacity)
+    if (tail_ == capacity_)
         return false;
-    space = m_data.get() + m_tail;
-    size = m_capacity - m_tail;
+    space = data_.get() + tail_;
+    size = capacity_ - tail_;
     return true;
 }
 
-}  // namespace kelvo
+} // namespace kelvo

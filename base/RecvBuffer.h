@@ -29,18 +29,18 @@ public:
     // unless the buffer is at its maximum). False when the buffer is full at
     // its maximum: the handler is not taking what is there.
     bool PrepareRead(char*& space, std::size_t& size);
-    void Commit(std::size_t n) { m_tail += n; }
+    void Commit(std::size_t n) { tail_ += n; }
 
-    const char* Data() const { return m_data.get() + m_head; }
-    std::size_t Ready() const { return m_tail - m_head; }
-    void Consume(std::size_t n) { m_head += n; }
-    std::size_t Capacity() const { return m_capacity; }
+    const char* Data() const { return data_.get() + head_; }
+    std::size_t Ready() const { return tail_ - head_; }
+    void Consume(std::size_t n) { head_ += n; }
+    std::size_t Capacity() const { return capacity_; }
 
 private:
-    std::unique_ptr<char[]> m_data;
-    std::size_t m_capacity = 0;
-    std::size_t m_head = 0;
-    std::size_t m_tail = 0;
+    std::unique_ptr<char[]> data_;
+    std::size_t capacity_ = 0;
+    std::size_t head_ = 0;
+    std::size_t tail_ = 0;
 };
 
-}  // namespace kelvo
+} // namespace kelvo

@@ -3,9 +3,11 @@
 
 #include <cstring>
 
-Kelvo_SocketAddr::Kelvo_SocketAddr() : m_host(), m_port(0) {}
+Kelvo_SocketAddr::Kelvo_SocketAddr() : m_host(), m_port(0)
+{}
 
-Kelvo_SocketAddr::~Kelvo_SocketAddr() {}
+Kelvo_SocketAddr::~Kelvo_SocketAddr()
+{}
 
 int Kelvo_SocketAddr::Init(const char* host, int port)
 {

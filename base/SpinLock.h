@@ -17,8 +17,8 @@ class SpinLock {
 public:
     void lock()
     {
-        for (unsigned spins = 0; m_held.exchange(true, std::memory_order_acquire); ++spins) {
-            while (m_held.load(std::memory_order_relaxed)) {
+        for (unsigned spins = 0; held_.exchange(true, std::memory_order_acquire); ++spins) {
+            while (held_.load(std::memory_order_relaxed)) {
                 if (spins++ < 64)
                     Pause();
                 else
@@ -26,8 +26,11 @@ public:
             }
         }
     }
-    bool try_lock() { return !m_held.load(std::memory_order_relaxed) && !m_held.exchange(true, std::memory_order_acquire); }
-    void unlock() { m_held.store(false, std::memory_order_release); }
+    bool try_lock()
+    {
+        return !held_.load(std::memory_order_relaxed) && !held_.exchange(true, std::memory_order_acquire);
+    }
+    void unlock() { held_.store(false, std::memory_order_release); }
 
 private:
     static void Pause()
@@ -37,7 +40,7 @@ private:
 #endif
     }
 
-    std::atomic<bool> m_held{false};
+    std::atomic<bool> held_{false};
 };
 
-}  // namespace kelvo
+} // namespace kelvo

@@ -3,8 +3,8 @@
 
 #include "inline/NumberText.h"
 
-#include <cstdint>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,7 +20,8 @@ constexpr int MaxLength = 0x3FFFFFF0;
 
 } // namespace
 
-Kelvo_String::Kelvo_String() : m_data(g_empty), m_length(0), m_capacity(0) {}
+Kelvo_String::Kelvo_String() : m_data(g_empty), m_length(0), m_capacity(0)
+{}
 
 Kelvo_String::Kelvo_String(const char* text) : Kelvo_String()
 {

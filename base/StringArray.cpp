@@ -17,13 +17,9 @@ const Kelvo_String g_emptyField;
 } // namespace
 
 Kelvo_StringArray::Kelvo_StringArray()
-    : m_text(m_inlineText),
-      m_fields(reinterpret_cast<Kelvo_String*>(m_inlineFields)),
-      m_count(0),
-      m_textCapacity(InlineText),
-      m_fieldCapacity(InlineFields)
-{
-}
+    : m_text(m_inlineText), m_fields(reinterpret_cast<Kelvo_String*>(m_inlineFields)), m_count(0),
+      m_textCapacity(InlineText), m_fieldCapacity(InlineFields)
+{}
 
 // Fields are views (they own no memory), so only the two arrays are freed.
 Kelvo_StringArray::~Kelvo_StringArray()

@@ -15,8 +15,7 @@
 #include <string>
 
 Kelvo_SocketHandlerObj::Kelvo_SocketHandlerObj() : m_conn(nullptr)
-{
-}
+{}
 
 Kelvo_SocketHandlerObj::~Kelvo_SocketHandlerObj()
 {
@@ -35,7 +34,7 @@ bool Inherited(const Kelvo_ConnState* conn)
     return kelvo::Inherited(conn->generation);
 }
 
-}  // namespace
+} // namespace
 
 Kelvo_TcpClientHandler::~Kelvo_TcpClientHandler()
 {
@@ -59,8 +58,7 @@ char* Kelvo_TcpClientHandler::OnRecvBuffer(long& size)
 }
 
 void Kelvo_TcpClientHandler::OnConnectOk()
-{
-}
+{}
 
 int Kelvo_TcpClientHandler::OnConnectFaild(void*, int)
 {

@@ -9,56 +9,54 @@
 
 namespace kelvo {
 
-TcpCore::TcpCore(Kelvo_TcpClientHandler* handler)
-    : m_handler(handler), m_retryTimer(Loop::Get().Context())
-{
-}
+TcpCore::TcpCore(Kelvo_TcpClientHandler* handler) : handler_(handler), retryTimer_(Loop::Get().Context())
+{}
 
 TcpCore::~TcpCore() = default;
 
 void TcpCore::Connect(const std::string& host, int port)
 {
     Close();
-    m_host = host;
-    m_port = port;
+    host_ = host;
+    port_ = port;
     StartAttempt();
 }
 
 void TcpCore::Close()
 {
     EndLink();
-    m_retryPending = false;
-    m_redirect = false;
-    m_retryTimer.cancel();
+    retryPending_ = false;
+    redirect_ = false;
+    retryTimer_.cancel();
 }
 
 void TcpCore::Detach()
 {
     Close();
-    m_handler = nullptr;
+    handler_ = nullptr;
 }
 
 void TcpCore::Abort()
 {
-    if (!m_live)
+    if (!live_)
         return;
-    const bool wasConnected = m_live->Connected();
+    const bool wasConnected = live_->Connected();
     EndLink();
     // OnDisConnect comes from the loop, after the callback that aborted; a
     // Close or Connect before then supersedes it.
-    const std::uint64_t gen = m_gen;
+    const std::uint64_t gen = gen_;
     std::shared_ptr<TcpCore> self = shared_from_this();
     Loop::Get().Post([self, gen, wasConnected] {
-        if (self->m_gen == gen)
+        if (self->gen_ == gen)
             self->Report(ReasonAborted(), wasConnected);
     });
 }
 
 void TcpCore::SetReconnectAddr(const std::string& host, int port)
 {
-    m_redirect = true;
-    m_redirectHost = host;
-    m_redirectPort = port;
+    redirect_ = true;
+    redirectHost_ = host;
+    redirectPort_ = port;
 }
 
 int TcpCore::Send(Kelvo_String*& frame)
@@ -67,14 +65,14 @@ int TcpCore::Send(Kelvo_String*& frame)
         return 0;
     std::shared_ptr<TcpLink> kick;
     {
-        std::lock_guard<std::mutex> lock(m_sendMutex);
-        if (!m_live)
+        std::lock_guard<std::mutex> lock(sendMutex_);
+        if (!live_)
             return 0;
-        const TcpLink::Enqueued result = m_live->Enqueue(frame);
+        const TcpLink::Enqueued result = live_->Enqueue(frame);
         if (result == TcpLink::Enqueued::Refused)
             return 0;
         if (result == TcpLink::Enqueued::StartWrite)
-            kick = m_live;
+            kick = live_;
     }
     if (kick)
         Loop::Get().Post([kick] { kick->StartWrite(); });
@@ -83,21 +81,21 @@ int TcpCore::Send(Kelvo_String*& frame)
 
 void TcpCore::StartAttempt()
 {
-    auto link = std::make_shared<TcpLink>(shared_from_this(), ++m_gen);
+    auto link = std::make_shared<TcpLink>(shared_from_this(), ++gen_);
     {
-        std::lock_guard<std::mutex> lock(m_sendMutex);
-        m_live = link;
+        std::lock_guard<std::mutex> lock(sendMutex_);
+        live_ = link;
     }
-    link->Start(m_host, m_port);
+    link->Start(host_, port_);
 }
 
 void TcpCore::EndLink()
 {
-    ++m_gen;
+    ++gen_;
     std::shared_ptr<TcpLink> link;
     {
-        std::lock_guard<std::mutex> lock(m_sendMutex);
-        link.swap(m_live);
+        std::lock_guard<std::mutex> lock(sendMutex_);
+        link.swap(live_);
     }
     // Its pending operations complete as stale; its frames go with it.
     if (link) {
@@ -109,13 +107,14 @@ void TcpCore::EndLink()
 void TcpCore::LinkUp(TcpLink& link)
 {
     link.SetConnected(true);
-    if (m_handler == nullptr)
+    if (handler_ == nullptr)
         return;
     try {
-        m_handler->OnConnectOk();
+        handler_->OnConnectOk();
     }
     KELVO_LET_FORCED_UNWIND_THROUGH
-    catch (...) {
+    catch (...)
+    {
         LinkLost(link, ReasonAborted());
         return;
     }
@@ -135,49 +134,50 @@ void TcpCore::LinkLost(TcpLink& link, int reason)
 
 void TcpCore::Report(int reason, bool wasConnected)
 {
-    if (m_handler == nullptr)
+    if (handler_ == nullptr)
         return;
     // Keeps this alive should the handler be destroyed inside the callback.
     std::shared_ptr<TcpCore> self = shared_from_this();
-    const std::uint64_t gen = m_gen;
-    m_redirect = false;
+    const std::uint64_t gen = gen_;
+    redirect_ = false;
     int delay = 0;
     try {
-        delay = wasConnected ? m_handler->OnDisConnect(nullptr, reason)
-                             : m_handler->OnConnectFaild(nullptr, reason);
+        delay = wasConnected ? handler_->OnDisConnect(nullptr, reason)
+                             : handler_->OnConnectFaild(nullptr, reason);
     }
     KELVO_LET_FORCED_UNWIND_THROUGH
-    catch (...) {
+    catch (...)
+    {
         // The handler's answer is lost; the link must not be.
         delay = KELVO_RECONNECT_AFTER_THROW_MS;
     }
     // Closed, re-connected or destroyed inside the callback: it decided.
-    if (m_handler == nullptr || m_gen != gen) {
-        m_redirect = false;
+    if (handler_ == nullptr || gen_ != gen) {
+        redirect_ = false;
         return;
     }
     if (delay > 0) {
-        if (m_redirect) {
-            m_host = m_redirectHost;
-            m_port = m_redirectPort;
+        if (redirect_) {
+            host_ = redirectHost_;
+            port_ = redirectPort_;
         }
         ScheduleRetry(delay);
     }
-    m_redirect = false;
+    redirect_ = false;
 }
 
 void TcpCore::ScheduleRetry(int delayMs)
 {
-    m_retryPending = true;
-    m_retryTimer.expires_after(ScaledDelay(static_cast<std::uint64_t>(delayMs)));
+    retryPending_ = true;
+    retryTimer_.expires_after(ScaledDelay(static_cast<std::uint64_t>(delayMs)));
     std::shared_ptr<TcpCore> self = shared_from_this();
-    const std::uint64_t gen = m_gen;
-    m_retryTimer.async_wait([self, gen](const asio::error_code&) {
-        if (self->m_gen != gen || !self->m_retryPending)
+    const std::uint64_t gen = gen_;
+    retryTimer_.async_wait([self, gen](const asio::error_code&) {
+        if (self->gen_ != gen || !self->retryPending_)
             return;
-        self->m_retryPending = false;
+        self->retryPending_ = false;
         self->StartAttempt();
     });
 }
 
-}  // namespace kelvo
+} // namespace kelvo

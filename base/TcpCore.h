@@ -34,7 +34,7 @@ public:
     // Loop thread.
     void Connect(const std::string& host, int port);
     void Close();
-    void Detach();  // Close, and no callback ever again (destructor)
+    void Detach(); // Close, and no callback ever again (destructor)
     void Abort();
     void SetReconnectAddr(const std::string& host, int port);
 
@@ -45,9 +45,9 @@ public:
     void LinkUp(TcpLink& link);
     void LinkLost(TcpLink& link, int reason);
 
-    Kelvo_TcpClientHandler* Handler() const { return m_handler; }
-    std::uint64_t Generation() const { return m_gen; }
-    std::mutex& SendMutex() { return m_sendMutex; }
+    Kelvo_TcpClientHandler* Handler() const { return handler_; }
+    std::uint64_t Generation() const { return gen_; }
+    std::mutex& SendMutex() { return sendMutex_; }
 
 private:
     void StartAttempt();
@@ -55,24 +55,24 @@ private:
     void Report(int reason, bool wasConnected);
     void ScheduleRetry(int delayMs);
 
-    Kelvo_TcpClientHandler* m_handler;
-    std::uint64_t m_gen = 0;
-    std::string m_host;
-    int m_port = 0;
-    bool m_redirect = false;
-    std::string m_redirectHost;
-    int m_redirectPort = 0;
-    bool m_retryPending = false;
-    asio::steady_timer m_retryTimer;
+    Kelvo_TcpClientHandler* handler_;
+    std::uint64_t gen_ = 0;
+    std::string host_;
+    int port_ = 0;
+    bool redirect_ = false;
+    std::string redirectHost_;
+    int redirectPort_ = 0;
+    bool retryPending_ = false;
+    asio::steady_timer retryTimer_;
 
     // Written on the loop under the mutex; Send reads it under the mutex.
-    std::mutex m_sendMutex;
-    std::shared_ptr<TcpLink> m_live;
+    std::mutex sendMutex_;
+    std::shared_ptr<TcpLink> live_;
 };
 
-}  // namespace kelvo
+} // namespace kelvo
 
 struct Kelvo_ConnState {
     std::shared_ptr<kelvo::TcpCore> core;
-    unsigned generation;  // ForkGeneration.h
+    unsigned generation; // ForkGeneration.h
 };

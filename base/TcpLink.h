@@ -26,7 +26,7 @@ public:
     TcpLink(const TcpLink&) = delete;
     TcpLink& operator=(const TcpLink&) = delete;
 
-    bool Alive() const { return m_core->Generation() == m_gen; }
+    bool Alive() const { return core_->Generation() == gen_; }
 
     // Loop thread.
     void Start(const std::string& host, int port);
@@ -38,7 +38,7 @@ public:
     bool PollOnce();
 
     // Read on the loop; set on the loop, under the core's send mutex.
-    bool Connected() const { return m_connected; }
+    bool Connected() const { return connected_; }
     void SetConnected(bool connected);
 
     // With the core's send mutex held, from any thread: takes the frame when
@@ -58,26 +58,26 @@ private:
     void OnWritten(const asio::error_code& ec);
     void Fail(int reason);
 
-    std::shared_ptr<TcpCore> m_core;
-    const std::uint64_t m_gen;
-    asio::ip::tcp::socket m_socket;
-    asio::ip::tcp::resolver m_resolver;
-    asio::steady_timer m_connectTimer;
+    std::shared_ptr<TcpCore> core_;
+    const std::uint64_t gen_;
+    asio::ip::tcp::socket socket_;
+    asio::ip::tcp::resolver resolver_;
+    asio::steady_timer connectTimer_;
 
     // Guarded by the core's send mutex.
-    bool m_connected = false;
-    bool m_writeScheduled = false;
-    std::vector<Kelvo_String*> m_queue;
+    bool connected_ = false;
+    bool writeScheduled_ = false;
+    std::vector<Kelvo_String*> queue_;
 
-    RecvBuffer m_recv;
-    long m_wantSize = 0;  // a request larger than was ready, kept until it is
-    char* m_wantDest = nullptr;
-    bool m_polled = false; // the low-latency loop reads it (Loop::Poll)
+    RecvBuffer recv_;
+    long wantSize_ = 0; // a request larger than was ready, kept until it is
+    char* wantDest_ = nullptr;
+    bool polled_ = false; // the low-latency loop reads it (Loop::Poll)
 
     // Loop thread: the frames being written and their buffers, kept to
     // reuse their memory.
-    std::vector<Kelvo_String*> m_inflight;
-    std::vector<asio::const_buffer> m_buffers;
+    std::vector<Kelvo_String*> inflight_;
+    std::vector<asio::const_buffer> buffers_;
 };
 
-}  // namespace kelvo
+} // namespace kelvo

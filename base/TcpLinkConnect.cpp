@@ -16,17 +16,16 @@ constexpr std::uint64_t kConnectTimeoutMs = 10000;
 }
 
 TcpLink::TcpLink(std::shared_ptr<TcpCore> core, std::uint64_t gen)
-    : m_core(std::move(core)), m_gen(gen), m_socket(Loop::Get().Context()),
-      m_resolver(Loop::Get().Context()), m_connectTimer(Loop::Get().Context())
-{
-}
+    : core_(std::move(core)), gen_(gen), socket_(Loop::Get().Context()), resolver_(Loop::Get().Context()),
+      connectTimer_(Loop::Get().Context())
+{}
 
 TcpLink::~TcpLink()
 {
     // Frames accepted but never written go with the link.
-    for (Kelvo_String* frame : m_queue)
+    for (Kelvo_String* frame : queue_)
         delete frame;
-    for (Kelvo_String* frame : m_inflight)
+    for (Kelvo_String* frame : inflight_)
         delete frame;
 }
 
@@ -41,8 +40,8 @@ void TcpLink::Start(const std::string& host, int port)
         });
         return;
     }
-    m_connectTimer.expires_after(ScaledDelay(kConnectTimeoutMs));
-    m_connectTimer.async_wait([self](const asio::error_code&) {
+    connectTimer_.expires_after(ScaledDelay(kConnectTimeoutMs));
+    connectTimer_.async_wait([self](const asio::error_code&) {
         if (self->Alive() && !self->Connected())
             self->Fail(ReasonTimedOut());
     });
@@ -62,10 +61,9 @@ void TcpLink::Start(const std::string& host, int port)
 void TcpLink::Resolve(const std::string& host, int port)
 {
     std::shared_ptr<TcpLink> self = shared_from_this();
-    m_resolver.async_resolve(
+    resolver_.async_resolve(
         host, std::to_string(port), asio::ip::tcp::resolver::numeric_service,
-        [self](const asio::error_code& ec,
-                                const asio::ip::tcp::resolver::results_type& results) {
+        [self](const asio::error_code& ec, const asio::ip::tcp::resolver::results_type& results) {
             if (!self->Alive())
                 return;
             if (ec) {
@@ -73,19 +71,17 @@ void TcpLink::Resolve(const std::string& host, int port)
                 return;
             }
             // Tries each address in turn; the last failure is reported.
-            asio::async_connect(
-                self->m_socket, results,
-                [self](const asio::error_code& error, const asio::ip::tcp::endpoint&) {
-                    self->OnConnected(error);
-                });
+            asio::async_connect(self->socket_, results,
+                                [self](const asio::error_code& error, const asio::ip::tcp::endpoint&) {
+                                    self->OnConnected(error);
+                                });
         });
 }
 
 void TcpLink::ConnectTo(const asio::ip::tcp::endpoint& endpoint)
 {
     std::shared_ptr<TcpLink> self = shared_from_this();
-    m_socket.async_connect(
-        endpoint, [self](const asio::error_code& ec) { self->OnConnected(ec); });
+    socket_.async_connect(endpoint, [self](const asio::error_code& ec) { self->OnConnected(ec); });
 }
 
 void TcpLink::OnConnected(const asio::error_code& ec)
@@ -96,10 +92,10 @@ void TcpLink::OnConnected(const asio::error_code& ec)
         Fail(ec == asio::error::not_found ? ReasonHostNotFound() : ReasonOf(ec));
         return;
     }
-    m_connectTimer.cancel();
+    connectTimer_.cancel();
     asio::error_code ignored;
-    m_socket.set_option(asio::ip::tcp::no_delay(true), ignored);
-    m_core->LinkUp(*this);
+    socket_.set_option(asio::ip::tcp::no_delay(true), ignored);
+    core_->LinkUp(*this);
 }
 
 void TcpLink::Shutdown()
@@ -108,15 +104,15 @@ void TcpLink::Shutdown()
     // Cancelled before the close: Windows aborts what is pending at close,
     // but Wine can leave a send to a full window pending for ever, and the
     // link with it, since its handler holds the link.
-    m_socket.cancel(ignored);
-    m_socket.close(ignored);
-    m_resolver.cancel();
-    m_connectTimer.cancel();
+    socket_.cancel(ignored);
+    socket_.close(ignored);
+    resolver_.cancel();
+    connectTimer_.cancel();
 }
 
 void TcpLink::Fail(int reason)
 {
-    m_core->LinkLost(*this, reason);
+    core_->LinkLost(*this, reason);
 }
 
-}  // namespace kelvo
+} // namespace kelvo

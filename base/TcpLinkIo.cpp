@@ -31,24 +31,24 @@ public:
     using value_type = asio::const_buffer;
     using const_iterator = const asio::const_buffer*;
 
-    BufferSpan(const_iterator begin, const_iterator end) : m_begin(begin), m_end(end) {}
-    const_iterator begin() const { return m_begin; }
-    const_iterator end() const { return m_end; }
+    BufferSpan(const_iterator begin, const_iterator end) : begin_(begin), end_(end) {}
+    const_iterator begin() const { return begin_; }
+    const_iterator end() const { return end_; }
 
 private:
-    const_iterator m_begin;
-    const_iterator m_end;
+    const_iterator begin_;
+    const_iterator end_;
 };
 
-}  // namespace
+} // namespace
 
 void TcpLink::StartRead()
 {
-    if (m_polled)
+    if (polled_)
         return; // read on the loop's next turn
     char* space = nullptr;
     std::size_t size = 0;
-    if (!m_recv.PrepareRead(space, size)) {
+    if (!recv_.PrepareRead(space, size)) {
         // Full at its maximum and the handler takes nothing: it never will.
         Fail(ReasonMessageSize());
         return;
@@ -56,17 +56,14 @@ void TcpLink::StartRead()
     std::shared_ptr<TcpLink> self = shared_from_this();
     if (Loop::Get().Polling()) {
         asio::error_code ec;
-        m_socket.non_blocking(true, ec);
+        socket_.non_blocking(true, ec);
         if (!ec && Loop::Get().Poll(self)) {
-            m_polled = true;
+            polled_ = true;
             return;
         }
     }
-    m_socket.async_read_some(
-        asio::buffer(space, size),
-        [self](const asio::error_code& ec, std::size_t n) {
-            self->OnRead(ec, n);
-        });
+    socket_.async_read_some(asio::buffer(space, size),
+                            [self](const asio::error_code& ec, std::size_t n) { self->OnRead(ec, n); });
 }
 
 bool TcpLink::PollOnce()
@@ -75,12 +72,12 @@ bool TcpLink::PollOnce()
         return false;
     char* space = nullptr;
     std::size_t size = 0;
-    if (!m_recv.PrepareRead(space, size)) {
+    if (!recv_.PrepareRead(space, size)) {
         Fail(ReasonMessageSize());
         return false;
     }
     asio::error_code ec;
-    const std::size_t n = m_socket.read_some(asio::buffer(space, size), ec);
+    const std::size_t n = socket_.read_some(asio::buffer(space, size), ec);
     if (ec == asio::error::would_block || ec == asio::error::try_again || ec == asio::error::interrupted)
         return true;
     return Take(ec, n);
@@ -101,13 +98,14 @@ bool TcpLink::Take(const asio::error_code& ec, std::size_t n)
         Fail(ReasonOf(ec));
         return false;
     }
-    m_recv.Commit(n);
+    recv_.Commit(n);
     bool more = false;
     try {
         more = Deliver();
     }
     KELVO_LET_FORCED_UNWIND_THROUGH
-    catch (...) {
+    catch (...)
+    {
         // A handler that threw has lost its place in the stream: the link goes
         // as lost, never as a read that silently stops.
         if (Alive())
@@ -121,55 +119,55 @@ bool TcpLink::Take(const asio::error_code& ec, std::size_t n)
 bool TcpLink::Deliver()
 {
     for (;;) {
-        Kelvo_TcpClientHandler* handler = m_core->Handler();
+        Kelvo_TcpClientHandler* handler = core_->Handler();
         if (handler == nullptr || !Alive())
             return false;
-        const std::size_t readyBytes = m_recv.Ready();
+        const std::size_t readyBytes = recv_.Ready();
         const long ready = readyBytes > LONG_MAX ? LONG_MAX : static_cast<long>(readyBytes);
         long size = 0;
         char* dest = nullptr;
-        if (m_wantSize > 0) {
-            if (ready < m_wantSize)
+        if (wantSize_ > 0) {
+            if (ready < wantSize_)
                 return true;
-            size = m_wantSize;
-            dest = m_wantDest;
-            m_wantSize = 0;
+            size = wantSize_;
+            dest = wantDest_;
+            wantSize_ = 0;
         } else {
             if (ready == 0)
                 return true;
             size = ready;
             dest = handler->OnRecvBuffer(size);
-            if (m_core->Handler() == nullptr || !Alive())
+            if (core_->Handler() == nullptr || !Alive())
                 return false;
             if (size <= 0 || dest == nullptr)
                 return true;
             if (size > ready) {
-                m_wantSize = size;
-                m_wantDest = dest;
+                wantSize_ = size;
+                wantDest_ = dest;
                 return true;
             }
         }
-        std::memcpy(dest, m_recv.Data(), static_cast<std::size_t>(size));
-        m_recv.Consume(static_cast<std::size_t>(size));
+        std::memcpy(dest, recv_.Data(), static_cast<std::size_t>(size));
+        recv_.Consume(static_cast<std::size_t>(size));
         handler->OnRecvData(dest, size);
     }
 }
 
 void TcpLink::SetConnected(bool connected)
 {
-    std::lock_guard<std::mutex> lock(m_core->SendMutex());
-    m_connected = connected;
+    std::lock_guard<std::mutex> lock(core_->SendMutex());
+    connected_ = connected;
 }
 
 TcpLink::Enqueued TcpLink::Enqueue(Kelvo_String*& frame)
 {
-    if (!m_connected)
+    if (!connected_)
         return Enqueued::Refused;
-    m_queue.push_back(frame);
+    queue_.push_back(frame);
     frame = nullptr;
-    if (m_writeScheduled)
+    if (writeScheduled_)
         return Enqueued::Queued;
-    m_writeScheduled = true;
+    writeScheduled_ = true;
     return Enqueued::StartWrite;
 }
 
@@ -178,24 +176,22 @@ void TcpLink::StartWrite()
     if (!Alive())
         return;
     {
-        std::lock_guard<std::mutex> lock(m_core->SendMutex());
-        if (m_queue.empty()) {
-            m_writeScheduled = false;
+        std::lock_guard<std::mutex> lock(core_->SendMutex());
+        if (queue_.empty()) {
+            writeScheduled_ = false;
             return;
         }
-        m_inflight.swap(m_queue);
+        inflight_.swap(queue_);
     }
-    m_buffers.clear();
-    for (Kelvo_String* frame : m_inflight) {
+    buffers_.clear();
+    for (Kelvo_String* frame : inflight_) {
         if (frame->length() > 0)
-            m_buffers.push_back(asio::buffer(frame->c_str(), static_cast<std::size_t>(frame->length())));
+            buffers_.push_back(asio::buffer(frame->c_str(), static_cast<std::size_t>(frame->length())));
     }
     std::shared_ptr<TcpLink> self = shared_from_this();
-    const asio::const_buffer* first = m_buffers.data();
-    asio::async_write(m_socket, BufferSpan(first, first + m_buffers.size()),
-                      [self](const asio::error_code& ec, std::size_t) {
-                          self->OnWritten(ec);
-                      });
+    const asio::const_buffer* first = buffers_.data();
+    asio::async_write(socket_, BufferSpan(first, first + buffers_.size()),
+                      [self](const asio::error_code& ec, std::size_t) { self->OnWritten(ec); });
 }
 
 void TcpLink::OnWritten(const asio::error_code& ec)
@@ -203,9 +199,9 @@ void TcpLink::OnWritten(const asio::error_code& ec)
     // A stale link frees its frames when it goes.
     if (!Alive())
         return;
-    for (Kelvo_String* frame : m_inflight)
+    for (Kelvo_String* frame : inflight_)
         delete frame;
-    m_inflight.clear();
+    inflight_.clear();
     if (ec) {
         Fail(ReasonOf(ec));
         return;
@@ -213,4 +209,4 @@ void TcpLink::OnWritten(const asio::error_code& ec)
     StartWrite();
 }
 
-}  // namespace kelvo
+} // namespace kelvo

@@ -14,4 +14,4 @@ namespace kelvo {
 
 const std::int64_t kScaledNsPerMs = 1000000 / KELVO_TIME_DIVISOR;
 
-}  // namespace kelvo
+} // namespace kelvo

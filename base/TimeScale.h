@@ -18,4 +18,4 @@ inline std::chrono::nanoseconds ScaledDelay(std::uint64_t ms)
     return std::chrono::nanoseconds(static_cast<std::int64_t>(ms) * kScaledNsPerMs);
 }
 
-}  // namespace kelvo
+} // namespace kelvo

@@ -6,8 +6,7 @@
 #include "TimerService.h"
 
 Kelvo_Timer::Kelvo_Timer() : m_state(new Kelvo_TimerState(this, kelvo::ForkGeneration()))
-{
-}
+{}
 
 Kelvo_Timer::~Kelvo_Timer()
 {
@@ -19,8 +18,7 @@ Kelvo_Timer::~Kelvo_Timer()
 }
 
 void Kelvo_Timer::OnTimer(unsigned int, int, int)
-{
-}
+{}
 
 unsigned int Kelvo_Timer::SetTimer(unsigned int ms, int user, int, int, const char*)
 {

@@ -7,18 +7,17 @@ constexpr std::uint32_t kInitialIdSlots = 64;
 }
 
 TimerQueue::TimerQueue(std::uint32_t ownerCap)
-    : m_slots(kInitialIdSlots, kNoNode), m_mask(kInitialIdSlots - 1), m_growAt(kInitialIdSlots / 2),
-      m_ownerCap(ownerCap == 0 ? 1 : ownerCap)
-{
-}
+    : slots_(kInitialIdSlots, kNoNode), mask_(kInitialIdSlots - 1), growAt_(kInitialIdSlots / 2),
+      ownerCap_(ownerCap == 0 ? 1 : ownerCap)
+{}
 
 std::uint32_t TimerQueue::ArmSlow(TimerOwner* owner, std::int64_t deadline, int user)
 {
-    if (owner->count >= m_ownerCap) {
-        const std::uint32_t first = owner->first != owner->parked ? owner->first : m_nodes[owner->first].next;
-        Cancel(owner, m_nodes[first].id);
+    if (owner->count >= ownerCap_) {
+        const std::uint32_t first = owner->first != owner->parked ? owner->first : nodes_[owner->first].next;
+        Cancel(owner, nodes_[first].id);
     }
-    if (m_pending >= m_growAt)
+    if (pending_ >= growAt_)
         GrowIds();
 
     const std::uint32_t parked = owner->parked;
@@ -30,11 +29,11 @@ std::uint32_t TimerQueue::ArmSlow(TimerOwner* owner, std::int64_t deadline, int 
         Unlink(index, owner);
     } else {
         index = NewNode();
-        m_nodes[index].owner = owner;
+        nodes_[index].owner = owner;
     }
     Append(index, owner);
     const std::uint32_t id = Fill(index, owner, deadline, user);
-    Node& node = m_nodes[index];
+    Node& node = nodes_[index];
     if (parked == kNoNode) {
         node.key = deadline;
         node.keySerial = node.serial;
@@ -59,9 +58,9 @@ void TimerQueue::CancelAll(TimerOwner* owner)
 
 bool TimerQueue::SettleTop()
 {
-    while (!m_heap.empty()) {
-        const std::uint32_t index = m_heap.front();
-        Node& node = m_nodes[index];
+    while (!heap_.empty()) {
+        const std::uint32_t index = heap_.front();
+        Node& node = nodes_[index];
         if (node.id == 0) {
             Discard(node.owner);
         } else if (node.key != node.deadline || node.keySerial != node.serial) {
@@ -78,15 +77,15 @@ bool TimerQueue::SettleTop()
 std::int64_t TimerQueue::EarliestDeadline()
 {
     SettleTop();
-    return m_nodes[m_heap.front()].deadline;
+    return nodes_[heap_.front()].deadline;
 }
 
 bool TimerQueue::PopDue(std::int64_t now, std::uint64_t serialLimit, Due& out)
 {
     if (!SettleTop())
         return false;
-    const std::uint32_t index = m_heap.front();
-    const Node& node = m_nodes[index];
+    const std::uint32_t index = heap_.front();
+    const Node& node = nodes_[index];
     if (node.deadline > now || node.serial >= serialLimit)
         return false;
     out.id = node.id;
@@ -98,34 +97,34 @@ bool TimerQueue::PopDue(std::int64_t now, std::uint64_t serialLimit, Due& out)
 
 std::uint32_t TimerQueue::NewNode()
 {
-    if (m_freeHead != kNoNode) {
-        const std::uint32_t index = m_freeHead;
-        m_freeHead = m_nodes[index].next;
+    if (freeHead_ != kNoNode) {
+        const std::uint32_t index = freeHead_;
+        freeHead_ = nodes_[index].next;
         return index;
     }
-    m_nodes.push_back(Node());
-    return static_cast<std::uint32_t>(m_nodes.size() - 1);
+    nodes_.push_back(Node());
+    return static_cast<std::uint32_t>(nodes_.size() - 1);
 }
 
 void TimerQueue::GrowIds()
 {
-    std::vector<std::uint32_t> slots(m_slots.size() * 2, kNoNode);
+    std::vector<std::uint32_t> slots(slots_.size() * 2, kNoNode);
     const std::uint32_t mask = static_cast<std::uint32_t>(slots.size() - 1);
-    for (std::uint32_t index : m_heap)
-        if (m_nodes[index].id != 0)
-            slots[m_nodes[index].id & mask] = index;
-    m_slots.swap(slots);
-    m_mask = mask;
-    m_growAt = m_slots.size() / 2;
+    for (std::uint32_t index : heap_)
+        if (nodes_[index].id != 0)
+            slots[nodes_[index].id & mask] = index;
+    slots_.swap(slots);
+    mask_ = mask;
+    growAt_ = slots_.size() / 2;
 }
 
 void TimerQueue::Append(std::uint32_t index, TimerOwner* owner) noexcept
 {
-    Node& node = m_nodes[index];
+    Node& node = nodes_[index];
     node.prev = owner->last;
     node.next = kNoNode;
     if (owner->last != kNoNode)
-        m_nodes[owner->last].next = index;
+        nodes_[owner->last].next = index;
     else
         owner->first = index;
     owner->last = index;
@@ -134,23 +133,23 @@ void TimerQueue::Append(std::uint32_t index, TimerOwner* owner) noexcept
 // Takes a node off its owner's list only.
 void TimerQueue::Unlink(std::uint32_t index, TimerOwner* owner) noexcept
 {
-    const Node& node = m_nodes[index];
+    const Node& node = nodes_[index];
     if (node.prev != kNoNode)
-        m_nodes[node.prev].next = node.next;
+        nodes_[node.prev].next = node.next;
     else
         owner->first = node.next;
     if (node.next != kNoNode)
-        m_nodes[node.next].prev = node.prev;
+        nodes_[node.next].prev = node.prev;
     else
         owner->last = node.prev;
 }
 
 void TimerQueue::Remove(std::uint32_t index) noexcept
 {
-    TimerOwner* owner = m_nodes[index].owner;
+    TimerOwner* owner = nodes_[index].owner;
     Retire(index, owner);
     Unlink(index, owner);
-    HeapErase(m_nodes[index].heapPos);
+    HeapErase(nodes_[index].heapPos);
     Free(index);
 }
 
@@ -159,55 +158,55 @@ void TimerQueue::Discard(TimerOwner* owner) noexcept
     const std::uint32_t index = owner->parked;
     owner->parked = kNoNode;
     Unlink(index, owner);
-    HeapErase(m_nodes[index].heapPos);
+    HeapErase(nodes_[index].heapPos);
     Free(index);
 }
 
 void TimerQueue::Free(std::uint32_t index) noexcept
 {
-    Node& node = m_nodes[index];
+    Node& node = nodes_[index];
     node.owner = nullptr;
     node.id = 0;
-    node.next = m_freeHead;
-    m_freeHead = index;
+    node.next = freeHead_;
+    freeHead_ = index;
 }
 
 void TimerQueue::Place(std::uint32_t pos, std::uint32_t index) noexcept
 {
-    m_heap[pos] = index;
-    m_nodes[index].heapPos = pos;
+    heap_[pos] = index;
+    nodes_[index].heapPos = pos;
 }
 
 void TimerQueue::HeapPush(std::uint32_t index)
 {
-    m_heap.push_back(index);
-    m_nodes[index].heapPos = static_cast<std::uint32_t>(m_heap.size() - 1);
-    SiftUp(m_nodes[index].heapPos);
+    heap_.push_back(index);
+    nodes_[index].heapPos = static_cast<std::uint32_t>(heap_.size() - 1);
+    SiftUp(nodes_[index].heapPos);
 }
 
 void TimerQueue::HeapErase(std::uint32_t pos) noexcept
 {
-    const std::uint32_t lastPos = static_cast<std::uint32_t>(m_heap.size() - 1);
+    const std::uint32_t lastPos = static_cast<std::uint32_t>(heap_.size() - 1);
     if (pos != lastPos) {
-        Place(pos, m_heap[lastPos]);
-        m_heap.pop_back();
-        if (pos > 0 && Before(m_heap[pos], m_heap[(pos - 1) / 2]))
+        Place(pos, heap_[lastPos]);
+        heap_.pop_back();
+        if (pos > 0 && Before(heap_[pos], heap_[(pos - 1) / 2]))
             SiftUp(pos);
         else
             SiftDown(pos);
     } else {
-        m_heap.pop_back();
+        heap_.pop_back();
     }
 }
 
 void TimerQueue::SiftUp(std::uint32_t pos) noexcept
 {
-    const std::uint32_t index = m_heap[pos];
+    const std::uint32_t index = heap_[pos];
     while (pos > 0) {
         const std::uint32_t parent = (pos - 1) / 2;
-        if (!Before(index, m_heap[parent]))
+        if (!Before(index, heap_[parent]))
             break;
-        Place(pos, m_heap[parent]);
+        Place(pos, heap_[parent]);
         pos = parent;
     }
     Place(pos, index);
@@ -215,20 +214,20 @@ void TimerQueue::SiftUp(std::uint32_t pos) noexcept
 
 void TimerQueue::SiftDown(std::uint32_t pos) noexcept
 {
-    const std::uint32_t index = m_heap[pos];
-    const std::uint32_t size = static_cast<std::uint32_t>(m_heap.size());
+    const std::uint32_t index = heap_[pos];
+    const std::uint32_t size = static_cast<std::uint32_t>(heap_.size());
     for (;;) {
         std::uint32_t child = pos * 2 + 1;
         if (child >= size)
             break;
-        if (child + 1 < size && Before(m_heap[child + 1], m_heap[child]))
+        if (child + 1 < size && Before(heap_[child + 1], heap_[child]))
             ++child;
-        if (!Before(m_heap[child], index))
+        if (!Before(heap_[child], index))
             break;
-        Place(pos, m_heap[child]);
+        Place(pos, heap_[child]);
         pos = child;
     }
     Place(pos, index);
 }
 
-}  // namespace kelvo
+} // namespace kelvo

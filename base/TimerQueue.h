@@ -66,8 +66,8 @@ public:
     {
         const std::uint32_t index = owner->parked;
         // The latest in the owner's list already, as arming makes it.
-        if (index == kNoNode || index != owner->last || owner->count >= m_ownerCap ||
-            m_pending >= m_growAt || deadline < m_nodes[index].key)
+        if (index == kNoNode || index != owner->last || owner->count >= ownerCap_ || pending_ >= growAt_ ||
+            deadline < nodes_[index].key)
             return false;
         owner->parked = kNoNode;
         id = Fill(index, owner, deadline, user);
@@ -77,10 +77,10 @@ public:
     // False for 0, unknown ids and ids of another owner.
     bool Cancel(TimerOwner* owner, std::uint32_t id) noexcept
     {
-        const std::uint32_t index = m_slots[id & m_mask];
+        const std::uint32_t index = slots_[id & mask_];
         // Only pending nodes have a slot, and their ids are not 0: 0 never
         // matches.
-        if (index == kNoNode || m_nodes[index].id != id || m_nodes[index].owner != owner)
+        if (index == kNoNode || nodes_[index].id != id || nodes_[index].owner != owner)
             return false;
         if (owner->parked != kNoNode) {
             Remove(index);
@@ -92,25 +92,25 @@ public:
     void CancelAll(TimerOwner* owner);
 
     // Pending timers (parked nodes do not count).
-    bool Empty() const { return m_pending == 0; }
-    std::size_t Size() const { return m_pending; }
+    bool Empty() const { return pending_ == 0; }
+    std::size_t Size() const { return pending_; }
     // Deadline of the earliest pending timer; not Empty() only.
     std::int64_t EarliestDeadline();
 
     // Serial the next Arm will get; timers armed from now on compare >=.
-    std::uint64_t NextSerial() const { return m_serial; }
+    std::uint64_t NextSerial() const { return serial_; }
     // Removes the earliest timer into out if its deadline is <= now and it
     // was armed before serialLimit.
     bool PopDue(std::int64_t now, std::uint64_t serialLimit, Due& out);
 
     // Lets tests reach the counter's wrap without arming 2^32 timers.
-    void SetNextIdForTest(std::uint32_t next) { m_nextId = next; }
-    std::size_t IdTableSizeForTest() const { return m_slots.size(); }
-    std::size_t NodeCountForTest() const { return m_nodes.size(); }
+    void SetNextIdForTest(std::uint32_t next) { nextId_ = next; }
+    std::size_t IdTableSizeForTest() const { return slots_.size(); }
+    std::size_t NodeCountForTest() const { return nodes_.size(); }
 
 private:
     struct Node {
-        std::int64_t key;        // heap order: (key, keySerial) <= (deadline, serial)
+        std::int64_t key; // heap order: (key, keySerial) <= (deadline, serial)
         std::uint64_t keySerial;
         std::int64_t deadline;
         std::uint64_t serial;
@@ -118,14 +118,14 @@ private:
         std::uint32_t id;
         int user;
         std::uint32_t heapPos;
-        std::uint32_t prev;  // owner list
-        std::uint32_t next;  // owner list, or free list
+        std::uint32_t prev; // owner list
+        std::uint32_t next; // owner list, or free list
     };
 
     bool Before(std::uint32_t a, std::uint32_t b) const noexcept
     {
-        const Node& x = m_nodes[a];
-        const Node& y = m_nodes[b];
+        const Node& x = nodes_[a];
+        const Node& y = nodes_[b];
         return x.key < y.key || (x.key == y.key && x.keySerial < y.keySerial);
     }
 
@@ -137,10 +137,10 @@ private:
     {
         // Terminates: the table is less than half full, so a free slot is at
         // most (pending + 1) values away. 0 is skipped where it wraps.
-        std::uint32_t id = m_nextId;
-        while (id == 0 || m_slots[id & m_mask] != kNoNode)
+        std::uint32_t id = nextId_;
+        while (id == 0 || slots_[id & mask_] != kNoNode)
             ++id;
-        m_nextId = id + 1;
+        nextId_ = id + 1;
         return id;
     }
 
@@ -148,15 +148,15 @@ private:
     // pending with a new id; its place in the heap is the caller's.
     std::uint32_t Fill(std::uint32_t index, TimerOwner* owner, std::int64_t deadline, int user) noexcept
     {
-        Node& node = m_nodes[index];
+        Node& node = nodes_[index];
         node.deadline = deadline;
-        node.serial = m_serial++;
+        node.serial = serial_++;
         const std::uint32_t id = NewId();
         node.id = id;
         node.user = user;
         ++owner->count;
-        ++m_pending;
-        m_slots[id & m_mask] = index;
+        ++pending_;
+        slots_[id & mask_] = index;
         return id;
     }
 
@@ -164,11 +164,11 @@ private:
     // heap and its owner's list.
     void Retire(std::uint32_t index, TimerOwner* owner) noexcept
     {
-        Node& node = m_nodes[index];
-        m_slots[node.id & m_mask] = kNoNode;
+        Node& node = nodes_[index];
+        slots_[node.id & mask_] = kNoNode;
         node.id = 0;
         --owner->count;
-        --m_pending;
+        --pending_;
     }
 
     void Park(std::uint32_t index, TimerOwner* owner) noexcept
@@ -192,16 +192,16 @@ private:
     void SiftDown(std::uint32_t pos) noexcept;
     void Place(std::uint32_t pos, std::uint32_t node) noexcept;
 
-    std::vector<Node> m_nodes;
-    std::vector<std::uint32_t> m_heap;   // node indices
-    std::vector<std::uint32_t> m_slots;  // id & mask -> node index, or kNoNode
-    std::uint32_t m_mask;
-    std::size_t m_growAt;  // the table doubles when this many are pending
-    std::uint32_t m_freeHead = kNoNode;
-    std::uint32_t m_nextId = 1;
-    std::uint32_t m_ownerCap;
-    std::uint64_t m_serial = 0;
-    std::size_t m_pending = 0;
+    std::vector<Node> nodes_;
+    std::vector<std::uint32_t> heap_;  // node indices
+    std::vector<std::uint32_t> slots_; // id & mask -> node index, or kNoNode
+    std::uint32_t mask_;
+    std::size_t growAt_; // the table doubles when this many are pending
+    std::uint32_t freeHead_ = kNoNode;
+    std::uint32_t nextId_ = 1;
+    std::uint32_t ownerCap_;
+    std::uint64_t serial_ = 0;
+    std::size_t pending_ = 0;
 };
 
-}  // namespace kelvo
+} // namespace kelvo

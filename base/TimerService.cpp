@@ -18,13 +18,12 @@ std::int64_t Ticks(Clock::time_point t)
     return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
 }
 
-}  // namespace
+} // namespace
 
 TimerService::TimerService(Loop& loop)
-    : m_loop(loop), m_lock(&RoundTrip, &loop), m_queue(KELVO_TIMER_MAX_PENDING), m_armed(kNotArmed),
-      m_timer(loop.Context())
-{
-}
+    : loop_(loop), lock_(&RoundTrip, &loop), queue_(KELVO_TIMER_MAX_PENDING), armed_(kNotArmed),
+      timer_(loop.Context())
+{}
 
 void TimerService::RoundTrip(void* loop)
 {
@@ -35,11 +34,11 @@ std::uint32_t TimerService::SetOnLoop(Kelvo_TimerState& state, std::int64_t dead
 {
     std::uint32_t id;
     bool arm;
-    if (m_lock.TryEnterFromLoop()) {
-        LoopLock::BiasedSection section(m_lock);
+    if (lock_.TryEnterFromLoop()) {
+        LoopLock::BiasedSection section(lock_);
         id = ArmLocked(state, deadline, user, arm);
     } else {
-        std::lock_guard<SpinLock> lock(m_lock.Spin());
+        std::lock_guard<SpinLock> lock(lock_.Spin());
         id = ArmLocked(state, deadline, user, arm);
     }
     if (arm)
@@ -49,17 +48,17 @@ std::uint32_t TimerService::SetOnLoop(Kelvo_TimerState& state, std::int64_t dead
 
 std::uint32_t TimerService::ArmLocked(Kelvo_TimerState& state, std::int64_t deadline, int user, bool& earlier)
 {
-    const std::uint32_t id = m_queue.Arm(&state, deadline, user);
-    earlier = deadline < m_armed;
+    const std::uint32_t id = queue_.Arm(&state, deadline, user);
+    earlier = deadline < armed_;
     if (earlier)
-        m_armed = deadline;
+        armed_ = deadline;
     return id;
 }
 
 void TimerService::ClearOnLoopSpun(Kelvo_TimerState& state, std::uint32_t id)
 {
-    std::lock_guard<SpinLock> lock(m_lock.Spin());
-    m_queue.Cancel(&state, id);
+    std::lock_guard<SpinLock> lock(lock_.Spin());
+    queue_.Cancel(&state, id);
 }
 
 std::uint32_t TimerService::SetOffLoop(Kelvo_TimerState& state, std::int64_t deadline, int user)
@@ -67,32 +66,32 @@ std::uint32_t TimerService::SetOffLoop(Kelvo_TimerState& state, std::int64_t dea
     std::uint32_t id;
     bool post = false;
     {
-        std::lock_guard<LoopLock> lock(m_lock);
-        id = m_queue.Arm(&state, deadline, user);
-        if (deadline < m_armed) {
-            m_armed = deadline;
-            post = !m_rearmPosted;
-            m_rearmPosted = true;
+        std::lock_guard<LoopLock> lock(lock_);
+        id = queue_.Arm(&state, deadline, user);
+        if (deadline < armed_) {
+            armed_ = deadline;
+            post = !rearmPosted_;
+            rearmPosted_ = true;
         }
     }
     if (post)
-        m_loop.Post([this] { Rearm(); });
+        loop_.Post([this] { Rearm(); });
     return id;
 }
 
 void TimerService::ClearOffLoop(Kelvo_TimerState& state, std::uint32_t id)
 {
-    std::unique_lock<LoopLock> lock(m_lock);
-    m_queue.Cancel(&state, id);
+    std::unique_lock<LoopLock> lock(lock_);
+    queue_.Cancel(&state, id);
     // An expiry already taken off the queue may be running on the loop.
-    m_expiryDone.wait(lock, [&] { return !state.inFlight; });
+    expiryDone_.wait(lock, [&] { return !state.inFlight; });
 }
 
 void TimerService::Release(Kelvo_TimerState* state)
 {
-    if (m_loop.InThread()) {
-        std::unique_lock<SpinLock> lock(m_lock.Spin());
-        m_queue.CancelAll(state);
+    if (loop_.InThread()) {
+        std::unique_lock<SpinLock> lock(lock_.Spin());
+        queue_.CancelAll(state);
         if (state->inFlight) {
             // Destroyed inside its own OnTimer: Fire's caller frees it.
             state->orphaned = true;
@@ -100,33 +99,33 @@ void TimerService::Release(Kelvo_TimerState* state)
             return;
         }
     } else {
-        std::unique_lock<LoopLock> lock(m_lock);
-        m_queue.CancelAll(state);
-        m_expiryDone.wait(lock, [&] { return !state->inFlight; });
+        std::unique_lock<LoopLock> lock(lock_);
+        queue_.CancelAll(state);
+        expiryDone_.wait(lock, [&] { return !state->inFlight; });
     }
     delete state;
 }
 
 void TimerService::ArmAsio(std::int64_t deadline)
 {
-    m_timer.expires_at(Clock::time_point(std::chrono::nanoseconds(deadline)));
-    const std::uint64_t seq = ++m_armSeq;
-    m_timer.async_wait([this, seq](const asio::error_code&) { OnAsioTimer(seq); });
+    timer_.expires_at(Clock::time_point(std::chrono::nanoseconds(deadline)));
+    const std::uint64_t seq = ++armSeq_;
+    timer_.async_wait([this, seq](const asio::error_code&) { OnAsioTimer(seq); });
 }
 
 void TimerService::Rearm()
 {
-    std::unique_lock<SpinLock> lock(m_lock.Spin());
-    m_rearmPosted = false;
-    if (m_armed == kFiring)
-        return;  // the end of the expiry run arms
-    if (m_queue.Empty()) {
+    std::unique_lock<SpinLock> lock(lock_.Spin());
+    rearmPosted_ = false;
+    if (armed_ == kFiring)
+        return; // the end of the expiry run arms
+    if (queue_.Empty()) {
         // What the claim was made for is gone: nothing is armed for it.
-        m_armed = kNotArmed;
+        armed_ = kNotArmed;
         return;
     }
-    const std::int64_t earliest = m_queue.EarliestDeadline();
-    m_armed = earliest;
+    const std::int64_t earliest = queue_.EarliestDeadline();
+    armed_ = earliest;
     lock.unlock();
     ArmAsio(earliest);
 }
@@ -135,16 +134,16 @@ void TimerService::OnAsioTimer(std::uint64_t seq)
 {
     // A wait superseded by a later arm (cancelled, or already queued when
     // re-armed) carries an old sequence number.
-    if (seq != m_armSeq)
+    if (seq != armSeq_)
         return;
     const std::int64_t now = Ticks(Clock::now());
-    std::unique_lock<SpinLock> lock(m_lock.Spin());
-    m_armed = kFiring;
+    std::unique_lock<SpinLock> lock(lock_.Spin());
+    armed_ = kFiring;
     // Timers armed by the expiries themselves wait for the next round, even
     // with a zero interval: no expiry can starve the loop.
-    const std::uint64_t limit = m_queue.NextSerial();
+    const std::uint64_t limit = queue_.NextSerial();
     TimerQueue::Due due;
-    while (m_queue.PopDue(now, limit, due)) {
+    while (queue_.PopDue(now, limit, due)) {
         auto* state = static_cast<Kelvo_TimerState*>(due.owner);
         state->inFlight = true;
         lock.unlock();
@@ -160,11 +159,11 @@ void TimerService::OnAsioTimer(std::uint64_t seq)
         lock.lock();
         EndExpiry(state);
     }
-    m_armed = kNotArmed;
-    if (m_queue.Empty())
+    armed_ = kNotArmed;
+    if (queue_.Empty())
         return;
-    const std::int64_t earliest = m_queue.EarliestDeadline();
-    m_armed = earliest;
+    const std::int64_t earliest = queue_.EarliestDeadline();
+    armed_ = earliest;
     lock.unlock();
     ArmAsio(earliest);
 }
@@ -175,7 +174,7 @@ void TimerService::EndExpiry(Kelvo_TimerState* state)
     if (state->orphaned)
         delete state;
     else
-        m_expiryDone.notify_all();
+        expiryDone_.notify_all();
 }
 
 void TimerService::Fire(Kelvo_TimerState* state, const TimerQueue::Due& due)
@@ -184,9 +183,10 @@ void TimerService::Fire(Kelvo_TimerState* state, const TimerQueue::Due& due)
         state->timer->OnTimer(due.id, 0, due.user);
     }
     KELVO_LET_FORCED_UNWIND_THROUGH
-    catch (...) {
+    catch (...)
+    {
         // The expiry is lost, the service is not: carry on with the others.
     }
 }
 
-}  // namespace kelvo
+} // namespace kelvo

@@ -37,9 +37,9 @@ class Kelvo_Timer;
 struct Kelvo_TimerState : kelvo::TimerOwner {
     explicit Kelvo_TimerState(Kelvo_Timer* t, unsigned g) : timer(t), generation(g) {}
     Kelvo_Timer* timer;
-    const unsigned generation;  // ForkGeneration.h
-    bool inFlight = false;  // an OnTimer of this object is running
-    bool orphaned = false;  // destroyed inside its own OnTimer: freed after it
+    const unsigned generation; // ForkGeneration.h
+    bool inFlight = false;     // an OnTimer of this object is running
+    bool orphaned = false;     // destroyed inside its own OnTimer: freed after it
 };
 
 namespace kelvo {
@@ -51,10 +51,10 @@ public:
 
     KELVO_HOT_INLINE std::uint32_t Set(Kelvo_TimerState& state, std::uint32_t ms, int user)
     {
-        const std::int64_t deadline = m_clock.StartNs() + ScaledDelay(ms).count();
-        if (!m_loop.InThread())
+        const std::int64_t deadline = clock_.StartNs() + ScaledDelay(ms).count();
+        if (!loop_.InThread())
             return SetOffLoop(state, deadline, user);
-        if (!m_lock.TryEnterFromLoop())
+        if (!lock_.TryEnterFromLoop())
             return SetOnLoop(state, deadline, user);
         std::uint32_t id;
         bool inPlace;
@@ -62,10 +62,10 @@ public:
         {
             // Nothing in here throws: no landing pad, no register spilled
             // for one.
-            LoopLock::BiasedSection section(m_lock);
-            inPlace = m_queue.ArmInPlace(&state, deadline, user, id);
-            if (inPlace && deadline < m_armed) {
-                m_armed = deadline;
+            LoopLock::BiasedSection section(lock_);
+            inPlace = queue_.ArmInPlace(&state, deadline, user, id);
+            if (inPlace && deadline < armed_) {
+                armed_ = deadline;
                 arm = true;
             }
         }
@@ -78,13 +78,13 @@ public:
 
     KELVO_HOT_INLINE void Clear(Kelvo_TimerState& state, std::uint32_t id)
     {
-        if (!m_loop.InThread()) {
+        if (!loop_.InThread()) {
             ClearOffLoop(state, id);
-        } else if (!m_lock.TryEnterFromLoop()) {
+        } else if (!lock_.TryEnterFromLoop()) {
             ClearOnLoopSpun(state, id);
         } else {
-            LoopLock::BiasedSection section(m_lock);
-            m_queue.Cancel(&state, id);
+            LoopLock::BiasedSection section(lock_);
+            queue_.Cancel(&state, id);
         }
     }
 
@@ -114,18 +114,18 @@ private:
     // With the lock held, after the expiry of state returned.
     void EndExpiry(Kelvo_TimerState* state);
 
-    Loop& m_loop;
-    const DeadlineClock m_clock;
-    LoopLock m_lock;
-    std::condition_variable_any m_expiryDone;
-    TimerQueue m_queue;
+    Loop& loop_;
+    const DeadlineClock clock_;
+    LoopLock lock_;
+    std::condition_variable_any expiryDone_;
+    TimerQueue queue_;
     // The deadline the asio timer is set to, or is about to be set to by a
     // queued Rearm; kFiring while expiries run (the end of the run arms).
-    std::int64_t m_armed;
-    bool m_rearmPosted = false;
+    std::int64_t armed_;
+    bool rearmPosted_ = false;
     // Loop thread only.
-    asio::steady_timer m_timer;
-    std::uint64_t m_armSeq = 0;
+    asio::steady_timer timer_;
+    std::uint64_t armSeq_ = 0;
 };
 
-}  // namespace kelvo
+} // namespace kelvo

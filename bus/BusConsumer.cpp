@@ -33,8 +33,8 @@ std::string JsError(const std::string& what, natsStatus s, jsErrCode code)
 
 // How many records matching filter the stream holds from seq on, as a
 // consumer made for the question counts them.
-bool PendingFrom(jsCtx* js, const std::string& stream, const std::string& filter,
-                 std::uint64_t seq, std::uint64_t& pending, std::string& error)
+bool PendingFrom(jsCtx* js, const std::string& stream, const std::string& filter, std::uint64_t seq,
+                 std::uint64_t& pending, std::string& error)
 {
     jsConsumerConfig cfg;
     jsConsumerConfig_Init(&cfg);
@@ -64,8 +64,8 @@ bool StreamBounds(jsCtx* js, const std::string& stream, std::uint64_t& first, st
     const natsStatus s = js_GetStreamInfo(&si, js, stream.c_str(), nullptr, &code);
     if (s != NATS_OK) {
         error = code == JSStreamNotFoundErr || s == NATS_NOT_FOUND
-                    ? "there is no stream " + stream
-                    : JsError("reading the stream " + stream, s, code);
+            ? "there is no stream " + stream
+            : JsError("reading the stream " + stream, s, code);
         return false;
     }
     first = si->State.FirstSeq;
@@ -76,8 +76,8 @@ bool StreamBounds(jsCtx* js, const std::string& stream, std::uint64_t& first, st
 
 // The stream sequence and time of the last record matching filter; zero
 // when none does.
-bool LastMatch(jsCtx* js, const std::string& stream, const std::string& filter,
-               std::uint64_t& seq, std::int64_t& timeNs, std::string& error)
+bool LastMatch(jsCtx* js, const std::string& stream, const std::string& filter, std::uint64_t& seq,
+               std::int64_t& timeNs, std::string& error)
 {
     natsMsg* msg = nullptr;
     jsErrCode code = static_cast<jsErrCode>(0);
@@ -97,9 +97,8 @@ bool LastMatch(jsCtx* js, const std::string& stream, const std::string& filter,
 
 } // namespace
 
-bool StartForLast(jsCtx* js, const std::string& stream, const std::string& filter,
-                  std::uint64_t count, std::uint64_t& startSeq, std::uint64_t& skip,
-                  std::string& error)
+bool StartForLast(jsCtx* js, const std::string& stream, const std::string& filter, std::uint64_t count,
+                  std::uint64_t& startSeq, std::uint64_t& skip, std::string& error)
 {
     std::uint64_t first = 0, last = 0;
     if (!StreamBounds(js, stream, first, last, error))
@@ -186,8 +185,7 @@ bool BusConsumer::Position(Feed& feed, const std::string& filter, const Consumer
         break;
     case ReadStart::From::Last:
         cfg.DeliverPolicy = js_DeliverByStartSequence;
-        if (!StartForLast(js_, spec.stream, filter, spec.start.last, cfg.OptStartSeq, feed.skip,
-                          error))
+        if (!StartForLast(js_, spec.stream, filter, spec.start.last, cfg.OptStartSeq, feed.skip, error))
             return false;
         if (feed.endSeq == 0 || cfg.OptStartSeq > feed.endSeq)
             MarkAtEnd(feed);
@@ -196,26 +194,23 @@ bool BusConsumer::Position(Feed& feed, const std::string& filter, const Consumer
     return true;
 }
 
-bool BusConsumer::Subscribe(Feed& feed, const std::string& filter, const ConsumerSpec& spec,
-                            int index, std::string& error)
+bool BusConsumer::Subscribe(Feed& feed, const std::string& filter, const ConsumerSpec& spec, int index,
+                            std::string& error)
 {
     jsSubOptions so;
     jsSubOptions_Init(&so);
     so.Stream = spec.stream.c_str();
-    const std::string durable =
-        spec.durable.empty() || spec.filters.size() == 1
-            ? spec.durable
-            : spec.durable + "_" + std::to_string(index + 1);
+    const std::string durable = spec.durable.empty() || spec.filters.size() == 1
+        ? spec.durable
+        : spec.durable + "_" + std::to_string(index + 1);
     jsConsumerInfo* existing = nullptr;
     if (!durable.empty() &&
-        js_GetConsumerInfo(&existing, js_, spec.stream.c_str(), durable.c_str(), nullptr,
-                           nullptr) != NATS_OK)
+        js_GetConsumerInfo(&existing, js_, spec.stream.c_str(), durable.c_str(), nullptr, nullptr) != NATS_OK)
         existing = nullptr;
     // Durables made by earlier versions are pushed; they are read as they are.
     bool pushed = false;
     if (existing) {
-        pushed = existing->Config && existing->Config->DeliverSubject &&
-                 *existing->Config->DeliverSubject;
+        pushed = existing->Config && existing->Config->DeliverSubject && *existing->Config->DeliverSubject;
         std::int64_t endTimeNs = 0;
         const bool found = LastMatch(js_, spec.stream, filter, feed.endSeq, endTimeNs, error);
         if (found)
@@ -320,18 +315,13 @@ void BusConsumer::Resume(Feed& feed, const std::string& name, const jsConsumerIn
         MarkAtEnd(feed);
     const char* flag = nullptr;
     switch (spec.start.from) {
-    case ReadStart::From::New:
-        break;
+    case ReadStart::From::New: break;
     case ReadStart::From::All:
         if (!ci.Config || ci.Config->DeliverPolicy != js_DeliverAll)
             flag = "--all";
         break;
-    case ReadStart::From::Time:
-        flag = "--since";
-        break;
-    case ReadStart::From::Last:
-        flag = "--last";
-        break;
+    case ReadStart::From::Time: flag = "--since"; break;
+    case ReadStart::From::Last: flag = "--last"; break;
     }
     if (flag)
         warnings_.push_back("durable " + name +
@@ -383,8 +373,7 @@ void BusConsumer::OnMsg(natsConnection*, natsSubscription*, natsMsg* msg, void* 
         BusDelivery d;
         d.streamSeq = streamSeq;
         const int size = natsMsg_GetDataLength(msg);
-        if (CheckBusRecord(header, static_cast<std::size_t>(size < 0 ? 0 : size), d.info) ==
-            BusCheck::Ok) {
+        if (CheckBusRecord(header, static_cast<std::size_t>(size < 0 ? 0 : size), d.info) == BusCheck::Ok) {
             d.payload = reinterpret_cast<const unsigned char*>(natsMsg_GetData(msg));
             self.sink_(d);
             ++self.delivered_;

@@ -30,8 +30,8 @@ namespace mdrelay {
 struct ReadStart {
     enum class From { New, All, Time, Last };
     From from = From::New;
-    std::int64_t timeNs = 0;   // Time: records stored at or after this, ns since the epoch
-    std::uint64_t last = 0;    // Last: this many of the newest records
+    std::int64_t timeNs = 0; // Time: records stored at or after this, ns since the epoch
+    std::uint64_t last = 0;  // Last: this many of the newest records
 };
 
 struct ConsumerSpec {
@@ -58,8 +58,7 @@ public:
     // has been delivered (on a client library thread, or in Start).
     explicit BusConsumer(Sink sink, std::function<void()> onEnd = nullptr)
         : sink_(std::move(sink)), onEnd_(std::move(onEnd))
-    {
-    }
+    {}
     ~BusConsumer();
     BusConsumer(const BusConsumer&) = delete;
     BusConsumer& operator=(const BusConsumer&) = delete;
@@ -88,14 +87,14 @@ private:
     struct Feed {
         BusConsumer* owner = nullptr;
         natsSubscription* sub = nullptr;
-        std::uint64_t skip = 0;      // the first records not wanted (Last)
+        std::uint64_t skip = 0;       // the first records not wanted (Last)
         std::int64_t notBeforeNs = 0; // records stored before are not wanted (Time)
-        std::uint64_t endSeq = 0;    // the last record it matched at Start
+        std::uint64_t endSeq = 0;     // the last record it matched at Start
         std::atomic<bool> atEnd{false};
-        bool durable = false;        // acknowledged one by one, given back on Stop
-        std::thread puller;          // a durable's: fetches, so nothing comes unasked
+        bool durable = false;         // acknowledged one by one, given back on Stop
+        std::thread puller;           // a durable's: fetches, so nothing comes unasked
         std::int64_t lastFetchNs = 0; // the puller's; read once it has ended
-        bool complete = false;       // guarded by the owner's mutex
+        bool complete = false;        // guarded by the owner's mutex
     };
 
     static void OnMsg(natsConnection*, natsSubscription*, natsMsg* msg, void* closure);
@@ -108,15 +107,14 @@ private:
     bool Subscribe(Feed& feed, const std::string& filter, const ConsumerSpec& spec, int index,
                    std::string& error);
     // Where the feed's consumer starts, and whether it is at its end already.
-    bool Position(Feed& feed, const std::string& filter, const ConsumerSpec& spec,
-                  jsConsumerConfig& cfg, std::string& error);
+    bool Position(Feed& feed, const std::string& filter, const ConsumerSpec& spec, jsConsumerConfig& cfg,
+                  std::string& error);
     // Creates the durable consumer; start holds the filter and where it begins.
-    bool MakeDurable(const std::string& name, const jsConsumerConfig& start,
-                     const std::string& stream, std::string& error);
+    bool MakeDurable(const std::string& name, const jsConsumerConfig& start, const std::string& stream,
+                     std::string& error);
     // An existing durable goes on from where its last reader stopped: the
     // feed is at its end when that reader had taken every record stored.
-    void Resume(Feed& feed, const std::string& name, const jsConsumerInfo& ci,
-                const ConsumerSpec& spec);
+    void Resume(Feed& feed, const std::string& name, const jsConsumerInfo& ci, const ConsumerSpec& spec);
     void MarkAtEnd(Feed& feed);
 
     Sink sink_;
@@ -124,11 +122,11 @@ private:
     natsConnection* nc_ = nullptr;
     jsCtx* js_ = nullptr;
     std::vector<std::unique_ptr<Feed>> feeds_;
-    std::size_t expected_ = 0;             // feeds
+    std::size_t expected_ = 0; // feeds
     std::atomic<std::size_t> atEndCount_{0};
     std::atomic<bool> started_{false};
-    std::atomic<bool> ended_{false};        // onEnd_ called
-    std::atomic<bool> stopping_{false};     // durable records go back unshown
+    std::atomic<bool> ended_{false};    // onEnd_ called
+    std::atomic<bool> stopping_{false}; // durable records go back unshown
     std::vector<std::string> warnings_;
     std::mutex mu_;
     std::condition_variable cv_;
@@ -138,8 +136,7 @@ private:
 
 // The sequence to start at so that the last `count` records matching
 // filter are read: the start, and how many records from it to skip.
-bool StartForLast(jsCtx* js, const std::string& stream, const std::string& filter,
-                  std::uint64_t count, std::uint64_t& startSeq, std::uint64_t& skip,
-                  std::string& error);
+bool StartForLast(jsCtx* js, const std::string& stream, const std::string& filter, std::uint64_t count,
+                  std::uint64_t& startSeq, std::uint64_t& skip, std::string& error);
 
 } // namespace mdrelay

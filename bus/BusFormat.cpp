@@ -21,9 +21,9 @@ std::size_t KindSize(RecordKind kind)
 std::size_t RecordHeader(char* out, std::size_t capacity, RecordKind kind, std::int64_t recvNs,
                          std::uint64_t sequence, const char* relay)
 {
-    const int n = std::snprintf(out, capacity, "%s %s %lld %llu %s", FormatText, KindName(kind),
-                                static_cast<long long>(recvNs),
-                                static_cast<unsigned long long>(sequence), relay);
+    const int n =
+        std::snprintf(out, capacity, "%s %s %lld %llu %s", FormatText, KindName(kind),
+                      static_cast<long long>(recvNs), static_cast<unsigned long long>(sequence), relay);
     return n < 0 ? 0 : std::min(static_cast<std::size_t>(n), capacity - 1);
 }
 
@@ -31,8 +31,7 @@ BusCheck CheckBusRecord(const char* header, std::size_t payloadSize, BusRecordIn
 {
     // "<format> <kind> <recv-ns> <sequence> <relay>"
     const std::size_t formatLength = std::strlen(FormatText);
-    if (!header || std::strncmp(header, FormatText, formatLength) != 0 ||
-        header[formatLength] != ' ')
+    if (!header || std::strncmp(header, FormatText, formatLength) != 0 || header[formatLength] != ' ')
         return BusCheck::UnknownFormat;
     const char* kind = header + formatLength + 1;
     if (std::strncmp(kind, "depth ", 6) == 0)

@@ -12,8 +12,7 @@ namespace mdrelay {
 bool ValidStreamName(const std::string& name)
 {
     // The server refuses names with these: they would be tokens of its API subjects.
-    return !name.empty() && name.size() <= 255 &&
-           name.find_first_of(" .*>/\\\t\r\n") == std::string::npos;
+    return !name.empty() && name.size() <= 255 && name.find_first_of(" .*>/\\\t\r\n") == std::string::npos;
 }
 
 bool ValidName(const std::string& name)
@@ -37,8 +36,7 @@ bool ReadSecretFile(const std::string& path, std::string& secret, std::string& e
     return true;
 }
 
-bool LoadSecret(const std::string& file, const char* variable, std::string& secret,
-                std::string& error)
+bool LoadSecret(const std::string& file, const char* variable, std::string& secret, std::string& error)
 {
     secret.clear();
     if (!file.empty())

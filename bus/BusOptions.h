@@ -18,7 +18,7 @@ struct BusOptions {
     std::string name;                 // the relay's name; default: host name
     std::string stream = "MD";
     std::string prefix = "md";
-    std::string credsFile;            // a user credentials file (JWT and seed)
+    std::string credsFile; // a user credentials file (JWT and seed)
     std::string user;
     std::string passwordFile;
     std::string tokenFile;
@@ -42,8 +42,7 @@ bool ReadSecretFile(const std::string& path, std::string& secret, std::string& e
 
 // The password (or token) to use: from the file when one is named, else
 // from the environment variable; empty when neither gives one.
-bool LoadSecret(const std::string& file, const char* variable, std::string& secret,
-                std::string& error);
+bool LoadSecret(const std::string& file, const char* variable, std::string& secret, std::string& error);
 
 std::string DefaultRelayName();
 

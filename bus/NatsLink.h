@@ -99,7 +99,7 @@ private:
     std::mutex mu_;
     std::condition_variable cv_;
     natsConnection* conn_ = nullptr;
-    bool failed_ = false;   // FreshConnection: conn_ closed on its own
+    bool failed_ = false; // FreshConnection: conn_ closed on its own
     bool closing_ = false;
     std::uint64_t made_ = 0;   // connections made
     std::uint64_t closed_ = 0; // closed callbacks seen

@@ -47,8 +47,7 @@ bool Fits(double v)
 
 bool ParseDuration(const std::string& text, std::int64_t& ns)
 {
-    static const Unit units[] = {{"ms", 1e6}, {"s", 1e9}, {"m", 60e9}, {"h", 3600e9},
-                                 {"d", 86400e9}};
+    static const Unit units[] = {{"ms", 1e6}, {"s", 1e9}, {"m", 60e9}, {"h", 3600e9}, {"d", 86400e9}};
     double v;
     if (!ParseScaled(text, units, 5, 1e9, v) || !Fits(v))
         return false;
@@ -58,8 +57,8 @@ bool ParseDuration(const std::string& text, std::int64_t& ns)
 
 bool ParseSize(const std::string& text, std::int64_t& bytes)
 {
-    static const Unit units[] = {{"K", 1024.0}, {"M", 1048576.0}, {"G", 1073741824.0},
-                                 {"T", 1099511627776.0}};
+    static const Unit units[] = {
+        {"K", 1024.0}, {"M", 1048576.0}, {"G", 1073741824.0}, {"T", 1099511627776.0}};
     double v;
     if (!ParseScaled(text, units, 4, 1, v) || !Fits(v))
         return false;
@@ -103,8 +102,7 @@ bool ParseTime(const std::string& text, std::int64_t nowNs, std::int64_t& ns)
 
 std::string DurationText(std::int64_t ns)
 {
-    static const Unit units[] = {{"d", 86400e9}, {"h", 3600e9}, {"m", 60e9}, {"s", 1e9},
-                                 {"ms", 1e6}};
+    static const Unit units[] = {{"d", 86400e9}, {"h", 3600e9}, {"m", 60e9}, {"s", 1e9}, {"ms", 1e6}};
     if (ns == 0)
         return "0";
     for (const Unit& u : units) {
@@ -117,8 +115,8 @@ std::string DurationText(std::int64_t ns)
 
 std::string SizeText(std::int64_t bytes)
 {
-    static const Unit units[] = {{"T", 1099511627776.0}, {"G", 1073741824.0}, {"M", 1048576.0},
-                                 {"K", 1024.0}};
+    static const Unit units[] = {
+        {"T", 1099511627776.0}, {"G", 1073741824.0}, {"M", 1048576.0}, {"K", 1024.0}};
     if (bytes <= 0)
         return "0";
     for (const Unit& u : units) {

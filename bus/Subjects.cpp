@@ -87,8 +87,8 @@ void SubjectBuilder::Token(const char* text, std::size_t width)
     len_ += WriteToken(text, Length(text, width), buf_ + len_);
 }
 
-const char* SubjectBuilder::Ids(const char* exchange, std::size_t exchangeWidth,
-                                const char* instrument, std::size_t instrumentWidth)
+const char* SubjectBuilder::Ids(const char* exchange, std::size_t exchangeWidth, const char* instrument,
+                                std::size_t instrumentWidth)
 {
     Token(exchange, exchangeWidth);
     Token(instrument, instrumentWidth);

@@ -42,9 +42,10 @@ public:
 
 private:
     // A 255-byte prefix, ".forquote", and both ids with every byte escaped.
-    static constexpr std::size_t Capacity =
-        255 + 9 + 2 + 3 * (sizeof(CThostFtdcDepthMarketDataField::ExchangeID) +
-                           sizeof(CThostFtdcDepthMarketDataField::InstrumentID));
+    static constexpr std::size_t Capacity = 255 + 9 + 2 +
+        3 *
+            (sizeof(CThostFtdcDepthMarketDataField::ExchangeID) +
+             sizeof(CThostFtdcDepthMarketDataField::InstrumentID));
 
     void Token(const char* text, std::size_t width);
     const char* Ids(const char* exchange, std::size_t exchangeWidth, const char* instrument,

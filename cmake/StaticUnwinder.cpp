@@ -17,8 +17,7 @@ struct FillRegisterSizes {
     {
         try {
             Throw();
-        } catch (int) {
-        }
+        } catch (int) {}
     }
 } g_fillRegisterSizes;
 

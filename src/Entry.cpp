@@ -42,7 +42,8 @@ CThostFtdcMdApi* CThostFtdcMdApi::CreateFtdcMdApi(const char*, const bool, const
             return mdlink::CRedundantMdApi::Create(setting.links, &NewSingleClient);
         CKelvoMDClient* client = MakeSingle();
         if (setting.what == mdlink::LinksReading::What::Unreadable)
-            client->WriteLog(mdlink::LogWarning, "InitApi", "%s=\"%.64s\" is not a number of links (1 to %d): the single client",
+            client->WriteLog(mdlink::LogWarning, "InitApi",
+                             "%s=\"%.64s\" is not a number of links (1 to %d): the single client",
                              mdlink::LinksVariable, text, static_cast<int>(mdlink::RedundantMaxLinks));
         return client;
     });

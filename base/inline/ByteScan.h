@@ -24,5 +24,5 @@ inline int LowestBit(unsigned mask)
 #endif
 }
 
-}  // namespace kelvo
+} // namespace kelvo
 #endif

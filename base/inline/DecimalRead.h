@@ -24,8 +24,7 @@ namespace kelvo {
 // saying so; from_chars reports both as out of range and leaves the value
 // alone. Told apart afterwards: an infinity not spelled "inf", a zero from
 // a non-zero digit.
-inline std::from_chars_result ReadDoubleFastFloat(const char* first, const char* last,
-                                                  double& value)
+inline std::from_chars_result ReadDoubleFastFloat(const char* first, const char* last, double& value)
 {
     double v = 0;
     const auto r = fast_float::from_chars(first, last, v);

@@ -9,8 +9,11 @@
 
 #if defined(__GLIBCXX__)
 #include <cxxabi.h>
-#define KELVO_LET_FORCED_UNWIND_THROUGH \
-    catch (abi::__forced_unwind&) { throw; }
+#define KELVO_LET_FORCED_UNWIND_THROUGH                                                                      \
+    catch (abi::__forced_unwind&)                                                                            \
+    {                                                                                                        \
+        throw;                                                                                               \
+    }
 #else
 // Visual C++ and libc++ have no such type: a thread ends without unwinding.
 #define KELVO_LET_FORCED_UNWIND_THROUGH

@@ -39,4 +39,4 @@ inline ThreadKey ThisThreadKey()
 
 #endif
 
-}  // namespace kelvo
+} // namespace kelvo

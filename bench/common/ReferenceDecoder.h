@@ -15,13 +15,14 @@ namespace bench {
 
 class ReferenceDecoder {
 public:
-    explicit ReferenceDecoder(CThostFtdcDepthMarketDataField& r) : m_r(r) {}
+    explicit ReferenceDecoder(CThostFtdcDepthMarketDataField& r) : r_(r) {}
 
     void Decode(const char* p, std::size_t n)
     {
         const char* end = p + n;
         for (int index = 0;; ++index) {
-            const char* stop = static_cast<const char*>(std::memchr(p, '\x01', static_cast<std::size_t>(end - p)));
+            const char* stop =
+                static_cast<const char*>(std::memchr(p, '\x01', static_cast<std::size_t>(end - p)));
             if (!stop)
                 stop = end;
             Field(index, p, stop);
@@ -51,10 +52,13 @@ private:
 
     void Field(int i, const char* b, const char* e)
     {
-        CThostFtdcDepthMarketDataField& r = m_r;
+        CThostFtdcDepthMarketDataField& r = r_;
         switch (i) {
         case 0: Text(r.ExchangeID, b, e); break;
-        case 1: Text(r.ExchangeInstID, b, e); Text(r.InstrumentID, b, e); break;
+        case 1:
+            Text(r.ExchangeInstID, b, e);
+            Text(r.InstrumentID, b, e);
+            break;
         case 3: Price(r.LastPrice, b, e); break;
         case 4: Price(r.OpenPrice, b, e); break;
         case 5: Price(r.HighestPrice, b, e); break;
@@ -95,7 +99,7 @@ private:
         }
     }
 
-    CThostFtdcDepthMarketDataField& m_r;
+    CThostFtdcDepthMarketDataField& r_;
 };
 
 } // namespace bench

@@ -55,9 +55,9 @@ std::vector<std::int64_t> ChildLatency(Receiver receiver, int port, long frames,
         throw std::runtime_error("cannot find this program");
     self[n] = '\0';
     std::vector<std::string> args(wrapper);
-    for (const std::string& a : {std::string(self), std::string("--child"), std::string(Name(receiver)),
-                                 std::to_string(port), std::to_string(frames), std::to_string(warmup),
-                                 std::string(path)})
+    for (const std::string& a :
+         {std::string(self), std::string("--child"), std::string(Name(receiver)), std::to_string(port),
+          std::to_string(frames), std::to_string(warmup), std::string(path)})
         args.push_back(a);
 
     std::vector<std::string> env;

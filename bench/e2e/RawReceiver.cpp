@@ -133,23 +133,23 @@ class PinnedThread {
 public:
     explicit PinnedThread(int cpu)
     {
-        m_pinned = pthread_getaffinity_np(pthread_self(), sizeof m_previous, &m_previous) == 0;
+        pinned_ = pthread_getaffinity_np(pthread_self(), sizeof previous_, &previous_) == 0;
         cpu_set_t one;
         CPU_ZERO(&one);
         CPU_SET(static_cast<unsigned>(cpu), &one);
-        m_pinned = m_pinned && pthread_setaffinity_np(pthread_self(), sizeof one, &one) == 0;
+        pinned_ = pinned_ && pthread_setaffinity_np(pthread_self(), sizeof one, &one) == 0;
     }
     ~PinnedThread()
     {
-        if (m_pinned)
-            pthread_setaffinity_np(pthread_self(), sizeof m_previous, &m_previous);
+        if (pinned_)
+            pthread_setaffinity_np(pthread_self(), sizeof previous_, &previous_);
     }
     PinnedThread(const PinnedThread&) = delete;
     PinnedThread& operator=(const PinnedThread&) = delete;
 
 private:
-    cpu_set_t m_previous;
-    bool m_pinned;
+    cpu_set_t previous_;
+    bool pinned_;
 };
 
 // The raw receiver never asleep: non-blocking reads in a loop on a pinned
@@ -182,14 +182,10 @@ using ReceiveFn = void (*)(int, long, const OnFrame&);
 ReceiveFn Pick(Receiver receiver)
 {
     switch (receiver) {
-    case Receiver::RawEpoll:
-        return ReceiveEpoll;
-    case Receiver::RawPoll:
-        return ReceivePoll;
-    case Receiver::Naive:
-        return ReceiveNaive;
-    default:
-        return ReceiveRaw;
+    case Receiver::RawEpoll: return ReceiveEpoll;
+    case Receiver::RawPoll: return ReceivePoll;
+    case Receiver::Naive: return ReceiveNaive;
+    default: return ReceiveRaw;
     }
 }
 

@@ -30,7 +30,10 @@ struct Throughput {
     double seconds = 0;    // first frame to last
     double cpuSeconds = 0; // of the receiving thread, over the same frames
     double FramesPerSecond() const { return seconds > 0 ? (frames - 1) / seconds : 0; }
-    double CpuNsPerFrame() const { return frames > 1 ? cpuSeconds * 1e9 / static_cast<double>(frames - 1) : 0; }
+    double CpuNsPerFrame() const
+    {
+        return frames > 1 ? cpuSeconds * 1e9 / static_cast<double>(frames - 1) : 0;
+    }
 };
 
 // The CPU the polling receivers keep busy (the library's loop in the

@@ -87,8 +87,7 @@ void Sender::Pace(const std::string& frames, std::size_t frameSize, long count, 
         for (long i = 0; i < count && !ec; ++i) {
             frame.assign(frames, (static_cast<std::size_t>(i) % n) * frameSize, frameSize);
             next += intervalNs;
-            while (NowNs() < next) {
-            }
+            while (NowNs() < next) {}
             const double stamp = static_cast<double>(NowNs());
             std::memcpy(&frame[StampOffset], &stamp, sizeof stamp);
             asio::write(socket, asio::buffer(frame), ec);

@@ -21,8 +21,8 @@ std::string DepthFrames(Form form, int count)
         const CThostFtdcDepthMarketDataField d = walks[static_cast<std::size_t>(i) % walks.size()].Next(now);
         mdfront::Bytes frame;
         if (form == Form::Binary) {
-            frame = mdfront::MakeFrame(mdlink::MsgDepthMarketData, 0, false,
-                                       mdfront::RecordBytes(&d, sizeof d));
+            frame =
+                mdfront::MakeFrame(mdlink::MsgDepthMarketData, 0, false, mdfront::RecordBytes(&d, sizeof d));
         } else {
             mdfront::TextOptions options;
             frame = mdfront::MakeFrame(mdlink::MsgDepthMarketData, 0, false,

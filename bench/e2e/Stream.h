@@ -6,9 +6,9 @@
 #include "MdApi.h"
 
 #include <chrono>
-#include <ctime>
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <string>
 
 namespace bench {

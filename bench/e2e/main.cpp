@@ -88,16 +88,15 @@ void ThroughputRow(const char* name, Form form, long frames, int runs)
     std::vector<double> naive, raw, lib, rawCpu, epollCpu, libCpu;
     for (int i = 0; i < runs; ++i) {
         naive.push_back(Take(block, frames / NaiveShare, [&](int port, long n) {
-            return PlainThroughput(Receiver::Naive, port, n, decode);
-        }).FramesPerSecond());
-        const Throughput r = Take(block, frames, [&](int port, long n) {
-            return PlainThroughput(Receiver::Raw, port, n, decode);
-        });
+                            return PlainThroughput(Receiver::Naive, port, n, decode);
+                        }).FramesPerSecond());
+        const Throughput r = Take(
+            block, frames, [&](int port, long n) { return PlainThroughput(Receiver::Raw, port, n, decode); });
         raw.push_back(r.FramesPerSecond());
         rawCpu.push_back(r.CpuNsPerFrame());
         epollCpu.push_back(Take(block, frames, [&](int port, long n) {
-            return PlainThroughput(Receiver::RawEpoll, port, n, decode);
-        }).CpuNsPerFrame());
+                               return PlainThroughput(Receiver::RawEpoll, port, n, decode);
+                           }).CpuNsPerFrame());
         const Throughput l = Take(block, frames, LibraryThroughput);
         lib.push_back(l.FramesPerSecond());
         libCpu.push_back(l.CpuNsPerFrame());
@@ -118,8 +117,9 @@ void ThroughputTable(const Scale& s)
     g_cpuRows.clear();
     ThroughputRow("binary depth (432 B)", Form::Binary, s.binaryFrames, s.runs);
     ThroughputRow("text depth, 63 fields", Form::Text, s.textFrames, s.runs);
-    std::printf("\nReceiving thread's CPU time per frame (ns, thread CPU clock from the first frame to the last, "
-                "medians of the same runs; raw-epoll in runs of its own)\n\n");
+    std::printf(
+        "\nReceiving thread's CPU time per frame (ns, thread CPU clock from the first frame to the last, "
+        "medians of the same runs; raw-epoll in runs of its own)\n\n");
     std::printf("| %-24s | %9s | %9s | %9s | %10s | %12s |\n", "stream", "raw", "raw-epoll", "libmdlink",
                 "lib / raw", "lib / epoll");
     std::printf("%s\n", Rule({24, 9, 9, 9, 10, 12}).c_str());
@@ -155,8 +155,8 @@ std::vector<std::int64_t> Sample(Receiver receiver, const std::string& frames, l
     return samples;
 }
 
-const Receiver LatencyReceivers[] = {Receiver::Raw,     Receiver::RawEpoll, Receiver::RawPoll,
-                                     Receiver::Naive,   Receiver::Library,  Receiver::LowLatency};
+const Receiver LatencyReceivers[] = {Receiver::Raw,   Receiver::RawEpoll, Receiver::RawPoll,
+                                     Receiver::Naive, Receiver::Library,  Receiver::LowLatency};
 
 // Each of the library's modes against the raw receiver that waits as it does.
 struct Pairing {
@@ -194,7 +194,8 @@ void LatencyTable(const Scale& s, const std::string& csv)
     std::printf("| %-24s | %8s | %8s | %8s | %9s | %9s |\n", "receiver", "p50", "p99", "p99.9", "p50 / raw",
                 "p99 / raw");
     std::printf("%s\n", Rule({24, 8, 8, 8, 9, 9}).c_str());
-    const double r50 = Percentile(samples[Receiver::Raw], 0.5), r99 = Percentile(samples[Receiver::Raw], 0.99);
+    const double r50 = Percentile(samples[Receiver::Raw], 0.5),
+                 r99 = Percentile(samples[Receiver::Raw], 0.99);
     for (Receiver r : LatencyReceivers) {
         const double p50 = Percentile(samples[r], 0.5), p99 = Percentile(samples[r], 0.99);
         const double p999 = Percentile(samples[r], 0.999);
@@ -268,8 +269,8 @@ void SyscallTable(const Scale& s)
                 s.syscallRate, s.syscallFrames + s.syscallFrames / 10, s.syscallFrames / 10);
     std::printf("| %-24s | %9s | %s\n", "receiver", "per frame", "the calls per frame");
     std::printf("%s\n", Rule({24, 9}).c_str());
-    const Receiver receivers[] = {Receiver::Raw,     Receiver::RawEpoll,   Receiver::RawPoll,
-                                  Receiver::Naive,   Receiver::Library,    Receiver::LowLatency};
+    const Receiver receivers[] = {Receiver::Raw,   Receiver::RawEpoll, Receiver::RawPoll,
+                                  Receiver::Naive, Receiver::Library,  Receiver::LowLatency};
     for (Receiver r : receivers) {
         const bool polling = r == Receiver::RawPoll || r == Receiver::LowLatency;
         std::map<std::string, long> runs[2];
@@ -290,7 +291,8 @@ void SyscallTable(const Scale& s)
         for (const auto& [name, calls] : runs[1]) {
             if (polling && name != "recvfrom" && name != "read" && name != "recvmsg")
                 continue;
-            const double perFrame = static_cast<double>(calls - runs[0][name]) / static_cast<double>(s.syscallFrames);
+            const double perFrame =
+                static_cast<double>(calls - runs[0][name]) / static_cast<double>(s.syscallFrames);
             if (perFrame < 0.005)
                 continue;
             total += perFrame;

@@ -53,10 +53,12 @@ void BM_TimerPair_OnLoop(benchmark::State& state)
     LoopArgs args{&state, &timer};
     // The whole measured loop runs inside one loop callback, as the
     // per-frame re-arm does.
-    Kelvo_LOOP_Call([](void* p) {
-        auto* a = static_cast<LoopArgs*>(p);
-        RearmLoop(*a->state, *a->timer);
-    }, &args);
+    Kelvo_LOOP_Call(
+        [](void* p) {
+            auto* a = static_cast<LoopArgs*>(p);
+            RearmLoop(*a->state, *a->timer);
+        },
+        &args);
 }
 BENCHMARK(BM_TimerPair_OnLoop)->Arg(0)->Arg(1000)->UseRealTime();
 
@@ -94,4 +96,4 @@ void BM_TickCount(benchmark::State& state)
 }
 BENCHMARK(BM_TickCount);
 
-}  // namespace
+} // namespace

@@ -20,7 +20,8 @@ CThostFtdcMdApi* NewSingle()
 long long NowMicros()
 {
     return std::chrono::duration_cast<std::chrono::microseconds>(
-               std::chrono::system_clock::now().time_since_epoch()).count();
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
 }
 
 long long SlotStartMicros(int day, int slot, double rate)

@@ -15,10 +15,10 @@
 namespace benchred {
 
 struct Arrival {
-    int instrument;       // index into the subscription
-    int slot;             // the record's number within the day (Volume)
-    int day;              // ActionDay, YYYYMMDD
-    long long atMicros;   // when the callback saw it, system clock
+    int instrument;     // index into the subscription
+    int slot;           // the record's number within the day (Volume)
+    int day;            // ActionDay, YYYYMMDD
+    long long atMicros; // when the callback saw it, system clock
 };
 
 class BenchClient final : public CThostFtdcMdSpi {

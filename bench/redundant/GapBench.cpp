@@ -88,7 +88,8 @@ int RunGap(const GapOptions& o)
     const std::vector<std::string> instruments = {"au2612", "ag2612"};
     BenchClient single("single link", 1, {a, b}, instruments);
     BenchClient redundant("two links", 2, {a, b}, instruments);
-    const auto warm = static_cast<std::size_t>(o.rate * o.warmSeconds * static_cast<double>(instruments.size()));
+    const auto warm =
+        static_cast<std::size_t>(o.rate * o.warmSeconds * static_cast<double>(instruments.size()));
     if (!WaitFor({&single, &redundant}, warm, 60 + o.warmSeconds)) {
         std::fprintf(stderr, "bench_redundant: no records\n");
         return 1;
@@ -103,13 +104,14 @@ int RunGap(const GapOptions& o)
     lag.Stop();
 
     std::printf("leading front silent, second front %.1f ms behind, %.0f records/s per instrument,"
-                " watched %.0f s\n", o.lagMs, o.rate, o.afterSeconds);
-    std::printf("%-12s %16s %16s %10s %20s\n", "client", "longest gap ms", "records missed",
-                "records", "longest gap before ms");
+                " watched %.0f s\n",
+                o.lagMs, o.rate, o.afterSeconds);
+    std::printf("%-12s %16s %16s %10s %20s\n", "client", "longest gap ms", "records missed", "records",
+                "longest gap before ms");
     for (const BenchClient* c : {&single, &redundant}) {
         const Gap g = Measure(*c, silentAt);
-        std::printf("%-12s %16.1f %16lld %10zu %20.1f\n", c->Name().c_str(), g.longestMs, g.missed,
-                    g.records, g.longestBeforeMs);
+        std::printf("%-12s %16.1f %16lld %10zu %20.1f\n", c->Name().c_str(), g.longestMs, g.missed, g.records,
+                    g.longestBeforeMs);
     }
     std::printf("bound for two links: lag + one record interval = %.1f ms\n", o.lagMs + 1000.0 / o.rate);
     return 0;

@@ -57,7 +57,8 @@ int RunLatency(const LatencyOptions& o)
     second.Stop();
 
     std::printf("each front jittered by 0 to %.2f ms, %.0f records/s per instrument, %zu "
-                "instruments, %.0f s\n", o.jitterMs, o.rate, instruments.size(), o.seconds);
+                "instruments, %.0f s\n",
+                o.jitterMs, o.rate, instruments.size(), o.seconds);
     std::printf("%-12s %10s %10s %10s %10s\n", "client", "p50 us", "p99 us", "p99.9 us", "records");
     for (const BenchClient* c : {&single, &redundant}) {
         std::vector<double> us;

@@ -72,14 +72,16 @@ int RunRejoin(const RejoinOptions& o)
             ++records;
             if (it != last.end() && r.slot > it->second + 1)
                 missed += r.slot - it->second - 1;
-            latestMs = std::max(latestMs, static_cast<double>(r.atMicros - SlotStartMicros(r.day, r.slot, o.rate)) / 1000.0);
+            latestMs = std::max(
+                latestMs, static_cast<double>(r.atMicros - SlotStartMicros(r.day, r.slot, o.rate)) / 1000.0);
         }
         last[r.instrument] = r.slot;
     }
-    std::printf("leader killed and restarted %d times (down %.1f s, up %.1f s), the other front jittered by 0 to "
-                "%.1f ms%s, %.0f records/s per instrument\n",
-                o.restarts, o.downSeconds, o.upSeconds, o.jitterMs,
-                o.silenceOther ? " and silenced as the leader came back" : "", o.rate);
+    std::printf(
+        "leader killed and restarted %d times (down %.1f s, up %.1f s), the other front jittered by 0 to "
+        "%.1f ms%s, %.0f records/s per instrument\n",
+        o.restarts, o.downSeconds, o.upSeconds, o.jitterMs,
+        o.silenceOther ? " and silenced as the leader came back" : "", o.rate);
     std::printf("%10s %16s %22s\n", "records", "slots missed", "latest after slot ms");
     std::printf("%10zu %16lld %22.1f\n", records, missed, latestMs);
     return 0;

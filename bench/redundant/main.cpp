@@ -15,10 +15,11 @@ namespace {
 
 int Usage()
 {
-    std::fprintf(stderr, "usage: bench_redundant gap [--rate R] [--lag-ms L] [--seconds S]\n"
-                         "       bench_redundant latency [--rate R] [--jitter-ms J] [--seconds S]\n"
-                         "       bench_redundant rejoin [--rate R] [--jitter-ms J] [--restarts N]\n"
-                         "                              [--up-seconds U] [--silence-other 0|1]\n");
+    std::fprintf(stderr,
+                 "usage: bench_redundant gap [--rate R] [--lag-ms L] [--seconds S]\n"
+                 "       bench_redundant latency [--rate R] [--jitter-ms J] [--seconds S]\n"
+                 "       bench_redundant rejoin [--rate R] [--jitter-ms J] [--restarts N]\n"
+                 "                              [--up-seconds U] [--silence-other 0|1]\n");
     return 2;
 }
 

@@ -37,8 +37,7 @@ BareFigures BarePublish(const std::string& urls, long records, int maxPending, d
     jsOptions jo;
     jsOptions_Init(&jo);
     jo.PublishAsync.MaxPending = maxPending;
-    if (natsConnection_Connect(&nc, opts) == NATS_OK &&
-        natsConnection_JetStream(&js, nc, &jo) == NATS_OK) {
+    if (natsConnection_Connect(&nc, opts) == NATS_OK && natsConnection_JetStream(&js, nc, &jo) == NATS_OK) {
         const auto start = std::chrono::steady_clock::now();
         const double cpu = ProcessCpuSeconds();
         natsStatus s = NATS_OK;
@@ -46,16 +45,15 @@ BareFigures BarePublish(const std::string& urls, long records, int maxPending, d
         for (long i = 0; i < records && s == NATS_OK; ++i) {
             // Paced as a front sends: a look at the clock every 16 records.
             if (pace > 0 && i % 16 == 0)
-                std::this_thread::sleep_until(
-                    start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                std::chrono::duration<double>(i / pace)));
+                std::this_thread::sleep_until(start +
+                                              std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                                  std::chrono::duration<double>(i / pace)));
             std::memcpy(&d, frames.data() + (i % 64) * FrameSize + 24, sizeof d);
             d.PreDelta = static_cast<double>(i);
             char id[33];
             mdrelay::KeyText(mdrelay::KeyOf(1, &d, sizeof d), id);
             natsMsg* msg = nullptr;
-            s = natsMsg_Create(&msg, "md.SHFE.au2612", nullptr, reinterpret_cast<const char*>(&d),
-                               sizeof d);
+            s = natsMsg_Create(&msg, "md.SHFE.au2612", nullptr, reinterpret_cast<const char*>(&d), sizeof d);
             if (s == NATS_OK)
                 s = natsMsgHeader_Set(msg, "Nats-Msg-Id", id);
             // A full window makes the call wait a while, then time out: try again.
@@ -68,7 +66,8 @@ BareFigures BarePublish(const std::string& urls, long records, int maxPending, d
         jsPubOptions_Init(&po);
         po.MaxWait = 60000;
         if (s == NATS_OK && js_PublishAsyncComplete(js, &po) == NATS_OK) {
-            f.rate = records / std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            f.rate =
+                records / std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
             f.cpuUsPerRecord = (ProcessCpuSeconds() - cpu) * 1e6 / records;
         }
     }

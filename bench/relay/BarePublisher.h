@@ -8,7 +8,7 @@
 namespace benchrelay {
 
 struct BareFigures {
-    double rate = 0;          // records acknowledged a second; 0 when publishing failed
+    double rate = 0;           // records acknowledged a second; 0 when publishing failed
     double cpuUsPerRecord = 0; // this process's CPU time (all its threads) per record
 };
 

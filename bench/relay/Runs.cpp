@@ -119,9 +119,17 @@ RelayFigures RelayRate(const std::string& urls, const std::string& front,
 {
     relaytest::BusClient bus(urls);
     bus.Delete("MD");
-    std::vector<std::string> argv = {MDRELAY_PROGRAM, "--front", front, "--nats", urls,
-                                     "--instruments", "au2612,ag2612,IF2612,IC2612",
-                                     "--status-interval", "100ms", "--name", "bench"};
+    std::vector<std::string> argv = {MDRELAY_PROGRAM,
+                                     "--front",
+                                     front,
+                                     "--nats",
+                                     urls,
+                                     "--instruments",
+                                     "au2612,ag2612,IF2612,IC2612",
+                                     "--status-interval",
+                                     "100ms",
+                                     "--name",
+                                     "bench"};
     argv.insert(argv.end(), streamFlags.begin(), streamFlags.end());
     relaytest::Child relay;
     RelayFigures f;
@@ -212,8 +220,8 @@ void OnStored(natsConnection*, natsSubscription*, natsMsg* msg, void* closure)
 
 } // namespace
 
-std::vector<std::int64_t> RelayLatency(const std::string& urls, const std::string& storage,
-                                       bool lowLatency, long count, long warmup, long intervalNs,
+std::vector<std::int64_t> RelayLatency(const std::string& urls, const std::string& storage, bool lowLatency,
+                                       long count, long warmup, long intervalNs,
                                        const std::filesystem::path& dir)
 {
     LatencySink sink;
@@ -225,8 +233,9 @@ std::vector<std::int64_t> RelayLatency(const std::string& urls, const std::strin
     sender.Pace(frames, FrameSize, count + warmup, intervalNs);
     relaytest::Child relay;
     const std::string front = "tcp://127.0.0.1:" + std::to_string(sender.Port());
-    std::vector<std::string> argv = {MDRELAY_PROGRAM, "--front", front, "--nats", urls,
-                                     "--instruments", "x", "--storage", storage, "--name", "bench"};
+    std::vector<std::string> argv = {MDRELAY_PROGRAM, "--front", front,       "--nats", urls,
+                                     "--instruments", "x",       "--storage", storage,  "--name",
+                                     "bench"};
     if (lowLatency)
         argv.push_back("--low-latency");
     if (!relay.Start(argv, (dir / "latency.out").string()))

@@ -15,9 +15,9 @@
 namespace benchrelay {
 
 struct RelayFigures {
-    double stored = 0;         // records a second, as the stream grew
-    double received = 0;       // records a second the relay's library client received
-    bool keptUp = false;       // nothing dropped, stored as fast as received
+    double stored = 0;   // records a second, as the stream grew
+    double received = 0; // records a second the relay's library client received
+    bool keptUp = false; // nothing dropped, stored as fast as received
     // CPU time of the relay's threads but the library's, per record stored,
     // and of the library's loop thread per record received.
     double publishUsPerRecord = 0;
@@ -34,8 +34,8 @@ RelayFigures RelayRate(const std::string& urls, const std::string& front,
 double LibraryRate(const std::string& front, double warmup, double seconds);
 
 // Latencies in ns of `count` records after `warmup`, sent intervalNs apart.
-std::vector<std::int64_t> RelayLatency(const std::string& urls, const std::string& storage,
-                                       bool lowLatency, long count, long warmup, long intervalNs,
+std::vector<std::int64_t> RelayLatency(const std::string& urls, const std::string& storage, bool lowLatency,
+                                       long count, long warmup, long intervalNs,
                                        const std::filesystem::path& dir);
 std::vector<std::int64_t> DirectLatency(long count, long warmup, long intervalNs);
 

@@ -63,8 +63,7 @@ std::string Figure(const std::vector<double>& v, int decimals = 0)
 {
     char buf[96];
     const auto [lo, hi] = std::minmax_element(v.begin(), v.end());
-    std::snprintf(buf, sizeof buf, "%.*f (%.*f–%.*f)", decimals, Median(v), decimals, *lo,
-                  decimals, *hi);
+    std::snprintf(buf, sizeof buf, "%.*f (%.*f–%.*f)", decimals, Median(v), decimals, *lo, decimals, *hi);
     return buf;
 }
 
@@ -81,8 +80,8 @@ std::string StartFront(relaytest::Child& front, double rate, const std::filesyst
 {
     const std::string out = (dir / "front.out").string();
     std::filesystem::remove(out);
-    front.Start({MDFRONT_PROGRAM, "--port", "0", "--rate", std::to_string(rate / 4),
-                 "--instruments", "au2612,ag2612,IF2612,IC2612"},
+    front.Start({MDFRONT_PROGRAM, "--port", "0", "--rate", std::to_string(rate / 4), "--instruments",
+                 "au2612,ag2612,IF2612,IC2612"},
                 out);
     std::string port;
     relaytest::Eventually([&] {
@@ -111,9 +110,9 @@ Sustained SustainedRate(const Settings& s, const std::string& urls, const char* 
     for (double share : {0.2, 0.3, 0.4, 0.5, 0.6, 0.7, 0.8, 0.9, 1.0, 1.1}) {
         relaytest::Child frontProcess;
         const std::string front = StartFront(frontProcess, share * bare, dir);
-        const RelayFigures f = RelayRate(urls, front, {"--storage", storage, "--replicas",
-                                                       std::to_string(nodes)},
-                                         s.warmup, s.seconds, dir);
+        const RelayFigures f =
+            RelayRate(urls, front, {"--storage", storage, "--replicas", std::to_string(nodes)}, s.warmup,
+                      s.seconds, dir);
         if (!f.keptUp)
             break;
         best.rate = f.stored;
@@ -148,9 +147,9 @@ void Rates(const Settings& s, const std::filesystem::path& dir)
                 libraryCpu.push_back(k.libraryUs);
             }
             std::printf("| %s | %s | %s | %s | %.2f | %.1f / %.1f / %.1f |\n",
-                        nodes == 1 ? "one node" : "three nodes, 3 replicas", storage,
-                        Figure(bare).c_str(), Figure(relay).c_str(), Median(ratio),
-                        Median(bareCpu), Median(relayCpu), Median(libraryCpu));
+                        nodes == 1 ? "one node" : "three nodes, 3 replicas", storage, Figure(bare).c_str(),
+                        Figure(relay).c_str(), Median(ratio), Median(bareCpu), Median(relayCpu),
+                        Median(libraryCpu));
             std::fflush(stdout);
         }
     }
@@ -164,9 +163,8 @@ void Rates(const Settings& s, const std::filesystem::path& dir)
         return;
     for (int r = 0; r < s.rounds; ++r) {
         alone.push_back(LibraryRate(front, s.warmup, s.seconds));
-        inside.push_back(RelayRate(one.Urls(), front, {"--storage", "memory"}, s.warmup,
-                                   s.seconds, dir)
-                             .received);
+        inside.push_back(
+            RelayRate(one.Urls(), front, {"--storage", "memory"}, s.warmup, s.seconds, dir).received);
     }
     std::printf("\n| mdfront as fast as it can (four instruments) | records/s |\n|---|---|\n"
                 "| the library in a plain application | %s |\n"
@@ -192,8 +190,8 @@ void Latency(const Settings& s, const std::filesystem::path& dir)
             const auto bus = RelayLatency(cluster.Urls(), storage, lowLatency, s.latencyRecords,
                                           s.latencyWarmup, interval, dir);
             const char* mode = lowLatency ? "mdrelay --low-latency" : "mdrelay";
-            std::printf("| front -> %s -> one node, %s -> consumer | %.1f | %.1f |\n", mode,
-                        storage, Percentile(bus, 0.5), Percentile(bus, 0.99));
+            std::printf("| front -> %s -> one node, %s -> consumer | %.1f | %.1f |\n", mode, storage,
+                        Percentile(bus, 0.5), Percentile(bus, 0.99));
             std::printf("| added by the bus (%s, %s) | %.1f | %.1f |\n", mode, storage,
                         Percentile(bus, 0.5) - Percentile(direct, 0.5),
                         Percentile(bus, 0.99) - Percentile(direct, 0.99));
@@ -262,8 +260,8 @@ LeaderFigures LeaderChange(relaytest::NatsCluster& cluster, double rate, bool ki
     relaytest::Child relay;
     std::filesystem::remove(dir / "leader.out");
     if (!relay.Start({MDRELAY_PROGRAM, "--front", front, "--nats", cluster.Urls(), "--instruments",
-                      "au2612,ag2612,IF2612,IC2612", "--status-interval", "100ms", "--name",
-                      "bench", "--replicas", "3"},
+                      "au2612,ag2612,IF2612,IC2612", "--status-interval", "100ms", "--name", "bench",
+                      "--replicas", "3"},
                      (dir / "leader.out").string()))
         return f;
     relaytest::Eventually([&] { return bus.State("MD").messages > 0; });
@@ -322,10 +320,8 @@ void LeaderChanges(const Settings& s, const std::filesystem::path& dir)
                 received.push_back(f.received);
                 cluster.WaitJetStream();
             }
-            std::printf("| %s | %.0f | %s | %s | %s |\n",
-                        kill ? "leader killed" : "leader steps down", rate,
-                        Figure(received).c_str(), Figure(dropped).c_str(),
-                        Figure(still, 1).c_str());
+            std::printf("| %s | %.0f | %s | %s | %s |\n", kill ? "leader killed" : "leader steps down", rate,
+                        Figure(received).c_str(), Figure(dropped).c_str(), Figure(still, 1).c_str());
             std::fflush(stdout);
         }
     }
@@ -366,9 +362,10 @@ int main(int argc, char** argv)
         } else if (a == "fixed") {
             s.fixed = true;
         } else {
-            std::fprintf(stderr, "usage: bench_relay [--smoke] [--rounds N] [--seconds S] "
-                                 "[--nodes 1|3] [--storage memory|file] [rate] [latency] [leader] "
-                                 "[fixed]\n");
+            std::fprintf(stderr,
+                         "usage: bench_relay [--smoke] [--rounds N] [--seconds S] "
+                         "[--nodes 1|3] [--storage memory|file] [rate] [latency] [leader] "
+                         "[fixed]\n");
             return 2;
         }
     }
@@ -379,8 +376,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "bench_relay: %s\n", why.c_str());
         return 1;
     }
-    const std::filesystem::path dir = std::filesystem::temp_directory_path() /
-                                      ("bench_relay-" + std::to_string(getpid()));
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("bench_relay-" + std::to_string(getpid()));
     std::filesystem::create_directories(dir);
     if (s.rate)
         Rates(s, dir);

@@ -149,7 +149,7 @@ private:
     bool any_ = false;
     int last_ = 0;
     std::set<int> owed_;
-    std::set<int> delivered_;      // the last few numbers delivered
+    std::set<int> delivered_;       // the last few numbers delivered
     std::map<int, double> firstAt_; // the last few numbers brought: when first
 };
 

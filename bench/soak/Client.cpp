@@ -17,19 +17,16 @@ public:
     void OnFrontConnected() override { c_.OnConnected(index_); }
     void OnFrontDisconnected(int reason) override { c_.OnDisconnected(index_, reason); }
     void OnHeartBeatWarning(int) override { c_.OnOther(index_); }
-    void OnRspUserLogin(CThostFtdcRspUserLoginField* login, CThostFtdcRspInfoField* info, int,
-                        bool) override
+    void OnRspUserLogin(CThostFtdcRspUserLoginField* login, CThostFtdcRspInfoField* info, int, bool) override
     {
         c_.OnLogin(index_, login, info);
     }
     void OnRspError(CThostFtdcRspInfoField*, int, bool) override { c_.OnOther(index_); }
-    void OnRspSubMarketData(CThostFtdcSpecificInstrumentField*, CThostFtdcRspInfoField*, int,
-                            bool) override
+    void OnRspSubMarketData(CThostFtdcSpecificInstrumentField*, CThostFtdcRspInfoField*, int, bool) override
     {
         c_.OnSubscribed(index_);
     }
-    void OnRspUnSubMarketData(CThostFtdcSpecificInstrumentField*, CThostFtdcRspInfoField*, int,
-                              bool) override
+    void OnRspUnSubMarketData(CThostFtdcSpecificInstrumentField*, CThostFtdcRspInfoField*, int, bool) override
     {
         c_.OnOther(index_);
     }
@@ -64,8 +61,9 @@ public:
     }
     ~Scope()
     {
-        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
-            std::chrono::steady_clock::now() - start_).count();
+        const auto ns =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start_)
+                .count();
         Tally::Raise(c_.tally_.longestCallbackNs, ns);
         if (c_.retryArmedHere_) {
             c_.retryArmedHere_ = false;

@@ -94,9 +94,9 @@ private:
     int currentSpi_ = 0;
     std::atomic<int> allowedSpis_{0}; // bit per callback object that may be called
 
-    bool releaseCalled_ = false;         // under the slot's lock
-    bool releasedHere_ = false;          // loop thread
-    std::atomic<bool> released_{false};  // Release has returned (or its callback has)
+    bool releaseCalled_ = false;        // under the slot's lock
+    bool releasedHere_ = false;         // loop thread
+    std::atomic<bool> released_{false}; // Release has returned (or its callback has)
 
     // Loop thread only, or the driver once Release has returned.
     ReconnectClock clock_;

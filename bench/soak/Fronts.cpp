@@ -33,8 +33,10 @@ FrontPool::FrontPool(const Options& options, std::uint64_t seed)
     fronts_.resize(static_cast<std::size_t>(opt_.fronts + 2 * opt_.Pairs()));
     for (int p = 0; p < opt_.Pairs(); ++p) {
         const int form = std::uniform_int_distribution<int>(0, 2)(rng_);
-        pairs_.push_back({rng_(), form == 0 ? mdfront::DepthForm::Binary
-                                   : form == 1 ? mdfront::DepthForm::Text : mdfront::DepthForm::Joined});
+        pairs_.push_back({rng_(),
+                          form == 0       ? mdfront::DepthForm::Binary
+                              : form == 1 ? mdfront::DepthForm::Text
+                                          : mdfront::DepthForm::Joined});
         for (int member = 0; member < 2; ++member)
             fronts_[static_cast<std::size_t>(opt_.fronts + 2 * p + member)].pair = p;
     }
@@ -70,7 +72,8 @@ mdfront::FrontConfig FrontPool::ConfigFor(int frontId, const Front& f)
         c.stamp_sequence = true;
         const int form = std::uniform_int_distribution<int>(0, 2)(rng_);
         c.form = form == 0 ? mdfront::DepthForm::Binary
-                           : form == 1 ? mdfront::DepthForm::Text : mdfront::DepthForm::Joined;
+            : form == 1    ? mdfront::DepthForm::Text
+                           : mdfront::DepthForm::Joined;
     }
     c.faults_of = [this, form = c.form, pair = f.pair >= 0](std::size_t) { return FaultsOf(form, pair); };
     return c;
@@ -82,12 +85,10 @@ mdfront::FrontFaults FrontPool::FaultsOf(mdfront::DepthForm form, bool pair)
     auto between = [this](std::uint64_t lo, std::uint64_t hi) {
         return std::uniform_int_distribution<std::uint64_t>(lo, hi)(faultRng_);
     };
-    auto chance = [this](double p) {
-        return std::uniform_real_distribution<double>(0, 1)(faultRng_) < p;
-    };
+    auto chance = [this](double p) { return std::uniform_real_distribution<double>(0, 1)(faultRng_) < p; };
     // About a third of the connections are healthy, so data flows between faults.
-    Fault fault = opt_.faults.empty() || chance(0.3) ? Fault::None
-                                                      : opt_.faults[between(0, opt_.faults.size() - 1)];
+    Fault fault =
+        opt_.faults.empty() || chance(0.3) ? Fault::None : opt_.faults[between(0, opt_.faults.size() - 1)];
     // A record cut short differs from its whole copy on the other front of a
     // pair, and different records stamped alike are both news: not for pairs.
     if (pair && fault == Fault::ShortBody)
@@ -95,31 +96,19 @@ mdfront::FrontFaults FrontPool::FaultsOf(mdfront::DepthForm form, bool pair)
     ++connections_[static_cast<int>(fault)];
     mdfront::FrontFaults f;
     switch (fault) {
-    case Fault::Silent:
-        f.silent_after_time = std::chrono::milliseconds(between(200, 5000));
-        break;
-    case Fault::CloseMidBody:
-        f.close_mid_body_after_frames = between(3, 2000);
-        break;
-    case Fault::Garbage:
-        f.garbage_after_login = between(16, 2048);
-        break;
+    case Fault::Silent: f.silent_after_time = std::chrono::milliseconds(between(200, 5000)); break;
+    case Fault::CloseMidBody: f.close_mid_body_after_frames = between(3, 2000); break;
+    case Fault::Garbage: f.garbage_after_login = between(16, 2048); break;
     case Fault::Announce:
         // Past the largest body the client takes (the link is dropped at
         // once), or within it (the client waits for it until the silence
         // tells).
-        f.announce_body_length = static_cast<std::uint32_t>(
-            chance(0.5) ? between(2u << 20, 64u << 20) : between(1000, 1u << 20));
+        f.announce_body_length =
+            static_cast<std::uint32_t>(chance(0.5) ? between(2u << 20, 64u << 20) : between(1000, 1u << 20));
         break;
-    case Fault::BigBody:
-        f.big_body_length = between(500, 200000);
-        break;
-    case Fault::Trickle:
-        f.trickle_delay = std::chrono::microseconds(between(20, 300));
-        break;
-    case Fault::RefuseLogin:
-        f.refuse_logins = true;
-        break;
+    case Fault::BigBody: f.big_body_length = between(500, 200000); break;
+    case Fault::Trickle: f.trickle_delay = std::chrono::microseconds(between(20, 300)); break;
+    case Fault::RefuseLogin: f.refuse_logins = true; break;
     case Fault::ShortBody:
         // Only binary depth bodies are cut; the responses are cut in any form.
         // A depth body keeps at least its Volume (bytes 136 to 139), where the
@@ -135,8 +124,7 @@ mdfront::FrontFaults FrontPool::FaultsOf(mdfront::DepthForm form, bool pair)
         f.unknown_frames = between(1, 8);
         f.unknown_body_length = between(1, 2000);
         break;
-    default:
-        break;
+    default: break;
     }
     return f;
 }

@@ -11,9 +11,9 @@ namespace soak {
 
 namespace {
 
-const char* const FaultNames[] = {"none",  "silent",  "close-mid-body", "garbage",
-                                  "announce", "big-body", "trickle",      "refuse-login",
-                                  "short-body", "unknown", "kill"};
+const char* const FaultNames[] = {"none",     "silent",  "close-mid-body", "garbage",    "announce",
+                                  "big-body", "trickle", "refuse-login",   "short-body", "unknown",
+                                  "kill"};
 static_assert(sizeof FaultNames / sizeof FaultNames[0] == static_cast<int>(Fault::Count_),
               "a name for every fault");
 
@@ -75,8 +75,8 @@ double Number(const std::string& flag, const std::string& text)
 
 // A flag whose value is a non-negative number, stored as T.
 template <class T>
-void AddNumber(CLI::App& app, const std::string& name, const std::string& value,
-               const std::string& help, T& into)
+void AddNumber(CLI::App& app, const std::string& name, const std::string& value, const std::string& help,
+               T& into)
 {
     mdtools::AddValueFlag(app, name, value, help, [&into, name](const std::string& v) {
         into = static_cast<T>(Number("--" + name, v));
@@ -95,7 +95,8 @@ void Define(CLI::App& app, Options& o, Given& given)
     using mdtools::AddSwitch;
     using mdtools::AddValueFlag;
     mdtools::PrepareCommandLine(app);
-    app.add_flag_callback("-h,--help", [&given] { given.help = true; }, "show this text");
+    app.add_flag_callback(
+        "-h,--help", [&given] { given.help = true; }, "show this text");
     AddNumber(app, "clients", "K", "clients in this process (64)", o.clients);
     AddNumber(app, "fronts", "M", "simulated fronts (4)", o.fronts);
     AddNumber(app, "seconds", "T", "length of the run (60)", o.seconds);
@@ -105,7 +106,8 @@ void Define(CLI::App& app, Options& o, Given& given)
                      o.seedGiven = true;
                      return true;
                  });
-    AddValueFlag(app, "faults", "LIST", "front faults to choose from, comma-separated, or all / "
+    AddValueFlag(app, "faults", "LIST",
+                 "front faults to choose from, comma-separated, or all / "
                  "none: silent, close-mid-body, garbage, announce, big-body, trickle, "
                  "refuse-login, short-body, unknown, kill (default all)",
                  [&o, &given](const std::string& v) {
@@ -113,25 +115,33 @@ void Define(CLI::App& app, Options& o, Given& given)
                      given.faults = true;
                      return true;
                  });
-    AddValueFlag(app, "app", "LIST", "application misbehaviour: throw, block, release, switch, "
-                 "all, none (default all)", [&o, &given](const std::string& v) {
+    AddValueFlag(app, "app", "LIST",
+                 "application misbehaviour: throw, block, release, switch, "
+                 "all, none (default all)",
+                 [&o, &given](const std::string& v) {
                      ParseApp(v, o.app);
                      given.app = true;
                      return true;
                  });
-    AddSwitch(app, "flood", "many clients on one loop: fronts send as fast as they can, no "
+    AddSwitch(app, "flood",
+              "many clients on one loop: fronts send as fast as they can, no "
               "faults and no misbehaviour unless asked; per-client rates",
               [&o] { o.flood = true; });
     AddNumber(app, "rate", "R", "depth records per second per instrument (100)", o.rate);
     AddNumber(app, "instruments", "N", "instruments per client (2)", o.instruments);
-    AddNumber(app, "redundant", "R", "of the K clients, R are redundant: two links each to a "
-              "pair of fronts serving one feed (default K/4; none with --flood)", o.redundant);
-    AddNumber(app, "warmup", "W", "seconds before the resident-memory baseline (T/4, at most 30)",
-              o.warmup);
-    AddValueFlag(app, "workdir", "DIR", "working directory, where the clients' log goes (a "
-                 "fresh one)", [&o](const std::string& v) { o.workdir = v; return true; });
-    AddSwitch(app, "verbose", "a line per front run and per check that fails",
-              [&o] { o.verbose = true; });
+    AddNumber(app, "redundant", "R",
+              "of the K clients, R are redundant: two links each to a "
+              "pair of fronts serving one feed (default K/4; none with --flood)",
+              o.redundant);
+    AddNumber(app, "warmup", "W", "seconds before the resident-memory baseline (T/4, at most 30)", o.warmup);
+    AddValueFlag(app, "workdir", "DIR",
+                 "working directory, where the clients' log goes (a "
+                 "fresh one)",
+                 [&o](const std::string& v) {
+                     o.workdir = v;
+                     return true;
+                 });
+    AddSwitch(app, "verbose", "a line per front run and per check that fails", [&o] { o.verbose = true; });
 }
 
 [[noreturn]] void Usage(int status)
@@ -140,8 +150,7 @@ void Define(CLI::App& app, Options& o, Given& given)
     Options unused;
     Given given;
     Define(app, unused, given);
-    std::fputs(("usage: soak [flags]\n" + mdtools::FlagsHelp(app)).c_str(),
-               status == 0 ? stdout : stderr);
+    std::fputs(("usage: soak [flags]\n" + mdtools::FlagsHelp(app)).c_str(), status == 0 ? stdout : stderr);
     std::exit(status);
 }
 
@@ -183,8 +192,8 @@ Options ParseOptions(int argc, char** argv)
     if (o.redundant > o.clients)
         o.redundant = o.clients;
     if (!o.seedGiven)
-        o.seed = static_cast<std::uint64_t>(
-            std::chrono::system_clock::now().time_since_epoch().count()) % 1000000000ull;
+        o.seed = static_cast<std::uint64_t>(std::chrono::system_clock::now().time_since_epoch().count()) %
+            1000000000ull;
     if (o.warmup < 0)
         o.warmup = o.seconds / 4 < 30 ? o.seconds / 4 : 30;
     return o;

@@ -10,16 +10,16 @@ namespace soak {
 // What the fronts do wrong, one kind per front run.
 enum class Fault {
     None,
-    Silent,      // goes quiet, keeps the link open
+    Silent, // goes quiet, keeps the link open
     CloseMidBody,
-    Garbage,     // random bytes after the login response
-    Announce,    // a header announcing a huge body, part of it, then quiet
-    BigBody,     // first depth body padded far past a record
-    Trickle,     // one byte per send
+    Garbage,  // random bytes after the login response
+    Announce, // a header announcing a huge body, part of it, then quiet
+    BigBody,  // first depth body padded far past a record
+    Trickle,  // one byte per send
     RefuseLogin,
-    ShortBody,   // depth bodies cut short
-    Unknown,     // frames of unknown types after login
-    Kill,        // the front stopped and started again (not chosen per run)
+    ShortBody, // depth bodies cut short
+    Unknown,   // frames of unknown types after login
+    Kill,      // the front stopped and started again (not chosen per run)
     Count_
 };
 
@@ -27,10 +27,10 @@ const char* FaultName(Fault f);
 
 // What the application does wrong.
 struct AppChaos {
-    bool throws = false;     // callbacks that throw
-    bool blocks = false;     // callbacks that block up to 100 ms
-    bool releases = false;   // Release and re-create, from another thread and from callbacks
-    bool switches = false;   // RegisterSpi switched while records flood in
+    bool throws = false;   // callbacks that throw
+    bool blocks = false;   // callbacks that block up to 100 ms
+    bool releases = false; // Release and re-create, from another thread and from callbacks
+    bool switches = false; // RegisterSpi switched while records flood in
 };
 
 struct Options {

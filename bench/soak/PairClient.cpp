@@ -52,10 +52,7 @@ private:
         owner_.LinkUp(link_);
         target_->OnFrontConnected();
     }
-    void OnFrontDisconnected(int reason) override
-    {
-        target_->OnFrontDisconnected(reason);
-    }
+    void OnFrontDisconnected(int reason) override { target_->OnFrontDisconnected(reason); }
     void OnRspUserLogin(CThostFtdcRspUserLoginField* l, CThostFtdcRspInfoField* i, int id, bool last) override
     {
         target_->OnRspUserLogin(l, i, id, last);
@@ -227,8 +224,9 @@ void PairClient::Brought(int link, const CThostFtdcDepthMarketDataField& d)
     if (i < 0 || releasedHere_)
         return; // released from a callback: nothing more is owed
     int& previous = previous_[static_cast<std::size_t>(link)][static_cast<std::size_t>(i)];
-    const double atMs = std::chrono::duration<double, std::milli>(
-        std::chrono::steady_clock::now().time_since_epoch()).count();
+    const double atMs =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
     Lost(checks_[static_cast<std::size_t>(i)].Brought(d.Volume, previous, atMs), d);
     previous = d.Volume;
 }
@@ -238,9 +236,8 @@ void PairClient::Lost(std::uint64_t lost, const CThostFtdcDepthMarketDataField& 
     if (lost == 0)
         return;
     tally_.pairLost += lost;
-    tally_.Fail("pair client " + std::to_string(index_) + ": " + std::to_string(lost) +
-                " record(s) of " + d.InstrumentID + " a link brought never delivered (at " +
-                std::to_string(d.Volume) + ")");
+    tally_.Fail("pair client " + std::to_string(index_) + ": " + std::to_string(lost) + " record(s) of " +
+                d.InstrumentID + " a link brought never delivered (at " + std::to_string(d.Volume) + ")");
 }
 
 void PairClient::OnConnected(int spi)
@@ -292,8 +289,8 @@ void PairClient::OnDepth(int spi, const CThostFtdcDepthMarketDataField* d)
         std::uint64_t lost = 0;
         if (!checks_[static_cast<std::size_t>(i)].Delivered(d->Volume, lost)) {
             ++tally_.pairOutOfOrder;
-            tally_.Fail("pair client " + std::to_string(index_) + ": record " +
-                        std::to_string(d->Volume) + " of " + d->InstrumentID + " twice or out of order");
+            tally_.Fail("pair client " + std::to_string(index_) + ": record " + std::to_string(d->Volume) +
+                        " of " + d->InstrumentID + " twice or out of order");
         }
         Lost(lost, *d);
     }

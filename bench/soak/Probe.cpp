@@ -45,8 +45,7 @@ void Probe::OnRspUserLogin(CThostFtdcRspUserLoginField*, CThostFtdcRspInfoField*
 void Probe::OnRtnDepthMarketData(CThostFtdcDepthMarketDataField*)
 {
     const auto now = std::chrono::steady_clock::now();
-    const std::int64_t gap =
-        std::chrono::duration_cast<std::chrono::nanoseconds>(now - last_).count();
+    const std::int64_t gap = std::chrono::duration_cast<std::chrono::nanoseconds>(now - last_).count();
     if (haveLast_ && gap > longestGapNs_.load()) {
         longestGapNs_.store(gap);
         longestGapAt_ = std::chrono::duration<double>(now - started_).count();

@@ -45,8 +45,7 @@ class Table {
 public:
     void Row(const std::string& what, const std::string& value, int ok = -1)
     {
-        std::printf("| %s | %s | %s |\n", what.c_str(), value.c_str(),
-                    ok < 0 ? "" : ok ? "ok" : "FAILED");
+        std::printf("| %s | %s | %s |\n", what.c_str(), value.c_str(), ok < 0 ? "" : ok ? "ok" : "FAILED");
         if (ok == 0)
             failed_ = true;
     }
@@ -76,9 +75,8 @@ std::uint64_t Thrown(const Tally& t)
 void Injected(Table& tab, const Options& o, const Tally& t, const RunFigures& f)
 {
     const FrontCounts& fc = f.fronts;
-    tab.Row("front runs", Count(fc.runs) + (fc.failedStarts ? " (" + Count(fc.failedStarts) +
-                                                                  " restarts retried)"
-                                                            : ""));
+    tab.Row("front runs",
+            Count(fc.runs) + (fc.failedStarts ? " (" + Count(fc.failedStarts) + " restarts retried)" : ""));
     tab.Row("healthy connections", Count(fc.connections[0]));
     for (int k = static_cast<int>(Fault::Silent); k < static_cast<int>(Fault::Kill); ++k)
         if (std::find(o.faults.begin(), o.faults.end(), static_cast<Fault>(k)) != o.faults.end())
@@ -91,8 +89,7 @@ void Injected(Table& tab, const Options& o, const Tally& t, const RunFigures& f)
     const std::uint64_t thrown = Thrown(t);
     tab.Row("application: exceptions thrown", Count(thrown));
     tab.Row("application: callbacks blocked (up to 100 ms)", Count(t.blocks.load()));
-    tab.Row("application: Release from another thread, then re-created",
-            Count(t.releasesFromThread.load()));
+    tab.Row("application: Release from another thread, then re-created", Count(t.releasesFromThread.load()));
     tab.Row("application: Release from inside a callback", Count(t.releasesInCallback.load()));
     tab.Row("application: RegisterSpi switched", Count(t.spiSwitches.load()));
 
@@ -102,15 +99,13 @@ void Injected(Table& tab, const Options& o, const Tally& t, const RunFigures& f)
 
 void Order(Table& tab, const Tally& t)
 {
-    tab.Row("connections that lost a record", Count(t.connectionsLost.load()),
-            t.connectionsLost.load() == 0);
-    tab.Row("connections with a duplicated or reordered record",
-            Count(t.connectionsDuplicated.load()), t.connectionsDuplicated.load() == 0);
+    tab.Row("connections that lost a record", Count(t.connectionsLost.load()), t.connectionsLost.load() == 0);
+    tab.Row("connections with a duplicated or reordered record", Count(t.connectionsDuplicated.load()),
+            t.connectionsDuplicated.load() == 0);
     tab.Row("connections closed before the client had all (tail not owed)",
             Count(t.connectionsUnacknowledged.load()));
     tab.Row("connections no front figure covered", Count(t.connectionsUnresolved.load()));
-    tab.Row("records not checked (login response cut short, or no figure)",
-            Count(t.uncheckedRecords.load()));
+    tab.Row("records not checked (login response cut short, or no figure)", Count(t.uncheckedRecords.load()));
 }
 
 // Redundant clients: every record at most once and in order, none lost that
@@ -139,21 +134,20 @@ void Timing(Table& tab, const Tally& t, const RunFigures& f)
     // The probe's gap covers a blocked callback too; it is the stall unless
     // the probe missed a callback longer still.
     const double stall = std::max(f.probeGapMs, callbackMs);
-    tab.Row("longest loop stall measured",
-            Format("%.1f ms (probe's longest gap between records, %.0f s into the run; ",
-                   stall, f.probeGapAt) +
-                Format("longest callback %.1f ms; longest scheduling delay of the soak's own "
-                       "thread %.1f ms)",
-                       callbackMs, oversleepMs));
-    tab.Row("probe records (1000/s from a healthy front)", Count(f.probeRecords),
-            f.probeRecords > 0);
+    tab.Row(
+        "longest loop stall measured",
+        Format("%.1f ms (probe's longest gap between records, %.0f s into the run; ", stall, f.probeGapAt) +
+            Format("longest callback %.1f ms; longest scheduling delay of the soak's own "
+                   "thread %.1f ms)",
+                   callbackMs, oversleepMs));
+    tab.Row("probe records (1000/s from a healthy front)", Count(f.probeRecords), f.probeRecords > 0);
     tab.Row("retry after a lost link or failed attempt (bound 3000 ms)",
-            DelayText(t.retry) + Format(", allowed %.0f to %.0f ms", 3000 - DelayBound::EarlyToleranceMs,
-                                        3300 + stall),
+            DelayText(t.retry) +
+                Format(", allowed %.0f to %.0f ms", 3000 - DelayBound::EarlyToleranceMs, 3300 + stall),
             !t.retry.TooEarly() && !t.retry.TooLate(stall));
     tab.Row("heartbeat timeout after silence (bound 21000 ms)",
-            DelayText(t.silence) + Format(", allowed %.0f to %.0f ms",
-                                          21000 - DelayBound::EarlyToleranceMs, 23100 + stall),
+            DelayText(t.silence) +
+                Format(", allowed %.0f to %.0f ms", 21000 - DelayBound::EarlyToleranceMs, 23100 + stall),
             !t.silence.TooEarly() && !t.silence.TooLate(stall));
 }
 
@@ -162,8 +156,8 @@ void Releases(Table& tab, const Tally& t, const RunFigures& f)
     const std::uint64_t thrown = Thrown(t);
     tab.Row("callbacks after Release returned", Count(t.callbacksAfterRelease.load()),
             t.callbacksAfterRelease.load() == 0);
-    tab.Row("callbacks on a callback object RegisterSpi had replaced",
-            Count(t.callbacksOnReplacedSpi.load()), t.callbacksOnReplacedSpi.load() == 0);
+    tab.Row("callbacks on a callback object RegisterSpi had replaced", Count(t.callbacksOnReplacedSpi.load()),
+            t.callbacksOnReplacedSpi.load() == 0);
     bool perCallback = true;
     for (int c = 0; c < static_cast<int>(Callback::Count_); ++c) {
         auto it = f.logged.byCallback.find(CallbackNames[c]);
@@ -172,8 +166,7 @@ void Releases(Table& tab, const Tally& t, const RunFigures& f)
             perCallback = false;
     }
     tab.Row("exceptions counted in err records",
-            Count(f.logged.total) + " of " + Count(thrown) + " in " + Count(f.logged.lines) +
-                " records",
+            Count(f.logged.total) + " of " + Count(thrown) + " in " + Count(f.logged.lines) + " records",
             f.logged.total == thrown && perCallback);
 }
 
@@ -181,14 +174,14 @@ void Releases(Table& tab, const Tally& t, const RunFigures& f)
 void Resources(Table& tab, const RunFigures& f)
 {
     if (f.resourcesChecked) {
-        const double growth = static_cast<double>(f.end.residentBytes) -
-                              static_cast<double>(f.warm.residentBytes);
+        const double growth =
+            static_cast<double>(f.end.residentBytes) - static_cast<double>(f.warm.residentBytes);
         tab.Row("resident anonymous memory after warm-up / at the end, clients released",
                 Format("%.1f MiB / %.1f MiB (%+.0f KiB)", f.warm.residentBytes / 1048576.0,
                        f.end.residentBytes / 1048576.0, growth / 1024),
                 growth < static_cast<double>(MaxResidentGrowthBytes));
-        const double heapGrowth = static_cast<double>(f.end.heapInUseBytes) -
-                                  static_cast<double>(f.warm.heapInUseBytes);
+        const double heapGrowth =
+            static_cast<double>(f.end.heapInUseBytes) - static_cast<double>(f.warm.heapInUseBytes);
         tab.Row("heap in use at the same points",
                 Format("%.1f MiB / %.1f MiB (%+.0f KiB)", f.warm.heapInUseBytes / 1048576.0,
                        f.end.heapInUseBytes / 1048576.0, heapGrowth / 1024),
@@ -241,8 +234,7 @@ int Print(const Options& o, Tally& t, const RunFigures& f)
     std::printf("| Figure | Value | Check |\n|---|---|---|\n");
     tab.Row("records received", Count(t.records.load()));
     tab.Row("records on connections checked against the front",
-            Count(t.recordsChecked.load()) + " on " + Count(t.connectionsChecked.load()) +
-                " connections");
+            Count(t.recordsChecked.load()) + " on " + Count(t.connectionsChecked.load()) + " connections");
     Injected(tab, o, t, f);
     Order(tab, t);
     Pairs(tab, o, t);

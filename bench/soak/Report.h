@@ -17,11 +17,11 @@ struct RunFigures {
     FrontCounts fronts;
 
     bool resourcesChecked = false;
-    ProcessFigures base;  // before the fronts and clients
-    ProcessFigures warm;  // after the warm-up, every client released
-    ProcessFigures end;   // at the end of the run, every client released
+    ProcessFigures base;                      // before the fronts and clients
+    ProcessFigures warm;                      // after the warm-up, every client released
+    ProcessFigures end;                       // at the end of the run, every client released
     ProcessFigures warmInFlight, endInFlight; // the same moments, just before the releases
-    ProcessFigures after; // everything released and stopped
+    ProcessFigures after;                     // everything released and stopped
 
     ThrowRecords logged;
 

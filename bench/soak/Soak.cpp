@@ -45,8 +45,7 @@ class Driver {
 public:
     explicit Driver(const Options& o)
         : opt_(o), rng_(o.seed), fronts_(std::make_unique<FrontProcess>(o, o.seed ^ 0x5eed))
-    {
-    }
+    {}
 
     int Run();
 
@@ -180,15 +179,13 @@ void Driver::Judge(bool final)
         // owes the prefix it got, in order, but not the tail.
         if (!fig.acknowledged && !r.tailExempt)
             ++tally_.connectionsUnacknowledged;
-        const SeqVerdict v =
-            soak::Judge(r.check, fig.wholeBeforeFault, r.tailExempt || !fig.acknowledged);
+        const SeqVerdict v = soak::Judge(r.check, fig.wholeBeforeFault, r.tailExempt || !fig.acknowledged);
         if (v == SeqVerdict::Ok)
             continue;
         (v == SeqVerdict::Lost ? tally_.connectionsLost : tally_.connectionsDuplicated)++;
-        tally_.Fail(std::string(v == SeqVerdict::Lost ? "lost" : "duplicated or reordered") +
-                    ": front run " + std::to_string(r.frontId) + " connection " +
-                    std::to_string(r.session) + ": front wrote 1.." +
-                    std::to_string(fig.wholeBeforeFault) + " whole, client had 1.." +
+        tally_.Fail(std::string(v == SeqVerdict::Lost ? "lost" : "duplicated or reordered") + ": front run " +
+                    std::to_string(r.frontId) + " connection " + std::to_string(r.session) +
+                    ": front wrote 1.." + std::to_string(fig.wholeBeforeFault) + " whole, client had 1.." +
                     std::to_string(r.check.Prefix()) + " in order" +
                     (r.check.Broken() ? ", then " + std::to_string(r.check.BreakingSeq()) : "") +
                     (r.tailExempt ? " (released)" : ""));
@@ -288,8 +285,7 @@ void Driver::Loop()
         std::this_thread::sleep_for(ProbeSleep);
         const auto now = std::chrono::steady_clock::now();
         Tally::Raise(tally_.longestOversleepNs,
-                     std::chrono::duration_cast<std::chrono::nanoseconds>(now - before - ProbeSleep)
-                         .count());
+                     std::chrono::duration_cast<std::chrono::nanoseconds>(now - before - ProbeSleep).count());
         if (now >= end)
             break;
         if (now >= nextChaos) {
@@ -319,8 +315,8 @@ void Driver::Loop()
         }
     }
     if (windowsOpen) {
-        fig_.floodSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() -
-                                                          floodFrom_).count();
+        fig_.floodSeconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - floodFrom_).count();
         for (const auto& s : slots_)
             fig_.floodTo.push_back(s->records.load());
     }

@@ -28,8 +28,7 @@ protected:
     int TakeThrow()
     {
         int budget = throwBudget_.load();
-        while (budget > 0 && !throwBudget_.compare_exchange_weak(budget, budget - 1)) {
-        }
+        while (budget > 0 && !throwBudget_.compare_exchange_weak(budget, budget - 1)) {}
         return budget > 0 ? budget : 0;
     }
     int TakeBlockMs() { return blockMs_.exchange(0); }

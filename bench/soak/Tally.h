@@ -14,8 +14,14 @@
 namespace soak {
 
 // The callbacks the soak's application receives and may throw from.
-enum class Callback { FrontConnected, FrontDisconnected, RspUserLogin, RspSubMarketData,
-                      RtnDepthMarketData, Count_ };
+enum class Callback {
+    FrontConnected,
+    FrontDisconnected,
+    RspUserLogin,
+    RspSubMarketData,
+    RtnDepthMarketData,
+    Count_
+};
 
 const char* CallbackName(Callback c);
 
@@ -47,8 +53,8 @@ struct Tally {
     std::atomic<std::uint64_t> pairHeld{0};       // held while a link joined ahead of the other
     std::atomic<std::uint64_t> pairLinkLosses{0}; // one link lost, whether the application heard or not
 
-    std::mutex mu; // guards everything below
-    std::map<int, std::uint64_t> reasons; // OnFrontDisconnected reason -> count
+    std::mutex mu;                                // guards everything below
+    std::map<int, std::uint64_t> reasons;         // OnFrontDisconnected reason -> count
     std::map<int, std::uint64_t> pairDisconnects; // the same, heard by redundant clients
     DelayBound retry{RetryDelayMs};
     DelayBound silence{SilenceMs};
@@ -64,8 +70,7 @@ struct Tally {
     static void Raise(std::atomic<std::int64_t>& a, std::int64_t v)
     {
         std::int64_t cur = a.load(std::memory_order_relaxed);
-        while (v > cur && !a.compare_exchange_weak(cur, v, std::memory_order_relaxed)) {
-        }
+        while (v > cur && !a.compare_exchange_weak(cur, v, std::memory_order_relaxed)) {}
     }
 };
 

@@ -39,8 +39,7 @@ public:
         std::printf("disconnected, reason %#x\n", reason);
     }
 
-    void OnRspUserLogin(CThostFtdcRspUserLoginField*, CThostFtdcRspInfoField* info, int,
-                        bool) override
+    void OnRspUserLogin(CThostFtdcRspUserLoginField*, CThostFtdcRspInfoField* info, int, bool) override
     {
         if (info && info->ErrorID != 0) {
             std::printf("login refused: %d\n", info->ErrorID);

@@ -48,12 +48,11 @@ double Seconds(const py::object& timeout)
     return t;
 }
 
-std::shared_ptr<Session> MakeSession(std::vector<std::string> fronts, std::string broker,
-                                     std::string user, std::string password,
-                                     std::size_t queueSize, std::size_t eventQueueSize,
-                                     py::object encoding, py::object depthCallback,
-                                     py::object eventCallback, std::vector<std::string> pushKinds,
-                                     std::vector<std::string> callKinds, int links)
+std::shared_ptr<Session> MakeSession(std::vector<std::string> fronts, std::string broker, std::string user,
+                                     std::string password, std::size_t queueSize, std::size_t eventQueueSize,
+                                     py::object encoding, py::object depthCallback, py::object eventCallback,
+                                     std::vector<std::string> pushKinds, std::vector<std::string> callKinds,
+                                     int links)
 {
     if (fronts.empty())
         throw py::value_error("at least one front address is needed");
@@ -103,7 +102,8 @@ void CollectableSession(PyHeapTypeObject* heap)
                 s->Close();
             }
             MDPY_PASS_FORCED_UNWIND
-            catch (...) {
+            catch (...)
+            {
                 // The collector has nobody to tell.
             }
         }
@@ -127,8 +127,9 @@ void AddDepthQueue(py::module_& m)
              [](DepthQueue& q, std::size_t max, py::object t, std::size_t least, bool withTime) {
                  return q.TakeBatch(max, Seconds(t), least, withTime);
              })
-        .def("arm", [](DepthQueue& q, std::size_t least) { q.Room().Arm(least); },
-             "The next change (or `least` queued records) makes fileno() readable once.")
+        .def(
+            "arm", [](DepthQueue& q, std::size_t least) { q.Room().Arm(least); },
+            "The next change (or `least` queued records) makes fileno() readable once.")
         .def("fileno", [](DepthQueue& q) { return q.Room().Fd(); })
         .def("drain", [](DepthQueue& q) { q.Room().Drain(); })
         .def_property_readonly("closed", &DepthQueue::Closed)
@@ -144,25 +145,25 @@ void AddDepthQueue(py::module_& m)
 
 void AddSession(py::module_& m)
 {
-    py::class_<Session, std::shared_ptr<Session>>(m, "Session",
-                                                  py::custom_type_setup(CollectableSession))
+    py::class_<Session, std::shared_ptr<Session>>(m, "Session", py::custom_type_setup(CollectableSession))
         .def(py::init(&MakeSession), py::arg("fronts"), py::arg("broker"), py::arg("user"),
-             py::arg("password"), py::arg("queue_size"), py::arg("event_queue_size"),
-             py::arg("encoding"), py::arg("depth_callback"), py::arg("event_callback"),
-             py::arg("push_kinds"), py::arg("call_kinds"), py::arg("links") = 1)
+             py::arg("password"), py::arg("queue_size"), py::arg("event_queue_size"), py::arg("encoding"),
+             py::arg("depth_callback"), py::arg("event_callback"), py::arg("push_kinds"),
+             py::arg("call_kinds"), py::arg("links") = 1)
         .def("close", &Session::Close)
         .def("forget_after_fork", &Session::ForgetAfterFork)
         .def_property_readonly("closed", &Session::Closed)
         .def_property_readonly("depth", &Session::Depth)
-        .def("request",
-             [](Session& s, const py::bytes& ids, bool forQuote, bool subscribe) {
-                 if (s.Closed())
-                     throw ClosedError("the client is closed");
-                 std::string mine = ids; // one copy; the rest with the GIL let go
-                 GilRelease unlocked;
-                 return s.Request(mine, forQuote, subscribe);
-             },
-             py::arg("ids"), py::arg("for_quote"), py::arg("subscribe"))
+        .def(
+            "request",
+            [](Session& s, const py::bytes& ids, bool forQuote, bool subscribe) {
+                if (s.Closed())
+                    throw ClosedError("the client is closed");
+                std::string mine = ids; // one copy; the rest with the GIL let go
+                GilRelease unlocked;
+                return s.Request(mine, forQuote, subscribe);
+            },
+            py::arg("ids"), py::arg("for_quote"), py::arg("subscribe"))
         .def("next_event", [](Session& s, py::object t) { return s.NextEvent(Seconds(t)); })
         .def("wait_login", [](Session& s, py::object t) { return s.WaitLogin(Seconds(t)); })
         .def("join", [](Session& s, py::object t) { return s.Join(Seconds(t)); })
@@ -190,16 +191,20 @@ PYBIND11_MODULE(_core, m)
     for (unsigned int bound : mdlink::RedundantLateBoundsUs)
         lateBounds.append(bound);
     m.attr("LATE_BOUNDS_US") = py::tuple(lateBounds);
-    m.def("api_version", [] { return std::string(CThostFtdcMdApi::GetApiVersion()); },
-          "The library's version text.");
-    m.def("members", [](const std::string& name) {
-        static const char* const names[] = {"Depth", "LoginResponse", "RspInfo", "ForQuote"};
-        for (int i = 0; i < 4; ++i)
-            if (name == names[i])
-                return py::reinterpret_steal<py::object>(
-                    mdpy::MemberTable(static_cast<mdpy::RecordKind>(i)));
-        throw py::key_error(name);
-    }, "members(record) -> [(name, kind, offset, size)] of a record type.");
+    m.def(
+        "api_version", [] { return std::string(CThostFtdcMdApi::GetApiVersion()); },
+        "The library's version text.");
+    m.def(
+        "members",
+        [](const std::string& name) {
+            static const char* const names[] = {"Depth", "LoginResponse", "RspInfo", "ForQuote"};
+            for (int i = 0; i < 4; ++i)
+                if (name == names[i])
+                    return py::reinterpret_steal<py::object>(
+                        mdpy::MemberTable(static_cast<mdpy::RecordKind>(i)));
+            throw py::key_error(name);
+        },
+        "members(record) -> [(name, kind, offset, size)] of a record type.");
     mdpy::AddDepthQueue(m);
     mdpy::AddSession(m);
 #ifdef MDLINK_WITH_NATS

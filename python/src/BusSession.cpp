@@ -36,8 +36,7 @@ BusSession::BusSession(BusReaderOptions o)
               if (opt_.toEnd)
                   depth_->Close(); // readers end once they have what is queued
           }))
-{
-}
+{}
 
 BusSession::~BusSession()
 {
@@ -94,53 +93,56 @@ void AddBusSession(py::module_& m)
     py::class_<BusSession, std::shared_ptr<BusSession>>(
         m, "BusSession", "Depth records read back from the stream mdrelay publishes into.")
         .def(py::init([](std::vector<std::string> servers, std::string stream, std::string prefix,
-                         std::vector<std::string> instruments, std::string from,
-                         std::int64_t timeNs, std::uint64_t last, std::string durable, bool toEnd,
-                         std::size_t queueSize, py::object encoding, py::dict login) {
-                 BusReaderOptions o;
-                 o.bus.servers = std::move(servers);
-                 o.bus.stream = std::move(stream);
-                 o.bus.prefix = std::move(prefix);
-                 o.bus.name = login["name"].cast<std::string>();
-                 o.bus.user = login["user"].cast<std::string>();
-                 o.bus.password = login["password"].cast<std::string>();
-                 o.bus.token = login["token"].cast<std::string>();
-                 o.bus.credsFile = login["creds"].cast<std::string>();
-                 o.bus.tlsCa = login["tls_ca"].cast<std::string>();
-                 o.bus.tlsCert = login["tls_cert"].cast<std::string>();
-                 o.bus.tlsKey = login["tls_key"].cast<std::string>();
-                 o.bus.tls = login["tls"].cast<bool>();
-                 o.instruments = std::move(instruments);
-                 using From = mdrelay::ReadStart::From;
-                 o.start.from = from == "all" ? From::All
-                                : from == "time" ? From::Time
-                                : from == "last" ? From::Last
-                                                 : From::New;
-                 o.start.timeNs = timeNs;
-                 o.start.last = last;
-                 o.durable = std::move(durable);
-                 o.toEnd = toEnd;
-                 o.queueSize = queueSize;
-                 o.encoding = std::move(encoding);
-                 auto s = std::make_shared<BusSession>(std::move(o));
-                 {
-                     py::gil_scoped_release free;
-                     s->Start();
-                 }
-                 return s;
-             }))
+                         std::vector<std::string> instruments, std::string from, std::int64_t timeNs,
+                         std::uint64_t last, std::string durable, bool toEnd, std::size_t queueSize,
+                         py::object encoding, py::dict login) {
+            BusReaderOptions o;
+            o.bus.servers = std::move(servers);
+            o.bus.stream = std::move(stream);
+            o.bus.prefix = std::move(prefix);
+            o.bus.name = login["name"].cast<std::string>();
+            o.bus.user = login["user"].cast<std::string>();
+            o.bus.password = login["password"].cast<std::string>();
+            o.bus.token = login["token"].cast<std::string>();
+            o.bus.credsFile = login["creds"].cast<std::string>();
+            o.bus.tlsCa = login["tls_ca"].cast<std::string>();
+            o.bus.tlsCert = login["tls_cert"].cast<std::string>();
+            o.bus.tlsKey = login["tls_key"].cast<std::string>();
+            o.bus.tls = login["tls"].cast<bool>();
+            o.instruments = std::move(instruments);
+            using From = mdrelay::ReadStart::From;
+            o.start.from = from == "all" ? From::All
+                : from == "time"         ? From::Time
+                : from == "last"         ? From::Last
+                                         : From::New;
+            o.start.timeNs = timeNs;
+            o.start.last = last;
+            o.durable = std::move(durable);
+            o.toEnd = toEnd;
+            o.queueSize = queueSize;
+            o.encoding = std::move(encoding);
+            auto s = std::make_shared<BusSession>(std::move(o));
+            {
+                py::gil_scoped_release free;
+                s->Start();
+            }
+            return s;
+        }))
         .def("close", &BusSession::Close, py::call_guard<py::gil_scoped_release>())
         .def("forget_after_fork", &BusSession::ForgetAfterFork)
         .def_property_readonly("closed", &BusSession::Closed)
         .def_property_readonly("depth", &BusSession::Depth)
         .def_property_readonly("at_end", &BusSession::AtEnd)
         .def_property_readonly("skipped", &BusSession::Skipped);
-    m.def("parse_time", [](const std::string& text, std::int64_t nowNs) -> py::object {
-        std::int64_t ns = 0;
-        if (!mdrelay::ParseTime(text, nowNs, ns))
-            return py::none();
-        return py::int_(ns);
-    }, "ns since the epoch of a time as mdrelay --since takes it, or None.");
+    m.def(
+        "parse_time",
+        [](const std::string& text, std::int64_t nowNs) -> py::object {
+            std::int64_t ns = 0;
+            if (!mdrelay::ParseTime(text, nowNs, ns))
+                return py::none();
+            return py::int_(ns);
+        },
+        "ns since the epoch of a time as mdrelay --since takes it, or None.");
 }
 
 } // namespace mdpy

@@ -11,7 +11,7 @@ namespace mdpy {
 
 namespace {
 
-constexpr std::size_t CopyChunk = 4096;  // records a batch copies per lock
+constexpr std::size_t CopyChunk = 4096; // records a batch copies per lock
 constexpr std::size_t TimeSize = sizeof(std::int64_t);
 
 py::object Steal(PyObject* p)
@@ -26,8 +26,7 @@ py::object Steal(PyObject* p)
 DepthQueue::DepthQueue(std::size_t capacity, py::object encoding)
     : ring_(capacity), encodingObject_(std::move(encoding)),
       encoding_(encodingObject_.is_none() ? nullptr : encodingObject_.ptr())
-{
-}
+{}
 
 void DepthQueue::Push(const Depth& d, std::int64_t nanos)
 {
@@ -59,11 +58,10 @@ py::object DepthQueue::Next(double timeout)
     Depth d;
     std::int64_t nanos = 0;
     auto take = [&] {
-        const std::size_t n =
-            ring_.Take(1, [&](const Depth* r, const std::int64_t* t, std::size_t) {
-                std::memcpy(static_cast<void*>(&d), r, sizeof d);
-                nanos = *t;
-            });
+        const std::size_t n = ring_.Take(1, [&](const Depth* r, const std::int64_t* t, std::size_t) {
+            std::memcpy(static_cast<void*>(&d), r, sizeof d);
+            nanos = *t;
+        });
         consumed_ += n;
         return n == 1;
     };

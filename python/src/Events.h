@@ -20,10 +20,18 @@ enum class EventKind {
     Count
 };
 
-inline const char* const EventNames[] = {
-    "connected",  "disconnected", "login", "subscribed", "unsubscribed", "for_quote_subscribed",
-    "for_quote_unsubscribed", "for_quote", "link_up", "link_down"};
-static_assert(sizeof EventNames / sizeof EventNames[0] == static_cast<int>(EventKind::Count), "a name a kind");
+inline const char* const EventNames[] = {"connected",
+                                         "disconnected",
+                                         "login",
+                                         "subscribed",
+                                         "unsubscribed",
+                                         "for_quote_subscribed",
+                                         "for_quote_unsubscribed",
+                                         "for_quote",
+                                         "link_up",
+                                         "link_down"};
+static_assert(sizeof EventNames / sizeof EventNames[0] == static_cast<int>(EventKind::Count),
+              "a name a kind");
 
 struct EventRecord {
     EventKind kind = EventKind::Connected;

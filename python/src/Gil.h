@@ -13,8 +13,11 @@
 
 #if defined(__GLIBCXX__)
 #include <cxxabi.h>
-#define MDPY_PASS_FORCED_UNWIND \
-    catch (abi::__forced_unwind&) { throw; }
+#define MDPY_PASS_FORCED_UNWIND                                                                              \
+    catch (abi::__forced_unwind&)                                                                            \
+    {                                                                                                        \
+        throw;                                                                                               \
+    }
 #else
 #define MDPY_PASS_FORCED_UNWIND
 #endif

@@ -106,8 +106,7 @@ private:
 // Runs f() with the GIL held on behalf of `owner` (an
 // enable_shared_from_this object), whose room counts it.
 template <class T, class F>
-void CallPython(T& owner, WaitRoom& room, std::atomic<std::uint64_t>& errors, const char* what,
-                F f)
+void CallPython(T& owner, WaitRoom& room, std::atomic<std::uint64_t>& errors, const char* what, F f)
 {
     if (Finalizing())
         return;
@@ -125,16 +124,20 @@ void CallPython(T& owner, WaitRoom& room, std::atomic<std::uint64_t>& errors, co
             ReportHandlerError(what, e);
         }
         MDPY_PASS_FORCED_UNWIND
-        catch (std::exception& e) {
+        catch (std::exception& e)
+        {
             errors.fetch_add(1, std::memory_order_relaxed);
             ReportHandlerError(what, e.what());
-        } catch (...) {
+        }
+        catch (...)
+        {
             errors.fetch_add(1, std::memory_order_relaxed);
             ReportHandlerError(what, "unknown C++ exception");
         }
     }
     MDPY_PASS_FORCED_UNWIND
-    catch (...) {
+    catch (...)
+    {
         errors.fetch_add(1, std::memory_order_relaxed);
     }
 }

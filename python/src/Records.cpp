@@ -22,9 +22,18 @@ struct Member {
     std::size_t size;
 };
 
-#define MDPY_TEXT(R, m) {#m, MemberKind::Text, offsetof(R, m), sizeof(R::m)}
-#define MDPY_DBL(R, m) {#m, MemberKind::Double, offsetof(R, m), sizeof(double)}
-#define MDPY_INT(R, m) {#m, MemberKind::Int, offsetof(R, m), sizeof(int)}
+#define MDPY_TEXT(R, m)                                                                                      \
+    {                                                                                                        \
+#m, MemberKind::Text, offsetof(R, m), sizeof(R::m)                                                   \
+    }
+#define MDPY_DBL(R, m)                                                                                       \
+    {                                                                                                        \
+#m, MemberKind::Double, offsetof(R, m), sizeof(double)                                               \
+    }
+#define MDPY_INT(R, m)                                                                                       \
+    {                                                                                                        \
+#m, MemberKind::Int, offsetof(R, m), sizeof(int)                                                     \
+    }
 
 // The depth record's members in their order, from their one list.
 #define MDPY_DEPTH(kind, name, offset, width) {#name, MemberKind::kind, offset, width},
@@ -33,10 +42,10 @@ const Member DepthMembers[] = {MDLINK_DEPTH_MEMBERS(MDPY_DEPTH)};
 
 using L = CThostFtdcRspUserLoginField;
 const Member LoginMembers[] = {
-    MDPY_TEXT(L, TradingDay), MDPY_TEXT(L, LoginTime), MDPY_TEXT(L, BrokerID),
-    MDPY_TEXT(L, UserID), MDPY_TEXT(L, SystemName), MDPY_INT(L, FrontID), MDPY_INT(L, SessionID),
-    MDPY_TEXT(L, MaxOrderRef), MDPY_TEXT(L, SHFETime), MDPY_TEXT(L, DCETime),
-    MDPY_TEXT(L, CZCETime), MDPY_TEXT(L, FFEXTime), MDPY_TEXT(L, INETime),
+    MDPY_TEXT(L, TradingDay), MDPY_TEXT(L, LoginTime), MDPY_TEXT(L, BrokerID), MDPY_TEXT(L, UserID),
+    MDPY_TEXT(L, SystemName), MDPY_INT(L, FrontID),    MDPY_INT(L, SessionID), MDPY_TEXT(L, MaxOrderRef),
+    MDPY_TEXT(L, SHFETime),   MDPY_TEXT(L, DCETime),   MDPY_TEXT(L, CZCETime), MDPY_TEXT(L, FFEXTime),
+    MDPY_TEXT(L, INETime),
 };
 
 using I = CThostFtdcRspInfoField;
@@ -44,8 +53,8 @@ const Member RspInfoMembers[] = {MDPY_INT(I, ErrorID), MDPY_TEXT(I, ErrorMsg)};
 
 using Q = CThostFtdcForQuoteRspField;
 const Member ForQuoteMembers[] = {
-    MDPY_TEXT(Q, TradingDay), MDPY_TEXT(Q, InstrumentID), MDPY_TEXT(Q, ForQuoteSysID),
-    MDPY_TEXT(Q, ForQuoteTime), MDPY_TEXT(Q, ActionDay), MDPY_TEXT(Q, ExchangeID),
+    MDPY_TEXT(Q, TradingDay),   MDPY_TEXT(Q, InstrumentID), MDPY_TEXT(Q, ForQuoteSysID),
+    MDPY_TEXT(Q, ForQuoteTime), MDPY_TEXT(Q, ActionDay),    MDPY_TEXT(Q, ExchangeID),
 };
 
 #undef MDPY_TEXT
@@ -58,15 +67,14 @@ struct RecordInfo {
     const Member* members;
     std::size_t count;
     std::size_t size;
-    bool timed;       // followed by its receive time (depth records)
+    bool timed; // followed by its receive time (depth records)
     PyTypeObject* type;
     std::vector<PyMemberDef> memberDefs;
     std::vector<PyGetSetDef> getsets;
 };
 
 template <std::size_t N>
-RecordInfo Info(const char* name, const char* doc, const Member (&m)[N], std::size_t size,
-                bool timed = false)
+RecordInfo Info(const char* name, const char* doc, const Member (&m)[N], std::size_t size, bool timed = false)
 {
     return RecordInfo{name, doc, m, N, size, timed, nullptr, {}, {}};
 }
@@ -77,8 +85,7 @@ RecordInfo Infos[] = {
          "under the same names. Numbers are float or int, texts str. receive_time: when the\n"
          "library delivered it, nanoseconds since the epoch (0 when unknown).",
          DepthMembers, sizeof(CThostFtdcDepthMarketDataField), true),
-    Info("mdlink.LoginResponse", "The front's answer to a successful login.", LoginMembers,
-         sizeof(L)),
+    Info("mdlink.LoginResponse", "The front's answer to a successful login.", LoginMembers, sizeof(L)),
     Info("mdlink.RspInfo",
          "Outcome of a request: ErrorID 0 is success; ErrorMsg is decoded with the client's\n"
          "encoding (raw('ErrorMsg') gives the bytes).",
@@ -87,8 +94,7 @@ RecordInfo Infos[] = {
 };
 
 struct RecordObject {
-    PyObject_HEAD
-    PyObject* encoding;
+    PyObject_HEAD PyObject* encoding;
     alignas(8) unsigned char data[8]; // the record, sized by the type
 };
 
@@ -119,8 +125,7 @@ PyObject* MemberValue(PyObject* self, const Member& m)
 {
     const unsigned char* p = Bytes(self) + m.offset;
     switch (m.kind) {
-    case MemberKind::Text:
-        return DecodeText(reinterpret_cast<const char*>(p), m.size, EncodingOf(self));
+    case MemberKind::Text: return DecodeText(reinterpret_cast<const char*>(p), m.size, EncodingOf(self));
     case MemberKind::Double: {
         double v;
         std::memcpy(&v, p, sizeof v);
@@ -138,8 +143,7 @@ PyObject* MemberValue(PyObject* self, const Member& m)
 PyObject* GetText(PyObject* self, void* closure)
 {
     const Member* m = static_cast<const Member*>(closure);
-    return DecodeText(reinterpret_cast<const char*>(Bytes(self) + m->offset), m->size,
-                      EncodingOf(self));
+    return DecodeText(reinterpret_cast<const char*>(Bytes(self) + m->offset), m->size, EncodingOf(self));
 }
 
 void Dealloc(PyObject* self)
@@ -217,8 +221,8 @@ PyObject* FromBytes(PyObject* cls, PyObject* args, PyObject* kwargs)
     Py_buffer buf;
     PyObject* encoding = Py_None;
     long long nanos = 0;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "y*|OL:from_bytes", const_cast<char**>(keywords),
-                                     &buf, &encoding, &nanos))
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "y*|OL:from_bytes", const_cast<char**>(keywords), &buf,
+                                     &encoding, &nanos))
         return nullptr;
     RecordKind kind = RecordKind::Count;
     for (std::size_t i = 0; i < std::size(Infos); ++i)
@@ -228,8 +232,8 @@ PyObject* FromBytes(PyObject* cls, PyObject* args, PyObject* kwargs)
     if (kind == RecordKind::Count)
         PyErr_SetString(PyExc_TypeError, "from_bytes: not a record type");
     else if (static_cast<std::size_t>(buf.len) > Infos[static_cast<int>(kind)].size)
-        PyErr_Format(PyExc_ValueError, "from_bytes: %zd bytes, more than the record's %zu",
-                     buf.len, Infos[static_cast<int>(kind)].size);
+        PyErr_Format(PyExc_ValueError, "from_bytes: %zd bytes, more than the record's %zu", buf.len,
+                     Infos[static_cast<int>(kind)].size);
     else if (encoding != Py_None && !PyUnicode_Check(encoding))
         PyErr_SetString(PyExc_TypeError, "from_bytes: encoding must be a str or None");
     else if (nanos != 0 && !Infos[static_cast<int>(kind)].timed)
@@ -311,8 +315,8 @@ bool MakeType(RecordInfo& info)
             info.getsets.push_back({m.name, GetText, nullptr, nullptr, const_cast<Member*>(&m)});
         } else {
             const int type = m.kind == MemberKind::Double ? T_DOUBLE : T_INT;
-            info.memberDefs.push_back({m.name, type, static_cast<Py_ssize_t>(DataOffset + m.offset),
-                                       READONLY, nullptr});
+            info.memberDefs.push_back(
+                {m.name, type, static_cast<Py_ssize_t>(DataOffset + m.offset), READONLY, nullptr});
         }
     }
     if (info.timed)
@@ -335,8 +339,8 @@ bool MakeType(RecordInfo& info)
         {0, nullptr},
     };
     const std::size_t extra = info.timed ? sizeof(std::int64_t) : 0;
-    PyType_Spec spec = {info.name, static_cast<int>(DataOffset + info.size + extra), 0,
-                        Py_TPFLAGS_DEFAULT, slots};
+    PyType_Spec spec = {info.name, static_cast<int>(DataOffset + info.size + extra), 0, Py_TPFLAGS_DEFAULT,
+                        slots};
     info.type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
     return info.type != nullptr;
 }
@@ -392,8 +396,8 @@ PyObject* MemberTable(RecordKind kind)
     for (std::size_t i = 0; i < info.count; ++i) {
         const Member& m = info.members[i];
         const char* kindName = m.kind == MemberKind::Text ? "text"
-                               : m.kind == MemberKind::Double ? "double"
-                                                              : "int";
+            : m.kind == MemberKind::Double                ? "double"
+                                                          : "int";
         PyObject* t = Py_BuildValue("(ssnn)", m.name, kindName, static_cast<Py_ssize_t>(m.offset),
                                     static_cast<Py_ssize_t>(m.size));
         if (!t) {

@@ -133,7 +133,8 @@ void Session::Close()
     if (!first) {
         // Waiting inside a callback would wait for itself.
         if (!InsideCallback())
-            Room().Wait(-1, [&] { return life_ == Life::Closed && Room().running == 0; }, false);
+            Room().Wait(
+                -1, [&] { return life_ == Life::Closed && Room().running == 0; }, false);
         return;
     }
     {
@@ -200,8 +201,9 @@ pybind11::list Session::LinkCounters()
         d["fronts"] = std::string(c.Fronts);
         d["up"] = c.Up != 0;
         d["logged_in"] = c.LoggedIn != 0;
-        d["last_record_age"] = c.LastRecordAgeMs < 0 ? py::object(py::none())
-                                                     : py::object(py::float_(static_cast<double>(c.LastRecordAgeMs) / 1000.0));
+        d["last_record_age"] = c.LastRecordAgeMs < 0
+            ? py::object(py::none())
+            : py::object(py::float_(static_cast<double>(c.LastRecordAgeMs) / 1000.0));
         d["connects"] = c.Connects;
         d["reconnections"] = c.Reconnections;
         d["losses"] = c.Losses;
@@ -327,8 +329,7 @@ int Session::Send(std::vector<char*>& ids, bool forQuote, bool subscribe)
     if (forQuote)
         return subscribe ? api_->SubscribeForQuoteRsp(ids.data(), n)
                          : api_->UnSubscribeForQuoteRsp(ids.data(), n);
-    return subscribe ? api_->SubscribeMarketData(ids.data(), n)
-                     : api_->UnSubscribeMarketData(ids.data(), n);
+    return subscribe ? api_->SubscribeMarketData(ids.data(), n) : api_->UnSubscribeMarketData(ids.data(), n);
 }
 
 py::object Session::NextEvent(double timeout)
@@ -366,15 +367,15 @@ py::object Session::WaitLogin(double timeout)
     py::object infoObj =
         hasInfo ? Steal(NewRecord(RecordKind::RspInfo, &info, sizeof info, encoding_)) : py::none();
     return py::make_tuple(state == LoginState::Ok,
-                          Steal(NewRecord(RecordKind::Login, &login, sizeof login, encoding_)),
-                          infoObj);
+                          Steal(NewRecord(RecordKind::Login, &login, sizeof login, encoding_)), infoObj);
 }
 
 bool Session::Join(double timeout)
 {
     if (InsideCallback())
         return Closed(); // waiting here would wait for itself
-    return Room().Wait(timeout, [&] { return life_ == Life::Closed && Room().running == 0; }, false);
+    return Room().Wait(
+        timeout, [&] { return life_ == Life::Closed && Room().running == 0; }, false);
 }
 
 std::size_t Session::EventsQueued()

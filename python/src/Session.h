@@ -34,9 +34,9 @@ struct Options {
     std::string broker, user, password; // checked and encoded by the Python layer
     std::size_t queueSize = 65536;
     std::size_t eventQueueSize = 4096;
-    pybind11::object encoding;      // str, or None for the default
-    pybind11::object depthCallback; // None: depth records are queued
-    pybind11::object eventCallback; // called with an event tuple for the kinds in callKinds
+    pybind11::object encoding;          // str, or None for the default
+    pybind11::object depthCallback;     // None: depth records are queued
+    pybind11::object eventCallback;     // called with an event tuple for the kinds in callKinds
     std::vector<std::string> pushKinds; // handled by eventCallback alone, not queued
     std::vector<std::string> callKinds; // passed to eventCallback (pushKinds and more)
     int links = 1;                      // 2 or more: a redundant client of that many links
@@ -111,14 +111,14 @@ public:
     void OnFrontDisconnected(int reason) override;
     void OnRspUserLogin(CThostFtdcRspUserLoginField* login, CThostFtdcRspInfoField* info, int id,
                         bool last) override;
-    void OnRspSubMarketData(CThostFtdcSpecificInstrumentField* i, CThostFtdcRspInfoField* info,
-                            int id, bool last) override;
-    void OnRspUnSubMarketData(CThostFtdcSpecificInstrumentField* i, CThostFtdcRspInfoField* info,
-                              int id, bool last) override;
-    void OnRspSubForQuoteRsp(CThostFtdcSpecificInstrumentField* i, CThostFtdcRspInfoField* info,
-                             int id, bool last) override;
-    void OnRspUnSubForQuoteRsp(CThostFtdcSpecificInstrumentField* i, CThostFtdcRspInfoField* info,
-                               int id, bool last) override;
+    void OnRspSubMarketData(CThostFtdcSpecificInstrumentField* i, CThostFtdcRspInfoField* info, int id,
+                            bool last) override;
+    void OnRspUnSubMarketData(CThostFtdcSpecificInstrumentField* i, CThostFtdcRspInfoField* info, int id,
+                              bool last) override;
+    void OnRspSubForQuoteRsp(CThostFtdcSpecificInstrumentField* i, CThostFtdcRspInfoField* info, int id,
+                             bool last) override;
+    void OnRspUnSubForQuoteRsp(CThostFtdcSpecificInstrumentField* i, CThostFtdcRspInfoField* info, int id,
+                               bool last) override;
     void OnRtnForQuoteRsp(CThostFtdcForQuoteRspField* notice) override;
     // A redundant client's links (RedundantLinkWatcher), on the loop thread.
     void OnLinkUp(int link, const char* fronts) override;
@@ -134,8 +134,8 @@ private:
     CThostFtdcMdApi* TakeApi();
     int Send(std::vector<std::string>& ids, bool forQuote, bool subscribe);
     int Send(std::vector<char*>& ids, bool forQuote, bool subscribe);
-    void Answer(EventKind kind, CThostFtdcSpecificInstrumentField* i, CThostFtdcRspInfoField* info,
-                int id, bool last);
+    void Answer(EventKind kind, CThostFtdcSpecificInstrumentField* i, CThostFtdcRspInfoField* info, int id,
+                bool last);
     void Deliver(const EventRecord& e);
     void Queue(const EventRecord& e);
     pybind11::object EventTuple(const EventRecord& e);
@@ -165,10 +165,10 @@ private:
     Subscriptions instruments_, forQuotes_;
     std::mutex requestMu_; // one request at a time, in the order they came
 
-    std::mutex apiMu_;               // api_ against Close
+    std::mutex apiMu_; // api_ against Close
     CThostFtdcMdApi* api_ = nullptr;
     mdlink::CRedundantMdApi* redundant_ = nullptr; // api_ when it has links
-    int requestId_ = 0;              // loop thread only
+    int requestId_ = 0;                            // loop thread only
 
     bool push_[static_cast<int>(EventKind::Count)] = {};
     bool call_[static_cast<int>(EventKind::Count)] = {};

@@ -43,7 +43,8 @@ void Session::Guard(F f)
         f();
     }
     MDPY_PASS_FORCED_UNWIND
-    catch (...) {
+    catch (...)
+    {
         callbackErrors_.fetch_add(1, std::memory_order_relaxed);
     }
 }
@@ -96,8 +97,8 @@ void Session::OnFrontDisconnected(int reason)
     });
 }
 
-void Session::OnRspUserLogin(CThostFtdcRspUserLoginField* login, CThostFtdcRspInfoField* info,
-                             int id, bool last)
+void Session::OnRspUserLogin(CThostFtdcRspUserLoginField* login, CThostFtdcRspInfoField* info, int id,
+                             bool last)
 {
     Guard([&] {
         const bool ok = !info || info->ErrorID == 0;
@@ -135,26 +136,26 @@ void Session::OnRspUserLogin(CThostFtdcRspUserLoginField* login, CThostFtdcRspIn
     });
 }
 
-void Session::OnRspSubMarketData(CThostFtdcSpecificInstrumentField* i,
-                                 CThostFtdcRspInfoField* info, int id, bool last)
+void Session::OnRspSubMarketData(CThostFtdcSpecificInstrumentField* i, CThostFtdcRspInfoField* info, int id,
+                                 bool last)
 {
     Answer(EventKind::Subscribed, i, info, id, last);
 }
 
-void Session::OnRspUnSubMarketData(CThostFtdcSpecificInstrumentField* i,
-                                   CThostFtdcRspInfoField* info, int id, bool last)
+void Session::OnRspUnSubMarketData(CThostFtdcSpecificInstrumentField* i, CThostFtdcRspInfoField* info, int id,
+                                   bool last)
 {
     Answer(EventKind::Unsubscribed, i, info, id, last);
 }
 
-void Session::OnRspSubForQuoteRsp(CThostFtdcSpecificInstrumentField* i,
-                                  CThostFtdcRspInfoField* info, int id, bool last)
+void Session::OnRspSubForQuoteRsp(CThostFtdcSpecificInstrumentField* i, CThostFtdcRspInfoField* info, int id,
+                                  bool last)
 {
     Answer(EventKind::ForQuoteSubscribed, i, info, id, last);
 }
 
-void Session::OnRspUnSubForQuoteRsp(CThostFtdcSpecificInstrumentField* i,
-                                    CThostFtdcRspInfoField* info, int id, bool last)
+void Session::OnRspUnSubForQuoteRsp(CThostFtdcSpecificInstrumentField* i, CThostFtdcRspInfoField* info,
+                                    int id, bool last)
 {
     Answer(EventKind::ForQuoteUnsubscribed, i, info, id, last);
 }
@@ -181,8 +182,7 @@ void Session::OnRtnDepthMarketData(CThostFtdcDepthMarketDataField* d)
         return;
     }
     depth_->CountPushed();
-    Python("on_depth",
-           [&] { CallHandler(opt_.depthCallback.ptr(), NewDepth(*d, now, encoding_)); });
+    Python("on_depth", [&] { CallHandler(opt_.depthCallback.ptr(), NewDepth(*d, now, encoding_)); });
 }
 
 void Session::OnLinkUp(int link, const char* fronts)
@@ -207,8 +207,8 @@ void Session::LinkEvent(EventKind kind, int link, const char* fronts, int reason
     });
 }
 
-void Session::Answer(EventKind kind, CThostFtdcSpecificInstrumentField* i,
-                     CThostFtdcRspInfoField* info, int id, bool last)
+void Session::Answer(EventKind kind, CThostFtdcSpecificInstrumentField* i, CThostFtdcRspInfoField* info,
+                     int id, bool last)
 {
     Guard([&] {
         EventRecord e = Response(kind, id, last, info);
@@ -230,10 +230,9 @@ void Session::Deliver(const EventRecord& e)
     // A refused (un)subscription goes to Python for its warning even when no
     // handler takes answers: refusals are few, answers may be a million.
     const bool refused = e.hasInfo && e.info.ErrorID != 0 && e.kind >= EventKind::Subscribed &&
-                         e.kind <= EventKind::ForQuoteUnsubscribed;
+        e.kind <= EventKind::ForQuoteUnsubscribed;
     if (call_[k] || refused)
-        Python(EventNames[k],
-               [&] { CallHandler(opt_.eventCallback.ptr(), EventTuple(e).release().ptr()); });
+        Python(EventNames[k], [&] { CallHandler(opt_.eventCallback.ptr(), EventTuple(e).release().ptr()); });
 }
 
 void Session::Queue(const EventRecord& e)
@@ -263,8 +262,8 @@ py::object Session::EventTuple(const EventRecord& e)
     };
     py::object instrument = py::none();
     if (e.hasInstrument) {
-        instrument = py::reinterpret_steal<py::object>(DecodeText(
-            e.instrument.InstrumentID, sizeof e.instrument.InstrumentID, encoding_));
+        instrument = py::reinterpret_steal<py::object>(
+            DecodeText(e.instrument.InstrumentID, sizeof e.instrument.InstrumentID, encoding_));
         if (!instrument)
             throw py::error_already_set();
     }
@@ -273,11 +272,11 @@ py::object Session::EventTuple(const EventRecord& e)
         link = py::int_(e.link);
         fronts = py::str(e.fronts);
     }
-    return py::make_tuple(EventNames[static_cast<int>(e.kind)], e.reason,
-                          record(e.hasLogin, RecordKind::Login, &e.login, sizeof e.login),
-                          record(e.hasInfo, RecordKind::RspInfo, &e.info, sizeof e.info),
-                          instrument, e.requestId, e.isLast,
-                          record(e.hasNotice, RecordKind::ForQuote, &e.notice, sizeof e.notice), link, fronts);
+    return py::make_tuple(
+        EventNames[static_cast<int>(e.kind)], e.reason,
+        record(e.hasLogin, RecordKind::Login, &e.login, sizeof e.login),
+        record(e.hasInfo, RecordKind::RspInfo, &e.info, sizeof e.info), instrument, e.requestId, e.isLast,
+        record(e.hasNotice, RecordKind::ForQuote, &e.notice, sizeof e.notice), link, fronts);
 }
 
 } // namespace mdpy

@@ -40,9 +40,9 @@ public:
 
     // Guards the owner's queues and state, and the fields below.
     std::mutex mu;
-    bool closed = false;      // readers stop waiting, and end once drained
-    int waiters = 0;          // threads blocked in Wait
-    int running = 0;          // Python callbacks in progress (close waits for them)
+    bool closed = false; // readers stop waiting, and end once drained
+    int waiters = 0;     // threads blocked in Wait
+    int running = 0;     // Python callbacks in progress (close waits for them)
 
     // Waits, with the GIL let go, until ready() (called under `mu`) is true,
     // the room is closed (when `endOnClose`) or the time is up (negative: no
@@ -75,8 +75,8 @@ public:
 
 private:
     std::condition_variable cv_;
-    std::size_t wakeAt_ = Never;   // queue length a batch reader waits for
-    std::size_t loopAt_ = Never;   // queue length an armed event loop waits for
+    std::size_t wakeAt_ = Never; // queue length a batch reader waits for
+    std::size_t loopAt_ = Never; // queue length an armed event loop waits for
     bool loopArmed_ = false;
     Wakeup wakeup_;
 };
@@ -91,18 +91,16 @@ bool WaitRoom::Wait(double timeout, F ready, bool endOnClose)
     }
     // Past a century the deadline would overflow the clock: no limit then.
     const bool forever = timeout < 0 || !(timeout < MaxTimeout);
-    const Clock::time_point deadline =
-        forever ? Clock::time_point::max()
-                : Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                     std::chrono::duration<double>(timeout));
+    const Clock::time_point deadline = forever
+        ? Clock::time_point::max()
+        : Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(timeout));
     for (;;) {
         bool got = false, over = false;
         {
             GilRelease unlocked;
             std::unique_lock<std::mutex> lk(mu);
             // Wake up now and then to let Python run its signal handlers.
-            const Clock::time_point slice =
-                std::min(deadline, Clock::now() + std::chrono::milliseconds(100));
+            const Clock::time_point slice = std::min(deadline, Clock::now() + std::chrono::milliseconds(100));
             ++waiters;
             cv_.wait_until(lk, slice, [&] { return (got = ready()) || (endOnClose && closed); });
             --waiters;

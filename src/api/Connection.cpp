@@ -32,8 +32,7 @@ void HeartBeatLog(void* client, const char* text)
     static_cast<CKelvoMDClient*>(client)->WriteLog(LogInfo, "HeartBeat", "%s", text);
 }
 
-const mdlink::HeartBeatCallbacks SupervisorCallbacks = {SendHeartBeat, HeartBeatTimedOut,
-                                                        HeartBeatLog};
+const mdlink::HeartBeatCallbacks SupervisorCallbacks = {SendHeartBeat, HeartBeatTimedOut, HeartBeatLog};
 
 } // namespace
 

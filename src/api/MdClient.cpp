@@ -1,8 +1,8 @@
 // Construction, registration, Init and Release of the client object.
 #include "api/MdClient.h"
 
-#include "calls/Boundary.h"
 #include "api/FrontAddress.h"
+#include "calls/Boundary.h"
 #include "calls/LoopCall.h"
 #include "link/HeartBeat.h"
 
@@ -11,10 +11,7 @@
 using namespace mdlink;
 
 CKelvoMDClient::CKelvoMDClient()
-    : RspInfoSize(sizeof(CThostFtdcRspInfoField)),
-      Spi(nullptr),
-      FrontCursor(0),
-      Started(false)
+    : RspInfoSize(sizeof(CThostFtdcRspInfoField)), Spi(nullptr), FrontCursor(0), Started(false)
 {
     Logger.reset(new Kelvo_Log(1));
     Logger->SetMainDir(mdlink::LogDirectory);
@@ -51,8 +48,7 @@ void CKelvoMDClient::Release()
         // destroy once the loop is back in control.
         if (Kelvo_LOOP_InThread()) {
             StopLink();
-            Kelvo_LOOP_Post([](void* client) { delete static_cast<CKelvoMDClient*>(client); },
-                            this);
+            Kelvo_LOOP_Post([](void* client) { delete static_cast<CKelvoMDClient*>(client); }, this);
             return;
         }
         // From an application thread: tear down on the loop so that nothing of
@@ -111,9 +107,11 @@ const char* CKelvoMDClient::GetTradingDay()
     return nullptr;
 }
 
-void CKelvoMDClient::RegisterNameServer(char*) {}
+void CKelvoMDClient::RegisterNameServer(char*)
+{}
 
-void CKelvoMDClient::RegisterFensUserInfo(CThostFtdcFensUserInfoField*) {}
+void CKelvoMDClient::RegisterFensUserInfo(CThostFtdcFensUserInfoField*)
+{}
 
 int CKelvoMDClient::ReqUserLogout(CThostFtdcUserLogoutField*, int)
 {

@@ -110,7 +110,8 @@ private:
             SpiFaults.Threw(which, e.what());
         }
         KELVO_LET_FORCED_UNWIND_THROUGH
-        catch (...) {
+        catch (...)
+        {
             SpiFaults.Threw(which, nullptr);
         }
     }

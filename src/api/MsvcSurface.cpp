@@ -48,7 +48,8 @@ void* mdlink_msvc_api_assign(void* self, const void*)
     return self;
 }
 
-void mdlink_msvc_api_destroy(void*) {}
+void mdlink_msvc_api_destroy(void*)
+{}
 }
 
 // The exported table starts at the first slot.

@@ -59,12 +59,11 @@ char* CKelvoMDClient::OnRecvBuffer(long& size)
 int CKelvoMDClient::OnRecvData(char* buffer, long)
 {
     switch (Reader.Took()) {
-    case FrameReader::Event::Body:
-        try {
-            HandleMsg(buffer);
+    case FrameReader::Event::Body: try { HandleMsg(buffer);
         }
         KELVO_LET_FORCED_UNWIND_THROUGH
-        catch (...) {
+        catch (...)
+        {
             // The library's own handling failed (no memory to arm a timer,
             // say): the link goes as lost rather than leaving the frame half
             // handled.
@@ -84,8 +83,7 @@ int CKelvoMDClient::OnRecvData(char* buffer, long)
         ResetReceiveState();
         Abort();
         break;
-    case FrameReader::Event::None:
-        break;
+    case FrameReader::Event::None: break;
     }
     return 0;
 }
@@ -98,20 +96,11 @@ void CKelvoMDClient::HandleMsg(char* body)
     case MsgRspSubscribeMarketData:
     case MsgRspUnSubscribeMarketData:
     case MsgRspSubscribeForQuoteRsp:
-    case MsgRspUnSubscribeForQuoteRsp:
-        DispatchInstrumentRsp(body);
-        break;
-    case MsgRspUserLogin:
-        DispatchLoginRsp(body);
-        break;
-    case MsgDepthMarketData:
-        DispatchDepth(body);
-        break;
-    case MsgForQuoteRsp:
-        DispatchForQuote(body);
-        break;
-    default:
-        break; // not ours to read: dropped
+    case MsgRspUnSubscribeForQuoteRsp: DispatchInstrumentRsp(body); break;
+    case MsgRspUserLogin: DispatchLoginRsp(body); break;
+    case MsgDepthMarketData: DispatchDepth(body); break;
+    case MsgForQuoteRsp: DispatchForQuote(body); break;
+    default: break; // not ours to read: dropped
     }
 }
 
@@ -146,8 +135,8 @@ void CKelvoMDClient::DispatchInstrumentRsp(char* body)
                 header.RequestId, isLast);
         break;
     default:
-        CallSpi(CbRspUnSubForQuoteRsp, &CThostFtdcMdSpi::OnRspUnSubForQuoteRsp, instrument,
-                infoArg, header.RequestId, isLast);
+        CallSpi(CbRspUnSubForQuoteRsp, &CThostFtdcMdSpi::OnRspUnSubForQuoteRsp, instrument, infoArg,
+                header.RequestId, isLast);
         break;
     }
 }
@@ -158,7 +147,7 @@ void CKelvoMDClient::DispatchLoginRsp(char* body)
     ZeroPastBody(body, Reader.BodyLength(), LoginRecordSize);
     CThostFtdcRspUserLoginField login;
     std::memset(&login, 0, sizeof login);
-#define MDLINK_COPY_LOGIN_TEXT(Member) \
+#define MDLINK_COPY_LOGIN_TEXT(Member)                                                                       \
     CopyMemberText(login.Member, body + offsetof(CThostFtdcRspUserLoginField, Member))
     MDLINK_COPY_LOGIN_TEXT(TradingDay);
     MDLINK_COPY_LOGIN_TEXT(LoginTime);

@@ -5,9 +5,9 @@
 // 512 bytes. Each frame's RequestId is (index of its last id + 1) minus the
 // index at which the previous frame was cut; the closing frame takes
 // count + 1 minus that index. Fronts rely on these numbers as they are.
+#include "api/MdClient.h"
 #include "calls/Boundary.h"
 #include "calls/ListArguments.h"
-#include "api/MdClient.h"
 
 #include "wire/SendFrame.h"
 
@@ -65,8 +65,8 @@ int CKelvoMDClient::SendInstrumentList(const ListRequest& kind, char* ids[], int
 
 int CKelvoMDClient::SubscribeMarketData(char* ppInstrumentID[], int nCount)
 {
-    static const ListRequest kind = {MsgSubscribeMarketData, MarkerRequest, "--Sub",
-                                     "Subscribe market [%s]", -1};
+    static const ListRequest kind = {MsgSubscribeMarketData, MarkerRequest, "--Sub", "Subscribe market [%s]",
+                                     -1};
     return AtBoundary(-1, [&] { return SendInstrumentList(kind, ppInstrumentID, nCount); });
 }
 

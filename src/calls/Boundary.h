@@ -18,7 +18,8 @@ R AtBoundary(R failed, F f)
         return f();
     }
     KELVO_LET_FORCED_UNWIND_THROUGH
-    catch (...) {
+    catch (...)
+    {
         return failed;
     }
 #else
@@ -35,8 +36,8 @@ void AtBoundary(F f)
         f();
     }
     KELVO_LET_FORCED_UNWIND_THROUGH
-    catch (...) {
-    }
+    catch (...)
+    {}
 #else
     f();
 #endif

@@ -26,7 +26,8 @@ void CallOnLoop(F f)
                 (*c->fn)();
             }
             KELVO_LET_FORCED_UNWIND_THROUGH
-            catch (...) {
+            catch (...)
+            {
                 c->error = std::current_exception();
             }
         },

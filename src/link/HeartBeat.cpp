@@ -28,10 +28,8 @@
 using namespace mdlink;
 
 CHeartBeat::CHeartBeat()
-    : IdleTimerId(0), ReplyTimerId(0), TryCount(0), Callbacks(nullptr), Owner(nullptr),
-      HeartBeatSeq(0)
-{
-}
+    : IdleTimerId(0), ReplyTimerId(0), TryCount(0), Callbacks(nullptr), Owner(nullptr), HeartBeatSeq(0)
+{}
 
 CHeartBeat::~CHeartBeat()
 {

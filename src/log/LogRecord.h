@@ -36,11 +36,11 @@ inline const char* LogLevelText(int level)
     }
 }
 
-inline void WriteLogRecord(Kelvo_Log& log, int level, const char* module, const char* tag,
-                           const char* format, va_list args) KELVO_PRINTF(5, 0);
+inline void WriteLogRecord(Kelvo_Log& log, int level, const char* module, const char* tag, const char* format,
+                           va_list args) KELVO_PRINTF(5, 0);
 
-inline void WriteLogRecord(Kelvo_Log& log, int level, const char* module, const char* tag,
-                           const char* format, va_list args)
+inline void WriteLogRecord(Kelvo_Log& log, int level, const char* module, const char* tag, const char* format,
+                           va_list args)
 {
     // Linux keeps 1999 characters of a message, Windows 2000.
 #if defined(_WIN32)

@@ -62,8 +62,8 @@ private:
     void Write(int which)
     {
         static const char* const names[SpiCallbackCount] = {
-            "OnFrontConnected",   "OnFrontDisconnected",  "OnRspUserLogin",
-            "OnRspSubMarketData", "OnRspUnSubMarketData", "OnRspSubForQuoteRsp",
+            "OnFrontConnected",      "OnFrontDisconnected",  "OnRspUserLogin",
+            "OnRspSubMarketData",    "OnRspUnSubMarketData", "OnRspSubForQuoteRsp",
             "OnRspUnSubForQuoteRsp", "OnRtnDepthMarketData", "OnRtnForQuoteRsp",
         };
         Fault& f = faults_[which];

@@ -34,15 +34,14 @@ bool NewerWithinTheDay(const DepthStamp& candidate, const DepthStamp& last)
 std::uint64_t DepthArbiter::SteadyNs()
 {
     return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
-        std::chrono::steady_clock::now().time_since_epoch()).count());
+                                          std::chrono::steady_clock::now().time_since_epoch())
+                                          .count());
 }
 
 DepthArbiter::DepthArbiter(int links, Clock clock, ArbiterNotes* notes)
-    : links_(links < 1 ? 1 : (links > MaxLinks ? MaxLinks : links)),
-      clock_(clock ? clock : &SteadyNs),
+    : links_(links < 1 ? 1 : (links > MaxLinks ? MaxLinks : links)), clock_(clock ? clock : &SteadyNs),
       notes_(notes)
-{
-}
+{}
 
 DepthArbiter::Verdict DepthArbiter::Offer(int link, const Record& d, std::uint32_t nowMs)
 {
@@ -68,7 +67,8 @@ DepthArbiter::Verdict DepthArbiter::Offer(int link, const Record& d, std::uint32
     // newest there: a record newer than it cannot be a copy, and the common
     // case reads no print.
     const bool steppedLately = in.stepped && !Reached(nowMs, in.steppedMs + WindowMs + 1);
-    Print* p = steppedLately || !NewerWithinTheDay(stamp, in.last) ? FindPrint(in, hash, nowMs, back) : nullptr;
+    Print* p =
+        steppedLately || !NewerWithinTheDay(stamp, in.last) ? FindPrint(in, hash, nowMs, back) : nullptr;
     if (p) {
         if (p->seen[link] < 255)
             ++p->seen[link];
@@ -147,7 +147,8 @@ DepthArbiter::Verdict DepthArbiter::Older(int link, Instrument& in, const Record
     return Accept(link, in, key, hash, stamp, p, nowMs);
 }
 
-void DepthArbiter::Tell(Instrument& in, ArbiterNotes::Kind kind, int link, const char* id, std::uint32_t nowMs)
+void DepthArbiter::Tell(Instrument& in, ArbiterNotes::Kind kind, int link, const char* id,
+                        std::uint32_t nowMs)
 {
     const int k = static_cast<int>(kind);
     if (in.noted[k] && !Reached(nowMs, in.notedMs[k] + NoteEveryMs))
@@ -185,7 +186,8 @@ DepthArbiter::Print* DepthArbiter::FindPrint(Instrument& in, std::uint64_t hash,
     return nullptr;
 }
 
-void DepthArbiter::Deliver(int link, Instrument& in, std::uint64_t hash, const DepthStamp&, std::uint32_t nowMs)
+void DepthArbiter::Deliver(int link, Instrument& in, std::uint64_t hash, const DepthStamp&,
+                           std::uint32_t nowMs)
 {
     Trim(in, nowMs);
     std::size_t size = in.ring.size();
@@ -238,7 +240,8 @@ void DepthArbiter::Repeat(int link, Instrument& in, Print& p, std::uint32_t nowM
     in.olderRun = 0;
 }
 
-DepthArbiter::Verdict DepthArbiter::Copy(int link, Instrument&, Print& p, std::size_t back, const InstrumentKey&)
+DepthArbiter::Verdict DepthArbiter::Copy(int link, Instrument&, Print& p, std::size_t back,
+                                         const InstrumentKey&)
 {
     ArbiterCounters& c = counters_[link];
     ++c.copies;

@@ -122,27 +122,27 @@ public:
 private:
     struct Print {
         std::uint64_t hash;
-        std::uint64_t firstNs;  // first delivered at; 0: not timed
-        std::uint32_t atMs;     // delivered at (tick)
-        std::uint32_t serial;   // delivery number within the instrument
+        std::uint64_t firstNs; // first delivered at; 0: not timed
+        std::uint32_t atMs;    // delivered at (tick)
+        std::uint32_t serial;  // delivery number within the instrument
         std::uint8_t delivered;
         std::uint8_t seen[MaxLinks];
     };
     struct Instrument {
         DepthStamp last;
         int lastLink = -1;
-        std::uint32_t lastMs = 0;   // tick of the last delivery
-        std::uint32_t serial = 0;   // deliveries so far
-        std::uint8_t inStep = 0;    // a bit per link
-        std::uint8_t holding = 0;   // a bit per joining link holding records
-        std::uint8_t olderRun = 0;  // a bit per link bringing only older records
+        std::uint32_t lastMs = 0;  // tick of the last delivery
+        std::uint32_t serial = 0;  // deliveries so far
+        std::uint8_t inStep = 0;   // a bit per link
+        std::uint8_t holding = 0;  // a bit per joining link holding records
+        std::uint8_t olderRun = 0; // a bit per link bringing only older records
         std::uint32_t olderSinceMs[MaxLinks] = {};
-        bool stepped = false;         // time went back for it, at steppedMs
+        bool stepped = false; // time went back for it, at steppedMs
         std::uint32_t steppedMs = 0;
         std::uint32_t notedMs[3] = {}; // per note kind; 0: never
         bool noted[3] = {};
         std::uint64_t unnotedOlder = 0;
-        std::vector<Print> ring;    // the window, oldest at `head`
+        std::vector<Print> ring; // the window, oldest at `head`
         std::size_t head = 0;
         std::size_t count = 0;
     };

@@ -34,7 +34,7 @@
 namespace mdlink {
 
 struct DepthStamp {
-    std::uint32_t day = 0;  // YYYYMMDD, 0: unknown
+    std::uint32_t day = 0;    // YYYYMMDD, 0: unknown
     std::int32_t timeMs = -1; // ms of the day, -1: unknown
     std::int32_t volume = 0;
 };
@@ -58,14 +58,15 @@ inline std::uint32_t ReadDay(const char (&text)[9])
     std::uint64_t v;
     std::memcpy(&v, text, 8);
     const bool digits = (v & 0xF0F0F0F0F0F0F0F0ull) == 0x3030303030303030ull &&
-                        ((v + 0x0606060606060606ull) & 0xF0F0F0F0F0F0F0F0ull) == 0x3030303030303030ull;
+        ((v + 0x0606060606060606ull) & 0xF0F0F0F0F0F0F0F0ull) == 0x3030303030303030ull;
     if (!digits || text[8] != 0)
         return 0;
     // The first character is the lowest byte: pairs, then fours, then eight.
     v -= 0x3030303030303030ull;
     v = (v * 10) + (v >> 8);
     v = (((v & 0x000000FF000000FFull) * (100 + (1000000ull << 32))) +
-         (((v >> 16) & 0x000000FF000000FFull) * (1 + (10000ull << 32)))) >> 32;
+         (((v >> 16) & 0x000000FF000000FFull) * (1 + (10000ull << 32)))) >>
+        32;
     return static_cast<std::uint32_t>(v);
 }
 

@@ -46,8 +46,8 @@ public:
         a = Step(a, Word(bytes, 48) & m[48]);
         b = Step(b, Word(bytes, 49) & m[49]);
         c = Step(c, Word(bytes, 50) & m[50]);
-        return a ^ Rotl(b, 8) ^ Rotl(c, 16) ^ Rotl(e, 24) ^ Rotl(f, 32) ^ Rotl(g, 40) ^
-               Rotl(h, 48) ^ Rotl(k, 56);
+        return a ^ Rotl(b, 8) ^ Rotl(c, 16) ^ Rotl(e, 24) ^ Rotl(f, 32) ^ Rotl(g, 40) ^ Rotl(h, 48) ^
+            Rotl(k, 56);
     }
 
 private:

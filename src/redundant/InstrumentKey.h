@@ -35,7 +35,7 @@ struct InstrumentKey {
     std::uint64_t Hash() const
     {
         std::uint64_t h = (word[0] * 0x9E3779B97F4A7C15ull) ^ (word[1] * 0xC2B2AE3D27D4EB4Full) ^
-                          (word[2] * 0x165667B19E3779F9ull) ^ (word[3] * 0xD6E8FEB86659FD93ull);
+            (word[2] * 0x165667B19E3779F9ull) ^ (word[3] * 0xD6E8FEB86659FD93ull);
         h ^= h >> 29;
         h *= 0xBF58476D1CE4E5B9ull;
         return h ^ (h >> 32);

@@ -14,14 +14,14 @@ void LinkSpi::OnFrontDisconnected(int nReason)
     client_.LinkDisconnected(link_, nReason);
 }
 
-void LinkSpi::OnRspUserLogin(CThostFtdcRspUserLoginField* login, CThostFtdcRspInfoField* info,
-                             int requestId, bool isLast)
+void LinkSpi::OnRspUserLogin(CThostFtdcRspUserLoginField* login, CThostFtdcRspInfoField* info, int requestId,
+                             bool isLast)
 {
     client_.LinkLogin(link_, login, info, requestId, isLast);
 }
 
-void LinkSpi::OnRspSubMarketData(CThostFtdcSpecificInstrumentField* instrument,
-                                 CThostFtdcRspInfoField* info, int requestId, bool isLast)
+void LinkSpi::OnRspSubMarketData(CThostFtdcSpecificInstrumentField* instrument, CThostFtdcRspInfoField* info,
+                                 int requestId, bool isLast)
 {
     client_.LinkResponse(link_, ListKind::SubMarket, instrument, info, requestId, isLast);
 }
@@ -32,8 +32,8 @@ void LinkSpi::OnRspUnSubMarketData(CThostFtdcSpecificInstrumentField* instrument
     client_.LinkResponse(link_, ListKind::UnSubMarket, instrument, info, requestId, isLast);
 }
 
-void LinkSpi::OnRspSubForQuoteRsp(CThostFtdcSpecificInstrumentField* instrument,
-                                  CThostFtdcRspInfoField* info, int requestId, bool isLast)
+void LinkSpi::OnRspSubForQuoteRsp(CThostFtdcSpecificInstrumentField* instrument, CThostFtdcRspInfoField* info,
+                                  int requestId, bool isLast)
 {
     client_.LinkResponse(link_, ListKind::SubForQuote, instrument, info, requestId, isLast);
 }

@@ -14,16 +14,16 @@ public:
 
     void OnFrontConnected() override;
     void OnFrontDisconnected(int nReason) override;
-    void OnRspUserLogin(CThostFtdcRspUserLoginField* login, CThostFtdcRspInfoField* info,
-                        int requestId, bool isLast) override;
-    void OnRspSubMarketData(CThostFtdcSpecificInstrumentField* instrument,
-                            CThostFtdcRspInfoField* info, int requestId, bool isLast) override;
-    void OnRspUnSubMarketData(CThostFtdcSpecificInstrumentField* instrument,
-                              CThostFtdcRspInfoField* info, int requestId, bool isLast) override;
-    void OnRspSubForQuoteRsp(CThostFtdcSpecificInstrumentField* instrument,
-                             CThostFtdcRspInfoField* info, int requestId, bool isLast) override;
-    void OnRspUnSubForQuoteRsp(CThostFtdcSpecificInstrumentField* instrument,
-                               CThostFtdcRspInfoField* info, int requestId, bool isLast) override;
+    void OnRspUserLogin(CThostFtdcRspUserLoginField* login, CThostFtdcRspInfoField* info, int requestId,
+                        bool isLast) override;
+    void OnRspSubMarketData(CThostFtdcSpecificInstrumentField* instrument, CThostFtdcRspInfoField* info,
+                            int requestId, bool isLast) override;
+    void OnRspUnSubMarketData(CThostFtdcSpecificInstrumentField* instrument, CThostFtdcRspInfoField* info,
+                              int requestId, bool isLast) override;
+    void OnRspSubForQuoteRsp(CThostFtdcSpecificInstrumentField* instrument, CThostFtdcRspInfoField* info,
+                             int requestId, bool isLast) override;
+    void OnRspUnSubForQuoteRsp(CThostFtdcSpecificInstrumentField* instrument, CThostFtdcRspInfoField* info,
+                               int requestId, bool isLast) override;
     void OnRtnDepthMarketData(CThostFtdcDepthMarketDataField* depth) override;
     void OnRtnForQuoteRsp(CThostFtdcForQuoteRspField* notice) override;
 

@@ -37,8 +37,7 @@ CRedundantMdApi* CRedundantMdApi::Create(int links, LinkFactory factory)
 
 CRedundantMdClient::CRedundantMdClient(int links, LinkFactory factory)
     : wanted_(links < 1 ? 1 : (links > RedundantMaxLinks ? RedundantMaxLinks : links)),
-      factory_(std::move(factory)),
-      arbiter_(wanted_, nullptr, this)
+      factory_(std::move(factory)), arbiter_(wanted_, nullptr, this)
 {
     logger_.reset(new Kelvo_Log(1));
     logger_->SetMainDir(LogDirectory);
@@ -120,11 +119,11 @@ void CRedundantMdClient::Init()
             WriteLog(LogError, "Init", "Init: no front registered");
             return;
         }
-        const std::size_t count = fronts < static_cast<std::size_t>(wanted_) ? fronts
-                                                                             : static_cast<std::size_t>(wanted_);
+        const std::size_t count =
+            fronts < static_cast<std::size_t>(wanted_) ? fronts : static_cast<std::size_t>(wanted_);
         if (count < static_cast<std::size_t>(wanted_))
-            WriteLog(LogWarning, "Init", "Init: %d links asked for, %d fronts registered: %d links",
-                     wanted_, static_cast<int>(fronts), static_cast<int>(count));
+            WriteLog(LogWarning, "Init", "Init: %d links asked for, %d fronts registered: %d links", wanted_,
+                     static_cast<int>(fronts), static_cast<int>(count));
         MakeLinks(count);
         started_ = true;
         // On the loop, so that no link calls back before every link is started.
@@ -136,7 +135,8 @@ void CRedundantMdClient::Init()
             });
         }
         KELVO_LET_FORCED_UNWIND_THROUGH
-        catch (...) {
+        catch (...)
+        {
             // Never reached the loop (no memory, no loop thread): nothing was
             // started, so a later Init may try again.
             if (!reached) {
@@ -167,7 +167,8 @@ void CRedundantMdClient::MakeLinks(std::size_t count)
         }
     }
     KELVO_LET_FORCED_UNWIND_THROUGH
-    catch (...) {
+    catch (...)
+    {
         for (Link& l : links)
             if (l.inner)
                 l.inner->Release(); // never started: nothing of it runs

@@ -97,8 +97,8 @@ public:
     // The links' callbacks, on the loop thread (RedundantEvents.cpp).
     void LinkConnected(int link);
     void LinkDisconnected(int link, int reason);
-    void LinkLogin(int link, CThostFtdcRspUserLoginField* login, CThostFtdcRspInfoField* info,
-                   int requestId, bool isLast);
+    void LinkLogin(int link, CThostFtdcRspUserLoginField* login, CThostFtdcRspInfoField* info, int requestId,
+                   bool isLast);
     void LinkResponse(int link, ListKind kind, CThostFtdcSpecificInstrumentField* instrument,
                       CThostFtdcRspInfoField* info, int requestId, bool isLast);
     void LinkDepth(int link, CThostFtdcDepthMarketDataField* depth);
@@ -125,10 +125,10 @@ private:
         std::string fronts; // blank-separated, for log records
         // Under the session lock.
         State state = State::Connecting;
-        std::uint32_t loginDueMs = 0;   // a login out on it must be answered by then
+        std::uint32_t loginDueMs = 0; // a login out on it must be answered by then
         bool loginOut = false;
-        std::uint32_t reconnectMs = 0;  // waiting: connects again then
-        std::uint32_t delayMs = 0;      // the next wait; 0: RedundantReconnectMs
+        std::uint32_t reconnectMs = 0; // waiting: connects again then
+        std::uint32_t delayMs = 0;     // the next wait; 0: RedundantReconnectMs
         std::uint32_t warnedMs = 0;
         bool warned = false;
         bool lostOnce = false;
@@ -207,7 +207,7 @@ private:
     bool established_ = false;   // its login was accepted; a link usable since
     std::uint64_t round_ = 0;    // its login round, while unanswered
     std::uint32_t roundDueMs_ = 0;
-    int reporter_ = 0;           // whose failed attempts it hears while disconnected
+    int reporter_ = 0; // whose failed attempts it hears while disconnected
     // Time for login deadlines and reconnection delays: WatchMs a watch, so
     // that it runs at the base layer's pace (a time-scaled one's in tests).
     std::uint32_t clockMs_ = 0;

@@ -47,9 +47,12 @@ void CRedundantMdClient::ToApplication(CallbackFaults::Callback which, F call)
         call(*spi_);
     }
     KELVO_LET_FORCED_UNWIND_THROUGH
-    catch (const std::exception& e) {
+    catch (const std::exception& e)
+    {
         faults_.Threw(which, e.what());
-    } catch (...) {
+    }
+    catch (...)
+    {
         faults_.Threw(which, nullptr);
     }
 }
@@ -100,7 +103,8 @@ void CRedundantMdClient::Evaluate(int link, int reason, Tells& tells)
         for (std::size_t k = 0; k < links_.size(); ++k)
             if (links_[k].state == State::Connected)
                 Recycle(static_cast<int>(k), now, false, tells);
-        WriteLog(LogWarning, "Link", "no link usable: the application is told (0x%x)", static_cast<unsigned>(reason));
+        WriteLog(LogWarning, "Link", "no link usable: the application is told (0x%x)",
+                 static_cast<unsigned>(reason));
         return;
     }
     if (toldConnected_ && round_ == 0 && Count(State::Connected) == 0) {
@@ -127,7 +131,8 @@ void CRedundantMdClient::Recycle(int link, std::uint32_t now, bool failed, Tells
     std::uint32_t delay = RedundantReconnectMs;
     if (failed) {
         delay = l.delayMs != 0 ? l.delayMs : static_cast<std::uint32_t>(RedundantReconnectMs);
-        l.delayMs = delay * 2 < RedundantMaxReconnectMs ? delay * 2 : static_cast<std::uint32_t>(RedundantMaxReconnectMs);
+        l.delayMs = delay * 2 < RedundantMaxReconnectMs ? delay * 2
+                                                        : static_cast<std::uint32_t>(RedundantMaxReconnectMs);
     }
     l.reconnectMs = now + delay;
     tells.linksDown.push_back(link);
@@ -142,7 +147,8 @@ void CRedundantMdClient::Reconnect(int link)
         inner = factory_ ? factory_(link) : nullptr;
     }
     KELVO_LET_FORCED_UNWIND_THROUGH
-    catch (...) {
+    catch (...)
+    {
         inner = nullptr;
     }
     std::vector<std::string> fronts;
@@ -196,7 +202,8 @@ void CRedundantMdClient::Tell(Tells& tells)
                 watcher_->OnLinkDown(w.link, fronts, w.reason);
         }
         KELVO_LET_FORCED_UNWIND_THROUGH
-        catch (...) {
+        catch (...)
+        {
             // The watcher's fault is not the link's.
         }
     }
@@ -233,8 +240,8 @@ void CRedundantMdClient::LinkDisconnected(int link, int reason)
         if (l.state == State::Connecting || l.state == State::Waiting) {
             // A failed attempt: heard as the single client's are, by one link.
             const bool report = !toldConnected_ && !established_ && link == reporter_;
-            WriteLog(LogInfo, "Link", "link %d [%s]: connection attempt failed (%d)%s", link, l.fronts.c_str(),
-                     reason, report ? ", reported" : "");
+            WriteLog(LogInfo, "Link", "link %d [%s]: connection attempt failed (%d)%s", link,
+                     l.fronts.c_str(), reason, report ? ", reported" : "");
             if (report) {
                 tells.disconnected = true;
                 tells.reason = reason;
@@ -251,16 +258,17 @@ void CRedundantMdClient::LinkDisconnected(int link, int reason)
             tells.linksDown.push_back(link);
             if (wasUsable)
                 tells.watch.push_back({link, false, reason});
-            WriteLog(LogWarning, "Link", "link %d [%s] lost (0x%x), %d of %d links usable", link, l.fronts.c_str(),
-                     static_cast<unsigned>(reason), Count(State::Usable), static_cast<int>(links_.size()));
+            WriteLog(LogWarning, "Link", "link %d [%s] lost (0x%x), %d of %d links usable", link,
+                     l.fronts.c_str(), static_cast<unsigned>(reason), Count(State::Usable),
+                     static_cast<int>(links_.size()));
             Evaluate(link, reason, tells);
         }
     }
     Tell(tells);
 }
 
-void CRedundantMdClient::LinkLogin(int link, CThostFtdcRspUserLoginField* login,
-                                   CThostFtdcRspInfoField* info, int requestId, bool isLast)
+void CRedundantMdClient::LinkLogin(int link, CThostFtdcRspUserLoginField* login, CThostFtdcRspInfoField* info,
+                                   int requestId, bool isLast)
 {
     LoginResponse answer;
     if (login)
@@ -281,11 +289,11 @@ void CRedundantMdClient::LinkLogin(int link, CThostFtdcRspUserLoginField* login,
         if (what == LoginMerge::What::Deliver)
             tells.logins.push_back(out);
         static const char* const whose[] = {"", ", held until the other links answer",
-                                            ", after the application had its answer", "",
-                                            ", not asked for"};
+                                            ", after the application had its answer", "", ", not asked for"};
         if (what != LoginMerge::What::Deliver)
-            WriteLog(LogInfo, "Login", "link %d: login %s%s (%d %s)", link, answer.Ok() ? "accepted" : "refused",
-                     whose[static_cast<int>(what)], answer.info.ErrorID, answer.info.ErrorMsg);
+            WriteLog(LogInfo, "Login", "link %d: login %s%s (%d %s)", link,
+                     answer.Ok() ? "accepted" : "refused", whose[static_cast<int>(what)], answer.info.ErrorID,
+                     answer.info.ErrorMsg);
         if (answer.Ok()) {
             if (what == LoginMerge::What::Deliver)
                 established_ = true;
@@ -297,12 +305,13 @@ void CRedundantMdClient::LinkLogin(int link, CThostFtdcRspUserLoginField* login,
                 SubscribeOwn(link);
                 tells.watch.push_back({link, true, 0});
                 if (l.lostOnce)
-                    WriteLog(LogWarning, "Link", "link %d [%s] back, %d of %d links usable", link, l.fronts.c_str(),
-                             Count(State::Usable), static_cast<int>(links_.size()));
+                    WriteLog(LogWarning, "Link", "link %d [%s] back, %d of %d links usable", link,
+                             l.fronts.c_str(), Count(State::Usable), static_cast<int>(links_.size()));
             }
         } else if (l.state == State::Connected || l.state == State::Usable) {
             ++l.refused;
-            const std::uint32_t delay = l.delayMs != 0 ? l.delayMs : static_cast<std::uint32_t>(RedundantReconnectMs);
+            const std::uint32_t delay =
+                l.delayMs != 0 ? l.delayMs : static_cast<std::uint32_t>(RedundantReconnectMs);
             Warn(l, now, "link %d [%s]: login refused (%d %s): closed, connecting again in %u ms", link,
                  l.fronts.c_str(), answer.info.ErrorID, answer.info.ErrorMsg, delay);
             if (l.state == State::Usable)
@@ -331,7 +340,8 @@ void CRedundantMdClient::OnWatch()
                 reconnect.push_back(link);
             } else if (l.state == State::Connected && l.loginOut && Reached(now, l.loginDueMs)) {
                 ++l.timeouts;
-                const std::uint32_t delay = l.delayMs != 0 ? l.delayMs : static_cast<std::uint32_t>(RedundantReconnectMs);
+                const std::uint32_t delay =
+                    l.delayMs != 0 ? l.delayMs : static_cast<std::uint32_t>(RedundantReconnectMs);
                 Warn(l, now, "link %d [%s]: login not answered in %d ms: closed, connecting again in %u ms",
                      link, l.fronts.c_str(), static_cast<int>(RedundantLoginTimeoutMs), delay);
                 Recycle(link, now, true, tells);
@@ -352,8 +362,7 @@ void CRedundantMdClient::OnWatch()
     Tell(tells);
 }
 
-void CRedundantMdClient::LinkResponse(int link, ListKind kind,
-                                      CThostFtdcSpecificInstrumentField* instrument,
+void CRedundantMdClient::LinkResponse(int link, ListKind kind, CThostFtdcSpecificInstrumentField* instrument,
                                       CThostFtdcRspInfoField* info, int requestId, bool)
 {
     ResponseMerge::Answer a;
@@ -362,16 +371,17 @@ void CRedundantMdClient::LinkResponse(int link, ListKind kind,
         a = responses_->Take(link, kind, instrument ? instrument->InstrumentID : "");
     }
     if (a.what == ResponseMerge::What::Own || a.what == ResponseMerge::What::Unexpected) {
-        WriteLog(a.what == ResponseMerge::What::Own ? LogInfo : LogWarning, "Sub", "link %d: %s [%s]%s: %d %s",
-                 link, KindName(kind), instrument ? instrument->InstrumentID : "",
-                 a.what == ResponseMerge::What::Own ? "" : " not asked for",
-                 info ? info->ErrorID : 0, info ? info->ErrorMsg : "");
+        WriteLog(a.what == ResponseMerge::What::Own ? LogInfo : LogWarning, "Sub",
+                 "link %d: %s [%s]%s: %d %s", link, KindName(kind),
+                 instrument ? instrument->InstrumentID : "",
+                 a.what == ResponseMerge::What::Own ? "" : " not asked for", info ? info->ErrorID : 0,
+                 info ? info->ErrorMsg : "");
         return;
     }
     if (a.what != ResponseMerge::What::Deliver)
         return; // another link answered it first
-    void (CThostFtdcMdSpi::*callback)(CThostFtdcSpecificInstrumentField*, CThostFtdcRspInfoField*,
-                                      int, bool) = nullptr;
+    void (CThostFtdcMdSpi::*callback)(CThostFtdcSpecificInstrumentField*, CThostFtdcRspInfoField*, int,
+                                      bool) = nullptr;
     CallbackFaults::Callback which = CallbackFaults::RspSubMarketData;
     switch (kind) {
     case ListKind::SubMarket: callback = &CThostFtdcMdSpi::OnRspSubMarketData; break;
@@ -388,7 +398,8 @@ void CRedundantMdClient::LinkResponse(int link, ListKind kind,
         which = CallbackFaults::RspUnSubForQuoteRsp;
         break;
     }
-    ToApplication(which, [&](CThostFtdcMdSpi& spi) { (spi.*callback)(instrument, info, requestId, a.isLast); });
+    ToApplication(which,
+                  [&](CThostFtdcMdSpi& spi) { (spi.*callback)(instrument, info, requestId, a.isLast); });
 }
 
 void CRedundantMdClient::LinkDepth(int link, CThostFtdcDepthMarketDataField* depth)
@@ -447,13 +458,15 @@ void CRedundantMdClient::Note(Kind kind, int link, const char* instrument, std::
 {
     switch (kind) {
     case Kind::SteppedBack:
-        WriteLog(LogWarning, "Depth", "link %d: %s went back in time on the link that leads it: delivered, followed",
-                 link, instrument);
+        WriteLog(LogWarning, "Depth",
+                 "link %d: %s went back in time on the link that leads it: delivered, followed", link,
+                 instrument);
         break;
     case Kind::Followed:
-        WriteLog(LogWarning, "Depth",
-                 "link %d: %s: only older records for %u ms while nothing was delivered: followed from now on",
-                 link, instrument, DepthArbiter::FollowMs);
+        WriteLog(
+            LogWarning, "Depth",
+            "link %d: %s: only older records for %u ms while nothing was delivered: followed from now on",
+            link, instrument, DepthArbiter::FollowMs);
         break;
     case Kind::DroppedOlder:
         WriteLog(LogWarning, "Depth", "link %d: %s: %llu records older than the last delivered dropped", link,
@@ -472,7 +485,8 @@ void CRedundantMdClient::LinkForQuote(int link, CThostFtdcForQuoteRspField* noti
         return;
     }
     ++l.noticesFirst;
-    ToApplication(CallbackFaults::RtnForQuoteRsp, [notice](CThostFtdcMdSpi& spi) { spi.OnRtnForQuoteRsp(notice); });
+    ToApplication(CallbackFaults::RtnForQuoteRsp,
+                  [notice](CThostFtdcMdSpi& spi) { spi.OnRtnForQuoteRsp(notice); });
 }
 
 } // namespace mdlink

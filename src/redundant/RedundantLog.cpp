@@ -3,7 +3,6 @@
 // minute and at Release, every link's counters.
 #include "RedundantClient.h"
 
-
 #include "log/LogRecord.h"
 
 #include <cstdio>
@@ -40,8 +39,8 @@ void CRedundantMdClient::WriteCounters(const char* when)
             const unsigned long long n = a.late[b];
             const std::size_t room = sizeof late - static_cast<std::size_t>(used);
             const int w = b < RedundantLateBuckets - 1
-                              ? std::snprintf(late + used, room, " <%uus:%llu", RedundantLateBoundsUs[b], n)
-                              : std::snprintf(late + used, room, " more:%llu", n);
+                ? std::snprintf(late + used, room, " <%uus:%llu", RedundantLateBoundsUs[b], n)
+                : std::snprintf(late + used, room, " more:%llu", n);
             if (w < 0 || static_cast<std::size_t>(w) >= room)
                 break;
             used += w;

@@ -65,17 +65,13 @@ struct RedundantLinkCounters {
     unsigned long long NoticeCopies;  // for-quote notices already delivered, dropped
     unsigned long long LateTimed;     // copies whose lateness was timed (of one record a millisecond)
     unsigned long long Late[RedundantLateBuckets];
-    unsigned long long LateMaxUs;     // the latest timed copy
+    unsigned long long LateMaxUs; // the latest timed copy
 };
 
 // A login neither accepted nor refused within this time closes the link, as
 // a refused one does; it connects again after RedundantReconnectMs, doubled
 // after each further failure up to RedundantMaxReconnectMs.
-enum {
-    RedundantLoginTimeoutMs = 10000,
-    RedundantReconnectMs = 3000,
-    RedundantMaxReconnectMs = 60000
-};
+enum { RedundantLoginTimeoutMs = 10000, RedundantReconnectMs = 3000, RedundantMaxReconnectMs = 60000 };
 
 // The reason a usable link was lost when its front refused a login (the
 // others are its connection's: 0x2001, 0x2002, ...).

@@ -15,8 +15,7 @@ public:
 
     RedundantTimer(CRedundantMdClient& client, Handler handler, const char* name)
         : client_(client), handler_(handler), name_(name)
-    {
-    }
+    {}
     ~RedundantTimer() override { Clear(); }
     RedundantTimer(const RedundantTimer&) = delete;
     RedundantTimer& operator=(const RedundantTimer&) = delete;

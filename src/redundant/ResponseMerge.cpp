@@ -9,15 +9,14 @@ constexpr int Kinds = static_cast<int>(ListKind::Count_);
 } // namespace
 
 ResponseMerge::ResponseMerge(int links) : owed_(static_cast<std::size_t>(links * Kinds))
-{
-}
+{}
 
 void ResponseMerge::Expect(int link, ListKind kind, std::uint64_t call, char* ids[], int count)
 {
     if (count <= 0)
         return;
-    Segment s{call, std::vector<std::string>(ids, ids + count), std::vector<bool>(static_cast<std::size_t>(count)),
-              count};
+    Segment s{call, std::vector<std::string>(ids, ids + count),
+              std::vector<bool>(static_cast<std::size_t>(count)), count};
     owed_[static_cast<std::size_t>(link * Kinds + static_cast<int>(kind))].push_back(s);
     if (call == Own)
         return;

@@ -8,6 +8,8 @@
 
 #include "MdApi.h"
 
+// Laid out by hand: a few members a line, in the record's order.
+// clang-format off
 // X(kind, name, offset, width), kind one of Text, Double, Int.
 #define MDLINK_DEPTH_MEMBERS(X)                                                                 \
     X(Text, TradingDay, 0, 9) X(Text, InstrumentID, 9, 31) X(Text, ExchangeID, 40, 9)           \
@@ -30,6 +32,7 @@
     X(Double, BidPrice5, 352, 8) X(Int, BidVolume5, 360, 4)                                     \
     X(Double, AskPrice5, 368, 8) X(Int, AskVolume5, 376, 4)                                     \
     X(Double, AveragePrice, 384, 8) X(Text, ActionDay, 392, 9)
+// clang-format on
 
 namespace mdlink {
 

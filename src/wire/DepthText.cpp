@@ -28,21 +28,21 @@ constexpr int ReadFields = TextFieldsRead;
 template <std::size_t N>
 class MemberText {
 public:
-    explicit MemberText(char (&member)[N]) : m_member(member) {}
+    explicit MemberText(char (&member)[N]) : member_(member) {}
     MemberText& Add(const char* text, std::size_t n)
     {
-        const std::size_t room = N - 1 - m_used;
+        const std::size_t room = N - 1 - used_;
         if (n > room)
             n = room;
-        std::memcpy(m_member + m_used, text, n);
-        m_used += n;
+        std::memcpy(member_ + used_, text, n);
+        used_ += n;
         return *this;
     }
     MemberText& Add(const Field& f) { return Add(f.text, f.length); }
 
 private:
-    char* m_member;
-    std::size_t m_used = 0;
+    char* member_;
+    std::size_t used_ = 0;
 };
 
 template <std::size_t N>
@@ -102,8 +102,8 @@ void Fill(int& member, const Field& f)
 // member zero: the optional fields need no case of their own.
 void FillNumbers(const Field* fields, Record& record)
 {
-#define MDLINK_FILL_NUMBER(index, kind, member) \
-    if (fields[index].length > 0)               \
+#define MDLINK_FILL_NUMBER(index, kind, member)                                                              \
+    if (fields[index].length > 0)                                                                            \
         Fill(record.member, fields[index]);
     MDLINK_DEPTH_TEXT_NUMBERS(MDLINK_FILL_NUMBER)
 #undef MDLINK_FILL_NUMBER
@@ -112,25 +112,25 @@ void FillNumbers(const Field* fields, Record& record)
 // Collects fields as their ends are found.
 class FieldCutter {
 public:
-    FieldCutter(const char* text, Field* fields) : m_start(text), m_fields(fields) {}
+    FieldCutter(const char* text, Field* fields) : start_(text), fields_(fields) {}
     // Ends the current field at stop; true once every field read is found.
     bool Cut(const char* stop)
     {
-        m_fields[m_count++] = {m_start, static_cast<std::size_t>(stop - m_start)};
-        m_start = stop + 1;
-        return m_count == ReadFields;
+        fields_[count_++] = {start_, static_cast<std::size_t>(stop - start_)};
+        start_ = stop + 1;
+        return count_ == ReadFields;
     }
     // The fields the text lacks read as empty.
     void EmptyRest(const char* end)
     {
-        for (; m_count < ReadFields; ++m_count)
-            m_fields[m_count] = {end, 0};
+        for (; count_ < ReadFields; ++count_)
+            fields_[count_] = {end, 0};
     }
 
 private:
-    const char* m_start;
-    Field* m_fields;
-    int m_count = 0;
+    const char* start_;
+    Field* fields_;
+    int count_ = 0;
 };
 
 // Finds fields 0 to 62 in place, without copying the body. The text ends at

@@ -10,6 +10,8 @@
 // Header-only over the published interface header, for the tools too.
 #pragma once
 
+// Laid out by hand: a few members a line, in the record's order.
+// clang-format off
 // X(index, kind, member), kind one of Double, Int: the numeric members.
 #define MDLINK_DEPTH_TEXT_NUMBERS(X)                                                                  \
     X(3, Double, LastPrice) X(4, Double, OpenPrice) X(5, Double, HighestPrice)                        \
@@ -23,6 +25,7 @@
     X(43, Double, AskPrice5) X(44, Int, AskVolume5)                                                   \
     X(56, Double, PreClosePrice) X(57, Double, Turnover) X(58, Int, UpdateMillisec)                   \
     X(59, Double, OpenInterest) X(61, Double, AveragePrice) X(62, Double, SettlementPrice)
+// clang-format on
 
 namespace mdlink {
 

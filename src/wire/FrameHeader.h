@@ -66,7 +66,7 @@ inline void PutU32(unsigned char* p, std::uint32_t v)
 inline std::uint32_t GetU32(const unsigned char* p)
 {
     return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+        static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
 
 // Writes the header's 24 bytes; the three bytes after IsLast are always 0.

@@ -80,8 +80,7 @@ public:
             size = static_cast<long>(Length);
             Now = State::BodyAsked;
             return Body();
-        case State::Corrupt:
-            break;
+        case State::Corrupt: break;
         }
         size = 0;
         return HeaderStore.get();
@@ -104,11 +103,8 @@ public:
             }
             Now = State::WaitBody;
             return Event::None;
-        case State::BodyAsked:
-            Now = State::WaitHeader;
-            return Event::Body;
-        default:
-            return Event::None;
+        case State::BodyAsked: Now = State::WaitHeader; return Event::Body;
+        default: return Event::None;
         }
     }
 

@@ -7,8 +7,8 @@
 
 #include <cstddef>
 
-#define MDLINK_CHECK_AT(Record, Member, Offset, Width)                                     \
-    static_assert(offsetof(Record, Member) == (Offset), #Record "::" #Member " offset");   \
+#define MDLINK_CHECK_AT(Record, Member, Offset, Width)                                                       \
+    static_assert(offsetof(Record, Member) == (Offset), #Record "::" #Member " offset");                     \
     static_assert(sizeof(Record::Member) == (Width), #Record "::" #Member " width")
 
 static_assert(sizeof(CThostFtdcReqUserLoginField) == 228, "login request size");
@@ -44,7 +44,7 @@ MDLINK_CHECK_AT(CThostFtdcForQuoteRspField, ActionDay, 70, 9);
 MDLINK_CHECK_AT(CThostFtdcForQuoteRspField, ExchangeID, 79, 9);
 
 // The depth record's members from their one list (DepthMembers.h).
-#define MDLINK_CHECK_DEPTH(kind, name, offset, width) \
+#define MDLINK_CHECK_DEPTH(kind, name, offset, width)                                                        \
     MDLINK_CHECK_AT(CThostFtdcDepthMarketDataField, name, offset, width);
 MDLINK_DEPTH_MEMBERS(MDLINK_CHECK_DEPTH)
 #undef MDLINK_CHECK_DEPTH
@@ -82,7 +82,7 @@ inline void TerminateIfText(char* body, unsigned last)
 inline void TerminateDepthTexts(char* body)
 {
     // Every text member's last byte, chosen at compile time.
-#define MDLINK_TERMINATE_TEXT(kind, name, offset, width) \
+#define MDLINK_TERMINATE_TEXT(kind, name, offset, width)                                                     \
     TerminateIfText<MemberKind::kind>(body, (offset) + (width)-1);
     MDLINK_DEPTH_MEMBERS(MDLINK_TERMINATE_TEXT)
 #undef MDLINK_TERMINATE_TEXT

@@ -4,8 +4,7 @@
 
 namespace mdlink {
 
-int SendFrame(Kelvo_TcpClientHandler& connection, const FrameHeader& header, const void* body,
-              int length)
+int SendFrame(Kelvo_TcpClientHandler& connection, const FrameHeader& header, const void* body, int length)
 {
     unsigned char head[FrameHeaderSize];
     EncodeHeader(header, head);

@@ -15,7 +15,7 @@ std::atomic<bool> BarrierFault::failBarrier{false};
 std::atomic<int> BarrierFault::registrations{0};
 std::atomic<int> BarrierFault::barriers{0};
 
-}  // namespace kelvotest
+} // namespace kelvotest
 
 using kelvotest::BarrierFault;
 

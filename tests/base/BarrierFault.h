@@ -18,4 +18,4 @@ struct BarrierFault {
     static std::atomic<int> barriers;
 };
 
-}  // namespace kelvotest
+} // namespace kelvotest

@@ -43,5 +43,5 @@ TEST(DeadlineClock, ReadsSteadyClockAtMostATickBehindAndTwoAhead)
     }
 }
 
-}  // namespace
-}  // namespace kelvo
+} // namespace
+} // namespace kelvo

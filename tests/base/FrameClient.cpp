@@ -9,9 +9,8 @@
 
 namespace kelvotest {
 
-FrameClient::FrameClient(bool eager) : m_eager(eager)
-{
-}
+FrameClient::FrameClient(bool eager) : eager_(eager)
+{}
 
 FrameClient::~FrameClient()
 {
@@ -22,43 +21,43 @@ FrameClient::~FrameClient()
 void FrameClient::Enter()
 {
     Check(Kelvo_LOOP_InThread() != 0);
-    if (m_closed.load())
-        ++m_late;
+    if (closed_.load())
+        ++late_;
 }
 
 char* FrameClient::OnRecvBuffer(long& size)
 {
     Enter();
-    Check(m_asked == 0 && size > 0);
-    char* buffer = m_inBody ? m_body.data() : m_header;
-    const long want = m_inBody ? static_cast<long>(m_body.size()) : static_cast<long>(kHeaderSize);
-    size = (m_eager || size >= want) ? want : 0;
-    m_asked = size;
-    m_askedBuffer = buffer;
+    Check(asked_ == 0 && size > 0);
+    char* buffer = inBody_ ? body_.data() : header_;
+    const long want = inBody_ ? static_cast<long>(body_.size()) : static_cast<long>(kHeaderSize);
+    size = (eager_ || size >= want) ? want : 0;
+    asked_ = size;
+    askedBuffer_ = buffer;
     return buffer;
 }
 
 int FrameClient::OnRecvData(char* buffer, long size)
 {
     Enter();
-    Check(m_asked > 0 && size == m_asked && buffer == m_askedBuffer);
-    m_asked = 0;
-    if (!m_inBody && BodyLengthOf(m_header) > 0) {
-        m_body.assign(BodyLengthOf(m_header), '\0');
-        m_inBody = true;
+    Check(asked_ > 0 && size == asked_ && buffer == askedBuffer_);
+    asked_ = 0;
+    if (!inBody_ && BodyLengthOf(header_) > 0) {
+        body_.assign(BodyLengthOf(header_), '\0');
+        inBody_ = true;
         return 0;
     }
-    std::string frame(m_header, kHeaderSize);
-    if (m_inBody)
-        frame.append(m_body.data(), m_body.size());
-    m_inBody = false;
+    std::string frame(header_, kHeaderSize);
+    if (inBody_)
+        frame.append(body_.data(), body_.size());
+    inBody_ = false;
     std::size_t index = 0;
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_frames.push_back(std::move(frame));
-        index = m_frames.size() - 1;
+        std::lock_guard<std::mutex> lock(mutex_);
+        frames_.push_back(std::move(frame));
+        index = frames_.size() - 1;
     }
-    m_changed.notify_all();
+    changed_.notify_all();
     if (onFrame)
         onFrame(*this, index);
     return 0;
@@ -68,8 +67,8 @@ void FrameClient::OnConnectOk()
 {
     Enter();
     // A new connection starts at a header, whatever the last one left.
-    m_inBody = false;
-    m_asked = 0;
+    inBody_ = false;
+    asked_ = 0;
     Record({ClientEvent::ConnectOk, 0});
 }
 
@@ -88,41 +87,41 @@ int FrameClient::OnDisConnect(void*, int reason)
 int FrameClient::Record(ClientEvent event)
 {
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_events.push_back(event);
+        std::lock_guard<std::mutex> lock(mutex_);
+        events_.push_back(event);
     }
-    m_changed.notify_all();
+    changed_.notify_all();
     return onEvent ? onEvent(*this, event) : 0;
 }
 
 bool FrameClient::WaitFrames(std::size_t count, std::chrono::seconds limit)
 {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    return m_changed.wait_for(lock, limit, [&] { return m_frames.size() >= count; });
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, limit, [&] { return frames_.size() >= count; });
 }
 
 bool FrameClient::WaitEvents(std::size_t count, std::chrono::seconds limit)
 {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    return m_changed.wait_for(lock, limit, [&] { return m_events.size() >= count; });
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, limit, [&] { return events_.size() >= count; });
 }
 
 std::vector<std::string> FrameClient::Frames() const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_frames;
+    std::lock_guard<std::mutex> lock(mutex_);
+    return frames_;
 }
 
 std::vector<ClientEvent> FrameClient::Events() const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_events;
+    std::lock_guard<std::mutex> lock(mutex_);
+    return events_;
 }
 
 std::size_t FrameClient::FrameCount() const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_frames.size();
+    std::lock_guard<std::mutex> lock(mutex_);
+    return frames_.size();
 }
 
 void RunOnLoop(const std::function<void()>& fn)
@@ -140,4 +139,4 @@ std::unique_ptr<PeerConn> Connected(FrameClient& client, Listener& listener)
     return peer;
 }
 
-}  // namespace kelvotest
+} // namespace kelvotest

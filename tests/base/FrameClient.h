@@ -46,33 +46,37 @@ public:
     std::size_t FrameCount() const;
 
     // From here on any callback counts as late.
-    void MarkClosed() { m_closed.store(true); }
-    void Reopen() { m_closed.store(false); }
-    int LateCallbacks() const { return m_late.load(); }
+    void MarkClosed() { closed_.store(true); }
+    void Reopen() { closed_.store(false); }
+    int LateCallbacks() const { return late_.load(); }
     // Calls out of order, off the loop thread, or with the wrong buffer.
-    int OrderErrors() const { return m_orderErrors.load(); }
+    int OrderErrors() const { return orderErrors_.load(); }
 
 private:
-    void Check(bool ok) { if (!ok) ++m_orderErrors; }
+    void Check(bool ok)
+    {
+        if (!ok)
+            ++orderErrors_;
+    }
     void Enter();
     int Record(ClientEvent event);
 
-    const bool m_eager;
+    const bool eager_;
     // Receive state, loop thread only.
-    char m_header[24];
-    std::vector<char> m_body;
-    bool m_inBody = false;
-    long m_asked = 0;
-    char* m_askedBuffer = nullptr;
+    char header_[24];
+    std::vector<char> body_;
+    bool inBody_ = false;
+    long asked_ = 0;
+    char* askedBuffer_ = nullptr;
 
-    std::atomic<bool> m_closed{false};
-    std::atomic<int> m_late{0};
-    std::atomic<int> m_orderErrors{0};
+    std::atomic<bool> closed_{false};
+    std::atomic<int> late_{0};
+    std::atomic<int> orderErrors_{0};
 
-    mutable std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::vector<std::string> m_frames;
-    std::vector<ClientEvent> m_events;
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<std::string> frames_;
+    std::vector<ClientEvent> events_;
 };
 
 // Runs fn on the loop thread and waits for it.
@@ -84,20 +88,20 @@ class Signal {
 public:
     void Set()
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_set = true;
-        m_changed.notify_all();
+        std::lock_guard<std::mutex> lock(mutex_);
+        set_ = true;
+        changed_.notify_all();
     }
     bool Wait(std::chrono::seconds limit = std::chrono::seconds(20))
     {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        return m_changed.wait_for(lock, limit, [this] { return m_set; });
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, limit, [this] { return set_; });
     }
 
 private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    bool m_set = false;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool set_ = false;
 };
 
 class Listener;
@@ -107,4 +111,4 @@ class PeerConn;
 // OnConnectOk; hands back the peer's end (null when none was accepted).
 std::unique_ptr<PeerConn> Connected(FrameClient& client, Listener& listener);
 
-}  // namespace kelvotest
+} // namespace kelvotest

@@ -28,12 +28,12 @@ protected:
     void SetUp() override
     {
         const testing::TestInfo* info = testing::UnitTest::GetInstance()->current_test_info();
-        m_dir = fs::temp_directory_path() /
-                ("kelvolog-" + std::string(info->name()) + "-" + std::to_string(::getpid()));
-        fs::remove_all(m_dir);
-        fs::create_directories(m_dir);
+        dir_ = fs::temp_directory_path() /
+            ("kelvolog-" + std::string(info->name()) + "-" + std::to_string(::getpid()));
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
     }
-    void TearDown() override { fs::remove_all(m_dir); }
+    void TearDown() override { fs::remove_all(dir_); }
 
     std::vector<fs::path> Files(const fs::path& dir) const
     {
@@ -56,7 +56,7 @@ protected:
         return lines;
     }
 
-    fs::path m_dir;
+    fs::path dir_;
 };
 
 // "YYYY-MM-DD HH:MM:SS.mmm text": the date as YYYYMMDD and the text, or
@@ -80,8 +80,7 @@ bool SplitStamp(const std::string& line, std::string& date, std::string& text)
 bool ParseWriterLine(const std::string& text, int& object, int& thread, int& index, std::string& pad)
 {
     int consumed = 0;
-    if (std::sscanf(text.c_str(), "w%d.%d #%d %n", &object, &thread, &index, &consumed) != 3 ||
-        consumed == 0)
+    if (std::sscanf(text.c_str(), "w%d.%d #%d %n", &object, &thread, &index, &consumed) != 3 || consumed == 0)
         return false;
     const std::string rest = text.substr(static_cast<std::size_t>(consumed));
     if (rest.size() < 4 || rest.compare(rest.size() - 4, 4, " end") != 0)
@@ -93,10 +92,10 @@ bool ParseWriterLine(const std::string& text, int& object, int& thread, int& ind
 TEST_F(LogTest, ALineIsALocalTimeStampWithMillisecondsThenTheText)
 {
     Kelvo_Log log(1);
-    ASSERT_EQ(log.SetMainDir(m_dir.string().c_str()), 0);
+    ASSERT_EQ(log.SetMainDir(dir_.string().c_str()), 0);
     ASSERT_EQ(log.Init("Unit", 5), 0);
     log.Trace(3, "%s - %s %d", "Tag", "hello", 42);
-    const std::vector<fs::path> files = Files(m_dir);
+    const std::vector<fs::path> files = Files(dir_);
     ASSERT_EQ(files.size(), 1u);
     const std::vector<std::string> lines = Lines(files[0]);
     ASSERT_EQ(lines.size(), 1u);
@@ -120,7 +119,7 @@ TEST_F(LogTest, ConcurrentWritersOnOneFileKeepEveryLineWhole)
     std::vector<std::unique_ptr<Kelvo_Log>> logs;
     for (int i = 0; i < kObjects; ++i) {
         logs.push_back(std::make_unique<Kelvo_Log>(1));
-        logs.back()->SetMainDir(m_dir.string().c_str());
+        logs.back()->SetMainDir(dir_.string().c_str());
         logs.back()->Init("Shared", 0);
     }
     std::vector<std::thread> threads;
@@ -137,7 +136,7 @@ TEST_F(LogTest, ConcurrentWritersOnOneFileKeepEveryLineWhole)
     }
     for (std::thread& thread : threads)
         thread.join();
-    const std::vector<fs::path> files = Files(m_dir);
+    const std::vector<fs::path> files = Files(dir_);
     ASSERT_EQ(files.size(), 1u);
     std::map<std::pair<int, int>, int> next;
     int broken = 0;
@@ -165,7 +164,7 @@ TEST_F(LogTest, ConcurrentWritersOnOneFileKeepEveryLineWhole)
 
 TEST_F(LogTest, SetMainDirCreatesMissingDirectories)
 {
-    const fs::path nested = m_dir / "a" / "b" / "c";
+    const fs::path nested = dir_ / "a" / "b" / "c";
     Kelvo_Log log(1);
     EXPECT_EQ(log.SetMainDir(nested.string().c_str()), 0);
     EXPECT_TRUE(fs::is_directory(nested));
@@ -177,7 +176,7 @@ TEST_F(LogTest, SetMainDirCreatesMissingDirectories)
 TEST_F(LogTest, ARelativeDirectoryIsUnderTheWorkingDirectory)
 {
     const fs::path previous = fs::current_path();
-    fs::current_path(m_dir);
+    fs::current_path(dir_);
     {
         Kelvo_Log log(1);
         log.SetMainDir("./KVMDLog");
@@ -185,13 +184,13 @@ TEST_F(LogTest, ARelativeDirectoryIsUnderTheWorkingDirectory)
         log.Trace(3, "%s - %s", "A", "B");
     }
     fs::current_path(previous);
-    ASSERT_TRUE(fs::is_directory(m_dir / "KVMDLog"));
-    EXPECT_EQ(Files(m_dir / "KVMDLog").size(), 1u);
+    ASSERT_TRUE(fs::is_directory(dir_ / "KVMDLog"));
+    EXPECT_EQ(Files(dir_ / "KVMDLog").size(), 1u);
 }
 
 TEST_F(LogTest, AnUnwritableDirectoryIsSwallowed)
 {
-    const fs::path file = m_dir / "plain-file";
+    const fs::path file = dir_ / "plain-file";
     std::ofstream(file) << "not a directory";
     const fs::path below = file / "logs";
     Kelvo_Log log(1);
@@ -199,13 +198,13 @@ TEST_F(LogTest, AnUnwritableDirectoryIsSwallowed)
     log.Init("Lost", 5);
     for (int i = 0; i < 100; ++i)
         log.Trace(1, "line %d", i);
-    EXPECT_EQ(Files(m_dir).size(), 1u);  // the plain file only
+    EXPECT_EQ(Files(dir_).size(), 1u); // the plain file only
     EXPECT_EQ(fs::file_size(file), std::string("not a directory").size());
 }
 
 TEST_F(LogTest, ModeZeroWritesNothing)
 {
-    const fs::path dir = m_dir / "never";
+    const fs::path dir = dir_ / "never";
     Kelvo_Log log(0);
     EXPECT_EQ(log.SetMainDir(dir.string().c_str()), 0);
     log.Init("Silent", 5);
@@ -235,45 +234,45 @@ int DaysBefore(int date, int days)
 TEST_F(LogTest, OpeningADaysFileDeletesThisNamesFilesOlderThanKeepDays)
 {
     Kelvo_Log log(1);
-    log.SetMainDir(m_dir.string().c_str());
+    log.SetMainDir(dir_.string().c_str());
     log.Init("Old", 3);
     log.Trace(1, "first");
-    const std::vector<fs::path> files = Files(m_dir);
+    const std::vector<fs::path> files = Files(dir_);
     ASSERT_EQ(files.size(), 1u);
     const std::string current = files[0].filename().string();
     const int today = std::stoi(current.substr(4, 8));
 
     const std::vector<std::string> kept = {DateName("Old", DaysBefore(today, 1)),
                                            DateName("Old", DaysBefore(today, 2)),
-                                           DateName("Older", DaysBefore(today, 30)),
-                                           "Old_notadate.log", DateName("Other", DaysBefore(today, 9))};
+                                           DateName("Older", DaysBefore(today, 30)), "Old_notadate.log",
+                                           DateName("Other", DaysBefore(today, 9))};
     const std::vector<std::string> purged = {DateName("Old", DaysBefore(today, 3)),
                                              DateName("Old", DaysBefore(today, 40)),
                                              DateName("Old", DaysBefore(today, 400))};
     for (const std::string& name : kept)
-        std::ofstream(m_dir / name) << "x";
+        std::ofstream(dir_ / name) << "x";
     for (const std::string& name : purged)
-        std::ofstream(m_dir / name) << "x";
+        std::ofstream(dir_ / name) << "x";
 
-    log.Init("Old", 3);  // the next line opens the day's file again
+    log.Init("Old", 3); // the next line opens the day's file again
     log.Trace(1, "second");
     for (const std::string& name : kept)
-        EXPECT_TRUE(fs::exists(m_dir / name)) << name;
+        EXPECT_TRUE(fs::exists(dir_ / name)) << name;
     for (const std::string& name : purged)
-        EXPECT_FALSE(fs::exists(m_dir / name)) << name;
-    EXPECT_EQ(Lines(m_dir / current).size(), 2u);
+        EXPECT_FALSE(fs::exists(dir_ / name)) << name;
+    EXPECT_EQ(Lines(dir_ / current).size(), 2u);
 }
 
 TEST_F(LogTest, KeepDaysZeroKeepsEverything)
 {
     const std::string ancient = DateName("All", 20000101);
-    std::ofstream(m_dir / ancient) << "x";
+    std::ofstream(dir_ / ancient) << "x";
     Kelvo_Log log(1);
-    log.SetMainDir(m_dir.string().c_str());
+    log.SetMainDir(dir_.string().c_str());
     log.Init("All", 0);
     log.Trace(1, "line");
-    EXPECT_TRUE(fs::exists(m_dir / ancient));
-    EXPECT_EQ(Files(m_dir).size(), 2u);
+    EXPECT_TRUE(fs::exists(dir_ / ancient));
+    EXPECT_EQ(Files(dir_).size(), 2u);
 }
 
-}  // namespace
+} // namespace

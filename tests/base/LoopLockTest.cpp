@@ -4,9 +4,9 @@
 // First a LoopLock of its own against a loop thread of the test's, then the
 // base library's timers. Thread-sanitizer builds have no biased lock at all;
 // there the cases that need one are skipped.
+#include "LoopLock.h"
 #include "BarrierFault.h"
 #include "FrameClient.h"
-#include "LoopLock.h"
 #include "RecordingTimer.h"
 
 #include "KelvoBase.h"
@@ -31,13 +31,13 @@ public:
     ~TestLoop()
     {
         Post({});
-        m_thread.join();
+        thread_.join();
     }
     void Post(std::function<void()> fn)
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_tasks.push_back(std::move(fn));
-        m_changed.notify_all();
+        std::lock_guard<std::mutex> lock(mutex_);
+        tasks_.push_back(std::move(fn));
+        changed_.notify_all();
     }
     // Runs fn on the loop thread and waits for it.
     void Call(const std::function<void()>& fn)
@@ -66,10 +66,10 @@ private:
         for (;;) {
             std::function<void()> fn;
             {
-                std::unique_lock<std::mutex> lock(m_mutex);
-                m_changed.wait(lock, [&] { return !m_tasks.empty(); });
-                fn = std::move(m_tasks.front());
-                m_tasks.pop_front();
+                std::unique_lock<std::mutex> lock(mutex_);
+                changed_.wait(lock, [&] { return !tasks_.empty(); });
+                fn = std::move(tasks_.front());
+                tasks_.pop_front();
             }
             if (!fn)
                 return;
@@ -77,10 +77,10 @@ private:
         }
     }
 
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::deque<std::function<void()>> m_tasks;
-    std::thread m_thread{[this] { Run(); }};
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::function<void()>> tasks_;
+    std::thread thread_{[this] { Run(); }};
 };
 
 // Where the barrier fails and what that costs a thread taking the lock.
@@ -88,7 +88,7 @@ struct FailureCase {
     const char* where;
     bool failRegistration;
     bool failBarrier;
-    int roundTrips;  // of the first lock() after the failure
+    int roundTrips; // of the first lock() after the failure
 };
 
 // Every case starts with a barrier that works, also when one program runs
@@ -196,5 +196,5 @@ TEST_F(BarrierFailureInTheLibrary, TimersArmedAndClearedFromOtherThreadsStillFir
     EXPECT_EQ(BarrierFault::barriers.load() - barriers, 1);
 }
 
-}  // namespace
-}  // namespace kelvotest
+} // namespace
+} // namespace kelvotest

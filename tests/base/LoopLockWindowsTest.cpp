@@ -21,5 +21,5 @@ TEST(LoopLockOnWindows, FavoursTheLoopOnlyWhereTheBarrierIsReal)
     }
 }
 
-}  // namespace
-}  // namespace kelvotest
+} // namespace
+} // namespace kelvotest

@@ -60,13 +60,15 @@ TEST(Loop, PostsFromOneThreadRunInOrder)
     Trace trace;
     const char* marks[] = {"a", "b", "c", "d"};
     for (const char* mark : marks) {
-        Kelvo_LOOP_Post([](void* p) {
-            auto* args = static_cast<std::pair<Trace*, const char*>*>(p);
-            args->first->Add(args->second);
-            delete args;
-        }, new std::pair<Trace*, const char*>(&trace, mark));
+        Kelvo_LOOP_Post(
+            [](void* p) {
+                auto* args = static_cast<std::pair<Trace*, const char*>*>(p);
+                args->first->Add(args->second);
+                delete args;
+            },
+            new std::pair<Trace*, const char*>(&trace, mark));
     }
-    RunOnLoop([] {});  // queued after the four
+    RunOnLoop([] {}); // queued after the four
     EXPECT_EQ(trace.text, "abcd");
 }
 
@@ -163,5 +165,5 @@ TEST(TickCount, FollowsTheMonotonicClockInMilliseconds)
     }
 }
 
-}  // namespace
-}  // namespace kelvotest
+} // namespace
+} // namespace kelvotest

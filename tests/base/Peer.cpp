@@ -9,10 +9,10 @@
 namespace kelvotest {
 
 PeerConn::PeerConn(std::unique_ptr<asio::io_context> io, asio::ip::tcp::socket socket)
-    : m_io(std::move(io)), m_socket(std::move(socket))
+    : io_(std::move(io)), socket_(std::move(socket))
 {
     asio::error_code ignored;
-    m_socket.set_option(asio::ip::tcp::no_delay(true), ignored);
+    socket_.set_option(asio::ip::tcp::no_delay(true), ignored);
 }
 
 PeerConn::~PeerConn()
@@ -23,7 +23,7 @@ PeerConn::~PeerConn()
 bool PeerConn::Write(const std::string& data)
 {
     asio::error_code ec;
-    asio::write(m_socket, asio::buffer(data), ec);
+    asio::write(socket_, asio::buffer(data), ec);
     return !ec;
 }
 
@@ -32,17 +32,17 @@ bool PeerConn::Read(std::size_t n, std::string& out, std::chrono::milliseconds l
     out.assign(n, '\0');
     bool done = false;
     asio::error_code result;
-    asio::async_read(m_socket, asio::buffer(&out[0], n), [&](const asio::error_code& ec, std::size_t) {
+    asio::async_read(socket_, asio::buffer(&out[0], n), [&](const asio::error_code& ec, std::size_t) {
         done = true;
         result = ec;
     });
-    m_io->restart();
-    m_io->run_for(limit);
+    io_->restart();
+    io_->run_for(limit);
     if (!done) {
         asio::error_code ignored;
-        m_socket.cancel(ignored);
-        m_io->restart();
-        m_io->run();
+        socket_.cancel(ignored);
+        io_->restart();
+        io_->run();
         return false;
     }
     return !result;
@@ -71,19 +71,19 @@ bool PeerConn::WaitClosed(std::chrono::milliseconds limit)
         if (ec)
             closed = true;
     };
-    m_io->restart();
+    io_->restart();
     while (!closed && std::chrono::steady_clock::now() < end) {
         if (!reading) {
             reading = true;
-            m_socket.async_read_some(asio::buffer(sink), onRead);
+            socket_.async_read_some(asio::buffer(sink), onRead);
         }
-        m_io->run_one_until(end);
+        io_->run_one_until(end);
     }
     if (reading) {
         asio::error_code ignored;
-        m_socket.cancel(ignored);
-        m_io->restart();
-        m_io->run();
+        socket_.cancel(ignored);
+        io_->restart();
+        io_->run();
     }
     return closed;
 }
@@ -91,17 +91,17 @@ bool PeerConn::WaitClosed(std::chrono::milliseconds limit)
 void PeerConn::Close()
 {
     asio::error_code ignored;
-    m_socket.close(ignored);
+    socket_.close(ignored);
 }
 
-Listener::Listener(const char* address) : m_acceptor(m_io)
+Listener::Listener(const char* address) : acceptor_(io_)
 {
     const asio::ip::tcp::endpoint endpoint(asio::ip::make_address(address), 0);
-    m_acceptor.open(endpoint.protocol());
-    m_acceptor.set_option(asio::ip::tcp::acceptor::reuse_address(true));
-    m_acceptor.bind(endpoint);
-    m_acceptor.listen();
-    m_port = m_acceptor.local_endpoint().port();
+    acceptor_.open(endpoint.protocol());
+    acceptor_.set_option(asio::ip::tcp::acceptor::reuse_address(true));
+    acceptor_.bind(endpoint);
+    acceptor_.listen();
+    port_ = acceptor_.local_endpoint().port();
 }
 
 std::unique_ptr<PeerConn> Listener::Accept(std::chrono::milliseconds limit)
@@ -110,16 +110,16 @@ std::unique_ptr<PeerConn> Listener::Accept(std::chrono::milliseconds limit)
     asio::ip::tcp::socket socket(*io);
     bool done = false;
     asio::error_code result;
-    m_acceptor.async_accept(socket, [&](const asio::error_code& ec) {
+    acceptor_.async_accept(socket, [&](const asio::error_code& ec) {
         done = true;
         result = ec;
     });
-    m_io.restart();
-    m_io.run_for(limit);
+    io_.restart();
+    io_.run_for(limit);
     if (!done) {
-        m_acceptor.cancel();
-        m_io.restart();
-        m_io.run();
+        acceptor_.cancel();
+        io_.restart();
+        io_.run();
         return nullptr;
     }
     if (result)
@@ -130,7 +130,7 @@ std::unique_ptr<PeerConn> Listener::Accept(std::chrono::milliseconds limit)
 void Listener::Close()
 {
     asio::error_code ignored;
-    m_acceptor.close(ignored);
+    acceptor_.close(ignored);
 }
 
 unsigned short RefusingPort()
@@ -140,4 +140,4 @@ unsigned short RefusingPort()
     return acceptor.local_endpoint().port();
 }
 
-}  // namespace kelvotest
+} // namespace kelvotest

@@ -28,25 +28,25 @@ public:
     void Close();
 
 private:
-    std::unique_ptr<asio::io_context> m_io;
-    asio::ip::tcp::socket m_socket;
+    std::unique_ptr<asio::io_context> io_;
+    asio::ip::tcp::socket socket_;
 };
 
 class Listener {
 public:
     explicit Listener(const char* address = "127.0.0.1");
-    unsigned short Port() const { return m_port; }
+    unsigned short Port() const { return port_; }
     // Null when no client connected within the limit.
     std::unique_ptr<PeerConn> Accept(std::chrono::milliseconds limit = kLimit);
     void Close();
 
 private:
-    asio::io_context m_io;
-    asio::ip::tcp::acceptor m_acceptor;
-    unsigned short m_port;
+    asio::io_context io_;
+    asio::ip::tcp::acceptor acceptor_;
+    unsigned short port_;
 };
 
 // A loopback port on which nothing listens (bound, then released).
 unsigned short RefusingPort();
 
-}  // namespace kelvotest
+} // namespace kelvotest

@@ -40,8 +40,7 @@ bool LoopCallsRunHere()
     while (!g_exiting.load())
         std::this_thread::yield();
     std::thread::id ranOn;
-    Kelvo_LOOP_Call([](void* p) { *static_cast<std::thread::id*>(p) = std::this_thread::get_id(); },
-                    &ranOn);
+    Kelvo_LOOP_Call([](void* p) { *static_cast<std::thread::id*>(p) = std::this_thread::get_id(); }, &ranOn);
     return ranOn == std::this_thread::get_id() && Kelvo_LOOP_InThread() == 0;
 }
 
@@ -61,7 +60,7 @@ bool FromPostedFunction()
 bool FromCalledFunction()
 {
     std::thread caller([] { Kelvo_LOOP_Call([](void*) { EndLoopThread(); }, nullptr); });
-    caller.join();  // its call returns although the function never did
+    caller.join(); // its call returns although the function never did
     return LoopCallsRunHere();
 }
 
@@ -71,7 +70,7 @@ bool FromTimerExpiry()
     timer->hook = [](unsigned int) { EndLoopThread(); };
     timer->SetTimer(1, 0, 0, 0, nullptr);
     const bool ok = LoopCallsRunHere();
-    timer.reset();  // waits for an expiry in flight: there is none any more
+    timer.reset(); // waits for an expiry in flight: there is none any more
     return ok;
 }
 
@@ -94,7 +93,7 @@ bool FromConnectionCallback(bool onFrame)
     if (!onFrame)
         peer->Close();
     const bool ok = LoopCallsRunHere();
-    client.reset();  // closes on this thread now
+    client.reset(); // closes on this thread now
     return ok;
 }
 
@@ -151,7 +150,7 @@ TEST(Fork, TheChildGetsALoopOfItsOwnAndTheParentKeepsItsLink)
     ASSERT_TRUE(peer);
     ASSERT_TRUE(peer->Write(MakeFrame(1, 1, 8)));
     ASSERT_TRUE(parentClient->WaitFrames(1));
-    RecordingTimer parentTimer;  // never armed: inherited, it must stay inert
+    RecordingTimer parentTimer; // never armed: inherited, it must stay inert
     const long parentLoop = LoopThreadId();
 
     // Each check the child makes is one bit of its exit code.
@@ -168,7 +167,7 @@ TEST(Fork, TheChildGetsALoopOfItsOwnAndTheParentKeepsItsLink)
         failed |= parentClient->SendData(frame) == 0 ? 0 : 16;
         delete frame;
         failed |= parentClient->Connect("127.0.0.1", listener.Port()) == -1 ? 0 : 32;
-        parentClient.reset();  // closes nothing of the parent's
+        parentClient.reset(); // closes nothing of the parent's
         // A new connection in the child works.
         Listener childListener;
         FrameClient childClient;
@@ -184,6 +183,6 @@ TEST(Fork, TheChildGetsALoopOfItsOwnAndTheParentKeepsItsLink)
     EXPECT_EQ(LoopThreadId(), parentLoop);
 }
 
-}  // namespace
-}  // namespace kelvotest
+} // namespace
+} // namespace kelvotest
 #endif

@@ -22,5 +22,5 @@ TEST(Reasons, PlatformNumbersPassAndNamesThatDoNotResolveGiveEnxio)
     EXPECT_EQ(ReasonMessageSize(), kelvotest::kMessageSize);
 }
 
-}  // namespace
-}  // namespace kelvo
+} // namespace
+} // namespace kelvo

@@ -29,19 +29,19 @@ public:
         // Last, and notified under the lock: once a waiter sees the expiry
         // it may destroy this object, whose members the base destructor
         // cannot protect.
-        std::lock_guard<std::mutex> lock(m_mutex);
+        std::lock_guard<std::mutex> lock(mutex_);
         fired.push_back(id);
         users.push_back(user);
-        m_changed.notify_all();
+        changed_.notify_all();
     }
     bool WaitFired(std::size_t n)
     {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        return m_changed.wait_for(lock, std::chrono::seconds(20), [&] { return fired.size() >= n; });
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(20), [&] { return fired.size() >= n; });
     }
     std::vector<unsigned int> Fired()
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
+        std::lock_guard<std::mutex> lock(mutex_);
         return fired;
     }
 
@@ -51,8 +51,8 @@ public:
     std::atomic<int> errors{0};
 
 private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
+    std::mutex mutex_;
+    std::condition_variable changed_;
 };
 
 // The loop thread re-arms its idle timer with no atomic operation while
@@ -108,4 +108,4 @@ inline void ExpectReArmsAndForeignTimersFireOnce(int threads, int each)
     EXPECT_EQ(std::set<unsigned int>(fired.begin(), fired.end()), kept);
 }
 
-}  // namespace kelvotest
+} // namespace kelvotest

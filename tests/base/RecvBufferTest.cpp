@@ -45,5 +45,5 @@ TEST(RecvBuffer, MovesWhatIsLeftToTheFrontInsteadOfGrowing)
         EXPECT_EQ(buffer.Data()[i], static_cast<char>((capacity - 10 + i) % 251));
 }
 
-}  // namespace
-}  // namespace kelvo
+} // namespace
+} // namespace kelvo

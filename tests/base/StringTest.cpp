@@ -126,10 +126,23 @@ TEST(KelvoString, DecimalTextReadsExactlyAsTheStandardConversion)
 {
     // Short decimals take a fast path; it must agree bit for bit with
     // from_chars, also next to the 53-bit and 10^22 limits.
-    std::vector<std::string> texts = {"0", "-0", "0.1", "612.34", "-8.5", "1.", ".5", "007.250",
-                                      "9007199254740991", "9007199254740993", "90071992547409921",
-                                      "0.30000000000000004", "1234567.891011", "1e3", "12.5x",
-                                      "0.0000000000000000000001", "0.00000000000000000000001"};
+    std::vector<std::string> texts = {"0",
+                                      "-0",
+                                      "0.1",
+                                      "612.34",
+                                      "-8.5",
+                                      "1.",
+                                      ".5",
+                                      "007.250",
+                                      "9007199254740991",
+                                      "9007199254740993",
+                                      "90071992547409921",
+                                      "0.30000000000000004",
+                                      "1234567.891011",
+                                      "1e3",
+                                      "12.5x",
+                                      "0.0000000000000000000001",
+                                      "0.00000000000000000000001"};
     std::uint64_t x = 88172645463325252ull;
     for (int i = 0; i < 20000; ++i) {
         x ^= x << 13;
@@ -150,7 +163,10 @@ TEST(KelvoString, DecimalTextReadsExactlyAsTheStandardConversion)
 TEST(KelvoStringArray, KeepsEmptyFieldsInTheirPlaces)
 {
     Kelvo_StringArray a;
-    EXPECT_EQ(a.Split("a\x01\x01" "b\x01", '\x01', 0), 4);
+    EXPECT_EQ(a.Split("a\x01\x01"
+                      "b\x01",
+                      '\x01', 0),
+              4);
     EXPECT_EQ(a.GetSize(), 4);
     EXPECT_EQ(Of(a[0]), "a");
     EXPECT_EQ(Of(a[1]), "");

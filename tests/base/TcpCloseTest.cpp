@@ -18,32 +18,31 @@ namespace {
 class Flood {
 public:
     explicit Flood(PeerConn& peer)
-        : m_thread([this, &peer] {
+        : thread_([this, &peer] {
               std::string burst;
               for (std::uint32_t i = 0; i < 64; ++i)
                   burst += MakeFrame(5, i, 100 + i);
               const auto end = std::chrono::steady_clock::now() + kLimit;
               while (std::chrono::steady_clock::now() < end) {
                   if (!peer.Write(burst)) {
-                      m_closedByClient = true;
+                      closedByClient_ = true;
                       return;
                   }
               }
           })
-    {
-    }
+    {}
     ~Flood() { Join(); }
     // True when the client closed the connection.
     bool Join()
     {
-        if (m_thread.joinable())
-            m_thread.join();
-        return m_closedByClient;
+        if (thread_.joinable())
+            thread_.join();
+        return closedByClient_;
     }
 
 private:
-    bool m_closedByClient = false;
-    std::thread m_thread;
+    bool closedByClient_ = false;
+    std::thread thread_;
 };
 
 // Lets the loop run everything already queued for it, twice over.
@@ -74,7 +73,7 @@ TEST(Close, InsideOnRecvDataDuringAFloodStopsEveryCallback)
     DrainLoop();
     EXPECT_EQ(client.FrameCount(), 100u);
     EXPECT_EQ(client.LateCallbacks(), 0);
-    EXPECT_EQ(client.Events().size(), 1u);  // OnConnectOk only: no OnDisConnect
+    EXPECT_EQ(client.Events().size(), 1u); // OnConnectOk only: no OnDisConnect
     EXPECT_EQ(client.OrderErrors(), 0);
 }
 
@@ -161,5 +160,5 @@ TEST(Close, ConnectOnALiveConnectionClosesItSilently)
     EXPECT_EQ(events[1].kind, ClientEvent::ConnectOk);
 }
 
-}  // namespace
-}  // namespace kelvotest
+} // namespace
+} // namespace kelvotest

@@ -2,8 +2,8 @@
 // SetReconnectAddr, a delay ignored after Close inside the callback, Abort
 // inside OnRecvData, callbacks that throw, and name resolution.
 #include "FrameClient.h"
-#include "PlatformErrors.h"
 #include "Peer.h"
+#include "PlatformErrors.h"
 #include "TestFrames.h"
 
 #include <gtest/gtest.h>
@@ -21,20 +21,20 @@ class Marker : public Kelvo_Timer {
 public:
     void OnTimer(unsigned int, int, int) override
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_fired = true;
-        m_changed.notify_all();
+        std::lock_guard<std::mutex> lock(mutex_);
+        fired_ = true;
+        changed_.notify_all();
     }
     bool Wait()
     {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        return m_changed.wait_for(lock, kLimit, [this] { return m_fired; });
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, kLimit, [this] { return fired_; });
     }
 
 private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    bool m_fired = false;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool fired_ = false;
 };
 
 TEST(Reconnect, AfterARefusedConnectTheDelayBringsAnotherAttempt)
@@ -89,7 +89,7 @@ TEST(Reconnect, AfterThePeerClosesTheSameAddressIsConnectedAgain)
     const std::vector<ClientEvent> events = client.Events();
     EXPECT_EQ(events[0].kind, ClientEvent::ConnectOk);
     EXPECT_EQ(events[1].kind, ClientEvent::Disconnected);
-    EXPECT_EQ(events[1].reason, 0);  // orderly close
+    EXPECT_EQ(events[1].reason, 0); // orderly close
     EXPECT_EQ(events[2].kind, ClientEvent::ConnectOk);
     client.Close();
 }
@@ -133,7 +133,7 @@ TEST(Reconnect, AbortInsideOnRecvDataReportsConnAbortedThenReconnects)
     std::string burst;
     for (std::uint32_t i = 0; i < 10; ++i)
         burst += MakeFrame(1, i, 50);
-    ASSERT_TRUE(first->Write(burst));  // all ten in one read
+    ASSERT_TRUE(first->Write(burst)); // all ten in one read
     std::unique_ptr<PeerConn> second = listener.Accept();
     ASSERT_TRUE(second);
     ASSERT_TRUE(client.WaitEvents(3));
@@ -142,7 +142,7 @@ TEST(Reconnect, AbortInsideOnRecvDataReportsConnAbortedThenReconnects)
     EXPECT_EQ(events[1].kind, ClientEvent::Disconnected);
     EXPECT_EQ(events[1].reason, kConnAborted);
     EXPECT_EQ(events[2].kind, ClientEvent::ConnectOk);
-    EXPECT_EQ(client.FrameCount(), 3u);  // nothing after the Abort
+    EXPECT_EQ(client.FrameCount(), 3u); // nothing after the Abort
     client.Close();
 }
 
@@ -168,16 +168,12 @@ TEST_P(ThrowingHandler, TheLinkIsReportedLostAndConnectedAgain)
     client.onFrame = [&](FrameClient&, std::size_t) { throwOnce(Throws::RecvData, where); };
     client.onEvent = [&](FrameClient& self, const ClientEvent& event) {
         switch (event.kind) {
-        case ClientEvent::ConnectOk:
-            throwOnce(Throws::ConnectOk, where);
-            return 0;
+        case ClientEvent::ConnectOk: throwOnce(Throws::ConnectOk, where); return 0;
         case ClientEvent::ConnectFailed:
             self.SetReconnectAddr("127.0.0.1", port);
             throwOnce(Throws::ConnectFaild, where);
             return 10;
-        case ClientEvent::Disconnected:
-            throwOnce(Throws::DisConnect, where);
-            return 10;
+        case ClientEvent::Disconnected: throwOnce(Throws::DisConnect, where); return 10;
         }
         return 0;
     };
@@ -264,5 +260,5 @@ TEST(Resolve, APortOutOfRangeFailsOnTheLoop)
     EXPECT_EQ(client.Events()[0].reason, kInvalid);
 }
 
-}  // namespace
-}  // namespace kelvotest
+} // namespace
+} // namespace kelvotest

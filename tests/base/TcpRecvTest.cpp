@@ -26,7 +26,7 @@ std::string Name(const testing::TestParamInfo<RecvCase>& info)
 {
     const char* chunking[] = {"OneByte", "RandomChunks", "OneBurst"};
     return std::string(chunking[static_cast<int>(info.param.chunking)]) +
-           (info.param.eager ? "_Eager" : "_Exact");
+        (info.param.eager ? "_Eager" : "_Exact");
 }
 
 bool WriteChunked(PeerConn& peer, const std::string& stream, Chunking chunking, unsigned seed)
@@ -36,8 +36,7 @@ bool WriteChunked(PeerConn& peer, const std::string& stream, Chunking chunking, 
     std::mt19937 random(seed);
     std::uniform_int_distribution<std::size_t> size(1, 97);
     for (std::size_t at = 0; at < stream.size();) {
-        const std::size_t n =
-            std::min(stream.size() - at, chunking == Chunking::OneByte ? 1 : size(random));
+        const std::size_t n = std::min(stream.size() - at, chunking == Chunking::OneByte ? 1 : size(random));
         if (!peer.Write(stream.substr(at, n)))
             return false;
         at += n;
@@ -117,7 +116,8 @@ TEST(RecvLinks, SixLinksAtOnceEachGetsItsOwnFrames)
     std::vector<std::vector<std::string>> sent(Links);
     for (std::uint32_t i = 0; i < 30; ++i)
         for (int k = 0; k < Links; ++k) {
-            sent[static_cast<std::size_t>(k)].push_back(MakeFrame(static_cast<std::uint32_t>(k), i, 10 * i % 97));
+            sent[static_cast<std::size_t>(k)].push_back(
+                MakeFrame(static_cast<std::uint32_t>(k), i, 10 * i % 97));
             ASSERT_TRUE(peers[static_cast<std::size_t>(k)]->Write(sent[static_cast<std::size_t>(k)].back()));
         }
     for (int k = 0; k < Links; ++k) {
@@ -130,10 +130,8 @@ TEST(RecvLinks, SixLinksAtOnceEachGetsItsOwnFrames)
 
 INSTANTIATE_TEST_SUITE_P(Chunkings, RecvFraming,
                          testing::Values(RecvCase{Chunking::OneByte, false},
-                                         RecvCase{Chunking::OneByte, true},
-                                         RecvCase{Chunking::Random, false},
-                                         RecvCase{Chunking::Random, true},
-                                         RecvCase{Chunking::Burst, false},
+                                         RecvCase{Chunking::OneByte, true}, RecvCase{Chunking::Random, false},
+                                         RecvCase{Chunking::Random, true}, RecvCase{Chunking::Burst, false},
                                          RecvCase{Chunking::Burst, true}),
                          Name);
 
@@ -147,7 +145,7 @@ TEST(RecvLimits, AFrameThatCanNeverFitEndsTheLinkWithMessageSize)
     const std::string frame = MakeFrame(1, 1, 2 * 1024 * 1024);
     std::thread writer([&] { peer->Write(frame); });
     const bool lost = client.WaitEvents(2);
-    peer->Close();  // unblocks the writer if the link is still up
+    peer->Close(); // unblocks the writer if the link is still up
     writer.join();
     ASSERT_TRUE(lost);
     const std::vector<ClientEvent> events = client.Events();
@@ -174,5 +172,5 @@ TEST(RecvLimits, AHeaderOnlyStreamNeedsNoBodyRequest)
     EXPECT_EQ(client.OrderErrors(), 0);
 }
 
-}  // namespace
-}  // namespace kelvotest
+} // namespace
+} // namespace kelvotest

@@ -25,14 +25,14 @@ TEST(SendData, RefusedWhileNotConnectedAndTheCallerKeepsTheFrame)
     FrameClient client;
     Kelvo_String* frame = NewFrame(1, 1, 10);
     Kelvo_String* const original = frame;
-    EXPECT_EQ(client.SendData(frame), 0);  // never connected
+    EXPECT_EQ(client.SendData(frame), 0); // never connected
     EXPECT_EQ(frame, original);
 
     Listener listener;
     std::unique_ptr<PeerConn> peer = Connected(client, listener);
     ASSERT_TRUE(peer);
     client.Close();
-    EXPECT_EQ(client.SendData(frame), 0);  // closed
+    EXPECT_EQ(client.SendData(frame), 0); // closed
     EXPECT_EQ(frame, original);
 
     Kelvo_String* none = nullptr;
@@ -111,7 +111,7 @@ TEST(SendData, SendingInsideOnConnectOkIsAccepted)
         if (event.kind == ClientEvent::ConnectOk) {
             Kelvo_String* frame = NewFrame(4, 1, 8);
             accepted = self.SendData(frame);
-            delete frame;  // null when accepted
+            delete frame; // null when accepted
         }
         return 0;
     };
@@ -124,5 +124,5 @@ TEST(SendData, SendingInsideOnConnectOkIsAccepted)
     EXPECT_EQ(got, MakeFrame(4, 1, 8));
 }
 
-}  // namespace
-}  // namespace kelvotest
+} // namespace
+} // namespace kelvotest

@@ -44,9 +44,18 @@ inline std::string MakeFrame(std::uint32_t stream, std::uint32_t seq, std::uint3
     return frame;
 }
 
-inline std::uint32_t BodyLengthOf(const char* header) { return GetU32(header + 8); }
-inline std::uint32_t StreamOf(const std::string& frame) { return GetU32(frame.data() + 4); }
-inline std::uint32_t SeqOf(const std::string& frame) { return GetU32(frame.data() + 12); }
+inline std::uint32_t BodyLengthOf(const char* header)
+{
+    return GetU32(header + 8);
+}
+inline std::uint32_t StreamOf(const std::string& frame)
+{
+    return GetU32(frame.data() + 4);
+}
+inline std::uint32_t SeqOf(const std::string& frame)
+{
+    return GetU32(frame.data() + 12);
+}
 
 // True when the frame is whole: the right length and every body byte right.
 inline bool FrameIsWhole(const std::string& frame)
@@ -63,4 +72,4 @@ inline bool FrameIsWhole(const std::string& frame)
     return true;
 }
 
-}  // namespace kelvotest
+} // namespace kelvotest

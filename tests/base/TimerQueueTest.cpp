@@ -58,7 +58,7 @@ TEST(TimerQueue, CancelIgnoresZeroUnknownAndOtherOwnersIds)
     EXPECT_FALSE(queue.Cancel(&other, id));
     EXPECT_FALSE(queue.Cancel(&mine, id + 1));
     EXPECT_TRUE(queue.Cancel(&mine, id));
-    EXPECT_FALSE(queue.Cancel(&mine, id));  // already gone
+    EXPECT_FALSE(queue.Cancel(&mine, id)); // already gone
     EXPECT_TRUE(queue.Empty());
 }
 
@@ -119,9 +119,9 @@ TEST(TimerQueue, AParkedNodeKeepsTheOwnersArmingOrder)
     TimerOwner owner;
     const std::uint32_t a = queue.Arm(&owner, 10, 0);
     const std::uint32_t b = queue.Arm(&owner, 20, 0);
-    ASSERT_TRUE(queue.Cancel(&owner, a));  // parked, first in the list
+    ASSERT_TRUE(queue.Cancel(&owner, a)); // parked, first in the list
     const std::uint32_t c = queue.Arm(&owner, 30, 0);
-    const std::uint32_t d = queue.Arm(&owner, 40, 0);  // past the cap: b goes
+    const std::uint32_t d = queue.Arm(&owner, 40, 0); // past the cap: b goes
     EXPECT_FALSE(queue.Cancel(&owner, b));
     EXPECT_EQ(owner.count, 2u);
     EXPECT_EQ(queue.NodeCountForTest(), 2u);
@@ -130,7 +130,7 @@ TEST(TimerQueue, AParkedNodeKeepsTheOwnersArmingOrder)
     const std::uint32_t e = queue.Arm(&owner, 110, 0);
     const std::uint32_t f = queue.Arm(&owner, 120, 0);
     ASSERT_TRUE(queue.Cancel(&owner, e));
-    EXPECT_EQ(PopAll(queue, 200), std::vector<std::uint32_t>{f});  // e's node freed on the way
+    EXPECT_EQ(PopAll(queue, 200), std::vector<std::uint32_t>{f}); // e's node freed on the way
     EXPECT_EQ(owner.first, kNoNode);
     EXPECT_EQ(owner.last, kNoNode);
     EXPECT_EQ(owner.parked, kNoNode);
@@ -193,5 +193,5 @@ TEST(TimerQueue, CancelAllEmptiesOneOwnerOnly)
     EXPECT_EQ(PopAll(queue, 100).size(), 10u);
 }
 
-}  // namespace
-}  // namespace kelvo
+} // namespace
+} // namespace kelvo

@@ -58,7 +58,7 @@ TEST(Timer, ClearedIdsNeverFire)
     });
     ASSERT_TRUE(timer.WaitFired(1));
     EXPECT_EQ(timer.Fired(), std::vector<unsigned int>{kept});
-    timer.ClearTimer(kept);  // already fired: ignored
+    timer.ClearTimer(kept); // already fired: ignored
 }
 
 TEST(Timer, AnExpiryThatThrowsLosesOnlyItself)
@@ -106,7 +106,7 @@ TEST(Timer, ADeadlineCountsFromTheCallNotFromTheStartOfTheCallback)
     timer.hook = [&](unsigned int) { firedAt = std::chrono::steady_clock::now(); };
     std::chrono::steady_clock::time_point calledAt;
     RunOnLoop([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(400));  // a slow callback
+        std::this_thread::sleep_for(std::chrono::milliseconds(400)); // a slow callback
         calledAt = std::chrono::steady_clock::now();
         timer.SetTimer(500, 0, 0, 0, nullptr);
     });
@@ -183,7 +183,7 @@ TEST(Timer, DestroyedOnTheLoopWithTimersDueItsExpiriesNeverCome)
             timer->late = &late;
             for (unsigned int ms = 0; ms < 3; ++ms)
                 timer->SetTimer(ms, 0, 0, 0, nullptr);
-            timer.reset();  // due timers cannot fire before this callback returns
+            timer.reset(); // due timers cannot fire before this callback returns
             *flags.back() = true;
         }
     });
@@ -225,7 +225,7 @@ TEST(Timer, ClearInsideAnotherExpiryTakesEffectAtOnce)
     first.hook = [&](unsigned int) { second.ClearTimer(victim); };
     RunOnLoop([&] {
         first.SetTimer(10, 0, 0, 0, nullptr);
-        victim = second.SetTimer(10, 0, 0, 0, nullptr);  // same deadline, after first
+        victim = second.SetTimer(10, 0, 0, 0, nullptr); // same deadline, after first
         marker.SetTimer(50, 0, 0, 0, nullptr);
     });
     ASSERT_TRUE(marker.WaitFired(1));
@@ -239,7 +239,7 @@ TEST(Timer, AnObjectMayDestroyItselfInsideItsOwnExpiry)
         Signal* done;
         void OnTimer(unsigned int, int, int) override
         {
-            SetTimer(0, 0, 0, 0, nullptr);  // cancelled by the destructor
+            SetTimer(0, 0, 0, 0, nullptr); // cancelled by the destructor
             Signal* signal = done;
             delete this;
             signal->Set();
@@ -271,8 +271,7 @@ TEST(Timer, ClearTimerFromAnotherThreadWaitsForTheExpiryInFlight)
         std::unique_lock<std::mutex> lock(mutex);
         entered = true;
         changed.notify_all();
-        returnedEarly =
-            changed.wait_for(lock, std::chrono::milliseconds(300), [&] { return clearReturned; });
+        returnedEarly = changed.wait_for(lock, std::chrono::milliseconds(300), [&] { return clearReturned; });
     };
     const unsigned int id = timer->SetTimer(1, 0, 0, 0, nullptr);
     {
@@ -295,16 +294,18 @@ TEST(Timer, ATimerClearedBeforeTheLoopArmedItLeavesLaterTimersWorking)
         Signal* holding;
         Signal* release;
     } hold{&holding, &release};
-    Kelvo_LOOP_Post([](void* p) {
-        auto* h = static_cast<Hold*>(p);
-        h->holding->Set();
-        h->release->Wait();
-    }, &hold);
+    Kelvo_LOOP_Post(
+        [](void* p) {
+            auto* h = static_cast<Hold*>(p);
+            h->holding->Set();
+            h->release->Wait();
+        },
+        &hold);
     ASSERT_TRUE(holding.Wait());
     RecordingTimer timer;
     timer.ClearTimer(timer.SetTimer(100, 0, 0, 0, nullptr));
     release.Set();
-    RunOnLoop([] {});  // queued behind the re-arm, which found nothing to arm
+    RunOnLoop([] {}); // queued behind the re-arm, which found nothing to arm
     RecordingTimer later;
     const unsigned int id = later.SetTimer(200, 0, 0, 0, nullptr);
     ASSERT_TRUE(later.WaitFired(1));
@@ -338,5 +339,5 @@ TEST(Timer, LoopReArmsWhileOtherThreadsArmAndClearEveryTimerFiresOnce)
     ExpectReArmsAndForeignTimersFireOnce(2, 1000);
 }
 
-}  // namespace
-}  // namespace kelvotest
+} // namespace
+} // namespace kelvotest

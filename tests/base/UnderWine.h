@@ -18,4 +18,4 @@ inline bool UnderWine()
 #endif
 }
 
-}  // namespace kelvotest
+} // namespace kelvotest

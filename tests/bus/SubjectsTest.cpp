@@ -1,7 +1,7 @@
 // Subjects and message ids: the escaping rule, and ids that depend on the
 // record's content only.
-#include "RecordKey.h"
 #include "Subjects.h"
+#include "RecordKey.h"
 #include "Throttle.h"
 
 #include <gtest/gtest.h>
@@ -129,8 +129,7 @@ TEST(SubjectsTest, StreamSubjectsAndRefusals)
     };
     for (const auto& c : cases)
         EXPECT_EQ(SubjectMatches(c.filter, c.subject), c.matches) << c.filter << " " << c.subject;
-    EXPECT_EQ(RefusedSubject("Permissions Violation for Publish to \"md.CFFEX.IF2612\""),
-              "md.CFFEX.IF2612");
+    EXPECT_EQ(RefusedSubject("Permissions Violation for Publish to \"md.CFFEX.IF2612\""), "md.CFFEX.IF2612");
     EXPECT_EQ(RefusedSubject("Permissions Violation for Publish to md.x.y"), "md.x.y");
     EXPECT_EQ(RefusedSubject("Permissions Violation for Subscription to \"_INBOX.x\""), "");
 }
@@ -143,7 +142,7 @@ TEST(SubjectsTest, ErrorsOncePerKeyAndPeriod)
         std::int64_t at;
         bool allowed;
     } steps[] = {
-        {"md.a", 0, true}, {"md.a", 99, false}, {"md.b", 99, true},
+        {"md.a", 0, true},   {"md.a", 99, false},  {"md.b", 99, true},
         {"md.a", 100, true}, {"md.b", 150, false}, {"md.b", 199, true},
     };
     for (const auto& s : steps)

@@ -46,9 +46,9 @@ void World::Reset()
     failSetTimer = false;
     inLoop = false;
     // The set-ups of logs that are gone; those still alive stay.
-    logs.erase(std::remove_if(logs.begin(), logs.end(),
-                              [](const LogSetup& setup) { return setup.log == nullptr; }),
-               logs.end());
+    logs.erase(
+        std::remove_if(logs.begin(), logs.end(), [](const LogSetup& setup) { return setup.log == nullptr; }),
+        logs.end());
 }
 
 void World::Restart()
@@ -66,7 +66,6 @@ LogSetup& World::SetupOf(const Kelvo_Log* log)
             return setup;
     throw std::logic_error("a log the fake does not know");
 }
-
 
 void World::Advance(std::uint64_t ms)
 {
@@ -255,7 +254,8 @@ using fake::World;
 
 // ---- Kelvo_SocketHandlerObj / Kelvo_TcpClientHandler ----
 
-Kelvo_SocketHandlerObj::Kelvo_SocketHandlerObj() : m_conn(new Kelvo_ConnState) {}
+Kelvo_SocketHandlerObj::Kelvo_SocketHandlerObj() : m_conn(new Kelvo_ConnState)
+{}
 
 Kelvo_SocketHandlerObj::~Kelvo_SocketHandlerObj()
 {
@@ -279,7 +279,8 @@ char* Kelvo_TcpClientHandler::OnRecvBuffer(long& size)
     return nullptr;
 }
 
-void Kelvo_TcpClientHandler::OnConnectOk() {}
+void Kelvo_TcpClientHandler::OnConnectOk()
+{}
 
 int Kelvo_TcpClientHandler::OnConnectFaild(void*, int)
 {
@@ -353,7 +354,8 @@ void Kelvo_TcpClientHandler::SetReconnectAddr(const char* host, int port)
 
 // ---- Kelvo_Timer ----
 
-Kelvo_Timer::Kelvo_Timer() : m_state(nullptr) {}
+Kelvo_Timer::Kelvo_Timer() : m_state(nullptr)
+{}
 
 Kelvo_Timer::~Kelvo_Timer()
 {
@@ -363,7 +365,8 @@ Kelvo_Timer::~Kelvo_Timer()
                   pending.end());
 }
 
-void Kelvo_Timer::OnTimer(unsigned int, int, int) {}
+void Kelvo_Timer::OnTimer(unsigned int, int, int)
+{}
 
 unsigned int Kelvo_Timer::SetTimer(unsigned int ms, int user, int, int, const char*)
 {
@@ -382,11 +385,10 @@ void Kelvo_Timer::ClearTimer(unsigned int id)
 {
     World& w = World::Get();
     w.clears.push_back({this, id, 0, 0});
-    w.pending.erase(std::remove_if(w.pending.begin(), w.pending.end(),
-                                   [&](const fake::PendingTimer& t) {
-                                       return t.id == id && t.owner == this;
-                                   }),
-                    w.pending.end());
+    w.pending.erase(
+        std::remove_if(w.pending.begin(), w.pending.end(),
+                       [&](const fake::PendingTimer& t) { return t.id == id && t.owner == this; }),
+        w.pending.end());
 }
 
 // ---- Kelvo_Log ----
@@ -459,5 +461,4 @@ void Kelvo_LOOP_Call(void (*fn)(void*), void* arg)
     ++World::Get().loopCalls;
     fake::InLoop([&] { fn(arg); });
 }
-
 }

@@ -31,8 +31,7 @@ struct Follower {
 };
 
 // Takes what the reader asks for out of [at, end); returns where it stopped.
-const std::uint8_t* Drain(FrameReader& reader, Follower& f, const std::uint8_t* at,
-                          const std::uint8_t* end)
+const std::uint8_t* Drain(FrameReader& reader, Follower& f, const std::uint8_t* at, const std::uint8_t* end)
 {
     for (;;) {
         const std::size_t ready = static_cast<std::size_t>(end - at);

@@ -6,8 +6,8 @@
 // length that lies, a cut, a changed byte, a wrong marker, garbage before
 // it), or a pause that receives what was built so far and lets the
 // heartbeat's timers run. Chunk sizes come from the input too.
-#include "FuzzClient.h"
 #include "FakeBase.h"
+#include "FuzzClient.h"
 #include "link/HeartBeat.h"
 #include "wire/FrameHeader.h"
 
@@ -38,7 +38,15 @@ enum class Step : std::uint8_t {
     kMaxValue = Pause
 };
 
-enum class Fault : std::uint8_t { None, LengthLie, Cut, ChangeByte, WrongMarker, Garbage, kMaxValue = Garbage };
+enum class Fault : std::uint8_t {
+    None,
+    LengthLie,
+    Cut,
+    ChangeByte,
+    WrongMarker,
+    Garbage,
+    kMaxValue = Garbage
+};
 
 constexpr std::uint32_t RspInfoSize = sizeof(CThostFtdcRspInfoField);
 
@@ -96,23 +104,17 @@ void Corrupt(FuzzedDataProvider& in, std::string& stream, std::size_t frameAt)
     const std::size_t frameSize = stream.size() - frameAt;
     unsigned char* frame = reinterpret_cast<unsigned char*>(&stream[frameAt]);
     switch (in.ConsumeEnum<Fault>()) {
-    case Fault::None:
-        break;
-    case Fault::LengthLie:
-        PutU32(frame + 8, in.ConsumeIntegral<std::uint32_t>());
-        break;
-    case Fault::Cut:
-        stream.resize(frameAt + in.ConsumeIntegralInRange<std::size_t>(0, frameSize - 1));
-        break;
+    case Fault::None: break;
+    case Fault::LengthLie: PutU32(frame + 8, in.ConsumeIntegral<std::uint32_t>()); break;
+    case Fault::Cut: stream.resize(frameAt + in.ConsumeIntegralInRange<std::size_t>(0, frameSize - 1)); break;
     case Fault::ChangeByte:
         frame[in.ConsumeIntegralInRange<std::size_t>(0, frameSize - 1)] = in.ConsumeIntegral<std::uint8_t>();
         break;
-    case Fault::WrongMarker:
-        PutU32(frame, in.ConsumeIntegral<std::uint32_t>());
-        break;
+    case Fault::WrongMarker: PutU32(frame, in.ConsumeIntegral<std::uint32_t>()); break;
     case Fault::Garbage: {
         char garbage[64];
-        const std::size_t n = in.ConsumeData(garbage, in.ConsumeIntegralInRange<std::size_t>(1, sizeof garbage));
+        const std::size_t n =
+            in.ConsumeData(garbage, in.ConsumeIntegralInRange<std::size_t>(1, sizeof garbage));
         stream.insert(frameAt, garbage, n);
         break;
     }

@@ -10,9 +10,9 @@
 namespace {
 
 using soak::DelayKind;
-using soak::SlotCheck;
 using soak::SeqCheck;
 using soak::SeqVerdict;
+using soak::SlotCheck;
 
 SeqCheck Feed(const std::vector<std::uint64_t>& seqs)
 {
@@ -33,7 +33,7 @@ struct SeqCase {
 TEST(SlotCheck, OwesWhatALinkInThePackBrought)
 {
     struct Step {
-        char what;    // 'b' brought by a link, 'd' delivered to the application, 'f' every link lost
+        char what; // 'b' brought by a link, 'd' delivered to the application, 'f' every link lost
         int n;
         int previous; // 'b': the link's number before, -1 for none
         double atMs;  // 'b': when
@@ -47,29 +47,52 @@ TEST(SlotCheck, OwesWhatALinkInThePackBrought)
     const double held = SlotCheck::HoldMs;
     const Case cases[] = {
         {"two links, each number once",
-         {{'b', 1, -1, 0, true, 0}, {'d', 1, 0, 0, true, 0}, {'b', 1, -1, 1, true, 0}, {'b', 2, 1, 10, true, 0},
-          {'d', 2, 0, 0, true, 0}, {'b', 2, 1, 11, true, 0}}},
+         {{'b', 1, -1, 0, true, 0},
+          {'d', 1, 0, 0, true, 0},
+          {'b', 1, -1, 1, true, 0},
+          {'b', 2, 1, 10, true, 0},
+          {'d', 2, 0, 0, true, 0},
+          {'b', 2, 1, 11, true, 0}}},
         {"a number held, then delivered after its predecessor",
-         {{'b', 3, -1, 0, true, 0}, {'b', 4, 3, 10, true, 0}, {'d', 3, 0, 0, true, 0}, {'d', 4, 0, 0, true, 0}}},
+         {{'b', 3, -1, 0, true, 0},
+          {'b', 4, 3, 10, true, 0},
+          {'d', 3, 0, 0, true, 0},
+          {'d', 4, 0, 0, true, 0}}},
         {"a number skipped although it was news when a link brought it",
          {{'b', 5, -1, 0, true, 0}, {'b', 6, 5, 10, true, 0}, {'d', 6, 0, 0, true, 1}}},
         {"a link in the pack brings a number the others skipped",
-         {{'d', 7, 0, 0, true, 0}, {'b', 7, -1, 0, true, 0}, {'b', 9, -1, 5, true, 0}, {'d', 9, 0, 0, true, 0},
+         {{'d', 7, 0, 0, true, 0},
+          {'b', 7, -1, 0, true, 0},
+          {'b', 9, -1, 5, true, 0},
+          {'d', 9, 0, 0, true, 0},
           {'b', 8, 7, 20, true, 1}}},
         {"a link back behind the others owes nothing until it catches up",
-         {{'d', 7, 0, 0, true, 0}, {'d', 9, 0, 0, true, 0}, {'b', 5, -1, 0, true, 0}, {'b', 6, 5, 10, true, 0},
+         {{'d', 7, 0, 0, true, 0},
+          {'d', 9, 0, 0, true, 0},
+          {'b', 5, -1, 0, true, 0},
+          {'b', 6, 5, 10, true, 0},
           {'b', 9, 8, 40, true, 0}}},
         {"a link in the pack later than the hold is not waited for",
-         {{'b', 100, 99, 0, true, 0}, {'d', 100, 0, 0, true, 0}, {'b', 110, -1, 5, true, 0},
-          {'d', 110, 0, 0, true, 0}, {'b', 101, 100, 5 + held, true, 0}}},
+         {{'b', 100, 99, 0, true, 0},
+          {'d', 100, 0, 0, true, 0},
+          {'b', 110, -1, 5, true, 0},
+          {'d', 110, 0, 0, true, 0},
+          {'b', 101, 100, 5 + held, true, 0}}},
         {"... one within it is, however few records came meanwhile",
-         {{'b', 100, 99, 0, true, 0}, {'d', 100, 0, 0, true, 0}, {'b', 102, -1, 5, true, 0},
-          {'d', 102, 0, 0, true, 0}, {'b', 101, 100, 4 + held, true, 1}}},
+         {{'b', 100, 99, 0, true, 0},
+          {'d', 100, 0, 0, true, 0},
+          {'b', 102, -1, 5, true, 0},
+          {'d', 102, 0, 0, true, 0},
+          {'b', 101, 100, 4 + held, true, 1}}},
         {"twice", {{'d', 10, 0, 0, true, 0}, {'d', 10, 0, 0, false, 0}}},
         {"out of order", {{'d', 12, 0, 0, true, 0}, {'d', 11, 0, 0, false, 0}}},
         {"every link lost: the order starts again",
-         {{'b', 12, -1, 0, true, 0}, {'d', 12, 0, 0, true, 0}, {'b', 13, 12, 10, true, 0}, {'f', 0, 0, 0, true, 0},
-          {'b', 12, -1, 20, true, 0}, {'d', 12, 0, 0, true, 0}}},
+         {{'b', 12, -1, 0, true, 0},
+          {'d', 12, 0, 0, true, 0},
+          {'b', 13, 12, 10, true, 0},
+          {'f', 0, 0, 0, true, 0},
+          {'b', 12, -1, 20, true, 0},
+          {'d', 12, 0, 0, true, 0}}},
         {"midnight starts the numbers again",
          {{'d', 8000000, 0, 0, true, 0}, {'b', 0, -1, 0, true, 0}, {'d', 0, 0, 0, true, 0}}},
     };
@@ -211,12 +234,11 @@ TEST(ThrowRecord, ReadsTheCallbackAndTheCount)
     };
     const std::string head = "2026-12-08 13:00:00.123 <err>[   KVMDApi][    Callback] - ";
     const Case cases[] = {
-        {head + "OnRtnDepthMarketData threw: boom (1 since the last record)", true,
-         "OnRtnDepthMarketData", 1},
+        {head + "OnRtnDepthMarketData threw: boom (1 since the last record)", true, "OnRtnDepthMarketData",
+         1},
         {head + "OnFrontConnected threw: unknown exception (37 since the last record)\r", true,
          "OnFrontConnected", 37},
-        {head + "OnRspUserLogin threw: a (b) c (12 since the last record)", true, "OnRspUserLogin",
-         12},
+        {head + "OnRspUserLogin threw: a (b) c (12 since the last record)", true, "OnRspUserLogin", 12},
         {head + "OnRtnDepthMarketData threw: boom", false, "", 0},
         {head + "OnRtnDepthMarketData threw: boom (x since the last record)", false, "", 0},
         {"2026-12-08 13:00:00.123 <app>[   KVMDApi][    Callback] - OnFrontConnected threw: a "

@@ -12,7 +12,7 @@ void TempDirTest::SetUp()
     std::random_device rd;
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     dir_ = std::filesystem::temp_directory_path() /
-           ("mdtools-" + std::string(info->name()) + "-" + std::to_string(rd()));
+        ("mdtools-" + std::string(info->name()) + "-" + std::to_string(rd()));
     std::filesystem::create_directories(dir_);
     std::filesystem::current_path(dir_);
 }

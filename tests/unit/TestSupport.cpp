@@ -151,25 +151,92 @@ std::string InstrumentBody(const char* instrument)
 }
 
 const WireFrame WireFrames[10] = {
-    {"sub md response", "\x44\xFE\0\0" "\x01\0\x05\x20" "\x1F\0\0\0" "\x07\0\0\0" "\0\0\0\0" "\x01\0\0\0",
+    {"sub md response",
+     "\x44\xFE\0\0"
+     "\x01\0\x05\x20"
+     "\x1F\0\0\0"
+     "\x07\0\0\0"
+     "\0\0\0\0"
+     "\x01\0\0\0",
      31, nullptr, "RspSubMarketData", 7, true},
-    {"unsub md response", "\x44\xFE\0\0" "\x02\0\x05\x20" "\x1F\0\0\0" "\x08\0\0\0" "\0\0\0\0" "\0\0\0\0",
+    {"unsub md response",
+     "\x44\xFE\0\0"
+     "\x02\0\x05\x20"
+     "\x1F\0\0\0"
+     "\x08\0\0\0"
+     "\0\0\0\0"
+     "\0\0\0\0",
      31, nullptr, "RspUnSubMarketData", 8, false},
-    {"login response", "\x44\xFE\0\0" "\x03\0\x05\x20" "\xA0\0\0\0" "\xFF\xFF\xFF\xFF" "\0\0\0\0" "\x01\0\0\0",
+    {"login response",
+     "\x44\xFE\0\0"
+     "\x03\0\x05\x20"
+     "\xA0\0\0\0"
+     "\xFF\xFF\xFF\xFF"
+     "\0\0\0\0"
+     "\x01\0\0\0",
      160, nullptr, "RspUserLogin", -1, true},
-    {"sub quote response", "\x44\xFE\0\0" "\x05\0\x05\x20" "\x1F\0\0\0" "\x09\0\0\0" "\0\0\0\0" "\x01\0\0\0",
+    {"sub quote response",
+     "\x44\xFE\0\0"
+     "\x05\0\x05\x20"
+     "\x1F\0\0\0"
+     "\x09\0\0\0"
+     "\0\0\0\0"
+     "\x01\0\0\0",
      31, nullptr, "RspSubForQuoteRsp", 9, true},
-    {"unsub quote response", "\x44\xFE\0\0" "\x06\0\x05\x20" "\x1F\0\0\0" "\x0A\0\0\0" "\0\0\0\0" "\x01\0\0\0",
+    {"unsub quote response",
+     "\x44\xFE\0\0"
+     "\x06\0\x05\x20"
+     "\x1F\0\0\0"
+     "\x0A\0\0\0"
+     "\0\0\0\0"
+     "\x01\0\0\0",
      31, nullptr, "RspUnSubForQuoteRsp", 10, true},
-    {"binary depth", "\x44\xFE\0\0" "\x01\0\x05\x40" "\x98\x01\0\0" "\0\0\0\0" "\0\0\0\0" "\0\0\0\0",
+    {"binary depth",
+     "\x44\xFE\0\0"
+     "\x01\0\x05\x40"
+     "\x98\x01\0\0"
+     "\0\0\0\0"
+     "\0\0\0\0"
+     "\0\0\0\0",
      408, nullptr, "RtnDepthMarketData", 0, false},
-    {"text depth", "\x55\xFE\0\0" "\x01\0\x05\x40" "\x07\0\0\0" "\0\0\0\0" "\0\0\0\0" "\0\0\0\0",
-     7, "\x01" "au2612", "RtnDepthMarketData", 0, false},
-    {"joined text depth", "\x66\xFE\0\0" "\x01\0\x05\x40" "\x0A\0\0\0" "\0\0\0\0" "\0\0\0\0" "\0\0\0\0",
-     10, "EX\x01" "AB12\x01" "Z9", "RtnDepthMarketData", 0, false},
-    {"depth, unknown marker", "\x77\xFE\0\0" "\x01\0\x05\x40" "\x06\0\0\0" "\0\0\0\0" "\0\0\0\0" "\0\0\0\0",
+    {"text depth",
+     "\x55\xFE\0\0"
+     "\x01\0\x05\x40"
+     "\x07\0\0\0"
+     "\0\0\0\0"
+     "\0\0\0\0"
+     "\0\0\0\0",
+     7,
+     "\x01"
+     "au2612",
+     "RtnDepthMarketData", 0, false},
+    {"joined text depth",
+     "\x66\xFE\0\0"
+     "\x01\0\x05\x40"
+     "\x0A\0\0\0"
+     "\0\0\0\0"
+     "\0\0\0\0"
+     "\0\0\0\0",
+     10,
+     "EX\x01"
+     "AB12\x01"
+     "Z9",
+     "RtnDepthMarketData", 0, false},
+    {"depth, unknown marker",
+     "\x77\xFE\0\0"
+     "\x01\0\x05\x40"
+     "\x06\0\0\0"
+     "\0\0\0\0"
+     "\0\0\0\0"
+     "\0\0\0\0",
      6, "au2612", "RtnDepthMarketData", 0, false},
-    {"for-quote notice", "\x44\xFE\0\0" "\x02\0\x05\x40" "\x58\0\0\0" "\0\0\0\0" "\0\0\0\0" "\0\0\0\0",
+    {"for-quote notice",
+     "\x44\xFE\0\0"
+     "\x02\0\x05\x40"
+     "\x58\0\0\0"
+     "\0\0\0\0"
+     "\0\0\0\0"
+     "\0\0\0\0",
      88, nullptr, "RtnForQuoteRsp", 0, false},
 };
 

@@ -42,16 +42,16 @@ public:
 
     void OnFrontConnected() override;
     void OnFrontDisconnected(int nReason) override;
-    void OnRspUserLogin(CThostFtdcRspUserLoginField* login, CThostFtdcRspInfoField* info,
-                        int requestId, bool isLast) override;
+    void OnRspUserLogin(CThostFtdcRspUserLoginField* login, CThostFtdcRspInfoField* info, int requestId,
+                        bool isLast) override;
     void OnRspSubMarketData(CThostFtdcSpecificInstrumentField* instrument, CThostFtdcRspInfoField* info,
                             int requestId, bool isLast) override;
-    void OnRspUnSubMarketData(CThostFtdcSpecificInstrumentField* instrument,
-                              CThostFtdcRspInfoField* info, int requestId, bool isLast) override;
-    void OnRspSubForQuoteRsp(CThostFtdcSpecificInstrumentField* instrument,
-                             CThostFtdcRspInfoField* info, int requestId, bool isLast) override;
-    void OnRspUnSubForQuoteRsp(CThostFtdcSpecificInstrumentField* instrument,
-                               CThostFtdcRspInfoField* info, int requestId, bool isLast) override;
+    void OnRspUnSubMarketData(CThostFtdcSpecificInstrumentField* instrument, CThostFtdcRspInfoField* info,
+                              int requestId, bool isLast) override;
+    void OnRspSubForQuoteRsp(CThostFtdcSpecificInstrumentField* instrument, CThostFtdcRspInfoField* info,
+                             int requestId, bool isLast) override;
+    void OnRspUnSubForQuoteRsp(CThostFtdcSpecificInstrumentField* instrument, CThostFtdcRspInfoField* info,
+                               int requestId, bool isLast) override;
     void OnRtnDepthMarketData(CThostFtdcDepthMarketDataField* depth) override;
     void OnRtnForQuoteRsp(CThostFtdcForQuoteRspField* quote) override;
 
@@ -116,8 +116,7 @@ protected:
 
     // Registers the fronts, runs Init and, unless told not to, connects;
     // then forgets the callbacks seen so far.
-    void Start(const std::vector<std::string>& fronts = {"tcp://127.0.0.1:7000"},
-               bool connect = true);
+    void Start(const std::vector<std::string>& fronts = {"tcp://127.0.0.1:7000"}, bool connect = true);
     fake::World& world() { return fake::World::Get(); }
     void Release();
 

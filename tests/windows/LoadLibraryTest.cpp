@@ -104,10 +104,10 @@ int main()
         return Fail("LoadLibrary(mdlink64.dll)");
     using Factory = CThostFtdcMdApi* (*)(const char*, bool, bool);
     using Version = const char* (*)();
-    const auto create = reinterpret_cast<Factory>(reinterpret_cast<void*>(
-        GetProcAddress(dll, "?CreateFtdcMdApi@CThostFtdcMdApi@@SAPEAV1@PEBD_N1@Z")));
-    const auto version = reinterpret_cast<Version>(reinterpret_cast<void*>(
-        GetProcAddress(dll, "?GetApiVersion@CThostFtdcMdApi@@SAPEBDXZ")));
+    const auto create = reinterpret_cast<Factory>(
+        reinterpret_cast<void*>(GetProcAddress(dll, "?CreateFtdcMdApi@CThostFtdcMdApi@@SAPEAV1@PEBD_N1@Z")));
+    const auto version = reinterpret_cast<Version>(
+        reinterpret_cast<void*>(GetProcAddress(dll, "?GetApiVersion@CThostFtdcMdApi@@SAPEBDXZ")));
     const auto plainVersion =
         reinterpret_cast<Version>(reinterpret_cast<void*>(GetProcAddress(dll, "GetApiVersion")));
     if (!create || !version || !plainVersion)
@@ -129,8 +129,8 @@ int main()
     const void* table = reinterpret_cast<void*>(GetProcAddress(dll, "??_7CThostFtdcMdApi@@6B@"));
     const void* object[1] = {nullptr};
     const void* other[1] = {nullptr};
-    if (!construct || !copy || !assign || !table || construct(object) != object ||
-        object[0] != table || copy(other, object) != other || other[0] != table)
+    if (!construct || !copy || !assign || !table || construct(object) != object || object[0] != table ||
+        copy(other, object) != other || other[0] != table)
         return Fail("constructors");
     other[0] = &other;
     if (assign(other, object) != other || other[0] != &other)

@@ -23,8 +23,7 @@ public:
     }
 
     // Without the owner's mutex held. Returns pred's last value.
-    bool WaitUntil(std::mutex& mu, std::chrono::milliseconds timeout,
-                   const std::function<bool()>& pred)
+    bool WaitUntil(std::mutex& mu, std::chrono::milliseconds timeout, const std::function<bool()>& pred)
     {
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         std::unique_lock<std::mutex> lock(mu);

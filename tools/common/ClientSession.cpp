@@ -48,8 +48,8 @@ std::string ClientSession::DisconnectText(int reason)
     if (reason == ReasonHeartBeatTimeout)
         return "heartbeat timeout, the library moves to the next front";
     // Otherwise the platform's error number of a failed connection attempt.
-    return "connection failed: " + std::system_category().message(reason) + " (" +
-           std::to_string(reason) + ")";
+    return "connection failed: " + std::system_category().message(reason) + " (" + std::to_string(reason) +
+        ")";
 }
 
 void ClientSession::OnFrontConnected()
@@ -71,7 +71,7 @@ void ClientSession::OnFrontDisconnected(int nReason)
 }
 
 void ClientSession::OnRspUserLogin(CThostFtdcRspUserLoginField* pRspUserLogin,
-                            CThostFtdcRspInfoField* pRspInfo, int, bool)
+                                   CThostFtdcRspInfoField* pRspInfo, int, bool)
 {
     if (pRspInfo && pRspInfo->ErrorID != 0) {
         board_.AddEvent("login failed: " + ErrorText(*pRspInfo));
@@ -80,8 +80,8 @@ void ClientSession::OnRspUserLogin(CThostFtdcRspUserLoginField* pRspUserLogin,
     std::string text = "logged in";
     if (pRspUserLogin)
         text += ", trading day " + Text(pRspUserLogin->TradingDay, sizeof pRspUserLogin->TradingDay) +
-                ", front " + std::to_string(pRspUserLogin->FrontID) + ", session " +
-                std::to_string(pRspUserLogin->SessionID);
+            ", front " + std::to_string(pRspUserLogin->FrontID) + ", session " +
+            std::to_string(pRspUserLogin->SessionID);
     board_.AddEvent(text);
     Subscribe();
 }
@@ -97,10 +97,9 @@ void ClientSession::Subscribe()
 }
 
 void ClientSession::SubscriptionAnswer(const char* what, CThostFtdcSpecificInstrumentField* instrument,
-                                CThostFtdcRspInfoField* info)
+                                       CThostFtdcRspInfoField* info)
 {
-    const std::string id =
-        instrument ? Text(instrument->InstrumentID, sizeof instrument->InstrumentID) : "?";
+    const std::string id = instrument ? Text(instrument->InstrumentID, sizeof instrument->InstrumentID) : "?";
     if (info && info->ErrorID != 0)
         board_.AddEvent(std::string(what) + " " + id + " failed: " + ErrorText(*info));
     else
@@ -108,13 +107,13 @@ void ClientSession::SubscriptionAnswer(const char* what, CThostFtdcSpecificInstr
 }
 
 void ClientSession::OnRspSubMarketData(CThostFtdcSpecificInstrumentField* pSpecificInstrument,
-                                CThostFtdcRspInfoField* pRspInfo, int, bool)
+                                       CThostFtdcRspInfoField* pRspInfo, int, bool)
 {
     SubscriptionAnswer("subscribed", pSpecificInstrument, pRspInfo);
 }
 
 void ClientSession::OnRspSubForQuoteRsp(CThostFtdcSpecificInstrumentField* pSpecificInstrument,
-                                 CThostFtdcRspInfoField* pRspInfo, int, bool)
+                                        CThostFtdcRspInfoField* pRspInfo, int, bool)
 {
     SubscriptionAnswer("subscribed for-quote notices of", pSpecificInstrument, pRspInfo);
 }
@@ -140,8 +139,7 @@ void ClientSession::OnRtnForQuoteRsp(CThostFtdcForQuoteRspField* pForQuoteRsp)
 std::string ClientSession::ForQuoteText(const CThostFtdcForQuoteRspField& q)
 {
     return "for-quote notice " + Text(q.ForQuoteSysID, sizeof q.ForQuoteSysID) + " for " +
-           Text(q.InstrumentID, sizeof q.InstrumentID) + " at " +
-           Text(q.ForQuoteTime, sizeof q.ForQuoteTime);
+        Text(q.InstrumentID, sizeof q.InstrumentID) + " at " + Text(q.ForQuoteTime, sizeof q.ForQuoteTime);
 }
 
 } // namespace mdtools

@@ -79,8 +79,7 @@ bool ParseCommandLine(CLI::App& app, const std::vector<std::string>& args, std::
     // CLI11 takes them last first; "--name=" is an empty value, as "--name ''".
     std::vector<std::string> reversed;
     for (const std::string& a : args) {
-        if (a.size() > 3 && a.rfind("--", 0) == 0 && a.back() == '=' &&
-            a.find('=') == a.size() - 1) {
+        if (a.size() > 3 && a.rfind("--", 0) == 0 && a.back() == '=' && a.find('=') == a.size() - 1) {
             reversed.push_back(a.substr(0, a.size() - 1));
             reversed.push_back(std::string());
         } else {

@@ -39,8 +39,8 @@ void AppendMember(std::string& out, const Column& col, const unsigned char* base
     const unsigned char* p = base + col.offset;
     if (col.kind == MemberKind::Text) {
         const void* nul = std::memchr(p, 0, col.width);
-        std::size_t len = nul ? static_cast<std::size_t>(static_cast<const unsigned char*>(nul) - p)
-                              : col.width;
+        std::size_t len =
+            nul ? static_cast<std::size_t>(static_cast<const unsigned char*>(nul) - p) : col.width;
         AppendCell(out, std::string(reinterpret_cast<const char*>(p), len));
     } else if (col.kind == MemberKind::Double) {
         double v;
@@ -54,8 +54,7 @@ void AppendMember(std::string& out, const Column& col, const unsigned char* base
 }
 
 // Stores one cell; false with the reason when it does not fit its member.
-bool StoreMember(const Column& col, const std::string& cell, unsigned char* base,
-                 std::string& problem)
+bool StoreMember(const Column& col, const std::string& cell, unsigned char* base, std::string& problem)
 {
     unsigned char* p = base + col.offset;
     if (col.kind == MemberKind::Text) {

@@ -36,9 +36,9 @@ std::vector<std::string> LinkSummary(const mdlink::RedundantLinkCounters* links,
                       "link %d [%s]: %s, records %llu (last %s ago), first %llu, copies %llu (late %llu), "
                       "older %llu, held %llu; came up %llu times, lost %llu, logins refused %llu, "
                       "unanswered %llu; copies late: half %s, 99%% %s, at most %lluus (%llu timed)",
-                      k, c.Fronts, c.LoggedIn ? "usable" : (c.Up ? "up, not logged in" : "down"), c.Records, age,
-                      c.First, c.Copies, c.LateCopies, c.Older, c.Held, c.Connects, c.Losses, c.LoginsRefused,
-                      c.LoginTimeouts, c.LateTimed ? LateQuantile(c, 0.5).c_str() : "-",
+                      k, c.Fronts, c.LoggedIn ? "usable" : (c.Up ? "up, not logged in" : "down"), c.Records,
+                      age, c.First, c.Copies, c.LateCopies, c.Older, c.Held, c.Connects, c.Losses,
+                      c.LoginsRefused, c.LoginTimeouts, c.LateTimed ? LateQuantile(c, 0.5).c_str() : "-",
                       c.LateTimed ? LateQuantile(c, 0.99).c_str() : "-", c.LateMaxUs, c.LateTimed);
         out.push_back(line);
     }

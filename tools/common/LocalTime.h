@@ -8,8 +8,8 @@
 namespace mdtools {
 
 struct LocalStamp {
-    std::string date;   // YYYYMMDD
-    std::string time;   // HH:MM:SS
+    std::string date; // YYYYMMDD
+    std::string time; // HH:MM:SS
     int millis = 0;
     long long micros_since_epoch = 0;
 };

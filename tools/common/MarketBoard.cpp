@@ -9,8 +9,7 @@ namespace mdtools {
 
 MarketBoard::MarketBoard(std::size_t maxRows, std::size_t maxHiddenCounted)
     : maxRows_(maxRows), maxHiddenCounted_(maxHiddenCounted)
-{
-}
+{}
 
 void MarketBoard::AddDepth(const CThostFtdcDepthMarketDataField& depth, long long recvUs)
 {

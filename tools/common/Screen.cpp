@@ -35,19 +35,16 @@ void Refresh(MarketBoard& board, Ticker& ticker, Display display)
     }
 }
 
-std::string Summary(const MarketBoard& board, const char* program,
-                    const std::vector<std::string>& lines)
+std::string Summary(const MarketBoard& board, const char* program, const std::vector<std::string>& lines)
 {
-    std::string text = std::string(program) + ": " + std::to_string(board.Records()) +
-                       " depth records for " + std::to_string(board.Instruments()) +
-                       " instruments, " + std::to_string(board.ForQuotes()) +
-                       " for-quote notices\n";
+    std::string text = std::string(program) + ": " + std::to_string(board.Records()) + " depth records for " +
+        std::to_string(board.Instruments()) + " instruments, " + std::to_string(board.ForQuotes()) +
+        " for-quote notices\n";
     for (const std::string& line : lines)
         text += std::string(program) + ": " + line + "\n";
     if (board.HiddenRecords() > 0)
-        text += std::string(program) + ": " + board.HiddenText() +
-                " more instrument ids not shown (" + std::to_string(board.HiddenRecords()) +
-                " records)\n";
+        text += std::string(program) + ": " + board.HiddenText() + " more instrument ids not shown (" +
+            std::to_string(board.HiddenRecords()) + " records)\n";
     return text;
 }
 

@@ -12,7 +12,7 @@ struct SessionOptions {
     std::vector<std::string> fronts; // tcp://HOST:PORT, in failover order
     std::string user;
     std::string password;
-    std::string password_file; // read by ResolvePassword
+    std::string password_file;   // read by ResolvePassword
     bool password_given = false; // the password was given as it is (mdcli --password)
     std::string broker;
     std::vector<std::string> instruments;

@@ -77,8 +77,8 @@ inline char* ShortestDoubleFmt(char* out, double v)
         ++exponent;
     }
 
-    const int point = n + exponent;     // digits before the decimal point
-    const int scientific = point - 1;   // exponent of d.ddd form
+    const int point = n + exponent;   // digits before the decimal point
+    const int scientific = point - 1; // exponent of d.ddd form
     const int magnitude = scientific < 0 ? -scientific : scientific;
     const int sciLength = n + (n > 1) + 2 + (magnitude >= 100 ? 3 : 2);
     const int fixedLength = exponent >= 0 ? n + exponent : point > 0 ? n + 1 : 2 - point + n;

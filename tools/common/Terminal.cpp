@@ -1,9 +1,9 @@
 #include "Terminal.h"
 
 #ifdef _WIN32
+#include <cstdio>
 #include <io.h>
 #include <windows.h>
-#include <cstdio>
 #ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING // older MinGW headers lack it
 #define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004
 #endif

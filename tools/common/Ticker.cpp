@@ -65,9 +65,8 @@ std::string Ticker::Change(const CThostFtdcDepthMarketDataField& d)
 std::string Ticker::Header()
 {
     char buf[256];
-    std::snprintf(buf, sizeof buf, "%-14s %11s %9s %11s %6s %11s %6s %10s %-12s %s", "INSTRUMENT",
-                  "LAST", "CHANGE", "BID", "BIDVOL", "ASK", "ASKVOL", "VOLUME", "UPDATED",
-                  "RECEIVED");
+    std::snprintf(buf, sizeof buf, "%-14s %11s %9s %11s %6s %11s %6s %10s %-12s %s", "INSTRUMENT", "LAST",
+                  "CHANGE", "BID", "BIDVOL", "ASK", "ASKVOL", "VOLUME", "UPDATED", "RECEIVED");
     return buf;
 }
 
@@ -76,10 +75,10 @@ std::string Ticker::Row(const TickerRow& row)
     const CThostFtdcDepthMarketDataField& d = row.depth;
     char buf[512];
     std::snprintf(buf, sizeof buf, "%-14s %11s %9s %11s %6d %11s %6d %10d %-12s %s",
-                  Bounded(d.InstrumentID, sizeof d.InstrumentID).c_str(),
-                  Price(d.LastPrice).c_str(), Change(d).c_str(), Price(d.BidPrice1).c_str(),
-                  d.BidVolume1, Price(d.AskPrice1).c_str(), d.AskVolume1, d.Volume,
-                  UpdateTime(d).c_str(), mdtools::MicrosTimeOfDay(row.recv_us).c_str());
+                  Bounded(d.InstrumentID, sizeof d.InstrumentID).c_str(), Price(d.LastPrice).c_str(),
+                  Change(d).c_str(), Price(d.BidPrice1).c_str(), d.BidVolume1, Price(d.AskPrice1).c_str(),
+                  d.AskVolume1, d.Volume, UpdateTime(d).c_str(),
+                  mdtools::MicrosTimeOfDay(row.recv_us).c_str());
     return buf;
 }
 
@@ -87,18 +86,16 @@ std::string Ticker::PlainLine(const TickerRow& row)
 {
     const CThostFtdcDepthMarketDataField& d = row.depth;
     char buf[512];
-    std::snprintf(buf, sizeof buf,
-                  "%s last=%s change=%s bid=%s x%d ask=%s x%d volume=%d updated=%s received=%s",
-                  Bounded(d.InstrumentID, sizeof d.InstrumentID).c_str(),
-                  Price(d.LastPrice).c_str(), Change(d).c_str(), Price(d.BidPrice1).c_str(),
-                  d.BidVolume1, Price(d.AskPrice1).c_str(), d.AskVolume1, d.Volume,
-                  UpdateTime(d).c_str(), mdtools::MicrosTimeOfDay(row.recv_us).c_str());
+    std::snprintf(
+        buf, sizeof buf, "%s last=%s change=%s bid=%s x%d ask=%s x%d volume=%d updated=%s received=%s",
+        Bounded(d.InstrumentID, sizeof d.InstrumentID).c_str(), Price(d.LastPrice).c_str(), Change(d).c_str(),
+        Price(d.BidPrice1).c_str(), d.BidVolume1, Price(d.AskPrice1).c_str(), d.AskVolume1, d.Volume,
+        UpdateTime(d).c_str(), mdtools::MicrosTimeOfDay(row.recv_us).c_str());
     return buf;
 }
 
-std::string Ticker::Redraw(const std::vector<std::string>& events,
-                           const std::vector<TickerRow>& rows, int columns, int maxLines,
-                           std::size_t hidden)
+std::string Ticker::Redraw(const std::vector<std::string>& events, const std::vector<TickerRow>& rows,
+                           int columns, int maxLines, std::size_t hidden)
 {
     std::string out;
     if (drawn_ > 0)
@@ -121,8 +118,7 @@ std::string Ticker::Redraw(const std::vector<std::string>& events,
     return out;
 }
 
-std::string Ticker::Lines(const std::vector<std::string>& events,
-                          const std::vector<TickerRow>& rows)
+std::string Ticker::Lines(const std::vector<std::string>& events, const std::vector<TickerRow>& rows)
 {
     std::string out;
     for (const std::string& e : events)

@@ -19,8 +19,7 @@ public:
                        int columns, int maxLines, std::size_t hidden = 0);
 
     // The text of one refresh elsewhere: events, then one line per row given.
-    static std::string Lines(const std::vector<std::string>& events,
-                             const std::vector<TickerRow>& rows);
+    static std::string Lines(const std::vector<std::string>& events, const std::vector<TickerRow>& rows);
 
     static std::string Header();
     static std::string Row(const TickerRow& row);

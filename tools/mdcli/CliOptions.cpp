@@ -27,41 +27,63 @@ bool ValidFront(const std::string& text)
 void Define(CLI::App& app, CliOptions& o)
 {
     PrepareCommandLine(app);
-    AddValueFlag(app, "front", "tcp://HOST:PORT", "a front to connect to; repeat for failover (the "
-                 "library moves on after a heartbeat timeout)", [&o](const std::string& v) {
+    AddValueFlag(app, "front", "tcp://HOST:PORT",
+                 "a front to connect to; repeat for failover (the "
+                 "library moves on after a heartbeat timeout)",
+                 [&o](const std::string& v) {
                      if (!ValidFront(v))
-                         throw CLI::ValidationError("bad front address '" + v +
-                                                    "' (want tcp://HOST:PORT)");
+                         throw CLI::ValidationError("bad front address '" + v + "' (want tcp://HOST:PORT)");
                      o.fronts.push_back(v);
                      return true;
                  });
-    AddValueFlag(app, "user", "NAME", "user id of the login",
-                 [&o](const std::string& v) { o.user = v; return true; });
-    AddValueFlag(app, "password", "TEXT", "password of the login (visible to every user of the "
+    AddValueFlag(app, "user", "NAME", "user id of the login", [&o](const std::string& v) {
+        o.user = v;
+        return true;
+    });
+    AddValueFlag(app, "password", "TEXT",
+                 "password of the login (visible to every user of the "
                  "machine in the process list: prefer --password-file or " +
-                 std::string(PasswordVariable) + ")", [&o](const std::string& v) {
+                     std::string(PasswordVariable) + ")",
+                 [&o](const std::string& v) {
                      o.password = v;
                      o.password_given = true;
                      return true;
                  });
     AddValueFlag(app, "password-file", "FILE", "the password is the first line of FILE",
-                 [&o](const std::string& v) { o.password_file = v; return true; });
-    AddValueFlag(app, "broker", "ID", "broker id of the login",
-                 [&o](const std::string& v) { o.broker = v; return true; });
+                 [&o](const std::string& v) {
+                     o.password_file = v;
+                     return true;
+                 });
+    AddValueFlag(app, "broker", "ID", "broker id of the login", [&o](const std::string& v) {
+        o.broker = v;
+        return true;
+    });
     AddValueFlag(app, "instruments", "a,b,c", "instruments to subscribe depth data for",
-                 [&o](const std::string& v) { o.instruments = SplitList(v); return true; });
+                 [&o](const std::string& v) {
+                     o.instruments = SplitList(v);
+                     return true;
+                 });
     AddValueFlag(app, "forquote", "a,b", "instruments to subscribe for-quote notices for",
-                 [&o](const std::string& v) { o.forquote = SplitList(v); return true; });
-    AddValueFlag(app, "csv", "FILE", "write every depth record to FILE as CSV (a header, then the "
+                 [&o](const std::string& v) {
+                     o.forquote = SplitList(v);
+                     return true;
+                 });
+    AddValueFlag(app, "csv", "FILE",
+                 "write every depth record to FILE as CSV (a header, then the "
                  "receive time in microseconds and every member); mdfront --replay FILE replays it",
-                 [&o](const std::string& v) { o.csv = v; return true; });
+                 [&o](const std::string& v) {
+                     o.csv = v;
+                     return true;
+                 });
     AddValueFlag(app, "duration", "SECONDS", "stop after this long (default: until Ctrl-C)",
                  [&o](const std::string& v) {
                      return mdtools::ParseDouble(v, o.duration_seconds) && o.duration_seconds >= 0;
                  });
-    AddValueFlag(app, "links", "N", "hold N of the fronts at once, one link each, and show each "
+    AddValueFlag(app, "links", "N",
+                 "hold N of the fronts at once, one link each, and show each "
                  "record once, from the link that brings it first (1 to 8, whatever MDLINK_LINKS "
-                 "says); the summary gives each link's counters", [&o](const std::string& v) {
+                 "says); the summary gives each link's counters",
+                 [&o](const std::string& v) {
                      // Read as MDLINK_LINKS is; here more than the most is a mistake too.
                      const mdlink::LinksReading r = mdlink::ReadLinks(v.c_str());
                      if (r.what != mdlink::LinksReading::What::Links)
@@ -102,12 +124,15 @@ std::string CliUsage()
            "Connects to a market-data front, logs in, subscribes, and shows depth data\n"
            "as a live ticker (plain lines when stdout is not a terminal) or writes it\n"
            "to a CSV file. Exits 0 when depth data arrived, 1 when none did.\n\n" +
-           FlagsText() +
-           "Without --password or --password-file, the password is read from the\n"
-           "environment variable " + std::string(PasswordVariable) + " (none: empty).\n"
-           "The ticker keeps at most " + std::to_string(mdtools::MarketBoard::DefaultMaxRows) +
-           " instruments, in order of arrival; further\n"
-           "ids are counted, and the count shown, but their records are not.\n";
+        FlagsText() +
+        "Without --password or --password-file, the password is read from the\n"
+        "environment variable " +
+        std::string(PasswordVariable) +
+        " (none: empty).\n"
+        "The ticker keeps at most " +
+        std::to_string(mdtools::MarketBoard::DefaultMaxRows) +
+        " instruments, in order of arrival; further\n"
+        "ids are counted, and the count shown, but their records are not.\n";
 }
 
 } // namespace mdcli

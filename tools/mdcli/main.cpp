@@ -23,8 +23,7 @@ constexpr std::chrono::milliseconds RefreshPeriod{100}; // at most ten redraws a
 bool Expired(const mdcli::CliOptions& opts, std::chrono::steady_clock::time_point start)
 {
     return opts.duration_seconds > 0 &&
-           std::chrono::steady_clock::now() - start >=
-               std::chrono::duration<double>(opts.duration_seconds);
+        std::chrono::steady_clock::now() - start >= std::chrono::duration<double>(opts.duration_seconds);
 }
 
 } // namespace

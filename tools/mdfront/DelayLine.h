@@ -20,8 +20,7 @@ public:
 
     DelayLine(std::chrono::microseconds delay, std::chrono::microseconds jitter, std::uint64_t seed)
         : delay_(delay), jitter_(jitter), rng_(seed)
-    {
-    }
+    {}
 
     bool Active() const { return delay_.count() > 0 || jitter_.count() > 0; }
     bool Empty() const { return held_.empty(); }
@@ -31,8 +30,8 @@ public:
     {
         auto due = now + delay_;
         if (jitter_.count() > 0)
-            due += std::chrono::microseconds(
-                std::uniform_int_distribution<long long>(0, jitter_.count())(rng_));
+            due +=
+                std::chrono::microseconds(std::uniform_int_distribution<long long>(0, jitter_.count())(rng_));
         if (!held_.empty() && due < held_.back().first)
             due = held_.back().first;
         held_.emplace_back(due, std::move(item));

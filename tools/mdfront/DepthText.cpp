@@ -26,11 +26,16 @@ struct NumericField {
 const NumericField Carried[] = {MDLINK_DEPTH_TEXT_NUMBERS(MDFRONT_CARRIED)};
 #undef MDFRONT_CARRIED
 
-#define MDFRONT_DBL(i, m) {i, Kind::Double, offsetof(Depth, m)}
+#define MDFRONT_DBL(i, m)                                                                                    \
+    {                                                                                                        \
+        i, Kind::Double, offsetof(Depth, m)                                                                  \
+    }
 // Members the text form does not carry go into the unused fields 11 to 14,
 // so that a reader taking a value from the wrong index is noticed.
 const NumericField Uncarried[] = {
-    MDFRONT_DBL(11, PreOpenInterest), MDFRONT_DBL(12, ClosePrice), MDFRONT_DBL(13, PreDelta),
+    MDFRONT_DBL(11, PreOpenInterest),
+    MDFRONT_DBL(12, ClosePrice),
+    MDFRONT_DBL(13, PreDelta),
     MDFRONT_DBL(14, CurrDelta),
 };
 
@@ -98,8 +103,8 @@ std::vector<std::string> DepthTextFields(const Depth& d, const TextOptions& opt)
     fields[TextFieldExchangeInst] = MemberText(d.ExchangeInstID, sizeof d.ExchangeInstID);
     // The joined form builds its id from all three fields; field 2 stays
     // empty so the id reads "exchange instrument ".
-    fields[TextFieldInstrument] = opt.form == DepthForm::Joined ? std::string()
-                                              : MemberText(d.InstrumentID, sizeof d.InstrumentID);
+    fields[TextFieldInstrument] =
+        opt.form == DepthForm::Joined ? std::string() : MemberText(d.InstrumentID, sizeof d.InstrumentID);
     for (const NumericField& f : Carried)
         fields[static_cast<std::size_t>(f.index)] = NumberField(d, f, opt.empty_zeros);
     for (const NumericField& f : Uncarried)
@@ -147,13 +152,13 @@ Depth ExpectedFromText(const Depth& d, const TextOptions& opt)
     const std::vector<std::string> fields = DepthTextFields(d, opt);
     auto field = [&fields](int i) {
         return static_cast<std::size_t>(i) < fields.size() ? fields[static_cast<std::size_t>(i)]
-                                                            : std::string();
+                                                           : std::string();
     };
     Depth e;
     std::memset(&e, 0, sizeof e);
     CopyText(e.InstrumentID, sizeof e.InstrumentID,
              JoinedInstrumentId(opt.form, field(TextFieldExchange), field(TextFieldExchangeInst),
-                                                     field(TextFieldInstrument)));
+                                field(TextFieldInstrument)));
     CopyText(e.ExchangeID, sizeof e.ExchangeID, field(TextFieldExchange));
     CopyText(e.ExchangeInstID, sizeof e.ExchangeInstID, field(TextFieldExchangeInst));
     CopyText(e.UpdateTime, sizeof e.UpdateTime, field(TextFieldUpdateTime));

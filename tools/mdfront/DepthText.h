@@ -15,11 +15,11 @@
 namespace mdfront {
 
 constexpr int TextFieldsAlways = mdlink::TextFieldsAlways; // fields 0..58 are always read
-constexpr int TextFieldsAll = mdlink::TextFieldsRead;       // 59..62 are optional
+constexpr int TextFieldsAll = mdlink::TextFieldsRead;      // 59..62 are optional
 constexpr char TextSeparator = '\x01';
 
 struct TextOptions {
-    DepthForm form = DepthForm::Text;  // Text or Joined
+    DepthForm form = DepthForm::Text; // Text or Joined
     int field_count = TextFieldsAll;
     bool empty_zeros = false;
     // Pad the joined text to at least this many bytes with filler fields
@@ -28,8 +28,7 @@ struct TextOptions {
 };
 
 // The fields, in order, before joining.
-std::vector<std::string> DepthTextFields(const CThostFtdcDepthMarketDataField& d,
-                                         const TextOptions& opt);
+std::vector<std::string> DepthTextFields(const CThostFtdcDepthMarketDataField& d, const TextOptions& opt);
 
 Bytes DepthTextBody(const CThostFtdcDepthMarketDataField& d, const TextOptions& opt);
 

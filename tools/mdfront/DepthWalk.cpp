@@ -18,7 +18,7 @@ struct Profile {
 
 // A handful of price scales, so a ticker of several instruments looks varied.
 const Profile Profiles[] = {
-    {2, 400, 700, 1000}, {100, 3000, 6000, 10}, {20, 3500, 4500, 300},
+    {2, 400, 700, 1000},     {100, 3000, 6000, 10}, {20, 3500, 4500, 300},
     {1000, 60000, 80000, 5}, {100, 5000, 9000, 15},
 };
 
@@ -32,8 +32,8 @@ std::size_t ProfileOf(const std::string& id, std::uint64_t hash)
         product += c;
     }
     static const std::pair<const char*, std::size_t> known[] = {
-        {"au", 0}, {"sc", 0}, {"rb", 1}, {"m", 1}, {"SR", 1}, {"IF", 2}, {"IC", 2}, {"IH", 2},
-        {"cu", 3}, {"zn", 3}, {"ni", 3}, {"ag", 4}, {"CF", 4}};
+        {"au", 0}, {"sc", 0}, {"rb", 1}, {"m", 1},  {"SR", 1}, {"IF", 2}, {"IC", 2},
+        {"IH", 2}, {"cu", 3}, {"zn", 3}, {"ni", 3}, {"ag", 4}, {"CF", 4}};
     for (const auto& k : known)
         if (product == k.first)
             return k.second;
@@ -67,8 +67,7 @@ CThostFtdcDepthMarketDataField StampedDepth(const InstrumentInfo& instrument, co
     return d;
 }
 
-DepthWalk::DepthWalk(const InstrumentInfo& instrument, const std::string& tradingDay,
-                     std::uint64_t seed)
+DepthWalk::DepthWalk(const InstrumentInfo& instrument, const std::string& tradingDay, std::uint64_t seed)
     : instrument_(instrument), tradingDay_(tradingDay), rng_(seed ^ HashText(instrument.id))
 {
     const std::uint64_t h = HashText(instrument.id);
@@ -77,7 +76,8 @@ DepthWalk::DepthWalk(const InstrumentInfo& instrument, const std::string& tradin
     ref_.tick = tick;
     ref_.multiplier = p.multiplier;
     const long long span = p.highest - p.lowest;
-    const long long base = (p.lowest + static_cast<long long>((h >> 8) % static_cast<std::uint64_t>(span))) * 100;
+    const long long base =
+        (p.lowest + static_cast<long long>((h >> 8) % static_cast<std::uint64_t>(span))) * 100;
     ref_.preSettle = base / tick * tick;
     ref_.preClose = ref_.preSettle + tick * Uniform(-5, 5);
     ref_.upper = ref_.preSettle * 108 / 100 / tick * tick;

@@ -69,7 +69,7 @@ private:
     std::string tradingDay_;
     std::mt19937_64 rng_;
     WalkProfile ref_;
-    long long last_ = 0;        // hundredths, as all prices
+    long long last_ = 0; // hundredths, as all prices
     long long open_ = 0;
     long long high_ = 0;
     long long low_ = 0;

@@ -21,8 +21,7 @@ void CopyText(char* dst, std::size_t width, const std::string& text)
 std::string MemberText(const char* src, std::size_t width)
 {
     const void* nul = std::memchr(src, 0, width);
-    return std::string(src, nul ? static_cast<const char*>(nul) - src
-                                : static_cast<std::ptrdiff_t>(width));
+    return std::string(src, nul ? static_cast<const char*>(nul) - src : static_cast<std::ptrdiff_t>(width));
 }
 
 CThostFtdcRspInfoField MakeRspInfo(int errorId, const std::string& message)
@@ -57,8 +56,7 @@ Bytes RecordBytes(const void* record, std::size_t size)
     return Bytes(p, p + size);
 }
 
-Bytes LoginResponseBody(const CThostFtdcRspUserLoginField& login,
-                        const CThostFtdcRspInfoField& info)
+Bytes LoginResponseBody(const CThostFtdcRspUserLoginField& login, const CThostFtdcRspInfoField& info)
 {
     Bytes body(LoginBodySize, 0);
     std::memcpy(body.data(), &login, sizeof login);

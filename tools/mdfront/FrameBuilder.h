@@ -45,8 +45,7 @@ CThostFtdcRspInfoField MakeRspInfo(int errorId, const std::string& message);
 Bytes MakeFrame(std::uint32_t msgType, std::int32_t requestId, bool isLast, const Bytes& body,
                 std::uint32_t marker = mdlink::MarkerBinary);
 
-Bytes LoginResponseBody(const CThostFtdcRspUserLoginField& login,
-                        const CThostFtdcRspInfoField& info);
+Bytes LoginResponseBody(const CThostFtdcRspUserLoginField& login, const CThostFtdcRspInfoField& info);
 Bytes InstrumentResponseBody(const std::string& instrumentId, const CThostFtdcRspInfoField& info);
 Bytes RecordBytes(const void* record, std::size_t size);
 

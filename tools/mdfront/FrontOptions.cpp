@@ -87,16 +87,27 @@ bool ParseFrontId(const std::string& v, O& o)
 void AddGeneralOptions(CLI::App& app, O& o)
 {
     AddSwitch(app, "help", "show this text", [&o] { o.help = true; });
-    AddValueFlag(app, "host", "ADDR", "address to listen on (default 127.0.0.1)",
-                 [&o](const std::string& s) { o.config.host = s; return !s.empty(); });
+    AddValueFlag(app, "host", "ADDR", "address to listen on (default 127.0.0.1)", [&o](const std::string& s) {
+        o.config.host = s;
+        return !s.empty();
+    });
     AddValueFlag(app, "port", "N", "port to listen on; 0 = ephemeral (default 0)",
                  [&o](const std::string& s) { return ParsePort(s, o); });
     AddValueFlag(app, "user", "NAME", "only this user may log in (default: anyone)",
-                 [&o](const std::string& s) { o.config.user = s; return true; });
+                 [&o](const std::string& s) {
+                     o.config.user = s;
+                     return true;
+                 });
     AddValueFlag(app, "password", "TEXT", "only this password is accepted (default: any)",
-                 [&o](const std::string& s) { o.config.password = s; return true; });
+                 [&o](const std::string& s) {
+                     o.config.password = s;
+                     return true;
+                 });
     AddValueFlag(app, "trading-day", "YYYYMMDD", "trading day to report (default: today)",
-                 [&o](const std::string& s) { o.config.trading_day = s; return true; });
+                 [&o](const std::string& s) {
+                     o.config.trading_day = s;
+                     return true;
+                 });
     AddValueFlag(app, "front-id", "N", "front id in login responses (default 1)",
                  [&o](const std::string& s) { return ParseFrontId(s, o); });
     AddValueFlag(app, "seed", "N", "seed of the random walk and of random bytes (default 1)",
@@ -108,42 +119,56 @@ void AddGeneralOptions(CLI::App& app, O& o)
 
 void AddDataOptions(CLI::App& app, O& o)
 {
-    AddValueFlag(app, "instruments", "LIST", "known instruments, ID or ID@EXCHANGE separated by"
+    AddValueFlag(app, "instruments", "LIST",
+                 "known instruments, ID or ID@EXCHANGE separated by"
                  " commas, or * for any id (default au2612,ag2612,cu2611,rb2610,IF2612,IC2612,"
-                 "m2609,SR609)", [&o](const std::string& s) { return ParseInstruments(s, o); });
-    AddValueFlag(app, "exchange", "CODE", "exchange of the ids in later --instruments that name"
+                 "m2609,SR609)",
+                 [&o](const std::string& s) { return ParseInstruments(s, o); });
+    AddValueFlag(app, "exchange", "CODE",
+                 "exchange of the ids in later --instruments that name"
                  " none and have no usual one (default SHFE)",
-                 [&o](const std::string& s) { o.config.default_exchange = s; return !s.empty(); });
-    AddValueFlag(app, "rate", "R", "depth records per second per subscribed instrument; 0 = as"
+                 [&o](const std::string& s) {
+                     o.config.default_exchange = s;
+                     return !s.empty();
+                 });
+    AddValueFlag(app, "rate", "R",
+                 "depth records per second per subscribed instrument; 0 = as"
                  " fast as the socket takes them (default 2)",
                  [&o](const std::string& s) { return NonNegative(s, o.config.rate); });
     AddValueFlag(app, "form", "binary|text|joined", "body form of depth records (default binary)",
                  [&o](const std::string& s) { return ParseForm(s, o); });
-    AddValueFlag(app, "text-fields", "N", "fields per text record: 59..63 are normal, fewer or"
+    AddValueFlag(app, "text-fields", "N",
+                 "fields per text record: 59..63 are normal, fewer or"
                  " more make malformed records (1..200, default 63)",
                  [&o](const std::string& s) { return ParseTextFields(s, o); });
     AddSwitch(app, "text-empty-zeros", "text forms: send zero numbers as empty fields",
               [&o] { o.config.text_empty_zeros = true; });
-    AddValueFlag(app, "replay", "FILE", "replay a CSV file written by mdcli --csv, looping,"
+    AddValueFlag(app, "replay", "FILE",
+                 "replay a CSV file written by mdcli --csv, looping,"
                  " instead of the random walk; its instruments become the known ones",
-                 [&o](const std::string& s) { o.config.replay_file = s; return !s.empty(); });
+                 [&o](const std::string& s) {
+                     o.config.replay_file = s;
+                     return !s.empty();
+                 });
     AddValueFlag(app, "forquote-interval", "SECONDS", "period of for-quote notices (default 3)",
                  [&o](const std::string& s) { return ParseForQuoteInterval(s, o); });
-    AddSwitch(app, "stamp-sequence", "number the depth records of each connection 1, 2,"
+    AddSwitch(app, "stamp-sequence",
+              "number the depth records of each connection 1, 2,"
               " 3, ... in their Volume (in every body form)",
               [&o] { o.config.stamp_sequence = true; });
-    AddSwitch(app, "shared-feed", "tie records to wall-clock slots of 1/rate seconds:"
+    AddSwitch(app, "shared-feed",
+              "tie records to wall-clock slots of 1/rate seconds:"
               " fronts with the same --seed serve identical records per instrument and"
               " slot, the slot's number within the day in Volume",
               [&o] { o.config.shared_feed = true; });
-    AddValueFlag(app, "delay-ms", "MS", "hold every frame back MS milliseconds before it goes out"
-                 " (fractions allowed)", [&o](const std::string& s) {
-                     return ParseMicros(s, o.config.delay);
-                 });
-    AddValueFlag(app, "jitter-ms", "MS", "and a further random 0 to MS milliseconds, drawn for"
-                 " each frame (order kept)", [&o](const std::string& s) {
-                     return ParseMicros(s, o.config.jitter);
-                 });
+    AddValueFlag(app, "delay-ms", "MS",
+                 "hold every frame back MS milliseconds before it goes out"
+                 " (fractions allowed)",
+                 [&o](const std::string& s) { return ParseMicros(s, o.config.delay); });
+    AddValueFlag(app, "jitter-ms", "MS",
+                 "and a further random 0 to MS milliseconds, drawn for"
+                 " each frame (order kept)",
+                 [&o](const std::string& s) { return ParseMicros(s, o.config.jitter); });
 }
 
 void AddFaultOptions(CLI::App& app, O& o)
@@ -153,9 +178,7 @@ void AddFaultOptions(CLI::App& app, O& o)
             const auto parse = flag.parse;
             if (flag.value)
                 AddValueFlag(app, flag.name, flag.value, flag.help,
-                             [&o, parse](const std::string& s) {
-                                 return parse(s, o.config.faults);
-                             });
+                             [&o, parse](const std::string& s) { return parse(s, o.config.faults); });
             else
                 AddSwitch(app, flag.name, flag.help, [&o, parse] { parse("", o.config.faults); });
         }
@@ -178,8 +201,8 @@ std::string UsualExchange(const std::string& id)
         product += c;
     }
     static const char* const cffex[] = {"IF", "IC", "IH", "IM", "T", "TF", "TS", "TL"};
-    static const char* const dce[] = {"m", "y", "a", "b", "p", "c", "cs", "i", "j", "jm", "l",
-                                      "v", "pp", "eg", "eb", "lh", "jd"};
+    static const char* const dce[] = {"m",  "y", "a", "b",  "p",  "c",  "cs", "i", "j",
+                                      "jm", "l", "v", "pp", "eg", "eb", "lh", "jd"};
     static const char* const czce[] = {"SR", "CF", "TA", "MA", "RM", "OI", "FG", "SA", "AP", "UR"};
     static const char* const ine[] = {"sc", "lu", "nr", "bc", "ec"};
     for (const char* p : cffex)
@@ -199,8 +222,7 @@ std::string UsualExchange(const std::string& id)
 
 } // namespace
 
-std::vector<InstrumentInfo> ParseInstrumentList(const std::string& text,
-                                                const std::string& defaultExchange)
+std::vector<InstrumentInfo> ParseInstrumentList(const std::string& text, const std::string& defaultExchange)
 {
     std::vector<InstrumentInfo> out;
     for (const std::string& item : mdtools::SplitList(text)) {
@@ -216,8 +238,7 @@ std::vector<InstrumentInfo> ParseInstrumentList(const std::string& text,
     return out;
 }
 
-bool ParseFrontOptions(const std::vector<std::string>& args, FrontOptions& out,
-                       std::string& error)
+bool ParseFrontOptions(const std::vector<std::string>& args, FrontOptions& out, std::string& error)
 {
     out.config.rate = 2.0;
     out.config.record_limit = 0; // nobody inspects a command-line front
@@ -250,7 +271,7 @@ std::string FrontUsage()
            "A market-data front simulator: accepts clients on TCP, answers logins,\n"
            "subscriptions and heartbeats, and pushes depth data and for-quote notices.\n"
            "Prints 'mdfront listening on HOST:PORT' once it accepts connections.\n\n" +
-           FlagsHelp(app);
+        FlagsHelp(app);
 }
 
 } // namespace mdfront

@@ -17,8 +17,7 @@ struct FrontOptions {
 
 // Parses the arguments after the program name. Returns false with a
 // message for an unknown flag or a bad value.
-bool ParseFrontOptions(const std::vector<std::string>& args, FrontOptions& out,
-                       std::string& error);
+bool ParseFrontOptions(const std::vector<std::string>& args, FrontOptions& out, std::string& error);
 
 // The text of --help: usage and one entry per flag.
 std::string FrontUsage();
@@ -28,7 +27,6 @@ std::vector<std::string> FrontFlagNames();
 
 // "au2612,IF2612@CFFEX" -> instruments; an id without "@EXCHANGE" gets the
 // exchange its product usually trades on, else defaultExchange.
-std::vector<InstrumentInfo> ParseInstrumentList(const std::string& text,
-                                                const std::string& defaultExchange);
+std::vector<InstrumentInfo> ParseInstrumentList(const std::string& text, const std::string& defaultExchange);
 
 } // namespace mdfront

@@ -48,7 +48,7 @@ struct ConnectionStats {
     std::vector<std::string> forquote_subscribed; // for-quote notices
     std::uint64_t frames_received = 0;
     std::uint64_t heartbeats_received = 0;
-    std::uint64_t frames_sent = 0;       // whole frames queued
+    std::uint64_t frames_sent = 0; // whole frames queued
     std::uint64_t depth_sent = 0;
     std::uint64_t forquote_sent = 0;
     std::uint64_t frames_suppressed = 0; // dropped because silent or closing
@@ -57,7 +57,7 @@ struct ConnectionStats {
 
     // With FrontConfig::stamp_sequence. "Written" is handed whole to the
     // socket; a record whose write a close cut short may still arrive.
-    std::uint64_t stamp_written = 0;      // last number written
+    std::uint64_t stamp_written = 0; // last number written
     // Last number written before the first byte of a stream fault: random
     // or raw bytes, a cut frame, an oversized announcement, silence, or
     // the end of sending (a close, for whatever reason, or Stop). Equal to

@@ -77,8 +77,7 @@ ConnectionRecord FrontRecorder::Record(std::size_t conn) const
     return conns_[conn];
 }
 
-bool FrontRecorder::WaitUntil(std::chrono::milliseconds timeout,
-                              const std::function<bool()>& pred) const
+bool FrontRecorder::WaitUntil(std::chrono::milliseconds timeout, const std::function<bool()>& pred) const
 {
     return changes_.WaitUntil(mu_, timeout, pred);
 }

@@ -17,10 +17,8 @@ struct FrontServer::Runtime {
     std::thread thread;
 };
 
-FrontServer::FrontServer(FrontConfig config)
-    : config_(std::move(config)), recorder_(config_.record_limit)
-{
-}
+FrontServer::FrontServer(FrontConfig config) : config_(std::move(config)), recorder_(config_.record_limit)
+{}
 
 FrontServer::~FrontServer()
 {
@@ -90,8 +88,7 @@ void FrontServer::Accept()
             const std::size_t index = recorder_.Open(peerText);
             const FrontConfig& cfg = rt->context->config;
             session = std::make_shared<FrontSession>(std::move(socket), rt->context, index,
-                                                     cfg.faults_of ? cfg.faults_of(index)
-                                                                   : cfg.faults);
+                                                     cfg.faults_of ? cfg.faults_of(index) : cfg.faults);
             sessions_.resize(index + 1);
             sessions_[index] = session;
         }
@@ -164,8 +161,7 @@ ConnectionRecord FrontServer::Connection(std::size_t conn) const
     return recorder_.Record(conn);
 }
 
-bool FrontServer::WaitUntil(std::chrono::milliseconds timeout,
-                            const std::function<bool()>& pred) const
+bool FrontServer::WaitUntil(std::chrono::milliseconds timeout, const std::function<bool()>& pred) const
 {
     return recorder_.WaitUntil(timeout, pred);
 }

@@ -69,9 +69,9 @@ public:
     bool WaitForConnections(std::size_t count, std::chrono::milliseconds timeout) const;
 
     // Acting on one live connection, from any thread; no-ops once it has closed.
-    void CloseConnection(std::size_t conn);  // sends what is queued, then closes
-    void Abort(std::size_t conn);            // closes at once, dropping what is queued
-    void Silence(std::size_t conn);          // as the silent faults do
+    void CloseConnection(std::size_t conn); // sends what is queued, then closes
+    void Abort(std::size_t conn);           // closes at once, dropping what is queued
+    void Silence(std::size_t conn);         // as the silent faults do
     void SendRaw(std::size_t conn, Bytes bytes);
 
 private:

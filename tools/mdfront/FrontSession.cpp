@@ -39,23 +39,15 @@ std::uint64_t JitterSeed(const FrontConfig& cfg, std::size_t index)
 
 } // namespace
 
-FrontSession::FrontSession(asio::ip::tcp::socket socket,
-                           std::shared_ptr<const SessionContext> context, std::size_t index,
-                           FrontFaults faults)
-    : socket_(std::move(socket)),
-      ctx_(std::move(context)),
-      cfg_(ctx_->config),
-      rec_(*ctx_->recorder),
-      index_(index),
-      sessionId_(static_cast<int>(index) + 1),
-      rng_(ctx_->config.seed * 0x9E3779B97F4A7C15ull + index),
-      faults_(MakeFaults(faults)),
+FrontSession::FrontSession(asio::ip::tcp::socket socket, std::shared_ptr<const SessionContext> context,
+                           std::size_t index, FrontFaults faults)
+    : socket_(std::move(socket)), ctx_(std::move(context)), cfg_(ctx_->config), rec_(*ctx_->recorder),
+      index_(index), sessionId_(static_cast<int>(index) + 1),
+      rng_(ctx_->config.seed * 0x9E3779B97F4A7C15ull + index), faults_(MakeFaults(faults)),
       byteDelay_(ByteDelayOf(faults_)),
       delayed_(ctx_->config.delay, ctx_->config.jitter, JitterSeed(ctx_->config, index)),
-      pushTimer_(socket_.get_executor()),
-      forQuoteTimer_(socket_.get_executor()),
-      trickleTimer_(socket_.get_executor()),
-      closeTimer_(socket_.get_executor()),
+      pushTimer_(socket_.get_executor()), forQuoteTimer_(socket_.get_executor()),
+      trickleTimer_(socket_.get_executor()), closeTimer_(socket_.get_executor()),
       delayTimer_(socket_.get_executor())
 {
     if (cfg_.shared_feed && cfg_.rate > 0)
@@ -81,19 +73,17 @@ void FrontSession::Event(const std::string& text) const
 void FrontSession::ReadHeader()
 {
     auto self = shared_from_this();
-    asio::async_read(socket_, asio::buffer(header_),
-                     [self](const asio::error_code& ec, std::size_t) {
-                         if (self->closed_)
-                             return;
-                         if (ec) {
-                             self->peerEnded_ = ec == asio::error::eof;
-                             self->CloseNow(self->peerEnded_ ? "closed by the client"
-                                                             : "read error: " + ec.message());
-                             return;
-                         }
-                         self->current_ = mdlink::DecodeHeader(self->header_.data());
-                         self->ReadBody();
-                     });
+    asio::async_read(socket_, asio::buffer(header_), [self](const asio::error_code& ec, std::size_t) {
+        if (self->closed_)
+            return;
+        if (ec) {
+            self->peerEnded_ = ec == asio::error::eof;
+            self->CloseNow(self->peerEnded_ ? "closed by the client" : "read error: " + ec.message());
+            return;
+        }
+        self->current_ = mdlink::DecodeHeader(self->header_.data());
+        self->ReadBody();
+    });
 }
 
 void FrontSession::ReadBody()
@@ -110,37 +100,29 @@ void FrontSession::ReadBody()
     }
     body_.assign(length, 0);
     auto self = shared_from_this();
-    asio::async_read(socket_, asio::buffer(body_),
-                     [self](const asio::error_code& ec, std::size_t) {
-                         if (self->closed_)
-                             return;
-                         if (ec) {
-                             self->CloseNow("lost in the middle of a request body: " + ec.message());
-                             return;
-                         }
-                         self->Dispatch(self->current_, std::move(self->body_));
-                         self->ReadHeader();
-                     });
+    asio::async_read(socket_, asio::buffer(body_), [self](const asio::error_code& ec, std::size_t) {
+        if (self->closed_)
+            return;
+        if (ec) {
+            self->CloseNow("lost in the middle of a request body: " + ec.message());
+            return;
+        }
+        self->Dispatch(self->current_, std::move(self->body_));
+        self->ReadHeader();
+    });
 }
 
 void FrontSession::Dispatch(const mdlink::FrameHeader& header, Bytes body)
 {
     rec_.Received(index_, ReceivedFrame{header, body});
     switch (header.MsgType) {
-    case mdlink::MsgUserLogin:
-        OnLogin(header, body);
-        break;
+    case mdlink::MsgUserLogin: OnLogin(header, body); break;
     case mdlink::MsgSubscribeMarketData:
     case mdlink::MsgUnSubscribeMarketData:
     case mdlink::MsgSubscribeForQuoteRsp:
-    case mdlink::MsgUnSubscribeForQuoteRsp:
-        OnInstrumentList(header, body);
-        break;
-    case mdlink::MsgHeartBeat:
-        QueueFrame(HeartBeatReply(header.RequestId), SentFrame{});
-        break;
-    default:
-        break; // recorded, otherwise ignored
+    case mdlink::MsgUnSubscribeForQuoteRsp: OnInstrumentList(header, body); break;
+    case mdlink::MsgHeartBeat: QueueFrame(HeartBeatReply(header.RequestId), SentFrame{}); break;
+    default: break; // recorded, otherwise ignored
     }
 }
 
@@ -223,8 +205,7 @@ void FrontSession::OnInstrumentList(const mdlink::FrameHeader& header, const Byt
     ArmForQuoteTimer();
 }
 
-int FrontSession::ApplyInstrument(std::uint32_t requestType, const std::string& id,
-                                  std::string& message)
+int FrontSession::ApplyInstrument(std::uint32_t requestType, const std::string& id, std::string& message)
 {
     if (!loggedIn_) {
         message = TextNotLoggedIn;

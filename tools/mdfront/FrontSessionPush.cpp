@@ -37,8 +37,10 @@ InstrumentFeed& FrontSession::FeedOf(const std::string& id)
 {
     auto it = feeds_.find(id);
     if (it == feeds_.end())
-        it = feeds_.emplace(id, InstrumentFeed({id, ExchangeOf(id)}, ctx_->trading_day, cfg_.seed,
-                                               ctx_->replay)).first;
+        it =
+            feeds_
+                .emplace(id, InstrumentFeed({id, ExchangeOf(id)}, ctx_->trading_day, cfg_.seed, ctx_->replay))
+                .first;
     return it->second;
 }
 
@@ -54,9 +56,9 @@ void FrontSession::Subscribe(const std::string& id)
 
 void FrontSession::Unsubscribe(const std::string& id)
 {
-    subs_.erase(std::remove_if(subs_.begin(), subs_.end(),
-                               [&id](const Subscription& s) { return s.id == id; }),
-                subs_.end());
+    subs_.erase(
+        std::remove_if(subs_.begin(), subs_.end(), [&id](const Subscription& s) { return s.id == id; }),
+        subs_.end());
     rec_.Update(index_, [&id](ConnectionStats& s) { Remove(s.subscribed, id); });
 }
 
@@ -161,7 +163,8 @@ void FrontSession::ArmPushTimer()
     auto next = std::chrono::steady_clock::time_point::max();
     for (const Subscription& s : subs_) {
         const auto offset = std::chrono::duration<double>(static_cast<double>(s.sent) / cfg_.rate);
-        next = std::min(next, s.start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(offset));
+        next =
+            std::min(next, s.start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(offset));
     }
     pushTimer_.expires_at(next);
     auto self = shared_from_this();
@@ -186,16 +189,14 @@ void FrontSession::PushForQuote(const std::string& id)
     if (!MayPush())
         return;
     // A shared feed numbers its notices by the period, the same on every front.
-    const SharedNotice shared = slots_ ? SharedNoticeAt(std::chrono::system_clock::now(),
-                                                        cfg_.forquote_interval)
-                                       : SharedNotice();
+    const SharedNotice shared =
+        slots_ ? SharedNoticeAt(std::chrono::system_clock::now(), cfg_.forquote_interval) : SharedNotice();
     const mdtools::LocalStamp now = slots_ ? shared.at : mdtools::NowLocal();
     CThostFtdcForQuoteRspField q;
     std::memset(&q, 0, sizeof q);
     CopyText(q.TradingDay, sizeof q.TradingDay, ctx_->trading_day);
     CopyText(q.InstrumentID, sizeof q.InstrumentID, id);
-    CopyText(q.ForQuoteSysID, sizeof q.ForQuoteSysID,
-             slots_ ? shared.sysId : std::to_string(++forQuoteSeq_));
+    CopyText(q.ForQuoteSysID, sizeof q.ForQuoteSysID, slots_ ? shared.sysId : std::to_string(++forQuoteSeq_));
     CopyText(q.ForQuoteTime, sizeof q.ForQuoteTime, now.time);
     CopyText(q.ActionDay, sizeof q.ActionDay, now.date);
     CopyText(q.ExchangeID, sizeof q.ExchangeID, ExchangeOf(id));

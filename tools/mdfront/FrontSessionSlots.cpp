@@ -56,8 +56,9 @@ std::chrono::steady_clock::duration FrontSession::UntilNextNotice() const
 {
     const auto now = std::chrono::system_clock::now();
     const SharedNotice n = SharedNoticeAt(now, cfg_.forquote_interval);
-    const auto next = std::chrono::system_clock::time_point(std::chrono::duration_cast<
-        std::chrono::system_clock::duration>(cfg_.forquote_interval * (n.period + 1)));
+    const auto next =
+        std::chrono::system_clock::time_point(std::chrono::duration_cast<std::chrono::system_clock::duration>(
+            cfg_.forquote_interval * (n.period + 1)));
     return std::chrono::duration_cast<std::chrono::steady_clock::duration>(next - now);
 }
 

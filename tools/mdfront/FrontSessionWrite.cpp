@@ -85,9 +85,7 @@ void FrontSession::WriteNext()
     auto self = shared_from_this();
     if (byteDelay_) {
         asio::async_write(socket_, asio::buffer(queue_.front().bytes.data() + trickleOffset_, 1),
-                          [self](const asio::error_code& ec, std::size_t) {
-                              self->OnTrickleWritten(ec);
-                          });
+                          [self](const asio::error_code& ec, std::size_t) { self->OnTrickleWritten(ec); });
         return;
     }
     gather_.clear();

@@ -17,8 +17,7 @@ ReplayBook::ReplayBook(const std::string& path)
         const std::string id = MemberText(row.depth.InstrumentID, sizeof row.depth.InstrumentID);
         auto& list = records_[id];
         if (list.empty())
-            instruments_.push_back(
-                {id, MemberText(row.depth.ExchangeID, sizeof row.depth.ExchangeID)});
+            instruments_.push_back({id, MemberText(row.depth.ExchangeID, sizeof row.depth.ExchangeID)});
         list.push_back(row.depth);
     }
     if (instruments_.empty())

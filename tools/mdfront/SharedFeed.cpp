@@ -44,8 +44,8 @@ std::int64_t SlotClock::SlotAt(TimePoint t) const
 
 SlotClock::TimePoint SlotClock::StartOf(std::int64_t slot) const
 {
-    return TimePoint(std::chrono::duration_cast<TimePoint::duration>(
-        std::chrono::microseconds(StartMicros(slot))));
+    return TimePoint(
+        std::chrono::duration_cast<TimePoint::duration>(std::chrono::microseconds(StartMicros(slot))));
 }
 
 int SlotClock::NumberInDay(std::int64_t slot) const
@@ -59,13 +59,9 @@ int SlotClock::NumberInDay(std::int64_t slot) const
 }
 
 SlotFeed::SlotFeed(const InstrumentInfo& instrument, const std::string& tradingDay, std::uint64_t seed)
-    : instrument_(instrument),
-      tradingDay_(tradingDay),
-      seed_(seed),
-      idHash_(HashText(instrument.id)),
+    : instrument_(instrument), tradingDay_(tradingDay), seed_(seed), idHash_(HashText(instrument.id)),
       profile_(DepthWalk(instrument, tradingDay, seed).Reference())
-{
-}
+{}
 
 // The price is two slow waves and a tick of noise around the pre-close, so
 // that it wanders like a walk but needs no history.
@@ -75,11 +71,13 @@ CThostFtdcDepthMarketDataField SlotFeed::At(std::int64_t slot, const SlotClock& 
     const std::uint64_t h = Mix(seed_ ^ Mix(idHash_ ^ static_cast<std::uint64_t>(slot)));
     const double k = static_cast<double>(slot);
     const double wave = 20 * std::sin(2 * Pi * k / 600 + static_cast<double>(idHash_ % 6283) / 1000) +
-                        6 * std::sin(2 * Pi * k / 97 + static_cast<double>((idHash_ >> 16) % 6283) / 1000);
+        6 * std::sin(2 * Pi * k / 97 + static_cast<double>((idHash_ >> 16) % 6283) / 1000);
     long long last = p.preClose + p.tick * (std::llround(wave) + static_cast<long long>(h % 3) - 1);
     last = std::min(p.upper, std::max(p.lower, last));
-    const long long high = std::min(p.upper, std::max(p.preClose, last) + p.tick * static_cast<long long>((h >> 8) % 3));
-    const long long low = std::max(p.lower, std::min(p.preClose, last) - p.tick * static_cast<long long>((h >> 12) % 3));
+    const long long high =
+        std::min(p.upper, std::max(p.preClose, last) + p.tick * static_cast<long long>((h >> 8) % 3));
+    const long long low =
+        std::max(p.lower, std::min(p.preClose, last) - p.tick * static_cast<long long>((h >> 12) % 3));
 
     const mdtools::LocalStamp at = mdtools::ToLocalStamp(clock.StartOf(slot));
     CThostFtdcDepthMarketDataField d = StampedDepth(instrument_, tradingDay_, at);

@@ -18,15 +18,13 @@ PublishWindow::Limits Checked(PublishWindow::Limits l)
 
 PublishWindow::PublishWindow(const Limits& limits)
     : limits_(Checked(limits)), ring_(new Entry[limits_.bound]), pauseNs_(limits_.firstPauseNs)
-{
-}
+{}
 
 PublishWindow::Step PublishWindow::Next(std::int64_t nowNs, std::int64_t* wakeAtNs) const
 {
     *wakeAtNs = 0;
     switch (state_) {
-    case State::Draining:
-        return Step::Wait;
+    case State::Draining: return Step::Wait;
     case State::Probing:
         if (probing_)
             return Step::Wait;
@@ -35,8 +33,7 @@ PublishWindow::Step PublishWindow::Next(std::int64_t nowNs, std::int64_t* wakeAt
             return Step::Wait;
         }
         return Step::Resend;
-    case State::Flowing:
-        break;
+    case State::Flowing: break;
     }
     if (failed_ > 0)
         return Step::Resend;

@@ -33,9 +33,9 @@ public:
     enum class Step { SendNew, Resend, Wait };
 
     struct Limits {
-        std::size_t bound = 1024;                 // records held at most
-        std::int64_t stallNs = 500'000'000;       // oldest in flight older: no new record
-        std::int64_t firstPauseNs = 100'000'000;  // before the next probe
+        std::size_t bound = 1024;                // records held at most
+        std::int64_t stallNs = 500'000'000;      // oldest in flight older: no new record
+        std::int64_t firstPauseNs = 100'000'000; // before the next probe
         std::int64_t maxPauseNs = 2'000'000'000;
     };
 
@@ -101,13 +101,13 @@ private:
 
     const Limits limits_;
     std::unique_ptr<Entry[]> ring_;
-    std::uint64_t head_ = 0;   // oldest entry held
-    std::uint64_t tail_ = 0;   // one past the newest
+    std::uint64_t head_ = 0;           // oldest entry held
+    std::uint64_t tail_ = 0;           // one past the newest
     mutable std::uint64_t cursor_ = 0; // no Failed entry before it
     std::size_t inFlight_ = 0;
     std::size_t failed_ = 0;
     State state_ = State::Flowing;
-    std::uint64_t probe_ = 0;  // index of the probe, while probing_
+    std::uint64_t probe_ = 0; // index of the probe, while probing_
     bool probing_ = false;
     std::int64_t pauseNs_;
     std::int64_t probeAtNs_ = 0;

@@ -40,18 +40,16 @@ std::uint64_t SequenceOf(natsMsg* msg)
     const char* value = nullptr;
     BusRecordInfo info;
     if (!msg || natsMsgHeader_Get(msg, HeaderRecord, &value) != NATS_OK ||
-        CheckBusRecord(value, static_cast<std::size_t>(natsMsg_GetDataLength(msg)), info) !=
-            BusCheck::Ok)
+        CheckBusRecord(value, static_cast<std::size_t>(natsMsg_GetDataLength(msg)), info) != BusCheck::Ok)
         return 0;
     return info.sequence;
 }
 
 Publisher::Publisher(RecordQueue& queue, NatsLink& link, const PublisherSettings& settings)
     : queue_(queue), link_(link), settings_(settings), subjects_(settings.prefix),
-      window_(PublishWindow::Limits{settings.inFlight, settings.stallNs, FirstProbePauseNs,
-                                    LongestProbePauseNs})
-{
-}
+      window_(
+          PublishWindow::Limits{settings.inFlight, settings.stallNs, FirstProbePauseNs, LongestProbePauseNs})
+{}
 
 Publisher::~Publisher()
 {
@@ -62,8 +60,7 @@ void Publisher::Start()
 {
     thread_ = std::thread([this] {
         pthread_setname_np(pthread_self(), "mdrelay-publish");
-        while (Step()) {
-        }
+        while (Step()) {}
     });
 }
 
@@ -71,7 +68,9 @@ void Publisher::LinkChanged(bool)
 {
     // The link's generation has changed already; the thread reads it under
     // mu_ before it sleeps, so taking mu_ here means it cannot miss this.
-    { std::lock_guard<std::mutex> lk(mu_); }
+    {
+        std::lock_guard<std::mutex> lk(mu_);
+    }
     cv_.notify_one();
     queue_.Wake();
 }
@@ -117,10 +116,8 @@ void Publisher::WatchLeader(natsConnection* nc)
 {
     // A user not allowed to subscribe to advisories gets the server's
     // refusal printed once; failures then wait for the ack wait.
-    const std::string subject =
-        "$JS.EVENT.ADVISORY.STREAM.LEADER_ELECTED." + settings_.stream.name;
-    if (natsConnection_Subscribe(&leaderSub_, nc, subject.c_str(), OnLeaderElected, this) !=
-        NATS_OK)
+    const std::string subject = "$JS.EVENT.ADVISORY.STREAM.LEADER_ELECTED." + settings_.stream.name;
+    if (natsConnection_Subscribe(&leaderSub_, nc, subject.c_str(), OnLeaderElected, this) != NATS_OK)
         leaderSub_ = nullptr;
 }
 
@@ -132,8 +129,8 @@ std::string Publisher::AskLeader()
     o.Wait = LeaderAskMs;
     jsStreamInfo* si = nullptr;
     std::string leader;
-    if (js_GetStreamInfo(&si, js_, settings_.stream.name.c_str(), &o, nullptr) == NATS_OK &&
-        si->Cluster && si->Cluster->Leader)
+    if (js_GetStreamInfo(&si, js_, settings_.stream.name.c_str(), &o, nullptr) == NATS_OK && si->Cluster &&
+        si->Cluster->Leader)
         leader = si->Cluster->Leader;
     jsStreamInfo_Destroy(si);
     return leader;
@@ -176,19 +173,14 @@ void Publisher::RecheckStream()
     const StreamReport r = EnsureStream(js_, settings_.stream, settings_.mismatch);
     const char* name = settings_.stream.name.c_str();
     switch (r.outcome) {
-    case StreamOutcome::Created:
-        std::printf("mdrelay: stream %s was gone; created it again\n", name);
-        break;
-    case StreamOutcome::Updated:
-        std::printf("mdrelay: updated stream %s to the flags again\n", name);
-        break;
+    case StreamOutcome::Created: std::printf("mdrelay: stream %s was gone; created it again\n", name); break;
+    case StreamOutcome::Updated: std::printf("mdrelay: updated stream %s to the flags again\n", name); break;
     case StreamOutcome::Differs:
         for (const std::string& d : r.differences)
             std::fprintf(stderr, "mdrelay: stream %s differs now: %s\n", name, d.c_str());
         break;
     case StreamOutcome::Matches:
-    case StreamOutcome::Used:
-        break;
+    case StreamOutcome::Used: break;
     case StreamOutcome::Failed:
         // No leader yet, say: publishing goes on, and the check comes again.
         if (prints_.Allow("check " + settings_.stream.name, SteadyNs()))
@@ -279,7 +271,7 @@ bool Publisher::Step()
     if (leaderElected_) {
         leaderElected_ = false;
         lk.unlock();
-        TakeBack(); // failed now: the window sends them again, oldest first
+        TakeBack();      // failed now: the window sends them again, oldest first
         leader_.clear(); // the next probe learns the new one
         std::lock_guard<std::mutex> relock(mu_);
         window_.ProbeNow();
@@ -294,8 +286,7 @@ bool Publisher::Step()
         return true;
     }
     std::int64_t wakeAt = 0;
-    const PublishWindow::Step step =
-        connected_ ? window_.Next(now, &wakeAt) : PublishWindow::Step::Wait;
+    const PublishWindow::Step step = connected_ ? window_.Next(now, &wakeAt) : PublishWindow::Step::Wait;
     if (step == PublishWindow::Step::Resend) {
         natsMsg* msg = static_cast<natsMsg*>(window_.Resend(now));
         const std::uint64_t seq = SequenceOf(msg);
@@ -364,8 +355,7 @@ void Publisher::TakeRecords(std::int64_t now)
     // library's thread wakes this one: a wake-up is a system call on that
     // thread for every record. After a quiet while, sleep until woken.
     const bool busy = !settings_.wakePerRecord && now - lastRecordNs_ < BusyWindowNs;
-    stagedCount_ = queue_.Pop(staged_, Batch,
-                              std::chrono::milliseconds(busy ? 0 : IdleWaitNs / 1'000'000));
+    stagedCount_ = queue_.Pop(staged_, Batch, std::chrono::milliseconds(busy ? 0 : IdleWaitNs / 1'000'000));
     if (stagedCount_ > 0)
         lastRecordNs_ = now;
     else if (busy)
@@ -385,8 +375,7 @@ natsMsg* Publisher::Build(const RelayRecord& r)
         subject = subjects_.ForQuote(q);
     }
     natsMsg* msg = nullptr;
-    if (natsMsg_Create(&msg, subject, nullptr, reinterpret_cast<const char*>(r.bytes), r.size) !=
-        NATS_OK)
+    if (natsMsg_Create(&msg, subject, nullptr, reinterpret_cast<const char*>(r.bytes), r.size) != NATS_OK)
         return nullptr;
     char id[33], record[320];
     KeyText(KeyOf(static_cast<std::uint8_t>(r.kind), r.bytes, r.size), id);
@@ -448,8 +437,7 @@ void Publisher::OnAck(jsCtx*, natsMsg* msg, jsPubAck* pa, jsPubAckErr* pae, void
     } else if (!pa && pae) {
         // Named once a minute per subject and error: which subject fails,
         // and why, is what an operator needs.
-        const std::string text =
-            pae->ErrText && *pae->ErrText ? pae->ErrText : natsStatus_GetText(pae->Err);
+        const std::string text = pae->ErrText && *pae->ErrText ? pae->ErrText : natsStatus_GetText(pae->Err);
         if (self->prints_.Allow(std::string(subject) + " " + text, SteadyNs()))
             std::fprintf(stderr, "mdrelay: publishing to %s: %s\n", subject, text.c_str());
     }
@@ -481,7 +469,7 @@ bool Publisher::WorthWaking() const
     // A full window wakes the thread once a quarter of it is free, not at
     // every acknowledgement: one wake-up then sends a batch.
     return window_.CurrentState() != PublishWindow::State::Flowing || window_.InFlight() == 0 ||
-           window_.Held() + settings_.inFlight / 4 <= settings_.inFlight;
+        window_.Held() + settings_.inFlight / 4 <= settings_.inFlight;
 }
 
 bool Publisher::Done() const
@@ -508,8 +496,7 @@ std::uint64_t Publisher::Finish(std::int64_t flushNs)
     StopWatchingLeader();
     TakeBack(); // no acknowledgement reaches the window from here on
     std::lock_guard<std::mutex> lk(mu_);
-    const std::uint64_t left = queue_.Size() + (stagedCount_ - stagedAt_) + (ready_ ? 1 : 0) +
-                               window_.Held();
+    const std::uint64_t left = queue_.Size() + (stagedCount_ - stagedAt_) + (ready_ ? 1 : 0) + window_.Held();
     window_.Clear([](void* msg) { natsMsg_Destroy(static_cast<natsMsg*>(msg)); });
     natsMsg_Destroy(ready_);
     ready_ = nullptr;

@@ -64,11 +64,11 @@ struct PublisherCounters {
     std::uint64_t duplicates = 0;   // acknowledged as a duplicate by the server
     std::uint64_t retried = 0;      // sent again after a failed acknowledgement
     std::uint64_t failedAcks = 0;
-    std::uint64_t unbuilt = 0;      // messages that could not be made (no memory)
-    std::uint64_t refused = 0;      // given up: the stream or the user's permissions
-                                    // do not take their subject
+    std::uint64_t unbuilt = 0; // messages that could not be made (no memory)
+    std::uint64_t refused = 0; // given up: the stream or the user's permissions
+                               // do not take their subject
     std::size_t inFlight = 0;
-    std::size_t held = 0;           // in flight, or failed and waiting to go again
+    std::size_t held = 0; // in flight, or failed and waiting to go again
 };
 
 class Publisher {
@@ -136,25 +136,25 @@ private:
     SubjectBuilder subjects_;
     // The publishing thread's own (and Finish's, once it has joined it).
     jsCtx* js_ = nullptr;
-    bool jsPublished_ = false;        // js_ has had a message
-    bool bound_ = false;              // a context was made once
+    bool jsPublished_ = false; // js_ has had a message
+    bool bound_ = false;       // a context was made once
     natsSubscription* leaderSub_ = nullptr;
-    std::string leader_;              // the stream's, as last seen
+    std::string leader_; // the stream's, as last seen
     std::int64_t nextLeaderProbeNs_ = 0;
     std::int64_t nextTimeoutNs_ = 0;
-    std::int64_t recheckAtNs_ = 0;    // the stream to be checked then; 0: not
+    std::int64_t recheckAtNs_ = 0;      // the stream to be checked then; 0: not
     std::uint64_t boundGeneration_ = 0; // the link's when js_ was made
     std::thread thread_;
 
     mutable std::mutex mu_;
     std::condition_variable cv_;
     PublishWindow window_;
-    bool connected_ = false;  // a context on a live connection
+    bool connected_ = false;     // a context on a live connection
     bool leaderElected_ = false; // since the thread last took back what was in flight
     bool takeBack_ = false;      // a subject newly refused
     bool finishing_ = false;
-    bool waiting_ = false;    // the thread sleeps on cv_
-    bool closed_ = false;     // acks no longer touch the window
+    bool waiting_ = false; // the thread sleeps on cv_
+    bool closed_ = false;  // acks no longer touch the window
     std::int64_t deadlineNs_ = 0;
     // What the bus does not take: subjects outside the stream's (all are
     // in when takesAll_), and subjects the user may not publish to, until when.
@@ -173,8 +173,8 @@ private:
     std::uint64_t readySeq_ = 0;
     std::int64_t lastRecordNs_ = 0;
 
-    std::atomic<std::uint64_t> published_{0}, acknowledged_{0}, duplicates_{0}, retried_{0},
-        failedAcks_{0}, unbuilt_{0}, refused_{0};
+    std::atomic<std::uint64_t> published_{0}, acknowledged_{0}, duplicates_{0}, retried_{0}, failedAcks_{0},
+        unbuilt_{0}, refused_{0};
 };
 
 // The relay sequence number a message carries in its header; 0 when none.

@@ -31,12 +31,12 @@ bool SetStart(O& o, ReadStart::From from)
 
 void AddStartFlags(CLI::App& app, O& o)
 {
-    AddValueFlag(app, "since", "TIME", "start at the records stored from TIME on: "
+    AddValueFlag(app, "since", "TIME",
+                 "start at the records stored from TIME on: "
                  "YYYY-MM-DDTHH:MM:SS[.fff] in local time (Z at the end: UTC), or a "
                  "duration ago such as 10m",
                  [&o](const std::string& v) {
-                     return SetStart(o, ReadStart::From::Time) &&
-                            ParseTime(v, NowNs(), o.start.timeNs);
+                     return SetStart(o, ReadStart::From::Time) && ParseTime(v, NowNs(), o.start.timeNs);
                  });
     AddValueFlag(app, "last", "N", "start N records back from the end (per instrument)",
                  [&o](const std::string& v) {
@@ -48,7 +48,8 @@ void AddStartFlags(CLI::App& app, O& o)
                  });
     AddCheckedSwitch(app, "all", "start at the oldest record stored",
                      [&o] { return SetStart(o, ReadStart::From::All); });
-    AddValueFlag(app, "durable", "NAME", "a durable consumer: reading resumes where the last "
+    AddValueFlag(app, "durable", "NAME",
+                 "a durable consumer: reading resumes where the last "
                  "reader of that name stopped (one per instrument: NAME_1, NAME_2, ...)",
                  [&o](const std::string& v) {
                      o.durable = v;
@@ -63,18 +64,26 @@ void Define(CLI::App& app, O& o)
     PrepareCommandLine(app);
     AddSwitch(app, "help", "show this text", [&o] { o.help = true; });
     AddBusFlags(app, o.bus);
-    AddValueFlag(app, "instruments", "a,b,c", "instruments to read (default: every record of "
+    AddValueFlag(app, "instruments", "a,b,c",
+                 "instruments to read (default: every record of "
                  "the stream, for-quote notices included)",
                  [&o](const std::string& v) {
                      o.instruments = SplitList(v);
                      return true;
                  });
     AddValueFlag(app, "forquote", "a,b", "instruments whose for-quote notices to read",
-                 [&o](const std::string& v) { o.forquote = SplitList(v); return true; });
+                 [&o](const std::string& v) {
+                     o.forquote = SplitList(v);
+                     return true;
+                 });
     AddStartFlags(app, o);
-    AddValueFlag(app, "csv", "FILE", "write every depth record to FILE as mdcli --csv does, "
+    AddValueFlag(app, "csv", "FILE",
+                 "write every depth record to FILE as mdcli --csv does, "
                  "with the relay's receive time",
-                 [&o](const std::string& v) { o.csv = v; return !v.empty(); });
+                 [&o](const std::string& v) {
+                     o.csv = v;
+                     return !v.empty();
+                 });
     AddValueFlag(app, "duration", "SECONDS", "stop after this long (default: until Ctrl-C)",
                  [&o](const std::string& v) {
                      return mdtools::ParseDouble(v, o.durationSeconds) && o.durationSeconds >= 0;
@@ -126,7 +135,7 @@ std::string ReadUsage()
            "stored first. Exit codes: 0 records were read, 1 none were, 2 bad command\n"
            "line, 3 no NATS server could be reached, 4 the stream or a consumer could not\n"
            "be used.\n\n" +
-           FlagsText();
+        FlagsText();
 }
 
 } // namespace mdrelay

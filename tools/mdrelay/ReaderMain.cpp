@@ -85,10 +85,10 @@ int Read(const ReadOptions& o, Parts& p)
     const mdtools::Display display = mdtools::ChooseDisplay(o.quiet);
     mdtools::Ticker ticker;
     const auto start = std::chrono::steady_clock::now();
-    const auto end = o.durationSeconds > 0
-                         ? start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                       std::chrono::duration<double>(o.durationSeconds))
-                         : std::chrono::steady_clock::time_point::max();
+    const auto end = o.durationSeconds > 0 ? start +
+            std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                                 std::chrono::duration<double>(o.durationSeconds))
+                                           : std::chrono::steady_clock::time_point::max();
     while (!mdtools::Interrupted() && !(o.toEnd && p.consumer.AtEnd()) &&
            std::chrono::steady_clock::now() < end) {
         // A duration shorter than the refresh period is kept too.

@@ -6,11 +6,9 @@ namespace mdrelay {
 
 RecordQueue::RecordQueue(std::size_t capacity)
     : capacity_(capacity > 0 ? capacity : 1), slots_(new RelayRecord[capacity_])
-{
-}
+{}
 
-std::uint64_t RecordQueue::Push(RecordKind kind, const void* bytes, std::size_t size,
-                                std::int64_t recvNs)
+std::uint64_t RecordQueue::Push(RecordKind kind, const void* bytes, std::size_t size, std::int64_t recvNs)
 {
     if (size > MaxRecordSize)
         size = MaxRecordSize;

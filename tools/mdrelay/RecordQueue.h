@@ -42,11 +42,11 @@ private:
     std::condition_variable cv_;
     const std::size_t capacity_;
     std::unique_ptr<RelayRecord[]> slots_;
-    std::size_t head_ = 0;   // oldest record
+    std::size_t head_ = 0; // oldest record
     std::size_t count_ = 0;
     std::uint64_t received_ = 0;
     std::uint64_t dropped_ = 0;
-    bool sleeping_ = false;  // the consumer waits in Pop
+    bool sleeping_ = false; // the consumer waits in Pop
     bool woken_ = false;
 };
 

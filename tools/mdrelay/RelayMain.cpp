@@ -66,17 +66,15 @@ bool PrepareStream(NatsLink& link, const RelayOptions& o, Publisher& publisher, 
         std::printf("mdrelay: created stream %s\n", o.stream.name.c_str());
         return true;
     case StreamOutcome::Matches:
-    case StreamOutcome::Used:
-        return true;
+    case StreamOutcome::Used: return true;
     case StreamOutcome::Updated:
         std::printf("mdrelay: updated stream %s to the flags\n", o.stream.name.c_str());
         return true;
     case StreamOutcome::Differs:
         error = "stream " + o.stream.name +
-                " exists with another configuration (see above; --stream-mismatch use|update)";
+            " exists with another configuration (see above; --stream-mismatch use|update)";
         return false;
-    case StreamOutcome::Failed:
-        break;
+    case StreamOutcome::Failed: break;
     }
     error = r.error;
     return false;
@@ -157,9 +155,7 @@ void Relay(const RelayOptions& o, const mdtools::SessionOptions& session, Record
 
 // What the client library calls back into; it outlives the library's threads.
 struct Parts {
-    explicit Parts(const RelayOptions& o) : queue(o.queueRecords), publisher(queue, link, Settings(o))
-    {
-    }
+    explicit Parts(const RelayOptions& o) : queue(o.queueRecords), publisher(queue, link, Settings(o)) {}
     static PublisherSettings Settings(const RelayOptions& o)
     {
         PublisherSettings s;
@@ -204,8 +200,7 @@ int Run(const RelayOptions& o, const mdtools::SessionOptions& session, Parts& p)
     const std::uint64_t left = p.publisher.Finish(o.flushNs);
     std::printf("%s\n", StatusLine(Status(p.queue, p.publisher, p.link)).c_str());
     if (left > 0)
-        std::printf("mdrelay: %llu records left unacknowledged\n",
-                    static_cast<unsigned long long>(left));
+        std::printf("mdrelay: %llu records left unacknowledged\n", static_cast<unsigned long long>(left));
     std::fflush(stdout);
     return left > 0 ? ExitUnflushed : ExitOk;
 }

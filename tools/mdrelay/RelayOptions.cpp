@@ -33,7 +33,8 @@ void AddFrontFlags(CLI::App& app, O& o)
                      o.fronts.push_back(v);
                      return v.rfind("tcp://", 0) == 0 && v.rfind(':') > 6;
                  });
-    AddValueFlag(app, "links", "N", "hold N of the fronts at once, one link each, and publish each "
+    AddValueFlag(app, "links", "N",
+                 "hold N of the fronts at once, one link each, and publish each "
                  "record once, from the link that brings it first (1 to 8; default: one link, "
                  "or what MDLINK_LINKS says); the links' counters are printed at exit",
                  [&o](const std::string& v) {
@@ -43,24 +44,39 @@ void AddFrontFlags(CLI::App& app, O& o)
                      o.links = static_cast<int>(n);
                      return true;
                  });
-    AddValueFlag(app, "broker", "ID", "broker id of the login",
-                 [&o](const std::string& v) { o.broker = v; return true; });
-    AddValueFlag(app, "user", "NAME", "user id of the login",
-                 [&o](const std::string& v) { o.user = v; return true; });
-    AddValueFlag(app, "password-file", "FILE", "file whose first line is the login's password "
+    AddValueFlag(app, "broker", "ID", "broker id of the login", [&o](const std::string& v) {
+        o.broker = v;
+        return true;
+    });
+    AddValueFlag(app, "user", "NAME", "user id of the login", [&o](const std::string& v) {
+        o.user = v;
+        return true;
+    });
+    AddValueFlag(app, "password-file", "FILE",
+                 "file whose first line is the login's password "
                  "(else MDRELAY_FRONT_PASSWORD, when set)",
-                 [&o](const std::string& v) { o.passwordFile = v; return !v.empty(); });
+                 [&o](const std::string& v) {
+                     o.passwordFile = v;
+                     return !v.empty();
+                 });
     AddValueFlag(app, "instruments", "a,b,c", "instruments whose depth data to publish",
                  [&o](const std::string& v) {
                      for (const std::string& s : SplitList(v))
                          o.instruments.push_back(s);
                      return true;
                  });
-    AddValueFlag(app, "instruments-file", "FILE", "more instruments: ids separated by commas, "
+    AddValueFlag(app, "instruments-file", "FILE",
+                 "more instruments: ids separated by commas, "
                  "spaces or lines; '#' starts a comment",
-                 [&o](const std::string& v) { o.instrumentsFile = v; return !v.empty(); });
+                 [&o](const std::string& v) {
+                     o.instrumentsFile = v;
+                     return !v.empty();
+                 });
     AddValueFlag(app, "forquote", "a,b", "instruments whose for-quote notices to publish",
-                 [&o](const std::string& v) { o.forquote = SplitList(v); return true; });
+                 [&o](const std::string& v) {
+                     o.forquote = SplitList(v);
+                     return true;
+                 });
 }
 
 bool ParseStorage(const std::string& v, O& o)
@@ -88,10 +104,12 @@ void AddStreamFlags(CLI::App& app, O& o)
 {
     AddValueFlag(app, "storage", "file|memory", "where the stream keeps records (default file)",
                  [&o](const std::string& v) { return ParseStorage(v, o); });
-    AddValueFlag(app, "max-age", "DURATION", "records older than this are removed; 0: kept "
+    AddValueFlag(app, "max-age", "DURATION",
+                 "records older than this are removed; 0: kept "
                  "(default 24h)",
                  [&o](const std::string& v) { return ParseDuration(v, o.stream.maxAgeNs); });
-    AddValueFlag(app, "max-bytes", "SIZE", "the stream's size limit, oldest records removed first; "
+    AddValueFlag(app, "max-bytes", "SIZE",
+                 "the stream's size limit, oldest records removed first; "
                  "0: none (default 0)",
                  [&o](const std::string& v) { return ParseSize(v, o.stream.maxBytes); });
     AddValueFlag(app, "replicas", "N", "copies of the stream in a cluster, 1 to 5 (default 1)",
@@ -102,10 +120,12 @@ void AddStreamFlags(CLI::App& app, O& o)
                      o.stream.replicas = static_cast<int>(n);
                      return true;
                  });
-    AddValueFlag(app, "duplicate-window", "DURATION", "a record published again within this long "
+    AddValueFlag(app, "duplicate-window", "DURATION",
+                 "a record published again within this long "
                  "is stored once (default 2m)",
                  [&o](const std::string& v) { return Positive(v, o.stream.duplicateWindowNs); });
-    AddValueFlag(app, "stream-mismatch", "fail|use|update", "when the stream exists and differs "
+    AddValueFlag(app, "stream-mismatch", "fail|use|update",
+                 "when the stream exists and differs "
                  "from these flags: exit, publish into it as it is, or change it (default fail; "
                  "the differences are printed in every case)",
                  [&o](const std::string& v) { return ParseMismatch(v, o); });
@@ -113,26 +133,33 @@ void AddStreamFlags(CLI::App& app, O& o)
 
 void AddRelayFlags(CLI::App& app, O& o)
 {
-    AddValueFlag(app, "queue", "N", "records held while the bus cannot take them; when full the "
+    AddValueFlag(app, "queue", "N",
+                 "records held while the bus cannot take them; when full the "
                  "oldest is dropped and counted (default 65536, about 28 MB)",
                  [&o](const std::string& v) { return Count(v, o.queueRecords, 1u << 24); });
-    AddValueFlag(app, "in-flight", "N", "records published and not yet acknowledged, at most "
+    AddValueFlag(app, "in-flight", "N",
+                 "records published and not yet acknowledged, at most "
                  "(default 4096)",
                  [&o](const std::string& v) { return Count(v, o.inFlight, 1u << 20); });
-    AddValueFlag(app, "ack-wait", "DURATION", "an acknowledgement not back by then counts as "
+    AddValueFlag(app, "ack-wait", "DURATION",
+                 "an acknowledgement not back by then counts as "
                  "failed and the record is sent again (default 5s)",
                  [&o](const std::string& v) { return Positive(v, o.ackWaitNs); });
-    AddValueFlag(app, "stall", "DURATION", "no new record goes out while an older one has waited "
+    AddValueFlag(app, "stall", "DURATION",
+                 "no new record goes out while an older one has waited "
                  "this long for its acknowledgement (default 1s)",
                  [&o](const std::string& v) { return Positive(v, o.stallNs); });
-    AddSwitch(app, "low-latency", "write each record to the bus as it is published, "
-                 "the publishing thread woken for each (about 0.1 ms added from front to "
-                 "consumer instead of about 1 ms; more CPU per record, a lower top rate)",
-                 [&o] { o.bus.sendAtOnce = true; });
-    AddValueFlag(app, "flush", "DURATION", "at exit, how long to wait for what is in flight "
+    AddSwitch(app, "low-latency",
+              "write each record to the bus as it is published, "
+              "the publishing thread woken for each (about 0.1 ms added from front to "
+              "consumer instead of about 1 ms; more CPU per record, a lower top rate)",
+              [&o] { o.bus.sendAtOnce = true; });
+    AddValueFlag(app, "flush", "DURATION",
+                 "at exit, how long to wait for what is in flight "
                  "(default 10s)",
                  [&o](const std::string& v) { return ParseDuration(v, o.flushNs); });
-    AddValueFlag(app, "status-interval", "DURATION", "how often the counters are printed "
+    AddValueFlag(app, "status-interval", "DURATION",
+                 "how often the counters are printed "
                  "(default 1m)",
                  [&o](const std::string& v) { return Positive(v, o.statusNs); });
     AddValueFlag(app, "duration", "SECONDS", "stop after this long (default: until SIGINT/SIGTERM)",
@@ -225,7 +252,7 @@ std::string RelayUsage()
            "1 stopped with records still unacknowledged after --flush; 2 bad command line\n"
            "or unreadable file; 3 no NATS server could be reached or the login was refused;\n"
            "4 the stream could not be created, or differs from the flags (--stream-mismatch).\n\n" +
-           FlagsText();
+        FlagsText();
 }
 
 } // namespace mdrelay

@@ -13,8 +13,7 @@ class RelaySpi final : public mdtools::ClientSession {
 public:
     RelaySpi(const mdtools::SessionOptions& session, mdtools::MarketBoard& events, RecordQueue& queue)
         : ClientSession(session, events, nullptr), queue_(queue)
-    {
-    }
+    {}
 
     void OnRtnDepthMarketData(CThostFtdcDepthMarketDataField* depth) override;
     void OnRtnForQuoteRsp(CThostFtdcForQuoteRspField* notice) override;

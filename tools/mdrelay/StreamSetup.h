@@ -14,12 +14,12 @@
 namespace mdrelay {
 
 enum class StreamOutcome {
-    Created,  // there was none
-    Matches,  // it exists as described
-    Used,     // it differs; publishing into it as it is
-    Updated,  // it differed and was changed to the options
-    Differs,  // it differs and the policy says stop
-    Failed,   // the server refused or did not answer (error says why)
+    Created, // there was none
+    Matches, // it exists as described
+    Used,    // it differs; publishing into it as it is
+    Updated, // it differed and was changed to the options
+    Differs, // it differs and the policy says stop
+    Failed,  // the server refused or did not answer (error says why)
 };
 
 struct StreamReport {

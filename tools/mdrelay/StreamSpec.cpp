@@ -18,8 +18,7 @@ void Compare(std::vector<std::string>& out, const char* member, const std::strin
              const std::string& stream)
 {
     if (options != stream)
-        out.push_back(std::string(member) + ": the stream has " + stream + ", the options say " +
-                      options);
+        out.push_back(std::string(member) + ": the stream has " + stream + ", the options say " + options);
 }
 
 } // namespace

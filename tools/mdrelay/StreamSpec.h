@@ -13,10 +13,10 @@ enum class Storage { File, Memory };
 
 struct StreamSpec {
     std::string name = "MD";
-    std::vector<std::string> subjects;           // default: "<prefix>.>"
+    std::vector<std::string> subjects; // default: "<prefix>.>"
     Storage storage = Storage::File;
     std::int64_t maxAgeNs = 24LL * 3600 * 1'000'000'000; // 0: no limit
-    std::int64_t maxBytes = 0;                   // 0: no limit
+    std::int64_t maxBytes = 0;                           // 0: no limit
     int replicas = 1;
     std::int64_t duplicateWindowNs = 120LL * 1'000'000'000;
 };

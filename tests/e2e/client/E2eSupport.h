@@ -66,10 +66,10 @@ public:
     // Set before Init.
     CThostFtdcMdApi* api = nullptr;
     bool login = true;
-    std::vector<std::string> instruments; // market data, after each good login
-    std::vector<std::string> quotes;      // for-quote notices, likewise
-    bool keepDepth = true;                // false: depth records are only counted
-    std::optional<Kind> releaseOn;        // Release from inside the first such callback
+    std::vector<std::string> instruments;      // market data, after each good login
+    std::vector<std::string> quotes;           // for-quote notices, likewise
+    bool keepDepth = true;                     // false: depth records are only counted
+    std::optional<Kind> releaseOn;             // Release from inside the first such callback
     std::function<void(const Event&)> onEvent; // in every callback, after the session's steps
 
     std::vector<Event> Events() const;
@@ -90,24 +90,24 @@ public:
 
     void OnFrontConnected() override;
     void OnFrontDisconnected(int nReason) override;
-    void OnRspUserLogin(CThostFtdcRspUserLoginField* login, CThostFtdcRspInfoField* info,
-                        int requestId, bool isLast) override;
-    void OnRspSubMarketData(CThostFtdcSpecificInstrumentField* instrument,
-                            CThostFtdcRspInfoField* info, int requestId, bool isLast) override;
-    void OnRspUnSubMarketData(CThostFtdcSpecificInstrumentField* instrument,
-                              CThostFtdcRspInfoField* info, int requestId, bool isLast) override;
-    void OnRspSubForQuoteRsp(CThostFtdcSpecificInstrumentField* instrument,
-                             CThostFtdcRspInfoField* info, int requestId, bool isLast) override;
-    void OnRspUnSubForQuoteRsp(CThostFtdcSpecificInstrumentField* instrument,
-                               CThostFtdcRspInfoField* info, int requestId, bool isLast) override;
+    void OnRspUserLogin(CThostFtdcRspUserLoginField* login, CThostFtdcRspInfoField* info, int requestId,
+                        bool isLast) override;
+    void OnRspSubMarketData(CThostFtdcSpecificInstrumentField* instrument, CThostFtdcRspInfoField* info,
+                            int requestId, bool isLast) override;
+    void OnRspUnSubMarketData(CThostFtdcSpecificInstrumentField* instrument, CThostFtdcRspInfoField* info,
+                              int requestId, bool isLast) override;
+    void OnRspSubForQuoteRsp(CThostFtdcSpecificInstrumentField* instrument, CThostFtdcRspInfoField* info,
+                             int requestId, bool isLast) override;
+    void OnRspUnSubForQuoteRsp(CThostFtdcSpecificInstrumentField* instrument, CThostFtdcRspInfoField* info,
+                               int requestId, bool isLast) override;
     void OnRtnDepthMarketData(CThostFtdcDepthMarketDataField* depth) override;
     void OnRtnForQuoteRsp(CThostFtdcForQuoteRspField* quote) override;
 
 private:
     void Record(Event e);
     void Act(const Event& e);
-    void Response(Kind kind, CThostFtdcSpecificInstrumentField* instrument,
-                  CThostFtdcRspInfoField* info, int requestId, bool isLast);
+    void Response(Kind kind, CThostFtdcSpecificInstrumentField* instrument, CThostFtdcRspInfoField* info,
+                  int requestId, bool isLast);
 
     mutable std::mutex mu_;
     mdtools::ChangeSignal changes_;
@@ -189,12 +189,10 @@ std::string RecordBytes(const Record& r)
 }
 
 // Frames of one type that the front queued whole on a connection, in order.
-std::vector<mdfront::SentFrame> SentOfType(const mdfront::ConnectionRecord& conn,
-                                           std::uint32_t msgType);
+std::vector<mdfront::SentFrame> SentOfType(const mdfront::ConnectionRecord& conn, std::uint32_t msgType);
 
 // The record a correct client delivers for a depth frame the front sent.
-Depth ExpectedDepth(const mdfront::SentFrame& frame, const mdfront::FrontConfig& config,
-                    bool first);
+Depth ExpectedDepth(const mdfront::SentFrame& frame, const mdfront::FrontConfig& config, bool first);
 
 // Whole lines of the client's log file of today (or of yesterday, should the
 // test run across midnight).

@@ -58,7 +58,8 @@ TEST_F(LinkFault, RefusedConnectReportsTheBaseReasonAndRetries)
 {
     StartClient({refusing_.Address()});
     ASSERT_TRUE(session_->WaitCount(Kind::Disconnected, 2));
-    EXPECT_EQ(FirstLinks(2), (std::vector<Link>{Down(kelvotest::kConnRefused), Down(kelvotest::kConnRefused)}));
+    EXPECT_EQ(FirstLinks(2),
+              (std::vector<Link>{Down(kelvotest::kConnRefused), Down(kelvotest::kConnRefused)}));
 }
 
 TEST_F(LinkFault, FirstFrontRefusingTheSecondIsReached)
@@ -133,7 +134,7 @@ INSTANTIATE_TEST_SUITE_P(Sizes, GarbageBytes,
                                            Garbage{100, true}, Garbage{5000, true}),
                          [](const ::testing::TestParamInfo<Garbage>& info) {
                              return std::to_string(info.param.bytes) +
-                                    (info.param.subscribe ? "BytesThenData" : "Bytes");
+                                 (info.param.subscribe ? "BytesThenData" : "Bytes");
                          });
 
 } // namespace

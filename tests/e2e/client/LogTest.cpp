@@ -25,13 +25,14 @@ bool HasRecordLayout(const std::string& line)
             return false;
     const std::string level = line.substr(24, 5);
     return (level == "<err>" || level == "<war>" || level == "<app>" || level == "<dbg>") &&
-           line.compare(29, 13, "[   KVMDApi][") == 0 && line.compare(54, 4, "] - ") == 0;
+        line.compare(29, 13, "[   KVMDApi][") == 0 && line.compare(54, 4, "] - ") == 0;
 }
 
 bool HasRecord(const std::vector<std::string>& lines, const std::string& message)
 {
     return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) {
-        return l.size() >= message.size() && l.compare(l.size() - message.size(), message.size(), message) == 0;
+        return l.size() >= message.size() &&
+            l.compare(l.size() - message.size(), message.size(), message) == 0;
     });
 }
 
@@ -79,8 +80,9 @@ const Unwritable Directories[] = {
          return false;
 #else
          // Permissions do not hold the superuser back.
-         fs::permissions(".", fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
-                                  fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+         fs::permissions(".",
+                         fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                             fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
          return ::geteuid() != 0;
 #endif
      }},

@@ -109,9 +109,7 @@ TEST_P(LeaderDies, TheApplicationHearsNothingAndMissesNothing)
     case Death::Silent:
         lead_->Silence(before - 1); // found out by the heartbeat, then reconnected
         break;
-    case Death::Closed:
-        lead_->CloseConnection(before - 1);
-        break;
+    case Death::Closed: lead_->CloseConnection(before - 1); break;
     case Death::Killed:
         lead_->Stop();
         ExpectRecordsGoOn();

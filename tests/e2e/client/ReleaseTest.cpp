@@ -90,8 +90,7 @@ protected:
 
 // Release from the test's thread while the loop is busy delivering a flood,
 // after a few records or after many.
-class ReleaseFromAnotherThread : public FloodTest,
-                                 public ::testing::WithParamInterface<std::size_t> {};
+class ReleaseFromAnotherThread : public FloodTest, public ::testing::WithParamInterface<std::size_t> {};
 
 TEST_P(ReleaseFromAnotherThread, NothingRunsOnceItReturns)
 {

@@ -139,8 +139,7 @@ TEST_P(RoundTrip, EverySentRecordArrivesOnceInOrderAsSent)
     const auto login = SentOfType(conn, mdlink::MsgRspUserLogin);
     ASSERT_EQ(login.size(), 1u);
     const Bytes loginBody = login[0].Body();
-    EXPECT_EQ(RecordBytes(events[1].login),
-              RecordBytes(FromBody<CThostFtdcRspUserLoginField>(loginBody)));
+    EXPECT_EQ(RecordBytes(events[1].login), RecordBytes(FromBody<CThostFtdcRspUserLoginField>(loginBody)));
     EXPECT_EQ(events[1].hasInfo, loginBody.size() == mdfront::LoginBodySize);
     EXPECT_EQ(events[1].info.ErrorID, 0);
     EXPECT_EQ(events[1].requestId, login[0].header.RequestId);
@@ -165,10 +164,9 @@ TEST_P(RoundTrip, EverySentRecordArrivesOnceInOrderAsSent)
                   RecordBytes(FromBody<CThostFtdcForQuoteRspField>(quoteSent[i].Body())));
 
     // Unsubscribing stopped the flow: no depth record behind the first answer.
-    const auto firstUnsub = std::find_if(events.begin(), events.end(),
-                                         [](const Event& e) { return e.kind == Kind::UnSubMd; });
-    EXPECT_TRUE(std::none_of(firstUnsub, events.end(),
-                             [](const Event& e) { return e.kind == Kind::Depth; }));
+    const auto firstUnsub =
+        std::find_if(events.begin(), events.end(), [](const Event& e) { return e.kind == Kind::UnSubMd; });
+    EXPECT_TRUE(std::none_of(firstUnsub, events.end(), [](const Event& e) { return e.kind == Kind::Depth; }));
 
     // The faults did happen.
     if (cfg.faults.big_body_length > 0) {
@@ -178,8 +176,8 @@ TEST_P(RoundTrip, EverySentRecordArrivesOnceInOrderAsSent)
         EXPECT_EQ(conn.stats.write_calls, conn.stats.bytes_written);
     }
     const std::size_t known = login.size() + depthSent.size() + quoteSent.size() +
-                              session_->Count(Kind::SubMd) + session_->Count(Kind::UnSubMd) +
-                              session_->Count(Kind::SubQuote) + session_->Count(Kind::UnSubQuote);
+        session_->Count(Kind::SubMd) + session_->Count(Kind::UnSubMd) + session_->Count(Kind::SubQuote) +
+        session_->Count(Kind::UnSubQuote);
     EXPECT_EQ(conn.stats.frames_sent - known, cfg.faults.unknown_frames + conn.stats.heartbeats_received);
 }
 

@@ -36,9 +36,7 @@ protected:
         ASSERT_TRUE(front_->WaitUntil(Patience, [&] { return front_->Stats(0).silent; }));
         const auto before = front_->Stats(0).frames_suppressed;
         client.SendHeartBeat(99);
-        ASSERT_TRUE(front_->WaitUntil(Patience, [&] {
-            return front_->Stats(0).frames_suppressed > before;
-        }));
+        ASSERT_TRUE(front_->WaitUntil(Patience, [&] { return front_->Stats(0).frames_suppressed > before; }));
         EXPECT_TRUE(front_->Stats(0).open);
         front_->CloseConnection(0);
         Bytes rest;
@@ -199,8 +197,8 @@ TEST_F(StreamFaultTest, BigBodyPadsTheFirstBinaryRecordOnly)
     ASSERT_NE(depth, nullptr);
     EXPECT_EQ(Bytes(first->body.begin(), first->body.begin() + 408),
               mdfront::RecordBytes(&depth->depth, 408));
-    EXPECT_TRUE(std::all_of(first->body.begin() + 408, first->body.end(),
-                            [](unsigned char b) { return b == 0; }));
+    EXPECT_TRUE(
+        std::all_of(first->body.begin() + 408, first->body.end(), [](unsigned char b) { return b == 0; }));
 }
 
 TEST_F(StreamFaultTest, BigBodyPadsTextBehindTheLastReadField)
@@ -233,9 +231,8 @@ TEST_F(StreamFaultTest, TrickleWritesOneBytePerSend)
     auto hb = client->ReadFrame();
     ASSERT_TRUE(hb);
     EXPECT_EQ(hb->header.RequestId, 6);
-    ASSERT_TRUE(front_->WaitUntil(Patience, [&] {
-        return front_->Stats(0).bytes_written == 24 + 248 + 24u;
-    }));
+    ASSERT_TRUE(
+        front_->WaitUntil(Patience, [&] { return front_->Stats(0).bytes_written == 24 + 248 + 24u; }));
     EXPECT_EQ(front_->Stats(0).write_calls, front_->Stats(0).bytes_written);
 }
 
@@ -246,9 +243,13 @@ TEST_F(StreamFaultTest, UnknownFramesFollowTheLoginResponse)
     cfg.faults.unknown_body_length = 1500;
     StartFront(cfg);
     auto client = LoggedInClient();
-    const std::uint32_t known[] = {MsgRspSubscribeMarketData, MsgRspUnSubscribeMarketData,
-                                   MsgRspUserLogin, MsgRspSubscribeForQuoteRsp,
-                                   MsgRspUnSubscribeForQuoteRsp, MsgDepthMarketData, MsgForQuoteRsp};
+    const std::uint32_t known[] = {MsgRspSubscribeMarketData,
+                                   MsgRspUnSubscribeMarketData,
+                                   MsgRspUserLogin,
+                                   MsgRspSubscribeForQuoteRsp,
+                                   MsgRspUnSubscribeForQuoteRsp,
+                                   MsgDepthMarketData,
+                                   MsgForQuoteRsp};
     for (int i = 0; i < 5; ++i) {
         auto f = client->ReadFrame();
         ASSERT_TRUE(f);

@@ -23,8 +23,8 @@ void FrontTestClient::SendFrame(std::uint32_t marker, std::uint32_t type, std::i
     Send(mdfront::MakeFrame(type, requestId, false, body, marker));
 }
 
-void FrontTestClient::SendLogin(std::int32_t requestId, const std::string& user,
-                                const std::string& password, const std::string& broker)
+void FrontTestClient::SendLogin(std::int32_t requestId, const std::string& user, const std::string& password,
+                                const std::string& broker)
 {
     SendFrame(mdlink::MarkerText, mdlink::MsgUserLogin, requestId, LoginBody(user, password, broker));
 }
@@ -79,8 +79,7 @@ std::optional<Frame> FrontTestClient::ReadFrame(std::chrono::milliseconds timeou
     return f;
 }
 
-std::optional<Frame> FrontTestClient::ReadFrameOfType(std::uint32_t type,
-                                                      std::chrono::milliseconds timeout)
+std::optional<Frame> FrontTestClient::ReadFrameOfType(std::uint32_t type, std::chrono::milliseconds timeout)
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {

@@ -30,8 +30,7 @@ public:
     explicit FrontTestClient(std::uint16_t port);
 
     void Send(const Bytes& bytes);
-    void SendFrame(std::uint32_t marker, std::uint32_t type, std::int32_t requestId,
-                   const Bytes& body);
+    void SendFrame(std::uint32_t marker, std::uint32_t type, std::int32_t requestId, const Bytes& body);
     void SendLogin(std::int32_t requestId, const std::string& user, const std::string& password,
                    const std::string& broker = "9999");
     void SendList(std::uint32_t type, std::int32_t requestId, const std::string& ids);
@@ -41,8 +40,7 @@ public:
     bool ReadExactly(std::size_t n, Bytes& out, std::chrono::milliseconds timeout = Patience);
     std::optional<Frame> ReadFrame(std::chrono::milliseconds timeout = Patience);
     // Skips frames of other types (say, depth data) until one of `type`.
-    std::optional<Frame> ReadFrameOfType(std::uint32_t type,
-                                         std::chrono::milliseconds timeout = Patience);
+    std::optional<Frame> ReadFrameOfType(std::uint32_t type, std::chrono::milliseconds timeout = Patience);
     // Everything until the peer closes; false on timeout.
     bool ReadToEof(Bytes& out, std::chrono::milliseconds timeout = Patience);
 

@@ -158,9 +158,8 @@ TEST_F(SubscriptionTest, EachFrameOfARequestKeepsItsOwnRequestIdAndLastFlag)
         EXPECT_EQ(rsp->header.RequestId, rids[i]);
         EXPECT_EQ(rsp->header.IsLast, last[i]);
     }
-    ASSERT_TRUE(front_->WaitUntil(Patience, [&] {
-        return front_->Stats(0).forquote_subscribed.size() == 3;
-    }));
+    ASSERT_TRUE(
+        front_->WaitUntil(Patience, [&] { return front_->Stats(0).forquote_subscribed.size() == 3; }));
 }
 
 TEST_F(SubscriptionTest, EmptyIdsAndOverlongIdsAreAnswered)
@@ -240,7 +239,9 @@ TEST_F(HeartBeatTest, ClientsHaveTheirOwnState)
 TEST_F(HeartBeatTest, RestartedFrontServesOnItsOldPort)
 {
     StartFront(BaseConfig());
-    { auto first = LoggedInClient(); }
+    {
+        auto first = LoggedInClient();
+    }
     front_->Stop();
     front_->SetPort(port_);
     ASSERT_EQ(front_->Start(), port_);

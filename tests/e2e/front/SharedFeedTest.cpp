@@ -1,6 +1,6 @@
 // Two fronts serving the same feed, and a front that holds its frames back.
-#include "FrontFixture.h"
 #include "SharedFeed.h"
+#include "FrontFixture.h"
 
 #include <cstring>
 #include <map>

@@ -130,9 +130,7 @@ TEST_P(StampFaultTest, BeforeFaultStopsAtTheLastRecordWrittenAheadOfIt)
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, StampFaultTest, ::testing::ValuesIn(FaultCases),
-                         [](const ::testing::TestParamInfo<FaultCase>& info) {
-                             return info.param.name;
-                         });
+                         [](const ::testing::TestParamInfo<FaultCase>& info) { return info.param.name; });
 
 TEST_F(StampTest, FaultsCanDifferPerConnection)
 {

@@ -78,9 +78,8 @@ TEST_F(RelayTest, LeaderStepsDownPublishingGoesOnWithoutTheAckWait)
             stored = s.messages;
             return !s.leader.empty() && s.leader != leader;
         }));
-        ASSERT_TRUE(Eventually([&] {
-            return !relay.Running() || bus.State("MD").messages >= stored + 1000;
-        })) << relay.Output();
+        ASSERT_TRUE(Eventually([&] { return !relay.Running() || bus.State("MD").messages >= stored + 1000; }))
+            << relay.Output();
     }
     ASSERT_EQ(StopRelay(relay), 0) << relay.Output();
     auto status = LastStatus(relay.Output());
@@ -112,9 +111,8 @@ TEST_F(RelayTest, BusDownQueueBoundedDroppedCountedExactly)
         return receivedAtKill > 0;
     }));
     // Ten seconds of the feed arrive while the bus is down.
-    ASSERT_TRUE(Eventually([&] {
-        return LastStatus(relay.Output())["received"] >= receivedAtKill + 20 * Queue / 2;
-    }));
+    ASSERT_TRUE(Eventually(
+        [&] { return LastStatus(relay.Output())["received"] >= receivedAtKill + 20 * Queue / 2; }));
     const long residentDown = relay.ResidentKiB();
     const std::uint64_t acknowledgedDown = LastStatus(relay.Output())["acknowledged"];
     for (auto& node : cluster.Nodes())

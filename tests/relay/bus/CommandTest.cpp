@@ -74,14 +74,12 @@ TEST_F(CommandTest, ExistingStreamReportedNotChangedUnasked)
     EXPECT_EQ(client.State("MD").maxAgeNs, day);
 
     EXPECT_EQ(Run("r", bus.Urls(), {"--max-age", "1h"}), 4);
-    EXPECT_NE(output_.find("max-age: the stream has 1d, the options say 1h"), std::string::npos)
-        << output_;
+    EXPECT_NE(output_.find("max-age: the stream has 1d, the options say 1h"), std::string::npos) << output_;
     EXPECT_EQ(client.State("MD").maxAgeNs, day);
     EXPECT_EQ(Run("r", bus.Urls(), {"--max-age", "1h", "--stream-mismatch", "use"}), 0) << output_;
     EXPECT_NE(output_.find("max-age: the stream has 1d"), std::string::npos) << output_;
     EXPECT_EQ(client.State("MD").maxAgeNs, day);
-    EXPECT_EQ(Run("r", bus.Urls(), {"--max-age", "1h", "--stream-mismatch", "update"}), 0)
-        << output_;
+    EXPECT_EQ(Run("r", bus.Urls(), {"--max-age", "1h", "--stream-mismatch", "update"}), 0) << output_;
     EXPECT_EQ(client.State("MD").maxAgeNs, day / 24);
     EXPECT_EQ(Run("r", bus.Urls(), {"--max-age", "1h"}), 0) << output_;
 }
@@ -151,10 +149,10 @@ TEST_F(CommandTest, RefusedSubjectsCountedNamedAndNoStall)
     std::ofstream("relay.txt") << "relay pw\n";
     struct Case {
         const char* what;
-        std::string server;                // configuration added
-        std::vector<std::string> before;   // a relay run first with these flags
+        std::string server;              // configuration added
+        std::vector<std::string> before; // a relay run first with these flags
         std::vector<std::string> flags;
-        std::size_t lines;                 // naming the refused subject
+        std::size_t lines; // naming the refused subject
     };
     const std::string users =
         "authorization {\n  users: [\n"
@@ -165,8 +163,11 @@ TEST_F(CommandTest, RefusedSubjectsCountedNamedAndNoStall)
     const std::vector<Case> cases = {
         // the server's refusal, and the relay's
         {"not permitted", users, {}, {"--nats-user", "relay", "--nats-password-file", "relay.txt"}, 2},
-        {"outside the stream", "", {"--prefix", "md.SHFE", "--duration", "0.1"},
-         {"--stream-mismatch", "use"}, 1},
+        {"outside the stream",
+         "",
+         {"--prefix", "md.SHFE", "--duration", "0.1"},
+         {"--stream-mismatch", "use"},
+         1},
     };
     int run = 0;
     for (const Case& c : cases) {
@@ -185,8 +186,8 @@ TEST_F(CommandTest, RefusedSubjectsCountedNamedAndNoStall)
         flags.insert(flags.end(), {"--ack-wait", "1s"});
         Child& relay = StartRelay("r" + std::to_string(run), url, flags);
         ASSERT_TRUE(Eventually([&] {
-            return !relay.Running() || (LastStatus(relay.Output())["refused"] >= 20 &&
-                                        client.State("MD").messages >= stored + 200);
+            return !relay.Running() ||
+                (LastStatus(relay.Output())["refused"] >= 20 && client.State("MD").messages >= stored + 200);
         })) << relay.Output();
         ASSERT_EQ(StopRelay(relay), 0) << relay.Output();
         auto status = LastStatus(relay.Output());

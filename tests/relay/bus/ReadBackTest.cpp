@@ -18,9 +18,8 @@ std::string UtcText(std::int64_t ns)
     std::tm tm{};
     gmtime_r(&seconds, &tm);
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%09lldZ", tm.tm_year + 1900,
-                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
-                  static_cast<long long>(ns % 1'000'000'000));
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%09lldZ", tm.tm_year + 1900, tm.tm_mon + 1,
+                  tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<long long>(ns % 1'000'000'000));
     return buf;
 }
 
@@ -63,10 +62,9 @@ TEST_F(ReadBackTest, FromATimeAndTheLastOfAnInstrument)
         if (r.storedNs >= from)
             since.push_back(r);
     std::string output;
-    ASSERT_EQ(Read({"--nats", bus_->Urls(), "--since", UtcText(from), "--to-end", "--csv",
-                    "since.csv"},
-                   &output),
-              0)
+    ASSERT_EQ(
+        Read({"--nats", bus_->Urls(), "--since", UtcText(from), "--to-end", "--csv", "since.csv"}, &output),
+        0)
         << output;
     EXPECT_EQ(CsvVolumes(dir_ / "since.csv"), Volumes(since));
 
@@ -85,8 +83,8 @@ TEST_F(ReadBackTest, FromATimeAndTheLastOfAnInstrument)
         if (r.subject == "md.CFFEX.IF2612")
             last.push_back(r);
     last.erase(last.begin(), last.end() - 25);
-    ASSERT_EQ(Read({"--nats", bus_->Urls(), "--instruments", "IF2612", "--last", "25",
-                    "--to-end", "--csv", "last.csv"},
+    ASSERT_EQ(Read({"--nats", bus_->Urls(), "--instruments", "IF2612", "--last", "25", "--to-end", "--csv",
+                    "last.csv"},
                    &output),
               0)
         << output;
@@ -100,8 +98,8 @@ TEST_F(ReadBackTest, DurableReaderResumesWhereItStopped)
     StartFront(200);
     const std::uint64_t first = Publish("r1", 100);
     std::string output;
-    const std::vector<std::string> durable = {"--nats", bus_->Urls(), "--durable", "desk",
-                                              "--all", "--to-end"};
+    const std::vector<std::string> durable = {"--nats", bus_->Urls(), "--durable",
+                                              "desk",   "--all",      "--to-end"};
     auto csv = [&](const char* file) {
         std::vector<std::string> flags = durable;
         flags.insert(flags.end(), {"--csv", file});
@@ -128,8 +126,8 @@ TEST_F(ReadBackTest, DurableReaderResumesWhereItStopped)
         const std::string name = "r" + std::to_string(run + 2);
         const std::uint64_t more = Publish(name, 100); // a new connection numbers from 1 again
         const std::string file = "resumed" + std::to_string(++run) + ".csv";
-        std::vector<std::string> flags = {"--nats", bus_->Urls(), "--durable", "desk",
-                                          "--to-end", "--csv", file};
+        std::vector<std::string> flags = {"--nats",   bus_->Urls(), "--durable", "desk",
+                                          "--to-end", "--csv",      file};
         flags.insert(flags.end(), r.start.begin(), r.start.end());
         ASSERT_EQ(Read(flags, &output), 0) << output;
         EXPECT_EQ(CsvVolumes(dir_ / file).size(), more);
@@ -160,8 +158,8 @@ TEST_F(ReadBackTest, DurableReadersInTurnShowEveryRecordOnce)
     // Stopped at once: records are still on their way to the first two.
     for (const char* stop : {"0.001", "0.001", ""}) {
         const std::string file = "part" + std::to_string(++part) + ".csv";
-        std::vector<std::string> flags = {"--nats", bus_->Urls(), "--durable", "turns", "--all",
-                                          "--csv", file};
+        std::vector<std::string> flags = {"--nats", bus_->Urls(), "--durable", "turns",
+                                          "--all",  "--csv",      file};
         if (*stop)
             flags.insert(flags.end(), {"--duration", stop});
         else
@@ -195,8 +193,7 @@ TEST_F(ReadBackTest, ForQuoteNoticesOnASubjectOfTheirOwn)
     EXPECT_EQ(notices[0].payload.size(), sizeof(CThostFtdcForQuoteRspField));
     EXPECT_EQ(notices[0].headers["Mdlink-Record"].rfind("1 forquote ", 0), 0u);
     std::string output;
-    ASSERT_EQ(Read({"--nats", bus_->Urls(), "--forquote", "IF2612", "--all", "--to-end"}, &output),
-              0)
+    ASSERT_EQ(Read({"--nats", bus_->Urls(), "--forquote", "IF2612", "--all", "--to-end"}, &output), 0)
         << output;
     const std::size_t all = [&] {
         std::size_t n = 0;
@@ -204,8 +201,7 @@ TEST_F(ReadBackTest, ForQuoteNoticesOnASubjectOfTheirOwn)
             n += r.subject == "md.forquote.CFFEX.IF2612";
         return n;
     }();
-    EXPECT_NE(output.find("0 depth records for 0 instruments, " + std::to_string(all) +
-                          " for-quote notices"),
+    EXPECT_NE(output.find("0 depth records for 0 instruments, " + std::to_string(all) + " for-quote notices"),
               std::string::npos)
         << output;
 }

@@ -86,11 +86,11 @@ std::string NatsServer::Url() const
 std::string NatsServer::Config() const
 {
     std::string c = "server_name: " + name_ + "\nlisten: 127.0.0.1:" + std::to_string(port_) +
-                    "\njetstream {\n  store_dir: \"" + (dir_ / name_ / "store").string() +
-                    "\"\n  max_memory_store: 268435456\n  max_file_store: 1073741824\n}\n";
+        "\njetstream {\n  store_dir: \"" + (dir_ / name_ / "store").string() +
+        "\"\n  max_memory_store: 268435456\n  max_file_store: 1073741824\n}\n";
     if (clusterPort_ > 0) {
         c += "cluster {\n  name: mdtest\n  listen: 127.0.0.1:" + std::to_string(clusterPort_) +
-             "\n  routes: [";
+            "\n  routes: [";
         for (std::size_t i = 0; i < routes_.size(); ++i)
             c += (i ? ", " : "") + std::string("nats-route://127.0.0.1:") + std::to_string(routes_[i]);
         c += "]\n}\n";
@@ -107,10 +107,12 @@ bool NatsServer::Start()
     const std::string log = (dir_ / name_ / ("run" + std::to_string(++starts_) + ".log")).string();
     if (program.empty() || !child_.Start({program, "-c", conf.string()}, log))
         return false;
-    return Eventually([&] { return child_.Output().find("Server is ready") != std::string::npos ||
-                                   !child_.Running(); },
-                      Patience) &&
-           child_.Running();
+    return Eventually(
+               [&] {
+                   return child_.Output().find("Server is ready") != std::string::npos || !child_.Running();
+               },
+               Patience) &&
+        child_.Running();
 }
 
 void NatsServer::Kill()

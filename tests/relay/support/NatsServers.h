@@ -44,7 +44,7 @@ public:
 
     // Writes the configuration, starts, and waits until it takes clients.
     bool Start();
-    void Kill();     // SIGKILL: nothing flushed, as a crash
+    void Kill(); // SIGKILL: nothing flushed, as a crash
     bool Running() { return child_.Running(); }
 
     const std::string& Name() const { return name_; }

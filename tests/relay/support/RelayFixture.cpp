@@ -39,8 +39,8 @@ std::string Consecutive(const std::vector<int>& numbers)
 {
     for (std::size_t i = 0; i < numbers.size(); ++i)
         if (numbers[i] != static_cast<int>(i) + 1)
-            return "record " + std::to_string(i) + " is number " + std::to_string(numbers[i]) +
-                   ", want " + std::to_string(i + 1);
+            return "record " + std::to_string(i) + " is number " + std::to_string(numbers[i]) + ", want " +
+                std::to_string(i + 1);
     return "";
 }
 
@@ -48,8 +48,8 @@ void RelayTest::SetUp()
 {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     dir_ = std::filesystem::temp_directory_path() /
-           ("mdrelay-" + std::string(info->test_suite_name()) + "-" + info->name() + "-" +
-            std::to_string(::getpid()));
+        ("mdrelay-" + std::string(info->test_suite_name()) + "-" + info->name() + "-" +
+         std::to_string(::getpid()));
     std::filesystem::remove_all(dir_);
     std::filesystem::create_directories(dir_);
     previousDir_ = std::filesystem::current_path();
@@ -89,12 +89,12 @@ std::string RelayTest::FrontAddress(std::size_t front) const
 }
 
 Child& RelayTest::StartRelay(const std::string& name, const std::string& urls,
-                             const std::vector<std::string>& flags,
-                             const std::vector<std::string>& env, std::size_t front)
+                             const std::vector<std::string>& flags, const std::vector<std::string>& env,
+                             std::size_t front)
 {
-    std::vector<std::string> argv = {MDRELAY_PROGRAM, "--front", FrontAddress(front), "--nats", urls,
-                                     "--instruments", "au2612,IF2612", "--name", name,
-                                     "--status-interval", "1s"};
+    std::vector<std::string> argv = {
+        MDRELAY_PROGRAM, "--front", FrontAddress(front), "--nats", urls, "--instruments", "au2612,IF2612",
+        "--name",        name,      "--status-interval", "1s"};
     argv.insert(argv.end(), flags.begin(), flags.end());
     relays_.push_back(std::make_unique<Child>());
     EXPECT_TRUE(relays_.back()->Start(argv, (dir_ / (name + ".out")).string(), env));

@@ -22,14 +22,14 @@
 namespace relaytest {
 
 // In a test body: skips (or fails, when required) without nats-server.
-#define REQUIRE_NATS_SERVER()                                                  \
-    do {                                                                       \
-        std::string why_;                                                      \
-        if (::relaytest::NatsServerPath(why_).empty()) {                       \
-            if (::relaytest::NatsRequired())                                   \
-                FAIL() << why_;                                                \
-            GTEST_SKIP() << why_;                                              \
-        }                                                                      \
+#define REQUIRE_NATS_SERVER()                                                                                \
+    do {                                                                                                     \
+        std::string why_;                                                                                    \
+        if (::relaytest::NatsServerPath(why_).empty()) {                                                     \
+            if (::relaytest::NatsRequired())                                                                 \
+                FAIL() << why_;                                                                              \
+            GTEST_SKIP() << why_;                                                                            \
+        }                                                                                                    \
     } while (0)
 
 // The last counters line mdrelay printed, key by key ("received" -> N).
@@ -73,8 +73,8 @@ protected:
     // mdrelay publishing the two instruments of the given front into
     // `urls`, with these flags added; its output goes to <name>.out.
     Child& StartRelay(const std::string& name, const std::string& urls,
-                      const std::vector<std::string>& flags = {},
-                      const std::vector<std::string>& env = {}, std::size_t front = 0);
+                      const std::vector<std::string>& flags = {}, const std::vector<std::string>& env = {},
+                      std::size_t front = 0);
     // SIGTERM, then its exit status (-1 if it outlived the patience).
     int StopRelay(Child& relay);
 

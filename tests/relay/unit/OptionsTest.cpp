@@ -18,8 +18,8 @@ namespace {
 
 using namespace mdrelay;
 
-const std::vector<std::string> Base = {"--front", "tcp://127.0.0.1:7000", "--nats",
-                                       "nats://a:4222,nats://b:4222", "--instruments", "au2612"};
+const std::vector<std::string> Base = {
+    "--front", "tcp://127.0.0.1:7000", "--nats", "nats://a:4222,nats://b:4222", "--instruments", "au2612"};
 
 std::vector<std::string> With(std::vector<std::string> more)
 {
@@ -32,10 +32,10 @@ TEST(OptionsTest, RelayFlagsDefaultsAndRefusals)
 {
     RelayOptions o;
     std::string error;
-    ASSERT_TRUE(ParseRelayOptions(With({"--storage", "memory", "--max-age=90m", "--replicas", "3",
-                                        "--max-bytes", "10G", "--queue", "100", "--prefix",
-                                        "desk.md", "--stream-mismatch", "use", "--links", "3"}),
-                                  o, error))
+    ASSERT_TRUE(ParseRelayOptions(
+        With({"--storage", "memory", "--max-age=90m", "--replicas", "3", "--max-bytes", "10G", "--queue",
+              "100", "--prefix", "desk.md", "--stream-mismatch", "use", "--links", "3"}),
+        o, error))
         << error;
     EXPECT_EQ(o.bus.servers, (std::vector<std::string>{"nats://a:4222", "nats://b:4222"}));
     EXPECT_EQ(o.stream.storage, Storage::Memory);
@@ -58,14 +58,24 @@ TEST(OptionsTest, RelayFlagsDefaultsAndRefusals)
     EXPECT_EQ(d.links, 0) << "the library's own client unless asked";
 
     const std::vector<std::vector<std::string>> bad = {
-        {"--nats", "nats://a:1", "--instruments", "x"},           // no front
-        {"--front", "tcp://h:1", "--instruments", "x"},            // no NATS
-        With({"--storage", "disk"}), With({"--replicas", "6"}), With({"--replicas", "0"}),
-        With({"--max-age", "soon"}), With({"--queue", "0"}), With({"--prefix", "md.>"}),
-        With({"--stream", "a.b"}), With({"--tls-cert", "c.pem"}), With({"--nosuch"}),
+        {"--nats", "nats://a:1", "--instruments", "x"}, // no front
+        {"--front", "tcp://h:1", "--instruments", "x"}, // no NATS
+        With({"--storage", "disk"}),
+        With({"--replicas", "6"}),
+        With({"--replicas", "0"}),
+        With({"--max-age", "soon"}),
+        With({"--queue", "0"}),
+        With({"--prefix", "md.>"}),
+        With({"--stream", "a.b"}),
+        With({"--tls-cert", "c.pem"}),
+        With({"--nosuch"}),
         With({"--password", "secret"}), // secrets do not go on the command line
-        With({"--nats-password-file", "p"}), With({"--max-age", "1m"}), With({"--stall", "0"}),
-        With({"--links", "0"}), With({"--links", "9"}), With({"--links", "two"}),
+        With({"--nats-password-file", "p"}),
+        With({"--max-age", "1m"}),
+        With({"--stall", "0"}),
+        With({"--links", "0"}),
+        With({"--links", "9"}),
+        With({"--links", "two"}),
     };
     for (const auto& args : bad) {
         RelayOptions b;
@@ -103,23 +113,23 @@ TEST(OptionsTest, ReaderStartsAndFilters)
 {
     ReadOptions o;
     std::string error;
-    ASSERT_TRUE(ParseReadOptions({"--read", "--nats", "nats://a:1", "--last", "5",
-                                  "--instruments", "au2612,a.b", "--forquote", "IF2612"},
+    ASSERT_TRUE(ParseReadOptions({"--read", "--nats", "nats://a:1", "--last", "5", "--instruments",
+                                  "au2612,a.b", "--forquote", "IF2612"},
                                  o, error))
         << error;
     EXPECT_EQ(o.start.from, ReadStart::From::Last);
     EXPECT_EQ(o.start.last, 5u);
-    EXPECT_EQ(ReadFilters(o), (std::vector<std::string>{"md.*.au2612", "md.*.a%2Eb",
-                                                        "md.forquote.*.IF2612"}));
+    EXPECT_EQ(ReadFilters(o),
+              (std::vector<std::string>{"md.*.au2612", "md.*.a%2Eb", "md.forquote.*.IF2612"}));
     ReadOptions all;
-    ASSERT_TRUE(ParseReadOptions({"--nats", "nats://a:1", "--since", "2026-12-08T09:30:00Z"}, all,
-                                 error));
+    ASSERT_TRUE(ParseReadOptions({"--nats", "nats://a:1", "--since", "2026-12-08T09:30:00Z"}, all, error));
     EXPECT_EQ(all.start.timeNs, 1796722200LL * 1'000'000'000);
     EXPECT_EQ(ReadFilters(all), std::vector<std::string>{"md.>"});
-    for (const auto& args : std::vector<std::vector<std::string>>{
-             {"--nats", "nats://a:1", "--all", "--last", "3"}, {"--all"},
-             {"--nats", "nats://a:1", "--since", "yesterday"},
-             {"--nats", "nats://a:1", "--durable", "a.b"}}) {
+    for (const auto& args :
+         std::vector<std::vector<std::string>>{{"--nats", "nats://a:1", "--all", "--last", "3"},
+                                               {"--all"},
+                                               {"--nats", "nats://a:1", "--since", "yesterday"},
+                                               {"--nats", "nats://a:1", "--durable", "a.b"}}) {
         ReadOptions b;
         EXPECT_FALSE(ParseReadOptions(args, b, error)) << args.back();
     }
@@ -130,9 +140,10 @@ TEST(OptionsTest, Quantities)
     const struct {
         const char* text;
         std::int64_t ns;
-    } durations[] = {{"500ms", 500'000'000}, {"90s", 90'000'000'000}, {"2", 2'000'000'000},
-                     {"10m", 600'000'000'000}, {"24h", 86'400'000'000'000},
-                     {"1.5h", 5'400'000'000'000}, {"7d", 604'800'000'000'000}, {"0", 0}};
+    } durations[] = {{"500ms", 500'000'000},      {"90s", 90'000'000'000},
+                     {"2", 2'000'000'000},        {"10m", 600'000'000'000},
+                     {"24h", 86'400'000'000'000}, {"1.5h", 5'400'000'000'000},
+                     {"7d", 604'800'000'000'000}, {"0", 0}};
     for (const auto& d : durations) {
         std::int64_t ns = -1;
         EXPECT_TRUE(ParseDuration(d.text, ns)) << d.text;
@@ -185,8 +196,7 @@ TEST(OptionsTest, StreamDifferencesNameEachMember)
 TEST(OptionsTest, RecordHeaderWrittenAndChecked)
 {
     char header[64];
-    EXPECT_EQ(RecordHeader(header, sizeof header, RecordKind::Depth, 1700000000123456789LL, 42,
-                           "relay a"),
+    EXPECT_EQ(RecordHeader(header, sizeof header, RecordKind::Depth, 1700000000123456789LL, 42, "relay a"),
               std::strlen("1 depth 1700000000123456789 42 relay a"));
     EXPECT_STREQ(header, "1 depth 1700000000123456789 42 relay a");
     BusRecordInfo info;
@@ -204,9 +214,9 @@ TEST(OptionsTest, RecordHeaderWrittenAndChecked)
         std::size_t size;
         BusCheck check;
     } refused[] = {
-        {nullptr, 408, BusCheck::UnknownFormat},      {"2 depth 1 1 r", 408, BusCheck::UnknownFormat},
+        {nullptr, 408, BusCheck::UnknownFormat},          {"2 depth 1 1 r", 408, BusCheck::UnknownFormat},
         {"10 depth 1 1 r", 408, BusCheck::UnknownFormat}, {"1 trade 1 1 r", 408, BusCheck::UnknownKind},
-        {"1 depthx 1 1 r", 408, BusCheck::UnknownKind}, {"1 depth 1 1 r", 400, BusCheck::WrongSize},
+        {"1 depthx 1 1 r", 408, BusCheck::UnknownKind},   {"1 depth 1 1 r", 400, BusCheck::WrongSize},
         {"1 forquote 1 1 r", 408, BusCheck::WrongSize},
     };
     for (const auto& r : refused)
@@ -227,8 +237,9 @@ TEST(OptionsTest, StatusLine)
     s.publisher.unbuilt = 1;
     s.publisher.refused = 7;
     s.publisher.held = 1;
-    EXPECT_EQ(StatusLine(s), "mdrelay: received=10 published=5 acknowledged=4 duplicates=1 "
-                             "dropped=3 refused=7 reconnections=1 retried=6 queued=3 in-flight=1");
+    EXPECT_EQ(StatusLine(s),
+              "mdrelay: received=10 published=5 acknowledged=4 duplicates=1 "
+              "dropped=3 refused=7 reconnections=1 retried=6 queued=3 in-flight=1");
 }
 
 } // namespace

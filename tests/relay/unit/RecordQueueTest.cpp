@@ -78,8 +78,8 @@ TEST(RecordQueueTest, ProducerAndConsumerLoseNothingUncounted)
     while (popped + q.Dropped() < static_cast<std::uint64_t>(Records) || q.Size() > 0) {
         const std::size_t n = q.Pop(out.data(), out.size(), 10ms);
         for (std::size_t i = 0; i < n; ++i) {
-            ordered = ordered && out[i].sequence > last &&
-                      VolumeOf(out[i]) == static_cast<int>(out[i].sequence);
+            ordered =
+                ordered && out[i].sequence > last && VolumeOf(out[i]) == static_cast<int>(out[i].sequence);
             last = out[i].sequence;
         }
         popped += n;

@@ -90,7 +90,7 @@ struct IntCell {
 // Integer members hold an int: a value past its range is refused, never
 // narrowed into another number.
 const IntCell IntCells[] = {
-    {"2147483647", true},   {"-2147483648", true},  {"2147483648", false},
+    {"2147483647", true},   {"-2147483648", true}, {"2147483648", false},
     {"-2147483649", false}, {"4294967296", false}, {"99999999999", false},
 };
 
@@ -98,8 +98,8 @@ TEST_F(DepthCsvTest, IntegersOutsideTheirMemberAreRefusedWithFileAndLine)
 {
     for (const char* column : {"Volume", "AskVolume3"}) {
         for (const IntCell& cell : IntCells) {
-            std::ofstream("ints.csv") << "InstrumentID," << column << "\nau2612,1\nau2612,"
-                                      << cell.text << "\n";
+            std::ofstream("ints.csv")
+                << "InstrumentID," << column << "\nau2612,1\nau2612," << cell.text << "\n";
             std::vector<mdtools::CsvDepthRow> rows;
             std::string error;
             const bool ok = mdtools::ReadDepthCsv("ints.csv", rows, error);
@@ -107,8 +107,7 @@ TEST_F(DepthCsvTest, IntegersOutsideTheirMemberAreRefusedWithFileAndLine)
             if (cell.accepted) {
                 ASSERT_EQ(rows.size(), 2u);
                 const int want = static_cast<int>(std::stoll(cell.text));
-                EXPECT_EQ(std::string(column) == "Volume" ? rows[1].depth.Volume
-                                                          : rows[1].depth.AskVolume3,
+                EXPECT_EQ(std::string(column) == "Volume" ? rows[1].depth.Volume : rows[1].depth.AskVolume3,
                           want);
             } else {
                 EXPECT_NE(error.find("ints.csv:3:"), std::string::npos) << error;

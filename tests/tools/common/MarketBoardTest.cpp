@@ -109,8 +109,8 @@ TEST(TickerTest, RowsShowTheColumns)
     row.depth = Depth("au2612", 452.34);
     row.recv_us = 1700000000123456LL;
     const std::string text = mdtools::Ticker::Row(row);
-    for (const char* part : {"au2612", "452.34", "+2.34", "452.32", "452.36", "1234",
-                             "10:11:12.500", ".123456"})
+    for (const char* part :
+         {"au2612", "452.34", "+2.34", "452.32", "452.36", "1234", "10:11:12.500", ".123456"})
         EXPECT_NE(text.find(part), std::string::npos) << part << " in " << text;
     const std::string line = mdtools::Ticker::PlainLine(row);
     EXPECT_NE(line.find("bid=452.32 x7"), std::string::npos) << line;

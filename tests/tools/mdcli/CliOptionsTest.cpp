@@ -20,8 +20,8 @@ TEST(CliOptionsTest, FlagsAndTheirErrors)
     CliOptions o;
     std::string error;
     ASSERT_TRUE(mdcli::ParseCliOptions({"--front", "tcp://127.0.0.1:7000", "--front=tcp://h:1",
-                                        "--instruments", "a,,b", "--forquote", "c", "--csv",
-                                        "x.csv", "--duration", "2.5", "--quiet", "--user", "u", "--links", "2"},
+                                        "--instruments", "a,,b", "--forquote", "c", "--csv", "x.csv",
+                                        "--duration", "2.5", "--quiet", "--user", "u", "--links", "2"},
                                        o, error))
         << error;
     EXPECT_EQ(o.fronts.size(), 2u);
@@ -32,13 +32,20 @@ TEST(CliOptionsTest, FlagsAndTheirErrors)
     EXPECT_EQ(o.user, "u");
     EXPECT_EQ(o.links, 2);
     CliOptions blanks;
-    EXPECT_TRUE(mdcli::ParseCliOptions({"--front", "tcp://h:1", "--links", " 3 "}, blanks, error)); // as MDLINK_LINKS
+    EXPECT_TRUE(
+        mdcli::ParseCliOptions({"--front", "tcp://h:1", "--links", " 3 "}, blanks, error)); // as MDLINK_LINKS
     EXPECT_EQ(blanks.links, 3);
-    const std::vector<std::vector<std::string>> bad = {
-        {}, {"--front", "127.0.0.1:7000"}, {"--front", "tcp://h:0"}, {"--front", "tcp://:5"},
-        {"--front", "tcp://h:1", "--nosuch", "1"}, {"--front", "tcp://h:1", "--duration", "x"},
-        {"--front"}, {"--front", "tcp://h:1", "--links", "0"}, {"--front", "tcp://h:1", "--links", "9"},
-        {"--front", "tcp://h:1", "--links", "+2"}, {"--front", "tcp://h:1", "--links", "2x"}};
+    const std::vector<std::vector<std::string>> bad = {{},
+                                                       {"--front", "127.0.0.1:7000"},
+                                                       {"--front", "tcp://h:0"},
+                                                       {"--front", "tcp://:5"},
+                                                       {"--front", "tcp://h:1", "--nosuch", "1"},
+                                                       {"--front", "tcp://h:1", "--duration", "x"},
+                                                       {"--front"},
+                                                       {"--front", "tcp://h:1", "--links", "0"},
+                                                       {"--front", "tcp://h:1", "--links", "9"},
+                                                       {"--front", "tcp://h:1", "--links", "+2"},
+                                                       {"--front", "tcp://h:1", "--links", "2x"}};
     for (const auto& args : bad) {
         CliOptions b;
         EXPECT_FALSE(mdcli::ParseCliOptions(args, b, error));
@@ -47,9 +54,9 @@ TEST(CliOptionsTest, FlagsAndTheirErrors)
     CliOptions h;
     EXPECT_TRUE(mdcli::ParseCliOptions({"--help"}, h, error));
     EXPECT_TRUE(h.help);
-    for (const char* flag : {"--front", "--user", "--password", "--password-file", "--broker",
-                             "--instruments", "--forquote", "--csv", "--duration", "--links", "--quiet",
-                             "--help", "MDCLI_PASSWORD"})
+    for (const char* flag :
+         {"--front", "--user", "--password", "--password-file", "--broker", "--instruments", "--forquote",
+          "--csv", "--duration", "--links", "--quiet", "--help", "MDCLI_PASSWORD"})
         EXPECT_NE(mdcli::CliUsage().find(flag), std::string::npos) << flag;
     EXPECT_NE(mdcli::CliUsage().find("at most 1000 instruments"), std::string::npos);
 }
@@ -68,15 +75,16 @@ TEST(LinkSummaryTest, OneLinePerLinkWithItsLateness)
     c[1].LoginsRefused = 2;
     c[1].Copies = 10;
     c[1].LateTimed = 100;
-    c[1].Late[3] = 60;  // [100, 300) us
-    c[1].Late[5] = 39;  // [1, 3) ms
-    c[1].Late[9] = 1;   // 100 ms or more
+    c[1].Late[3] = 60; // [100, 300) us
+    c[1].Late[5] = 39; // [1, 3) ms
+    c[1].Late[9] = 1;  // 100 ms or more
     c[1].LateMaxUs = 150000;
     const std::vector<std::string> lines = mdtools::LinkSummary(c, 2);
     ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0], "link 0 [tcp://a:1]: usable, records 12 (last 40ms ago), first 10, copies 0 (late 0), "
-                        "older 0, held 0; came up 0 times, lost 0, logins refused 0, unanswered 0; "
-                        "copies late: half -, 99% -, at most 0us (0 timed)");
+    EXPECT_EQ(lines[0],
+              "link 0 [tcp://a:1]: usable, records 12 (last 40ms ago), first 10, copies 0 (late 0), "
+              "older 0, held 0; came up 0 times, lost 0, logins refused 0, unanswered 0; "
+              "copies late: half -, 99% -, at most 0us (0 timed)");
     EXPECT_EQ(lines[1].rfind("link 1 []: up, not logged in, records 0 (last - ago)", 0), 0u) << lines[1];
     EXPECT_NE(lines[1].find("logins refused 2,"), std::string::npos) << lines[1];
     EXPECT_NE(lines[1].find("copies late: half <300us, 99% <3000us, at most 150000us (100 timed)"),

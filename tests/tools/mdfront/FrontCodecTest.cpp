@@ -26,15 +26,16 @@ Depth DistinctRecord()
     CopyText(d.ExchangeInstID, 31, "au2612x");
     CopyText(d.UpdateTime, 9, "10:11:12");
     CopyText(d.ActionDay, 9, "20261209");
-    double* doubles[] = {&d.LastPrice, &d.PreSettlementPrice, &d.PreClosePrice, &d.PreOpenInterest,
-                         &d.OpenPrice, &d.HighestPrice, &d.LowestPrice, &d.Turnover,
-                         &d.OpenInterest, &d.ClosePrice, &d.SettlementPrice, &d.UpperLimitPrice,
-                         &d.LowerLimitPrice, &d.PreDelta, &d.CurrDelta, &d.BidPrice1, &d.AskPrice1,
-                         &d.BidPrice2, &d.AskPrice2, &d.BidPrice3, &d.AskPrice3, &d.BidPrice4,
-                         &d.AskPrice4, &d.BidPrice5, &d.AskPrice5, &d.AveragePrice};
-    int* ints[] = {&d.Volume, &d.UpdateMillisec, &d.BidVolume1, &d.AskVolume1, &d.BidVolume2,
-                   &d.AskVolume2, &d.BidVolume3, &d.AskVolume3, &d.BidVolume4, &d.AskVolume4,
-                   &d.BidVolume5, &d.AskVolume5};
+    double* doubles[] = {&d.LastPrice,       &d.PreSettlementPrice, &d.PreClosePrice,   &d.PreOpenInterest,
+                         &d.OpenPrice,       &d.HighestPrice,       &d.LowestPrice,     &d.Turnover,
+                         &d.OpenInterest,    &d.ClosePrice,         &d.SettlementPrice, &d.UpperLimitPrice,
+                         &d.LowerLimitPrice, &d.PreDelta,           &d.CurrDelta,       &d.BidPrice1,
+                         &d.AskPrice1,       &d.BidPrice2,          &d.AskPrice2,       &d.BidPrice3,
+                         &d.AskPrice3,       &d.BidPrice4,          &d.AskPrice4,       &d.BidPrice5,
+                         &d.AskPrice5,       &d.AveragePrice};
+    int* ints[] = {&d.Volume,     &d.UpdateMillisec, &d.BidVolume1, &d.AskVolume1,
+                   &d.BidVolume2, &d.AskVolume2,     &d.BidVolume3, &d.AskVolume3,
+                   &d.BidVolume4, &d.AskVolume4,     &d.BidVolume5, &d.AskVolume5};
     double v = 100.25;
     for (double* p : doubles)
         *p = (v += 1.5);
@@ -61,7 +62,7 @@ TEST(FrameBuilderTest, HeartBeatReplyHasTheKnownBytes)
     ASSERT_EQ(reply.size(), 24u);
     reply[16] = reply[17] = reply[18] = reply[19] = 0; // the tick varies
     const Bytes expected{0x44, 0xFE, 0, 0, 0x01, 0x80, 0x01, 0, 0, 0, 0, 0,
-                         5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+                         5,    0,    0, 0, 0,    0,    0,    0, 0, 0, 0, 0};
     EXPECT_EQ(reply, expected);
 }
 
@@ -89,8 +90,7 @@ TEST(FrameBuilderTest, InstrumentListsSplitAtEveryBar)
 {
     const std::string text = "ab|cd||e";
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-    EXPECT_EQ(SplitInstrumentList(p, text.size()),
-              (std::vector<std::string>{"ab", "cd", "", "e"}));
+    EXPECT_EQ(SplitInstrumentList(p, text.size()), (std::vector<std::string>{"ab", "cd", "", "e"}));
     EXPECT_EQ(SplitInstrumentList(p, 0), std::vector<std::string>{""});
     EXPECT_EQ(ResponseTypeOf(mdlink::MsgSubscribeForQuoteRsp), mdlink::MsgRspSubscribeForQuoteRsp);
     EXPECT_EQ(ResponseTypeOf(mdlink::MsgHeartBeat), 0u);
@@ -106,18 +106,18 @@ TEST(DepthTextTest, EveryMemberSitsAtItsIndex)
     EXPECT_EQ(f[1], "au2612x");
     EXPECT_EQ(f[2], "au2612");
     const std::pair<int, double> doubles[] = {
-        {3, d.LastPrice}, {4, d.OpenPrice}, {5, d.HighestPrice}, {6, d.LowestPrice},
-        {7, d.UpperLimitPrice}, {8, d.LowerLimitPrice}, {9, d.PreSettlementPrice},
-        {15, d.BidPrice1}, {17, d.BidPrice2}, {19, d.BidPrice3}, {21, d.BidPrice4},
-        {23, d.BidPrice5}, {35, d.AskPrice1}, {37, d.AskPrice2}, {39, d.AskPrice3},
-        {41, d.AskPrice4}, {43, d.AskPrice5}, {56, d.PreClosePrice}, {57, d.Turnover},
-        {59, d.OpenInterest}, {61, d.AveragePrice}, {62, d.SettlementPrice}};
+        {3, d.LastPrice},       {4, d.OpenPrice},       {5, d.HighestPrice},       {6, d.LowestPrice},
+        {7, d.UpperLimitPrice}, {8, d.LowerLimitPrice}, {9, d.PreSettlementPrice}, {15, d.BidPrice1},
+        {17, d.BidPrice2},      {19, d.BidPrice3},      {21, d.BidPrice4},         {23, d.BidPrice5},
+        {35, d.AskPrice1},      {37, d.AskPrice2},      {39, d.AskPrice3},         {41, d.AskPrice4},
+        {43, d.AskPrice5},      {56, d.PreClosePrice},  {57, d.Turnover},          {59, d.OpenInterest},
+        {61, d.AveragePrice},   {62, d.SettlementPrice}};
     for (const auto& [index, value] : doubles)
         EXPECT_EQ(std::stod(f[static_cast<std::size_t>(index)]), value) << "field " << index;
-    const std::pair<int, int> ints[] = {
-        {10, d.Volume}, {16, d.BidVolume1}, {18, d.BidVolume2}, {20, d.BidVolume3},
-        {22, d.BidVolume4}, {24, d.BidVolume5}, {36, d.AskVolume1}, {38, d.AskVolume2},
-        {40, d.AskVolume3}, {42, d.AskVolume4}, {44, d.AskVolume5}, {58, d.UpdateMillisec}};
+    const std::pair<int, int> ints[] = {{10, d.Volume},     {16, d.BidVolume1}, {18, d.BidVolume2},
+                                        {20, d.BidVolume3}, {22, d.BidVolume4}, {24, d.BidVolume5},
+                                        {36, d.AskVolume1}, {38, d.AskVolume2}, {40, d.AskVolume3},
+                                        {42, d.AskVolume4}, {44, d.AskVolume5}, {58, d.UpdateMillisec}};
     for (const auto& [index, value] : ints)
         EXPECT_EQ(std::stoi(f[static_cast<std::size_t>(index)]), value) << "field " << index;
     EXPECT_EQ(f[55], "10:11:12");
@@ -182,8 +182,8 @@ TEST(DepthTextTest, ExpectedRecordKeepsOnlyWhatTheTextCarries)
     EXPECT_EQ(e.UpdateMillisec, d.UpdateMillisec);
     EXPECT_EQ(e.OpenInterest, 0.0);
     EXPECT_STREQ(e.TradingDay, "");
-    for (double v : {e.PreOpenInterest, e.ClosePrice, e.PreDelta, e.CurrDelta, e.AveragePrice,
-                     e.SettlementPrice})
+    for (double v :
+         {e.PreOpenInterest, e.ClosePrice, e.PreDelta, e.CurrDelta, e.AveragePrice, e.SettlementPrice})
         EXPECT_EQ(v, 0.0);
     EXPECT_STREQ(e.ActionDay, "");
 

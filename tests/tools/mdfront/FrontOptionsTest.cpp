@@ -16,11 +16,31 @@ TEST(FrontOptionsTest, FlagsFillTheConfig)
 {
     mdfront::FrontOptions o;
     std::string error;
-    const std::vector<std::string> args = {
-        "--port", "7001", "--form=text", "--text-fields", "60", "--rate", "0",
-        "--instruments", "au2612,IF2612,x1@DCE", "--user", "u", "--password", "p",
-        "--silent-after-seconds", "1.5", "--close-after-frames", "0", "--trickle", "2",
-        "--short-bodies", "--big-body", "900", "--refuse-logins", "--verbose", "--stamp-sequence"};
+    const std::vector<std::string> args = {"--port",
+                                           "7001",
+                                           "--form=text",
+                                           "--text-fields",
+                                           "60",
+                                           "--rate",
+                                           "0",
+                                           "--instruments",
+                                           "au2612,IF2612,x1@DCE",
+                                           "--user",
+                                           "u",
+                                           "--password",
+                                           "p",
+                                           "--silent-after-seconds",
+                                           "1.5",
+                                           "--close-after-frames",
+                                           "0",
+                                           "--trickle",
+                                           "2",
+                                           "--short-bodies",
+                                           "--big-body",
+                                           "900",
+                                           "--refuse-logins",
+                                           "--verbose",
+                                           "--stamp-sequence"};
     ASSERT_TRUE(mdfront::ParseFrontOptions(args, o, error)) << error;
     const mdfront::FrontConfig& c = o.config;
     EXPECT_EQ(c.port, 7001);
@@ -43,8 +63,9 @@ TEST(FrontOptionsTest, FlagsFillTheConfig)
     EXPECT_TRUE(c.stamp_sequence);
     EXPECT_FALSE(c.faults.silent_after_frames.has_value());
 
-    ASSERT_TRUE(mdfront::ParseFrontOptions({"--shared-feed", "--delay-ms", "2.5", "--jitter-ms", "0.3"},
-                                           o, error)) << error;
+    ASSERT_TRUE(
+        mdfront::ParseFrontOptions({"--shared-feed", "--delay-ms", "2.5", "--jitter-ms", "0.3"}, o, error))
+        << error;
     EXPECT_TRUE(o.config.shared_feed);
     EXPECT_EQ(o.config.delay, std::chrono::microseconds(2500));
     EXPECT_EQ(o.config.jitter, std::chrono::microseconds(300));
@@ -71,10 +92,17 @@ TEST(FrontOptionsTest, FlagsApplyInTheOrderGiven)
 
 TEST(FrontOptionsTest, BadInputIsRefusedWithAReason)
 {
-    const std::vector<std::vector<std::string>> bad = {
-        {"--nosuch"}, {"--port"}, {"--port", "70000"}, {"--form", "xml"},
-        {"--big-body", "800"}, {"--rate", "-1"}, {"stray"}, {"--text-fields", "0"},
-        {"--shared-feed", "--rate", "0"}, {"--delay-ms", "-1"}, {"--jitter-ms", "x"}};
+    const std::vector<std::vector<std::string>> bad = {{"--nosuch"},
+                                                       {"--port"},
+                                                       {"--port", "70000"},
+                                                       {"--form", "xml"},
+                                                       {"--big-body", "800"},
+                                                       {"--rate", "-1"},
+                                                       {"stray"},
+                                                       {"--text-fields", "0"},
+                                                       {"--shared-feed", "--rate", "0"},
+                                                       {"--delay-ms", "-1"},
+                                                       {"--jitter-ms", "x"}};
     for (const auto& args : bad) {
         mdfront::FrontOptions o;
         std::string error;
@@ -93,10 +121,18 @@ TEST(FrontOptionsTest, HelpNamesEveryFlag)
 
 // A value each fault flag accepts; a fault added without one fails below.
 const std::map<std::string, std::string> FaultFlagSamples = {
-    {"silent-after-seconds", "1"}, {"silent-after-frames", "3"}, {"close-after-frames", "3"},
-    {"close-mid-body", "3"},       {"refuse-logins", ""},        {"unknown-frames", "2"},
-    {"unknown-body-length", "9"},  {"garbage-after-login", "5"}, {"announce-body", "9000"},
-    {"big-body", "900"},           {"trickle", "1"},             {"short-bodies", ""},
+    {"silent-after-seconds", "1"},
+    {"silent-after-frames", "3"},
+    {"close-after-frames", "3"},
+    {"close-mid-body", "3"},
+    {"refuse-logins", ""},
+    {"unknown-frames", "2"},
+    {"unknown-body-length", "9"},
+    {"garbage-after-login", "5"},
+    {"announce-body", "9000"},
+    {"big-body", "900"},
+    {"trickle", "1"},
+    {"short-bodies", ""},
 };
 
 TEST(FaultRegistryTest, EachFaultsFirstFlagTurnsOnThatFaultAlone)

@@ -4,8 +4,8 @@
 
 #include <new>
 
-#include "api/FrontAddress.h"
 #include "RedundantMdApi.h"
+#include "api/FrontAddress.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -38,7 +38,8 @@ TEST(EntryPoints, EveryClientIsIndependentWithItsOwnLog)
         EXPECT_EQ(log.keepDays, 5);
         const std::vector<std::string> lines = w.LinesOf(log.log);
         ASSERT_EQ(lines.size(), 1u);
-        EXPECT_EQ(lines[0], "<app>[   KVMDApi][     InitApi] - CreateFtdcMdApi static Version Foreign 1.4.1.3");
+        EXPECT_EQ(lines[0],
+                  "<app>[   KVMDApi][     InitApi] - CreateFtdcMdApi static Version Foreign 1.4.1.3");
     }
     a->Release();
     b->Release();

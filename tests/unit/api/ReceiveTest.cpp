@@ -86,8 +86,8 @@ std::vector<std::string> Summary(const test::RecordingSpi& spi)
         char line[256];
         std::snprintf(line, sizeof line, "%s|%s|%d|%d|%d|%s|%s|%.2f|%d|%s|%s", e.kind.c_str(),
                       e.instrument.c_str(), e.requestId, e.isLast, e.hasInfo, e.info.ErrorMsg,
-                      e.depth.InstrumentID, e.depth.LastPrice, e.login.SessionID,
-                      e.login.UserID, e.quote.ForQuoteSysID);
+                      e.depth.InstrumentID, e.depth.LastPrice, e.login.SessionID, e.login.UserID,
+                      e.quote.ForQuoteSysID);
         out.push_back(line);
     }
     return out;
@@ -193,8 +193,9 @@ TEST_F(Receive, EachResponseTypeReachesItsCallbackWithIdAndLastFlag)
     fake::Feed(conn, Frame(MsgRspUnSubscribeMarketData, body, 12, 0x100));
     fake::Feed(conn, Frame(MsgRspSubscribeForQuoteRsp, body, -13, 0xFF));
     fake::Feed(conn, Frame(MsgRspUnSubscribeForQuoteRsp, body, 14, 0));
-    EXPECT_EQ(spi.Kinds(), (std::vector<std::string>{"RspSubMarketData", "RspUnSubMarketData",
-                                                     "RspSubForQuoteRsp", "RspUnSubForQuoteRsp"}));
+    EXPECT_EQ(spi.Kinds(),
+              (std::vector<std::string>{"RspSubMarketData", "RspUnSubMarketData", "RspSubForQuoteRsp",
+                                        "RspUnSubForQuoteRsp"}));
     EXPECT_EQ(spi.events[0].requestId, 11);
     EXPECT_TRUE(spi.events[0].isLast);
     EXPECT_EQ(spi.events[1].requestId, 12);
@@ -239,7 +240,8 @@ TEST_F(Receive, LoginTextsStayWithinTheirMembersAndZeroBehindTheTerminator)
     body[2] = 'B'; // behind the terminator
     fake::Feed(conn, Frame(MsgRspUserLogin, body, 1, 1));
     const CThostFtdcRspUserLoginField& second = spi.events[1].login;
-    EXPECT_EQ(std::string(second.TradingDay, sizeof second.TradingDay), std::string("A") + std::string(8, '\0'));
+    EXPECT_EQ(std::string(second.TradingDay, sizeof second.TradingDay),
+              std::string("A") + std::string(8, '\0'));
 }
 
 TEST_F(Receive, BinaryDepthIsHandedOnInPlace)
@@ -263,8 +265,9 @@ TEST_F(Receive, ForQuoteNoticeIsLoggedThenDelivered)
     EXPECT_STREQ(spi.events[0].quote.InstrumentID, "au2612");
     ASSERT_EQ(world().lines.size(), 1u);
     EXPECT_EQ(world().lines[0].level, 4);
-    EXPECT_EQ(world().lines[0].text,
-              "<dbg>[   KVMDApi][      HNDMSG] - [OnRtnForQuoteRsp]:20261207,au2612,FQ1,09:31:00,20261207,EXA");
+    EXPECT_EQ(
+        world().lines[0].text,
+        "<dbg>[   KVMDApi][      HNDMSG] - [OnRtnForQuoteRsp]:20261207,au2612,FQ1,09:31:00,20261207,EXA");
 }
 
 TEST_F(Receive, UnknownTypesAndBodiedHeartbeatsAreDroppedAfterTheActivityRearm)
@@ -346,7 +349,8 @@ TEST_F(Receive, BodiesLargerThanTheBufferArriveWhole)
         spi.events.clear();
         std::string body = Bytes(Depth("big", 1));
         body.resize(size, 'b');
-        const std::string stream = Frame(MsgDepthMarketData, body) + Frame(MsgDepthMarketData, Bytes(Depth("after", 2)));
+        const std::string stream =
+            Frame(MsgDepthMarketData, body) + Frame(MsgDepthMarketData, Bytes(Depth("after", 2)));
         fake::FeedChunked(conn, stream, {size / 3 + 1});
         ASSERT_EQ(spi.events.size(), 2u) << size;
         EXPECT_STREQ(spi.events[0].depth.InstrumentID, "big");
@@ -370,7 +374,8 @@ TEST_F(Receive, TheBufferOfABigBodyIsTakenWhenItIsWholeAndGivenBackWhenTheLinkIs
     const Reset resets[] = {
         {"lost link", [](Kelvo_TcpClientHandler* c) { fake::Disconnect(c, 0); }},
         {"heartbeat timeout", [](Kelvo_TcpClientHandler*) { fake::World::Get().Advance(21000); }},
-        {"corrupt stream", [](Kelvo_TcpClientHandler* c) {
+        {"corrupt stream",
+         [](Kelvo_TcpClientHandler* c) {
              fake::Feed(c, RawHeader(MsgDepthMarketData, 1048577));
              fake::Disconnect(c, 103);
          }},

@@ -158,9 +158,9 @@ TEST_F(Requests, EachIdIsLoggedWithTheOperationsTagAndText)
         char expected[64];
         std::snprintf(expected, sizeof expected, c.text, "cd");
         EXPECT_EQ(world().lines[1].level, 3);
-        EXPECT_EQ(world().lines[1].text, std::string("<app>[   KVMDApi][") +
-                                             std::string(12 - std::strlen(c.tag), ' ') + c.tag +
-                                             "] - " + expected);
+        EXPECT_EQ(world().lines[1].text,
+                  std::string("<app>[   KVMDApi][") + std::string(12 - std::strlen(c.tag), ' ') + c.tag +
+                      "] - " + expected);
         EXPECT_EQ(SentBody(0), "ab|cd");
         EXPECT_EQ(SentHeader(0).BodyLength, 5u);
         EXPECT_EQ(SentHeader(0).RequestId, 3);

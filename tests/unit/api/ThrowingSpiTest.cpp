@@ -40,7 +40,7 @@ protected:
     static std::string Record(const std::string& callback, const std::string& what, int count)
     {
         return "<err>[   KVMDApi][    Callback] - " + callback + " threw: " + what + " (" +
-               std::to_string(count) + " since the last record)";
+            std::to_string(count) + " since the last record)";
     }
 };
 
@@ -81,10 +81,11 @@ TEST_F(ThrowingSpi, ConnectionCallbacksThatThrowStillLeaveTheLinkSupervisedAndRe
     const std::size_t connects = world().connects.size();
     world().Advance(21000);
     EXPECT_EQ(world().connects.size(), connects + 1) << "the timeout reconnected";
-    EXPECT_EQ(Errors(), (std::vector<std::string>{Record("OnFrontConnected", "boom", 1),
-                                                  Record("OnFrontDisconnected", "boom", 1),
-                                                  Record("OnFrontDisconnected", "unknown exception", 1),
-                                                  Record("OnFrontDisconnected", "boom", 1)}));
+    EXPECT_EQ(Errors(),
+              (std::vector<std::string>{Record("OnFrontConnected", "boom", 1),
+                                        Record("OnFrontDisconnected", "boom", 1),
+                                        Record("OnFrontDisconnected", "unknown exception", 1),
+                                        Record("OnFrontDisconnected", "boom", 1)}));
 }
 
 TEST_F(ThrowingSpi, AnApplicationThrowingOnEveryRecordIsLoggedAtMostOnceASecondAndNothingIsLost)
@@ -116,8 +117,9 @@ TEST_F(ThrowingSpi, NoMemoryToHandleAFrameDropsTheLinkAsLost)
     fake::Feed(conn, test::WireBytes(test::WireFrames[6]));
     world().failSetTimer = false;
     EXPECT_TRUE(spi.events.empty());
-    EXPECT_EQ(Errors(), std::vector<std::string>{
-                            "<err>[   KVMDApi][    RecvData] - a frame could not be handled, dropping the link"});
+    EXPECT_EQ(Errors(),
+              std::vector<std::string>{
+                  "<err>[   KVMDApi][    RecvData] - a frame could not be handled, dropping the link"});
     EXPECT_EQ(world().aborts.size(), 1u);
     // The base layer then reports the aborted link as lost.
     EXPECT_EQ(fake::Disconnect(conn, 103), CKelvoMDClient::ReconnectDelay);

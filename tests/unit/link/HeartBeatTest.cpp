@@ -71,11 +71,11 @@ TEST(HeartBeatObject, SendsTimesOutAndLogsThroughItsOwnersCallbacks)
     w.Advance(1);
     EXPECT_EQ(owner.timeouts, 1);
     EXPECT_EQ(owner.sent.size(), 3u);
-    EXPECT_EQ(owner.lines, (std::vector<std::string>{
-                               "OnTimer begin", "Send HeartBeat", "OnTimer end",
-                               "OnTimer begin", "1 times try Send HeartBeat", "OnTimer end",
-                               "OnTimer begin", "2 times try Send HeartBeat", "OnTimer end",
-                               "OnTimer begin", "OnTimer end"}));
+    EXPECT_EQ(owner.lines,
+              (std::vector<std::string>{"OnTimer begin", "Send HeartBeat", "OnTimer end", "OnTimer begin",
+                                        "1 times try Send HeartBeat", "OnTimer end", "OnTimer begin",
+                                        "2 times try Send HeartBeat", "OnTimer end", "OnTimer begin",
+                                        "OnTimer end"}));
 
     // A heartbeat the owner refuses leaves nothing to wait for.
     owner.refuse = true;
@@ -157,12 +157,12 @@ TEST_F(HeartBeat, SilentLinkGivesUpAfterThreeHeartbeatsAt21Seconds)
     EXPECT_EQ(connectsSeenByApplication, 1) << "the application hears of it after the new connect";
     ASSERT_EQ(spi.events.back().kind, "FrontDisconnected");
     EXPECT_EQ(spi.events.back().reason, 0x2002);
-    EXPECT_EQ(Messages(), (std::vector<std::string>{
-                              "OnTimer begin", "Send HeartBeat", "OnTimer end",
-                              "OnTimer begin", "1 times try Send HeartBeat", "OnTimer end",
-                              "OnTimer begin", "2 times try Send HeartBeat", "OnTimer end",
-                              "OnTimer begin", "HeartBeatTimeout begin", "reConnect [f2] 2",
-                              "HeartBeatTimeout end", "OnTimer end"}));
+    EXPECT_EQ(Messages(),
+              (std::vector<std::string>{"OnTimer begin", "Send HeartBeat", "OnTimer end", "OnTimer begin",
+                                        "1 times try Send HeartBeat", "OnTimer end", "OnTimer begin",
+                                        "2 times try Send HeartBeat", "OnTimer end", "OnTimer begin",
+                                        "HeartBeatTimeout begin", "reConnect [f2] 2", "HeartBeatTimeout end",
+                                        "OnTimer end"}));
     EXPECT_EQ(world().lines[0].text, "<app>[   KVMDApi][   HeartBeat] - OnTimer begin");
     EXPECT_EQ(world().lines[10].text, "<app>[   KVMDApi][     Timeout] - HeartBeatTimeout begin");
     EXPECT_EQ(hb()->GetIdleTimerId(), 0u);

@@ -50,14 +50,14 @@ TEST_F(RedundantClient, TellsTheApplicationOfTheFirstLinkUpAndTheLastDown)
         Strings heard; // what the application hears, with reasons
     };
     const std::vector<Step> steps = {
-        {'d', 1, 111, {}},                        // before any link was up: link 0 reports
+        {'d', 1, 111, {}}, // before any link was up: link 0 reports
         {'d', 0, 111, {"FrontDisconnected 111"}},
         {'u', 1, 0, {"FrontConnected"}},
         {'u', 0, 0, {}},
-        {'d', 1, 0x2002, {}},                     // one of two lost: not told
-        {'d', 1, 111, {}},                        // its attempts while another is up
+        {'d', 1, 0x2002, {}}, // one of two lost: not told
+        {'d', 1, 111, {}},    // its attempts while another is up
         {'d', 0, 0x2001, {"FrontDisconnected 8193"}},
-        {'d', 1, 111, {}},                        // link 0 was up last: it reports now
+        {'d', 1, 111, {}}, // link 0 was up last: it reports now
         {'d', 0, 104, {"FrontDisconnected 104"}},
         {'u', 1, 0, {"FrontConnected"}},
     };
@@ -277,7 +277,7 @@ TEST_F(RedundantClient, OnlyWhatWentOutIsSubscribedAgainAndAnswersMatchByName)
     Up(0);
     AppLogin(1);
     LoginAnswer(0);
-    Down(0); // a total loss
+    Down(0);                                 // a total loss
     EXPECT_EQ(AppSubscribe({"cu2611"}), -1); // refused: no link
     Up(0);
     AppLogin(2);
@@ -304,7 +304,10 @@ TEST_F(RedundantClient, OnlyWhatWentOutIsSubscribedAgainAndAnswersMatchByName)
 
 class LinkEvents : public mdlink::RedundantLinkWatcher {
 public:
-    void OnLinkUp(int link, const char* fronts) override { seen.push_back("up " + std::to_string(link) + " " + fronts); }
+    void OnLinkUp(int link, const char* fronts) override
+    {
+        seen.push_back("up " + std::to_string(link) + " " + fronts);
+    }
     void OnLinkDown(int link, const char* fronts, int reason) override
     {
         seen.push_back("down " + std::to_string(link) + " " + fronts + " " + std::to_string(reason));
@@ -335,8 +338,9 @@ TEST_F(RedundantClient, ALinkJoiningAheadWaitsForTheHoldOnlyAndItsLossAndReturnA
     fake::World::Get().Advance(1);
     ASSERT_EQ(spi.Count("RtnDepthMarketData"), 2);
     EXPECT_EQ(spi.events.back().depth.Volume, 3);
-    EXPECT_EQ(events.seen, Strings({"up 0 tcp://10.0.0.1:7000", "up 1 tcp://10.0.0.2:7000",
-                                    "down 0 tcp://10.0.0.1:7000 8193", "up 0 tcp://10.0.0.1:7000"}));
+    EXPECT_EQ(events.seen,
+              Strings({"up 0 tcp://10.0.0.1:7000", "up 1 tcp://10.0.0.2:7000",
+                       "down 0 tcp://10.0.0.1:7000 8193", "up 0 tcp://10.0.0.1:7000"}));
     EXPECT_TRUE(Logged("link 0 [tcp://10.0.0.1:7000] lost (0x2001), 1 of 2 links usable"));
     EXPECT_TRUE(Logged("link 0 [tcp://10.0.0.1:7000] back, 2 of 2 links usable"));
     mdlink::RedundantLinkCounters c[2];

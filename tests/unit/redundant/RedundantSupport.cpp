@@ -133,8 +133,8 @@ std::vector<std::string> RedundantFixture::NewRequests(int k)
     return out;
 }
 
-CThostFtdcDepthMarketDataField Record(const char* id, const char* time, int millis, int volume,
-                                      double price, const char* day)
+CThostFtdcDepthMarketDataField Record(const char* id, const char* time, int millis, int volume, double price,
+                                      const char* day)
 {
     CThostFtdcDepthMarketDataField d{};
     std::snprintf(d.InstrumentID, sizeof d.InstrumentID, "%s", id);

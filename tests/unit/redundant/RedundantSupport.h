@@ -56,8 +56,14 @@ protected:
     int Clients() const; // made so far, new ones for links connecting again
 
     // The links' callbacks, as the loop delivers them.
-    void Up(int k) { fake::InLoop([&] { Link(k).spi->OnFrontConnected(); }); }
-    void Down(int k, int reason = 0x2001) { fake::InLoop([&] { Link(k).spi->OnFrontDisconnected(reason); }); }
+    void Up(int k)
+    {
+        fake::InLoop([&] { Link(k).spi->OnFrontConnected(); });
+    }
+    void Down(int k, int reason = 0x2001)
+    {
+        fake::InLoop([&] { Link(k).spi->OnFrontDisconnected(reason); });
+    }
     void LoginAnswer(int k, int error = 0, int requestId = 1);
     void SubAnswer(int k, const char* id, int error = 0, int requestId = 3);
     void Depth(int k, CThostFtdcDepthMarketDataField d)

@@ -62,18 +62,18 @@ inline CThostFtdcDepthMarketDataField OracleDecode(std::uint32_t marker, const s
     OracleCopy(r.ExchangeID, f0);
     OracleCopy(r.ExchangeInstID, f1);
     const std::pair<int, double Record::*> prices[] = {
-        {3, &Record::LastPrice}, {4, &Record::OpenPrice}, {5, &Record::HighestPrice},
-        {6, &Record::LowestPrice}, {7, &Record::UpperLimitPrice}, {8, &Record::LowerLimitPrice},
-        {9, &Record::PreSettlementPrice}, {15, &Record::BidPrice1}, {17, &Record::BidPrice2},
-        {19, &Record::BidPrice3}, {21, &Record::BidPrice4}, {23, &Record::BidPrice5},
-        {35, &Record::AskPrice1}, {37, &Record::AskPrice2}, {39, &Record::AskPrice3},
-        {41, &Record::AskPrice4}, {43, &Record::AskPrice5}, {56, &Record::PreClosePrice},
+        {3, &Record::LastPrice},          {4, &Record::OpenPrice},       {5, &Record::HighestPrice},
+        {6, &Record::LowestPrice},        {7, &Record::UpperLimitPrice}, {8, &Record::LowerLimitPrice},
+        {9, &Record::PreSettlementPrice}, {15, &Record::BidPrice1},      {17, &Record::BidPrice2},
+        {19, &Record::BidPrice3},         {21, &Record::BidPrice4},      {23, &Record::BidPrice5},
+        {35, &Record::AskPrice1},         {37, &Record::AskPrice2},      {39, &Record::AskPrice3},
+        {41, &Record::AskPrice4},         {43, &Record::AskPrice5},      {56, &Record::PreClosePrice},
         {57, &Record::Turnover}};
     for (const auto& p : prices)
         if (fields[p.first].length() > 0)
             r.*p.second = fields[p.first].ToFloat();
     const std::pair<int, int Record::*> volumes[] = {
-        {10, &Record::Volume}, {16, &Record::BidVolume1}, {18, &Record::BidVolume2},
+        {10, &Record::Volume},     {16, &Record::BidVolume1}, {18, &Record::BidVolume2},
         {20, &Record::BidVolume3}, {22, &Record::BidVolume4}, {24, &Record::BidVolume5},
         {36, &Record::AskVolume1}, {38, &Record::AskVolume2}, {40, &Record::AskVolume3},
         {42, &Record::AskVolume4}, {44, &Record::AskVolume5}, {58, &Record::UpdateMillisec}};

@@ -188,8 +188,8 @@ TEST(DepthText, EmptyAndMissingFieldsLeaveZero)
 
 TEST(DepthText, NumbersAreReadAsDecimalText)
 {
-    const Record r = Decode(Text({{3, "-12.5e1"}, {4, "abc"}, {5, " +3.5"}, {10, "12x"}, {16, "-4"},
-                                  {18, "99999999999"}}));
+    const Record r = Decode(
+        Text({{3, "-12.5e1"}, {4, "abc"}, {5, " +3.5"}, {10, "12x"}, {16, "-4"}, {18, "99999999999"}}));
     EXPECT_EQ(r.LastPrice, -125.0);
     EXPECT_EQ(r.OpenPrice, 0.0);
     EXPECT_EQ(r.HighestPrice, 3.5);
@@ -208,7 +208,9 @@ TEST(DepthText, AnUnknownMarkerGivesAnAllZeroRecord)
 TEST(DepthText, TheBodyEndsAtItsLengthNotAtATerminator)
 {
     const std::string text = Text(FullFields());
-    const std::string withTail = text + "\x01" "999";
+    const std::string withTail = text +
+        "\x01"
+        "999";
     Record r;
     std::memset(&r, 0, sizeof r);
     DecodeDepthText(MarkerText, withTail.data(), static_cast<std::uint32_t>(text.size()), r);
@@ -232,12 +234,46 @@ std::uint64_t NextRandom(std::uint64_t& x)
 
 // Field texts for the edges: numbers in every form the readers meet, texts
 // near and past their members' widths, exchange prefixes in either case.
-const char* const Pieces[] = {
-    "", "0", "12", "612.34", "-3.5", " +7", "\t-8", "  ", "+", "-", "+-1", "--7", ".5", "5.",
-    "1.2.3", "1e5", "-1E-3", "1e400", "-1e-400", "inf", "-nan", "abc", "12x", "0x1F", "007",
-    "99999999999", "-2147483648", "-2147483649", "2147483648", "9007199254740993",
-    "123456789012345678901234567890.5", "0.000000000000000000000001", "SHFE", "shfe",
-    "SHFEau2612", "au2612", "ABCDEFGHI", "12345678", "x\x02y", "\xff\xfe"};
+const char* const Pieces[] = {"",
+                              "0",
+                              "12",
+                              "612.34",
+                              "-3.5",
+                              " +7",
+                              "\t-8",
+                              "  ",
+                              "+",
+                              "-",
+                              "+-1",
+                              "--7",
+                              ".5",
+                              "5.",
+                              "1.2.3",
+                              "1e5",
+                              "-1E-3",
+                              "1e400",
+                              "-1e-400",
+                              "inf",
+                              "-nan",
+                              "abc",
+                              "12x",
+                              "0x1F",
+                              "007",
+                              "99999999999",
+                              "-2147483648",
+                              "-2147483649",
+                              "2147483648",
+                              "9007199254740993",
+                              "123456789012345678901234567890.5",
+                              "0.000000000000000000000001",
+                              "SHFE",
+                              "shfe",
+                              "SHFEau2612",
+                              "au2612",
+                              "ABCDEFGHI",
+                              "12345678",
+                              "x\x02y",
+                              "\xff\xfe"};
 
 std::vector<Body> Bodies()
 {
@@ -249,18 +285,26 @@ std::vector<Body> Bodies()
     add("one separator", "\x01");
     add("separators only", std::string(70, '\x01'));
     add("no separator", "SHFE");
-    add("a trailing separator", "EX\x01" "I1\x01");
+    add("a trailing separator",
+        "EX\x01"
+        "I1\x01");
     const std::string full = Text(FullFields());
     for (int count = 0; count <= 70; ++count)
         add("fields: " + std::to_string(count), Text(FullFields(), count));
     for (std::size_t at : {0, 1, 3, 4, 15, 16, 17, 31, 32, 33, 100, 200})
         add("zero byte at " + std::to_string(at), full.substr(0, at) + '\0' + full.substr(at));
-    add("zero byte past 63 fields", Text(FullFields(), 64) + '\0' + "\x01" "9");
-    add("over a kibibyte", Text({{0, std::string(300, 'E')}, {1, std::string(300, 'I')},
-                                 {2, std::string(300, 'Z')}, {55, std::string(300, 'T')}}));
+    add("zero byte past 63 fields",
+        Text(FullFields(), 64) + '\0' +
+            "\x01"
+            "9");
+    add("over a kibibyte",
+        Text({{0, std::string(300, 'E')},
+              {1, std::string(300, 'I')},
+              {2, std::string(300, 'Z')},
+              {55, std::string(300, 'T')}}));
     const std::string twelve = "ABCDEFGHIJKL";
-    add("long texts", Text({{0, twelve}, {1, std::string(40, 'x')}, {55, "09:30:15.500"},
-                            {60, "2026120799"}}));
+    add("long texts",
+        Text({{0, twelve}, {1, std::string(40, 'x')}, {55, "09:30:15.500"}, {60, "2026120799"}}));
     for (const char* piece : Pieces)
         for (int index : {0, 1, 2, 3, 10, 55, 58, 59, 60, 61, 62})
             add(std::string("piece '") + piece + "' as field " + std::to_string(index),

@@ -29,8 +29,7 @@ public:
     {
         std::size_t at = 0;
         for (std::size_t i = 0; at < stream.size(); ++i) {
-            const std::size_t chunk =
-                chunks.empty() ? stream.size() : chunks[std::min(i, chunks.size() - 1)];
+            const std::size_t chunk = chunks.empty() ? stream.size() : chunks[std::min(i, chunks.size() - 1)];
             ready += stream.substr(at, chunk);
             at += chunk;
             Drain();
@@ -75,7 +74,8 @@ private:
         if (!inBody) {
             announced = GetU32(reinterpret_cast<const unsigned char*>(taken.data()) + 8);
             ASSERT_EQ(reader.BodyLength(), announced);
-            ASSERT_EQ(reader.Header().MsgType, GetU32(reinterpret_cast<const unsigned char*>(taken.data()) + 4));
+            ASSERT_EQ(reader.Header().MsgType,
+                      GetU32(reinterpret_cast<const unsigned char*>(taken.data()) + 4));
             if (announced == 0) {
                 ASSERT_EQ(event, Event::HeartBeat);
                 std::snprintf(line, sizeof line, "heartbeat %d", reader.Header().RequestId);
@@ -125,9 +125,9 @@ std::vector<Stream> Streams()
     const std::string spill = Filled(801, 'S');
     const std::string big = Filled(5000, 'X');
     return {
-        {"one small body", Frame(MsgRspSubscribeMarketData, small, 1, 1),
-         {"body 20050001 31 ABCDEFGH"}},
-        {"heartbeat replies of any type", RawHeader(MsgHeartBeat, 0, -1) + RawHeader(0x1234, 0, 7),
+        {"one small body", Frame(MsgRspSubscribeMarketData, small, 1, 1), {"body 20050001 31 ABCDEFGH"}},
+        {"heartbeat replies of any type",
+         RawHeader(MsgHeartBeat, 0, -1) + RawHeader(0x1234, 0, 7),
          {"heartbeat -1", "heartbeat 7"}},
         {"bodies on both sides of the inner buffer",
          Frame(MsgDepthMarketData, edge) + Frame(MsgDepthMarketData, spill) +
@@ -135,7 +135,8 @@ std::vector<Stream> Streams()
          {"body 40050001 800 KLMNOPQR", "body 40050001 801 STUVWXYZ", "body 40050001 31 ABCDEFGH",
           "body 40050001 5000 XYZ[\\]^_"}},
         {"a one-byte body then a heartbeat",
-         Frame(0x7777, "z") + RawHeader(MsgHeartBeat, 0, 3), {"body 00007777 1 z", "heartbeat 3"}},
+         Frame(0x7777, "z") + RawHeader(MsgHeartBeat, 0, 3),
+         {"body 00007777 1 z", "heartbeat 3"}},
         {"the largest body, then one past it",
          Frame(MsgDepthMarketData, Filled(FrameReader::MaxBodyLength, 'L')) +
              RawHeader(MsgDepthMarketData, FrameReader::MaxBodyLength + 1) + Frame(0x7777, "never"),

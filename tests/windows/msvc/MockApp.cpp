@@ -79,8 +79,8 @@ bool UseThroughInterface(CThostFtdcMdApi* api)
     char au[] = "au2612";
     char* ids[] = {au, au};
     api->Init();
-    return api->SubscribeMarketData(ids, 2) == 0 && api->Join() == 7 &&
-           api->GetTradingDay()[0] == '2' && api->ReqUserLogin(nullptr, 42) == 42;
+    return api->SubscribeMarketData(ids, 2) == 0 && api->Join() == 7 && api->GetTradingDay()[0] == '2' &&
+        api->ReqUserLogin(nullptr, 42) == 42;
 }
 
 int Run()

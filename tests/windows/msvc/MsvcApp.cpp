@@ -30,8 +30,8 @@ __declspec(dllimport) __declspec(noreturn) void ExitProcess(unsigned int code);
 __declspec(dllimport) Handle GetProcessHeap();
 __declspec(dllimport) void* HeapAlloc(Handle heap, Dword flags, unsigned long long size);
 __declspec(dllimport) int HeapFree(Handle heap, Dword flags, void* block);
-__declspec(dllimport) Handle CreateEventA(void* attributes, int manualReset, int initialState,
-                                          const char* name);
+__declspec(dllimport) Handle
+    CreateEventA(void* attributes, int manualReset, int initialState, const char* name);
 __declspec(dllimport) int SetEvent(Handle event);
 __declspec(dllimport) Dword WaitForSingleObject(Handle object, Dword milliseconds);
 __declspec(dllimport) int CloseHandle(Handle object);
@@ -76,15 +76,27 @@ void* operator new(unsigned long long size)
         ExitProcess(3);
     return block;
 }
-void* operator new[](unsigned long long size) { return operator new(size); }
+void* operator new[](unsigned long long size)
+{
+    return operator new(size);
+}
 void operator delete(void* block) noexcept
 {
     if (block)
         HeapFree(GetProcessHeap(), 0, block);
 }
-void operator delete(void* block, unsigned long long) noexcept { operator delete(block); }
-void operator delete[](void* block) noexcept { operator delete(block); }
-void operator delete[](void* block, unsigned long long) noexcept { operator delete(block); }
+void operator delete(void* block, unsigned long long) noexcept
+{
+    operator delete(block);
+}
+void operator delete[](void* block) noexcept
+{
+    operator delete(block);
+}
+void operator delete[](void* block, unsigned long long) noexcept
+{
+    operator delete(block);
+}
 
 namespace {
 
@@ -112,7 +124,10 @@ bool StartsWith(const char* s, const char* prefix)
     return *prefix == 0;
 }
 
-bool Digit(char c) { return c >= '0' && c <= '9'; }
+bool Digit(char c)
+{
+    return c >= '0' && c <= '9';
+}
 
 void Print(const char* text)
 {
@@ -127,8 +142,8 @@ void PrintNumber(long long value)
     char* p = digits + sizeof digits;
     *--p = 0;
     const bool negative = value < 0;
-    unsigned long long v = negative ? 0ull - static_cast<unsigned long long>(value)
-                                    : static_cast<unsigned long long>(value);
+    unsigned long long v =
+        negative ? 0ull - static_cast<unsigned long long>(value) : static_cast<unsigned long long>(value);
     do {
         *--p = static_cast<char>('0' + v % 10);
         v /= 10;
@@ -179,9 +194,9 @@ enum Form { Binary, Text, Joined, FormCount };
 const char* const FormNames[FormCount] = {"binary", "text", "joined"};
 
 const int LoginRequestId = 41;
-const int WantedDepth = 6;        // records of each instrument before unsubscribing
+const int WantedDepth = 6;           // records of each instrument before unsubscribing
 const int ConnectionRefused = 10061; // WinSock's number
-const Dword WaitMillis = 120000;  // generous: Wine on a shared machine
+const Dword WaitMillis = 120000;     // generous: Wine on a shared machine
 
 // Everything this client's callbacks saw. Written on the library's thread;
 // read by the main thread only once the client has been released.
@@ -229,8 +244,8 @@ public:
         Fail("unexpected disconnection", "");
     }
 
-    void OnRspUserLogin(CThostFtdcRspUserLoginField* login, CThostFtdcRspInfoField* info,
-                        int requestId, bool isLast) override
+    void OnRspUserLogin(CThostFtdcRspUserLoginField* login, CThostFtdcRspInfoField* info, int requestId,
+                        bool isLast) override
     {
         if (!login || !info || info->ErrorID != 0)
             return Fail("login refused", info ? info->ErrorMsg : "");
@@ -245,8 +260,8 @@ public:
             Fail("SubscribeMarketData did not return 0", "");
     }
 
-    void OnRspSubMarketData(CThostFtdcSpecificInstrumentField* instrument,
-                            CThostFtdcRspInfoField* info, int, bool isLast) override
+    void OnRspSubMarketData(CThostFtdcSpecificInstrumentField* instrument, CThostFtdcRspInfoField* info, int,
+                            bool isLast) override
     {
         if (!instrument || (info && info->ErrorID != 0))
             return Fail("subscription refused", instrument ? instrument->InstrumentID : "");
@@ -255,8 +270,8 @@ public:
             return Fail("subscription response: instrument or last flag", instrument->InstrumentID);
     }
 
-    void OnRspUnSubMarketData(CThostFtdcSpecificInstrumentField* instrument,
-                              CThostFtdcRspInfoField* info, int, bool isLast) override
+    void OnRspUnSubMarketData(CThostFtdcSpecificInstrumentField* instrument, CThostFtdcRspInfoField* info,
+                              int, bool isLast) override
     {
         if (!instrument || (info && info->ErrorID != 0) || IndexOf(instrument->InstrumentID) < 0 ||
             isLast != (++unsubscribed_count_ == 2))
@@ -280,11 +295,10 @@ public:
             return Fail("depth record: update time", d->UpdateTime);
         if (Length(d->TradingDay) != 8 || !Digit(d->TradingDay[0]) || !Digit(d->TradingDay[7]))
             return Fail("depth record: trading day", d->TradingDay);
-        if (!(d->LastPrice > 0) || d->LastPrice < d->LowerLimitPrice ||
-            d->LastPrice > d->UpperLimitPrice)
+        if (!(d->LastPrice > 0) || d->LastPrice < d->LowerLimitPrice || d->LastPrice > d->UpperLimitPrice)
             return Fail("depth record: last price outside the limits", d->InstrumentID);
-        if (!(d->BidPrice1 > 0) || !(d->AskPrice1 > d->BidPrice1) ||
-            !(d->AskPrice5 > d->AskPrice1) || !(d->BidPrice5 < d->BidPrice1))
+        if (!(d->BidPrice1 > 0) || !(d->AskPrice1 > d->BidPrice1) || !(d->AskPrice5 > d->AskPrice1) ||
+            !(d->BidPrice5 < d->BidPrice1))
             return Fail("depth record: book prices", d->InstrumentID);
         if (d->BidVolume1 < 1 || d->BidVolume1 > 300 || d->AskVolume5 < 1 || d->AskVolume5 > 300 ||
             d->Volume < 0)
@@ -318,8 +332,8 @@ private:
 
     static bool Time(const char* t)
     {
-        return Length(t) == 8 && Digit(t[0]) && Digit(t[1]) && t[2] == ':' && Digit(t[3]) &&
-               Digit(t[4]) && t[5] == ':' && Digit(t[6]) && Digit(t[7]);
+        return Length(t) == 8 && Digit(t[0]) && Digit(t[1]) && t[2] == ':' && Digit(t[3]) && Digit(t[4]) &&
+            t[5] == ':' && Digit(t[6]) && Digit(t[7]);
     }
 
     void Fail(const char* what, const char* detail)

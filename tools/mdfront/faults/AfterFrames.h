@@ -10,10 +10,7 @@ class AfterFrames : public Fault {
 public:
     using Act = void (FaultHost::*)(const std::string& why);
 
-    AfterFrames(std::uint64_t frames, Act act, const char* why)
-        : frames_(frames), act_(act), why_(why)
-    {
-    }
+    AfterFrames(std::uint64_t frames, Act act, const char* why) : frames_(frames), act_(act), why_(why) {}
     void OnAccept(FaultHost& host) override
     {
         if (frames_ == 0)
@@ -27,8 +24,8 @@ public:
 
     // The registry entry of such a fault: one count flag.
     template <class S>
-    static EntryOf<S> Entry(const char* flag, const char* help,
-                            std::optional<std::uint64_t> S::*member, Act act, const char* why)
+    static EntryOf<S> Entry(const char* flag, const char* help, std::optional<std::uint64_t> S::*member,
+                            Act act, const char* why)
     {
         return {{{flag, "N", help, CountInto(member)}},
                 [member, act, why](const S& f) -> std::unique_ptr<Fault> {

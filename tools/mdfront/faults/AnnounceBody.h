@@ -18,7 +18,8 @@ public:
     };
     static EntryOf<Settings> Entry()
     {
-        return {{{"announce-body", "BYTES", "fault: after login, send a depth header announcing"
+        return {{{"announce-body", "BYTES",
+                  "fault: after login, send a depth header announcing"
                   " BYTES of body (e.g. 2097152), up to 4 KiB of them, then go silent",
                   CountInto(&Settings::announce_body_length, 1, 0xFFFFFFFFu)}},
                 WhenSet<AnnounceBody>(&Settings::announce_body_length)};

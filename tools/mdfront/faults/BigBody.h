@@ -15,8 +15,10 @@ public:
     };
     static EntryOf<Settings> Entry()
     {
-        return {{{"big-body", "BYTES", "fault: pad the first depth frame of each connection"
-                  " to BYTES (801..1048576)", CountInto(&Settings::big_body_length, 801, 1u << 20)}},
+        return {{{"big-body", "BYTES",
+                  "fault: pad the first depth frame of each connection"
+                  " to BYTES (801..1048576)",
+                  CountInto(&Settings::big_body_length, 801, 1u << 20)}},
                 WhenSet<BigBody>(&Settings::big_body_length)};
     }
 

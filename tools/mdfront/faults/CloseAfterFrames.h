@@ -12,8 +12,7 @@ struct CloseAfterFrames {
     };
     static EntryOf<Settings> Entry()
     {
-        return AfterFrames::Entry("close-after-frames",
-                                  "fault: close the link after sending N frames",
+        return AfterFrames::Entry("close-after-frames", "fault: close the link after sending N frames",
                                   &Settings::close_after_frames, &FaultHost::CloseAfterDrain,
                                   "close-after-frames fault");
     }

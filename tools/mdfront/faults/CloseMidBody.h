@@ -19,7 +19,8 @@ public:
     };
     static EntryOf<Settings> Entry()
     {
-        return {{{"close-mid-body", "N", "fault: after N frames, send the header and half the"
+        return {{{"close-mid-body", "N",
+                  "fault: after N frames, send the header and half the"
                   " body of the next frame, then close",
                   CountInto(&Settings::close_mid_body_after_frames)}},
                 WhenSet<CloseMidBody>(&Settings::close_mid_body_after_frames)};

@@ -60,8 +60,7 @@ std::function<bool(const std::string&, S&)> CountInto(T S::*member, std::uint64_
 
 // Parses a non-negative number, converted by `convert`, into a duration setting.
 template <class S, class D>
-std::function<bool(const std::string&, S&)> DurationInto(std::optional<D> S::*member,
-                                                         D (*convert)(double))
+std::function<bool(const std::string&, S&)> DurationInto(std::optional<D> S::*member, D (*convert)(double))
 {
     return [member, convert](const std::string& v, S& f) {
         double n;

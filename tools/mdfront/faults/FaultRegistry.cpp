@@ -13,10 +13,9 @@ FaultKind KindOf()
     const EntryOf<S> entry = F::Entry();
     FaultKind kind;
     for (const FlagOf<S>& flag : entry.flags)
-        kind.flags.push_back({flag.name, flag.value, flag.help,
-                              [parse = flag.parse](const std::string& v, FrontFaults& f) {
-                                  return parse(v, f);
-                              }});
+        kind.flags.push_back(
+            {flag.name, flag.value, flag.help,
+             [parse = flag.parse](const std::string& v, FrontFaults& f) { return parse(v, f); }});
     kind.make = [make = entry.make](const FrontFaults& f) { return make(f); };
     return kind;
 }

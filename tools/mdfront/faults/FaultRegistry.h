@@ -23,18 +23,8 @@ struct FaultList {
 
 // Hooks run in this order: the frames after a login go out as unknown
 // frames, then garbage, then an announcement.
-using Faults = FaultList<
-    SilentAfterTime,
-    SilentAfterFrames,
-    CloseAfterFrames,
-    CloseMidBody,
-    RefuseLogins,
-    UnknownFrames,
-    GarbageAfterLogin,
-    AnnounceBody,
-    BigBody,
-    Trickle,
-    ShortBodies>;
+using Faults = FaultList<SilentAfterTime, SilentAfterFrames, CloseAfterFrames, CloseMidBody, RefuseLogins,
+                         UnknownFrames, GarbageAfterLogin, AnnounceBody, BigBody, Trickle, ShortBodies>;
 
 // Faults apply to every connection, each counted per connection. "Frames"
 // are whole frames the front has queued on that connection, heartbeat

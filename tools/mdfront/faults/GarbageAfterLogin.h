@@ -13,8 +13,10 @@ public:
     };
     static EntryOf<Settings> Entry()
     {
-        return {{{"garbage-after-login", "N", "fault: send N random bytes right after a"
-                  " successful login response", CountInto(&Settings::garbage_after_login, 1)}},
+        return {{{"garbage-after-login", "N",
+                  "fault: send N random bytes right after a"
+                  " successful login response",
+                  CountInto(&Settings::garbage_after_login, 1)}},
                 WhenSet<GarbageAfterLogin>(&Settings::garbage_after_login)};
     }
 

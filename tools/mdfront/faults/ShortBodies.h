@@ -16,9 +16,11 @@ public:
     };
     static EntryOf<Settings> Entry()
     {
-        return {{{"short-bodies", nullptr, "fault: cut bodies short: binary depth records to"
+        return {{{"short-bodies", nullptr,
+                  "fault: cut bodies short: binary depth records to"
                   " 200 bytes, instrument responses to 20, for-quote notices to 40, login"
-                  " responses to 100", [](const std::string&, Settings& f) {
+                  " responses to 100",
+                  [](const std::string&, Settings& f) {
                       f.short_depth = 200;
                       f.short_instrument = 20;
                       f.short_forquote = 40;
@@ -36,8 +38,7 @@ public:
     explicit ShortBodies(const Settings& f)
         : login_(f.short_login), instrument_(f.short_instrument), forQuote_(f.short_forquote),
           depth_(f.short_depth)
-    {
-    }
+    {}
     void ShapeBody(BodyKind kind, bool, BodyShape& shape) const override
     {
         switch (kind) {

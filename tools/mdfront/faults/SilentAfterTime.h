@@ -14,7 +14,8 @@ public:
     };
     static EntryOf<Settings> Entry()
     {
-        return {{{"silent-after-seconds", "S", "fault: S seconds after accepting, stop sending"
+        return {{{"silent-after-seconds", "S",
+                  "fault: S seconds after accepting, stop sending"
                   " anything (heartbeats unanswered) but keep the link open",
                   DurationInto(&Settings::silent_after_time, Millis)}},
                 WhenSet<SilentAfterTime>(&Settings::silent_after_time)};

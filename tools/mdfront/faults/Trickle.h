@@ -13,8 +13,10 @@ public:
     };
     static EntryOf<Settings> Entry()
     {
-        return {{{"trickle", "MS", "fault: send every frame one byte at a time, MS"
-                  " milliseconds apart", DurationInto(&Settings::trickle_delay, FromMillis)}},
+        return {{{"trickle", "MS",
+                  "fault: send every frame one byte at a time, MS"
+                  " milliseconds apart",
+                  DurationInto(&Settings::trickle_delay, FromMillis)}},
                 WhenSet<Trickle>(&Settings::trickle_delay)};
     }
 
