@@ -6,6 +6,7 @@
 #include "calls/Boundary.h"
 #include "log/LogRecord.h"
 #include "metrics/Metrics.h"
+#include "metrics/RedundantFigures.h"
 #include "metrics/Registry.h"
 
 #include "LinksSetting.h"

@@ -5,10 +5,9 @@
 // and store, no locked instruction, so counting a record costs the loop
 // thread a few nanoseconds whether or not anyone ever reads the figures.
 // The cells are shared: a client holds its own, the registry a weak
-// reference, a scrape a strong one while it reads.
+// reference, a scrape a strong one while it reads. The redundant client's
+// own are in RedundantFigures.h.
 #pragma once
-
-#include "RedundantMdApi.h"
 
 #include <atomic>
 #include <cstdint>
@@ -69,30 +68,6 @@ private:
     std::atomic<std::uint32_t> lastRecordMs_{0};
     mutable std::mutex frontMu_;
     std::string front_;
-};
-
-// What a redundant client's arbiter counted for one link, copied in by the
-// client's own watch timer (four times a second), not per record.
-struct ArbiterFigures {
-    Cell first;
-    Cell copies;
-    Cell lateCopies;
-    Cell older;
-    Cell held;
-    Cell lateTimed;
-    Cell lateSumNs;
-    Cell late[RedundantLateBuckets];
-};
-
-struct RedundantFigures {
-    RedundantFigures()
-    {
-        for (auto& l : links)
-            l = std::make_shared<LinkFigures>();
-    }
-    std::shared_ptr<LinkFigures> links[RedundantMaxLinks];
-    ArbiterFigures arbiter[RedundantMaxLinks];
-    Cell made; // links made by Init; none is listed before
 };
 
 } // namespace metrics

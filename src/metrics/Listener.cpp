@@ -1,5 +1,7 @@
 #include "metrics/Listener.h"
 
+#include "ForcedUnwind.h"
+
 #include <asio.hpp>
 
 #include <array>
@@ -304,7 +306,9 @@ std::unique_ptr<Listener> Listener::Start(const ListenAddress& address, Page pag
             try {
                 s->io.run();
                 return;
-            } catch (...) {
+            }
+            KELVO_LET_FORCED_UNWIND_THROUGH
+            catch (...) {
             }
         }
     });

@@ -1,6 +1,7 @@
 #include "metrics/Page.h"
 
 #include "metrics/Exposition.h"
+#include "metrics/RedundantFigures.h"
 
 namespace mdlink {
 namespace metrics {

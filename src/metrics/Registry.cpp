@@ -1,5 +1,7 @@
 #include "metrics/Registry.h"
 
+#include "metrics/RedundantFigures.h"
+
 #include <mutex>
 
 namespace mdlink {

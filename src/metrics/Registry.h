@@ -13,6 +13,8 @@
 namespace mdlink {
 namespace metrics {
 
+struct RedundantFigures;
+
 struct Listed {
     int client = 0;
     std::shared_ptr<LinkFigures> single;        // a single client, or

@@ -56,7 +56,7 @@
 
 #include "KelvoBase.h"
 #include "log/LogRecord.h"
-#include "metrics/Figures.h"
+#include "metrics/RedundantFigures.h"
 
 #include <memory>
 #include <mutex>

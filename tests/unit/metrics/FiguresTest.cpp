@@ -3,6 +3,7 @@
 #include "TestSupport.h"
 
 #include "metrics/Page.h"
+#include "metrics/RedundantFigures.h"
 
 using namespace mdlink;
 using test::ClientFixture;
