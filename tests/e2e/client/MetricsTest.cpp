@@ -188,41 +188,49 @@ TEST_F(Metrics, ARedundantClientListsItsLinksNotItsInnerClients)
     CheckWithPromtool(page);
 }
 
-TEST_F(Metrics, AnUnreadableValueIsAWarningAndNothingElse)
+// Values that serve nothing: the client works as without them, and the log
+// says why (or nothing, when unset). "TAKEN" stands for a port in use.
+struct NoPage {
+    const char* name;
+    const char* value;
+    const char* logged; // "" when nothing about metrics is logged
+};
+
+void PrintTo(const NoPage& p, std::ostream* os)
 {
-    SetVariable("MDLINK_METRICS", "everywhere");
-    mdfront::FrontServer& front = AddFront(BaseConfig());
-    session_->instruments = {"au2612"};
-    StartClient({Address(front)});
-    ASSERT_TRUE(session_->WaitCount(Kind::Depth, 3));
-    EXPECT_TRUE(Logged("<war>[   KVMDApi][     Metrics] - metrics: MDLINK_METRICS=\"everywhere\" is not [HOST]:PORT"));
-    EXPECT_FALSE(HasThreadNamed("mdlink-metrics"));
+    *os << p.name;
 }
 
-TEST_F(Metrics, APortInUseIsAWarningAndTheClientWorks)
+class MetricsOff : public Metrics, public ::testing::WithParamInterface<NoPage> {};
+
+TEST_P(MetricsOff, TheClientWorksWithoutAListener)
 {
     asio::io_context io;
     asio::ip::tcp::acceptor taken(io, asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0));
-    const std::string value = "127.0.0.1:" + std::to_string(taken.local_endpoint().port());
-    SetVariable("MDLINK_METRICS", value.c_str());
+    const std::string port = std::to_string(taken.local_endpoint().port());
+    auto expand = [&](std::string text) {
+        const std::size_t at = text.find("TAKEN");
+        return at == std::string::npos ? text : text.replace(at, 5, port);
+    };
+    SetVariable("MDLINK_METRICS", expand(GetParam().value).c_str());
     mdfront::FrontServer& front = AddFront(BaseConfig());
     session_->instruments = {"au2612"};
     StartClient({Address(front)});
     ASSERT_TRUE(session_->WaitCount(Kind::Depth, 3));
-    EXPECT_TRUE(Logged("[     Metrics] - metrics: cannot serve on " + value));
+    if (*GetParam().logged)
+        EXPECT_TRUE(Logged(expand(GetParam().logged)));
+    else
+        EXPECT_FALSE(Logged("metrics:"));
     EXPECT_FALSE(HasThreadNamed("mdlink-metrics"));
 }
 
-TEST_F(Metrics, UnsetMeansNoListener)
-{
-    SetVariable("MDLINK_METRICS", "");
-    mdfront::FrontServer& front = AddFront(BaseConfig());
-    session_->instruments = {"au2612"};
-    StartClient({Address(front)});
-    ASSERT_TRUE(session_->WaitCount(Kind::Depth, 3));
-    EXPECT_FALSE(Logged("metrics:"));
-    EXPECT_FALSE(HasThreadNamed("mdlink-metrics"));
-}
+INSTANTIATE_TEST_SUITE_P(
+    Values, MetricsOff,
+    ::testing::Values(
+        NoPage{"Unset", "", ""},
+        NoPage{"Unreadable", "everywhere", "<war>[   KVMDApi][     Metrics] - metrics: MDLINK_METRICS=\"everywhere\" is not [HOST]:PORT"},
+        NoPage{"PortInUse", "127.0.0.1:TAKEN", "<war>[   KVMDApi][     Metrics] - metrics: cannot serve on 127.0.0.1:TAKEN"}),
+    [](const ::testing::TestParamInfo<NoPage>& info) { return std::string(info.param.name); });
 
 #ifndef _WIN32
 TEST_F(Metrics, AForkedChildServesNothingAndTheParentStillCan)
