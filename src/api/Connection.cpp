@@ -47,6 +47,8 @@ void CKelvoMDClient::OnConnectOk()
 {
     WriteLog(LogInfo, "OnConnectOk", "OnConnectOk begin");
     Supervisor->Start(&SupervisorCallbacks, this);
+    Figures->connected.Set(1);
+    Figures->connects.Add();
     CallSpi(CbFrontConnected, &CThostFtdcMdSpi::OnFrontConnected);
     WriteLog(LogInfo, "OnConnectOk", "OnConnectOk end");
 }
@@ -56,7 +58,10 @@ int CKelvoMDClient::OnConnectFaild(void*, int reason)
     WriteLog(LogInfo, "ConnectFaild", "OnConnectFaild begin %d", reason);
     Supervisor->Stop();
     ResetReceiveState();
+    Figures->connected.Set(0);
+    Figures->loggedIn.Set(0);
     Kelvo_SocketAddr* next = NextFront();
+    Figures->SetFront(next->GetAddr(), next->GetPort());
     SetReconnectAddr(next->GetAddr(), next->GetPort());
     CallSpi(CbFrontDisconnected, &CThostFtdcMdSpi::OnFrontDisconnected, reason);
     WriteLog(LogInfo, "ConnectFaild", "OnConnectFaild end");
@@ -67,6 +72,8 @@ int CKelvoMDClient::OnDisConnect(void*, int reason)
 {
     WriteLog(LogInfo, "DisConnect", "OnDisConnect begin %d", reason);
     Supervisor->Stop();
+    Figures->connected.Set(0);
+    Figures->loggedIn.Set(0);
     ResetReceiveState();
     CallSpi(CbFrontDisconnected, &CThostFtdcMdSpi::OnFrontDisconnected, ReasonDisConnect);
     WriteLog(LogInfo, "DisConnect", "OnDisConnect end");
@@ -78,8 +85,12 @@ void CKelvoMDClient::HeartBeatTimeout()
     WriteLog(LogInfo, "Timeout", "HeartBeatTimeout begin");
     Supervisor->Stop();
     Close();
+    Figures->heartbeatTimeouts.Add();
+    Figures->connected.Set(0);
+    Figures->loggedIn.Set(0);
     ResetReceiveState();
     Kelvo_SocketAddr* front = NextFront();
+    Figures->SetFront(front->GetAddr(), front->GetPort());
     WriteLog(LogInfo, "Timeout", "reConnect [%s] %d", front->GetAddr(), front->GetPort());
     Connect(front->GetAddr(), front->GetPort());
     CallSpi(CbFrontDisconnected, &CThostFtdcMdSpi::OnFrontDisconnected, ReasonHeartBeatTimeout);

@@ -32,6 +32,8 @@ void CKelvoMDClient::StopLink()
     if (Supervisor)
         Supervisor->Stop();
     Close();
+    Figures->connected.Set(0);
+    Figures->loggedIn.Set(0);
 }
 
 void CKelvoMDClient::Release()
@@ -82,6 +84,7 @@ void CKelvoMDClient::Init()
             mdlink::CallOnLoop([this, &handedOver] {
                 handedOver = true;
                 Kelvo_SocketAddr* front = NextFront();
+                Figures->SetFront(front->GetAddr(), front->GetPort());
                 Connect(front->GetAddr(), front->GetPort());
                 WriteLog(LogInfo, "Init", "Init <---");
             });

@@ -9,6 +9,9 @@
 //   api/Connection.cpp  connection events, the heartbeat-timeout reconnect and
 //                       the supervisor's callbacks
 //   api/WriteLog.cpp    WriteLog
+// Its figures for the metrics page (metrics/Figures.h) are counted where
+// the events happen: connections in Connection.cpp, logins and records in
+// Receive.cpp.
 // What they build on lies below and knows no client: wire/ (frame format,
 // frame reader, text decoding, frame building), link/ (the heartbeat
 // supervisor, reached through its callbacks), log/ (the log record), calls/
@@ -24,6 +27,7 @@
 #include "KelvoBase.h"
 #include "MdApi.h"
 #include "log/SpiFaultRecords.h"
+#include "metrics/Figures.h"
 #include "wire/FrameReader.h"
 
 #include "ForcedUnwind.h"
@@ -79,6 +83,10 @@ public:
     void HeartBeatTimeout();
     void WriteLog(int level, const char* tag, const char* format, ...) KELVO_PRINTF(4, 5);
     CHeartBeat* GetSupervisor() const { return Supervisor.get(); }
+    // The cells this client counts in: its own, or, for a redundant
+    // client's link, the link's (given before Init).
+    const std::shared_ptr<mdlink::metrics::LinkFigures>& GetFigures() const { return Figures; }
+    void UseFigures(std::shared_ptr<mdlink::metrics::LinkFigures> figures) { Figures = std::move(figures); }
 
     // The application's callbacks the client makes, for SpiFaults.
     enum SpiCallback {
@@ -140,4 +148,6 @@ private:
     bool Started;
 
     mdlink::SpiFaultRecords<CKelvoMDClient> SpiFaults{*this};
+    // Written on the loop thread only; read by the metrics page.
+    std::shared_ptr<mdlink::metrics::LinkFigures> Figures = std::make_shared<mdlink::metrics::LinkFigures>();
 };

@@ -56,8 +56,10 @@ char* CKelvoMDClient::OnRecvBuffer(long& size)
     }
 }
 
-int CKelvoMDClient::OnRecvData(char* buffer, long)
+int CKelvoMDClient::OnRecvData(char* buffer, long size)
 {
+    if (size > 0)
+        Figures->receivedBytes.Add(static_cast<std::uint64_t>(size));
     switch (Reader.Took()) {
     case FrameReader::Event::Body: try { HandleMsg(buffer);
         }
@@ -170,12 +172,20 @@ void CKelvoMDClient::DispatchLoginRsp(char* body)
         info = reinterpret_cast<CThostFtdcRspInfoField*>(body + LoginRecordSize);
         TerminateRspInfoText(body + LoginRecordSize);
     }
+    // The error number sits unaligned in the body: read it as bytes.
+    const std::int32_t error =
+        info ? static_cast<std::int32_t>(GetU32(reinterpret_cast<const unsigned char*>(info))) : 0;
+    if (error != 0)
+        Figures->loginRefusals.Add();
+    else
+        Figures->loggedIn.Set(1);
     CallSpi(CbRspUserLogin, &CThostFtdcMdSpi::OnRspUserLogin, &login, info, header.RequestId,
             header.IsLast != 0);
 }
 
 void CKelvoMDClient::DispatchDepth(char* body)
 {
+    Figures->Record(Kelvo_THREAD_GetTickCount());
     if (Reader.Header().Marker == MarkerBinary) {
         // Handed on in place: no copy, no allocation.
         ZeroPastBody(body, Reader.BodyLength(), sizeof(CThostFtdcDepthMarketDataField));

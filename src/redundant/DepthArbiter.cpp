@@ -252,6 +252,7 @@ DepthArbiter::Verdict DepthArbiter::Copy(int link, Instrument&, Print& p, std::s
     const std::uint64_t now = clock_();
     const std::uint64_t ns = now > p.firstNs ? now - p.firstNs : 0;
     ++c.lateTimed;
+    c.lateSumNs += ns;
     if (ns > c.lateMaxNs)
         c.lateMaxNs = ns;
     const std::uint64_t us = ns / 1000;

@@ -69,6 +69,7 @@ struct ArbiterCounters {
     std::uint64_t lateTimed = 0; // copies timed: those of one record a millisecond
     std::uint64_t late[RedundantLateBuckets] = {};
     std::uint64_t lateMaxNs = 0;
+    std::uint64_t lateSumNs = 0; // of the timed copies
 };
 
 // What the arbiter has to say, at most once per instrument and minute each.

@@ -180,6 +180,8 @@ void CRedundantMdClient::MakeLinks(std::size_t count)
         l.frontList.push_back(fronts_[i]);
         l.fronts += (l.fronts.empty() ? "" : " ") + fronts_[i];
     }
+    if (figures_)
+        figures_->made.Set(count);
     dealt_ = fronts_.size();
     links_.swap(links);
     responses_.reset(new ResponseMerge(static_cast<int>(count)));

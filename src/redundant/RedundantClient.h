@@ -56,6 +56,7 @@
 
 #include "KelvoBase.h"
 #include "log/LogRecord.h"
+#include "metrics/RedundantFigures.h"
 
 #include <memory>
 #include <mutex>
@@ -111,6 +112,10 @@ public:
 
     // Once a minute on the loop, and at Release (RedundantLog.cpp).
     void WriteCounters(const char* when);
+    // The cells the metrics page reads this client's arbiter figures from,
+    // given before Init; copied in by the watch timer, not per record.
+    void UseFigures(std::shared_ptr<metrics::RedundantFigures> figures) { figures_ = std::move(figures); }
+    void PublishFigures();
     void WriteLog(int level, const char* tag, const char* format, ...) KELVO_PRINTF(4, 5);
 
 private:
@@ -222,6 +227,7 @@ private:
     std::unique_ptr<RedundantTimer> minute_;
     std::unique_ptr<RedundantTimer> watch_;
     std::unique_ptr<RedundantTimer> hold_;
+    std::shared_ptr<metrics::RedundantFigures> figures_; // null: none asked for
 };
 
 } // namespace mdlink

@@ -327,6 +327,7 @@ void CRedundantMdClient::OnWatch()
 {
     if (released_)
         return;
+    PublishFigures();
     Tells tells;
     std::vector<int> reconnect;
     {

@@ -62,4 +62,25 @@ void CRedundantMdClient::WriteCounters(const char* when)
     }
 }
 
+// The arbiter's counters are the loop thread's; the metrics page reads
+// these copies of them instead.
+void CRedundantMdClient::PublishFigures()
+{
+    if (!figures_)
+        return;
+    for (int k = 0; k < static_cast<int>(links_.size()) && k < RedundantMaxLinks; ++k) {
+        const ArbiterCounters& a = arbiter_.CountersOf(k);
+        metrics::ArbiterFigures& f = figures_->arbiter[k];
+        f.first.Set(a.first);
+        f.copies.Set(a.copies);
+        f.lateCopies.Set(a.lateCopies);
+        f.older.Set(a.older);
+        f.held.Set(a.held);
+        f.lateTimed.Set(a.lateTimed);
+        f.lateSumNs.Set(a.lateSumNs);
+        for (int b = 0; b < RedundantLateBuckets; ++b)
+            f.late[b].Set(a.late[b]);
+    }
+}
+
 } // namespace mdlink

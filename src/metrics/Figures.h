@@ -1,0 +1,77 @@
+// The figures the metrics page shows, kept where the clients count them.
+//
+// Every cell has one writer, the base layer's loop thread, and any number of
+// readers (the metrics listener's thread): the writer adds with a plain load
+// and store, no locked instruction, so counting a record costs the loop
+// thread a few nanoseconds whether or not anyone ever reads the figures.
+// The cells are shared: a client holds its own, the registry a weak
+// reference, a scrape a strong one while it reads. The redundant client's
+// own are in RedundantFigures.h.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace mdlink {
+namespace metrics {
+
+class Cell {
+public:
+    void Add(std::uint64_t n = 1)
+    {
+        v_.store(v_.load(std::memory_order_relaxed) + n, std::memory_order_relaxed);
+    }
+    void Set(std::uint64_t x) { v_.store(x, std::memory_order_relaxed); }
+    std::uint64_t Get() const { return v_.load(std::memory_order_relaxed); }
+
+private:
+    std::atomic<std::uint64_t> v_{0};
+};
+
+// One single client, or one link of a redundant client (whose successive
+// inner clients all count into the link's cells).
+struct LinkFigures {
+    Cell connected; // 0 or 1
+    Cell loggedIn;  // 0 or 1
+    Cell connects;  // connections made; those after the first are reconnections
+    Cell heartbeatTimeouts;
+    Cell loginRefusals;
+    Cell receivedBytes;
+
+    // A depth record: its tick first, so that a reader who sees the count
+    // see a tick at least as new.
+    void Record(std::uint32_t tickMs)
+    {
+        lastRecordMs_.store(tickMs, std::memory_order_relaxed);
+        records_.store(records_.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+    }
+    std::uint64_t Records() const { return records_.load(std::memory_order_acquire); }
+    std::uint32_t LastRecordMs() const { return lastRecordMs_.load(std::memory_order_relaxed); }
+
+    // The front connected or last tried; rare, so a lock is fine here.
+    void SetFront(const char* host, int port)
+    {
+        char text[160];
+        std::snprintf(text, sizeof text, "tcp://%s:%d", host ? host : "", port);
+        std::lock_guard<std::mutex> lock(frontMu_);
+        front_ = text;
+    }
+    std::string Front() const
+    {
+        std::lock_guard<std::mutex> lock(frontMu_);
+        return front_;
+    }
+
+private:
+    std::atomic<std::uint64_t> records_{0};
+    std::atomic<std::uint32_t> lastRecordMs_{0};
+    mutable std::mutex frontMu_;
+    std::string front_;
+};
+
+} // namespace metrics
+} // namespace mdlink

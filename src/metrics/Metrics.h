@@ -1,0 +1,20 @@
+// Turning the metrics page on: MDLINK_METRICS=[HOST]:PORT, read once, when
+// the process makes its first client (the exported factory calls
+// StartFromEnvironment each time; only the first call looks). Unset or
+// empty: no socket and no thread. What goes wrong is told to the client's
+// log and never fails the client.
+#pragma once
+
+#include <functional>
+
+namespace mdlink {
+namespace metrics {
+
+inline constexpr char MetricsVariable[] = "MDLINK_METRICS";
+
+// level: the log levels of log/LogRecord.h.
+using LogSink = std::function<void(int level, const char* text)>;
+void StartFromEnvironment(const LogSink& log);
+
+} // namespace metrics
+} // namespace mdlink

@@ -1,0 +1,141 @@
+#include "metrics/Page.h"
+
+#include "metrics/Exposition.h"
+#include "metrics/RedundantFigures.h"
+
+namespace mdlink {
+namespace metrics {
+namespace {
+
+// One series' worth of labels and the cells behind it: a single client, or
+// one link of a redundant client (then with its arbiter's figures).
+struct Row {
+    Labels labels;
+    const LinkFigures* link;
+    const ArbiterFigures* arbiter;
+    std::uint64_t records; // read once: whether it has an age depends on it
+};
+
+std::vector<Row> RowsOf(const std::vector<Listed>& clients)
+{
+    std::vector<Row> rows;
+    for (const Listed& c : clients) {
+        const std::string client = std::to_string(c.client);
+        if (c.single) {
+            rows.push_back(Row{{{"client", client}, {"front", c.single->Front()}},
+                               c.single.get(),
+                               nullptr,
+                               c.single->Records()});
+            continue;
+        }
+        const std::uint64_t made = c.redundant->made.Get();
+        for (std::uint64_t k = 0; k < made && k < RedundantMaxLinks; ++k) {
+            const LinkFigures* link = c.redundant->links[k].get();
+            rows.push_back(Row{{{"client", client}, {"front", link->Front()}, {"link", std::to_string(k)}},
+                               link,
+                               &c.redundant->arbiter[k],
+                               link->Records()});
+        }
+    }
+    return rows;
+}
+
+struct LinkFamily {
+    const char* name;
+    const char* type;
+    const char* help;
+    std::uint64_t (*value)(const LinkFigures&); // null: the row's record count
+};
+
+const LinkFamily LinkFamilies[] = {
+    {"mdlink_connected", "gauge", "1 while the connection to the front is up.",
+     [](const LinkFigures& f) { return f.connected.Get(); }},
+    {"mdlink_logged_in", "gauge", "1 while logged in on the connection.",
+     [](const LinkFigures& f) { return f.loggedIn.Get(); }},
+    {"mdlink_reconnections_total", "counter", "Connections made after the first.",
+     [](const LinkFigures& f) {
+         const std::uint64_t n = f.connects.Get();
+         return n > 0 ? n - 1 : 0;
+     }},
+    {"mdlink_heartbeat_timeouts_total", "counter", "Connections dropped for unanswered heartbeats.",
+     [](const LinkFigures& f) { return f.heartbeatTimeouts.Get(); }},
+    {"mdlink_login_refusals_total", "counter", "Logins the front refused.",
+     [](const LinkFigures& f) { return f.loginRefusals.Get(); }},
+    {"mdlink_records_total", "counter", "Depth records received.", nullptr},
+    {"mdlink_received_bytes_total", "counter", "Bytes received from the front.",
+     [](const LinkFigures& f) { return f.receivedBytes.Get(); }},
+};
+
+struct ArbiterFamily {
+    const char* name;
+    const char* help;
+    const Cell ArbiterFigures::*cell;
+};
+
+const ArbiterFamily ArbiterFamilies[] = {
+    {"mdlink_redundant_first_total", "Depth records this link delivered first.", &ArbiterFigures::first},
+    {"mdlink_redundant_copies_total", "Copies of delivered records this link brought later, dropped.",
+     &ArbiterFigures::copies},
+    {"mdlink_redundant_late_copies_total", "Of those copies, the ones 8 or more deliveries back.",
+     &ArbiterFigures::lateCopies},
+    {"mdlink_redundant_older_total", "Records older than the last delivered, dropped.",
+     &ArbiterFigures::older},
+    {"mdlink_redundant_held_total", "Records held while the link joined ahead of the others.",
+     &ArbiterFigures::held},
+};
+
+} // namespace
+
+std::string RenderPage(const std::vector<Listed>& clients, std::uint32_t nowMs)
+{
+    const std::vector<Row> rows = RowsOf(clients);
+    ExpositionWriter out;
+    for (const LinkFamily& family : LinkFamilies) {
+        out.Family(family.name, family.type, family.help);
+        for (const Row& row : rows)
+            out.Sample(family.name, row.labels, family.value ? family.value(*row.link) : row.records);
+    }
+    // A family without a sample is left out altogether.
+    bool anyRecord = false;
+    bool anyArbiter = false;
+    for (const Row& row : rows) {
+        anyRecord = anyRecord || row.records > 0;
+        anyArbiter = anyArbiter || row.arbiter;
+    }
+    if (anyRecord)
+        out.Family("mdlink_last_record_age_seconds", "gauge", "Time since the last depth record.");
+    for (const Row& row : rows) {
+        if (row.records == 0)
+            continue;
+        // Ticks wrap after 49 days; the difference does not.
+        const std::uint32_t ageMs = nowMs - row.link->LastRecordMs();
+        out.Sample("mdlink_last_record_age_seconds", row.labels, ageMs / 1000.0);
+    }
+    if (!anyArbiter)
+        return out.Text();
+    for (const ArbiterFamily& family : ArbiterFamilies) {
+        out.Family(family.name, "counter", family.help);
+        for (const Row& row : rows)
+            if (row.arbiter)
+                out.Sample(family.name, row.labels, (row.arbiter->*family.cell).Get());
+    }
+    out.Family("mdlink_redundant_lateness_seconds", "histogram",
+               "How long after the first copy of a record this link brought its own (one record a "
+               "millisecond timed).");
+    std::vector<double> bounds;
+    for (unsigned int us : RedundantLateBoundsUs)
+        bounds.push_back(us / 1e6);
+    for (const Row& row : rows) {
+        if (!row.arbiter)
+            continue;
+        std::vector<std::uint64_t> counts;
+        for (const Cell& c : row.arbiter->late)
+            counts.push_back(c.Get());
+        out.Histogram("mdlink_redundant_lateness_seconds", row.labels, bounds, counts,
+                      static_cast<double>(row.arbiter->lateSumNs.Get()) / 1e9);
+    }
+    return out.Text();
+}
+
+} // namespace metrics
+} // namespace mdlink
