@@ -9,8 +9,9 @@
 #include <thread>
 #include <vector>
 
-#if defined(__linux__)
+#if !defined(_WIN32)
 #include <pthread.h>
+#include <signal.h>
 #endif
 
 namespace mdlink {
@@ -296,10 +297,14 @@ std::unique_ptr<Listener> Listener::Start(const ListenAddress& address, Page pag
     state->port = bound.port();
     state->Accept();
     State* s = state.get();
-    state->thread = std::thread([s] {
-#if defined(__linux__)
-        pthread_setname_np(pthread_self(), "mdlink-metrics");
+#if !defined(_WIN32)
+    // Signals stay with the application's threads, as with the base
+    // library's loop thread.
+    sigset_t all, previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &previous);
 #endif
+    state->thread = std::thread([s] {
         // A failure in one answer (no memory for the page) costs that
         // connection only.
         for (;;) {
@@ -312,6 +317,13 @@ std::unique_ptr<Listener> Listener::Start(const ListenAddress& address, Page pag
             {}
         }
     });
+#if !defined(_WIN32)
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+#endif
+#if defined(__linux__)
+    // Named before anyone is told it serves.
+    pthread_setname_np(state->thread.native_handle(), "mdlink-metrics");
+#endif
     return std::unique_ptr<Listener>(new Listener(std::move(state)));
 }
 
