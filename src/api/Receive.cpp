@@ -185,7 +185,7 @@ void CKelvoMDClient::DispatchLoginRsp(char* body)
 
 void CKelvoMDClient::DispatchDepth(char* body)
 {
-    Figures->Record(Kelvo_THREAD_GetTickCount());
+    Figures->Record();
     if (Reader.Header().Marker == MarkerBinary) {
         // Handed on in place: no copy, no allocation.
         ZeroPastBody(body, Reader.BodyLength(), sizeof(CThostFtdcDepthMarketDataField));

@@ -42,15 +42,24 @@ struct LinkFigures {
     Cell loginRefusals;
     Cell receivedBytes;
 
-    // A depth record: its tick first, so that a reader who sees the count
-    // see a tick at least as new.
-    void Record(std::uint32_t tickMs)
+    // A depth record: counted, not timed. A clock read per record would
+    // cost the loop thread as much again as receiving it; the metrics
+    // thread times the count's changes instead (SeenChange).
+    void Record() { records_.store(records_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed); }
+    std::uint64_t Records() const { return records_.load(std::memory_order_relaxed); }
+
+    // The metrics thread's own, called every SampleMs and at each scrape:
+    // the tick at which it first saw the record count as it is now. The
+    // age of the last record is known to within SampleMs.
+    static constexpr std::uint32_t SampleMs = 250;
+    std::uint32_t SeenChange(std::uint64_t records, std::uint32_t nowMs) const
     {
-        lastRecordMs_.store(tickMs, std::memory_order_relaxed);
-        records_.store(records_.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+        if (records != seenRecords_) {
+            seenRecords_ = records;
+            seenChangeMs_ = nowMs;
+        }
+        return seenChangeMs_;
     }
-    std::uint64_t Records() const { return records_.load(std::memory_order_acquire); }
-    std::uint32_t LastRecordMs() const { return lastRecordMs_.load(std::memory_order_relaxed); }
 
     // The front connected or last tried; rare, so a lock is fine here.
     void SetFront(const char* host, int port)
@@ -68,7 +77,9 @@ struct LinkFigures {
 
 private:
     std::atomic<std::uint64_t> records_{0};
-    std::atomic<std::uint32_t> lastRecordMs_{0};
+    // The metrics thread's only.
+    mutable std::uint64_t seenRecords_ = 0;
+    mutable std::uint32_t seenChangeMs_ = 0;
     mutable std::mutex frontMu_;
     std::string front_;
 };

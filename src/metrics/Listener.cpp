@@ -68,12 +68,17 @@ struct Listener::State {
     std::string host;
     unsigned short port = 0;
 
+    Tick tick;
+    std::chrono::milliseconds tickEvery{250};
+
     asio::io_context io;
     tcp::acceptor acceptor{io};
     asio::steady_timer retry{io};
+    asio::steady_timer ticker{io};
     std::thread thread;
 
     void Accept();
+    void ArmTick();
     std::string Answer(const char* head, std::size_t size);
 };
 
@@ -265,12 +270,26 @@ bool ParseListenAddress(const char* text, ListenAddress& out)
     return true;
 }
 
+void Listener::State::ArmTick()
+{
+    ticker.expires_after(tickEvery);
+    ticker.async_wait([this](const asio::error_code& ec) {
+        if (ec)
+            return;
+        tick();
+        ArmTick();
+    });
+}
+
 std::unique_ptr<Listener> Listener::Start(const ListenAddress& address, Page page, std::string& error,
-                                          const Limits& limits)
+                                          const Limits& limits, Tick tick,
+                                          std::chrono::milliseconds tickEvery)
 {
     std::unique_ptr<State> state(new State());
     state->page = std::move(page);
     state->limits = limits;
+    state->tick = std::move(tick);
+    state->tickEvery = tickEvery;
     asio::error_code ec;
     const asio::ip::address ip = asio::ip::make_address(address.host, ec);
     const tcp::endpoint endpoint(ip, address.port);
@@ -296,6 +315,8 @@ std::unique_ptr<Listener> Listener::Start(const ListenAddress& address, Page pag
     state->host = ip.is_v6() ? "[" + ip.to_string() + "]" : ip.to_string();
     state->port = bound.port();
     state->Accept();
+    if (state->tick)
+        state->ArmTick();
     State* s = state.get();
 #if !defined(_WIN32)
     // Signals stay with the application's threads, as with the base
@@ -337,6 +358,7 @@ Listener::~Listener()
         asio::error_code ignored;
         s->acceptor.close(ignored);
         s->retry.cancel();
+        s->ticker.cancel();
         s->io.stop();
     });
     s->thread.join();

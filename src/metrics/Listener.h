@@ -32,10 +32,13 @@ public:
         int maxConnections = 16;
     };
     using Page = std::function<std::string()>;
+    using Tick = std::function<void()>;
 
-    // Bound and serving, or null with the reason in error.
-    static std::unique_ptr<Listener> Start(const ListenAddress& address, Page page, std::string& error,
-                                           const Limits& limits);
+    // Bound and serving, or null with the reason in error. tick, when
+    // given, runs on the listener's thread every tickEvery.
+    static std::unique_ptr<Listener>
+    Start(const ListenAddress& address, Page page, std::string& error, const Limits& limits, Tick tick = {},
+          std::chrono::milliseconds tickEvery = std::chrono::milliseconds(250));
     static std::unique_ptr<Listener> Start(const ListenAddress& address, Page page, std::string& error)
     {
         return Start(address, std::move(page), error, Limits());

@@ -1,5 +1,6 @@
 #include "metrics/Metrics.h"
 
+#include "metrics/Figures.h"
 #include "metrics/Listener.h"
 #include "metrics/Page.h"
 
@@ -46,6 +47,11 @@ std::string ServePage()
     return RenderPage(ListClients(), Kelvo_THREAD_GetTickCount());
 }
 
+void Sample()
+{
+    SampleRecords(ListClients(), Kelvo_THREAD_GetTickCount());
+}
+
 } // namespace
 
 void StartFromEnvironment(const LogSink& log)
@@ -68,7 +74,8 @@ void StartFromEnvironment(const LogSink& log)
     std::string error;
     std::unique_ptr<Listener> listener;
     try {
-        listener = Listener::Start(address, &ServePage, error);
+        listener = Listener::Start(address, &ServePage, error, Listener::Limits(), &Sample,
+                                   std::chrono::milliseconds(LinkFigures::SampleMs));
     } catch (const std::exception& e) {
         error = e.what(); // no thread, no memory
     }

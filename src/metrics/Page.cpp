@@ -86,6 +86,12 @@ const ArbiterFamily ArbiterFamilies[] = {
 
 } // namespace
 
+void SampleRecords(const std::vector<Listed>& clients, std::uint32_t nowMs)
+{
+    for (const Row& row : RowsOf(clients))
+        row.link->SeenChange(row.records, nowMs);
+}
+
 std::string RenderPage(const std::vector<Listed>& clients, std::uint32_t nowMs)
 {
     const std::vector<Row> rows = RowsOf(clients);
@@ -108,7 +114,7 @@ std::string RenderPage(const std::vector<Listed>& clients, std::uint32_t nowMs)
         if (row.records == 0)
             continue;
         // Ticks wrap after 49 days; the difference does not.
-        const std::uint32_t ageMs = nowMs - row.link->LastRecordMs();
+        const std::uint32_t ageMs = nowMs - row.link->SeenChange(row.records, nowMs);
         out.Sample("mdlink_last_record_age_seconds", row.labels, ageMs / 1000.0);
     }
     if (!anyArbiter)

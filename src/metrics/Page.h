@@ -10,8 +10,10 @@
 namespace mdlink {
 namespace metrics {
 
-// nowMs: the base layer's tick count, which the last records' ticks are
-// compared with.
+// Both on the metrics thread, nowMs the base layer's tick count. Sampling
+// (every LinkFigures::SampleMs) notes when each record count changed; the
+// page gives the last record's age from it.
+void SampleRecords(const std::vector<Listed>& clients, std::uint32_t nowMs);
 std::string RenderPage(const std::vector<Listed>& clients, std::uint32_t nowMs);
 
 } // namespace metrics

@@ -25,6 +25,12 @@ protected:
         return metrics::RenderPage({metrics::Listed{7, client->GetFigures(), nullptr}},
                                    Kelvo_THREAD_GetTickCount());
     }
+    // What the metrics thread does every LinkFigures::SampleMs.
+    void Sample()
+    {
+        metrics::SampleRecords({metrics::Listed{7, client->GetFigures(), nullptr}},
+                               Kelvo_THREAD_GetTickCount());
+    }
 };
 
 TEST_F(Figures, ConnectionLoginAndRecordsAreCounted)
@@ -87,8 +93,14 @@ TEST_F(Figures, PageShowsTheClientWithItsLabelsAndAnAgeOnceARecordCame)
         << page;
     EXPECT_EQ(page.find("mdlink_last_record_age_seconds"), std::string::npos) << page;
     EXPECT_EQ(page.find("mdlink_redundant_"), std::string::npos) << "no redundant client listed";
+    // The age runs from the sample that first saw the record counted, and
+    // does not move while no record comes.
+    world().Advance(1000);
+    Sample();
     fake::Feed(conn, Frame(MsgDepthMarketData, test::Bytes(CThostFtdcDepthMarketDataField{})));
+    Sample();
     world().Advance(2500);
+    Sample();
     page = Page();
     EXPECT_NE(page.find("mdlink_last_record_age_seconds{client=\"7\",front=\"tcp://f1:1\"} 2.5\n"),
               std::string::npos)
