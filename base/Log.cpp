@@ -7,6 +7,7 @@
 // thread may have held its mutex at the fork.
 #include "ForkGeneration.h"
 #include "KelvoBase.h"
+#include "inline/LocalClock.h"
 
 #include <chrono>
 #include <cstdarg>
@@ -46,6 +47,13 @@ struct LocalTime {
     int Date() const { return year * 10000 + month * 100 + day; }
 };
 
+#ifndef _WIN32
+// Looked up once at load, so that a forked child stamps its first lines
+// without the zone lock (see LocalClock.h).
+kelvo::LocalClock g_clock;
+[[maybe_unused]] const bool g_clockWarm = (g_clock.Split(std::time(nullptr)), true);
+#endif
+
 LocalTime Now()
 {
     LocalTime t{};
@@ -56,15 +64,8 @@ LocalTime Now()
 #else
     timespec ts{};
     clock_gettime(CLOCK_REALTIME, &ts);
-    std::tm tm{};
-    localtime_r(&ts.tv_sec, &tm);
-    t = {tm.tm_year + 1900,
-         tm.tm_mon + 1,
-         tm.tm_mday,
-         tm.tm_hour,
-         tm.tm_min,
-         tm.tm_sec,
-         static_cast<int>(ts.tv_nsec / 1000000)};
+    const kelvo::LocalFields f = g_clock.Split(ts.tv_sec);
+    t = {f.year, f.month, f.day, f.hour, f.minute, f.second, static_cast<int>(ts.tv_nsec / 1000000)};
 #endif
     return t;
 }
