@@ -61,10 +61,9 @@ inline std::int64_t LookUpZoneOffset(std::time_t t)
 #else
     localtime_r(&t, &tm);
 #endif
-    const std::int64_t local = DaysFromCivil(tm.tm_year + 1900, static_cast<unsigned>(tm.tm_mon + 1),
-                                             static_cast<unsigned>(tm.tm_mday)) *
-                                   86400 +
-                               tm.tm_hour * 3600 + tm.tm_min * 60 + tm.tm_sec;
+    const std::int64_t days = DaysFromCivil(tm.tm_year + 1900, static_cast<unsigned>(tm.tm_mon + 1),
+                                            static_cast<unsigned>(tm.tm_mday));
+    const std::int64_t local = days * 86400 + tm.tm_hour * 3600 + tm.tm_min * 60 + tm.tm_sec;
     return local - static_cast<std::int64_t>(t);
 }
 
@@ -89,7 +88,7 @@ public:
             if (offset <= -OffsetBias || offset >= OffsetBias || quarter < 0)
                 return offset; // outside what one word holds: not cached
             packed = static_cast<std::uint64_t>(quarter) << OffsetBits |
-                     static_cast<std::uint64_t>(offset + OffsetBias);
+                static_cast<std::uint64_t>(offset + OffsetBias);
             cache_.store(packed, std::memory_order_relaxed);
         }
         return static_cast<std::int64_t>(packed & ((std::uint64_t(1) << OffsetBits) - 1)) - OffsetBias;

@@ -190,8 +190,11 @@ void CKelvoMDClient::DispatchDepth(char* body)
         // Handed on in place: no copy, no allocation.
         ZeroPastBody(body, Reader.BodyLength(), sizeof(CThostFtdcDepthMarketDataField));
         TerminateDepthTexts(body);
-        CallSpi(CbRtnDepthMarketData, &CThostFtdcMdSpi::OnRtnDepthMarketData,
-                reinterpret_cast<CThostFtdcDepthMarketDataField*>(body));
+        CThostFtdcDepthMarketDataField* record = reinterpret_cast<CThostFtdcDepthMarketDataField*>(body);
+        Figures->ages.Mark(record->InstrumentID);
+        if (Figures->lag.Wanted())
+            Figures->lag.Time(record->ExchangeID, record->UpdateTime, record->UpdateMillisec);
+        CallSpi(CbRtnDepthMarketData, &CThostFtdcMdSpi::OnRtnDepthMarketData, record);
         return;
     }
     // Decoded into a record on the loop thread's stack, zeroed for each body:
@@ -201,6 +204,9 @@ void CKelvoMDClient::DispatchDepth(char* body)
     CThostFtdcDepthMarketDataField record;
     std::memset(&record, 0, sizeof record);
     DecodeDepthText(Reader.Header().Marker, body, Reader.BodyLength(), record);
+    Figures->ages.Mark(record.InstrumentID);
+    if (Figures->lag.Wanted())
+        Figures->lag.Time(record.ExchangeID, record.UpdateTime, record.UpdateMillisec);
     CallSpi(CbRtnDepthMarketData, &CThostFtdcMdSpi::OnRtnDepthMarketData, &record);
 }
 

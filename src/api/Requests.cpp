@@ -32,6 +32,8 @@ int CKelvoMDClient::SendInstrumentList(const ListRequest& kind, char* ids[], int
 {
     if (const std::optional<int> refused = ListRefusal(ids, count, kind.resultForNone))
         return *refused;
+    if (kind.msgType == MsgSubscribeMarketData || kind.msgType == MsgUnSubscribeMarketData)
+        Figures->ages.Note(ids, count, kind.msgType == MsgSubscribeMarketData);
 
     FrameHeader header;
     header.Marker = kind.marker;

@@ -1,13 +1,14 @@
 // The figures the metrics page shows, kept where the clients count them.
 //
-// Every cell has one writer, the base layer's loop thread, and any number of
-// readers (the metrics listener's thread): the writer adds with a plain load
-// and store, no locked instruction, so counting a record costs the loop
-// thread a few nanoseconds whether or not anyone ever reads the figures.
-// The cells are shared: a client holds its own, the registry a weak
+// Every cell (Cell.h) has one writer, the base layer's loop thread, and any
+// number of readers (the metrics listener's thread). The cells are shared: a client holds its own, the registry a weak
 // reference, a scrape a strong one while it reads. The redundant client's
 // own are in RedundantFigures.h.
 #pragma once
+
+#include "metrics/Cell.h"
+#include "metrics/FeedLag.h"
+#include "metrics/InstrumentAges.h"
 
 #include <atomic>
 #include <cstdint>
@@ -19,19 +20,6 @@
 namespace mdlink {
 namespace metrics {
 
-class Cell {
-public:
-    void Add(std::uint64_t n = 1)
-    {
-        v_.store(v_.load(std::memory_order_relaxed) + n, std::memory_order_relaxed);
-    }
-    void Set(std::uint64_t x) { v_.store(x, std::memory_order_relaxed); }
-    std::uint64_t Get() const { return v_.load(std::memory_order_relaxed); }
-
-private:
-    std::atomic<std::uint64_t> v_{0};
-};
-
 // One single client, or one link of a redundant client (whose successive
 // inner clients all count into the link's cells).
 struct LinkFigures {
@@ -41,6 +29,8 @@ struct LinkFigures {
     Cell heartbeatTimeouts;
     Cell loginRefusals;
     Cell receivedBytes;
+    FeedLag lag;
+    InstrumentAges ages;
 
     // A depth record: counted, not timed. A clock read per record would
     // cost the loop thread as much again as receiving it; the metrics

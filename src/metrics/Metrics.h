@@ -11,6 +11,10 @@ namespace mdlink {
 namespace metrics {
 
 inline constexpr char MetricsVariable[] = "MDLINK_METRICS";
+// The exchanges' zone for the feed lag ("+08:00"); unset: the machine's.
+inline constexpr char ZoneVariable[] = "MDLINK_METRICS_ZONE";
+// Seconds without a record that make a subscribed instrument stale.
+inline constexpr char StaleVariable[] = "MDLINK_METRICS_STALE";
 
 // level: the log levels of log/LogRecord.h.
 using LogSink = std::function<void(int level, const char* text)>;

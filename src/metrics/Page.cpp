@@ -3,6 +3,8 @@
 #include "metrics/Exposition.h"
 #include "metrics/RedundantFigures.h"
 
+#include <cstdio>
+
 namespace mdlink {
 namespace metrics {
 namespace {
@@ -11,7 +13,7 @@ namespace {
 // one link of a redundant client (then with its arbiter's figures).
 struct Row {
     Labels labels;
-    const LinkFigures* link;
+    LinkFigures* link;
     const ArbiterFigures* arbiter;
     std::uint64_t records; // read once: whether it has an age depends on it
 };
@@ -30,7 +32,7 @@ std::vector<Row> RowsOf(const std::vector<Listed>& clients)
         }
         const std::uint64_t made = c.redundant->made.Get();
         for (std::uint64_t k = 0; k < made && k < RedundantMaxLinks; ++k) {
-            const LinkFigures* link = c.redundant->links[k].get();
+            LinkFigures* link = c.redundant->links[k].get();
             rows.push_back(Row{{{"client", client}, {"front", link->Front()}, {"link", std::to_string(k)}},
                                link,
                                &c.redundant->arbiter[k],
@@ -84,18 +86,88 @@ const ArbiterFamily ArbiterFamilies[] = {
      &ArbiterFigures::held},
 };
 
+void RenderStaleness(ExpositionWriter& out, const std::vector<Row>& rows, std::uint32_t nowMs)
+{
+    std::vector<InstrumentAges::Staleness> read;
+    bool any = false;
+    for (const Row& row : rows) {
+        read.push_back(row.link->ages.Read(nowMs, StaleBoundMs()));
+        any = any || read.back().subscribed > 0;
+    }
+    if (!any)
+        return;
+    char help[160];
+    std::snprintf(help, sizeof help, "Subscribed instruments with no depth record for more than %g s.",
+                  StaleBoundMs() / 1000.0);
+    const struct {
+        const char* name;
+        const char* help;
+        double (*value)(const InstrumentAges::Staleness&);
+    } families[] = {
+        {"mdlink_subscribed_instruments", "Instruments subscribed.",
+         [](const InstrumentAges::Staleness& s) { return static_cast<double>(s.subscribed); }},
+        {"mdlink_stale_instruments", help,
+         [](const InstrumentAges::Staleness& s) { return static_cast<double>(s.stale); }},
+        {"mdlink_stalest_instrument_age_seconds",
+         "Time since the last depth record of the subscribed instrument that has gone longest without one "
+         "(since its subscription when none came).",
+         [](const InstrumentAges::Staleness& s) { return s.oldestMs / 1000.0; }},
+    };
+    for (const auto& family : families) {
+        out.Family(family.name, "gauge", family.help);
+        for (std::size_t i = 0; i < rows.size(); ++i)
+            if (read[i].subscribed > 0)
+                out.Sample(family.name, rows[i].labels, family.value(read[i]));
+    }
+}
+
+void RenderFeedLag(ExpositionWriter& out, const std::vector<Row>& rows)
+{
+    bool any = false;
+    for (const Row& row : rows)
+        any = any || row.link->lag.Exchanges() > 0;
+    if (!any)
+        return;
+    out.Family("mdlink_feed_lag_seconds", "histogram",
+               "How far the receive time of day is behind the record's UpdateTime and UpdateMillisec "
+               "(one record timed per tick of the metrics thread, 20 a second at most).");
+    const std::vector<double> bounds(std::begin(FeedLagBoundsSeconds), std::end(FeedLagBoundsSeconds));
+    for (const Row& row : rows) {
+        const FeedLag& lag = row.link->lag;
+        for (int i = 0, n = lag.Exchanges(); i < n; ++i) {
+            const FeedLag::Exchange& e = lag.At(i);
+            Labels labels = row.labels;
+            labels.emplace_back("exchange", e.name);
+            std::vector<std::uint64_t> counts;
+            for (const Cell& c : e.buckets)
+                counts.push_back(c.Get());
+            out.Histogram("mdlink_feed_lag_seconds", labels, bounds, counts,
+                          static_cast<double>(e.sumMicros.Get()) / 1e6);
+        }
+    }
+}
+
 } // namespace
 
 void SampleRecords(const std::vector<Listed>& clients, std::uint32_t nowMs)
 {
-    for (const Row& row : RowsOf(clients))
+    SetMarkClock(nowMs);
+    for (const Row& row : RowsOf(clients)) {
         row.link->SeenChange(row.records, nowMs);
+        row.link->lag.Want();
+        row.link->ages.Rebuild(nowMs);
+    }
 }
 
-std::string RenderPage(const std::vector<Listed>& clients, std::uint32_t nowMs)
+std::string RenderPage(const std::vector<Listed>& clients, std::uint32_t nowMs, double loopStallSeconds)
 {
     const std::vector<Row> rows = RowsOf(clients);
     ExpositionWriter out;
+    if (loopStallSeconds >= 0) {
+        out.Family("mdlink_loop_stall_seconds", "gauge",
+                   "The loop thread's longest stall since the last scrape (a probe's wait to run).");
+        out.Sample("mdlink_loop_stall_seconds", {}, loopStallSeconds);
+    }
     for (const LinkFamily& family : LinkFamilies) {
         out.Family(family.name, family.type, family.help);
         for (const Row& row : rows)
@@ -117,6 +189,8 @@ std::string RenderPage(const std::vector<Listed>& clients, std::uint32_t nowMs)
         const std::uint32_t ageMs = nowMs - row.link->SeenChange(row.records, nowMs);
         out.Sample("mdlink_last_record_age_seconds", row.labels, ageMs / 1000.0);
     }
+    RenderStaleness(out, rows, nowMs);
+    RenderFeedLag(out, rows);
     if (!anyArbiter)
         return out.Text();
     for (const ArbiterFamily& family : ArbiterFamilies) {

@@ -69,8 +69,8 @@ std::tm Library(std::time_t t)
 // Zones in POSIX form, so that no zone database is needed.
 const char* const Zones[] = {
     "UTC0",
-    "EST5EDT,M3.2.0,M11.1.0",       // clocks go back into an hour already lived
-    "NZST-12NZDT,M9.5.0,M4.1.0/3",  // summer across the new year
+    "EST5EDT,M3.2.0,M11.1.0",      // clocks go back into an hour already lived
+    "NZST-12NZDT,M9.5.0,M4.1.0/3", // summer across the new year
     "IST-5:30",
     "NPT-5:45",
     "XYZ+3:15ABC,M3.5.0/1:45,M10.5.0/2:15", // changes at quarter hours
@@ -111,18 +111,21 @@ TEST(LocalClock, SplitsTheCalendarAtItsEdges)
     const Case cases[] = {
         {0, {1970, 1, 1, 0, 0, 0}},
         {-1, {1969, 12, 31, 23, 59, 59}},
-        {951782400, {2000, 2, 29, 0, 0, 0}},        // a leap day of a century
-        {4107542399, {2100, 2, 28, 23, 59, 59}},    // and a century without one
+        {951782400, {2000, 2, 29, 0, 0, 0}},     // a leap day of a century
+        {4107542399, {2100, 2, 28, 23, 59, 59}}, // and a century without one
         {4107542400, {2100, 3, 1, 0, 0, 0}},
         {1798761599, {2026, 12, 31, 23, 59, 59}},
     };
     for (const Case& c : cases) {
         const kelvo::LocalFields f = kelvo::SplitSeconds(c.seconds);
-        EXPECT_EQ(f.year * 10000 + f.month * 100 + f.day, c.want.year * 10000 + c.want.month * 100 + c.want.day)
+        EXPECT_EQ(f.year * 10000 + f.month * 100 + f.day,
+                  c.want.year * 10000 + c.want.month * 100 + c.want.day)
             << c.seconds;
-        EXPECT_EQ(f.hour * 3600 + f.minute * 60 + f.second, c.want.hour * 3600 + c.want.minute * 60 + c.want.second)
+        EXPECT_EQ(f.hour * 3600 + f.minute * 60 + f.second,
+                  c.want.hour * 3600 + c.want.minute * 60 + c.want.second)
             << c.seconds;
-        EXPECT_EQ(kelvo::DaysFromCivil(f.year, static_cast<unsigned>(f.month), static_cast<unsigned>(f.day)) * 86400 +
+        EXPECT_EQ(kelvo::DaysFromCivil(f.year, static_cast<unsigned>(f.month), static_cast<unsigned>(f.day)) *
+                          86400 +
                       f.hour * 3600 + f.minute * 60 + f.second,
                   c.seconds);
     }

@@ -95,6 +95,7 @@ protected:
         ClientTest::TearDown();
         SetVariable("MDLINK_METRICS", "");
         SetVariable("MDLINK_LINKS", "");
+        SetVariable("MDLINK_METRICS_STALE", "");
     }
 
     // The port from the log record the listener's start left.
@@ -132,8 +133,10 @@ protected:
 TEST_F(Metrics, ASingleClientIsServedOnceRecordsFlowed)
 {
     SetVariable("MDLINK_METRICS", "127.0.0.1:0");
+    SetVariable("MDLINK_METRICS_STALE", "0.3");
     mdfront::FrontServer& front = AddFront(BaseConfig());
-    session_->instruments = {"au2612"};
+    // The front has no zz0000: it goes stale.
+    session_->instruments = {"au2612", "zz0000"};
     StartClient({Address(front)});
     const unsigned short port = ServingPort();
     ASSERT_NE(port, 0) << "no \"metrics: serving on\" record in the log";
@@ -152,6 +155,16 @@ TEST_F(Metrics, ASingleClientIsServedOnceRecordsFlowed)
     EXPECT_GT(Value(page, "mdlink_received_bytes_total" + labels), 0) << page;
     EXPECT_GE(Value(page, "mdlink_last_record_age_seconds" + labels), 0) << page;
     EXPECT_EQ(page.find("mdlink_redundant_"), std::string::npos) << page;
+    // Sampled at the metrics thread's ticks.
+    ASSERT_TRUE(session_->WaitUntil([&] {
+        page = Scrape(port);
+        return Value(page, "mdlink_stale_instruments" + labels) == 1 &&
+            page.find("mdlink_feed_lag_seconds_count{client=\"1\",front=\"" + Address(front)) !=
+            std::string::npos;
+    })) << page;
+    EXPECT_EQ(Value(page, "mdlink_subscribed_instruments" + labels), 2) << page;
+    EXPECT_GT(Value(page, "mdlink_stalest_instrument_age_seconds" + labels), 0.3) << page;
+    EXPECT_GE(Value(page, "mdlink_loop_stall_seconds"), 0) << page;
     CheckWithPromtool(page);
 }
 

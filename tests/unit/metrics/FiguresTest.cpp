@@ -5,6 +5,8 @@
 #include "metrics/Page.h"
 #include "metrics/RedundantFigures.h"
 
+#include <cstring>
+
 using namespace mdlink;
 using test::ClientFixture;
 using test::Frame;
@@ -104,6 +106,26 @@ TEST_F(Figures, PageShowsTheClientWithItsLabelsAndAnAgeOnceARecordCame)
     page = Page();
     EXPECT_NE(page.find("mdlink_last_record_age_seconds{client=\"7\",front=\"tcp://f1:1\"} 2.5\n"),
               std::string::npos)
+        << page;
+}
+
+TEST_F(Figures, TheFeedLagTimesTheFirstRecordAfterEachSampleUnderItsExchange)
+{
+    Start({"tcp://f1:1"});
+    CThostFtdcDepthMarketDataField record{};
+    std::strcpy(record.ExchangeID, "SHFE");
+    std::strcpy(record.UpdateTime, "09:30:00");
+    const std::string depth = Frame(MsgDepthMarketData, test::Bytes(record));
+    fake::Feed(conn, depth);
+    EXPECT_EQ(Page().find("mdlink_feed_lag_seconds"), std::string::npos) << "nothing asked, nothing timed";
+    Sample();
+    fake::Feed(conn, depth + depth);
+    Sample();
+    fake::Feed(conn, depth);
+    const std::string page = Page();
+    EXPECT_NE(
+        page.find("mdlink_feed_lag_seconds_count{client=\"7\",front=\"tcp://f1:1\",exchange=\"SHFE\"} 2\n"),
+        std::string::npos)
         << page;
 }
 
