@@ -1,6 +1,6 @@
 """One market-data client: the face Python code sees."""
 
-from . import _checks, _events, _exit
+from . import _checks, _events, _exit, _metrics
 from ._asyncwake import EVENTS_ONLY, AsyncWake
 from ._compiled import _core
 from ._events import Event, LoginError, LoginTimeoutError, reason_text
@@ -100,6 +100,16 @@ class Client(TickReader):
         (``late_timed`` copies timed, a sample), ``late_max_us``. An empty
         list for a single link or once closed."""
         return self._session.link_counters()
+
+    def metrics(self):
+        """The client's figures as one dict, as a monitoring system reads
+        them: ``connected``, ``logged_in``, depth ``records`` received,
+        ``consumed`` and ``dropped`` (the queue's), ``events_dropped``,
+        ``callback_errors``, and ``links``: :meth:`link_counters` (with
+        ``late_sum_us``, the timed copies' lateness summed), its buckets'
+        bounds in ``late_bounds_us``. ``mdlink.prometheus.register(client)``
+        publishes the same in ``prometheus_client``'s registry."""
+        return _metrics.figures(self)
 
     def _forget_parent(self):
         # In a fork() child: the parent's client, closed here.

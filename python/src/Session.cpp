@@ -220,6 +220,7 @@ pybind11::list Session::LinkCounters()
         d["late_timed"] = c.LateTimed;
         d["late"] = late;
         d["late_max_us"] = c.LateMaxUs;
+        d["late_sum_us"] = c.LateSumUs;
         out.append(d);
     }
     return out;

@@ -293,6 +293,7 @@ int CRedundantMdClient::GetLinkCounters(RedundantLinkCounters* out, int max)
                 for (int b = 0; b < RedundantLateBuckets; ++b)
                     c.Late[b] = a.late[b];
                 c.LateMaxUs = a.lateMaxNs / 1000;
+                c.LateSumUs = a.lateSumNs / 1000;
             }
         });
         return n;

@@ -66,6 +66,7 @@ struct RedundantLinkCounters {
     unsigned long long LateTimed;     // copies whose lateness was timed (of one record a millisecond)
     unsigned long long Late[RedundantLateBuckets];
     unsigned long long LateMaxUs; // the latest timed copy
+    unsigned long long LateSumUs; // of the timed copies
 };
 
 // A login neither accepted nor refused within this time closes the link, as
