@@ -2,6 +2,7 @@
 
 #include "NumberText.h"
 #include "Quantities.h"
+#include "ToolMetrics.h"
 
 #include <fstream>
 
@@ -166,6 +167,10 @@ void AddRelayFlags(CLI::App& app, O& o)
                  [&o](const std::string& v) {
                      return mdtools::ParseDouble(v, o.durationSeconds) && o.durationSeconds >= 0;
                  });
+    AddValueFlag(app, "metrics", "[HOST]:PORT", mdtools::MetricsFlagHelp, [&o](const std::string& v) {
+        o.metrics = v;
+        return mdtools::ValidMetricsAddress(v);
+    });
 }
 
 void Define(CLI::App& app, O& o)
