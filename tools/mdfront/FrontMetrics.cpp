@@ -14,15 +14,12 @@ void WriteFrontFigures(mdlink::metrics::ExpositionWriter& out, const FrontServer
         open += s.open ? 1 : 0;
         records += s.depth_sent + s.forquote_sent;
         bytes += s.bytes_written;
-        if (s.faulted) {
-            // "garbage-after-login fault" -> "garbage-after-login": the fault's flag.
-            std::string name = s.fault;
-            const std::string suffix = " fault";
-            if (name.size() > suffix.size() &&
-                name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
-                name.resize(name.size() - suffix.size());
-            ++faults[name];
-        }
+        // An injected fault names itself "<flag> fault"; the end of a
+        // connection for any other reason (the client left) is no fault.
+        const std::string suffix = " fault";
+        if (s.faulted && s.fault.size() > suffix.size() &&
+            s.fault.compare(s.fault.size() - suffix.size(), suffix.size(), suffix) == 0)
+            ++faults[s.fault.substr(0, s.fault.size() - suffix.size())];
     }
     out.Family("mdlink_front_connections", "gauge", "Client connections open now.");
     out.Sample("mdlink_front_connections", {}, open);
