@@ -39,11 +39,13 @@ unsigned short ServeLibraryPageOnLoopback()
     return bound.port();
 }
 
-bool FetchPage(unsigned short port, std::chrono::milliseconds wait, std::string& body)
+bool FetchPage(unsigned short port, std::chrono::milliseconds wait, std::string& body,
+               const std::string& path)
 {
     asio::io_context io;
     asio::ip::tcp::socket socket(io);
-    const std::string request = "GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    // The answer ends with the connection: no length or chunks to read.
+    const std::string request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
     std::string reply;
     std::array<char, 16384> chunk;
     bool whole = false;

@@ -34,9 +34,10 @@ constexpr std::chrono::milliseconds LibraryPageWait{500};
 // first client is made. 0 when no port could be had.
 unsigned short ServeLibraryPageOnLoopback();
 
-// The body of GET /metrics on 127.0.0.1:port, within wait; false when no
-// 200 answer came whole.
-bool FetchPage(unsigned short port, std::chrono::milliseconds wait, std::string& body);
+// The body of GET path (/metrics) on 127.0.0.1:port, within wait; false
+// when no 200 answer came whole.
+bool FetchPage(unsigned short port, std::chrono::milliseconds wait, std::string& body,
+               const std::string& path = "/metrics");
 
 // The library's page followed by the tool's: a family of the tool's that
 // the library's page has already (same name) gives its samples to it, as
