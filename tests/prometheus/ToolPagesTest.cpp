@@ -57,10 +57,17 @@ TEST_F(ToolProcesses, FrontAndRedundantClientPagesFollowTheLinks)
         << page;
     EXPECT_EQ(page.find("mdlink_front_faults_total{"), std::string::npos) << page;
     EXPECT_EQ(PromtoolVerdict(page, "steady.txt"), "") << page;
+    // A port that is taken ends either tool at once.
+    const std::string taken = "127.0.0.1:" + std::to_string(steady.metrics);
+    for (Tool t : {StartFrontProgram("front-taken", {"--metrics", taken}),
+                   StartCli("cli-taken", {steady.port}, {"--metrics", taken})}) {
+        EXPECT_EQ(t.child->Wait(Patience), 1) << t.child->Output();
+        EXPECT_NE(t.child->Output().find("cannot serve metrics on " + taken), std::string::npos);
+    }
 
     // The client gone: the steady front's connection closes, and no fault counts it.
-    tools_.back()->Signal(SIGINT);
-    EXPECT_EQ(tools_.back()->Wait(Patience), 0);
+    cli.child->Signal(SIGINT);
+    EXPECT_EQ(cli.child->Wait(Patience), 0) << cli.child->Output();
     EXPECT_TRUE(Eventually([&] {
         page = Scrape(steady.metrics);
         return SeriesValue(page, "mdlink_front_connections") == 0;

@@ -146,8 +146,9 @@ std::unique_ptr<mdtools::ToolMetrics> StartMetrics(const RelayOptions& o, unsign
     return metrics;
 }
 
-// Runs the library's client until interrupted or the duration is over.
-void Relay(const RelayOptions& o, const mdtools::SessionOptions& session, RecordQueue& queue,
+// Runs the library's client until interrupted or the duration is over;
+// false when the metrics page asked for cannot be served.
+bool Relay(const RelayOptions& o, const mdtools::SessionOptions& session, RecordQueue& queue,
            Publisher& publisher, NatsLink& link)
 {
     // The library's page on a loopback port of ours, turned on before the
@@ -167,6 +168,10 @@ void Relay(const RelayOptions& o, const mdtools::SessionOptions& session, Record
         api->RegisterFront(&front[0]);
     std::unique_ptr<mdtools::ToolMetrics> metrics =
         StartMetrics(o, libraryPort, queue, publisher, link, redundant);
+    if (!o.metrics.empty() && !metrics) {
+        api->Release(); // never started
+        return false;
+    }
     api->Init();
     ThreadName("mdrelay");
     const auto start = std::chrono::steady_clock::now();
@@ -189,6 +194,7 @@ void Relay(const RelayOptions& o, const mdtools::SessionOptions& session, Record
     PrintEvents(events);
     for (const std::string& line : mdtools::LinkSummary(links, linkCount))
         std::printf("mdrelay: %s\n", line.c_str());
+    return true;
 }
 
 // What the client library calls back into; it outlives the library's threads.
@@ -234,7 +240,8 @@ int Run(const RelayOptions& o, const mdtools::SessionOptions& session, Parts& p)
         return Fail(ExitStream, error);
     p.publisher.Start();
     mdtools::InstallInterruptHandler();
-    Relay(o, session, p.queue, p.publisher, p.link);
+    if (!Relay(o, session, p.queue, p.publisher, p.link))
+        return ExitUsage;
     const std::uint64_t left = p.publisher.Finish(o.flushNs);
     std::printf("%s\n", StatusLine(Status(p.queue, p.publisher, p.link)).c_str());
     if (left > 0)

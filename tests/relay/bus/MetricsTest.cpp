@@ -29,6 +29,10 @@ TEST_F(RelayTest, MetricsPageFollowsTheRelayAndTheBus)
     EXPECT_EQ(SeriesValue(page, "mdlink_relay_bus_connected"), 1) << page;
     EXPECT_EQ(SeriesValue(page, "mdlink_relay_bus_reconnections_total"), 0) << page;
     EXPECT_EQ(PromtoolVerdict(page, "relay.txt"), "") << page;
+    // Another relay asked for the same port ends at once.
+    Child& second = StartRelay("r2", bus.Urls(), {"--metrics", "127.0.0.1:" + std::to_string(port)});
+    EXPECT_EQ(second.Wait(Patience), 2) << second.Output();
+    EXPECT_NE(second.Output().find("mdrelay: cannot serve metrics on 127.0.0.1:"), std::string::npos);
 
     // The feed stopped, everything acknowledged: the page, the stream and
     // the counters line tell the same numbers.
