@@ -42,12 +42,10 @@ double SeriesValue(const std::string& page, const std::string& series)
 
 std::string PrometheusProgram(const char* name, std::string& why)
 {
-    for (const char* dir : {"/usr/bin/", "/usr/local/bin/"}) {
-        const std::string path = std::string(dir) + name;
-        if (std::ifstream(path).good())
-            return path;
-    }
-    why = std::string(name) + " not found (Debian package prometheus)";
+    const std::string path = std::string("/usr/bin/") + name;
+    if (std::ifstream(path).good())
+        return path;
+    why = path + " not found (Debian package prometheus)";
     return "";
 }
 
