@@ -123,6 +123,7 @@ void ClientSession::OnRtnDepthMarketData(CThostFtdcDepthMarketDataField* pDepthM
     if (!pDepthMarketData)
         return;
     const long long now = NowMicros();
+    delivered_.store(delivered_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
     board_.AddDepth(*pDepthMarketData, now);
     if (csv_)
         csv_->Write(now, *pDepthMarketData);

@@ -12,6 +12,7 @@
 #include "SessionOptions.h"
 
 #include <atomic>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,9 @@ public:
     void OnRtnDepthMarketData(CThostFtdcDepthMarketDataField* pDepthMarketData) override;
     void OnRtnForQuoteRsp(CThostFtdcForQuoteRspField* pForQuoteRsp) override;
 
+    // Depth records delivered so far; any thread, no lock (a metrics scrape).
+    std::uint64_t Delivered() const { return delivered_.load(std::memory_order_relaxed); }
+
     // The words the tools print for a disconnection reason.
     static std::string DisconnectText(int reason);
     // The event line of a for-quote notice.
@@ -52,6 +56,7 @@ private:
     CsvWriter* csv_;
     CThostFtdcMdApi* api_ = nullptr;
     std::atomic<int> nextRequestId_{1};
+    std::atomic<std::uint64_t> delivered_{0}; // one writer: the library's thread
     // The request operations take mutable id arrays; these point into the copies in options_.
     std::vector<char*> instrumentIds_;
     std::vector<char*> forQuoteIds_;

@@ -4,6 +4,7 @@
 #include "LinksSetting.h"
 #include "MarketBoard.h"
 #include "NumberText.h"
+#include "ToolMetrics.h"
 
 namespace mdcli {
 
@@ -91,6 +92,10 @@ void Define(CLI::App& app, CliOptions& o)
                      o.links = r.links;
                      return true;
                  });
+    AddValueFlag(app, "metrics", "[HOST]:PORT", MetricsFlagHelp, [&o](const std::string& v) {
+        o.metrics = v;
+        return ValidMetricsAddress(v);
+    });
     AddSwitch(app, "quiet", "no ticker: only events and the summary", [&o] { o.quiet = true; });
     AddSwitch(app, "help", "show this text", [&o] { o.help = true; });
 }

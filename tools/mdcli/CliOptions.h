@@ -14,6 +14,7 @@ struct CliOptions : mdtools::SessionOptions {
     std::string csv;
     double duration_seconds = 0; // 0: until Ctrl-C
     bool quiet = false;
+    std::string metrics; // --metrics [HOST]:PORT; empty: none
     bool help = false;
 };
 

@@ -9,10 +9,12 @@
 #include "NewClient.h"
 #include "Screen.h"
 #include "Ticker.h"
+#include "ToolMetrics.h"
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -49,6 +51,9 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "mdcli: %s\n", error.c_str());
         return 1;
     }
+    // The library's page on a loopback port of ours, turned on before the
+    // first client is made: each scrape of ours serves it with our figures.
+    const unsigned short libraryPort = opts.metrics.empty() ? 0 : mdtools::ServeLibraryPageOnLoopback();
     const mdtools::Display display = mdtools::ChooseDisplay(opts.quiet);
     mdtools::MarketBoard board;
     mdtools::ClientSession spi(opts, board, opts.csv.empty() ? nullptr : &csv);
@@ -61,6 +66,29 @@ int main(int argc, char** argv)
         api->RegisterFront(&front[0]);
     std::printf("mdcli on library version %s, %s front(s)\n", CThostFtdcMdApi::GetApiVersion(),
                 std::to_string(fronts.size()).c_str());
+    std::unique_ptr<mdtools::ToolMetrics> metrics;
+    if (!opts.metrics.empty()) {
+        mdlink::metrics::ListenAddress address;
+        mdlink::metrics::ParseListenAddress(opts.metrics.c_str(), address); // checked with the flags
+        metrics = mdtools::ToolMetrics::Start(
+            address,
+            [&spi, redundant](mdlink::metrics::ExpositionWriter& out) {
+                mdtools::WriteDelivered(out, spi.Delivered());
+                if (redundant) {
+                    mdlink::RedundantLinkCounters links[mdlink::RedundantMaxLinks];
+                    const int n = redundant->GetLinkCounters(links, mdlink::RedundantMaxLinks);
+                    mdtools::WriteLinks(out, "mdcli", links, n);
+                }
+            },
+            libraryPort, error);
+        if (!metrics) {
+            std::fprintf(stderr, "mdcli: cannot serve metrics on %s: %s\n", opts.metrics.c_str(),
+                         error.c_str());
+            api->Release();
+            return 1;
+        }
+        std::printf("mdcli metrics on http://%s/metrics\n", metrics->Where().c_str());
+    }
     mdtools::InstallInterruptHandler();
     api->Init();
 
@@ -72,7 +100,8 @@ int main(int argc, char** argv)
     }
     mdlink::RedundantLinkCounters links[mdlink::RedundantMaxLinks];
     const int linkCount = redundant ? redundant->GetLinkCounters(links, mdlink::RedundantMaxLinks) : 0;
-    api->Release(); // waits until no callback runs; none follows
+    metrics.reset(); // no scrape reads the clients from here on
+    api->Release();  // waits until no callback runs; none follows
     mdtools::Refresh(board, ticker, display);
     if (!csv.Close())
         std::fprintf(stderr, "mdcli: writing %s failed\n", opts.csv.c_str());

@@ -1,6 +1,7 @@
 #include "FrontOptions.h"
 
 #include "CommandLine.h"
+#include "ToolMetrics.h"
 #include "faults/Fault.h"
 #include "faults/FaultKit.h"
 
@@ -115,6 +116,10 @@ void AddGeneralOptions(CLI::App& app, O& o)
     AddValueFlag(app, "duration", "SECONDS", "stop after this long (default: run until Ctrl-C)",
                  [&o](const std::string& s) { return NonNegative(s, o.duration_seconds); });
     AddSwitch(app, "verbose", "print one line per connection event", [&o] { o.verbose = true; });
+    AddValueFlag(app, "metrics", "[HOST]:PORT", mdtools::MetricsFlagHelp, [&o](const std::string& v) {
+        o.metrics = v;
+        return mdtools::ValidMetricsAddress(v);
+    });
 }
 
 void AddDataOptions(CLI::App& app, O& o)

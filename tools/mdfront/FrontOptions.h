@@ -12,6 +12,7 @@ struct FrontOptions {
     FrontConfig config;
     bool verbose = false;
     bool help = false;
+    std::string metrics;         // --metrics [HOST]:PORT; empty: none
     double duration_seconds = 0; // 0: until interrupted
 };
 

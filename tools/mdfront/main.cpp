@@ -1,11 +1,14 @@
 // mdfront: runs a FrontServer until Ctrl-C or --duration.
+#include "FrontMetrics.h"
 #include "FrontOptions.h"
 #include "FrontServer.h"
 #include "Interrupt.h"
+#include "ToolMetrics.h"
 
 #include <chrono>
 #include <cstdio>
 #include <exception>
+#include <memory>
 #include <thread>
 
 int main(int argc, char** argv)
@@ -35,6 +38,22 @@ int main(int argc, char** argv)
         return 1;
     }
     std::printf("mdfront listening on %s:%u\n", opts.config.host.c_str(), static_cast<unsigned>(port));
+    std::unique_ptr<mdtools::ToolMetrics> metrics;
+    if (!opts.metrics.empty()) {
+        mdlink::metrics::ListenAddress address;
+        mdlink::metrics::ParseListenAddress(opts.metrics.c_str(), address); // checked with the flags
+        metrics = mdtools::ToolMetrics::Start(
+            address,
+            [&server](mdlink::metrics::ExpositionWriter& out) { mdfront::WriteFrontFigures(out, server); }, 0,
+            error);
+        if (!metrics) {
+            std::fprintf(stderr, "mdfront: cannot serve metrics on %s: %s\n", opts.metrics.c_str(),
+                         error.c_str());
+            server.Stop();
+            return 1;
+        }
+        std::printf("mdfront metrics on http://%s/metrics\n", metrics->Where().c_str());
+    }
     std::fflush(stdout);
 
     mdtools::InstallInterruptHandler();
@@ -44,6 +63,7 @@ int main(int argc, char** argv)
     while (!mdtools::Interrupted() &&
            (opts.duration_seconds <= 0 || std::chrono::steady_clock::now() - start < limit))
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    metrics.reset(); // no scrape reads the server from here on
     server.Stop();
     return 0;
 }

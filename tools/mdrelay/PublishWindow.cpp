@@ -72,11 +72,12 @@ void* PublishWindow::Resend(std::int64_t nowNs)
     return msg;
 }
 
-void PublishWindow::Acked(std::uint64_t seq)
+std::int64_t PublishWindow::Acked(std::uint64_t seq)
 {
     const std::uint64_t index = Find(seq);
     if (index == tail_ || At(index).status != Status::InFlight)
-        return;
+        return 0;
+    const std::int64_t sentNs = At(index).sentNs;
     At(index).status = Status::Done;
     --inFlight_;
     if (state_ == State::Probing && probing_ && index == probe_) {
@@ -89,6 +90,7 @@ void PublishWindow::Acked(std::uint64_t seq)
     PopDone();
     if (state_ == State::Draining && inFlight_ == 0)
         EnterProbing();
+    return sentNs;
 }
 
 bool PublishWindow::Failed(std::uint64_t seq, void* msg, std::int64_t nowNs)

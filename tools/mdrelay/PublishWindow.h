@@ -54,8 +54,9 @@ public:
     void* Resend(std::int64_t nowNs);
 
     // Unknown sequence numbers are ignored (Failed returns false: the
-    // caller keeps the message).
-    void Acked(std::uint64_t seq);
+    // caller keeps the message). Acked returns when the record last went
+    // out, 0 for one not in flight.
+    std::int64_t Acked(std::uint64_t seq);
     bool Failed(std::uint64_t seq, void* msg, std::int64_t nowNs);
 
     // The stream can take records again (a new leader): a waiting probe

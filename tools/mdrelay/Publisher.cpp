@@ -417,8 +417,10 @@ void Publisher::OnAck(jsCtx*, natsMsg* msg, jsPubAck* pa, jsPubAckErr* pae, void
         if (self->closed_) {
             // Finish has taken everything back; nothing of this one is held.
         } else if (pa) {
-            self->window_.Acked(seq);
+            const std::int64_t sentNs = self->window_.Acked(seq);
             ++self->acknowledged_;
+            if (sentNs > 0)
+                self->ackLatency_.Observe(static_cast<double>(now - sentNs) / 1e9);
             if (pa->Duplicate)
                 ++self->duplicates_;
         } else if ((refusal = self->RefusalOf(subject, now)) != nullptr) {
@@ -507,7 +509,7 @@ std::uint64_t Publisher::Finish(std::int64_t flushNs)
     return left;
 }
 
-PublisherCounters Publisher::Counters() const
+PublisherCounters Publisher::Totals() const
 {
     PublisherCounters c;
     c.published = published_;
@@ -517,6 +519,12 @@ PublisherCounters Publisher::Counters() const
     c.failedAcks = failedAcks_;
     c.unbuilt = unbuilt_;
     c.refused = refused_;
+    return c;
+}
+
+PublisherCounters Publisher::Counters() const
+{
+    PublisherCounters c = Totals();
     std::lock_guard<std::mutex> lk(mu_);
     c.inFlight = window_.InFlight();
     c.held = window_.Held();

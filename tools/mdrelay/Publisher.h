@@ -29,6 +29,7 @@
 #include "StreamSpec.h"
 #include "Subjects.h"
 #include "Throttle.h"
+#include "ToolMetrics.h"
 
 #include <nats/nats.h>
 
@@ -94,6 +95,11 @@ public:
     std::uint64_t Finish(std::int64_t flushNs);
 
     PublisherCounters Counters() const;
+    // The counters without the window's figures (inFlight, held left 0):
+    // no lock, for a metrics scrape.
+    PublisherCounters Totals() const;
+    // From a record's last send to its acknowledgement; relaxed atomics.
+    const mdtools::SecondsHistogram& AckLatency() const { return ackLatency_; }
 
 private:
     static void OnAck(jsCtx*, natsMsg* msg, jsPubAck* pa, jsPubAckErr* pae, void* closure);
@@ -175,6 +181,8 @@ private:
 
     std::atomic<std::uint64_t> published_{0}, acknowledged_{0}, duplicates_{0}, retried_{0}, failedAcks_{0},
         unbuilt_{0}, refused_{0};
+    mdtools::SecondsHistogram ackLatency_{
+        {0.0005, 0.001, 0.0025, 0.005, 0.01, 0.025, 0.05, 0.1, 0.25, 0.5, 1, 2.5, 5}};
 };
 
 // The relay sequence number a message carries in its header; 0 when none.

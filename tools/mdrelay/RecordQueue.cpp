@@ -28,6 +28,9 @@ std::uint64_t RecordQueue::Push(RecordKind kind, const void* bytes, std::size_t 
         r.sequence = number = ++received_;
         std::memcpy(r.bytes, bytes, size);
         ++count_;
+        seenCount_.store(count_, std::memory_order_relaxed);
+        seenReceived_.store(received_, std::memory_order_relaxed);
+        seenDropped_.store(dropped_, std::memory_order_relaxed);
         wake = sleeping_;
         sleeping_ = false;
     }
@@ -56,6 +59,7 @@ std::size_t RecordQueue::Pop(RelayRecord* out, std::size_t max, std::chrono::mil
         head_ = (head_ + 1) % capacity_;
         --count_;
     }
+    seenCount_.store(count_, std::memory_order_relaxed);
     return n;
 }
 
@@ -78,6 +82,12 @@ std::uint64_t RecordQueue::Received() const
 {
     std::lock_guard<std::mutex> lk(mu_);
     return received_;
+}
+
+RecordQueue::Figures RecordQueue::Peek() const
+{
+    return Figures{seenCount_.load(std::memory_order_relaxed), seenReceived_.load(std::memory_order_relaxed),
+                   seenDropped_.load(std::memory_order_relaxed)};
 }
 
 std::uint64_t RecordQueue::Dropped() const

@@ -10,6 +10,7 @@
 
 #include "RelayRecord.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -37,6 +38,16 @@ public:
     std::uint64_t Received() const;
     std::uint64_t Dropped() const;
 
+    // The same three without the lock, for a metrics scrape: copies the
+    // queue's thread stores as it changes them (relaxed; each is exact,
+    // the three need not be of the same instant).
+    struct Figures {
+        std::size_t size;
+        std::uint64_t received;
+        std::uint64_t dropped;
+    };
+    Figures Peek() const;
+
 private:
     mutable std::mutex mu_;
     std::condition_variable cv_;
@@ -46,6 +57,9 @@ private:
     std::size_t count_ = 0;
     std::uint64_t received_ = 0;
     std::uint64_t dropped_ = 0;
+    std::atomic<std::size_t> seenCount_{0};
+    std::atomic<std::uint64_t> seenReceived_{0};
+    std::atomic<std::uint64_t> seenDropped_{0};
     bool sleeping_ = false; // the consumer waits in Pop
     bool woken_ = false;
 };

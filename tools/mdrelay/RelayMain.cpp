@@ -7,11 +7,13 @@
 #include "Modes.h"
 #include "NewClient.h"
 #include "Publisher.h"
+#include "RelayMetrics.h"
 #include "RelayOptions.h"
 #include "RelaySpi.h"
 #include "RelayStatus.h"
 #include "StreamSetup.h"
 #include "Ticker.h"
+#include "ToolMetrics.h"
 
 #include <pthread.h>
 
@@ -114,10 +116,44 @@ void PrintEvents(mdtools::MarketBoard& events)
     }
 }
 
-// Runs the library's client until interrupted or the duration is over.
-void Relay(const RelayOptions& o, const mdtools::SessionOptions& session, RecordQueue& queue,
+// The relay's page with the library's: null when not asked for, or when it
+// cannot serve (said on stderr).
+std::unique_ptr<mdtools::ToolMetrics> StartMetrics(const RelayOptions& o, unsigned short libraryPort,
+                                                   const RecordQueue& queue, const Publisher& publisher,
+                                                   const NatsLink& link, mdlink::CRedundantMdApi* redundant)
+{
+    if (o.metrics.empty())
+        return nullptr;
+    mdlink::metrics::ListenAddress address;
+    mdlink::metrics::ParseListenAddress(o.metrics.c_str(), address); // checked with the flags
+    std::string error;
+    auto metrics = mdtools::ToolMetrics::Start(
+        address,
+        [&queue, &publisher, &link, redundant](mdlink::metrics::ExpositionWriter& out) {
+            WriteRelayFigures(out, queue, publisher, link);
+            if (redundant) {
+                mdlink::RedundantLinkCounters links[mdlink::RedundantMaxLinks];
+                const int n = redundant->GetLinkCounters(links, mdlink::RedundantMaxLinks);
+                mdtools::WriteLinks(out, "mdrelay", links, n);
+            }
+        },
+        libraryPort, error);
+    if (metrics)
+        std::printf("mdrelay metrics on http://%s/metrics\n", metrics->Where().c_str());
+    else
+        std::fprintf(stderr, "mdrelay: cannot serve metrics on %s: %s\n", o.metrics.c_str(), error.c_str());
+    std::fflush(stdout);
+    return metrics;
+}
+
+// Runs the library's client until interrupted or the duration is over;
+// false when the metrics page asked for cannot be served.
+bool Relay(const RelayOptions& o, const mdtools::SessionOptions& session, RecordQueue& queue,
            Publisher& publisher, NatsLink& link)
 {
+    // The library's page on a loopback port of ours, turned on before the
+    // first client is made: each scrape of ours serves it with our figures.
+    const unsigned short libraryPort = o.metrics.empty() ? 0 : mdtools::ServeLibraryPageOnLoopback();
     mdtools::MarketBoard events;
     RelaySpi spi(session, events, queue);
     // The library's loop thread starts here (the links' clients in Init)
@@ -130,6 +166,12 @@ void Relay(const RelayOptions& o, const mdtools::SessionOptions& session, Record
     std::vector<std::string> fronts = o.fronts; // the interface takes mutable text
     for (std::string& front : fronts)
         api->RegisterFront(&front[0]);
+    std::unique_ptr<mdtools::ToolMetrics> metrics =
+        StartMetrics(o, libraryPort, queue, publisher, link, redundant);
+    if (!o.metrics.empty() && !metrics) {
+        api->Release(); // never started
+        return false;
+    }
     api->Init();
     ThreadName("mdrelay");
     const auto start = std::chrono::steady_clock::now();
@@ -147,10 +189,12 @@ void Relay(const RelayOptions& o, const mdtools::SessionOptions& session, Record
     }
     mdlink::RedundantLinkCounters links[mdlink::RedundantMaxLinks];
     const int linkCount = redundant ? redundant->GetLinkCounters(links, mdlink::RedundantMaxLinks) : 0;
-    api->Release(); // waits until no callback runs; none follows
+    metrics.reset(); // no scrape reads the clients from here on
+    api->Release();  // waits until no callback runs; none follows
     PrintEvents(events);
     for (const std::string& line : mdtools::LinkSummary(links, linkCount))
         std::printf("mdrelay: %s\n", line.c_str());
+    return true;
 }
 
 // What the client library calls back into; it outlives the library's threads.
@@ -196,7 +240,8 @@ int Run(const RelayOptions& o, const mdtools::SessionOptions& session, Parts& p)
         return Fail(ExitStream, error);
     p.publisher.Start();
     mdtools::InstallInterruptHandler();
-    Relay(o, session, p.queue, p.publisher, p.link);
+    if (!Relay(o, session, p.queue, p.publisher, p.link))
+        return ExitUsage;
     const std::uint64_t left = p.publisher.Finish(o.flushNs);
     std::printf("%s\n", StatusLine(Status(p.queue, p.publisher, p.link)).c_str());
     if (left > 0)

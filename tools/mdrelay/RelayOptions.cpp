@@ -2,6 +2,7 @@
 
 #include "NumberText.h"
 #include "Quantities.h"
+#include "ToolMetrics.h"
 
 #include <fstream>
 
@@ -166,6 +167,10 @@ void AddRelayFlags(CLI::App& app, O& o)
                  [&o](const std::string& v) {
                      return mdtools::ParseDouble(v, o.durationSeconds) && o.durationSeconds >= 0;
                  });
+    AddValueFlag(app, "metrics", "[HOST]:PORT", mdtools::MetricsFlagHelp, [&o](const std::string& v) {
+        o.metrics = v;
+        return mdtools::ValidMetricsAddress(v);
+    });
 }
 
 void Define(CLI::App& app, O& o)
@@ -251,7 +256,8 @@ std::string RelayUsage()
            "Exit codes: 0 stopped, everything received published or counted as dropped;\n"
            "1 stopped with records still unacknowledged after --flush; 2 bad command line\n"
            "or unreadable file; 3 no NATS server could be reached or the login was refused;\n"
-           "4 the stream could not be created, or differs from the flags (--stream-mismatch).\n\n" +
+           "4 the stream could not be created, or differs from the flags (--stream-mismatch).\n"
+           "A --metrics port that cannot be served is exit 2 too.\n\n" +
         FlagsText();
 }
 

@@ -34,6 +34,7 @@ struct RelayOptions {
     std::int64_t flushNs = 10'000'000'000;
     std::int64_t statusNs = 60'000'000'000;
     double durationSeconds = 0; // 0: until SIGINT or SIGTERM
+    std::string metrics;        // --metrics [HOST]:PORT; empty: none
     bool help = false;
 };
 

@@ -32,10 +32,10 @@ TEST(OptionsTest, RelayFlagsDefaultsAndRefusals)
 {
     RelayOptions o;
     std::string error;
-    ASSERT_TRUE(ParseRelayOptions(
-        With({"--storage", "memory", "--max-age=90m", "--replicas", "3", "--max-bytes", "10G", "--queue",
-              "100", "--prefix", "desk.md", "--stream-mismatch", "use", "--links", "3"}),
-        o, error))
+    ASSERT_TRUE(ParseRelayOptions(With({"--storage", "memory", "--max-age=90m", "--replicas", "3",
+                                        "--max-bytes", "10G", "--queue", "100", "--prefix", "desk.md",
+                                        "--stream-mismatch", "use", "--links", "3", "--metrics", "[::1]:0"}),
+                                  o, error))
         << error;
     EXPECT_EQ(o.bus.servers, (std::vector<std::string>{"nats://a:4222", "nats://b:4222"}));
     EXPECT_EQ(o.stream.storage, Storage::Memory);
@@ -46,6 +46,7 @@ TEST(OptionsTest, RelayFlagsDefaultsAndRefusals)
     EXPECT_EQ(o.queueRecords, 100u);
     EXPECT_EQ(o.mismatch, MismatchPolicy::Use);
     EXPECT_EQ(o.links, 3);
+    EXPECT_EQ(o.metrics, "[::1]:0");
     EXPECT_FALSE(o.bus.name.empty()) << "the host name by default";
 
     RelayOptions d;
@@ -76,6 +77,7 @@ TEST(OptionsTest, RelayFlagsDefaultsAndRefusals)
         With({"--links", "0"}),
         With({"--links", "9"}),
         With({"--links", "two"}),
+        With({"--metrics", "[::1]"}),
     };
     for (const auto& args : bad) {
         RelayOptions b;

@@ -66,6 +66,26 @@ TEST(PublishWindowTest, BoundAndStallHoldNewRecordsBack)
     EXPECT_EQ(w.Held(), 0u);
 }
 
+// An acknowledgement tells when its record last went out (the relay's
+// latency figure), and nothing for a record not in flight.
+TEST(PublishWindowTest, AckedGivesTheLastSendTime)
+{
+    PublishWindow w(Limits());
+    w.SentNew(1, 7 * Ms);
+    w.SentNew(2, 9 * Ms);
+    EXPECT_EQ(w.Acked(2), 9 * Ms);
+    EXPECT_EQ(w.Acked(2), 0) << "acknowledged already";
+    EXPECT_EQ(w.Acked(5), 0) << "never sent";
+    int msg = 0;
+    ASSERT_TRUE(w.Failed(1, &msg, 20 * Ms));
+    EXPECT_EQ(w.Acked(1), 0) << "failed: not in flight";
+    std::int64_t at = 0;
+    for (std::int64_t now = 20 * Ms; w.Next(now, &at) != Step::Resend; now = at)
+        ASSERT_GT(at, now);
+    w.Resend(at);
+    EXPECT_EQ(w.Acked(1), at) << "the resend's time";
+}
+
 TEST(PublishWindowTest, FailureDrainsThenProbesThenResendsOldestFirst)
 {
     PublishWindow w(Limits());

@@ -19,10 +19,11 @@ TEST(CliOptionsTest, FlagsAndTheirErrors)
 {
     CliOptions o;
     std::string error;
-    ASSERT_TRUE(mdcli::ParseCliOptions({"--front", "tcp://127.0.0.1:7000", "--front=tcp://h:1",
-                                        "--instruments", "a,,b", "--forquote", "c", "--csv", "x.csv",
-                                        "--duration", "2.5", "--quiet", "--user", "u", "--links", "2"},
-                                       o, error))
+    ASSERT_TRUE(
+        mdcli::ParseCliOptions({"--front", "tcp://127.0.0.1:7000", "--front=tcp://h:1", "--instruments",
+                                "a,,b", "--forquote", "c", "--csv", "x.csv", "--duration", "2.5", "--quiet",
+                                "--user", "u", "--links", "2", "--metrics", ":9464"},
+                               o, error))
         << error;
     EXPECT_EQ(o.fronts.size(), 2u);
     EXPECT_EQ(o.instruments, (std::vector<std::string>{"a", "b"}));
@@ -31,6 +32,7 @@ TEST(CliOptionsTest, FlagsAndTheirErrors)
     EXPECT_TRUE(o.quiet);
     EXPECT_EQ(o.user, "u");
     EXPECT_EQ(o.links, 2);
+    EXPECT_EQ(o.metrics, ":9464");
     CliOptions blanks;
     EXPECT_TRUE(
         mdcli::ParseCliOptions({"--front", "tcp://h:1", "--links", " 3 "}, blanks, error)); // as MDLINK_LINKS
@@ -45,7 +47,9 @@ TEST(CliOptionsTest, FlagsAndTheirErrors)
                                                        {"--front", "tcp://h:1", "--links", "0"},
                                                        {"--front", "tcp://h:1", "--links", "9"},
                                                        {"--front", "tcp://h:1", "--links", "+2"},
-                                                       {"--front", "tcp://h:1", "--links", "2x"}};
+                                                       {"--front", "tcp://h:1", "--links", "2x"},
+                                                       {"--front", "tcp://h:1", "--metrics", "9464"},
+                                                       {"--front", "tcp://h:1", "--metrics", "::1:9464"}};
     for (const auto& args : bad) {
         CliOptions b;
         EXPECT_FALSE(mdcli::ParseCliOptions(args, b, error));
@@ -56,7 +60,7 @@ TEST(CliOptionsTest, FlagsAndTheirErrors)
     EXPECT_TRUE(h.help);
     for (const char* flag :
          {"--front", "--user", "--password", "--password-file", "--broker", "--instruments", "--forquote",
-          "--csv", "--duration", "--links", "--quiet", "--help", "MDCLI_PASSWORD"})
+          "--csv", "--duration", "--links", "--metrics", "--quiet", "--help", "MDCLI_PASSWORD"})
         EXPECT_NE(mdcli::CliUsage().find(flag), std::string::npos) << flag;
     EXPECT_NE(mdcli::CliUsage().find("at most 1000 instruments"), std::string::npos);
 }

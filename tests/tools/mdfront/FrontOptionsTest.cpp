@@ -40,7 +40,9 @@ TEST(FrontOptionsTest, FlagsFillTheConfig)
                                            "900",
                                            "--refuse-logins",
                                            "--verbose",
-                                           "--stamp-sequence"};
+                                           "--stamp-sequence",
+                                           "--metrics",
+                                           "0.0.0.0:9464"};
     ASSERT_TRUE(mdfront::ParseFrontOptions(args, o, error)) << error;
     const mdfront::FrontConfig& c = o.config;
     EXPECT_EQ(c.port, 7001);
@@ -60,6 +62,7 @@ TEST(FrontOptionsTest, FlagsFillTheConfig)
     EXPECT_EQ(c.faults.big_body_length, 900u);
     EXPECT_TRUE(c.faults.refuse_logins);
     EXPECT_TRUE(o.verbose);
+    EXPECT_EQ(o.metrics, "0.0.0.0:9464");
     EXPECT_TRUE(c.stamp_sequence);
     EXPECT_FALSE(c.faults.silent_after_frames.has_value());
 
@@ -102,7 +105,9 @@ TEST(FrontOptionsTest, BadInputIsRefusedWithAReason)
                                                        {"--text-fields", "0"},
                                                        {"--shared-feed", "--rate", "0"},
                                                        {"--delay-ms", "-1"},
-                                                       {"--jitter-ms", "x"}};
+                                                       {"--jitter-ms", "x"},
+                                                       {"--metrics", "host:1"},
+                                                       {"--metrics", ":65536"}};
     for (const auto& args : bad) {
         mdfront::FrontOptions o;
         std::string error;
