@@ -122,10 +122,14 @@ void ClientSession::OnRtnDepthMarketData(CThostFtdcDepthMarketDataField* pDepthM
 {
     if (!pDepthMarketData)
         return;
+    // Stamped before the board's lock can hold it up.
+    const std::int64_t captureNs = capture_ ? CaptureTap::Now() : 0;
     const long long now = NowMicros();
     board_.AddDepth(*pDepthMarketData, now);
     if (csv_)
         csv_->Write(now, *pDepthMarketData);
+    if (capture_)
+        capture_->Add(*pDepthMarketData, captureNs);
 }
 
 void ClientSession::OnRtnForQuoteRsp(CThostFtdcForQuoteRspField* pForQuoteRsp)

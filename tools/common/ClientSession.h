@@ -6,6 +6,7 @@
 // the link.
 #pragma once
 
+#include "CaptureTap.h"
 #include "CsvWriter.h"
 #include "MarketBoard.h"
 #include "MdApi.h"
@@ -25,6 +26,8 @@ public:
 
     // The client to send requests on; set before Init.
     void Attach(CThostFtdcMdApi* api) { api_ = api; }
+    // Where every depth record goes too, with its receive time; set before Init.
+    void Capture(CaptureTap* tap) { capture_ = tap; }
 
     void OnFrontConnected() override;
     void OnFrontDisconnected(int nReason) override;
@@ -50,6 +53,7 @@ private:
     SessionOptions options_;
     MarketBoard& board_;
     CsvWriter* csv_;
+    CaptureTap* capture_ = nullptr;
     CThostFtdcMdApi* api_ = nullptr;
     std::atomic<int> nextRequestId_{1};
     // The request operations take mutable id arrays; these point into the copies in options_.
