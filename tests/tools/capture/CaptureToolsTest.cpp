@@ -213,6 +213,25 @@ TEST_F(CaptureToolsTest, UnwritableDirectoryIsAnErrorAtStart)
     EXPECT_EQ(output.find("front(s)"), std::string::npos) << output; // it never started
 }
 
+// mdcli's summary counts what its capture holds, whatever arrived in the time.
+TEST_F(CaptureToolsTest, MdcliSummarySaysWhatItCaptured)
+{
+    mdfront::FrontServer live(LiveConfig());
+    const std::string command = std::string(MDCLI_PROGRAM) +
+        " --front tcp://127.0.0.1:" + std::to_string(live.Start()) +
+        " --instruments au2612,IF2612 --capture cap --quiet --duration 1 > out.txt";
+    ASSERT_NE(std::system(command.c_str()), -1);
+    std::ifstream in("out.txt");
+    const std::string output((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::size_t records = ReadCapture(dir_ / "cap").size();
+    EXPECT_NE(output.find("mdcli: " + std::to_string(records) + " depth records"), std::string::npos)
+        << output;
+    EXPECT_NE(output.find("mdcli: captured " + std::to_string(records) + " records into cap ("),
+              std::string::npos)
+        << output;
+    EXPECT_NE(output.find(" bytes), 0 dropped\n"), std::string::npos) << output;
+}
+
 // mdfront --replay tells capture files from CSV by their first bytes.
 TEST_F(CaptureToolsTest, ReplayFlagsTellCaptureFromCsv)
 {
