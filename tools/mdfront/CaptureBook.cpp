@@ -69,13 +69,16 @@ CaptureBook::CaptureBook(std::vector<std::string> files) : files_(std::move(file
 }
 
 struct CapturePlayer::Reading {
+    explicit Reading(const CaptureBook& b) : book(b) {}
+
+    const CaptureBook& book;
     std::size_t file = 0;
     std::unique_ptr<mdcapture::Reader> reader;
     std::vector<mdcapture::RecordView> views;
     std::size_t next = 0;
 };
 
-CapturePlayer::CapturePlayer(const CaptureBook& book) : book_(book), reading_(std::make_unique<Reading>())
+CapturePlayer::CapturePlayer(const CaptureBook& book) : reading_(std::make_unique<Reading>(book))
 {}
 
 CapturePlayer::~CapturePlayer() = default;
@@ -102,10 +105,10 @@ bool CapturePlayer::Next(std::int64_t& receiveNs, CThostFtdcDepthMarketDataField
         if (r.reader)
             ++r.file;
         r.reader.reset();
-        if (r.file >= book_.Files().size())
+        if (r.file >= r.book.Files().size())
             return false;
         std::string error;
-        r.reader = mdcapture::Reader::Open(book_.Files()[r.file], error);
+        r.reader = mdcapture::Reader::Open(r.book.Files()[r.file], error);
         if (!r.reader)
             ++r.file; // gone since the book read it: nothing of it to play
     }
@@ -120,7 +123,7 @@ CaptureBook::CaptureBook(std::vector<std::string> files) : files_(std::move(file
 
 struct CapturePlayer::Reading {};
 
-CapturePlayer::CapturePlayer(const CaptureBook& book) : book_(book)
+CapturePlayer::CapturePlayer(const CaptureBook&)
 {}
 
 CapturePlayer::~CapturePlayer() = default;

@@ -54,7 +54,6 @@ public:
 private:
     struct Reading;
 
-    const CaptureBook& book_;
     std::unique_ptr<Reading> reading_;
 };
 

@@ -43,53 +43,58 @@ bool WaitFor(const std::function<bool()>& done)
     return true;
 }
 
+mdcli::CliOptions SessionTo(const std::vector<std::uint16_t>& ports, std::vector<std::string> instruments)
+{
+    mdcli::CliOptions o = Options();
+    o.fronts.clear();
+    for (std::uint16_t port : ports)
+        o.fronts.push_back("tcp://127.0.0.1:" + std::to_string(port));
+    o.instruments = std::move(instruments);
+    o.forquote.clear();
+    return o;
+}
+
 // mdcli's session on the library (links as --links), capturing into dir.
 class CapturingClient {
 public:
     CapturingClient(const std::vector<std::uint16_t>& ports, std::vector<std::string> instruments,
                     const fs::path& dir, int links = 0)
+        : options_(SessionTo(ports, std::move(instruments))), session_(options_, board_, nullptr)
     {
-        mdcli::CliOptions o = Options();
-        o.fronts.clear();
-        for (std::uint16_t port : ports)
-            o.fronts.push_back("tcp://127.0.0.1:" + std::to_string(port));
-        o.instruments = std::move(instruments);
-        o.forquote.clear();
         mdtools::CaptureSettings settings;
         settings.directory = dir.string();
         settings.flushMs = 50;
         std::string error;
-        tap_ = mdtools::CaptureTap::Open(settings, "mdcli test", o.fronts, error);
+        tap_ = mdtools::CaptureTap::Open(settings, "mdcli test", options_.fronts, error);
         EXPECT_TRUE(tap_) << error;
-        session_ = std::make_unique<mdtools::ClientSession>(o, board_, nullptr);
-        session_->Capture(tap_.get());
+        session_.Capture(tap_.get());
         mdlink::CRedundantMdApi* redundant = nullptr;
         api_ = mdtools::NewClient(links, redundant);
-        session_->Attach(api_);
-        api_->RegisterSpi(session_.get());
-        fronts_ = o.fronts;
-        for (std::string& front : fronts_)
+        session_.Attach(api_);
+        api_->RegisterSpi(&session_);
+        for (std::string& front : options_.fronts)
             api_->RegisterFront(&front[0]);
         api_->Init();
     }
     ~CapturingClient() { Stop(); }
 
-    std::uint64_t CapturedCount() const { return tap_->Counts().records; }
+    std::uint64_t CapturedCount() const { return tap_ ? tap_->Counts().records : 0; }
     std::uint64_t Delivered() const { return board_.Records(); }
     void Stop()
     {
         if (api_)
             api_->Release(); // no callback after it
         api_ = nullptr;
-        tap_->Close();
+        if (tap_)
+            tap_->Close();
     }
 
 private:
+    mdcli::CliOptions options_;
     mdtools::MarketBoard board_;
+    mdtools::ClientSession session_;
     std::unique_ptr<mdtools::CaptureTap> tap_;
-    std::unique_ptr<mdtools::ClientSession> session_;
     CThostFtdcMdApi* api_ = nullptr;
-    std::vector<std::string> fronts_;
 };
 
 mdfront::FrontConfig LiveConfig()
