@@ -100,7 +100,11 @@ bool ParseSpeed(const std::string& v, O& o)
         o.config.replay_speed = 0;
         return true;
     }
-    return NonNegative(v, o.config.replay_speed) && o.config.replay_speed > 0;
+    double x;
+    if (!NonNegative(v, x) || x < 0.001 || x > 1e6)
+        return false;
+    o.config.replay_speed = x;
+    return true;
 }
 
 bool ParseFrontId(const std::string& v, O& o)
@@ -178,8 +182,8 @@ void AddDataOptions(CLI::App& app, O& o)
                  " its instruments become the known ones",
                  [&o](const std::string& s) { return AddReplay(s, o); });
     AddValueFlag(app, "speed", "X|max",
-                 "replay capture files X times as fast as they were received, or as fast"
-                 " as the socket takes them (default 1)",
+                 "replay capture files X times as fast as they were received (0.001 to"
+                 " 1000000), or as fast as the socket takes them (default 1)",
                  [&o](const std::string& s) { return ParseSpeed(s, o); });
     AddValueFlag(app, "forquote-interval", "SECONDS", "period of for-quote notices (default 3)",
                  [&o](const std::string& s) { return ParseForQuoteInterval(s, o); });

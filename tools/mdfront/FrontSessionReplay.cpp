@@ -7,6 +7,8 @@
 
 #include "FrameBuilder.h"
 
+#include <algorithm>
+
 namespace mdfront {
 
 namespace {
@@ -41,7 +43,11 @@ void FrontSession::StartReplay()
 
 std::chrono::steady_clock::time_point FrontSession::DueOf(std::int64_t receiveNs) const
 {
-    const double ns = static_cast<double>(receiveNs - ctx_->capture->FirstNs()) / cfg_.replay_speed;
+    // Bounded, so that a clock jump in the file cannot overflow the time
+    // point; a record stamped before the first is due at once.
+    constexpr double MaxAheadNs = 1e17;
+    const double ns = std::clamp(
+        static_cast<double>(receiveNs - ctx_->capture->FirstNs()) / cfg_.replay_speed, 0.0, MaxAheadNs);
     return replayStart_ +
         std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                std::chrono::duration<double, std::nano>(ns));

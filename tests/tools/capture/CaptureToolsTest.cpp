@@ -58,12 +58,12 @@ mdcli::CliOptions SessionTo(const std::vector<std::uint16_t>& ports, std::vector
 class CapturingClient {
 public:
     CapturingClient(const std::vector<std::uint16_t>& ports, std::vector<std::string> instruments,
-                    const fs::path& dir, int links = 0)
+                    const fs::path& dir, int links = 0, std::int64_t flushMs = 50)
         : options_(SessionTo(ports, std::move(instruments))), session_(options_, board_, nullptr)
     {
         mdtools::CaptureSettings settings;
         settings.directory = dir.string();
-        settings.flushMs = 50;
+        settings.flushMs = flushMs;
         std::string error;
         tap_ = mdtools::CaptureTap::Open(settings, "mdcli test", options_.fronts, error);
         EXPECT_TRUE(tap_) << error;
@@ -151,6 +151,35 @@ INSTANTIATE_TEST_SUITE_P(Speeds, CaptureRoundTrip, ::testing::Values(0.0, 20.0),
                          [](const auto& info) { return info.param == 0 ? "Max" : "Times20"; });
 
 class CaptureToolsTest : public TempDirTest {};
+
+// A file cut short in its block: mdfront says where, and plays what came before.
+TEST_F(CaptureToolsTest, DamagedCaptureReplaysUpToTheFault)
+{
+    {
+        mdfront::FrontServer live(LiveConfig());
+        // One block, written at the end: the cut copy keeps none whole.
+        CapturingClient client({live.Start()}, {"au2612"}, dir_ / "live", 0, 60000);
+        ASSERT_TRUE(WaitFor([&] { return client.CapturedCount() >= 10; }));
+    }
+    const std::vector<Captured> good = ReadCapture(dir_ / "live");
+    mdfront::FrontConfig cfg;
+    cfg.capture_files = {fs::directory_iterator(dir_ / "live")->path().string(),
+                         (dir_ / "cut.mdcap").string()};
+    fs::copy_file(cfg.capture_files[0], cfg.capture_files[1]);
+    fs::resize_file(cfg.capture_files[1], fs::file_size(cfg.capture_files[1]) - 5);
+    cfg.replay_speed = 0;
+    mdfront::FrontServer replay(cfg);
+    const std::uint16_t port = replay.Start();
+    ASSERT_EQ(replay.ReplayNotes().size(), 1u);
+    EXPECT_EQ(replay.ReplayNotes()[0].rfind(cfg.capture_files[1] + ": at offset ", 0), 0u)
+        << replay.ReplayNotes()[0];
+    {
+        CapturingClient client({port}, {"au2612"}, dir_ / "replayed");
+        ASSERT_TRUE(WaitFor([&] { return client.CapturedCount() >= good.size(); }));
+    }
+    EXPECT_TRUE(ByInstrument(ReadCapture(dir_ / "replayed")) == ByInstrument(good));
+    EXPECT_EQ(replay.Stats(0).depth_sent, good.size());
+}
 
 // Two links to fronts of one feed: each record delivered once, captured once.
 TEST_F(CaptureToolsTest, RedundantClientCapturesWhatItDelivers)
@@ -264,6 +293,8 @@ TEST_F(CaptureToolsTest, ReplayFlagsTellCaptureFromCsv)
         {{"--replay", "x.csv", "--replay", "x.csv"}, false, 0, 0},
         {{"--replay", file, "--shared-feed"}, false, 0, 0},
         {{"--speed", "0"}, false, 0, 0},
+        {{"--speed", "inf"}, false, 0, 0},
+        {{"--speed", "0.0001"}, false, 0, 0},
         {{"--speed", "-1"}, false, 0, 0},
         {{"--speed", "fast"}, false, 0, 0},
     };
