@@ -43,15 +43,6 @@ private:
 
 } // namespace
 
-bool CaptureTap::Built()
-{
-#ifdef MDLINK_CAPTURE
-    return true;
-#else
-    return false;
-#endif
-}
-
 std::int64_t CaptureTap::Now()
 {
 #ifdef MDLINK_CAPTURE

@@ -35,8 +35,6 @@ public:
                                             const std::vector<std::string>& fronts, std::string& error);
     // The receive time a tap stamps: ns since the epoch, system clock.
     static std::int64_t Now();
-    // Whether this build writes capture files.
-    static bool Built();
 
     // Copies the record into the writer's queue; a full queue drops it and counts it.
     virtual void Add(const CThostFtdcDepthMarketDataField& depth, std::int64_t receiveNs) noexcept = 0;
