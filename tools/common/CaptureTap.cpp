@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+#include "CaptureBuilt.h"
+
 #ifdef MDLINK_CAPTURE
 #include "CaptureWriter.h"
 #endif
@@ -73,7 +75,7 @@ std::unique_ptr<CaptureTap> CaptureTap::Open(const CaptureSettings& settings, co
     (void)settings;
     (void)writer;
     (void)fronts;
-    error = "capture files are not built in this build";
+    error = mdcapture::NotBuiltText;
     return nullptr;
 #endif
 }

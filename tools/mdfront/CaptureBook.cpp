@@ -1,5 +1,6 @@
 #include "CaptureBook.h"
 
+#include "CaptureBuilt.h"
 #include "CaptureFormat.h"
 #include "FrameBuilder.h"
 
@@ -118,7 +119,7 @@ bool CapturePlayer::Next(std::int64_t& receiveNs, CThostFtdcDepthMarketDataField
 
 CaptureBook::CaptureBook(std::vector<std::string> files) : files_(std::move(files))
 {
-    throw std::runtime_error("capture files are not built in this build");
+    throw std::runtime_error(mdcapture::NotBuiltText);
 }
 
 struct CapturePlayer::Reading {};
