@@ -135,25 +135,6 @@ TEST(OptionsTest, ReaderStartsAndFilters)
     }
 }
 
-TEST(OptionsTest, BothModesTakeTheCaptureFlags)
-{
-    RelayOptions relay;
-    ReadOptions read;
-    std::string error;
-    ASSERT_TRUE(ParseRelayOptions(With({"--capture", "caps", "--capture-queue", "8"}), relay, error))
-        << error;
-    EXPECT_EQ(relay.capture.directory, "caps");
-    EXPECT_EQ(relay.capture.queueRecords, 8u);
-    ASSERT_TRUE(ParseReadOptions(
-        {"--read", "--nats", "nats://a:1", "--capture", "arch", "--capture-flush", "5"}, read, error))
-        << error;
-    EXPECT_EQ(read.capture.directory, "arch");
-    EXPECT_EQ(read.capture.flushMs, 5);
-    EXPECT_FALSE(ParseReadOptions({"--nats", "nats://a:1", "--capture-flush", "0"}, read, error));
-    EXPECT_NE(RelayUsage().find("--capture DIR"), std::string::npos);
-    EXPECT_NE(ReadUsage().find("relay's receive time"), std::string::npos);
-}
-
 TEST(OptionsTest, Quantities)
 {
     const struct {
