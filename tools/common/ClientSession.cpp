@@ -122,11 +122,15 @@ void ClientSession::OnRtnDepthMarketData(CThostFtdcDepthMarketDataField* pDepthM
 {
     if (!pDepthMarketData)
         return;
+    // Stamped before the board's lock can hold it up.
+    const std::int64_t captureNs = capture_ ? CaptureTap::Now() : 0;
     const long long now = NowMicros();
     delivered_.store(delivered_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
     board_.AddDepth(*pDepthMarketData, now);
     if (csv_)
         csv_->Write(now, *pDepthMarketData);
+    if (capture_)
+        capture_->Add(*pDepthMarketData, captureNs);
 }
 
 void ClientSession::OnRtnForQuoteRsp(CThostFtdcForQuoteRspField* pForQuoteRsp)

@@ -6,6 +6,7 @@
 // the link.
 #pragma once
 
+#include "CaptureTap.h"
 #include "CsvWriter.h"
 #include "MarketBoard.h"
 #include "MdApi.h"
@@ -26,6 +27,8 @@ public:
 
     // The client to send requests on; set before Init.
     void Attach(CThostFtdcMdApi* api) { api_ = api; }
+    // Where every depth record goes too, with its receive time; set before Init.
+    void Capture(CaptureTap* tap) { capture_ = tap; }
 
     void OnFrontConnected() override;
     void OnFrontDisconnected(int nReason) override;
@@ -54,6 +57,7 @@ private:
     SessionOptions options_;
     MarketBoard& board_;
     CsvWriter* csv_;
+    CaptureTap* capture_ = nullptr;
     CThostFtdcMdApi* api_ = nullptr;
     std::atomic<int> nextRequestId_{1};
     std::atomic<std::uint64_t> delivered_{0}; // one writer: the library's thread

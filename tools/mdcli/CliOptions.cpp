@@ -1,5 +1,6 @@
 #include "CliOptions.h"
 
+#include "CaptureFlags.h"
 #include "CommandLine.h"
 #include "LinksSetting.h"
 #include "MarketBoard.h"
@@ -76,6 +77,7 @@ void Define(CLI::App& app, CliOptions& o)
                      o.csv = v;
                      return true;
                  });
+    AddCaptureFlags(app, o.capture, "every depth record received, with its receive time,");
     AddValueFlag(app, "duration", "SECONDS", "stop after this long (default: until Ctrl-C)",
                  [&o](const std::string& v) {
                      return mdtools::ParseDouble(v, o.duration_seconds) && o.duration_seconds >= 0;

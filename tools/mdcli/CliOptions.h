@@ -1,6 +1,7 @@
 // mdcli's command line.
 #pragma once
 
+#include "CaptureSettings.h"
 #include "SessionOptions.h"
 
 #include <string>
@@ -12,6 +13,7 @@ namespace mdcli {
 // --password-file, --broker, --instruments, --forquote, --links.
 struct CliOptions : mdtools::SessionOptions {
     std::string csv;
+    mdtools::CaptureSettings capture;
     double duration_seconds = 0; // 0: until Ctrl-C
     bool quiet = false;
     std::string metrics; // --metrics [HOST]:PORT; empty: none

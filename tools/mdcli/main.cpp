@@ -1,4 +1,5 @@
 // mdcli: a market-data client on the published interface only.
+#include "CaptureTap.h"
 #include "CliOptions.h"
 #include "ClientSession.h"
 #include "CsvWriter.h"
@@ -54,9 +55,19 @@ int main(int argc, char** argv)
     // The library's page on a loopback port of ours, turned on before the
     // first client is made: each scrape of ours serves it with our figures.
     const unsigned short libraryPort = opts.metrics.empty() ? 0 : mdtools::ServeLibraryPageOnLoopback();
+    std::unique_ptr<mdtools::CaptureTap> capture;
+    if (!opts.capture.directory.empty()) {
+        capture = mdtools::CaptureTap::Open(
+            opts.capture, std::string("mdcli ") + CThostFtdcMdApi::GetApiVersion(), opts.fronts, error);
+        if (!capture) {
+            std::fprintf(stderr, "mdcli: %s\n", error.c_str());
+            return 1;
+        }
+    }
     const mdtools::Display display = mdtools::ChooseDisplay(opts.quiet);
     mdtools::MarketBoard board;
     mdtools::ClientSession spi(opts, board, opts.csv.empty() ? nullptr : &csv);
+    spi.Capture(capture.get());
     mdlink::CRedundantMdApi* redundant = nullptr;
     CThostFtdcMdApi* api = mdtools::NewClient(opts.links, redundant);
     spi.Attach(api);
@@ -105,6 +116,11 @@ int main(int argc, char** argv)
     mdtools::Refresh(board, ticker, display);
     if (!csv.Close())
         std::fprintf(stderr, "mdcli: writing %s failed\n", opts.csv.c_str());
-    std::fputs(mdtools::Summary(board, "mdcli", mdtools::LinkSummary(links, linkCount)).c_str(), stdout);
+    std::vector<std::string> lines = mdtools::LinkSummary(links, linkCount);
+    if (capture) {
+        capture->Close(); // the last block written
+        lines.push_back(mdtools::CaptureSummary(opts.capture.directory, capture->Counts()));
+    }
+    std::fputs(mdtools::Summary(board, "mdcli", lines).c_str(), stdout);
     return board.Records() > 0 ? 0 : 1;
 }

@@ -44,6 +44,13 @@ struct FrontConfig {
     // A CSV file recorded by mdcli: replay it (looping) instead of the
     // random walk; its instruments become the known ones.
     std::string replay_file;
+    // Capture files (mdcli --capture, mdrelay --capture) to replay once, in
+    // the order given, instead of the random walk: each record byte for
+    // byte, to every session subscribed to its instrument then, spaced as
+    // it was received; their instruments become the known ones.
+    std::vector<std::string> capture_files;
+    // The capture's spacing divided by this; 0: as fast as the socket takes them.
+    double replay_speed = 1.0;
     std::chrono::milliseconds forquote_interval{3000};
     // Empty: today's local date.
     std::string trading_day;

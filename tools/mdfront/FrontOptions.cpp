@@ -1,5 +1,6 @@
 #include "FrontOptions.h"
 
+#include "CaptureBook.h"
 #include "CommandLine.h"
 #include "ToolMetrics.h"
 #include "faults/Fault.h"
@@ -76,6 +77,37 @@ bool ParseMicros(const std::string& v, std::chrono::microseconds& out)
     return true;
 }
 
+// A capture file joins the others; a CSV file is the one replayed. Which
+// one a file is, its first bytes say.
+bool AddReplay(const std::string& v, O& o)
+{
+    if (v.empty())
+        return false;
+    if (IsCaptureFile(v)) {
+        o.config.capture_files.push_back(v);
+        return true;
+    }
+    if (!o.config.replay_file.empty())
+        throw CLI::ValidationError("--replay takes one CSV file ('" + o.config.replay_file + "' and '" + v +
+                                   "')");
+    o.config.replay_file = v;
+    return true;
+}
+
+// A factor, or "max": as fast as the socket takes them (0).
+bool ParseSpeed(const std::string& v, O& o)
+{
+    if (v == "max") {
+        o.config.replay_speed = 0;
+        return true;
+    }
+    double x;
+    if (!NonNegative(v, x) || x < 0.001 || x > 1e6)
+        return false;
+    o.config.replay_speed = x;
+    return true;
+}
+
 bool ParseFrontId(const std::string& v, O& o)
 {
     long long n;
@@ -149,12 +181,15 @@ void AddDataOptions(CLI::App& app, O& o)
     AddSwitch(app, "text-empty-zeros", "text forms: send zero numbers as empty fields",
               [&o] { o.config.text_empty_zeros = true; });
     AddValueFlag(app, "replay", "FILE",
-                 "replay a CSV file written by mdcli --csv, looping,"
-                 " instead of the random walk; its instruments become the known ones",
-                 [&o](const std::string& s) {
-                     o.config.replay_file = s;
-                     return !s.empty();
-                 });
+                 "instead of the random walk, replay a capture file (mdcli --capture;"
+                 " repeat for more, played in the order given) once, spaced as received"
+                 " (see --speed), or a CSV file written by mdcli --csv, looping at --rate;"
+                 " its instruments become the known ones",
+                 [&o](const std::string& s) { return AddReplay(s, o); });
+    AddValueFlag(app, "speed", "X|max",
+                 "replay capture files X times as fast as they were received (0.001 to"
+                 " 1000000), or as fast as the socket takes them (default 1)",
+                 [&o](const std::string& s) { return ParseSpeed(s, o); });
     AddValueFlag(app, "forquote-interval", "SECONDS", "period of for-quote notices (default 3)",
                  [&o](const std::string& s) { return ParseForQuoteInterval(s, o); });
     AddSwitch(app, "stamp-sequence",
@@ -252,7 +287,12 @@ bool ParseFrontOptions(const std::vector<std::string>& args, FrontOptions& out, 
     Define(app, out);
     if (!ParseCommandLine(app, args, error))
         return false;
-    if (out.config.shared_feed && (out.config.rate <= 0 || !out.config.replay_file.empty())) {
+    if (!out.config.replay_file.empty() && !out.config.capture_files.empty()) {
+        error = "--replay takes a CSV file or capture files, not both";
+        return false;
+    }
+    if (out.config.shared_feed &&
+        (out.config.rate <= 0 || !out.config.replay_file.empty() || !out.config.capture_files.empty())) {
         error = "--shared-feed needs a --rate above 0 and no --replay";
         return false;
     }

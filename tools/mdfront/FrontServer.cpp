@@ -31,6 +31,12 @@ std::shared_ptr<SessionContext> FrontServer::MakeContext() const
     ctx->config = config_;
     ctx->recorder = const_cast<FrontRecorder*>(&recorder_);
     ctx->trading_day = config_.trading_day.empty() ? mdtools::NowLocal().date : config_.trading_day;
+    if (!config_.capture_files.empty()) {
+        ctx->capture = std::make_shared<CaptureBook>(config_.capture_files);
+        for (const InstrumentInfo& s : ctx->capture->Instruments())
+            ctx->known[s.id] = s.exchange;
+        return ctx;
+    }
     if (!config_.replay_file.empty()) {
         ctx->replay = std::make_shared<ReplayBook>(config_.replay_file);
         for (const InstrumentInfo& s : ctx->replay->Instruments())
@@ -134,6 +140,11 @@ void FrontServer::ForEachSession(const std::function<void(FrontSession&)>& act)
         done.set_value();
     });
     done.get_future().wait();
+}
+
+std::vector<std::string> FrontServer::ReplayNotes() const
+{
+    return rt_ && rt_->context->capture ? rt_->context->capture->Notes() : std::vector<std::string>();
 }
 
 bool FrontServer::Running() const

@@ -56,6 +56,8 @@ public:
     // close their ends (see ConnectionStats::all_acknowledged).
     void Stop(std::chrono::milliseconds drain = std::chrono::milliseconds(0));
     bool Running() const;
+    // Where capture files to replay stop being readable: each is replayed up to there.
+    std::vector<std::string> ReplayNotes() const;
     std::uint16_t Port() const;
     const FrontConfig& Config() const { return config_; }
     // Changes the port the next Start binds.

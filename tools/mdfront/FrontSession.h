@@ -9,6 +9,7 @@
 //   "silent" (a fault) stops all sending in any state; reading goes on.
 #pragma once
 
+#include "CaptureBook.h"
 #include "DelayLine.h"
 #include "FrontConfig.h"
 #include "FrontRecorder.h"
@@ -36,6 +37,7 @@ struct SessionContext {
     FrontConfig config;
     FrontRecorder* recorder = nullptr;
     std::shared_ptr<const ReplayBook> replay;
+    std::shared_ptr<const CaptureBook> capture;
     bool any_instrument = false;
     std::map<std::string, std::string> known; // instrument id -> exchange
     std::string trading_day;
@@ -136,6 +138,16 @@ private:
     SlotFeed& SlotFeedOf(const std::string& id);
     std::chrono::steady_clock::duration UntilNextNotice() const;
 
+    // Replaying capture files (FrontSessionReplay.cpp).
+    void StartReplay();
+    void PushCaptured();
+    void ArmReplayTimer();
+    // Fills the pending record from the files; false once they are done.
+    bool NextCaptured();
+    std::chrono::steady_clock::time_point DueOf(std::int64_t receiveNs) const;
+    bool FloodsSocket() const;
+    const Subscription* SubscriptionOf(const std::string& id) const;
+
     // Frames held back (FrontSessionDelay.cpp).
     void ArmDelayTimer();
     bool NothingQueued() const { return queue_.empty() && delayed_.Empty(); }
@@ -181,6 +193,12 @@ private:
     bool forQuoteArmed_ = false;
     std::optional<SlotClock> slots_;
     std::map<std::string, SlotFeed> slotFeeds_;
+    std::unique_ptr<CapturePlayer> player_;
+    std::chrono::steady_clock::time_point replayStart_;
+    bool replayPending_ = false; // replayNs_ and replayDepth_ hold the next record
+    bool replayDone_ = false;
+    std::int64_t replayNs_ = 0;
+    CThostFtdcDepthMarketDataField replayDepth_{};
     DelayLine<Queued> delayed_;
     bool delayArmed_ = false;
 

@@ -134,6 +134,10 @@ void FrontSession::PushTick()
         PushSlots();
         return;
     }
+    if (ctx_->capture) {
+        PushCaptured();
+        return;
+    }
     const auto now = std::chrono::steady_clock::now();
     for (std::size_t i = 0; i < subs_.size() && MayPush(); ++i) {
         const double elapsed = std::chrono::duration<double>(now - subs_[i].start).count();
@@ -156,6 +160,11 @@ void FrontSession::ArmPushTimer()
         ArmSlotTimer();
         return;
     }
+    if (ctx_->capture) {
+        StartReplay();
+        ArmReplayTimer();
+        return;
+    }
     if (cfg_.rate <= 0) {
         Flood();
         return;
@@ -176,6 +185,10 @@ void FrontSession::ArmPushTimer()
 
 void FrontSession::Flood()
 {
+    if (ctx_->capture) {
+        PushCaptured();
+        return;
+    }
     while (MayPush() && !subs_.empty() && queuedBytes_ < FloodBacklog) {
         for (std::size_t i = 0; i < subs_.size() && MayPush(); ++i) {
             ++subs_[i].sent;

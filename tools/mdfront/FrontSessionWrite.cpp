@@ -161,7 +161,7 @@ void FrontSession::AfterWrite()
         return;
     }
     WriteNext();
-    if (cfg_.rate <= 0)
+    if (FloodsSocket())
         Flood();
 }
 

@@ -37,6 +37,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "mdfront: cannot start: %s\n", e.what());
         return 1;
     }
+    for (const std::string& note : server.ReplayNotes())
+        std::fprintf(stderr, "mdfront: replayed up to a fault: %s\n", note.c_str());
     std::printf("mdfront listening on %s:%u\n", opts.config.host.c_str(), static_cast<unsigned>(port));
     std::unique_ptr<mdtools::ToolMetrics> metrics;
     if (!opts.metrics.empty()) {

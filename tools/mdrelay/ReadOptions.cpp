@@ -1,5 +1,6 @@
 #include "ReadOptions.h"
 
+#include "CaptureFlags.h"
 #include "NumberText.h"
 #include "Quantities.h"
 #include "Subjects.h"
@@ -84,6 +85,8 @@ void Define(CLI::App& app, O& o)
                      o.csv = v;
                      return !v.empty();
                  });
+    AddCaptureFlags(app, o.capture,
+                    "every depth record read, with the relay's receive time, instead of showing it,");
     AddValueFlag(app, "duration", "SECONDS", "stop after this long (default: until Ctrl-C)",
                  [&o](const std::string& v) {
                      return mdtools::ParseDouble(v, o.durationSeconds) && o.durationSeconds >= 0;

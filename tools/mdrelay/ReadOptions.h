@@ -3,6 +3,7 @@
 
 #include "BusConsumer.h"
 #include "BusFlags.h"
+#include "CaptureSettings.h"
 
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@ struct ReadOptions {
     ReadStart start;
     std::string durable;
     std::string csv;
+    mdtools::CaptureSettings capture;
     double durationSeconds = 0;
     bool toEnd = false;
     bool quiet = false;

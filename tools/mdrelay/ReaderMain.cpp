@@ -1,6 +1,8 @@
 // The reading mode: records from the stream onto the board, ticker and CSV
-// file mdcli shows, as if a front had sent them, with the relay's receive time.
+// file mdcli shows, as if a front had sent them, with the relay's receive time;
+// or, with --capture, into capture files with that time.
 #include "BusConsumer.h"
+#include "CaptureTap.h"
 #include "ClientSession.h"
 #include "CsvWriter.h"
 #include "Interrupt.h"
@@ -29,16 +31,25 @@ int Fail(int code, const std::string& message)
     return code;
 }
 
+// Where records read go besides the board; each takes the threads of
+// several filters at once.
+struct Outputs {
+    mdtools::CsvWriter* csv = nullptr;
+    mdtools::CaptureTap* capture = nullptr;
+};
+
 // On the client library's threads; board and file take their own locks.
-void Show(const BusDelivery& d, mdtools::MarketBoard& board, mdtools::CsvWriter* csv)
+void Show(const BusDelivery& d, mdtools::MarketBoard& board, Outputs& out)
 {
     const long long recvUs = d.info.recvNs / 1000;
     if (d.info.kind == RecordKind::Depth) {
         CThostFtdcDepthMarketDataField depth;
         std::memcpy(&depth, d.payload, sizeof depth);
         board.AddDepth(depth, recvUs);
-        if (csv)
-            csv->Write(recvUs, depth);
+        if (out.csv)
+            out.csv->Write(recvUs, depth);
+        if (out.capture)
+            out.capture->Add(depth, d.info.recvNs);
     } else {
         CThostFtdcForQuoteRspField notice;
         std::memcpy(&notice, d.payload, sizeof notice);
@@ -61,10 +72,27 @@ std::string Describe(const ReadOptions& o, const std::vector<std::string>& filte
 struct Parts {
     mdtools::MarketBoard board;
     mdtools::CsvWriter csv;
-    mdtools::CsvWriter* file = nullptr;
+    std::unique_ptr<mdtools::CaptureTap> capture;
+    Outputs out;
     NatsLink link;
-    BusConsumer consumer{[this](const BusDelivery& d) { Show(d, board, file); }};
+    BusConsumer consumer{[this](const BusDelivery& d) { Show(d, board, out); }};
 };
+
+// Where a capture's records came from, without what a server address may
+// carry before its '@'.
+std::vector<std::string> Sources(const ReadOptions& o)
+{
+    std::vector<std::string> sources;
+    for (std::string url : o.bus.servers) {
+        const auto scheme = url.find("://");
+        const std::size_t host = scheme == std::string::npos ? 0 : scheme + 3;
+        const auto at = url.find('@', host);
+        if (at != std::string::npos)
+            url.erase(host, at + 1 - host);
+        sources.push_back(url + " stream " + o.bus.stream);
+    }
+    return sources;
+}
 
 int Read(const ReadOptions& o, Parts& p)
 {
@@ -82,7 +110,8 @@ int Read(const ReadOptions& o, Parts& p)
         std::fprintf(stderr, "mdrelay: %s\n", warning.c_str());
     p.board.AddEvent("reading " + Describe(o, spec.filters) + " from " + p.link.ConnectedUrl());
     mdtools::InstallInterruptHandler();
-    const mdtools::Display display = mdtools::ChooseDisplay(o.quiet);
+    // Archiving shows no rows: only events and the summary.
+    const mdtools::Display display = mdtools::ChooseDisplay(o.quiet || p.capture);
     mdtools::Ticker ticker;
     const auto start = std::chrono::steady_clock::now();
     const auto end = o.durationSeconds > 0 ? start +
@@ -97,7 +126,12 @@ int Read(const ReadOptions& o, Parts& p)
     }
     p.consumer.Stop(); // no callback runs from here on
     mdtools::Refresh(p.board, ticker, display);
-    std::fputs(mdtools::Summary(p.board, "mdrelay").c_str(), stdout);
+    std::vector<std::string> lines;
+    if (p.capture) {
+        p.capture->Close(); // the last block written
+        lines.push_back(mdtools::CaptureSummary(o.capture.directory, p.capture->Counts()));
+    }
+    std::fputs(mdtools::Summary(p.board, "mdrelay", lines).c_str(), stdout);
     if (p.consumer.Skipped() > 0)
         std::printf("mdrelay: %llu messages of another format skipped\n",
                     static_cast<unsigned long long>(p.consumer.Skipped()));
@@ -120,7 +154,14 @@ int RunReader(const std::vector<std::string>& args)
     if (!o.csv.empty()) {
         if (!parts->csv.Open(o.csv, error))
             return Fail(ExitUsage, error);
-        parts->file = &parts->csv;
+        parts->out.csv = &parts->csv;
+    }
+    if (!o.capture.directory.empty()) {
+        parts->capture = mdtools::CaptureTap::Open(
+            o.capture, std::string("mdrelay ") + CThostFtdcMdApi::GetApiVersion(), Sources(o), error);
+        if (!parts->capture)
+            return Fail(ExitUsage, error);
+        parts->out.capture = parts->capture.get();
     }
     int code = Read(o, *parts);
     parts->consumer.Stop();

@@ -1,6 +1,7 @@
 // The publishing mode: the library's client feeding the record queue, the
 // Publisher emptying it into the stream, and the main thread printing
 // events and counters until it is told to stop.
+#include "CaptureTap.h"
 #include "Interrupt.h"
 #include "LinkSummary.h"
 #include "MdApi.h"
@@ -149,13 +150,13 @@ std::unique_ptr<mdtools::ToolMetrics> StartMetrics(const RelayOptions& o, unsign
 // Runs the library's client until interrupted or the duration is over;
 // false when the metrics page asked for cannot be served.
 bool Relay(const RelayOptions& o, const mdtools::SessionOptions& session, RecordQueue& queue,
-           Publisher& publisher, NatsLink& link)
+           Publisher& publisher, NatsLink& link, mdtools::CaptureTap* capture)
 {
     // The library's page on a loopback port of ours, turned on before the
     // first client is made: each scrape of ours serves it with our figures.
     const unsigned short libraryPort = o.metrics.empty() ? 0 : mdtools::ServeLibraryPageOnLoopback();
     mdtools::MarketBoard events;
-    RelaySpi spi(session, events, queue);
+    RelaySpi spi(session, events, queue, capture);
     // The library's loop thread starts here (the links' clients in Init)
     // and takes the name.
     ThreadName("md-library");
@@ -194,6 +195,10 @@ bool Relay(const RelayOptions& o, const mdtools::SessionOptions& session, Record
     PrintEvents(events);
     for (const std::string& line : mdtools::LinkSummary(links, linkCount))
         std::printf("mdrelay: %s\n", line.c_str());
+    if (capture) {
+        capture->Close(); // the last block written
+        std::printf("mdrelay: %s\n", mdtools::CaptureSummary(o.capture.directory, capture->Counts()).c_str());
+    }
     return true;
 }
 
@@ -219,7 +224,7 @@ struct Parts {
     Publisher publisher;
 };
 
-int Run(const RelayOptions& o, const mdtools::SessionOptions& session, Parts& p)
+int Run(const RelayOptions& o, const mdtools::SessionOptions& session, Parts& p, mdtools::CaptureTap* capture)
 {
     std::string error;
     p.link.SetReconnect(NatsLink::Reconnect::FreshConnection);
@@ -240,7 +245,7 @@ int Run(const RelayOptions& o, const mdtools::SessionOptions& session, Parts& p)
         return Fail(ExitStream, error);
     p.publisher.Start();
     mdtools::InstallInterruptHandler();
-    if (!Relay(o, session, p.queue, p.publisher, p.link))
+    if (!Relay(o, session, p.queue, p.publisher, p.link, capture))
         return ExitUsage;
     const std::uint64_t left = p.publisher.Finish(o.flushNs);
     std::printf("%s\n", StatusLine(Status(p.queue, p.publisher, p.link)).c_str());
@@ -267,8 +272,15 @@ int RunRelay(const std::vector<std::string>& args)
         return Fail(ExitUsage, error);
     if (o.instruments.empty() && o.forquote.empty())
         return Fail(ExitUsage, "nothing to subscribe: give --instruments or --forquote");
+    std::unique_ptr<mdtools::CaptureTap> capture;
+    if (!o.capture.directory.empty()) {
+        capture = mdtools::CaptureTap::Open(
+            o.capture, std::string("mdrelay ") + CThostFtdcMdApi::GetApiVersion(), o.fronts, error);
+        if (!capture)
+            return Fail(ExitUsage, error);
+    }
     auto parts = std::make_unique<Parts>(o);
-    const int code = Run(o, session, *parts);
+    const int code = Run(o, session, *parts, capture.get());
     parts->publisher.Finish(0);
     parts->link.Close();
     // The client library's threads end before the objects they call back.

@@ -1,5 +1,6 @@
 #include "RelayOptions.h"
 
+#include "CaptureFlags.h"
 #include "NumberText.h"
 #include "Quantities.h"
 #include "ToolMetrics.h"
@@ -181,6 +182,7 @@ void Define(CLI::App& app, O& o)
     AddBusFlags(app, o.bus);
     AddStreamFlags(app, o);
     AddRelayFlags(app, o);
+    AddCaptureFlags(app, o.capture, "every depth record received from the fronts, with its receive time,");
 }
 
 bool Check(O& o, std::string& error)

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "BusFlags.h"
+#include "CaptureSettings.h"
 #include "StreamSpec.h"
 
 #include <cstdint>
@@ -26,6 +27,7 @@ struct RelayOptions {
     std::string instrumentsFile;
     std::vector<std::string> forquote;
     int links = 0; // 0: the library's own client; 1 to 8: as mdcli --links
+    mdtools::CaptureSettings capture;
 
     std::size_t queueRecords = 65536;
     std::size_t inFlight = 4096;

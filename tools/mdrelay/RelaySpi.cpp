@@ -13,8 +13,13 @@ std::int64_t WallClockNs()
 
 void RelaySpi::OnRtnDepthMarketData(CThostFtdcDepthMarketDataField* depth)
 {
-    if (depth)
-        queue_.Push(RecordKind::Depth, depth, sizeof *depth, WallClockNs());
+    if (!depth)
+        return;
+    // One receive time for the bus and the capture: both read the system clock.
+    const std::int64_t now = WallClockNs();
+    queue_.Push(RecordKind::Depth, depth, sizeof *depth, now);
+    if (capture_)
+        capture_->Add(*depth, now);
 }
 
 void RelaySpi::OnRtnForQuoteRsp(CThostFtdcForQuoteRspField* notice)

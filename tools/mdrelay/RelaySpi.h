@@ -1,7 +1,8 @@
 // The relay's callbacks on the library's thread: the tools' client session
 // (log in on every connection, subscribe after each good login, events on
 // the board), with every depth record and for-quote notice pushed onto the
-// record queue instead of shown. Nothing here waits.
+// record queue instead of shown, and every depth record to the capture
+// writer when there is one. Nothing here waits.
 #pragma once
 
 #include "ClientSession.h"
@@ -11,8 +12,9 @@ namespace mdrelay {
 
 class RelaySpi final : public mdtools::ClientSession {
 public:
-    RelaySpi(const mdtools::SessionOptions& session, mdtools::MarketBoard& events, RecordQueue& queue)
-        : ClientSession(session, events, nullptr), queue_(queue)
+    RelaySpi(const mdtools::SessionOptions& session, mdtools::MarketBoard& events, RecordQueue& queue,
+             mdtools::CaptureTap* capture = nullptr)
+        : ClientSession(session, events, nullptr), queue_(queue), capture_(capture)
     {}
 
     void OnRtnDepthMarketData(CThostFtdcDepthMarketDataField* depth) override;
@@ -20,6 +22,7 @@ public:
 
 private:
     RecordQueue& queue_;
+    mdtools::CaptureTap* capture_;
 };
 
 // The local time in ns since the epoch (a vDSO read, no system call).

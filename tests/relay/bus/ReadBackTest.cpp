@@ -4,6 +4,9 @@
 #include "RelayFixture.h"
 
 #include "DepthCsv.h"
+#ifdef MDLINK_CAPTURE
+#include "CaptureRecords.h"
+#endif
 
 #include <algorithm>
 #include <ctime>
@@ -205,6 +208,43 @@ TEST_F(ReadBackTest, ForQuoteNoticesOnASubjectOfTheirOwn)
               std::string::npos)
         << output;
 }
+
+#ifdef MDLINK_CAPTURE
+// The relay's capture and the archive mdrelay --read makes from the stream
+// hold the same records with the same receive time: the one in the header.
+TEST_F(ReadBackTest, ArchiveFromTheStreamMatchesTheRelaysCapture)
+{
+    REQUIRE_NATS_SERVER();
+    ASSERT_TRUE(bus_->Start());
+    StartFront(200);
+    BusClient client(bus_->Urls());
+    Child& relay = StartRelay("r1", bus_->Urls(), {"--capture", "relayed"});
+    ASSERT_TRUE(Eventually([&] { return client.State("MD").messages >= 200; })) << relay.Output();
+    ASSERT_EQ(StopRelay(relay), 0) << relay.Output();
+    const std::uint64_t received = LastStatus(relay.Output())["received"];
+    EXPECT_NE(relay.Output().find("captured " + std::to_string(received) + " records into relayed"),
+              std::string::npos)
+        << relay.Output();
+    std::string output;
+    ASSERT_EQ(Read({"--nats", bus_->Urls(), "--all", "--to-end", "--capture", "archived"}, &output), 0)
+        << output;
+    EXPECT_NE(output.find("captured " + std::to_string(received) + " records into archived"),
+              std::string::npos)
+        << output;
+    const auto relayed = capturetest::ReadCapture(dir_ / "relayed");
+    const auto archived = capturetest::ReadCapture(dir_ / "archived");
+    ASSERT_EQ(relayed.size(), received);
+    ASSERT_EQ(archived.size(), received);
+    // Per instrument in order; the stream interleaves instruments as it stored them.
+    std::map<std::string, std::vector<std::pair<std::int64_t, std::string>>> a, b;
+    for (const auto& r : relayed)
+        a[r.id].emplace_back(r.ns, r.bytes);
+    for (const auto& r : archived)
+        b[r.id].emplace_back(r.ns, r.bytes);
+    EXPECT_TRUE(a == b);
+    EXPECT_EQ(a.size(), 2u);
+}
+#endif
 
 } // namespace
 } // namespace relaytest

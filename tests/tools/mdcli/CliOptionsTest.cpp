@@ -65,6 +65,40 @@ TEST(CliOptionsTest, FlagsAndTheirErrors)
     EXPECT_NE(mdcli::CliUsage().find("at most 1000 instruments"), std::string::npos);
 }
 
+// The capture flags, shared with both of mdrelay's modes.
+TEST(CliOptionsTest, CaptureFlagsAndTheirBounds)
+{
+    CliOptions o;
+    std::string error;
+    ASSERT_TRUE(mdcli::ParseCliOptions(
+        {"--front", "tcp://h:1", "--capture", "caps", "--capture-flush", "250", "--capture-queue", "16"}, o,
+        error))
+        << error;
+    EXPECT_EQ(o.capture.directory, "caps");
+    EXPECT_EQ(o.capture.flushMs, 250);
+    EXPECT_EQ(o.capture.queueRecords, 16u);
+    CliOptions d;
+    ASSERT_TRUE(mdcli::ParseCliOptions({"--front", "tcp://h:1"}, d, error));
+    EXPECT_TRUE(d.capture.directory.empty());
+    EXPECT_EQ(d.capture.flushMs, 1000);
+    EXPECT_EQ(d.capture.queueRecords, 0u); // the writer's own
+    for (const std::vector<std::string>& more :
+         std::vector<std::vector<std::string>>{{"--capture", ""},
+                                               {"--capture-flush", "0"},
+                                               {"--capture-flush", "3600001"},
+                                               {"--capture-flush", "1.5"},
+                                               {"--capture-queue", "1"},
+                                               {"--capture-queue", "16777217"}}) {
+        std::vector<std::string> args = {"--front", "tcp://h:1"};
+        args.insert(args.end(), more.begin(), more.end());
+        CliOptions b;
+        EXPECT_FALSE(mdcli::ParseCliOptions(args, b, error)) << more[0] << " " << more[1];
+        EXPECT_NE(error.find(more[0]), std::string::npos) << error;
+    }
+    for (const char* flag : {"--capture", "--capture-flush", "--capture-queue"})
+        EXPECT_NE(mdcli::CliUsage().find(flag), std::string::npos) << flag;
+}
+
 TEST(LinkSummaryTest, OneLinePerLinkWithItsLateness)
 {
     mdlink::RedundantLinkCounters c[2] = {};
