@@ -1,0 +1,73 @@
+// Capture files read for Python: the depth records of a list of files, in
+// order, filtered by receive time and instrument, copied straight into rows
+// of a numpy array (the record, then its receive time), with no Python
+// object per record. Blocks wholly outside the time range are skipped by
+// their headers, without decompressing.
+#pragma once
+
+#include "CaptureReader.h"
+
+#include <pybind11/pybind11.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+namespace mdpy {
+
+// A damaged or unreadable capture: "FILE: at offset N: why".
+struct CaptureFault : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+struct CaptureFilter {
+    std::int64_t start = std::numeric_limits<std::int64_t>::min(); // receive time from, inclusive
+    std::int64_t end = std::numeric_limits<std::int64_t>::max();   // up to, exclusive
+    std::vector<std::string> instruments;                           // encoded ids; none: all
+};
+
+class CaptureScan {
+public:
+    // A row: the depth record as delivered, then its receive time (ns).
+    static constexpr std::size_t RowSize = 416;
+
+    CaptureScan(std::vector<std::string> paths, CaptureFilter filter);
+
+    // Up to `max` rows as a bytearray (fewer at the end, none once done),
+    // filled with the GIL let go. A fault raises CaptureFault, after the
+    // rows read before it were handed out.
+    pybind11::object Take(std::size_t max);
+    // Every row left, in one bytearray sized from the block headers first.
+    pybind11::object TakeAll();
+
+private:
+    std::size_t Fill(unsigned char* out, std::size_t max);
+    bool NextBlock(); // the next block in range decompressed into views_
+    bool Wanted(const mdcapture::RecordView& r) const;
+    bool InRange(const mdcapture::BlockInfo& b) const;
+    std::size_t BoundLeft(); // rows the remaining blocks in range hold at most
+    void Stop(const std::string& why);
+
+    std::vector<std::string> paths_;
+    std::size_t nextPath_ = 0;
+    CaptureFilter filter_;
+    std::unordered_set<std::string_view> ids_; // into filter_.instruments
+    std::unique_ptr<mdcapture::Reader> reader_;
+    std::vector<mdcapture::RecordView> views_;
+    std::size_t at_ = 0; // views_ handed out so far
+    std::string fault_;  // raised by the next Take
+    std::string indexFault_; // the first one BoundLeft met
+    bool done_ = false;
+};
+
+// (header dict, [(offset, first_ns, last_ns, records, compressed_bytes,
+// raw_bytes)], fault text or "") of one file, from its block headers alone.
+pybind11::tuple CaptureIndex(const std::string& path);
+
+} // namespace mdpy
