@@ -27,7 +27,8 @@ directory.
 
 from ._compiled import _core
 from ._bus import BusReader
-from ._capture import capture_files, capture_index, iter_capture, read_capture, write_capture
+from ._capture import (CaptureBlock, CaptureIndex, capture_files, capture_index, iter_capture,
+                       read_capture, write_capture)
 from ._client import DEFAULT_ENCODING, DEFAULT_EVENT_QUEUE_SIZE, MAX_LINKS, Client
 from ._events import (HEARTBEAT_TIMEOUT, LINK_LOST, Event, EventKind, Handler, LoginError,
                       LoginTimeoutError, Reason, reason_text)
@@ -56,4 +57,5 @@ __all__ = [
     "DEFAULT_EVENT_QUEUE_SIZE", "DEFAULT_ENCODING", "LINK_LOST", "HEARTBEAT_TIMEOUT",
     "MAX_LINKS", "LATE_BOUNDS_US", "EventKind", "Reason", "read_capture", "iter_capture",
     "capture_index", "capture_files", "write_capture", "CaptureError",
+    "CaptureIndex", "CaptureBlock",
 ]

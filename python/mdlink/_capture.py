@@ -33,8 +33,8 @@ _EPOCH = datetime.datetime(1970, 1, 1, tzinfo=datetime.timezone.utc)
 _NS_MIN, _NS_MAX = -(1 << 63), (1 << 63) - 1
 
 #: One block of a capture file, from its header.
-Block = collections.namedtuple(
-    "Block", "offset first_ns last_ns records compressed_bytes raw_bytes")
+CaptureBlock = collections.namedtuple(
+    "CaptureBlock", "offset first_ns last_ns records compressed_bytes raw_bytes")
 #: What capture_index tells of one file.
 CaptureIndex = collections.namedtuple(
     "CaptureIndex", "path version writer trading_day fronts blocks fault")
@@ -178,4 +178,4 @@ def capture_index(path):
         raise FileNotFoundError(f"no capture file {path!r}")
     header, blocks, fault = _compiled().capture_index(path)
     return CaptureIndex(path, header["version"], header["writer"], header["trading_day"],
-                        tuple(header["fronts"]), [Block(*b) for b in blocks], fault)
+                        tuple(header["fronts"]), [CaptureBlock(*b) for b in blocks], fault)

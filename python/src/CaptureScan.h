@@ -29,7 +29,7 @@ struct CaptureFault : std::runtime_error {
 struct CaptureFilter {
     std::int64_t start = std::numeric_limits<std::int64_t>::min(); // receive time from, inclusive
     std::int64_t end = std::numeric_limits<std::int64_t>::max();   // up to, exclusive
-    std::vector<std::string> instruments;                           // encoded ids; none: all
+    std::vector<std::string> instruments;                          // encoded ids; none: all
 };
 
 class CaptureScan {
@@ -60,8 +60,8 @@ private:
     std::unordered_set<std::string_view> ids_; // into filter_.instruments
     std::unique_ptr<mdcapture::Reader> reader_;
     std::vector<mdcapture::RecordView> views_;
-    std::size_t at_ = 0; // views_ handed out so far
-    std::string fault_;  // raised by the next Take
+    std::size_t at_ = 0;     // views_ handed out so far
+    std::string fault_;      // raised by the next Take
     std::string indexFault_; // the first one BoundLeft met
     bool done_ = false;
 };

@@ -16,7 +16,8 @@ namespace mdpy {
 // raises OSError when it cannot be opened.
 std::unique_ptr<mdcapture::Writer> OpenCapture(const std::string& directory, const std::string& writer,
                                                const std::vector<std::string>& fronts,
-                                               std::chrono::milliseconds flushEvery, std::size_t queueRecords);
+                                               std::chrono::milliseconds flushEvery,
+                                               std::size_t queueRecords);
 
 // records, dropped, blocks, files, bytes, error ("" when none) and the files written.
 pybind11::dict CaptureStats(const mdcapture::Writer& w);
@@ -24,7 +25,7 @@ pybind11::dict CaptureStats(const mdcapture::Writer& w);
 // Writes rows of a record and its receive time (CaptureScan::RowSize each)
 // to new files in `directory`, blocks cut by size only; what CaptureStats
 // says of it. Raises CaptureFault when a record was lost.
-pybind11::dict WriteCapture(const std::string& directory, const pybind11::buffer& rows, const std::string& writer,
-                            const std::vector<std::string>& fronts);
+pybind11::dict WriteCapture(const std::string& directory, const pybind11::buffer& rows,
+                            const std::string& writer, const std::vector<std::string>& fronts);
 
 } // namespace mdpy
