@@ -188,6 +188,13 @@ void AddSession(py::module_& m)
 void AddCapture(py::module_& m)
 {
     py::register_exception<CaptureFault>(m, "CaptureError", PyExc_ValueError);
+    py::class_<CaptureRows>(m, "CaptureRows", py::buffer_protocol(),
+                            "Rows read from capture files, for numpy.")
+        .def_buffer([](CaptureRows& r) {
+            return py::buffer_info(r.Data(), 1, py::format_descriptor<unsigned char>::format(), 1,
+                                   {static_cast<py::ssize_t>(r.Size())}, {1});
+        })
+        .def("__len__", &CaptureRows::Size);
     py::class_<CaptureScan>(m, "CaptureScan",
                             "Depth records of capture files, in rows of a record and its time.")
         .def(py::init([](std::vector<std::string> paths, std::vector<py::bytes> ids, std::int64_t start,

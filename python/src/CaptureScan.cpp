@@ -5,7 +5,10 @@
 #include "MdApi.h"
 #include <pybind11/stl.h>
 
+#include <sys/mman.h>
+
 #include <cstring>
+#include <new>
 #include <utility>
 
 namespace py = pybind11;
@@ -17,21 +20,26 @@ namespace {
 using Depth = CThostFtdcDepthMarketDataField;
 static_assert(CaptureScan::RowSize == sizeof(Depth) + sizeof(std::int64_t), "a row is a record and its time");
 
-py::object NewBytes(std::size_t size)
-{
-    PyObject* p = PyByteArray_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size));
-    if (!p)
-        throw py::error_already_set();
-    return py::reinterpret_steal<py::object>(p);
-}
-
-void Shrink(py::object& bytes, std::size_t size)
-{
-    if (PyByteArray_Resize(bytes.ptr(), static_cast<Py_ssize_t>(size)) < 0)
-        throw py::error_already_set();
-}
-
 } // namespace
+
+CaptureRows::CaptureRows(std::size_t capacity) : capacity_(capacity)
+{
+    if (capacity_ == 0)
+        return;
+    void* p = ::mmap(nullptr, capacity_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED)
+        throw std::bad_alloc();
+#ifdef MADV_HUGEPAGE
+    ::madvise(p, capacity_, MADV_HUGEPAGE); // a hint: refused, the pages are small ones
+#endif
+    data_ = static_cast<unsigned char*>(p);
+}
+
+CaptureRows::~CaptureRows()
+{
+    if (data_)
+        ::munmap(data_, capacity_);
+}
 
 CaptureScan::CaptureScan(std::vector<std::string> paths, CaptureFilter filter)
     : paths_(std::move(paths)), filter_(std::move(filter))
@@ -122,20 +130,18 @@ std::size_t CaptureScan::Fill(unsigned char* out, std::size_t max)
     return n;
 }
 
-py::object CaptureScan::Take(std::size_t max)
+std::unique_ptr<CaptureRows> CaptureScan::Take(std::size_t max)
 {
     if (!fault_.empty() && at_ == views_.size())
         throw CaptureFault(std::exchange(fault_, std::string()));
-    py::object out = NewBytes(max * RowSize);
-    std::size_t n;
+    std::unique_ptr<CaptureRows> out;
     {
         GilRelease unlocked;
-        n = Fill(reinterpret_cast<unsigned char*>(PyByteArray_AS_STRING(out.ptr())), max);
+        out = std::make_unique<CaptureRows>(max * RowSize);
+        out->SetSize(Fill(out->Data(), max) * RowSize);
     }
-    if (n == 0 && !fault_.empty())
+    if (out->Size() == 0 && !fault_.empty())
         throw CaptureFault(std::exchange(fault_, std::string()));
-    if (n < max)
-        Shrink(out, n * RowSize);
     return out;
 }
 
@@ -155,7 +161,7 @@ std::size_t CaptureScan::BoundLeft()
     return bound;
 }
 
-py::object CaptureScan::TakeAll()
+std::unique_ptr<CaptureRows> CaptureScan::TakeAll()
 {
     if (reader_)
         throw std::logic_error("CaptureScan::TakeAll: only before any Take");
@@ -164,7 +170,7 @@ py::object CaptureScan::TakeAll()
         GilRelease unlocked;
         bound = BoundLeft();
     }
-    py::object out = Take(bound);
+    std::unique_ptr<CaptureRows> out = Take(bound);
     // Rows up to the bound leave a fault past them unmet by the read.
     if (!fault_.empty() || !indexFault_.empty())
         throw CaptureFault(!fault_.empty() ? fault_ : indexFault_);

@@ -26,6 +26,25 @@ struct CaptureFault : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// Rows handed to numpy (np.frombuffer keeps it alive): memory of its own,
+// in huge pages where the system gives them, as a fresh array's page faults
+// would otherwise cost more than decompressing its records.
+class CaptureRows {
+public:
+    explicit CaptureRows(std::size_t capacity); // bytes
+    ~CaptureRows();
+    CaptureRows(const CaptureRows&) = delete;
+    CaptureRows& operator=(const CaptureRows&) = delete;
+
+    unsigned char* Data() { return data_; }
+    std::size_t Size() const { return size_; }
+    void SetSize(std::size_t size) { size_ = size; } // at most the capacity
+
+private:
+    unsigned char* data_ = nullptr;
+    std::size_t capacity_ = 0, size_ = 0;
+};
+
 struct CaptureFilter {
     std::int64_t start = std::numeric_limits<std::int64_t>::min(); // receive time from, inclusive
     std::int64_t end = std::numeric_limits<std::int64_t>::max();   // up to, exclusive
@@ -39,12 +58,12 @@ public:
 
     CaptureScan(std::vector<std::string> paths, CaptureFilter filter);
 
-    // Up to `max` rows as a bytearray (fewer at the end, none once done),
-    // filled with the GIL let go. A fault raises CaptureFault, after the
-    // rows read before it were handed out.
-    pybind11::object Take(std::size_t max);
-    // Every row left, in one bytearray sized from the block headers first.
-    pybind11::object TakeAll();
+    // Up to `max` rows (fewer at the end, none once done), filled with the
+    // GIL let go. A fault raises CaptureFault, after the rows read before it
+    // were handed out.
+    std::unique_ptr<CaptureRows> Take(std::size_t max);
+    // Every row left, in one buffer sized from the block headers first.
+    std::unique_ptr<CaptureRows> TakeAll();
 
 private:
     std::size_t Fill(unsigned char* out, std::size_t max);
