@@ -26,6 +26,9 @@ from ._reader import DEFAULT_ENCODING, _dtype
 DEFAULT_CHUNK_RECORDS = 65536
 #: The most records one array of iter_capture may be asked to hold (about 7 GB).
 MAX_CHUNK_RECORDS = 1 << 24
+#: Threads read_capture decompresses with at most, unless told otherwise.
+DEFAULT_THREADS = 4
+MAX_THREADS = 64
 #: The file name suffix of capture files.
 SUFFIX = ".mdcap"
 
@@ -99,16 +102,16 @@ def time_ns(value, name):
                     f"epoch, not {type(value).__name__}")
 
 
-def _scan(paths, instruments, start, end, encoding):
-    core = _compiled()
+def _reading(paths, instruments, start, end, encoding):
+    """(files, encoded ids, start ns, end ns), the arguments checked, and the codec."""
+    _compiled()
     encoding = _checks.encoding(encoding)
     ids = [] if instruments is None else _checks.instrument_ids(instruments, encoding)
     if instruments is not None and not ids:
         raise ValueError("instruments: give at least one id, or None for every instrument")
     lo, hi = time_ns(start, "start"), time_ns(end, "end")
-    scan = core.CaptureScan(capture_files(paths), ids, _NS_MIN if lo is None else lo,
-                            _NS_MAX if hi is None else hi)
-    return scan, encoding
+    return (capture_files(paths), ids, _NS_MIN if lo is None else lo,
+            _NS_MAX if hi is None else hi), encoding
 
 
 def _array(data, encoding):
@@ -116,17 +119,21 @@ def _array(data, encoding):
     return np.frombuffer(data, dtype=_dtype(True, encoding))
 
 
-def read_capture(paths, instruments=None, start=None, end=None, *, encoding=DEFAULT_ENCODING):
+def read_capture(paths, instruments=None, start=None, end=None, *, encoding=DEFAULT_ENCODING,
+                 threads=None):
     """Every depth record of the capture files in `paths` that passes the
     filters (see the module), in the order they were received, as one numpy
     array of ``depth_dtype(with_time=True)`` (``receive_time``
     datetime64[ns], UTC) that ``to_frame`` takes as it takes a batch. The
     array is sized from the block headers and filled with the GIL let go.
     A damaged file raises :class:`CaptureError` naming the file and the
-    offset; a missing one FileNotFoundError."""
+    offset; a missing one FileNotFoundError. ``threads``: how many threads
+    decompress blocks (default: the CPUs, at most DEFAULT_THREADS)."""
     import numpy  # noqa: F401  (before any work: the array needs it)
-    scan, encoding = _scan(paths, instruments, start, end, encoding)
-    return _array(scan.take_all(), encoding)
+    threads = (min(DEFAULT_THREADS, os.cpu_count() or 1) if threads is None else
+               _checks.count("threads", threads, least=1, most=MAX_THREADS))
+    args, encoding = _reading(paths, instruments, start, end, encoding)
+    return _array(_core.read_capture(*args, threads), encoding)
 
 
 def iter_capture(paths, instruments=None, start=None, end=None, *,
@@ -137,8 +144,8 @@ def iter_capture(paths, instruments=None, start=None, end=None, *,
     records before the damage were yielded."""
     import numpy  # noqa: F401
     max_records = _checks.count("max_records", max_records, least=1, most=MAX_CHUNK_RECORDS)
-    scan, encoding = _scan(paths, instruments, start, end, encoding)
-    return _chunks(scan, max_records, encoding)
+    args, encoding = _reading(paths, instruments, start, end, encoding)
+    return _chunks(_core.CaptureScan(*args), max_records, encoding)
 
 
 def _chunks(scan, max_records, encoding):

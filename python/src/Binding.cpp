@@ -207,8 +207,19 @@ void AddCapture(py::module_& m)
                  return new CaptureScan(std::move(paths), std::move(f));
              }),
              py::arg("paths"), py::arg("instruments"), py::arg("start"), py::arg("end"))
-        .def("take", &CaptureScan::Take, py::arg("max_records"))
-        .def("take_all", &CaptureScan::TakeAll);
+        .def("take", &CaptureScan::Take, py::arg("max_records"));
+    m.def(
+        "read_capture",
+        [](const std::vector<std::string>& paths, const std::vector<py::bytes>& ids, std::int64_t start,
+           std::int64_t end, unsigned threads) {
+            CaptureFilter f;
+            f.start = start;
+            f.end = end;
+            for (const py::bytes& id : ids)
+                f.instruments.push_back(id);
+            return ReadAllRows(paths, f, threads);
+        },
+        py::arg("paths"), py::arg("instruments"), py::arg("start"), py::arg("end"), py::arg("threads"));
     m.def("capture_index", &CaptureIndex, py::arg("path"),
           "capture_index(path) -> (header, [(offset, first_ns, last_ns, records, compressed_bytes, "
           "raw_bytes)], fault or '')");

@@ -41,31 +41,49 @@ CaptureRows::~CaptureRows()
         ::munmap(data_, capacity_);
 }
 
-CaptureScan::CaptureScan(std::vector<std::string> paths, CaptureFilter filter)
-    : paths_(std::move(paths)), filter_(std::move(filter))
+RowFilter::RowFilter(CaptureFilter f) : f_(std::move(f))
 {
-    for (const std::string& id : filter_.instruments)
+    for (const std::string& id : f_.instruments)
         ids_.insert(id);
 }
 
-bool CaptureScan::InRange(const mdcapture::BlockInfo& b) const
+bool RowFilter::InRange(const mdcapture::BlockInfo& b) const
 {
     // Receive times may step back with the clock: the block's span is
     // between its first and last record, whichever is earlier.
     const std::int64_t lo = std::min(b.firstNs, b.lastNs), hi = std::max(b.firstNs, b.lastNs);
-    return hi >= filter_.start && lo < filter_.end;
+    return hi >= f_.start && lo < f_.end;
 }
 
-bool CaptureScan::Wanted(const mdcapture::RecordView& r) const
+bool RowFilter::Wanted(const mdcapture::RecordView& r) const
 {
-    if (r.kind != mdcapture::RecordKind::Depth || r.size != sizeof(Depth) || r.receiveNs < filter_.start ||
-        r.receiveNs >= filter_.end)
+    if (r.kind != mdcapture::RecordKind::Depth || r.size != sizeof(Depth) || r.receiveNs < f_.start ||
+        r.receiveNs >= f_.end)
         return false;
     if (ids_.empty())
         return true;
     const char* id = static_cast<const char*>(r.bytes) + offsetof(Depth, InstrumentID);
     return ids_.count(std::string_view(id, strnlen(id, sizeof(Depth::InstrumentID)))) != 0;
 }
+
+std::size_t RowFilter::Copy(const std::vector<mdcapture::RecordView>& views, std::size_t& next,
+                            std::size_t max, unsigned char* out) const
+{
+    std::size_t n = 0;
+    for (; next < views.size() && n < max; ++next) {
+        const mdcapture::RecordView& r = views[next];
+        if (!Wanted(r))
+            continue;
+        unsigned char* row = out + n++ * CaptureScan::RowSize;
+        std::memcpy(row, r.bytes, sizeof(Depth));
+        std::memcpy(row + sizeof(Depth), &r.receiveNs, sizeof r.receiveNs);
+    }
+    return n;
+}
+
+CaptureScan::CaptureScan(std::vector<std::string> paths, CaptureFilter filter)
+    : paths_(std::move(paths)), filter_(std::move(filter))
+{}
 
 void CaptureScan::Stop(const std::string& why)
 {
@@ -100,7 +118,7 @@ bool CaptureScan::NextBlock()
             reader_.reset();
             continue;
         }
-        if (!InRange(info))
+        if (!filter_.InRange(info))
             continue;
         if (!reader_->ReadBlock(views_)) {
             Stop(reader_->StopText());
@@ -118,14 +136,7 @@ std::size_t CaptureScan::Fill(unsigned char* out, std::size_t max)
     while (n < max) {
         if (at_ == views_.size() && !NextBlock())
             break;
-        for (; at_ < views_.size() && n < max; ++at_) {
-            const mdcapture::RecordView& r = views_[at_];
-            if (!Wanted(r))
-                continue;
-            unsigned char* row = out + n++ * RowSize;
-            std::memcpy(row, r.bytes, sizeof(Depth));
-            std::memcpy(row + sizeof(Depth), &r.receiveNs, sizeof r.receiveNs);
-        }
+        n += filter_.Copy(views_, at_, max - n, out + n * RowSize);
     }
     return n;
 }
@@ -142,38 +153,6 @@ std::unique_ptr<CaptureRows> CaptureScan::Take(std::size_t max)
     }
     if (out->Size() == 0 && !fault_.empty())
         throw CaptureFault(std::exchange(fault_, std::string()));
-    return out;
-}
-
-std::size_t CaptureScan::BoundLeft()
-{
-    std::size_t bound = views_.size() - at_;
-    for (std::size_t k = nextPath_; k < paths_.size(); ++k) {
-        std::string error;
-        std::unique_ptr<mdcapture::Reader> r = mdcapture::Reader::Open(paths_[k], error);
-        mdcapture::BlockInfo info{};
-        while (r && r->NextBlock(info))
-            if (InRange(info))
-                bound += info.records;
-        if (indexFault_.empty())
-            indexFault_ = r ? r->StopText() : error;
-    }
-    return bound;
-}
-
-std::unique_ptr<CaptureRows> CaptureScan::TakeAll()
-{
-    if (reader_)
-        throw std::logic_error("CaptureScan::TakeAll: only before any Take");
-    std::size_t bound;
-    {
-        GilRelease unlocked;
-        bound = BoundLeft();
-    }
-    std::unique_ptr<CaptureRows> out = Take(bound);
-    // Rows up to the bound leave a fault past them unmet by the read.
-    if (!fault_.empty() || !indexFault_.empty())
-        throw CaptureFault(!fault_.empty() ? fault_ : indexFault_);
     return out;
 }
 

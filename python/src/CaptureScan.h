@@ -51,6 +51,27 @@ struct CaptureFilter {
     std::vector<std::string> instruments;                          // encoded ids; none: all
 };
 
+// Which records a read keeps.
+class RowFilter {
+public:
+    explicit RowFilter(CaptureFilter f);
+    RowFilter(const RowFilter& other) : RowFilter(other.f_) {}
+    RowFilter& operator=(const RowFilter&) = delete;
+
+    // The block may hold records in the time range (by its header alone).
+    bool InRange(const mdcapture::BlockInfo& b) const;
+    // Rows of the records in views[from, to) that pass, written to `out`;
+    // stops after `max` rows (at views[next]). The count written.
+    std::size_t Copy(const std::vector<mdcapture::RecordView>& views, std::size_t& next, std::size_t max,
+                     unsigned char* out) const;
+
+private:
+    bool Wanted(const mdcapture::RecordView& r) const;
+
+    CaptureFilter f_;
+    std::unordered_set<std::string_view> ids_; // into f_.instruments
+};
+
 class CaptureScan {
 public:
     // A row: the depth record as delivered, then its receive time (ns).
@@ -62,28 +83,27 @@ public:
     // GIL let go. A fault raises CaptureFault, after the rows read before it
     // were handed out.
     std::unique_ptr<CaptureRows> Take(std::size_t max);
-    // Every row left, in one buffer sized from the block headers first.
-    std::unique_ptr<CaptureRows> TakeAll();
 
 private:
     std::size_t Fill(unsigned char* out, std::size_t max);
     bool NextBlock(); // the next block in range decompressed into views_
-    bool Wanted(const mdcapture::RecordView& r) const;
-    bool InRange(const mdcapture::BlockInfo& b) const;
-    std::size_t BoundLeft(); // rows the remaining blocks in range hold at most
     void Stop(const std::string& why);
 
     std::vector<std::string> paths_;
     std::size_t nextPath_ = 0;
-    CaptureFilter filter_;
-    std::unordered_set<std::string_view> ids_; // into filter_.instruments
+    RowFilter filter_;
     std::unique_ptr<mdcapture::Reader> reader_;
     std::vector<mdcapture::RecordView> views_;
-    std::size_t at_ = 0;     // views_ handed out so far
-    std::string fault_;      // raised by the next Take
-    std::string indexFault_; // the first one BoundLeft met
+    std::size_t at_ = 0; // views_ handed out so far
+    std::string fault_;  // raised by the next Take
     bool done_ = false;
 };
+
+// Every row of the files that passes, in one buffer sized from the block
+// headers first, the blocks decompressed by `threads` threads. Raises
+// CaptureFault at the first fault in reading order.
+std::unique_ptr<CaptureRows> ReadAllRows(const std::vector<std::string>& paths, const CaptureFilter& filter,
+                                         unsigned threads);
 
 // (header dict, [(offset, first_ns, last_ns, records, compressed_bytes,
 // raw_bytes)], fault text or "") of one file, from its block headers alone.

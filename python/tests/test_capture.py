@@ -96,8 +96,9 @@ def test_filters_by_instrument_and_receive_time(capture, case):
         keep &= times >= start
     if end is not None:
         keep &= times < end
-    got = mdlink.read_capture(directory, ids, start, end)
+    got = mdlink.read_capture(directory, ids, start, end, threads=1)
     assert same(got, rows[keep])
+    assert same(mdlink.read_capture(directory, ids, start, end, threads=3), got)
     chunks = list(mdlink.iter_capture(directory, ids, start, end, max_records=1000))
     assert [len(c) for c in chunks] == [1000] * (keep.sum() // 1000) + (
         [keep.sum() % 1000] if keep.sum() % 1000 else [])
@@ -123,6 +124,7 @@ def test_times_in_every_form_the_package_takes(capture):
     (dict(instruments=[]), ValueError, "at least one id"),
     (dict(instruments=["x" * 31]), ValueError, "instrument_ids"),
     (dict(max_records=0), ValueError, "max_records"),
+    (dict(threads=0), ValueError, "threads"),
 ])
 def test_wrong_arguments_are_named(capture, kwargs, error, text):
     directory, _ = capture
@@ -156,6 +158,9 @@ def test_a_damaged_file_raises_naming_the_file_and_offset(capture, how):
     first, second = mdlink.capture_index(path).blocks
     if how == "payload":     # the second block's bytes: its checksum fails
         damage(path, second.offset + 60, b"\xff\xff")
+        # And a later block's: read by another thread, it is not the one raised.
+        last = mdlink.capture_files(directory)[-1]
+        damage(last, mdlink.capture_index(last).blocks[0].offset + 60, b"\xff\xff")
     elif how == "truncated":  # a writer killed in the middle of its second block
         damage(path, second.offset + 100, cut=True)
     elif how == "magic":
@@ -164,8 +169,9 @@ def test_a_damaged_file_raises_naming_the_file_and_offset(capture, how):
         damage(path, second.offset, b"XXXX")
     offset = 0 if how == "magic" else second.offset
     expected = f"{path}: at offset {offset}: "
-    with pytest.raises(mdlink.CaptureError, match=expected):
-        mdlink.read_capture(directory)
+    for threads in (1, 2, 3):
+        with pytest.raises(mdlink.CaptureError, match=expected):
+            mdlink.read_capture(directory, threads=threads)
     chunks = mdlink.iter_capture(directory, max_records=first.records)
     if how != "magic":  # the good block comes first, then the error
         assert same(next(chunks), rows[:first.records])
