@@ -39,6 +39,7 @@ std::unique_ptr<FileWriter> FileWriter::Create(const std::string& path, const Fi
     const auto bytes = EncodeFileHeader(header);
     if (!file->WriteAll(bytes.data(), bytes.size())) {
         error = file->error_;
+        ::unlink(path.c_str()); // a header cut short is no capture
         return nullptr;
     }
     return file;

@@ -19,28 +19,22 @@
 namespace mdcapture {
 namespace {
 
-// The bytes of the depth record no member covers, from its member list:
-// zeroed in every captured copy.
-struct Gap {
-    unsigned offset = 0, length = 0;
-};
-constexpr unsigned MaxGaps = mdlink::DepthMemberCount + 1;
+// The depth record as 64-bit words with the bytes no member covers cleared,
+// from its member list: a copy ANDed with it has its padding zeroed, in
+// word operations the compiler vectorises rather than a call per gap.
+constexpr std::size_t DepthWords = (sizeof(CThostFtdcDepthMarketDataField) + 7) / 8;
+static_assert(sizeof(CThostFtdcDepthMarketDataField) % 8 == 0, "whole words");
 
-constexpr std::array<Gap, MaxGaps> MakeGaps()
+constexpr std::array<std::uint64_t, DepthWords> MakeMask()
 {
-    std::array<Gap, MaxGaps> gaps{};
-    unsigned n = 0, end = 0;
-    for (const auto& m : mdlink::DepthMembers) {
-        if (m.offset > end)
-            gaps[n++] = {end, m.offset - end};
-        end = m.offset + m.width;
-    }
-    if (end < sizeof(CThostFtdcDepthMarketDataField))
-        gaps[n++] = {end, unsigned(sizeof(CThostFtdcDepthMarketDataField)) - end};
-    return gaps;
+    std::array<std::uint64_t, DepthWords> mask{};
+    for (const auto& m : mdlink::DepthMembers)
+        for (unsigned byte = m.offset; byte < m.offset + m.width; ++byte)
+            mask[byte / 8] |= std::uint64_t(0xFF) << (8 * (byte % 8)); // little-endian words
+    return mask;
 }
 
-constexpr auto Gaps = MakeGaps();
+constexpr auto Mask = MakeMask();
 
 std::int64_t MonotonicNs()
 {
@@ -71,10 +65,15 @@ bool MakeDirectories(const std::string& path, std::string& error)
 
 void CopyZeroingPadding(const CThostFtdcDepthMarketDataField& record, void* out) noexcept
 {
+    static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the mask's words are little-endian");
+    auto in = reinterpret_cast<const unsigned char*>(&record);
     auto bytes = static_cast<unsigned char*>(out);
-    std::memcpy(bytes, &record, sizeof record);
-    for (const Gap& gap : Gaps)
-        std::memset(bytes + gap.offset, 0, gap.length);
+    for (std::size_t i = 0; i < DepthWords; ++i) {
+        std::uint64_t word;
+        std::memcpy(&word, in + 8 * i, 8);
+        word &= Mask[i];
+        std::memcpy(bytes + 8 * i, &word, 8);
+    }
 }
 
 std::int64_t NowNs()

@@ -20,8 +20,9 @@ root=$(pwd)
 target=$(realpath -m "${MDLINK_CHROOT:-/var/tmp/mdlink-bullseye}")
 mirror=${MDLINK_DEBIAN_MIRROR:-http://deb.debian.org/debian}
 suite=bullseye
-# What the userland needs to build and to build the application.
-target_packages=(g++ cmake ninja-build binutils)
+# What the userland needs to build and to build the application; libzstd.a
+# of libzstd-dev goes whole into the programs that write or read captures.
+target_packages=(g++ cmake ninja-build binutils libzstd-dev)
 # Headers the build takes from this machine, the same as the developer build
 # uses: Asio (newer than Debian 11's), fast_float and CLI11 (not in Debian 11),
 # {fmt}.
@@ -101,7 +102,7 @@ rm -rf "$work/src" "$work/deps" "$work/stage" "$work/smoke"
 mkdir -p "$work/src" "$work/deps/include" "$work/stage"
 # The sources as they are in the working tree (modification times kept, so
 # the kept build folder rebuilds only what changed).
-sources=(CMakeLists.txt cmake include base src bus tools)
+sources=(CMakeLists.txt cmake include base src bus recordkey capture tools)
 if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
     git ls-files --cached --others --exclude-standard -- "${sources[@]}" |
         while read -r f; do [ -e "$f" ] && echo "$f"; done | tar -cf - -T - | tar -xf - -C "$work/src"

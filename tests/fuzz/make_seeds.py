@@ -190,11 +190,74 @@ def depth_text_seeds():
     }
 
 
+def crc32c(data, crc=0):
+    """CRC-32C, reflected, as capture files carry it."""
+    crc ^= 0xFFFFFFFF
+    for byte in data:
+        crc ^= byte
+        for _ in range(8):
+            crc = (crc >> 1) ^ (0x82F63B78 if crc & 1 else 0)
+    return crc ^ 0xFFFFFFFF
+
+
+def depth_members():
+    """The depth record's members from their one table, src/wire/DepthMembers.h."""
+    import re
+    with open(os.path.join(HERE, "..", "..", "src", "wire", "DepthMembers.h")) as f:
+        text = f.read()
+    types = {"Text": "text", "Double": "f64", "Int": "i32"}
+    return [(name, types[kind], int(offset), int(width))
+            for kind, name, offset, width in re.findall(r"X\((\w+), (\w+), (\d+), (\d+)\)", text)]
+
+
+def capture_header(trading_day="20261209"):
+    lines = ["writer\tseeds 1", "trading_day\t" + trading_day, "front\ttcp://127.0.0.1:1",
+             "record\t1\tdepth\t%d" % DEPTH_RECORD]
+    lines += ["member\t%s\t%s\t%d\t%d" % m for m in depth_members()]
+    table = ("\n".join(lines) + "\n").encode()
+    head = b"MDCAP\r\n\x1a" + struct.pack("<HHI", 1, 0, len(table)) + table
+    return head + struct.pack("<I", crc32c(head))
+
+
+def zstd_stored(data):
+    """A Zstandard frame holding data in one raw (stored) block: no compressor needed."""
+    assert 256 <= len(data) < 65792 and len(data) < 1 << 17
+    return (struct.pack("<IB", 0xFD2FB528, 0x60) + struct.pack("<H", len(data) - 256) +
+            (1 | (len(data) << 3)).to_bytes(3, "little") + data)
+
+
+def capture_block(records):
+    """records: (receive ns, instrument, volume)."""
+    raw = b""
+    for ns, instrument, volume in records:
+        body = bytearray(DEPTH_RECORD)
+        body[0:8] = b"20261209"
+        body[9:9 + len(instrument)] = instrument.encode()
+        body[136:140] = struct.pack("<i", volume)
+        raw += struct.pack("<qHHI", ns, 1, 0, DEPTH_RECORD) + bytes(body)
+    payload = zstd_stored(raw)
+    head = b"MDCB" + struct.pack("<IqqIII", len(records), records[0][0], records[-1][0], len(payload), len(raw), 0)
+    return head + struct.pack("<I", crc32c(payload, crc32c(head))) + payload
+
+
+def capture_seeds():
+    """capture_reader_fuzz: whole capture files."""
+    one = capture_block([(1000, "rb2601", 1)])
+    two = capture_block([(2000, "au2612", 2), (3000, "rb2601", 3)])
+    return {
+        "header-only": capture_header(),
+        "one-block": capture_header() + one,
+        "two-blocks": capture_header() + one + two,
+        "cut-in-a-block": (capture_header() + one + two)[:-100],
+    }
+
+
 def main():
     for target, seeds in (("receive_fuzz", receive_seeds()),
                           ("receive_sequence_fuzz", sequence_seeds()),
                           ("frame_reader_fuzz", frame_reader_seeds()),
-                          ("depth_text_fuzz", depth_text_seeds())):
+                          ("depth_text_fuzz", depth_text_seeds()),
+                          ("capture_reader_fuzz", capture_seeds())):
         folder = os.path.join(HERE, "corpus", target)
         os.makedirs(folder, exist_ok=True)
         for name, data in seeds.items():

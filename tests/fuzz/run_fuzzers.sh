@@ -13,7 +13,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 build=${2:-build-fuzz}
 shift $(($# < 2 ? $# : 2))
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(receive_fuzz receive_sequence_fuzz frame_reader_fuzz depth_text_fuzz)
+[ ${#targets[@]} -gt 0 ] || targets=(receive_fuzz receive_sequence_fuzz frame_reader_fuzz depth_text_fuzz capture_reader_fuzz)
 max_len=4096
 
 work=$(mktemp -d)

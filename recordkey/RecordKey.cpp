@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-namespace mdrelay {
+namespace mdrecord {
 
 namespace {
 
@@ -75,4 +75,4 @@ void KeyText(const RecordKey& key, char (&out)[33])
     out[32] = '\0';
 }
 
-} // namespace mdrelay
+} // namespace mdrecord
