@@ -185,13 +185,22 @@ def test_a_damaged_file_raises_naming_the_file_and_offset(capture, how):
         assert mdlink.capture_index(path).fault.startswith(expected)
 
 
-def test_a_client_captures_what_it_delivers(front, tmp_path):
+@pytest.mark.parametrize("style", ["pulled", "pushed"])
+def test_a_client_captures_what_it_delivers(front, tmp_path, style):
     rows = sample_rows("au2612", 30)
     write_replay_csv(tmp_path / "replay.csv", rows)
     f = front("--replay", str(tmp_path / "replay.csv"), "--rate", "200")
-    with mdlink.Client(f.address, **CREDENTIALS, capture=tmp_path / "cap") as client:
+    pushed = []
+    with mdlink.Client(f.address, **CREDENTIALS, capture=tmp_path / "cap",
+                       on_tick=pushed.append if style == "pushed" else None) as client:
         client.subscribe("au2612")
-        delivered = client.batch(30, timeout=30, min_records=30, with_time=True)
+        if style == "pulled":
+            delivered = client.batch(30, timeout=30, min_records=30, with_time=True)
+        else:
+            wait_until(lambda: len(pushed) == 30, what="30 pushed records")
+            delivered = np.frombuffer(b"".join(
+                t.to_bytes() + t.receive_time.to_bytes(8, "little") for t in pushed),
+                dtype=mdlink.depth_dtype(with_time=True))
         assert len(delivered) == 30
     stats = client.capture_stats()
     assert {k: stats[k] for k in ("records", "dropped", "files", "error")} == {
