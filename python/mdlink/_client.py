@@ -45,7 +45,8 @@ class Client(TickReader):
     files (:func:`mdlink.read_capture` reads them). Written off the
     library's thread; a record that finds the writer's queue full is
     dropped from the capture (not from delivery) and counted:
-    :meth:`capture_stats`. Closed, the last records written, with the client.
+    :meth:`capture_stats`, and a warning at the close. Closed, the last
+    records written, with the client.
 
     Close it (``with``, ``async with``, :meth:`close`, or dropping the last
     reference); it is closed anyway when the main thread ends.
@@ -89,6 +90,16 @@ class Client(TickReader):
         session = getattr(self, "_session", None)
         if session is not None:
             session.close()
+            self._report_capture_losses(session)
+
+    def _report_capture_losses(self, session):
+        # Records dropped from a capture are never silent: once, at the close.
+        stats = session.capture_stats()
+        if stats and (stats["dropped"] or stats["error"]) and not getattr(self, "_losses_told", 0):
+            self._losses_told = 1
+            _events._log.warning("%s: the capture dropped %d depth records%s",
+                                 _label(getattr(self, "_fronts", ("?",))), stats["dropped"],
+                                 f": {stats['error']}" if stats["error"] else "")
 
     def join(self, timeout=None):
         """Waits until the client is closed (by a callback or another

@@ -235,3 +235,21 @@ def test_a_capture_directory_that_cannot_be_made(tmp_path):
         mdlink.Client("tcp://127.0.0.1:1", capture=tmp_path / "file" / "sub")
     with pytest.raises(TypeError, match="capture must be a directory"):
         mdlink.Client("tcp://127.0.0.1:1", capture=7)
+
+
+def test_capture_losses_are_logged_once_at_the_close(caplog):
+    class LossySession:  # what a capture that hit a full disk reports
+        def close(self):
+            pass
+
+        def capture_stats(self):
+            return dict(records=5, dropped=2, blocks=0, files=1, bytes=0, error="disk full",
+                        paths=[])
+
+    client = mdlink.Client.__new__(mdlink.Client)
+    client._session, client._fronts = LossySession(), ("tcp://127.0.0.1:1",)
+    client.close()
+    client.close()
+    assert [(r.levelname, r.getMessage()) for r in caplog.records] == [
+        ("WARNING", "mdlink client of tcp://127.0.0.1:1: the capture dropped 2 depth records: "
+                    "disk full")]
