@@ -84,8 +84,11 @@ def time_ns(value, name):
     """ns since the epoch of a start or end (see the module); None: no bound."""
     if value is None:
         return None
-    if hasattr(value, "to_datetime64") and getattr(value, "tzinfo", None) is None:
-        value = value.to_datetime64()  # a naive pandas Timestamp: UTC, as numpy's
+    if hasattr(value, "to_datetime64") and isinstance(getattr(value, "value", None), int):
+        # A pandas Timestamp, to the ns: UTC when naive, as numpy's.
+        if value != value:
+            raise ValueError(f"{name} is NaT, not a time")
+        return value.value
     if isinstance(value, datetime.datetime):
         aware = value if value.tzinfo else value.astimezone()
         return (aware - _EPOCH) // datetime.timedelta(microseconds=1) * 1000

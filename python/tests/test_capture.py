@@ -114,12 +114,16 @@ def test_times_in_every_form_the_package_takes(capture):
                   pd.Timestamp(at).tz_localize("UTC").tz_convert("Asia/Shanghai")):
         got = mdlink.read_capture(directory, start=start)
         assert got[0]["Volume"] == 2500 and len(got) == len(rows) - 2500, repr(start)
+    # To the ns: a Timestamp's nanoseconds count.
+    later = mdlink.read_capture(directory, start=pd.Timestamp(at).tz_localize("UTC") + pd.Timedelta(1))
+    assert later[0]["Volume"] == 2501
 
 
 @pytest.mark.parametrize("kwargs, error, text", [
     (dict(start="2026-12-10"), TypeError, "start must be a datetime"),
     (dict(end=True), TypeError, "end must be"),
     (dict(end=np.datetime64("NaT")), ValueError, "end is NaT"),
+    (dict(start=optional("pandas").NaT), ValueError, "start is NaT"),
     (dict(start=1 << 63), ValueError, "start"),
     (dict(instruments=[]), ValueError, "at least one id"),
     (dict(instruments=["x" * 31]), ValueError, "instrument_ids"),
