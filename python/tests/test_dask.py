@@ -8,7 +8,7 @@ from conftest import optional
 
 np = optional("numpy")
 pd = optional("pandas")
-dd = optional("dask.dataframe")
+optional("dask.dataframe")  # mdlink.dask needs it; skips cleanly without
 distributed = optional("distributed")
 if not mdlink._core.has_capture:
     pytest.skip("mdlink was built without capture files", allow_module_level=True)
