@@ -27,6 +27,8 @@ directory.
 
 from ._compiled import _core
 from ._bus import BusReader
+from ._capture import (CaptureBlock, CaptureIndex, capture_files, capture_index, iter_capture,
+                       read_capture, write_capture)
 from ._client import DEFAULT_ENCODING, DEFAULT_EVENT_QUEUE_SIZE, MAX_LINKS, Client
 from ._events import (HEARTBEAT_TIMEOUT, LINK_LOST, Event, EventKind, Handler, LoginError,
                       LoginTimeoutError, Reason, reason_text)
@@ -36,6 +38,8 @@ from ._reader import DEFAULT_QUEUE_SIZE, depth_dtype
 ClosedError = _core.ClosedError
 #: Raised by BusReader when the bus cannot be read (a ConnectionError).
 BusError = getattr(_core, "BusError", ConnectionError)
+#: Raised when a capture file is damaged (a ValueError naming the file and offset).
+CaptureError = getattr(_core, "CaptureError", ValueError)
 Depth = _core.Depth
 ForQuote = _core.ForQuote
 LoginResponse = _core.LoginResponse
@@ -51,5 +55,7 @@ __all__ = [
     "ForQuote", "ClosedError", "LoginError", "LoginTimeoutError", "api_version", "depth_dtype",
     "reason_text", "to_frame", "exchange_times", "DEFAULT_QUEUE_SIZE",
     "DEFAULT_EVENT_QUEUE_SIZE", "DEFAULT_ENCODING", "LINK_LOST", "HEARTBEAT_TIMEOUT",
-    "MAX_LINKS", "LATE_BOUNDS_US", "EventKind", "Reason",
+    "MAX_LINKS", "LATE_BOUNDS_US", "EventKind", "Reason", "read_capture", "iter_capture",
+    "capture_index", "capture_files", "write_capture", "CaptureError",
+    "CaptureIndex", "CaptureBlock",
 ]

@@ -2,8 +2,9 @@
 
 import datetime
 import enum
-from typing import (Any, AsyncIterator, Callable, Dict, Iterable, Iterator, List, Optional,
-                    Sequence, Tuple, Union)
+import os
+from typing import (Any, AsyncIterator, Callable, Dict, Iterable, Iterator, List, NamedTuple,
+                    Optional, Sequence, Tuple, Union)
 
 # typing.Self is Python 3.11's; the package runs from 3.9.
 from typing_extensions import Self
@@ -247,9 +248,11 @@ class Client(_TickReader):
                  queue_size: int = ..., event_queue_size: int = ...,
                  encoding: str = ..., links: int = ...,
                  on_tick: Optional[Callable[[Depth], Any]] = ...,
-                 on_event: Optional[Callable[["Event"], Any]] = ...) -> None: ...
+                 on_event: Optional[Callable[["Event"], Any]] = ...,
+                 capture: Optional[Union[str, "os.PathLike[str]"]] = ...) -> None: ...
     def link_counters(self) -> List[Dict[str, Any]]: ...
     def metrics(self) -> Dict[str, Any]: ...
+    def capture_stats(self) -> Optional[Dict[str, Any]]: ...
     def join(self, timeout: Optional[float] = ...) -> bool: ...
     def subscribe(self, instrument_ids: Union[str, Iterable[str]]) -> None: ...
     def unsubscribe(self, instrument_ids: Union[str, Iterable[str]]) -> None: ...
@@ -288,3 +291,41 @@ class BusReader(_TickReader):
                  queue_size: int = ..., encoding: str = ...) -> None: ...
     @property
     def skipped(self) -> int: ...
+
+# ---- capture files ----
+
+_Paths = Union[str, "os.PathLike[str]", Sequence[Union[str, "os.PathLike[str]"]]]
+#: A receive time: a datetime (naive: local), a numpy datetime64 or a naive
+#: pandas Timestamp (UTC), or ns since the epoch.
+_Time = Union[datetime.datetime, int, Any]
+
+class CaptureError(ValueError):
+    """A damaged capture file: the message names the file and the offset."""
+
+class CaptureBlock(NamedTuple):
+    offset: int
+    first_ns: int
+    last_ns: int
+    records: int
+    compressed_bytes: int
+    raw_bytes: int
+
+class CaptureIndex(NamedTuple):
+    path: str
+    version: int
+    writer: str
+    trading_day: str
+    fronts: Tuple[str, ...]
+    blocks: List[CaptureBlock]
+    fault: str
+
+def capture_files(paths: _Paths) -> List[str]: ...
+def read_capture(paths: _Paths, instruments: Optional[Union[str, Iterable[str]]] = ...,
+                 start: Optional[_Time] = ..., end: Optional[_Time] = ..., *,
+                 encoding: str = ...) -> Any: ...
+def iter_capture(paths: _Paths, instruments: Optional[Union[str, Iterable[str]]] = ...,
+                 start: Optional[_Time] = ..., end: Optional[_Time] = ..., *,
+                 max_records: int = ..., encoding: str = ...) -> Iterator[Any]: ...
+def capture_index(path: Union[str, "os.PathLike[str]"]) -> CaptureIndex: ...
+def write_capture(directory: Union[str, "os.PathLike[str]"], records: Any, *, writer: str = ...,
+                  fronts: Iterable[str] = ...) -> Dict[str, Any]: ...

@@ -5,6 +5,7 @@ what it accepts."""
 import codecs
 import math
 import numbers
+import os
 import sys
 
 #: The only scheme the library speaks; it reads the six characters as a prefix.
@@ -172,6 +173,19 @@ def timeout(value):
         raise ValueError(f"timeout must be a number of seconds from 0 (math.inf or None: "
                          f"no limit), not {value}")
     return None if math.isinf(value) else value
+
+
+def directory(name, value):
+    """A directory path (str or os.PathLike) as a str, or None."""
+    if value is None:
+        return None
+    if not isinstance(value, (str, os.PathLike)) or isinstance(value, bytes):
+        raise TypeError(f"{name} must be a directory path (str or os.PathLike), not "
+                        f"{_kind(value)}")
+    value = os.fspath(value)
+    if not isinstance(value, str) or not value or "\0" in value:
+        raise ValueError(f"{name} must be a directory path, not {value!r}")
+    return value
 
 
 def callback(name, value):

@@ -40,6 +40,13 @@ class Client(TickReader):
     first: a front that dies costs no record while another link is up.
     Fronts are dealt to the links in turn. :meth:`link_counters` tells what
     each link did. 1 (the default): one link, failing over between fronts.
+    ``capture``: a directory (made if missing) where every depth record the
+    client delivers is written, once, with its ``receive_time``, in capture
+    files (:func:`mdlink.read_capture` reads them). Written off the
+    library's thread; a record that finds the writer's queue full is
+    dropped from the capture (not from delivery) and counted:
+    :meth:`capture_stats`, and a warning at the close. Closed, the last
+    records written, with the client.
 
     Close it (``with``, ``async with``, :meth:`close`, or dropping the last
     reference); it is closed anyway when the main thread ends.
@@ -47,7 +54,7 @@ class Client(TickReader):
 
     def __init__(self, fronts, broker="", user="", password="", *, handler=None,
                  queue_size=DEFAULT_QUEUE_SIZE, event_queue_size=DEFAULT_EVENT_QUEUE_SIZE,
-                 encoding=DEFAULT_ENCODING, links=1, on_tick=None, on_event=None):
+                 encoding=DEFAULT_ENCODING, links=1, on_tick=None, on_event=None, capture=None):
         fronts = _checks.fronts(fronts)
         links = _checks.count("links", links, least=1, most=MAX_LINKS)
         encoding = _checks.encoding(encoding)
@@ -59,10 +66,14 @@ class Client(TickReader):
         on_event = _checks.callback("on_event", on_event)
         handler = _checks.handler(handler, on_tick, on_event)
         depth_callback, kinds = _events.handler_parts(handler, on_tick, on_event)
+        capture = _checks.directory("capture", capture)
+        if capture and not getattr(_core, "has_capture", False):
+            raise RuntimeError("mdlink was built without capture files (libzstd-dev was missing)")
         dispatch = _events.dispatcher(handler, kinds, _label(fronts), on_event)
         self._session = _core.Session(
             fronts, *login, queue_size, event_queue_size, encoding, depth_callback, dispatch,
-            kinds, sorted(set(kinds) | set(_events.LINK_KINDS)), links)
+            kinds, sorted(set(kinds) | set(_events.LINK_KINDS)), links, capture or "",
+            f"mdlink-py {_core.__version__}")
         self._start_reading(self._session.depth, encoding)
         self._fronts = tuple(fronts)
         _exit.track(self)
@@ -79,6 +90,16 @@ class Client(TickReader):
         session = getattr(self, "_session", None)
         if session is not None:
             session.close()
+            self._report_capture_losses(session)
+
+    def _report_capture_losses(self, session):
+        # Records dropped from a capture are never silent: once, at the close.
+        stats = session.capture_stats()
+        if stats and (stats["dropped"] or stats["error"]) and not getattr(self, "_losses_told", 0):
+            self._losses_told = 1
+            _events._log.warning("%s: the capture dropped %d depth records%s",
+                                 _label(getattr(self, "_fronts", ("?",))), stats["dropped"],
+                                 f": {stats['error']}" if stats["error"] else "")
 
     def join(self, timeout=None):
         """Waits until the client is closed (by a callback or another
@@ -110,6 +131,13 @@ class Client(TickReader):
         bounds in ``late_bounds_us``. ``mdlink.prometheus.register(client)``
         publishes the same in ``prometheus_client``'s registry."""
         return _metrics.figures(self)
+
+    def capture_stats(self):
+        """None without ``capture``; else the capture's counters: depth
+        ``records`` taken, ``dropped`` (a full queue or a failed write:
+        ``error`` says why), ``blocks``, ``files`` and ``bytes`` written,
+        and ``paths``, the files so far."""
+        return self._session.capture_stats()
 
     def _forget_parent(self):
         # In a fork() child: the parent's client, closed here.

@@ -24,6 +24,10 @@
 #ifdef MDLINK_WITH_NATS
 #include "BusSession.h"
 #endif
+#ifdef MDLINK_CAPTURE
+#include "CaptureScan.h"
+#include "CaptureSink.h"
+#endif
 
 #include "MdApi.h"
 
@@ -52,7 +56,7 @@ std::shared_ptr<Session> MakeSession(std::vector<std::string> fronts, std::strin
                                      std::string password, std::size_t queueSize, std::size_t eventQueueSize,
                                      py::object encoding, py::object depthCallback, py::object eventCallback,
                                      std::vector<std::string> pushKinds, std::vector<std::string> callKinds,
-                                     int links)
+                                     int links, std::string captureDir, std::string captureWriter)
 {
     if (fronts.empty())
         throw py::value_error("at least one front address is needed");
@@ -69,6 +73,8 @@ std::shared_ptr<Session> MakeSession(std::vector<std::string> fronts, std::strin
     o.pushKinds = std::move(pushKinds);
     o.callKinds = std::move(callKinds);
     o.links = links;
+    o.captureDir = std::move(captureDir);
+    o.captureWriter = std::move(captureWriter);
     auto s = std::make_shared<Session>(std::move(o));
     s->Start();
     return s;
@@ -149,7 +155,8 @@ void AddSession(py::module_& m)
         .def(py::init(&MakeSession), py::arg("fronts"), py::arg("broker"), py::arg("user"),
              py::arg("password"), py::arg("queue_size"), py::arg("event_queue_size"), py::arg("encoding"),
              py::arg("depth_callback"), py::arg("event_callback"), py::arg("push_kinds"),
-             py::arg("call_kinds"), py::arg("links") = 1)
+             py::arg("call_kinds"), py::arg("links") = 1, py::arg("capture_dir") = "",
+             py::arg("capture_writer") = "")
         .def("close", &Session::Close)
         .def("forget_after_fork", &Session::ForgetAfterFork)
         .def_property_readonly("closed", &Session::Closed)
@@ -173,8 +180,54 @@ void AddSession(py::module_& m)
         .def_property_readonly("connected", &Session::Connected)
         .def_property_readonly("logged_in", &Session::LoggedIn)
         .def_property_readonly("last_reason", &Session::LastReason)
-        .def("link_counters", &Session::LinkCounters);
+        .def("link_counters", &Session::LinkCounters)
+        .def("capture_stats", &Session::CaptureCounters);
 }
+
+#ifdef MDLINK_CAPTURE
+void AddCapture(py::module_& m)
+{
+    py::register_exception<CaptureFault>(m, "CaptureError", PyExc_ValueError);
+    py::class_<CaptureRows>(m, "CaptureRows", py::buffer_protocol(),
+                            "Rows read from capture files, for numpy.")
+        .def_buffer([](CaptureRows& r) {
+            return py::buffer_info(r.Data(), 1, py::format_descriptor<unsigned char>::format(), 1,
+                                   {static_cast<py::ssize_t>(r.Size())}, {1});
+        })
+        .def("__len__", &CaptureRows::Size);
+    py::class_<CaptureScan>(m, "CaptureScan",
+                            "Depth records of capture files, in rows of a record and its time.")
+        .def(py::init([](std::vector<std::string> paths, std::vector<py::bytes> ids, std::int64_t start,
+                         std::int64_t end) {
+                 CaptureFilter f;
+                 f.start = start;
+                 f.end = end;
+                 for (const py::bytes& id : ids)
+                     f.instruments.push_back(id);
+                 return new CaptureScan(std::move(paths), std::move(f));
+             }),
+             py::arg("paths"), py::arg("instruments"), py::arg("start"), py::arg("end"))
+        .def("take", &CaptureScan::Take, py::arg("max_records"));
+    m.def(
+        "read_capture",
+        [](const std::vector<std::string>& paths, const std::vector<py::bytes>& ids, std::int64_t start,
+           std::int64_t end, unsigned threads) {
+            CaptureFilter f;
+            f.start = start;
+            f.end = end;
+            for (const py::bytes& id : ids)
+                f.instruments.push_back(id);
+            return ReadAllRows(paths, f, threads);
+        },
+        py::arg("paths"), py::arg("instruments"), py::arg("start"), py::arg("end"), py::arg("threads"));
+    m.def("capture_index", &CaptureIndex, py::arg("path"),
+          "capture_index(path) -> (header, [(offset, first_ns, last_ns, records, compressed_bytes, "
+          "raw_bytes)], fault or '')");
+    m.def("write_capture", &WriteCapture, py::arg("directory"), py::arg("rows"), py::arg("writer"),
+          py::arg("fronts"));
+    m.attr("CAPTURE_ROW_SIZE") = CaptureScan::RowSize;
+}
+#endif
 
 } // namespace
 
@@ -212,5 +265,11 @@ PYBIND11_MODULE(_core, m)
     m.attr("has_bus") = true;
 #else
     m.attr("has_bus") = false;
+#endif
+#ifdef MDLINK_CAPTURE
+    mdpy::AddCapture(m); // capture files: built where libzstd is found
+    m.attr("has_capture") = true;
+#else
+    m.attr("has_capture") = false;
 #endif
 }

@@ -6,6 +6,9 @@
 
 #include "PythonCall.h"
 #include "Records.h"
+#ifdef MDLINK_CAPTURE
+#include "CaptureSink.h"
+#endif
 
 #include <algorithm>
 #include <new>
@@ -64,6 +67,13 @@ Session::Session(Options o)
     for (const std::string& k : opt_.callKinds)
         call_[KindIndex(k)] = true;
     pushDepth_ = !opt_.depthCallback.is_none();
+    if (!opt_.captureDir.empty()) {
+#ifdef MDLINK_CAPTURE
+        capture_ = OpenCapture(opt_.captureDir, opt_.captureWriter, opt_.fronts, std::chrono::seconds(1), 0);
+#else
+        throw std::runtime_error("mdlink was built without capture files");
+#endif
+    }
 }
 
 Session::~Session()
@@ -143,6 +153,10 @@ void Session::Close()
         GilRelease unlocked;
         if (CThostFtdcMdApi* api = TakeApi())
             api->Release();
+#ifdef MDLINK_CAPTURE
+        if (capture_)
+            capture_->Close(); // the last block written: the capture is whole once close returns
+#endif
     }
     // No callback runs or can start now (or, from inside one, no other will
     // follow): the Python objects may go.
@@ -168,6 +182,20 @@ void Session::ForgetAfterFork()
     connected_ = false;
     loginState_ = LoginState::None;
     events_.clear();
+#ifdef MDLINK_CAPTURE
+    // Its thread is the parent's: closing it here would wait for a thread
+    // the child does not have. The parent goes on writing the files.
+    static_cast<void>(capture_.release());
+#endif
+}
+
+py::object Session::CaptureCounters()
+{
+#ifdef MDLINK_CAPTURE
+    if (capture_)
+        return CaptureStats(*capture_);
+#endif
+    return py::none();
 }
 
 pybind11::list Session::LinkCounters()

@@ -13,6 +13,10 @@
 
 #include <pybind11/pybind11.h>
 
+#ifdef MDLINK_CAPTURE
+#include "CaptureWriter.h"
+#endif
+
 #include <atomic>
 #include <cstdint>
 #include <deque>
@@ -40,6 +44,8 @@ struct Options {
     std::vector<std::string> pushKinds; // handled by eventCallback alone, not queued
     std::vector<std::string> callKinds; // passed to eventCallback (pushKinds and more)
     int links = 1;                      // 2 or more: a redundant client of that many links
+    std::string captureDir;             // "": no capture; else every delivered depth record is written there
+    std::string captureWriter;          // the program named in the capture's header
 };
 
 // The ids a client keeps subscribed, in the order they were first
@@ -102,6 +108,8 @@ public:
     // One dict per link of a redundant client (none for a single link, or
     // once closed).
     pybind11::list LinkCounters();
+    // The capture's counters (CaptureStats), None without one.
+    pybind11::object CaptureCounters();
 
     // Lets the garbage collector see the callbacks this object holds.
     int Traverse(visitproc visit, void* arg);
@@ -146,6 +154,11 @@ private:
 
     Options opt_;
     std::shared_ptr<DepthQueue> depth_;
+#ifdef MDLINK_CAPTURE
+    // Set before the client starts and kept until the Session goes: the
+    // loop thread adds to it without a lock.
+    std::unique_ptr<mdcapture::Writer> capture_;
+#endif
     PyObject* encoding_; // borrowed from opt_.encoding
 
     // Under Room().mu:

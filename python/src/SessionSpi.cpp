@@ -26,11 +26,15 @@ void CopyText(char* dst, std::size_t width, const std::string& text)
 }
 
 // The local time a record is delivered at, ns since the epoch (the vDSO's
-// clock: no system call).
+// clock: no system call); a capture stamps its records the same way.
 std::int64_t NowNanos()
 {
+#ifdef MDLINK_CAPTURE
+    return mdcapture::NowNs();
+#else
     using namespace std::chrono;
     return duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count();
+#endif
 }
 
 } // namespace
@@ -177,6 +181,10 @@ void Session::OnRtnDepthMarketData(CThostFtdcDepthMarketDataField* d)
     if (!d)
         return;
     const std::int64_t now = NowNanos();
+#ifdef MDLINK_CAPTURE
+    if (capture_)
+        capture_->Add(*d, now); // a full queue drops the record and counts it
+#endif
     if (!pushDepth_) {
         depth_->Push(*d, now);
         return;

@@ -5,9 +5,11 @@
 Each ignored line must be an error: were a client typed Any (as a Self the
 Python version lacks makes it), its ignore would go unused and fail the check."""
 
+import datetime
 import math
 
 import mdlink
+import mdlink.dask
 
 
 def pulled() -> None:
@@ -37,3 +39,19 @@ def bus() -> None:
             print(tick.BidPrice1)
         reader.subscribe("au2612")  # type: ignore[attr-defined]
 
+
+
+def captures() -> None:
+    with mdlink.Client("tcp://127.0.0.1:41213", capture="captures") as client:
+        stats = client.capture_stats()
+        if stats is not None:
+            print(stats["dropped"])
+    records = mdlink.read_capture("captures", ["au2612"], start=datetime.datetime(2026, 12, 10))
+    print(mdlink.to_frame(records, aware=True))
+    for chunk in mdlink.iter_capture(["a.mdcap", "b.mdcap"], max_records=1000, end=0):
+        print(len(chunk))
+    blocks: int = mdlink.capture_index("a.mdcap").blocks[0].records
+    print(blocks, mdlink.dask.read_captures("captures/*.mdcap", partition_records=10))
+    mdlink.iter_capture("captures", max_records="1000")  # type: ignore[arg-type]
+    mdlink.Client("tcp://127.0.0.1:41213", capture=7)  # type: ignore[arg-type]
+    wrong: str = mdlink.capture_index("a.mdcap").blocks  # type: ignore[assignment]

@@ -92,6 +92,27 @@ EXIT_CASES = {
         assert c.received >= received + 10 and c.connected
         print([e.kind for e in c.events(timeout=0)], flush=True)
         """, "['connected', 'login', 'subscribed']"),
+    # A capture's writer thread is the parent's: the child leaves it alone
+    # (closing it there would wait for a thread the child does not have).
+    "a fork() child of a capturing client": ("""
+        import tempfile
+        folder = tempfile.mkdtemp()
+        c = mdlink.Client(ADDRESS, "9999", "demo", "demo", capture=folder)
+        c.subscribe("au2612")
+        assert c.next_tick(timeout=60) is not None
+        pid = os.fork()
+        if pid == 0:
+            c.close()
+            sys.exit(0 if c.capture_stats() is None else 3)
+        assert os.waitpid(pid, 0)[1] == 0
+        received = c.received
+        while c.received < received + 10:
+            assert c.next_tick(timeout=60) is not None
+        c.close()
+        stats, captured = c.capture_stats(), mdlink.read_capture(folder)
+        print("captured", len(captured) == stats["records"] == c.received, stats["dropped"],
+              flush=True)
+        """, "captured True 0"),
     # A multiprocessing child (fork start method) makes and uses its own.
     "a multiprocessing child with its own client": ("""
         import multiprocessing
