@@ -44,7 +44,7 @@ bool FetchPage(unsigned short port, std::chrono::milliseconds wait, std::string&
 {
     asio::io_context io;
     asio::ip::tcp::socket socket(io);
-    // The answer ends with the connection: no length or chunks to read.
+    // Read to the end of the connection: the answer is whole when it closes.
     const std::string request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
     std::string reply;
     std::array<char, 16384> chunk;
