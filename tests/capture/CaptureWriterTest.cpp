@@ -43,6 +43,7 @@ TEST(CopyZeroingPaddingTest, ZeroesWhatNoMemberCoversAndKeepsTheRest)
 
 TEST(RecordQueueTest, RefusesWhenFullAndTakesAgainOnceASlotIsBack)
 {
+    EXPECT_EQ(RecordQueue(1).Capacity(), 2u);
     RecordQueue queue(3);
     ASSERT_EQ(queue.Capacity(), 4u);
     EXPECT_EQ(queue.Front(), nullptr);
@@ -137,6 +138,34 @@ TEST_F(CaptureWriterTest, SeveralThreadsAddAtOnce)
     }
 }
 
+// A ring of one slot against a loop that adds without pause: whatever the
+// writer thread manages to take, every refusal is counted, and the file
+// holds exactly the records accepted.
+TEST_F(CaptureWriterTest, RefusedRecordsAreCountedAndTheRestWritten)
+{
+    WriterOptions options;
+    options.directory = "out";
+    options.queueRecords = 1;
+    std::string error;
+    auto writer = Writer::Open(options, error);
+    ASSERT_TRUE(writer) << error;
+    constexpr int Count = 20000;
+    std::uint64_t refused = 0;
+    for (int i = 0; i < Count; ++i)
+        refused += writer->Add(Record("20261209", i), i) ? 0 : 1;
+    writer->Close();
+    const WriterStats stats = writer->Stats();
+    EXPECT_EQ(stats.dropped, refused);
+    EXPECT_EQ(stats.records + stats.dropped, std::uint64_t(Count));
+    std::size_t read = 0;
+    for (const auto& path : writer->Files()) {
+        auto reader = Reader::Open(path, error);
+        ASSERT_TRUE(reader) << error;
+        read += capturetest::ReadAll(*reader).records.size();
+    }
+    EXPECT_EQ(read, stats.records);
+}
+
 TEST_F(CaptureWriterTest, OpenFailsWhereNoDirectoryCanBe)
 {
     capturetest::PutFile("plain", "a file, not a directory");
@@ -211,6 +240,23 @@ TEST_P(CaptureFilesTest, CutsBlocksAndFiles)
     }
     EXPECT_EQ(expected, volume);
     EXPECT_EQ(days, c.days);
+}
+
+// A file that cannot be made: the record is dropped, counted, and why is kept.
+TEST_F(CaptureFilesTest, AFileThatCannotBeMadeDropsItsRecords)
+{
+    WriterOptions options;
+    options.directory = "missing";
+    FileCounters counters;
+    CaptureFiles files(options, counters, [] { return std::int64_t(1765330200000000000); });
+    char bytes[sizeof(CThostFtdcDepthMarketDataField)];
+    CopyZeroingPadding(Record("20261209", 1), bytes);
+    files.Add(bytes, 1, 1);
+    files.Add(bytes, 2, 2);
+    EXPECT_EQ(counters.dropped.load(), 2u);
+    EXPECT_EQ(counters.files.load(), 0u);
+    EXPECT_EQ(files.LastError().rfind("missing/20251210-013000.000000-000", 0), 0u) << files.LastError();
+    EXPECT_NE(files.LastError().find("cannot create: No such file or directory"), std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(
