@@ -26,10 +26,12 @@ public:
         alignas(8) unsigned char bytes[sizeof(CThostFtdcDepthMarketDataField)];
     };
 
-    // Room for at least capacity records (rounded up to a power of two).
+    // Room for at least capacity records (rounded up to a power of two, at
+    // least two: with one slot, "holds the record of lap n" and "free for
+    // lap n + 1" would be the same sequence number).
     explicit RecordQueue(std::size_t capacity)
     {
-        std::size_t size = 1;
+        std::size_t size = 2;
         while (size < capacity)
             size <<= 1;
         mask_ = size - 1;

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <thread>
 
 using namespace mdcapture;
 using capturetest::Record;
@@ -42,6 +43,7 @@ TEST(CopyZeroingPaddingTest, ZeroesWhatNoMemberCoversAndKeepsTheRest)
 
 TEST(RecordQueueTest, RefusesWhenFullAndTakesAgainOnceASlotIsBack)
 {
+    EXPECT_EQ(RecordQueue(1).Capacity(), 2u);
     RecordQueue queue(3);
     ASSERT_EQ(queue.Capacity(), 4u);
     EXPECT_EQ(queue.Front(), nullptr);
@@ -100,6 +102,68 @@ TEST_F(CaptureWriterTest, RecordsReadBackByteForByteWithTheirTimes)
         ASSERT_EQ(back.times[i], 1700000000000000000 + i);
         ASSERT_EQ(back.records[i], Zeroed(Record("20261209", i))) << i;
     }
+}
+
+// Receiving threads adding at once: every record arrives once, each
+// thread's in its order (the ring has room for all: nothing is dropped).
+TEST_F(CaptureWriterTest, SeveralThreadsAddAtOnce)
+{
+    WriterOptions options;
+    options.directory = "out";
+    std::string error;
+    auto writer = Writer::Open(options, error);
+    ASSERT_TRUE(writer) << error;
+    constexpr int Threads = 3, Each = 5000;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < Threads; ++t)
+        threads.emplace_back([&writer, t] {
+            for (int i = 0; i < Each; ++i)
+                writer->Add(Record("20261209", t * Each + i), t);
+        });
+    for (auto& thread : threads)
+        thread.join();
+    writer->Close();
+    EXPECT_EQ(writer->Stats().records, std::uint64_t(Threads * Each));
+    EXPECT_EQ(writer->Stats().dropped, 0u);
+    auto reader = Reader::Open(writer->Files().at(0), error);
+    ASSERT_TRUE(reader) << error;
+    const auto back = capturetest::ReadAll(*reader);
+    ASSERT_EQ(back.records.size(), std::size_t(Threads * Each));
+    std::vector<int> next(Threads, 0);
+    for (std::size_t i = 0; i < back.records.size(); ++i) {
+        CThostFtdcDepthMarketDataField d;
+        std::memcpy(&d, back.records[i].data(), sizeof d);
+        const auto t = static_cast<int>(back.times[i]);
+        ASSERT_EQ(d.Volume, t * Each + next[t]++) << "thread " << t;
+    }
+}
+
+// A ring of one slot against a loop that adds without pause: whatever the
+// writer thread manages to take, every refusal is counted, and the file
+// holds exactly the records accepted.
+TEST_F(CaptureWriterTest, RefusedRecordsAreCountedAndTheRestWritten)
+{
+    WriterOptions options;
+    options.directory = "out";
+    options.queueRecords = 1;
+    std::string error;
+    auto writer = Writer::Open(options, error);
+    ASSERT_TRUE(writer) << error;
+    constexpr int Count = 20000;
+    std::uint64_t refused = 0;
+    for (int i = 0; i < Count; ++i)
+        refused += writer->Add(Record("20261209", i), i) ? 0 : 1;
+    writer->Close();
+    const WriterStats stats = writer->Stats();
+    EXPECT_EQ(stats.dropped, refused);
+    EXPECT_EQ(stats.records + stats.dropped, std::uint64_t(Count));
+    std::size_t read = 0;
+    for (const auto& path : writer->Files()) {
+        auto reader = Reader::Open(path, error);
+        ASSERT_TRUE(reader) << error;
+        read += capturetest::ReadAll(*reader).records.size();
+    }
+    EXPECT_EQ(read, stats.records);
 }
 
 TEST_F(CaptureWriterTest, OpenFailsWhereNoDirectoryCanBe)
@@ -176,6 +240,23 @@ TEST_P(CaptureFilesTest, CutsBlocksAndFiles)
     }
     EXPECT_EQ(expected, volume);
     EXPECT_EQ(days, c.days);
+}
+
+// A file that cannot be made: the record is dropped, counted, and why is kept.
+TEST_F(CaptureFilesTest, AFileThatCannotBeMadeDropsItsRecords)
+{
+    WriterOptions options;
+    options.directory = "missing";
+    FileCounters counters;
+    CaptureFiles files(options, counters, [] { return std::int64_t(1765330200000000000); });
+    char bytes[sizeof(CThostFtdcDepthMarketDataField)];
+    CopyZeroingPadding(Record("20261209", 1), bytes);
+    files.Add(bytes, 1, 1);
+    files.Add(bytes, 2, 2);
+    EXPECT_EQ(counters.dropped.load(), 2u);
+    EXPECT_EQ(counters.files.load(), 0u);
+    EXPECT_EQ(files.LastError().rfind("missing/20251210-013000.000000-000", 0), 0u) << files.LastError();
+    EXPECT_NE(files.LastError().find("cannot create: No such file or directory"), std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(
