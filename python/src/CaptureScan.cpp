@@ -3,10 +3,11 @@
 #include "Gil.h"
 
 #include "MdApi.h"
-#include <pybind11/stl.h>
 
+#include <pybind11/stl.h>
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <utility>
