@@ -156,8 +156,7 @@ void InstrumentAges::Adopt()
         return;
     old->nextRetired = retired_.load(std::memory_order_relaxed);
     while (!retired_.compare_exchange_weak(old->nextRetired, old, std::memory_order_release,
-                                           std::memory_order_relaxed)) {
-    }
+                                           std::memory_order_relaxed)) {}
 }
 
 namespace {

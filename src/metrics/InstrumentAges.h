@@ -58,7 +58,7 @@ public:
     void Rebuild(std::uint32_t nowMs);
     struct Staleness {
         std::size_t subscribed = 0;
-        std::size_t stale = 0;   // no record for more than the bound
+        std::size_t stale = 0; // no record for more than the bound
         std::uint32_t oldestMs = 0;
     };
     Staleness Read(std::uint32_t nowMs, std::uint32_t boundMs) const;

@@ -43,8 +43,7 @@ private:
     void Raise(std::int64_t ns)
     {
         std::int64_t seen = longest_.load(std::memory_order_relaxed);
-        while (ns > seen && !longest_.compare_exchange_weak(seen, ns, std::memory_order_relaxed)) {
-        }
+        while (ns > seen && !longest_.compare_exchange_weak(seen, ns, std::memory_order_relaxed)) {}
     }
     std::atomic<std::int64_t> posted_{0};
     std::atomic<std::int64_t> longest_{0};

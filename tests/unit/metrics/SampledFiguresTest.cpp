@@ -47,9 +47,9 @@ TEST(FeedLag, LagOnTheDaysCircle)
 TEST(FeedLag, CountsPerExchangeIntoBucketsAtMostTheirBound)
 {
     FeedLag lag;
-    lag.Count("SHFE", 1000);   // exactly the first bound
-    lag.Count("SHFE", 1001);   // just above it
-    lag.Count("DCE", 20000000); // above the last bound
+    lag.Count("SHFE", 1000);      // exactly the first bound
+    lag.Count("SHFE", 1001);      // just above it
+    lag.Count("DCE", 20000000);   // above the last bound
     lag.Count("SHFE01234567", 0); // only 8 characters are the exchange's
     ASSERT_EQ(lag.Exchanges(), 3);
     EXPECT_STREQ(lag.At(0).name, "SHFE");
@@ -86,7 +86,7 @@ TEST(FeedLag, ZoneOffsets)
         std::int64_t seconds;
     } cases[] = {
         {"+08:00", true, 28800}, {"-05:30", true, -19800}, {"+8", true, 28800}, {"UTC", true, 0},
-        {"+14:00", true, 50400}, {"+15", false, 0},       {"08:00", false, 0}, {"+08:60", false, 0},
+        {"+14:00", true, 50400}, {"+15", false, 0},        {"08:00", false, 0}, {"+08:60", false, 0},
         {"+08:0", false, 0},     {"+", false, 0},          {"+08x", false, 0},
     };
     for (const Case& c : cases) {
