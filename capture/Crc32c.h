@@ -1,5 +1,6 @@
-// CRC-32C (Castagnoli, reflected, as iSCSI and ext4 use it), by table: the
-// checksum of capture headers and blocks. Written here to need no library.
+// CRC-32C (Castagnoli, reflected, as iSCSI and ext4 use it): the
+// checksum of capture headers and blocks. Written here to need no library;
+// by the processor's instruction where it has one, else by table.
 #pragma once
 
 #include <cstddef>

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace mdcapture;
 
 TEST(Crc32cTest, KnownChecksums)
@@ -22,6 +24,33 @@ TEST(Crc32cTest, KnownChecksums)
         EXPECT_EQ(Crc32c(0, c.bytes.data(), c.bytes.size()), c.crc) << c.bytes.size() << " bytes";
     // Fed in pieces, the same.
     EXPECT_EQ(Crc32c(Crc32c(0, "1234", 4), "56789", 5), 0xE3069283u);
+}
+
+TEST(Crc32cTest, EveryLengthAndAlignmentAgreesWithTheBitwiseDefinition)
+{
+    auto bitwise = [](const std::string& s, std::size_t from, std::size_t n) {
+        std::uint32_t c = ~0u;
+        for (std::size_t i = from; i < from + n; ++i) {
+            c ^= static_cast<std::uint8_t>(s[i]);
+            for (int bit = 0; bit < 8; ++bit)
+                c = (c & 1) ? (c >> 1) ^ 0x82F63B78u : c >> 1;
+        }
+        return ~c;
+    };
+    std::string bytes(300, '\0');
+    std::uint32_t x = 12345;
+    for (char& b : bytes)
+        b = static_cast<char>((x = x * 1103515245u + 12345u) >> 16);
+    for (std::size_t from = 0; from < 9; ++from)
+        for (std::size_t n = 0; n + from <= bytes.size(); n += 7)
+            ASSERT_EQ(Crc32c(0, bytes.data() + from, n), bitwise(bytes, from, n)) << from << " " << n;
+    // In pieces of every size up to 13, the same as in one.
+    for (std::size_t piece = 1; piece <= 13; ++piece) {
+        std::uint32_t c = 0;
+        for (std::size_t at = 0; at < bytes.size(); at += piece)
+            c = Crc32c(c, bytes.data() + at, std::min(piece, bytes.size() - at));
+        EXPECT_EQ(c, bitwise(bytes, 0, bytes.size())) << piece;
+    }
 }
 
 TEST(CaptureFormatTest, DepthLayoutIsTheRecordsMembers)
