@@ -27,7 +27,12 @@ void CaptureFiles::Add(const void* record, std::int64_t receiveNs, std::int64_t 
     const std::string day = TradingDayOf(record);
     if (file_ && day != day_)
         CloseFile();
-    if (!file_ && !OpenFile(day)) {
+    if (!file_ && (nowNs < retryAt_ || !OpenFile(day))) {
+        // A directory gone or full is not tried again for every record:
+        // once per flush interval, the records between dropped and counted.
+        if (nowNs >= retryAt_)
+            retryAt_ =
+                nowNs + std::chrono::duration_cast<std::chrono::nanoseconds>(options_.flushEvery).count();
         counters_.dropped.fetch_add(1, std::memory_order_relaxed);
         return;
     }

@@ -53,6 +53,7 @@ private:
     std::unique_ptr<FileWriter> file_;
     std::string day_;
     std::int64_t blockStart_ = 0;
+    std::int64_t retryAt_ = 0; // no file is opened before, after one could not be
     std::uint64_t countedBytes_ = 0, countedBlocks_ = 0;
     unsigned sequence_ = 0;
     mutable std::mutex mutex_; // guards error_ and files_, read from other threads

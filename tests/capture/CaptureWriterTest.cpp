@@ -242,18 +242,27 @@ TEST_P(CaptureFilesTest, CutsBlocksAndFiles)
     EXPECT_EQ(days, c.days);
 }
 
-// A file that cannot be made: the record is dropped, counted, and why is kept.
+// A file that cannot be made: the record is dropped, counted, and why is
+// kept; the next try comes a flush interval later, not with every record.
 TEST_F(CaptureFilesTest, AFileThatCannotBeMadeDropsItsRecords)
 {
     WriterOptions options;
     options.directory = "missing";
     FileCounters counters;
-    CaptureFiles files(options, counters, [] { return std::int64_t(1765330200000000000); });
+    int tries = 0;
+    CaptureFiles files(options, counters, [&] {
+        ++tries;
+        return std::int64_t(1765330200000000000);
+    });
     char bytes[sizeof(CThostFtdcDepthMarketDataField)];
     CopyZeroingPadding(Record("20261209", 1), bytes);
+    const std::int64_t second = 1000000000;
     files.Add(bytes, 1, 1);
-    files.Add(bytes, 2, 2);
-    EXPECT_EQ(counters.dropped.load(), 2u);
+    files.Add(bytes, 2, second);
+    EXPECT_EQ(tries, 1);
+    files.Add(bytes, 3, second + 1);
+    EXPECT_EQ(tries, 2);
+    EXPECT_EQ(counters.dropped.load(), 3u);
     EXPECT_EQ(counters.files.load(), 0u);
     EXPECT_EQ(files.LastError().rfind("missing/20251210-013000.000000-000", 0), 0u) << files.LastError();
     EXPECT_NE(files.LastError().find("cannot create: No such file or directory"), std::string::npos);
