@@ -226,15 +226,8 @@ void WriteLinks(ExpositionWriter& out, const std::string& client, const mdlink::
     for (unsigned int us : mdlink::RedundantLateBoundsUs)
         bounds.push_back(us / 1e6);
     for (int k = 0; k < count; ++k) {
-        // The counters have no sum of lateness: the buckets' middles stand in
-        // for it, the last bucket at its bound, so that a mean reads sensibly.
         std::vector<std::uint64_t> counts(links[k].Late, links[k].Late + mdlink::RedundantLateBuckets);
-        double sum = 0;
-        for (std::size_t i = 0; i < counts.size(); ++i) {
-            const double low = i == 0 ? 0 : bounds[i - 1];
-            const double high = i < bounds.size() ? bounds[i] : bounds.back();
-            sum += counts[i] * (low + high) / 2;
-        }
+        const double sum = static_cast<double>(links[k].LateSumUs) / 1e6;
         out.Histogram("mdlink_redundant_lateness_seconds", labels[static_cast<std::size_t>(k)], bounds,
                       counts, sum);
     }

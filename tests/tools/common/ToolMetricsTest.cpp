@@ -76,6 +76,7 @@ TEST(ToolMetricsTest, LinksShowEachLinksFiguresUnderItsLabels)
     links[0].First = 5;
     links[1].Late[0] = 1;                                // under 10 us
     links[1].Late[mdlink::RedundantLateBuckets - 1] = 2; // 100 ms or more
+    links[1].LateSumUs = 250005;
     ExpositionWriter out;
     mdtools::WriteLinks(out, "t", links, 2);
     const std::string page = out.Text();
@@ -86,7 +87,8 @@ TEST(ToolMetricsTest, LinksShowEachLinksFiguresUnderItsLabels)
     for (const std::string& line :
          {"mdlink_logged_in" + l0 + " 1", "mdlink_logged_in" + l1 + " 0", "mdlink_connected" + l1 + " 1",
           "mdlink_reconnections_total" + l1 + " 3", "mdlink_redundant_first_total" + l0 + " 5",
-          late + "\"1e-05\"} 1", late + "\"0.1\"} 1", "mdlink_redundant_lateness_seconds_count" + l1 + " 3"})
+          late + "\"1e-05\"} 1", late + "\"0.1\"} 1", "mdlink_redundant_lateness_seconds_count" + l1 + " 3",
+          "mdlink_redundant_lateness_seconds_sum" + l1 + " 0.250005"})
         EXPECT_NE(page.find(line + "\n"), std::string::npos) << line << "\n" << page;
 }
 
