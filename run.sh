@@ -13,7 +13,7 @@ cd "$(dirname "$0")"
 BUILD_DIR=${MDLINK_BUILD_DIR:-build}
 PACKAGES=(cmake ninja-build g++ libasio-dev libcli11-dev libgtest-dev googletest libbenchmark-dev libfast-float-dev
           libfmt-dev pybind11-dev python3-dev python3-numpy python3-pytest python3-pandas pkg-config
-          nats-server libnats-dev tzdata python3-prometheus-client)
+          nats-server libnats-dev tzdata python3-prometheus-client libzstd-dev python3-dask python3-distributed)
 
 install_missing() {
     command -v dpkg-query >/dev/null 2>&1 || return 0

@@ -1,5 +1,6 @@
 # What `cmake --install` puts where (GNUInstallDirs): the two headers, the
-# two shared libraries, mdfront, mdcli and (where libnats is found) mdrelay,
+# two shared libraries, mdfront, mdcli, mdcap (where capture files are built)
+# and (where libnats is found) mdrelay,
 # a CMake package (mdlink::mdlink)
 # and mdlink.pc. Object libraries, test-only targets and the fast-time base
 # library stay out.
@@ -18,9 +19,11 @@ install(TARGETS mdlink kelvobase EXPORT mdlinkTargets
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(EXPORT mdlinkTargets NAMESPACE mdlink:: DESTINATION ${MDLINK_CMAKE_DIR})
 
-if(TARGET mdfront)
-  install(TARGETS mdfront RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-endif()
+foreach(tool mdfront mdcap)
+  if(TARGET ${tool})
+    install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  endif()
+endforeach()
 # mdcli and mdrelay find libmdlink in the library folder beside their own.
 file(RELATIVE_PATH bin_to_lib /${CMAKE_INSTALL_BINDIR} /${CMAKE_INSTALL_LIBDIR})
 foreach(tool mdcli mdrelay)

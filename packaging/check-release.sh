@@ -13,7 +13,7 @@ floor=2.28
 status=0
 fail() { echo "  FAIL: $*"; status=1; }
 
-files=("$dir/lib/libmdlink.so" "$dir/lib/libkelvobase.so" "$dir/bin/mdfront" "$dir/bin/mdcli")
+files=("$dir/lib/libmdlink.so" "$dir/lib/libkelvobase.so" "$dir/bin/mdfront" "$dir/bin/mdcli" "$dir/bin/mdcap")
 for f in "${files[@]}"; do
     [ -f "$f" ] || { echo "missing: $f"; exit 1; }
     echo "$(basename "$f"):"
@@ -49,7 +49,7 @@ bash "$here/../tests/base/check_exports.sh" "$dir/lib/libkelvobase.so" | sed 's/
 # redundant client itself, so it holds a copy of the interface's type
 # information, which libmdlink exports too: the linker exports the program's
 # copy so that the type keeps one identity in the process.
-for p in mdfront mdcli; do
+for p in mdfront mdcli mdcap; do
     leaked=$(nm -D --defined-only "$dir/bin/$p" | awk '{ print $3 }' |
         grep -Ev '^(_IO_stdin_used|__data_start|_edata|_end|__bss_start|data_start|_init|_fini)$|@GLIBC_' |
         grep -Ev '^_ZT[IS]15CThostFtdcMdApi$' || true)
