@@ -24,11 +24,15 @@ int Digits2(const char* p)
 
 std::int64_t LagMicros(const char* updateTime, int updateMillisec, std::int64_t receivedMicros)
 {
+    // Read in order, so that a short text is never read past its end.
     const int h = Digits2(updateTime);
+    if (h < 0 || h > 23 || updateTime[2] != ':')
+        return -1;
     const int m = Digits2(updateTime + 3);
+    if (m < 0 || m > 59 || updateTime[5] != ':')
+        return -1;
     const int s = Digits2(updateTime + 6);
-    if (h < 0 || m < 0 || s < 0 || h > 23 || m > 59 || s > 60 || updateTime[2] != ':' ||
-        updateTime[5] != ':' || updateMillisec < 0 || updateMillisec > 999)
+    if (s < 0 || s > 60 || updateMillisec < 0 || updateMillisec > 999)
         return -1;
     const std::int64_t stamped = ((h * 3600LL + m * 60 + s) * 1000 + updateMillisec) * 1000;
     std::int64_t lag = (receivedMicros - stamped) % DayMicros;

@@ -77,7 +77,7 @@ TEST_F(ToolProcesses, FrontAndRedundantClientPagesFollowTheLinks)
 {
     const Tool steady = StartFrontProgram("steady");
     const Tool closing = StartFrontProgram("closing", {"--close-after-frames", "40"});
-    ASSERT_NE(steady.metrics * steady.port * closing.metrics * closing.port, 0);
+    ASSERT_TRUE(steady.metrics && steady.port && closing.metrics && closing.port);
     const Tool cli = StartCli("cli", {steady.port, closing.port}, {"--links", "2"});
     ASSERT_NE(cli.metrics, 0) << cli.child->Output();
 
@@ -218,7 +218,7 @@ TEST_F(PrometheusTest, ScrapesTheToolsAndSeesALinkLostAndBack)
     const std::string back = std::to_string(FreePort());
     const Tool a = StartFrontProgram("front-a");
     Tool b = StartFrontProgram("front-b", {"--port", back});
-    ASSERT_NE(a.metrics * a.port * b.metrics * b.port, 0);
+    ASSERT_TRUE(a.metrics && a.port && b.metrics && b.port);
     const Tool cli = StartCli("cli", {a.port, b.port}, {"--links", "2"});
     ASSERT_NE(cli.metrics, 0);
     StartFront(50);
