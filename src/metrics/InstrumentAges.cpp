@@ -170,6 +170,29 @@ std::uint32_t Later(std::uint32_t a, std::uint32_t b)
 
 } // namespace
 
+// Each subscribed instrument with its latest mark: the members are the
+// offered table's when one waits, the marks the later of its own and the
+// loop's table's.
+template <typename Visit>
+void InstrumentAges::EachMember(Visit visit) const
+{
+    const Table* offered = offered_.load(std::memory_order_acquire);
+    const Table* current = current_.load(std::memory_order_acquire);
+    const Table* members = offered ? offered : current;
+    if (members == nullptr)
+        return;
+    for (std::size_t i = 0; i <= members->mask; ++i) {
+        const Table::Slot& s = members->slots[i];
+        if (!s.used)
+            continue;
+        std::uint32_t seen = s.seenMs.load(std::memory_order_relaxed);
+        if (current != members)
+            if (const Table::Slot* c = current ? current->Find(s.key) : nullptr)
+                seen = Later(seen, c->seenMs.load(std::memory_order_relaxed));
+        visit(s.key, seen);
+    }
+}
+
 void InstrumentAges::Rebuild(std::uint32_t nowMs)
 {
     for (Table* t = retired_.exchange(nullptr, std::memory_order_acquire); t != nullptr;) {
@@ -184,22 +207,8 @@ void InstrumentAges::Rebuild(std::uint32_t nowMs)
         std::lock_guard<std::mutex> lock(notesMu_);
         notes.swap(notes_);
     }
-    const Table* offered = offered_.load(std::memory_order_acquire);
-    const Table* current = current_.load(std::memory_order_acquire);
-    const Table* members = offered ? offered : current;
     std::map<Key, std::uint32_t> set;
-    if (members != nullptr) {
-        for (std::size_t i = 0; i <= members->mask; ++i) {
-            const Table::Slot& s = members->slots[i];
-            if (!s.used)
-                continue;
-            std::uint32_t seen = s.seenMs.load(std::memory_order_relaxed);
-            if (current != members)
-                if (const Table::Slot* c = current ? current->Find(s.key) : nullptr)
-                    seen = Later(seen, c->seenMs.load(std::memory_order_relaxed));
-            set.emplace(s.key, seen);
-        }
-    }
+    EachMember([&set](const Key& key, std::uint32_t seen) { set.emplace(key, seen); });
     for (const auto& note : notes) {
         if (note.second)
             set.emplace(KeyOf(note.first.c_str()), nowMs); // one already there keeps its time
@@ -216,24 +225,12 @@ void InstrumentAges::Rebuild(std::uint32_t nowMs)
 InstrumentAges::Staleness InstrumentAges::Read(std::uint32_t nowMs, std::uint32_t boundMs) const
 {
     Staleness out;
-    const Table* offered = offered_.load(std::memory_order_acquire);
-    const Table* current = current_.load(std::memory_order_acquire);
-    const Table* members = offered ? offered : current;
-    if (members == nullptr)
-        return out;
-    for (std::size_t i = 0; i <= members->mask; ++i) {
-        const Table::Slot& s = members->slots[i];
-        if (!s.used)
-            continue;
-        std::uint32_t seen = s.seenMs.load(std::memory_order_relaxed);
-        if (current != members)
-            if (const Table::Slot* c = current ? current->Find(s.key) : nullptr)
-                seen = Later(seen, c->seenMs.load(std::memory_order_relaxed));
+    EachMember([&](const Key&, std::uint32_t seen) {
         const std::uint32_t age = static_cast<std::int32_t>(nowMs - seen) > 0 ? nowMs - seen : 0;
         ++out.subscribed;
         out.stale += age > boundMs;
         out.oldestMs = std::max(out.oldestMs, age);
-    }
+    });
     return out;
 }
 

@@ -68,6 +68,8 @@ public:
 private:
     void Adopt();
     static void MarkIn(Table& t, const char* instrumentId);
+    template <typename Visit>
+    void EachMember(Visit visit) const;
 
     std::mutex notesMu_;
     std::vector<std::pair<std::string, bool>> notes_;
