@@ -3,6 +3,7 @@
 #include <asio.hpp>
 
 #include <array>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 
@@ -238,6 +239,21 @@ void WriteDelivered(ExpositionWriter& out, std::uint64_t records)
     out.Family("mdlink_tool_records_delivered_total", "counter",
                "Depth records the tool's session handed on.");
     out.Sample("mdlink_tool_records_delivered_total", {}, records);
+}
+
+std::unique_ptr<ToolMetrics> ToolMetrics::Serve(const char* tool, const std::string& where, Own own,
+                                                unsigned short libraryPort)
+{
+    mdlink::metrics::ListenAddress address;
+    mdlink::metrics::ParseListenAddress(where.c_str(), address);
+    std::string error;
+    std::unique_ptr<ToolMetrics> metrics = Start(address, std::move(own), libraryPort, error);
+    if (metrics)
+        std::printf("%s metrics on http://%s/metrics\n", tool, metrics->Where().c_str());
+    else
+        std::fprintf(stderr, "%s: cannot serve metrics on %s: %s\n", tool, where.c_str(), error.c_str());
+    std::fflush(stdout);
+    return metrics;
 }
 
 std::unique_ptr<ToolMetrics> ToolMetrics::Start(const mdlink::metrics::ListenAddress& address, Own own,

@@ -79,6 +79,10 @@ public:
     // Null with the reason in error when it cannot serve.
     static std::unique_ptr<ToolMetrics> Start(const mdlink::metrics::ListenAddress& address, Own own,
                                               unsigned short libraryPort, std::string& error);
+    // A tool's --metrics value (checked with its flags) served: says where
+    // on stdout, or why not on stderr and gives null.
+    static std::unique_ptr<ToolMetrics> Serve(const char* tool, const std::string& where, Own own,
+                                              unsigned short libraryPort);
     std::string Where() const; // "HOST:PORT" as bound
     std::string Page() const;  // what a scrape gets
 

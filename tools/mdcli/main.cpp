@@ -79,10 +79,8 @@ int main(int argc, char** argv)
                 std::to_string(fronts.size()).c_str());
     std::unique_ptr<mdtools::ToolMetrics> metrics;
     if (!opts.metrics.empty()) {
-        mdlink::metrics::ListenAddress address;
-        mdlink::metrics::ParseListenAddress(opts.metrics.c_str(), address); // checked with the flags
-        metrics = mdtools::ToolMetrics::Start(
-            address,
+        metrics = mdtools::ToolMetrics::Serve(
+            "mdcli", opts.metrics,
             [&spi, redundant](mdlink::metrics::ExpositionWriter& out) {
                 mdtools::WriteDelivered(out, spi.Delivered());
                 if (redundant) {
@@ -91,14 +89,11 @@ int main(int argc, char** argv)
                     mdtools::WriteLinks(out, "mdcli", links, n);
                 }
             },
-            libraryPort, error);
+            libraryPort);
         if (!metrics) {
-            std::fprintf(stderr, "mdcli: cannot serve metrics on %s: %s\n", opts.metrics.c_str(),
-                         error.c_str());
             api->Release();
             return 1;
         }
-        std::printf("mdcli metrics on http://%s/metrics\n", metrics->Where().c_str());
     }
     mdtools::InstallInterruptHandler();
     api->Init();

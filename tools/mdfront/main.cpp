@@ -42,19 +42,14 @@ int main(int argc, char** argv)
     std::printf("mdfront listening on %s:%u\n", opts.config.host.c_str(), static_cast<unsigned>(port));
     std::unique_ptr<mdtools::ToolMetrics> metrics;
     if (!opts.metrics.empty()) {
-        mdlink::metrics::ListenAddress address;
-        mdlink::metrics::ParseListenAddress(opts.metrics.c_str(), address); // checked with the flags
-        metrics = mdtools::ToolMetrics::Start(
-            address,
-            [&server](mdlink::metrics::ExpositionWriter& out) { mdfront::WriteFrontFigures(out, server); }, 0,
-            error);
+        metrics = mdtools::ToolMetrics::Serve(
+            "mdfront", opts.metrics,
+            [&server](mdlink::metrics::ExpositionWriter& out) { mdfront::WriteFrontFigures(out, server); },
+            0);
         if (!metrics) {
-            std::fprintf(stderr, "mdfront: cannot serve metrics on %s: %s\n", opts.metrics.c_str(),
-                         error.c_str());
             server.Stop();
             return 1;
         }
-        std::printf("mdfront metrics on http://%s/metrics\n", metrics->Where().c_str());
     }
     std::fflush(stdout);
 

@@ -125,11 +125,8 @@ std::unique_ptr<mdtools::ToolMetrics> StartMetrics(const RelayOptions& o, unsign
 {
     if (o.metrics.empty())
         return nullptr;
-    mdlink::metrics::ListenAddress address;
-    mdlink::metrics::ParseListenAddress(o.metrics.c_str(), address); // checked with the flags
-    std::string error;
-    auto metrics = mdtools::ToolMetrics::Start(
-        address,
+    return mdtools::ToolMetrics::Serve(
+        "mdrelay", o.metrics,
         [&queue, &publisher, &link, redundant](mdlink::metrics::ExpositionWriter& out) {
             WriteRelayFigures(out, queue, publisher, link);
             if (redundant) {
@@ -138,13 +135,7 @@ std::unique_ptr<mdtools::ToolMetrics> StartMetrics(const RelayOptions& o, unsign
                 mdtools::WriteLinks(out, "mdrelay", links, n);
             }
         },
-        libraryPort, error);
-    if (metrics)
-        std::printf("mdrelay metrics on http://%s/metrics\n", metrics->Where().c_str());
-    else
-        std::fprintf(stderr, "mdrelay: cannot serve metrics on %s: %s\n", o.metrics.c_str(), error.c_str());
-    std::fflush(stdout);
-    return metrics;
+        libraryPort);
 }
 
 // Runs the library's client until interrupted or the duration is over;
