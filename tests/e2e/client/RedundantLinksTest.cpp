@@ -217,10 +217,14 @@ TEST_F(RedundantLinks, TheOtherFrontsRecordsComeWhenTheLaterDaysFrontGoes)
     earlier.trading_day = "20261209";
     StartPair(later, earlier);
     ExpectRecordsGoOn();
+    // Each record once, from whichever front brought it first: the earlier
+    // day's copies are copies, not news (the later day's front leads, but a
+    // slow machine may let the other's copy in first now and then).
+    ExpectEveryRecordOnceInOrder();
     std::size_t fromLater = 0;
     for (const Event& e : session_->Of(Kind::Depth))
         fromLater += std::string(e.depth.TradingDay) == "20261210";
-    EXPECT_EQ(fromLater, session_->Count(Kind::Depth)); // the earlier day's copies are copies
+    EXPECT_GT(fromLater, 0u);
     lead_->Stop();
     ASSERT_TRUE(session_->WaitUntil([&] {
         for (const Event& e : session_->Of(Kind::Depth))
