@@ -253,11 +253,20 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(Metrics, AForkedChildServesNothingAndTheParentStillCan)
 {
     SetVariable("MDLINK_METRICS", "127.0.0.1:0");
-    mdfront::FrontServer& front = AddFront(BaseConfig());
-    const std::string address = Address(front);
+    // Forked while this process has one thread, as POSIX asks of a child
+    // that goes on to allocate and start threads (a sanitizer's runtime or
+    // the C library may hold a lock in another thread at the fork): the
+    // front starts after, and the child reads its address from a pipe.
+    int addressPipe[2];
+    ASSERT_EQ(pipe(addressPipe), 0);
     const pid_t pid = fork();
     if (pid == 0) {
         alarm(120); // a hang ends the child, and the parent sees the signal
+        close(addressPipe[1]);
+        std::string address;
+        char c;
+        while (read(addressPipe[0], &c, 1) == 1)
+            address += c;
         Session child;
         child.instruments = {"au2612"};
         CThostFtdcMdApi* api = CThostFtdcMdApi::CreateFtdcMdApi("", false, false);
@@ -273,8 +282,15 @@ TEST_F(Metrics, AForkedChildServesNothingAndTheParentStillCan)
         _exit(failed);
     }
     ASSERT_GT(pid, 0);
+    close(addressPipe[0]);
+    mdfront::FrontServer& front = AddFront(BaseConfig());
+    const std::string address = Address(front);
+    const bool told =
+        write(addressPipe[1], address.data(), address.size()) == static_cast<ssize_t>(address.size());
+    close(addressPipe[1]); // the end of the address
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(told);
     ASSERT_TRUE(WIFEXITED(status)) << status;
     EXPECT_EQ(WEXITSTATUS(status), 0) << "1: no records in the child, 2: it served metrics";
 
