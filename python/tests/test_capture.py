@@ -7,6 +7,8 @@ import os
 import pytest
 
 import mdlink
+from mdlink._frames import _as_records
+
 from conftest import CREDENTIALS, optional, sample_rows, wait_until, write_replay_csv
 
 np = optional("numpy")
@@ -194,10 +196,8 @@ def test_a_client_captures_what_it_delivers(front, tmp_path, style):
     rows = sample_rows("au2612", 30)
     write_replay_csv(tmp_path / "replay.csv", rows)
     f = front("--replay", str(tmp_path / "replay.csv"), "--rate", "200")
-    def as_rows(ticks):
-        return np.frombuffer(b"".join(
-            t.to_bytes() + t.receive_time.to_bytes(8, "little") for t in ticks),
-            dtype=mdlink.depth_dtype(with_time=True))
+    def as_rows(ticks):  # Depth objects as to_frame takes them: rows with their time
+        return _as_records(list(ticks))[0]
 
     pushed = []
     with mdlink.Client(f.address, **CREDENTIALS, capture=tmp_path / "cap",
